@@ -1,0 +1,37 @@
+# The two set-up commands of wirepaint. Both install what is missing
+# (Debian packages, through tools/install-deps.sh), configure and build.
+#   make run   - builds wirepaint and runs it on the bundled sample capture
+#   make test  - builds the suite twice (plain, and with AddressSanitizer and
+#                UndefinedBehaviorSanitizer) and runs both under Xvfb
+
+JOBS ?= $(shell nproc)
+SAMPLE ?= examples/sender.pcap
+
+.PHONY: all deps build build-asan run test install clean
+
+all: build
+
+deps:
+	@bash tools/install-deps.sh
+
+build: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS)
+
+build-asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DWIREPAINT_SANITIZE=ON
+	cmake --build build-asan -j $(JOBS)
+
+run: build
+	@bash tools/run-sample.sh build/wirepaint $(SAMPLE)
+
+test: build build-asan
+	cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+	  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j $(JOBS)
+
+install: build
+	cmake --install build --prefix /usr/local
+
+clean:
+	rm -rf build build-asan

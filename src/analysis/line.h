@@ -1,0 +1,40 @@
+/*
+ * line.h --
+ *
+ *	The line record: one arrow of the ladder diagram, one per main-trace
+ *	record at the same index. The line list lives in g_trace.lines (the
+ *	loader's reset frees it with the records); it holds exactly
+ *	g_trace.main.count lines. analyse_trace fills every field; in two-file
+ *	mode the loader then corrects t_send, t_recv, delay and cls.
+ */
+
+#ifndef WIREPAINT_ANALYSIS_LINE_H
+#define WIREPAINT_ANALYSIS_LINE_H
+
+#include <cstdint>
+
+struct line_record {
+    int32_t dir;      /* 1: left host to right host; 2: right to left */
+    float t_send;     /* s, departure on the sender's axis, main clock */
+    float t_recv;     /* s, arrival on the receiver's axis */
+    float delay;      /* s, t_recv - t_send */
+    int32_t cls;      /* colour class: index into the color table */
+    char label[256];  /* " %ld:%ld(%d) ack %ld win %d ", NUL-terminated */
+    uint8_t *bytes;   /* the record's packet copy; not owned by the line */
+};
+
+/* Colour classes of line_record.cls. */
+enum {
+    CLS_DATA = 0,      /* "blue": segment with payload */
+    CLS_NODATA = 1,    /* "red": segment without payload */
+    CLS_DUPACK = 2,    /* "green" */
+    CLS_RETRANS = 3,   /* "orange" */
+    CLS_LOST = 4,      /* "purple"; also a line without a peer copy */
+    CLS_UNUSED = 5,    /* "purple", never produced */
+    CLS_OUTORDER = 6   /* "brown" */
+};
+
+/* The color table: seven names in slots of 50 bytes, indexed by cls. */
+extern const char color_table[7][50];
+
+#endif

@@ -1,0 +1,357 @@
+/*
+ * binread.cpp --
+ *
+ *	The capture reader and the segment decoder.
+ *
+ *	read_capture opens one savefile through libpcap and runs every packet
+ *	through handle_packet, which copies it into the reader's copy buffer
+ *	and strips the link header. decode_segment then decides whether what
+ *	follows is a TCP segment of the file's one connection: the first
+ *	accepted segment fixes the connection key (addresses, ports, initial
+ *	sequence numbers, first time stamp), and every later packet must
+ *	belong to it in either direction. Accepted segments become seg_records
+ *	in g_trace.building with relative numbers, a relative time and their
+ *	own packet copy; every other packet is reported in one line on
+ *	standard output and dropped.
+ *
+ *	Nothing read here ever lies past the captured bytes: a packet that
+ *	ends before the header fields the decoder needs is dropped with
+ *	"Warning: truncated packet", and a copy longer than the packet holds
+ *	zeros past its end.
+ *
+ *	Every failure ends the process: nothing is retried, and no partial
+ *	trace survives.
+ */
+
+#include "trace/binread.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "trace/direction.h"
+
+#ifndef BINREAD_SOURCE_NAME
+#define BINREAD_SOURCE_NAME __FILE__
+#endif
+
+namespace {
+
+const char msg_not_tcp6[] = "Not tcp";
+const char msg_not_tcp4[] = "not tcp";
+const char msg_addr[] = "Warning: address unmatch";
+const char msg_port[] = "Warning: port unmatch";
+const char msg_short[] = "Warning: truncated packet";
+
+/* Where the TCP header of a packet lies, once found. */
+struct tcp_place {
+    uint32_t off;     /* offset of the TCP header from the IP header */
+    uint32_t ext_len; /* IPv6: bytes of the extension header stepped over */
+};
+
+/* Bytes an IPv6 packet needs before its TCP header fields can be read. */
+const uint32_t tcp_fields_len = 16; /* ports to window */
+
+/*
+ * Finds the TCP header of an IPv6 packet. Returns the message to print
+ * when the packet is dropped, or nullptr with *where filled in.
+ */
+const char *find_tcp6(const uint8_t *ip, uint32_t avail, tcp_place *where)
+{
+    if (avail < 40)
+        return msg_short;
+    uint8_t next = ip[6];
+    where->ext_len = 0;
+    if (next == 0 || next == 43 || next == 60) {
+        if (avail < 42)
+            return msg_short;
+        if (ip[40] != 6)
+            return msg_not_tcp6;
+        where->ext_len = ((uint32_t)ip[41] + 1) * 8;
+    } else if (next != 6) {
+        return msg_not_tcp6;
+    }
+    where->off = 40 + where->ext_len;
+    if (avail < where->off + tcp_fields_len)
+        return msg_short;
+    return nullptr;
+}
+
+/* As find_tcp6, for IPv4: the TCP header follows the IP header length. */
+const char *find_tcp4(const uint8_t *ip, uint32_t avail, tcp_place *where)
+{
+    if (avail < 20)
+        return msg_short;
+    if (ip[9] != 6)
+        return msg_not_tcp4;
+    where->ext_len = 0;
+    where->off = (uint32_t)(ip[0] & 0x0f) * 4;
+    if (avail < where->off + tcp_fields_len)
+        return msg_short;
+    return nullptr;
+}
+
+/* The packet's addresses in both forms, one of them zero. */
+struct packet_addrs {
+    uint8_t src6[16], dst6[16];
+    uint64_t src4, dst4;
+};
+
+packet_addrs read_addrs(const uint8_t *ip, bool v6)
+{
+    packet_addrs a;
+    std::memset(&a, 0, sizeof a);
+    if (v6) {
+        std::memcpy(a.src6, ip + 8, 16);
+        std::memcpy(a.dst6, ip + 24, 16);
+    } else {
+        a.src4 = read_be32(ip + 12);
+        a.dst4 = read_be32(ip + 16);
+    }
+    return a;
+}
+
+bool addr_is(const packet_addrs &a, bool src, const uint8_t *k6, uint64_t k4)
+{
+    const uint8_t *p6 = src ? a.src6 : a.dst6;
+    uint64_t p4 = src ? a.src4 : a.dst4;
+    return p4 == k4 && std::memcmp(p6, k6, 16) == 0;
+}
+
+/*
+ * The packet travels in the connection's first direction: its source is
+ * key_src, and, when the two ends share one address, its source port is
+ * key_sport.
+ */
+bool first_direction(const packet_addrs &a, uint16_t sport)
+{
+    const conn_key &k = g_trace.key;
+    if (!addr_is(a, true, k.src6, k.src4))
+        return false;
+    bool same_addr = k.src4 == k.dst4 && std::memcmp(k.src6, k.dst6, 16) == 0;
+    return !same_addr || sport == k.sport;
+}
+
+/* The filter against the key for every packet after the first. */
+const char *filter_against_key(const packet_addrs &a, bool v6, uint16_t sport,
+                               uint16_t dport)
+{
+    const conn_key &k = g_trace.key;
+    if ((int)v6 != g_trace.ipv6)
+        return msg_addr;
+    bool fwd = addr_is(a, true, k.src6, k.src4) && addr_is(a, false, k.dst6, k.dst4);
+    bool rev = addr_is(a, true, k.dst6, k.dst4) && addr_is(a, false, k.src6, k.src4);
+    if (!fwd && !rev)
+        return msg_addr;
+    if (!(sport == k.sport && dport == k.dport) && !(sport == k.dport && dport == k.sport))
+        return msg_port;
+    return nullptr;
+}
+
+void set_key(const packet_addrs &a, bool v6, const uint8_t *tcp, const pcap_pkthdr *hdr)
+{
+    conn_key &k = g_trace.key;
+    g_trace.ipv6 = v6 ? 1 : 0;
+    std::memcpy(k.src6, a.src6, 16);
+    std::memcpy(k.dst6, a.dst6, 16);
+    k.src4 = a.src4;
+    k.dst4 = a.dst4;
+    k.sport = read_be16(tcp);
+    k.dport = read_be16(tcp + 2);
+    k.isn_fwd = read_be32(tcp + 4);
+    k.isn_rev = read_be32(tcp + 8);
+    k.t0_sec = hdr->ts.tv_sec;
+    k.t0_usec = hdr->ts.tv_usec;
+}
+
+/*
+ * Makes room for one more record in the trace under construction, growing
+ * the array geometrically. Ends the process when memory runs out.
+ */
+void grow_building()
+{
+    trace_array &t = g_trace.building;
+    if (t.count < t.cap)
+        return;
+    if (t.rec == nullptr) {
+        t.rec = (seg_record *)std::malloc(sizeof(seg_record));
+        if (t.rec == nullptr) {
+            std::perror("malloc");
+            std::exit(-1);
+        }
+        t.cap = 1;
+        return;
+    }
+    int32_t cap = t.cap < 1024 ? t.cap * 2 : t.cap + t.cap / 2;
+    seg_record *p = (seg_record *)std::realloc(t.rec, (size_t)cap * sizeof(seg_record));
+    if (p == nullptr) {
+        std::perror("realloc");
+        std::exit(-1);
+    }
+    t.rec = p;
+    t.cap = cap;
+}
+
+/*
+ * Gives record r its own copy of copy-length bytes of the packet from its
+ * IP header on, zero past the captured bytes. Fixes the copy length from
+ * the frame's captured length when it is still 0.
+ */
+void copy_packet(seg_record &r, const uint8_t *ip, uint32_t avail, uint32_t caplen, bool v6)
+{
+    if (g_trace.copy_len == 0)
+        g_trace.copy_len = (int)caplen;
+    uint8_t *p = nullptr;
+    if (g_trace.copy_len > 0)
+        p = (uint8_t *)std::malloc((size_t)g_trace.copy_len);
+    if (p == nullptr) {
+        if (v6)
+            std::fputs("cannot malloc for packet data. \t\t\t\tPlease choose small snaplen value\n",
+                       stderr);
+        else
+            std::fputs("cannot malloc for packet data. \t\t\t\t\t\tPlease choose small snaplen value\n",
+                       stderr);
+        std::exit(-1);
+    }
+    uint32_t n = avail < (uint32_t)g_trace.copy_len ? avail : (uint32_t)g_trace.copy_len;
+    std::memcpy(p, ip, n);
+    std::memset(p + n, 0, (size_t)g_trace.copy_len - n);
+    r.bytes = p;
+    r.cap_bytes = (int32_t)n;
+}
+
+}  // namespace
+
+int link_header_length(int linktype)
+{
+    switch (linktype) {
+    case 0:  return 4;   /* DLT_NULL, BSD loopback */
+    case 1:  return 14;  /* DLT_EN10MB, Ethernet */
+    case 8:  return 16;  /* DLT_SLIP */
+    case 9:  return 4;   /* DLT_PPP */
+    case 11: return 8;   /* DLT_ATM_RFC1483 */
+    default: return -1;
+    }
+}
+
+void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr *hdr,
+                    uint32_t caplen)
+{
+    if (avail < 1) {
+        std::puts(msg_short);
+        return;
+    }
+    bool v6 = (ip[0] >> 4) == 6;
+    tcp_place where;
+    const char *drop = v6 ? find_tcp6(ip, avail, &where) : find_tcp4(ip, avail, &where);
+    if (drop != nullptr) {
+        std::puts(drop);
+        return;
+    }
+    const uint8_t *tcp = ip + where.off;
+    packet_addrs a = read_addrs(ip, v6);
+    uint16_t sport = read_be16(tcp);
+    uint16_t dport = read_be16(tcp + 2);
+    uint32_t S = read_be32(tcp + 4);
+    uint32_t A = read_be32(tcp + 8);
+    conn_key &k = g_trace.key;
+
+    if (g_trace.building.count == 0) {
+        set_key(a, v6, tcp, hdr);
+    } else {
+        drop = filter_against_key(a, v6, sport, dport);
+        if (drop != nullptr) {
+            std::puts(drop);
+            return;
+        }
+    }
+    grow_building();
+    bool fwd = first_direction(a, sport);
+    if (k.isn_rev == 0)
+        k.isn_rev = fwd ? A : S;
+
+    seg_record &r = g_trace.building.rec[g_trace.building.count];
+    std::memset(&r, 0, sizeof r);
+    double dt = (double)(hdr->ts.tv_sec - k.t0_sec) +
+                (double)(hdr->ts.tv_usec - k.t0_usec) / 1000000.0;
+    r.time = (float)dt;
+    std::memcpy(r.src6, a.src6, 16);
+    std::memcpy(r.dst6, a.dst6, 16);
+    r.src4 = a.src4;
+    r.dst4 = a.dst4;
+    if (!v6)
+        r.ip_id = read_be16(ip + 4);
+    int64_t seq_base = (int64_t)(fwd ? k.isn_fwd : k.isn_rev);
+    int64_t ack_base = (int64_t)(fwd ? k.isn_rev : k.isn_fwd);
+    r.seq = (int64_t)S - seq_base;
+    if (A != 0)
+        r.ack = (int64_t)A - ack_base;
+    r.seq_raw = S;
+    r.ack_raw = A;
+    r.sport = sport;
+    r.dport = dport;
+    r.win = read_be16(tcp + 14);
+    r.tcp_flags = tcp[13];
+    int32_t doff = (int32_t)(tcp[12] >> 4) * 4;
+    if (v6)
+        r.paylen = (int32_t)read_be16(ip + 4) - (int32_t)where.ext_len - doff;
+    else
+        r.paylen = (int32_t)read_be16(ip + 2) - (int32_t)where.off - doff;
+
+    copy_packet(r, ip, avail, caplen, v6);
+    g_trace.building.count++;
+}
+
+void handle_packet(u_char *user, const struct pcap_pkthdr *hdr, const u_char *data)
+{
+    (void)user;
+    uint32_t caplen = hdr->caplen;
+    if (caplen > (uint32_t)g_trace.snaplen) {
+        std::fprintf(stderr, "packet too large %s:%d\n", BINREAD_SOURCE_NAME, __LINE__);
+        std::exit(-1);
+    }
+    std::memcpy(g_trace.copybuf, data, caplen);
+    int link_len = link_header_length(g_trace.linktype);
+    if (link_len < 0) {
+        std::fprintf(stderr, "Unknown DLT %x\n", g_trace.linktype);
+        std::exit(-1);
+    }
+    if (caplen < (uint32_t)link_len)
+        return;
+    decode_segment(g_trace.copybuf + link_len, caplen - (uint32_t)link_len, hdr, caplen);
+}
+
+seg_record *read_capture(const char *file)
+{
+    char errbuf[PCAP_ERRBUF_SIZE];
+    errno = 0;
+    pcap_t *pc = pcap_open_offline(file, errbuf);
+    if (pc == nullptr) {
+        /* A file that opens but is no capture leaves errno at 0; then the
+         * system has nothing to say and libpcap's own reason is shown. */
+        if (errno != 0)
+            std::perror("pcap_open");
+        else
+            std::fprintf(stderr, "pcap_open: %s\n", errbuf);
+        std::exit(-1);
+    }
+    g_trace.reading = file;
+    g_trace.linktype = pcap_datalink(pc);
+    g_trace.snaplen = pcap_snapshot(pc);
+    std::free(g_trace.copybuf);
+    g_trace.copybuf = nullptr;
+    if (g_trace.snaplen >= 0)
+        g_trace.copybuf = (uint8_t *)std::malloc((size_t)g_trace.snaplen + 4);
+    if (g_trace.copybuf == nullptr) {
+        std::perror("malloc");
+        std::exit(-1);
+    }
+    if (pcap_loop(pc, -1, handle_packet, nullptr) < 0) {
+        std::perror("pcap_loop");
+        std::exit(-2);
+    }
+    pcap_close(pc);
+    g_trace.duration = trace_span(&g_trace.building);
+    return g_trace.building.rec;
+}

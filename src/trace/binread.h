@@ -1,0 +1,57 @@
+/*
+ * binread.h --
+ *
+ *	The capture reader and the segment decoder: one capture file, read
+ *	through libpcap, becomes the trace under construction (g_trace.building),
+ *	one seg_record per accepted TCP segment of the file's one connection.
+ */
+
+#ifndef WIREPAINT_TRACE_BINREAD_H
+#define WIREPAINT_TRACE_BINREAD_H
+
+#include <cstdint>
+
+#include <pcap/pcap.h>
+
+#include "trace/bytes.h"
+#include "trace/trace.h"
+
+/*
+ * read_capture --
+ *	Reads every packet of `file` into the trace under construction, which
+ *	must be empty. Sets g_trace.linktype, snaplen, the copy buffer and the
+ *	trace duration (0 for an empty trace). Returns the array of the trace
+ *	under construction: nullptr when the file held no accepted segment
+ *	(g_trace.building.count is then 0). Returns only on success: a file
+ *	that cannot be opened, a read error, a packet larger than the snapshot
+ *	length or an unknown link type end the process (status -1, or -2 for a
+ *	read error), with a message on standard error.
+ */
+seg_record *read_capture(const char *file);
+
+/*
+ * handle_packet --
+ *	The per-packet handler given to pcap_loop. Copies the packet into the
+ *	copy buffer, strips the link header and hands the rest to
+ *	decode_segment. Exits the process for a packet larger than the
+ *	snapshot length or a link type outside the table; drops a frame
+ *	shorter than its link header without a word.
+ */
+void handle_packet(u_char *user, const struct pcap_pkthdr *hdr, const u_char *data);
+
+/*
+ * decode_segment --
+ *	Decodes one packet whose IP header is at `ip`, with `avail` captured
+ *	bytes from there on, `caplen` being the captured length of the whole
+ *	frame. Either appends one record to the trace under construction, or
+ *	writes one line on standard output ("Not tcp", "not tcp", "Warning:
+ *	address unmatch", "Warning: port unmatch", "Warning: truncated packet")
+ *	and changes nothing, or ends the process when memory runs out.
+ */
+void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr *hdr,
+                    uint32_t caplen);
+
+/* The link-header length for a libpcap link type; -1 for one outside the table. */
+int link_header_length(int linktype);
+
+#endif

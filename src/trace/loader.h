@@ -1,0 +1,29 @@
+/*
+ * loader.h --
+ *
+ *	The trace-set loader: the one entry point for getting capture data
+ *	into wirepaint. It reads one or two capture files, installs the main
+ *	(and peer) trace, runs the segment analysis and, with two files, puts
+ *	both captures on one clock.
+ */
+
+#ifndef WIREPAINT_TRACE_LOADER_H
+#define WIREPAINT_TRACE_LOADER_H
+
+/*
+ * load_traces --
+ *	Loads `nfiles` (1 or 2) capture files, names in command-line order.
+ *	With `reset` nonzero, first frees both traces, their copies and the
+ *	line list, and puts the copy length back to the saved copy length.
+ *	On return g_trace.main, g_trace.lines (g_trace.main.count lines) and,
+ *	with two files, g_trace.peer are ready and g_trace.loaded is 1; a
+ *	one-file load of a file without any TCP segment of a connection leaves
+ *	g_trace.loaded at 0 and says so on standard error. Every failure ends
+ *	the process with a message and status -1 (-2 for a read error).
+ */
+void load_traces(int nfiles, char *const names[], int reset);
+
+/* The peer-trace clock offset of the last two-file load (s); 0 otherwise. */
+float loader_clock_offset();
+
+#endif

@@ -1,0 +1,141 @@
+/*
+ * trace.h --
+ *
+ *	The segment record and the process-wide trace state of wirepaint.
+ *
+ *	A capture file becomes a trace: an ordered array of seg_record, one
+ *	per accepted TCP segment, in file order. The loader keeps two traces
+ *	(the main trace, analysed and drawn, and in two-file mode the peer
+ *	trace, used only to find each segment's copy) and one trace under
+ *	construction that the decoder appends to while a file is read. Beside
+ *	them live the connection key of the file read last, the IPv6 flag,
+ *	the copy length and the reader's state.
+ *
+ *	All of it is gathered in one record, g_trace, with one instance, so a
+ *	test can put it back to its process-start state with trace_state_clear.
+ */
+
+#ifndef WIREPAINT_TRACE_TRACE_H
+#define WIREPAINT_TRACE_TRACE_H
+
+#include <cstdint>
+
+struct line_record;
+
+/*
+ * One accepted TCP segment. A new record is all zero before the decoder
+ * fills it; the analysis fields are written by the analysis passes.
+ */
+struct seg_record {
+    float time;          /* s since the trace's first segment; 0 for record 0 */
+    float ack_time;      /* s from this segment to its acknowledgement; -1 none */
+    float resp_time;     /* s from the highest earlier ack to this segment; -1 none */
+    uint8_t src6[16];    /* IPv6 source, network order; all zero for IPv4 */
+    uint64_t src4;       /* IPv4 source, host order (first byte most significant) */
+    uint8_t dst6[16];    /* IPv6 destination, as src6 */
+    uint64_t dst4;       /* IPv4 destination, as src4 */
+    uint16_t sport;      /* TCP source port, host order */
+    uint16_t dport;      /* TCP destination port, host order */
+    uint16_t ip_id;      /* IPv4 identification, host order; 0 for IPv6 */
+    uint16_t win;        /* TCP window as carried (unscaled), host order */
+    uint8_t mark;        /* segment class of the marking pass; 0 none */
+    uint8_t mark_flags;  /* bit 0: skip flag (kept out of delay sampling) */
+    uint8_t tcp_flags;   /* TCP flags byte as carried */
+    int64_t seq;         /* sequence number relative to its direction's ISN */
+    int64_t ack;         /* ack number relative to the other ISN; 0 if field 0 */
+    int32_t paylen;      /* TCP payload bytes from the IP length; may be < 0 */
+    int64_t acked_by;    /* index of the record acknowledging this one; 0 none */
+    int64_t acks;        /* index of the record this one acknowledges; 0 none */
+    uint8_t *bytes;      /* owned copy of copy-length bytes from the IP header */
+    uint32_t seq_raw;    /* sequence number as carried, host order */
+    uint32_t ack_raw;    /* acknowledgement number as carried, host order */
+    int32_t cap_bytes;   /* bytes of the copy that are packet data (the rest
+                          * is zero fill); at most the copy length */
+};
+
+/* The skip flag in seg_record.mark_flags. */
+enum { MARK_SKIP = 0x01 };
+
+/* TCP flag bits of seg_record.tcp_flags. */
+enum {
+    TH_FIN = 0x01,
+    TH_SYN = 0x02,
+    TH_RST = 0x04,
+    TH_PUSH = 0x08,
+    TH_ACK = 0x10,
+    TH_URG = 0x20
+};
+
+/*
+ * A trace: records in file order and their count. `cap` is the allocated
+ * room in records; the array grows geometrically, so indexes stay stable
+ * in value but a pointer into the array is valid only until the next
+ * append. An empty trace has rec == nullptr and count == 0.
+ */
+struct trace_array {
+    seg_record *rec;
+    int32_t count;
+    int32_t cap;
+};
+
+/*
+ * The connection key, fixed by the first accepted segment of each file read.
+ * Addresses are held in both forms; only the connection's IP version's form
+ * is nonzero.
+ */
+struct conn_key {
+    uint8_t src6[16];    /* first segment's IPv6 source, network order */
+    uint8_t dst6[16];    /* first segment's IPv6 destination */
+    uint64_t src4;       /* first segment's IPv4 source, host order */
+    uint64_t dst4;       /* first segment's IPv4 destination, host order */
+    uint16_t sport;      /* first segment's source port */
+    uint16_t dport;      /* first segment's destination port */
+    uint64_t isn_fwd;    /* base of seq in the first direction, of ack in the other */
+    uint64_t isn_rev;    /* base of seq in the reverse direction; 0 = not yet learnt */
+    int64_t t0_sec;      /* first segment's capture time stamp, seconds */
+    int64_t t0_usec;     /* ... and microseconds */
+};
+
+/*
+ * All process-wide trace state. One instance, g_trace.
+ */
+struct trace_state {
+    trace_array building; /* trace under construction; decoder appends here */
+    trace_array main;     /* analysed and drawn; set by the loader */
+    trace_array peer;     /* two-file mode only; count 0 in one-file mode */
+    conn_key key;         /* key of the file read last; set by the decoder */
+    int ipv6;             /* 1 when the file read last is IPv6; set by decoder */
+    int copy_len;         /* bytes in every record's copy; 0 until fixed by the
+                           * first accepted segment, or the -s value */
+    int saved_copy_len;   /* the -s value (atoi), restored by a reset */
+    float duration;       /* s, last minus first record time of the main trace */
+    int loaded;           /* 1 once a load finished; loader and open-file */
+    uint8_t verbose;      /* 1 for -V: loader writes progress on stderr */
+    int linktype;         /* pcap_datalink of the file being read */
+    int snaplen;          /* pcap_snapshot of the file being read */
+    uint8_t *copybuf;     /* snaplen + 4 bytes, owned by the reader */
+    const char *reading;  /* name of the file being read, for messages */
+    line_record *lines;   /* line list, one per main record; owned here since
+                           * the reset frees it; built by the analysis */
+};
+
+extern trace_state g_trace;
+
+/*
+ * trace_state_clear --
+ *	Frees every record copy, the three arrays, the line list and the copy
+ *	buffer, and puts g_trace back to its process-start state (all zero).
+ *	For tests and for the process start; the loader's reset is narrower.
+ */
+void trace_state_clear();
+
+/*
+ * trace_free --
+ *	Frees the copies and the array of one trace and empties it.
+ */
+void trace_free(trace_array *t);
+
+/* The time of a trace's last record minus that of its first; 0 if empty. */
+float trace_span(const trace_array *t);
+
+#endif

@@ -1,0 +1,432 @@
+/*
+ * binread_test.cpp --
+ *
+ *	Tests of the capture reader and the segment decoder: real savefiles
+ *	written through libpcap, read back through read_capture.
+ */
+
+#include "trace/binread.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/pcapgen.h"
+#include "trace/trace.h"
+
+using pcapgen::build_tcp;
+using pcapgen::capture;
+using pcapgen::tcp_seg;
+
+namespace {
+
+/* Client 10.0.0.1:40000, server 10.0.0.2:80. */
+tcp_seg client(uint32_t seq, uint32_t ack, uint8_t flags, int paylen = 0)
+{
+    tcp_seg s;
+    s.seq = seq;
+    s.ack = ack;
+    s.flags = flags;
+    s.paylen = paylen;
+    return s;
+}
+
+tcp_seg server(uint32_t seq, uint32_t ack, uint8_t flags, int paylen = 0)
+{
+    tcp_seg s = client(seq, ack, flags, paylen);
+    s.src = "10.0.0.2";
+    s.dst = "10.0.0.1";
+    s.sport = 80;
+    s.dport = 40000;
+    return s;
+}
+
+/* Reads `path` from a clean state; returns what the decoder wrote on stdout. */
+std::string read_clean(const std::string &path)
+{
+    trace_state_clear();
+    testing::internal::CaptureStdout();
+    read_capture(path.c_str());
+    return testing::internal::GetCapturedStdout();
+}
+
+const seg_record &rec(int i)
+{
+    return g_trace.building.rec[i];
+}
+
+class BinreadTest : public testing::Test {
+protected:
+    void TearDown() override { trace_state_clear(); }
+};
+
+}  // namespace
+
+TEST_F(BinreadTest, HandshakeLearnsReverseIsnFromSynAck)
+{
+    capture c;
+    c.add(build_tcp(client(1000, 0, TH_SYN)), 10.5);
+    c.add(build_tcp(server(5000, 1001, TH_SYN | TH_ACK)), 10.6);
+    c.add(build_tcp(client(1001, 5001, TH_ACK)), 10.7);
+    c.add(build_tcp(client(1001, 5001, TH_ACK | TH_PUSH, 100)), 10.8);
+    c.add(build_tcp(server(5001, 1101, TH_ACK)), 10.9);
+    EXPECT_EQ(read_clean(c.write()), "");
+
+    ASSERT_EQ(g_trace.building.count, 5);
+    EXPECT_EQ(g_trace.key.isn_fwd, 1000u);
+    EXPECT_EQ(g_trace.key.isn_rev, 5000u);
+    EXPECT_EQ(g_trace.key.t0_sec, 10);
+    EXPECT_EQ(g_trace.key.t0_usec, 500000);
+    EXPECT_EQ(g_trace.ipv6, 0);
+    const int64_t want_seq[] = {0, 0, 1, 1, 1};
+    const int64_t want_ack[] = {0, 1, 1, 1, 101};
+    const int32_t want_len[] = {0, 0, 0, 100, 0};
+    for (int i = 0; i < 5; i++) {
+        EXPECT_EQ(rec(i).seq, want_seq[i]) << i;
+        EXPECT_EQ(rec(i).ack, want_ack[i]) << i;
+        EXPECT_EQ(rec(i).paylen, want_len[i]) << i;
+    }
+    EXPECT_FLOAT_EQ(rec(0).time, 0.0f);
+    EXPECT_FLOAT_EQ(rec(4).time, 0.4f);
+    EXPECT_FLOAT_EQ(g_trace.duration, 0.4f);
+    EXPECT_EQ(rec(0).src4, 0x0a000001u);
+    EXPECT_EQ(rec(0).dst4, 0x0a000002u);
+    EXPECT_EQ(rec(1).sport, 80);
+    EXPECT_EQ(rec(1).tcp_flags, TH_SYN | TH_ACK);
+    EXPECT_EQ(rec(3).seq_raw, 1001u);
+    EXPECT_EQ(rec(4).ack_raw, 1101u);
+    for (int i = 0; i < 5; i++) {
+        EXPECT_EQ(rec(i).mark, 0);
+        EXPECT_EQ(rec(i).acked_by, 0);
+        EXPECT_EQ(std::memcmp(rec(i).src6, std::vector<uint8_t>(16, 0).data(), 16), 0);
+    }
+}
+
+TEST_F(BinreadTest, SecondSynWithoutAnswerKeepsReverseIsnUnlearnt)
+{
+    capture c;
+    c.add(build_tcp(client(1000, 0, TH_SYN)), 0.0);
+    c.add(build_tcp(client(1000, 0, TH_SYN)), 1.0);
+    read_clean(c.write());
+    EXPECT_EQ(g_trace.key.isn_rev, 0u);
+    c.add(build_tcp(server(7000, 1001, TH_SYN | TH_ACK)), 1.1);
+    read_clean(c.write());
+    EXPECT_EQ(g_trace.key.isn_rev, 7000u);
+    EXPECT_EQ(rec(2).seq, 0);
+    EXPECT_EQ(rec(2).ack, 1);
+}
+
+TEST_F(BinreadTest, MidConnectionStartNumbersBothDirectionsFromZero)
+{
+    capture c;
+    c.add(build_tcp(client(3000, 9000, TH_ACK, 50)), 0.0);
+    c.add(build_tcp(server(9000, 3050, TH_ACK, 20)), 0.1);
+    c.add(build_tcp(client(2990, 9020, TH_ACK)), 0.2);
+    read_clean(c.write());
+    EXPECT_EQ(g_trace.key.isn_rev, 9000u);
+    EXPECT_EQ(rec(1).seq, 0);
+    EXPECT_EQ(rec(1).ack, 50);
+    EXPECT_EQ(rec(2).seq, -10);   /* below isn_fwd: negative */
+    EXPECT_EQ(rec(2).ack, 20);
+}
+
+TEST_F(BinreadTest, ReverseIsnLearntMidConnectionFromSequenceOfOtherSide)
+{
+    /* The first segment carries no ACK: the base of the other side comes from
+     * its first segment's sequence number. */
+    capture c;
+    c.add(build_tcp(client(100, 0, 0, 10)), 0.0);
+    c.add(build_tcp(server(4000, 110, TH_ACK)), 0.1);
+    read_clean(c.write());
+    EXPECT_EQ(g_trace.key.isn_rev, 4000u);
+    EXPECT_EQ(rec(0).ack, 0);
+    EXPECT_EQ(rec(1).seq, 0);
+    EXPECT_EQ(rec(1).ack, 10);
+}
+
+TEST_F(BinreadTest, ZeroAckFieldGivesZeroAck)
+{
+    capture c;
+    c.add(build_tcp(client(1000, 5000, TH_ACK)), 0.0);
+    c.add(build_tcp(server(5000, 0, TH_RST)), 0.1);
+    read_clean(c.write());
+    EXPECT_EQ(rec(1).ack, 0);
+}
+
+TEST_F(BinreadTest, ReportLinesForForeignPacketsInFileOrder)
+{
+    capture c;
+    c.add(pcapgen::build_udp("10.0.0.1", "10.0.0.2", 5353, 53, 10), 0.0);
+    c.add(pcapgen::build_udp("fe80::1", "fe80::2", 5353, 53, 10), 0.0);
+    c.add(build_tcp(client(1000, 0, TH_SYN)), 0.1);
+    tcp_seg other_conn = client(1, 0, TH_SYN);
+    other_conn.sport = 40001;
+    c.add(build_tcp(other_conn), 0.2);
+    tcp_seg other_hosts = client(1, 0, TH_SYN);
+    other_hosts.src = "10.0.0.3";
+    c.add(build_tcp(other_hosts), 0.3);
+    tcp_seg v6 = client(1, 0, TH_SYN);
+    v6.v6 = true;
+    v6.src = "fe80::1";
+    v6.dst = "fe80::2";
+    c.add(build_tcp(v6), 0.4);
+    c.add(pcapgen::build_udp("10.0.0.1", "10.0.0.2", 5353, 53, 10), 0.5);
+    /* Key's addresses with the ports exchanged against them: accepted. */
+    tcp_seg crossed = client(1001, 0, TH_ACK);
+    crossed.sport = 80;
+    crossed.dport = 40000;
+    c.add(build_tcp(crossed), 0.6);
+
+    EXPECT_EQ(read_clean(c.write()),
+              "not tcp\n"
+              "Not tcp\n"
+              "Warning: port unmatch\n"
+              "Warning: address unmatch\n"
+              "Warning: address unmatch\n"
+              "not tcp\n");
+    ASSERT_EQ(g_trace.building.count, 2);
+    EXPECT_FLOAT_EQ(rec(0).time, 0.0f);   /* the first TCP segment starts the clock */
+    EXPECT_FLOAT_EQ(rec(1).time, 0.5f);
+}
+
+TEST_F(BinreadTest, IPv4SegmentInIPv6TraceIsAddressUnmatch)
+{
+    capture c;
+    tcp_seg v6 = client(1, 0, TH_SYN);
+    v6.v6 = true;
+    v6.src = "2001:db8::1";
+    v6.dst = "2001:db8::2";
+    c.add(build_tcp(v6), 0.0);
+    c.add(build_tcp(client(1, 0, TH_SYN)), 0.1);
+    EXPECT_EQ(read_clean(c.write()), "Warning: address unmatch\n");
+    EXPECT_EQ(g_trace.ipv6, 1);
+    EXPECT_EQ(rec(0).src4, 0u);
+    EXPECT_EQ(rec(0).ip_id, 0);
+    uint8_t want[16];
+    inet_pton(AF_INET6, "2001:db8::1", want);
+    EXPECT_EQ(std::memcmp(rec(0).src6, want, 16), 0);
+}
+
+TEST_F(BinreadTest, IPv6ExtensionHeaders)
+{
+    tcp_seg s = client(1, 0, TH_ACK, 100);
+    s.v6 = true;
+    s.src = "2001:db8::1";
+    s.dst = "2001:db8::2";
+    s.ext = {pcapgen::ext_header{60, 0}};
+    capture c;
+    c.add(build_tcp(s), 0.0);
+    s.ext = {pcapgen::ext_header{0, 0}, pcapgen::ext_header{60, 0}};
+    c.add(build_tcp(s), 0.1);
+    s.ext = {pcapgen::ext_header{43, 1}};
+    c.add(build_tcp(s), 0.2);
+    EXPECT_EQ(read_clean(c.write()), "Not tcp\n");
+    ASSERT_EQ(g_trace.building.count, 2);
+    /* payload length 8 + 20 + 100: the 8 bytes of the extension header
+     * come off, so paylen is the payload itself. */
+    EXPECT_EQ(rec(0).paylen, 100);
+    EXPECT_EQ(rec(0).sport, 40000);     /* read at offset 48 */
+    EXPECT_EQ(rec(1).paylen, 100);      /* routing header of 16 bytes */
+}
+
+TEST_F(BinreadTest, NegativeTimeAndNegativePaylen)
+{
+    capture c;
+    c.add(build_tcp(client(1, 0, TH_ACK)), 5.0);
+    tcp_seg s = client(1, 0, TH_ACK);
+    s.ip_len_adjust = -30;   /* IP total length below the header lengths */
+    c.add_at(build_tcp(s), 4, 250000);
+    read_clean(c.write());
+    EXPECT_FLOAT_EQ(rec(1).time, -0.75f);
+    EXPECT_EQ(rec(1).paylen, -30);
+}
+
+TEST_F(BinreadTest, CopyLengthFixedByFirstFrameAndLaterPacketsCut)
+{
+    capture c;
+    c.add(build_tcp(client(1, 0, TH_ACK)), 0.0);          /* 14 + 40 bytes */
+    tcp_seg big = client(1, 0, TH_ACK, 60);
+    c.add(build_tcp(big), 0.1);
+    tcp_seg small = client(1, 0, TH_ACK);
+    c.add(build_tcp(small), 0.2, 14 + 38);                 /* truncated frame */
+    read_clean(c.write());
+    ASSERT_EQ(g_trace.building.count, 3);
+    EXPECT_EQ(g_trace.copy_len, 54);
+    pcapgen::bytes full = build_tcp(big);
+    EXPECT_EQ(std::memcmp(rec(1).bytes, full.data(), 54), 0);
+    EXPECT_EQ(rec(1).cap_bytes, 54);
+    /* The cut frame holds 38 bytes after its link header; the rest is zero. */
+    EXPECT_EQ(rec(2).cap_bytes, 38);
+    for (int i = 38; i < 54; i++)
+        EXPECT_EQ(rec(2).bytes[i], 0) << i;
+    EXPECT_EQ(rec(0).cap_bytes, 40);
+}
+
+TEST_F(BinreadTest, SavedCopyLengthFromOptionIsKept)
+{
+    capture c;
+    c.add(build_tcp(client(1, 0, TH_ACK, 100)), 0.0);
+    trace_state_clear();
+    g_trace.copy_len = 48;
+    testing::internal::CaptureStdout();
+    read_capture(c.write().c_str());
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(g_trace.copy_len, 48);
+    EXPECT_EQ(rec(0).cap_bytes, 48);
+}
+
+TEST_F(BinreadTest, EveryLinkTypeOfTheTableIsStripped)
+{
+    const int types[] = {pcapgen::LINK_NULL, pcapgen::LINK_EN10MB, pcapgen::LINK_SLIP,
+                         pcapgen::LINK_PPP, pcapgen::LINK_ATM_RFC1483};
+    const int lens[] = {4, 14, 16, 4, 8};
+    for (int t = 0; t < 5; t++) {
+        capture c(types[t]);
+        c.add(build_tcp(client(1000, 0, TH_SYN)), 0.0);
+        c.add(build_tcp(server(5000, 1001, TH_SYN | TH_ACK)), 0.1, lens[t] - 1);  /* short */
+        c.add(build_tcp(server(5000, 1001, TH_SYN | TH_ACK)), 0.2);
+        EXPECT_EQ(read_clean(c.write()), "") << types[t];
+        ASSERT_EQ(g_trace.building.count, 2) << types[t];
+        EXPECT_EQ(link_header_length(types[t]), lens[t]);
+        EXPECT_EQ(g_trace.linktype, types[t]);
+        EXPECT_EQ(rec(1).ack, 1) << types[t];
+        EXPECT_EQ(g_trace.copy_len, lens[t] + 40);
+    }
+    EXPECT_EQ(link_header_length(10), -1);
+}
+
+TEST_F(BinreadTest, TruncatedHeadersAreDroppedWithoutReadingPastCapture)
+{
+    capture c;
+    c.add(build_tcp(client(1000, 0, TH_SYN)), 0.0);
+    c.add(build_tcp(client(1000, 0, TH_ACK)), 0.1, 14 + 35);   /* TCP ends at window */
+    c.add(build_tcp(client(1000, 0, TH_ACK)), 0.2, 14 + 19);   /* inside IP header */
+    c.add(build_tcp(client(1000, 0, TH_ACK)), 0.3, 14);        /* nothing after link */
+    tcp_seg v6 = client(1, 0, TH_ACK);
+    v6.v6 = true;
+    v6.src = "::1";
+    v6.dst = "::2";
+    v6.ext = {pcapgen::ext_header{60, 0}};
+    c.add(build_tcp(v6), 0.4, 14 + 41);
+    c.add(build_tcp(client(1000, 0, TH_ACK)), 0.5, 14 + 36);   /* enough */
+    EXPECT_EQ(read_clean(c.write()),
+              "Warning: truncated packet\n"
+              "Warning: truncated packet\n"
+              "Warning: truncated packet\n"
+              "Warning: truncated packet\n");
+    EXPECT_EQ(g_trace.building.count, 2);
+}
+
+TEST_F(BinreadTest, SameAddressConnectionIsNumberedByPorts)
+{
+    /* A loopback connection: both ends are 127.0.0.1. */
+    tcp_seg syn = client(1000, 0, TH_SYN);
+    syn.src = syn.dst = "127.0.0.1";
+    tcp_seg synack = server(5000, 1001, TH_SYN | TH_ACK);
+    synack.src = synack.dst = "127.0.0.1";
+    tcp_seg ack = client(1001, 5001, TH_ACK);
+    ack.src = ack.dst = "127.0.0.1";
+    tcp_seg data = server(5001, 1001, TH_ACK, 10);
+    data.src = data.dst = "127.0.0.1";
+    capture c;
+    c.add(build_tcp(syn), 0.0).add(build_tcp(synack), 0.1);
+    c.add(build_tcp(ack), 0.2).add(build_tcp(data), 0.3);
+    read_clean(c.write());
+    ASSERT_EQ(g_trace.building.count, 4);
+    EXPECT_EQ(g_trace.key.isn_rev, 5000u);
+    EXPECT_EQ(rec(1).seq, 0);
+    EXPECT_EQ(rec(1).ack, 1);
+    EXPECT_EQ(rec(2).seq, 1);
+    EXPECT_EQ(rec(2).ack, 1);
+    EXPECT_EQ(rec(3).seq, 1);
+    EXPECT_EQ(rec(3).ack, 1);
+}
+
+TEST_F(BinreadTest, LargeTraceKeepsEveryRecordInOrder)
+{
+    capture c;
+    const int n = 20000;
+    for (int i = 0; i < n; i++)
+        c.add(build_tcp(client(1000 + (uint32_t)i * 10, 0, TH_ACK, 10)), i * 0.001);
+    read_clean(c.write());
+    ASSERT_EQ(g_trace.building.count, n);
+    EXPECT_GE(g_trace.building.cap, n);
+    for (int i = 0; i < n; i += 997)
+        EXPECT_EQ(rec(i).seq, (int64_t)i * 10);
+    EXPECT_EQ(rec(n - 1).seq, (int64_t)(n - 1) * 10);
+}
+
+TEST_F(BinreadTest, FileWithoutSegmentsGivesEmptyTrace)
+{
+    capture c;
+    c.add(pcapgen::build_udp("10.0.0.1", "10.0.0.2", 1, 2, 0), 0.0);
+    EXPECT_EQ(read_clean(c.write()), "not tcp\n");
+    EXPECT_EQ(g_trace.building.rec, nullptr);
+    EXPECT_EQ(g_trace.building.count, 0);
+    EXPECT_FLOAT_EQ(g_trace.duration, 0.0f);
+
+    capture fddi(pcapgen::LINK_FDDI);
+    EXPECT_EQ(read_clean(fddi.write()), "");
+    EXPECT_EQ(g_trace.building.count, 0);
+}
+
+using BinreadDeathTest = BinreadTest;
+
+TEST_F(BinreadDeathTest, FatalReadErrorsExitWithMessage)
+{
+    trace_state_clear();
+    EXPECT_EXIT(read_capture("/nonexistent/none.pcap"), testing::ExitedWithCode(255),
+                "^pcap_open: No such file or directory\n$");
+
+    std::string text = pcapgen::write_text_file("notes.txt", "this is not a capture file\n");
+    EXPECT_EXIT(read_capture(text.c_str()), testing::ExitedWithCode(255),
+                "^pcap_open: unknown file format\n$");
+
+    capture fddi(pcapgen::LINK_FDDI);
+    fddi.add(build_tcp(client(1, 0, TH_SYN)), 0.0);
+    std::string path = fddi.write();
+    EXPECT_EXIT(read_capture(path.c_str()), testing::ExitedWithCode(255), "^Unknown DLT a\n$");
+}
+
+TEST_F(BinreadDeathTest, PacketLargerThanSnapshotStopsTheRead)
+{
+    trace_state_clear();
+    g_trace.snaplen = 96;
+    g_trace.linktype = 1;
+    g_trace.copybuf = (uint8_t *)std::malloc(100);
+    std::vector<u_char> data(200, 0);
+    struct pcap_pkthdr h;
+    std::memset(&h, 0, sizeof h);
+    h.caplen = 97;
+    h.len = 200;
+    EXPECT_EXIT(handle_packet(nullptr, &h, data.data()), testing::ExitedWithCode(255),
+                "^packet too large src/trace/binread.cpp:[0-9]+\n$");
+    /* Exactly the snapshot length is fine (it is not TCP, merely reported). */
+    h.caplen = 96;
+    testing::internal::CaptureStdout();
+    handle_packet(nullptr, &h, data.data());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "not tcp\n");
+}
+
+TEST_F(BinreadDeathTest, CopyThatCannotBeAllocatedNamesTheIpVersion)
+{
+    capture c4;
+    c4.add(build_tcp(client(1, 0, TH_SYN)), 0.0);
+    std::string p4 = c4.write();
+    tcp_seg v6 = client(1, 0, TH_SYN);
+    v6.v6 = true;
+    v6.src = "::1";
+    v6.dst = "::2";
+    capture c6;
+    c6.add(build_tcp(v6), 0.0);
+    std::string p6 = c6.write();
+    trace_state_clear();
+    g_trace.copy_len = -5;   /* a negative -s value */
+    EXPECT_EXIT(read_capture(p4.c_str()), testing::ExitedWithCode(255),
+                "^cannot malloc for packet data. \t\t\t\t\t\tPlease choose small snaplen value\n$");
+    EXPECT_EXIT(read_capture(p6.c_str()), testing::ExitedWithCode(255),
+                "^cannot malloc for packet data. \t\t\t\tPlease choose small snaplen value\n$");
+}
