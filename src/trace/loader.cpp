@@ -1,0 +1,157 @@
+/*
+ * loader.cpp --
+ *
+ *	The trace-set loader. One file: read it, analyse it, done. Two files,
+ *	the two ends of one connection: read the second argument first, keep
+ *	the larger trace as the main trace (the first argument on equal
+ *	counts), analyse it, then find an anchor segment whose estimated
+ *	one-way delay bridges the two clocks, and take every line's far-end
+ *	time from its copy in the peer trace on the corrected clock.
+ *
+ *	A reset before a reopen frees both traces, their copies and the line
+ *	list; nothing else frees them. Every failure ends the process.
+ */
+
+#include "trace/loader.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "analysis/analyse.h"
+#include "analysis/estimator.h"
+#include "analysis/line.h"
+#include "text/line_text.h"
+#include "trace/binread.h"
+#include "trace/matcher.h"
+#include "trace/trace.h"
+
+namespace {
+
+/* Clock offset of the last two-file load, s; set by align_clocks. */
+float g_clock_offset;
+
+const char fatal_unmatched[] = "Fatal: cannot find matched data in two files\n";
+
+void reset_traces()
+{
+    std::free(g_trace.lines);
+    g_trace.lines = nullptr;
+    trace_free(&g_trace.main);
+    trace_free(&g_trace.peer);
+    trace_free(&g_trace.building);
+    g_trace.copy_len = g_trace.saved_copy_len;
+    g_clock_offset = 0.0f;
+    matcher_reset();
+}
+
+/* Reads one file into the trace under construction and hands it over. */
+trace_array read_one(const char *name)
+{
+    if (g_trace.verbose == 1)
+        std::fprintf(stderr, " reading from %s...", name);
+    read_capture(name);
+    if (g_trace.verbose == 1)
+        std::fputs(" done.\n", stderr);
+    trace_array t = g_trace.building;
+    std::memset(&g_trace.building, 0, sizeof g_trace.building);
+    return t;
+}
+
+/* The analysis passes and the text pass over the main trace. */
+void analyse_main()
+{
+    analyse_trace();
+    annotate_lines();
+}
+
+[[noreturn]] void fail_unmatched()
+{
+    std::fputs(fatal_unmatched, stderr);
+    std::exit(-1);
+}
+
+/*
+ * Finds the anchor (the first record with a positive delay estimate and
+ * a copy in the peer trace), sets the clock offset from it and corrects
+ * every line. The estimates continue from the state the line-list build
+ * left. Among several candidate copies of a line, the one nearest to
+ * where the anchor's delay puts the copy wins.
+ */
+void align_clocks()
+{
+    const trace_array &main = g_trace.main;
+    const trace_array &peer = g_trace.peer;
+    int32_t anchor = -1, copy = -1;
+    float e = 0.0f;
+    for (int32_t i = 0; i < main.count; i++) {
+        e = estimate_delay(i, 0);
+        if (!(e > 0.0f))
+            continue;
+        copy = match_segment(i, MATCH_FIRST, -1.0f);
+        if (copy >= 0) {
+            anchor = i;
+            break;
+        }
+    }
+    if (anchor < 0)
+        fail_unmatched();
+    float d = g_trace.lines[anchor].dir == 1 ? e : -e;
+    float delay = e;
+    float sum = d + main.rec[anchor].time;
+    float offset = sum - peer.rec[copy].time;
+    g_clock_offset = offset;
+
+    for (int32_t j = 0; j < main.count; j++) {
+        line_record &l = g_trace.lines[j];
+        int32_t m = match_segment(j, MATCH_NEAREST, offset, l.dir == 1 ? delay : -delay);
+        if (m < 0) {
+            l.cls = CLS_LOST;
+            continue;
+        }
+        float t = peer.rec[m].time + offset;
+        if (l.dir == 1)
+            l.t_recv = t;
+        else
+            l.t_send = t;
+        l.delay = l.t_recv - l.t_send;
+    }
+}
+
+}  // namespace
+
+float loader_clock_offset()
+{
+    return g_clock_offset;
+}
+
+void load_traces(int nfiles, char *const names[], int reset)
+{
+    if (reset)
+        reset_traces();
+
+    if (nfiles < 2) {
+        g_trace.main = read_one(names[0]);
+        if (g_trace.main.count == 0) {
+            std::fprintf(stderr, "wirepaint: no TCP segment in %s\n", names[0]);
+            return;
+        }
+        analyse_main();
+        g_trace.loaded = 1;
+        return;
+    }
+
+    g_trace.peer = read_one(names[1]);
+    g_trace.main = read_one(names[0]);
+    if (g_trace.peer.count > g_trace.main.count) {
+        trace_array t = g_trace.main;
+        g_trace.main = g_trace.peer;
+        g_trace.peer = t;
+    }
+    g_trace.duration = trace_span(&g_trace.main);
+    analyse_main();
+    if (g_trace.main.count == 0)
+        fail_unmatched();
+    align_clocks();
+    g_trace.loaded = 1;
+}

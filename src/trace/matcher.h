@@ -1,0 +1,54 @@
+/*
+ * matcher.h --
+ *
+ *	Cross-trace matching: for a record of the main trace, the record of
+ *	the peer trace that is the same segment seen at the other capture
+ *	point. Identity fields only, never payload bytes.
+ *
+ *	A segment with a nonzero IPv4 identification is matched by that
+ *	identification and its direction (its source address); any other by
+ *	its sequence number, acknowledgement number (both as carried, so that
+ *	two captures that began at different segments still agree), window
+ *	and payload length (so that a pure acknowledgement is never taken for
+ *	the data segment that follows it with the same numbers). Where several peer records qualify, the mode picks one: the
+ *	first in peer order, or the one nearest in time once the clock offset
+ *	is applied (ties to the lowest peer index).
+ *
+ *	match_segment answers from an index of the peer trace that it builds
+ *	on first use for a given pair of traces; match_segment_literal scans
+ *	the peer trace from its start and gives the same answers, for checks.
+ */
+
+#ifndef WIREPAINT_TRACE_MATCHER_H
+#define WIREPAINT_TRACE_MATCHER_H
+
+#include <cstdint>
+
+enum match_mode {
+    MATCH_FIRST = 0,    /* the first qualifying peer record */
+    MATCH_NEAREST = 1   /* the qualifying record nearest in corrected time */
+};
+
+/*
+ * match_segment --
+ *	The peer index (0 to peer count - 1) of main record i's copy, or -1.
+ *	With MATCH_NEAREST, a candidate's distance is
+ *	|candidate time + offset - (main record's time + expect)|: `expect` is
+ *	how far the copy is expected to lie from the record on the corrected
+ *	clock (the one-way delay, negated for a segment the main capture saw
+ *	arriving), so that of a run of identical duplicate acknowledgements
+ *	each finds its own copy and not the one sent a delay earlier or later.
+ *	With expect 0 the distance is the plain one-way delay. offset and
+ *	expect are ignored with MATCH_FIRST. Reads g_trace.main and
+ *	g_trace.peer; keeps its index in g_match, rebuilt whenever the peer
+ *	trace changes.
+ */
+int32_t match_segment(int32_t i, match_mode mode, float offset, float expect = 0.0f);
+
+/* The same answer as match_segment, by scanning the peer trace from 0. */
+int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float expect = 0.0f);
+
+/* Drops the peer index (the loader calls it after every load). */
+void matcher_reset();
+
+#endif

@@ -1,0 +1,422 @@
+/*
+ * loader_test.cpp --
+ *
+ *	Tests of the trace-set loader: one-file and two-file loads of real
+ *	savefiles, the clock alignment, the reset before a reopen, and the
+ *	bundled sample captures.
+ *
+ *	Two-file scenarios come from a small simulation: host A (10.0.0.1) and
+ *	host B (10.0.0.2), each segment crossing the path in `owd` seconds.
+ *	Capture "a" is taken at A on A's clock, capture "b" at B on a clock that
+ *	runs `skew` seconds ahead of A's. A segment marked lost appears only
+ *	in its sender's capture.
+ */
+
+#include "trace/loader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "analysis/line.h"
+#include "support/pcapgen.h"
+#include "trace/matcher.h"
+#include "trace/trace.h"
+
+using pcapgen::build_tcp;
+using pcapgen::capture;
+using pcapgen::tcp_seg;
+
+namespace {
+
+struct sim_event {
+    bool from_a;      /* sent by A, else by B */
+    double t;         /* send time on A's clock */
+    tcp_seg seg;
+    bool lost;        /* dropped on the path: only the sender saw it */
+};
+
+struct sim {
+    double owd = 0.05;
+    double skew = 0.0;
+    bool v6 = false;
+    std::vector<sim_event> ev;
+    uint16_t next_id_a = 100, next_id_b = 5000;
+    bool use_ids = true;
+
+    tcp_seg seg(bool from_a, uint32_t seq, uint32_t ack, uint8_t flags, int len, uint16_t win)
+    {
+        tcp_seg s;
+        s.v6 = v6;
+        s.src = v6 ? (from_a ? "2001:db8::1" : "2001:db8::2") : (from_a ? "10.0.0.1" : "10.0.0.2");
+        s.dst = v6 ? (from_a ? "2001:db8::2" : "2001:db8::1") : (from_a ? "10.0.0.2" : "10.0.0.1");
+        s.sport = from_a ? 40000 : 80;
+        s.dport = from_a ? 80 : 40000;
+        s.seq = seq;
+        s.ack = ack;
+        s.flags = flags;
+        s.paylen = len;
+        s.win = win;
+        if (!v6 && use_ids)
+            s.ip_id = from_a ? next_id_a++ : next_id_b++;
+        return s;
+    }
+
+    sim &send(bool from_a, double t, uint32_t seq, uint32_t ack, uint8_t flags, int len = 0,
+              uint16_t win = 65535, bool lost = false)
+    {
+        ev.push_back({from_a, t, seg(from_a, seq, ack, flags, len, win), lost});
+        return *this;
+    }
+
+    /* The capture at A (at_a) or at B, packets in capture-time order. */
+    std::string write(bool at_a, int first = 0) const
+    {
+        std::vector<std::pair<double, pcapgen::bytes>> pk;
+        for (size_t n = (size_t)first; n < ev.size(); n++) {
+            const sim_event &e = ev[n];
+            bool local = e.from_a == at_a;
+            if (!local && e.lost)
+                continue;
+            double t = e.t + (local ? 0.0 : owd) + (at_a ? 0.0 : skew);
+            pk.push_back({t, build_tcp(e.seg)});
+        }
+        std::stable_sort(pk.begin(), pk.end(),
+                         [](const auto &x, const auto &y) { return x.first < y.first; });
+        capture c;
+        for (const auto &p : pk)
+            c.add(p.second, 100.0 + p.first);
+        return c.write();
+    }
+
+    /* A handshake and `n` data segments of 1000 bytes from B (server) to A,
+     * each acknowledged by A. */
+    sim &transfer(int n, double gap = 0.01)
+    {
+        send(true, 0.0, 1000, 0, TH_SYN);
+        send(false, 0.05, 5000, 1001, TH_SYN | TH_ACK);
+        send(true, 0.10, 1001, 5001, TH_ACK);
+        send(true, 0.11, 1001, 5001, TH_ACK | TH_PUSH, 100);
+        for (int k = 0; k < n; k++) {
+            double t = 0.16 + k * gap;
+            send(false, t, 5001 + 1000u * k, 1101, TH_ACK, 1000);
+            send(true, t + owd, 1101, 5001 + 1000u * (k + 1), TH_ACK);
+        }
+        return *this;
+    }
+};
+
+std::string quiet_load(int n, const std::vector<std::string> &files, int reset,
+                       std::string *err = nullptr)
+{
+    std::vector<char *> argv;
+    for (const std::string &f : files)
+        argv.push_back(const_cast<char *>(f.c_str()));
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    load_traces(n, argv.data(), reset);
+    std::string e = testing::internal::GetCapturedStderr();
+    if (err)
+        *err = e;
+    return testing::internal::GetCapturedStdout();
+}
+
+class LoaderTest : public testing::Test {
+protected:
+    void SetUp() override { trace_state_clear(); }
+    void TearDown() override { trace_state_clear(); }
+};
+
+const line_record &line(int i)
+{
+    return g_trace.lines[i];
+}
+
+}  // namespace
+
+TEST_F(LoaderTest, OneFileLoadBuildsOneLinePerRecord)
+{
+    sim s;
+    s.transfer(5);
+    std::string a = s.write(true);
+    std::string err;
+    g_trace.verbose = 1;
+    quiet_load(1, {a}, 0, &err);
+    EXPECT_EQ(err, " reading from " + a + "... done.\n");
+    ASSERT_EQ(g_trace.loaded, 1);
+    ASSERT_EQ(g_trace.main.count, 14);
+    EXPECT_EQ(g_trace.peer.count, 0);
+    ASSERT_NE(g_trace.lines, nullptr);
+    for (int i = 0; i < g_trace.main.count; i++)
+        EXPECT_EQ(line(i).bytes, g_trace.main.rec[i].bytes);
+    /* Capture at A: A's segments go left to right and start at capture time. */
+    EXPECT_EQ(line(0).dir, 1);
+    EXPECT_FLOAT_EQ(line(0).t_send, 0.0f);
+    EXPECT_EQ(line(1).dir, 2);
+    EXPECT_FLOAT_EQ(line(1).t_recv, g_trace.main.rec[1].time);
+    EXPECT_STREQ(line(3).label, " 1:101(100) ack 1 win 65535 ");
+    EXPECT_EQ(line(3).cls, CLS_DATA);
+    EXPECT_EQ(line(2).cls, CLS_NODATA);
+    EXPECT_NEAR(g_trace.duration, 0.16 + 4 * 0.01 + 0.05, 1e-5);
+}
+
+TEST_F(LoaderTest, OneFileWithoutSegmentsLeavesNothingLoaded)
+{
+    capture c;
+    c.add(pcapgen::build_udp("10.0.0.1", "10.0.0.2", 1, 2, 3), 0.0);
+    std::string path = c.write();
+    std::string err;
+    EXPECT_EQ(quiet_load(1, {path}, 0, &err), "not tcp\n");
+    EXPECT_EQ(err, "wirepaint: no TCP segment in " + path + "\n");
+    EXPECT_EQ(g_trace.loaded, 0);
+    EXPECT_EQ(g_trace.main.count, 0);
+    EXPECT_EQ(g_trace.lines, nullptr);
+}
+
+TEST_F(LoaderTest, TwoFilesReadSecondArgumentFirstAndAlignClocks)
+{
+    sim s;
+    s.skew = 3.0;
+    s.transfer(6);
+    std::string a = s.write(true), b = s.write(false);
+    std::string err;
+    g_trace.verbose = 1;
+    quiet_load(2, {a, b}, 0, &err);
+    EXPECT_EQ(err, " reading from " + b + "... done.\n reading from " + a + "... done.\n");
+    ASSERT_EQ(g_trace.loaded, 1);
+    ASSERT_EQ(g_trace.main.count, 16);
+    ASSERT_EQ(g_trace.peer.count, 16);
+    /* Equal counts: the first argument's trace (captured at A) is main. */
+    EXPECT_EQ(g_trace.key.src4, 0x0a000001u);
+    /* Times are relative to each capture's first record: B's first record
+     * is A's SYN arriving, 0.05 s after A's first on A's clock. Every copy
+     * is found, the far ends are B's capture times on A's clock, and so
+     * every delay is the true one-way delay whatever the estimate was. */
+    EXPECT_NEAR(loader_clock_offset(), 0.05, 1e-4);
+    for (int i = 0; i < g_trace.main.count; i++) {
+        EXPECT_NE(line(i).cls, CLS_LOST) << i;
+        EXPECT_NEAR(line(i).delay, 0.05, 1e-4) << i;
+    }
+}
+
+TEST_F(LoaderTest, LargerSecondTraceBecomesMainAndLostSegmentIsClassFour)
+{
+    sim s;
+    s.transfer(4);
+    /* B sends a segment that never reaches A, then sends it again. */
+    s.send(false, 0.30, 9001, 1101, TH_ACK, 1000, 65535, true);
+    s.send(false, 0.40, 9001, 1101, TH_ACK, 1000);
+    s.send(true, 0.45, 1101, 10001, TH_ACK);
+    std::string a = s.write(true), b = s.write(false);
+    quiet_load(2, {a, b}, 0);
+    ASSERT_EQ(g_trace.loaded, 1);
+    /* B's capture has the lost copy too: it is longer and becomes main. */
+    EXPECT_EQ(g_trace.main.count, g_trace.peer.count + 1);
+    EXPECT_EQ(g_trace.key.src4, 0x0a000001u);   /* the key of F1 stands */
+    int lost = -1;
+    for (int i = 0; i < g_trace.main.count; i++)
+        if (g_trace.main.rec[i].time > 0.24f && g_trace.main.rec[i].time < 0.26f)
+            lost = i;
+    ASSERT_GE(lost, 0);
+    EXPECT_EQ(line(lost).cls, CLS_LOST);
+    /* It keeps the times the line-list build gave it from the estimate. */
+    EXPECT_FLOAT_EQ(line(lost).t_send, g_trace.main.rec[lost].time);
+    EXPECT_FLOAT_EQ(line(lost).delay, line(lost).t_recv - line(lost).t_send);
+}
+
+TEST_F(LoaderTest, AnchorOnRightToLeftLineNegatesItsDelay)
+{
+    /* Main trace captured at B: B is the left host, and the first record
+     * with a positive estimate and a copy may be A's (dir 2). */
+    sim s;
+    s.skew = -2.0;    /* B's clock behind: negative offset between the captures */
+    s.transfer(5);
+    std::string a = s.write(true), b = s.write(false);
+    quiet_load(2, {b, a}, 0);
+    ASSERT_EQ(g_trace.loaded, 1);
+    EXPECT_EQ(g_trace.key.src4, 0x0a000001u);   /* B's first record is A's SYN */
+    EXPECT_EQ(line(0).dir, 2);   /* A's SYN, seen arriving at B */
+    /* A's capture began 0.05 s before B's, on B's clock. */
+    EXPECT_NEAR(loader_clock_offset(), -0.05, 1e-4);
+    for (int i = 0; i < g_trace.main.count; i++) {
+        EXPECT_NEAR(line(i).delay, 0.05, 1e-4) << i;
+        EXPECT_NEAR(line(i).dir == 1 ? line(i).t_send : line(i).t_recv,
+                    g_trace.main.rec[i].time, 1e-6);
+    }
+}
+
+TEST_F(LoaderTest, NegativeOffsetStillPicksNearestDuplicateAck)
+{
+    /* Identical duplicate ACKs from A (no identification to tell them
+     * apart): each must take its own copy, not the first. The main capture
+     * (B's) began after the peer's: the clock offset is negative. */
+    sim s;
+    s.use_ids = false;
+    s.transfer(3);
+    for (int k = 0; k < 12; k++)
+        s.send(true, 0.5 + 0.002 * k, 1101, 8001, TH_ACK);   /* closer than the delay */
+    std::string a = s.write(true), b = s.write(false);
+    quiet_load(2, {b, a}, 0);
+    ASSERT_EQ(g_trace.loaded, 1);
+    EXPECT_LT(loader_clock_offset(), 0.0f);
+    for (int i = 0; i < g_trace.main.count; i++)
+        EXPECT_NEAR(line(i).delay, 0.05, 1e-4) << i;
+}
+
+TEST_F(LoaderTest, IPv6CapturesBeginningAtDifferentSegmentsAlign)
+{
+    sim s;
+    s.v6 = true;
+    s.skew = 1.0;
+    s.transfer(8);
+    std::string a = s.write(true);        /* from the SYN */
+    std::string b = s.write(false, 2);    /* B's capture started late */
+    quiet_load(2, {a, b}, 0);
+    ASSERT_EQ(g_trace.loaded, 1);
+    int matched = 0;
+    for (int i = 0; i < g_trace.main.count; i++) {
+        if (line(i).cls == CLS_LOST)
+            continue;
+        matched++;
+        EXPECT_NEAR(line(i).delay, 0.05, 1e-4) << i;
+    }
+    EXPECT_EQ(matched, g_trace.peer.count);
+    /* The two first records, both numbered 0 in their own trace, are
+     * different segments and must not be taken for each other. */
+    EXPECT_EQ(line(0).cls, CLS_LOST);
+}
+
+TEST_F(LoaderTest, IdentificationMatchRequiresTheSameSender)
+{
+    /* Both hosts happen to use the same identification numbers. */
+    sim s;
+    s.next_id_a = s.next_id_b = 7;
+    s.transfer(4);
+    std::string a = s.write(true), b = s.write(false);
+    quiet_load(2, {a, b}, 0);
+    ASSERT_EQ(g_trace.loaded, 1);
+    for (int i = 0; i < g_trace.main.count; i++) {
+        int32_t m = match_segment(i, MATCH_NEAREST, loader_clock_offset());
+        ASSERT_GE(m, 0);
+        EXPECT_EQ(g_trace.peer.rec[m].src4, g_trace.main.rec[i].src4) << i;
+        EXPECT_NEAR(line(i).delay, 0.05, 1e-4) << i;
+    }
+}
+
+TEST_F(LoaderTest, WrappedIdentificationTakesTheCopyNearestInTime)
+{
+    sim s;
+    s.transfer(2);
+    /* Much later, A reuses identification 100 after a wrap. */
+    s.ev.push_back({true, 30.0, s.seg(true, 1101, 7001, TH_ACK, 10, 65535), false});
+    s.ev.back().seg.ip_id = 100;
+    std::string a = s.write(true), b = s.write(false);
+    quiet_load(2, {a, b}, 0);
+    ASSERT_EQ(g_trace.loaded, 1);
+    const int last = g_trace.main.count - 1;
+    EXPECT_NEAR(line(last).delay, 0.05, 1e-4);
+    EXPECT_NEAR(line(0).delay, 0.05, 1e-4);
+}
+
+TEST_F(LoaderTest, FastMatchAgreesWithLiteralScan)
+{
+    sim s;
+    s.use_ids = false;
+    s.transfer(30, 0.001);
+    for (int k = 0; k < 20; k++)
+        s.send(true, 0.5 + 0.001 * k, 1101, 8001, TH_ACK);
+    quiet_load(2, {s.write(true), s.write(false, 5)}, 0);
+    ASSERT_GT(g_trace.peer.count, 0);
+    for (int i = 0; i < g_trace.main.count; i++) {
+        for (float off : {-1.0f, 0.0f, 0.02f, 3.0f}) {
+            EXPECT_EQ(match_segment(i, MATCH_NEAREST, off),
+                      match_segment_literal(i, MATCH_NEAREST, off)) << i;
+            EXPECT_EQ(match_segment(i, MATCH_NEAREST, off, 0.05f),
+                      match_segment_literal(i, MATCH_NEAREST, off, 0.05f)) << i;
+            EXPECT_EQ(match_segment(i, MATCH_FIRST, off),
+                      match_segment_literal(i, MATCH_FIRST, off)) << i;
+        }
+    }
+    EXPECT_EQ(match_segment_literal(0, MATCH_FIRST, 0), -1);   /* begins later */
+}
+
+TEST_F(LoaderTest, ReopenStartsFromEmptyStateWithSavedCopyLength)
+{
+    sim s;
+    s.transfer(3);
+    g_trace.saved_copy_len = 0;
+    quiet_load(2, {s.write(true), s.write(false)}, 0);
+    EXPECT_EQ(g_trace.copy_len, 54);
+    sim t;
+    t.v6 = true;
+    t.transfer(2);
+    quiet_load(1, {t.write(true)}, 1);
+    EXPECT_EQ(g_trace.loaded, 1);
+    EXPECT_EQ(g_trace.peer.count, 0);
+    EXPECT_EQ(g_trace.main.count, 8);
+    EXPECT_EQ(g_trace.copy_len, 74);   /* fixed afresh by the IPv6 file */
+    EXPECT_EQ(g_trace.ipv6, 1);
+    g_trace.saved_copy_len = 60;
+    quiet_load(1, {s.write(true)}, 1);
+    EXPECT_EQ(g_trace.copy_len, 60);
+}
+
+using LoaderDeathTest = LoaderTest;
+
+TEST_F(LoaderDeathTest, TwoFilesWithoutMatchIsFatal)
+{
+    sim s;
+    s.transfer(3);
+    std::string a = s.write(true);
+    capture empty;
+    empty.add(pcapgen::build_udp("10.0.0.1", "10.0.0.2", 1, 2, 3), 0.0);
+    std::string e = empty.write();
+    std::vector<char *> argv = {const_cast<char *>(a.c_str()), const_cast<char *>(e.c_str())};
+    EXPECT_EXIT(load_traces(2, argv.data(), 0), testing::ExitedWithCode(255),
+                "Fatal: cannot find matched data in two files\n$");
+    std::vector<char *> both_empty = {const_cast<char *>(e.c_str()),
+                                      const_cast<char *>(e.c_str())};
+    EXPECT_EXIT(load_traces(2, both_empty.data(), 0), testing::ExitedWithCode(255),
+                "Fatal: cannot find matched data in two files\n$");
+}
+
+TEST_F(LoaderTest, SampleCapturesLoadInBothModes)
+{
+    const std::string dir = std::string(WIREPAINT_SOURCE_DIR) + "/examples/";
+    const std::string snd = dir + "sender.pcap", rcv = dir + "receiver.pcap";
+    if (FILE *f = std::fopen(snd.c_str(), "rb"))
+        std::fclose(f);
+    else
+        GTEST_SKIP() << "sample captures not present";
+
+    quiet_load(1, {snd}, 1);
+    ASSERT_EQ(g_trace.loaded, 1);
+    const int sender_count = g_trace.main.count;
+    int retrans = 0;
+    for (int i = 0; i < g_trace.main.count; i++)
+        retrans += line(i).cls == CLS_RETRANS;
+    EXPECT_GT(retrans, 0);
+
+    quiet_load(1, {rcv}, 1);
+    ASSERT_EQ(g_trace.loaded, 1);
+    const int receiver_count = g_trace.main.count;
+    EXPECT_GT(sender_count, receiver_count);   /* the router dropped some */
+
+    quiet_load(2, {snd, rcv}, 1);
+    ASSERT_EQ(g_trace.loaded, 1);
+    EXPECT_EQ(g_trace.main.count, sender_count);
+    EXPECT_EQ(g_trace.peer.count, receiver_count);
+    int lost = 0, matched = 0;
+    for (int i = 0; i < g_trace.main.count; i++) {
+        if (line(i).cls == CLS_LOST && match_segment(i, MATCH_NEAREST, loader_clock_offset()) < 0)
+            lost++;
+        else
+            matched++;
+    }
+    EXPECT_EQ(matched + lost, sender_count);
+    EXPECT_GE(matched, receiver_count - 5);
+    EXPECT_GT(lost, 0);
+}
