@@ -1,0 +1,78 @@
+/*
+ * analyse.h --
+ *
+ *	The analysis entry and the line list. analyse_trace runs the whole
+ *	segment analysis over the main trace (marking, pairing, the choice of
+ *	the left host) and ends with the line list in g_trace.lines: one
+ *	line_record per main-trace record, at the same index, each one arrow
+ *	of the ladder diagram with its direction, send and arrival times,
+ *	delay, colour class and packet bytes. The labels are left empty here;
+ *	the text subsystem fills them (annotate_lines) once analyse_trace has
+ *	returned, since analysis does no text work.
+ *
+ *	The left host is the host where the capture was made: every capture
+ *	time lies on the left axis.
+ */
+
+#ifndef WIREPAINT_ANALYSIS_ANALYSE_H
+#define WIREPAINT_ANALYSIS_ANALYSE_H
+
+#include <cstdint>
+
+#include "analysis/line.h"
+#include "trace/direction.h"
+
+/*
+ * reference_record --
+ *	The lowest index of g_trace.main whose ack_time is above 0, or 0 when
+ *	there is none (also for an empty trace).
+ */
+int32_t reference_record();
+
+/*
+ * choose_left_host --
+ *	Estimates the delay of record `ref` with the estimator reset, and
+ *	returns ref's destination when that estimate is strictly greater than
+ *	ref's ack_time, ref's source otherwise. `ref` must index g_trace.main.
+ *	Side effects: g_analysis (reset, then one estimate).
+ */
+endpoint choose_left_host(int32_t ref);
+
+/*
+ * build_line_list --
+ *	Allocates g_trace.main.count lines with malloc into g_trace.lines
+ *	(a list left standing there is freed first) and fills each from its
+ *	record, in index order: delay from one estimate_delay call with reset
+ *	off, direction and times from whether the record was sent by
+ *	`left_host`, class from the mark or else the payload, bytes shared
+ *	with the record, label empty. On allocation failure: perror("malloc")
+ *	and exit status -1.
+ *	Side effects: g_trace.lines, g_analysis.
+ */
+void build_line_list(const endpoint &left_host);
+
+/*
+ * clamp_arrivals --
+ *	For each record i, in index order, acknowledged by record k: when
+ *	line i arrives after line k leaves and the pair runs between the left
+ *	host and the right host as captured at the left (k addressed to the
+ *	left host, or i sent by it), line i's arrival is pulled back to k's
+ *	departure, unless that would make its delay negative. A pair the
+ *	capture's own time stamps contradict is left as built.
+ *	Side effects: t_recv and delay of lines in g_trace.lines.
+ */
+void clamp_arrivals(const endpoint &left_host);
+
+/*
+ * analyse_trace --
+ *	The analysis of g_trace.main, in order: order check, pair scan,
+ *	forward and backward pairing, reference record and left host, line
+ *	list build, arrival clamp. An empty main trace gets no line list
+ *	(g_trace.lines nullptr) and no estimator call.
+ *	Side effects: analysis fields of the main records, g_trace.lines,
+ *	g_analysis. Exits with status -1 when the line list cannot be
+ *	allocated.
+ */
+void analyse_trace();
+
+#endif

@@ -1,0 +1,55 @@
+/*
+ * estimator.h --
+ *
+ *	The one-way delay estimator. A capture taken at one end gives one time
+ *	per segment; the line list adds or subtracts an estimated one-way
+ *	delay to place the other end. The estimate for a record comes from
+ *	the ack_time and resp_time samples of the ten records before it,
+ *	smoothed per payload length, and from two values held from call to
+ *	call so that a record without samples around it still gets one.
+ */
+
+#ifndef WIREPAINT_ANALYSIS_ESTIMATOR_H
+#define WIREPAINT_ANALYSIS_ESTIMATOR_H
+
+#include <cstdint>
+
+/*
+ * The estimator's process-wide state: one instance, g_analysis. Both
+ * values are written only by estimate_delay (and analysis_state_reset);
+ * they carry over between calls, so the order of calls is part of every
+ * result.
+ */
+struct analysis_state {
+    /* s; the largest payload-free round trip seen since the last reset,
+     * or, while none was seen, the length round trip that stood in for
+     * one. -1 at process start and after a reset. Never decreases between
+     * resets. */
+    float held_zero_rtt;
+    /* s; the last length round trip accepted for a record with payload.
+     * -1 at process start and after a reset. */
+    float held_len_rtt;
+};
+
+extern analysis_state g_analysis;
+
+/*
+ * analysis_state_reset --
+ *	Puts g_analysis back to its process-start state (both values -1).
+ */
+void analysis_state_reset();
+
+/*
+ * estimate_delay --
+ *	The one-way delay estimate of main-trace record `index`, in seconds:
+ *	the round trip for the record's payload length minus half the
+ *	payload-free round trip. With `reset` nonzero both held values are
+ *	set to -1 first. -0.5 when no sample exists at all.
+ *	Reads paylen, ack_time, resp_time and the skip flag of records of
+ *	g_trace.main; writes nothing in them. An index outside the main trace
+ *	reads no record and gives -0.5 (after the reset, when asked for).
+ *	Side effects: g_analysis.
+ */
+float estimate_delay(int32_t index, int32_t reset);
+
+#endif

@@ -1,0 +1,59 @@
+/*
+ * pairing.h --
+ *
+ *	Acknowledgement pairing: the third and fourth passes of the analysis.
+ *	They link each segment with the segment that acknowledges it
+ *	(acked_by on the acknowledged record, acks on the acknowledging one)
+ *	and leave two kinds of time sample for the delay estimator:
+ *	ack_time, from a segment to its acknowledgement, and resp_time, from
+ *	the highest acknowledgement so far to the segment the acknowledged
+ *	host sends next from that point. -1 stands for no sample, 0 for no
+ *	link. Neither pass allocates.
+ */
+
+#ifndef WIREPAINT_ANALYSIS_PAIRING_H
+#define WIREPAINT_ANALYSIS_PAIRING_H
+
+#include <cstdint>
+
+#include "trace/trace.h"
+
+/*
+ * expected_ack --
+ *	The acknowledgement number that exactly acknowledges r: paylen plus
+ *	the low 32 bits of seq, plus 1 for a SYN, in 32-bit signed (wrapping)
+ *	arithmetic, sign-extended to 64 bits. A FIN does not count.
+ */
+int64_t expected_ack(const seg_record &r);
+
+/*
+ * pair_forward --
+ *	Forward pairing over g_trace.main, in index order. Every record gets
+ *	ack_time and resp_time -1 and acked_by 0 first; records with a mark
+ *	or the skip flag stop there. Each other record with payload or SYN
+ *	is paired with the first later record addressed to its source whose
+ *	ack equals expected_ack (exact: ack_time set) or exceeds it
+ *	(covering: link only); the acknowledging record's acks names it.
+ *	Unmarked records also move the one highest acknowledgement of both
+ *	directions and take a resp_time when they start at it from the host
+ *	it was addressed to.
+ *	Result: the longest exact ack_time or resp_time recorded (-1 if none),
+ *	which bounds the backward pairing.
+ *	Side effects: ack_time, resp_time, acked_by and acks of main records.
+ */
+float pair_forward();
+
+/*
+ * pair_backward --
+ *	Backward pairing over g_trace.main, in index order: every still
+ *	unpaired pure acknowledgement i (index 2 or more, no payload, no SYN,
+ *	acks 0, mark without bit 4) walks back over records i-1 .. 1, passing
+ *	over records whose mark has bit 4 and stopping once the time gap
+ *	exceeds `longest_sample`; the oldest data record reached that has no
+ *	acked_by becomes its pair (ack_time, acked_by on it, acks on i).
+ *	Record 0 is never looked at.
+ *	Side effects: ack_time, acked_by and acks of main records.
+ */
+void pair_backward(float longest_sample);
+
+#endif

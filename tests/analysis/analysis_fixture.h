@@ -1,0 +1,132 @@
+/*
+ * analysis_fixture.h --
+ *
+ *	Test support for the analysis tests: builds a main trace from a list
+ *	of segments written as {host, time, seq, ack, paylen, flags}, with
+ *	records laid out as the decoder lays them (malloc'ed array, one
+ *	malloc'ed packet copy per record), and puts g_trace and g_analysis
+ *	back to their process-start state around every test.
+ *
+ *	Hosts: A is 10.0.0.1:40000 and B is 10.0.0.2:80, an IPv4 connection;
+ *	LA is 127.0.0.1:1000 and LB is 127.0.0.1:2000, a loopback connection
+ *	whose two ends share one address.
+ */
+
+#ifndef WIREPAINT_TESTS_ANALYSIS_FIXTURE_H
+#define WIREPAINT_TESTS_ANALYSIS_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "analysis/estimator.h"
+#include "analysis/line.h"
+#include "trace/trace.h"
+
+namespace fixture {
+
+enum host { A, B, LA, LB };
+
+struct seg {
+    host from;
+    float time;
+    int64_t seq;
+    int64_t ack;
+    int32_t paylen;
+    uint8_t flags;
+};
+
+constexpr uint64_t ADDR_A = 0x0a000001;    /* 10.0.0.1 */
+constexpr uint64_t ADDR_B = 0x0a000002;    /* 10.0.0.2 */
+constexpr uint64_t ADDR_LOOP = 0x7f000001; /* 127.0.0.1 */
+
+inline void set_ends(seg_record &r, host from)
+{
+    switch (from) {
+    case A:
+        r.src4 = ADDR_A; r.dst4 = ADDR_B; r.sport = 40000; r.dport = 80;
+        break;
+    case B:
+        r.src4 = ADDR_B; r.dst4 = ADDR_A; r.sport = 80; r.dport = 40000;
+        break;
+    case LA:
+        r.src4 = ADDR_LOOP; r.dst4 = ADDR_LOOP; r.sport = 1000; r.dport = 2000;
+        break;
+    case LB:
+        r.src4 = ADDR_LOOP; r.dst4 = ADDR_LOOP; r.sport = 2000; r.dport = 1000;
+        break;
+    }
+}
+
+/* Replaces g_trace.main with records made from `segs`. */
+inline void install(const std::vector<seg> &segs)
+{
+    trace_free(&g_trace.main);
+    int32_t n = static_cast<int32_t>(segs.size());
+    if (n == 0)
+        return;
+    auto *rec = static_cast<seg_record *>(std::calloc(segs.size(), sizeof(seg_record)));
+    for (int32_t i = 0; i < n; i++) {
+        seg_record &r = rec[i];
+        set_ends(r, segs[i].from);
+        r.time = segs[i].time;
+        r.seq = segs[i].seq;
+        r.ack = segs[i].ack;
+        r.paylen = segs[i].paylen;
+        r.tcp_flags = segs[i].flags;
+        r.win = 65535;
+        r.bytes = static_cast<uint8_t *>(std::calloc(1, 64));
+    }
+    g_trace.main.rec = rec;
+    g_trace.main.count = n;
+    g_trace.main.cap = n;
+}
+
+inline seg_record &rec(int32_t i) { return g_trace.main.rec[i]; }
+
+/* Mark and skip flag of every main record, for whole-trace comparisons. */
+inline std::vector<int> marks()
+{
+    std::vector<int> v;
+    for (int32_t i = 0; i < g_trace.main.count; i++)
+        v.push_back(rec(i).mark);
+    return v;
+}
+
+inline std::vector<int> skips()
+{
+    std::vector<int> v;
+    for (int32_t i = 0; i < g_trace.main.count; i++)
+        v.push_back(rec(i).mark_flags & MARK_SKIP);
+    return v;
+}
+
+/* A zeroed line list of the main trace's size, as analyse_trace owns it. */
+inline line_record *alloc_lines()
+{
+    std::free(g_trace.lines);
+    g_trace.lines = static_cast<line_record *>(
+        std::calloc(static_cast<size_t>(g_trace.main.count), sizeof(line_record)));
+    return g_trace.lines;
+}
+
+/* Clears trace and estimator state before and after every test. */
+class analysis_test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        trace_state_clear();
+        analysis_state_reset();
+    }
+    void TearDown() override
+    {
+        trace_state_clear();
+        analysis_state_reset();
+    }
+};
+
+} // namespace fixture
+
+#endif
