@@ -1,0 +1,121 @@
+/*
+ * detail.cpp --
+ *
+ *	The detail text of a segment: header location in the stored copy,
+ *	the may-be-short test that gates the checksum verdict, and the header
+ *	dump. The line-list build calls segment_detail_text once per record
+ *	with summary_only set, which runs the summary (and so fills the
+ *	relative sequence table and the name caches) without the dump.
+ */
+
+#include "text/detail.h"
+
+#include "analysis/line.h"
+#include "text/text_state.h"
+#include "trace/bytes.h"
+#include "trace/trace.h"
+
+namespace {
+
+enum { IPV6_HEADER = 40, DUMP_LINE = 16 };
+
+/* Whether an IPv6 next-header value is one extension header to step over. */
+bool is_stepped_extension(uint8_t next)
+{
+    return next == 0 || next == 43 || next == 60;
+}
+
+/* The TCP header placed at the end of the copy: the fields that tell
+ * where it starts are not in the copy. */
+segment_bytes unlocated(const uint8_t *p, int32_t copy_len)
+{
+    return segment_bytes{p, copy_len, copy_len, 0};
+}
+
+segment_bytes locate_ipv6(const uint8_t *p, int32_t copy_len)
+{
+    if (copy_len < 7)
+        return unlocated(p, copy_len);
+    int32_t payload = read_be16(p + 4);
+    int32_t h = IPV6_HEADER;
+    if (is_stepped_extension(p[6])) {
+        if (copy_len < IPV6_HEADER + 2)
+            return unlocated(p, copy_len);
+        h = IPV6_HEADER + (p[IPV6_HEADER + 1] + 1) * 8;
+    }
+    return segment_bytes{p, copy_len, h, payload - (h - IPV6_HEADER)};
+}
+
+segment_bytes locate_ipv4(const uint8_t *p, int32_t copy_len)
+{
+    if (copy_len < 4)
+        return unlocated(p, copy_len);
+    int32_t h = (p[0] & 0x0f) * 4;
+    return segment_bytes{p, copy_len, h, (int32_t)read_be16(p + 2) - h};
+}
+
+/* Bytes from the IP header to the end of the TCP header, within the copy. */
+int32_t dump_length(const segment_bytes &seg)
+{
+    int32_t n = seg.copy_len;
+    if (seg.tcp_off >= 0 && seg.tcp_off <= seg.copy_len - 13)
+        n = seg.tcp_off + (seg.ip[seg.tcp_off + 12] >> 4) * 4;
+    return n < seg.copy_len ? n : seg.copy_len;
+}
+
+/* Packet-data bytes of line `line`'s copy: its record's, within the copy. */
+int32_t data_bytes_of(int line, int32_t copy_len)
+{
+    int32_t n = g_trace.main.rec[line].cap_bytes;
+    if (n < 0)
+        return 0;
+    return n < copy_len ? n : copy_len;
+}
+
+}  // namespace
+
+segment_bytes locate_segment(const uint8_t *p, int32_t copy_len, int ipv6)
+{
+    if (copy_len < 0)
+        copy_len = 0;
+    return ipv6 ? locate_ipv6(p, copy_len) : locate_ipv4(p, copy_len);
+}
+
+int copy_may_be_short(int32_t packet_len, int32_t copy_len, int32_t data_len)
+{
+    return packet_len >= copy_len || packet_len > data_len;
+}
+
+void append_header_dump(const uint8_t *p, int32_t n, text_out *o)
+{
+    for (int32_t off = 0; off < n; off += DUMP_LINE) {
+        out_printf(o, "\n      0x%04x:  ", (unsigned)off);
+        int32_t k = n - off < DUMP_LINE ? n - off : DUMP_LINE;
+        for (int32_t j = 0; j < k; j++)
+            out_printf(o, j % 2 == 0 ? "%02x" : "%02x ", p[off + j]);
+    }
+}
+
+const char *segment_detail_text(int line, int summary_only)
+{
+    char *buf = g_text.detail;
+    buf[0] = 0;
+    if (line < 0 || line >= g_trace.main.count || g_trace.lines == nullptr)
+        return buf;
+    const uint8_t *p = g_trace.lines[line].bytes;
+    if (p == nullptr)
+        return buf;
+
+    int32_t copy_len = g_trace.copy_len > 0 ? g_trace.copy_len : 0;
+    segment_bytes seg = locate_segment(p, copy_len, g_trace.ipv6);
+    int32_t packet_len = seg.tcp_off + seg.tcp_len;
+    int short_copy = copy_may_be_short(packet_len, copy_len, data_bytes_of(line, copy_len));
+    format_segment_summary(seg, short_copy, buf, DETAIL_TEXT_SIZE);
+    if (summary_only)
+        return buf;
+
+    text_out o = text_out_at_end(buf, DETAIL_TEXT_SIZE);
+    out_str(&o, "\n");
+    append_header_dump(p, dump_length(seg), &o);
+    return buf;
+}

@@ -1,0 +1,55 @@
+/*
+ * summary.h --
+ *
+ *	The one-line segment summary, in the manner of a packet printer:
+ *	endpoints, flag letters, checksum verdict, relative sequence range,
+ *	acknowledgement, window, urgent pointer, TCP options and a note for a
+ *	reset carrying data. It reads the stored packet copy, not the decoded
+ *	record, so it shows the segment as it was carried.
+ */
+
+#ifndef WIREPAINT_TEXT_SUMMARY_H
+#define WIREPAINT_TEXT_SUMMARY_H
+
+#include <cstddef>
+#include <cstdint>
+
+/* Where the headers of one stored packet copy lie. */
+struct segment_bytes {
+    const uint8_t *ip;   /* the copy: the IP header starts at its first byte */
+    int32_t copy_len;    /* bytes the copy holds; nothing past them is read */
+    int32_t tcp_off;     /* offset of the TCP header in the copy (may lie
+                          * at or past copy_len in a cut copy) */
+    int32_t tcp_len;     /* TCP header plus payload as the IP header gives
+                          * it; negative when the IP lengths disagree */
+};
+
+/*
+ * format_segment_summary --
+ *	Appends the summary of the segment in `seg` to the zero-terminated
+ *	text in `text` (a buffer of `size` bytes; what does not fit is cut).
+ *	The checksum is verified only when `copy_may_be_short` is 0 (and the
+ *	whole segment lies in the copy), over the IPv4 or IPv6 pseudo-header.
+ *
+ *	Where a field or option that the summary shows lies past the copy, the
+ *	text ends with " [|tcp]" and nothing more. A destination port of 0
+ *	gives the short form "%s > %s: [|tcp]" with the address texts only.
+ *
+ *	Side effects: for a segment with ACK, the relative sequence table
+ *	(relative_sequence_numbers); for every segment, the name caches; for a
+ *	malformed option, "[bad opt]" on standard output (format_tcp_options).
+ */
+void format_segment_summary(const segment_bytes &seg, int copy_may_be_short, char *text,
+                            size_t size);
+
+/*
+ * tcp_checksum_sum --
+ *	The 16-bit ones'-complement sum (RFC 1071) over the pseudo-header of
+ *	the IP version (`v6`; addresses from `ip`) followed by the `tcp_len`
+ *	bytes at `tcp`, the checksum field included as carried. A segment
+ *	whose checksum is right sums to 0xffff. Reads ip[0..39] for IPv6 or
+ *	ip[12..19] for IPv4, and tcp[0..tcp_len-1]; tcp_len >= 0.
+ */
+uint16_t tcp_checksum_sum(const uint8_t *ip, bool v6, const uint8_t *tcp, int32_t tcp_len);
+
+#endif

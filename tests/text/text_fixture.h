@@ -1,0 +1,81 @@
+/*
+ * text_fixture.h --
+ *
+ *	Shared set-up of the segment text tests: installs packet bytes as the
+ *	main trace's records and lines, the way the decoder and the analysis
+ *	leave them (each record owning a copy of exactly copy-length bytes,
+ *	zero past the packet data; line i pointing at record i's copy), and
+ *	resets the trace and text state around every test.
+ */
+
+#ifndef WIREPAINT_TESTS_TEXT_FIXTURE_H
+#define WIREPAINT_TESTS_TEXT_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "analysis/line.h"
+#include "support/pcapgen.h"
+#include "text/text_state.h"
+#include "trace/trace.h"
+
+namespace text_fixture {
+
+using pcapgen::bytes;
+
+/*
+ * Makes `pkts` the main trace with copies of `copy_len` bytes, and a line
+ * per record. A packet longer than the copy is cut; `data_len`, when >= 0,
+ * cuts the packet data shorter still (a short snapshot), the rest of the
+ * copy being fill.
+ */
+inline void install(const std::vector<bytes> &pkts, int copy_len, int ipv6, int data_len = -1)
+{
+    trace_state_clear();
+    g_trace.copy_len = copy_len;
+    g_trace.ipv6 = ipv6;
+    int32_t n = (int32_t)pkts.size();
+    g_trace.main.rec = (seg_record *)std::calloc((size_t)n, sizeof(seg_record));
+    g_trace.main.count = n;
+    g_trace.main.cap = n;
+    g_trace.lines = (line_record *)std::calloc((size_t)n, sizeof(line_record));
+    for (int32_t i = 0; i < n; i++) {
+        seg_record &r = g_trace.main.rec[i];
+        size_t have = pkts[i].size() < (size_t)copy_len ? pkts[i].size() : (size_t)copy_len;
+        if (data_len >= 0 && (size_t)data_len < have)
+            have = (size_t)data_len;
+        r.bytes = (uint8_t *)std::calloc((size_t)copy_len, 1);
+        std::memcpy(r.bytes, pkts[i].data(), have);
+        r.cap_bytes = (int32_t)have;
+        g_trace.lines[i].bytes = r.bytes;
+    }
+}
+
+/* One packet as the whole main trace, in a copy longer than the packet. */
+inline void install_one(const bytes &pkt, int ipv6 = 0)
+{
+    install({pkt}, (int)pkt.size() + 14, ipv6);
+}
+
+/* Resets the trace and the text state before and after every test. */
+class TextTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        trace_state_clear();
+        text_state_clear();
+    }
+    void TearDown() override
+    {
+        trace_state_clear();
+        text_state_clear();
+    }
+};
+
+}  // namespace text_fixture
+
+#endif
