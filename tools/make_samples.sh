@@ -1,0 +1,338 @@
+#!/usr/bin/env bash
+# make_samples.sh - record a real Linux TCP connection with packet loss into
+# two libpcap files, one captured at each end of the connection.
+#
+# What it does:
+#   * builds three network namespaces joined by two veth pairs:
+#         sender 10.77.1.1 --- 10.77.1.2 router 10.77.2.2 --- 10.77.2.1 receiver
+#     with the router forwarding (net.ipv4.ip_forward=1) between the two links;
+#   * turns segmentation/receive offloads off on every veth (ethtool -K ...
+#     tso off gso off gro off) so the captures show wire-sized segments;
+#   * in the router, drops 1% of forwarded packets at random (iptables
+#     "statistic" match; falls back to "tc netem loss 1%" if the kernel has
+#     no such match) and limits the rate towards the receiver with a token
+#     bucket filter (tc tbf), so the connection sees queueing and drops; when
+#     the kernel has netem, it also delays the return (ACK) path by a few ms;
+#   * serves a file of random bytes with "python3 -m http.server" in the
+#     sender namespace and downloads it with curl from the receiver
+#     namespace, so the data flows from the sender;
+#   * captures that one connection with tcpdump, snaplen 96, classic pcap,
+#     on the sender's veth and on the receiver's veth;
+#   * checks that each file holds exactly one TCP connection, from SYN to FIN
+#     in both directions, with at least one retransmitted data segment, and
+#     tries again (up to MAX_TRIES runs) when a run had no loss.
+#
+# Output: OUTDIR/sender.pcap and OUTDIR/receiver.pcap, where OUTDIR is the
+# first argument, by default examples/ in the repository that holds this
+# script. A summary (packets, retransmissions, ports) is printed at the end.
+#
+# Needs: Linux with network namespaces, veth, tbf, and iptables' statistic
+# match (or netem); root; the commands ip, tc, ss (iproute2), iptables,
+# ethtool, tcpdump, python3 and curl. Missing ones are installed from the
+# Debian packages with apt-get when run as root.
+#
+# Environment knobs: SIZE_KB (download size, default 400), PORT (server TCP
+# port, default 8080), LOSS (drop probability, default 0.01), RATE (tbf rate,
+# default 4mbit), RCVBUF (receiver's tcp_rmem maximum, default 65536),
+# MAX_TRIES (default 10).
+set -euo pipefail
+
+script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo_root=$(cd "$script_dir/.." && pwd)
+outdir=${1:-$repo_root/examples}
+
+SIZE_KB=${SIZE_KB:-400}
+PORT=${PORT:-8080}
+LOSS=${LOSS:-0.01}
+RATE=${RATE:-4mbit}
+MAX_TRIES=${MAX_TRIES:-10}
+RCVBUF=${RCVBUF:-65536}
+TBF="rate $RATE burst 10kb latency 100ms"
+
+log() { printf 'make_samples: %s\n' "$*" >&2; }
+die() { log "error: $*"; exit 1; }
+
+[ "$(id -u)" -eq 0 ] || die "must run as root (namespaces, iptables, tcpdump)"
+
+# ---- install what is missing ------------------------------------------------
+need_pkgs=()
+command -v ip >/dev/null 2>&1       || need_pkgs+=(iproute2)
+command -v tc >/dev/null 2>&1       || need_pkgs+=(iproute2)
+command -v ss >/dev/null 2>&1       || need_pkgs+=(iproute2)
+command -v iptables >/dev/null 2>&1 || need_pkgs+=(iptables)
+command -v ethtool >/dev/null 2>&1  || need_pkgs+=(ethtool)
+command -v tcpdump >/dev/null 2>&1  || need_pkgs+=(tcpdump)
+command -v python3 >/dev/null 2>&1  || need_pkgs+=(python3)
+command -v curl >/dev/null 2>&1     || need_pkgs+=(curl)
+if [ ${#need_pkgs[@]} -gt 0 ]; then
+    command -v apt-get >/dev/null 2>&1 || die "missing: ${need_pkgs[*]} (and no apt-get)"
+    log "installing ${need_pkgs[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need_pkgs[@]}" >/dev/null
+fi
+
+# ---- names ------------------------------------------------------------------
+tag=$$
+NS_S=wpsnd$tag       # sender: runs the server, data flows from here
+NS_R=wprtr$tag       # router: forwards, drops, shapes
+NS_C=wprcv$tag       # receiver: runs the client
+S_IF=veth-s          # sender side of link 1   (in NS_S)
+RS_IF=veth-rs        # router side of link 1   (in NS_R)
+RC_IF=veth-rc        # router side of link 2   (in NS_R)
+C_IF=veth-c          # receiver side of link 2 (in NS_C)
+S_ADDR=10.77.1.1
+RS_ADDR=10.77.1.2
+RC_ADDR=10.77.2.2
+C_ADDR=10.77.2.1
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/make_samples.XXXXXX")
+bg_pids=()
+
+cleanup() {
+    local p
+    for p in "${bg_pids[@]}"; do
+        kill "$p" 2>/dev/null || true
+    done
+    for p in "${bg_pids[@]}"; do
+        wait "$p" 2>/dev/null || true
+    done
+    bg_pids=()
+    ip netns del "$NS_S" 2>/dev/null || true
+    ip netns del "$NS_R" 2>/dev/null || true
+    ip netns del "$NS_C" 2>/dev/null || true
+}
+on_exit() {
+    cleanup
+    rm -rf "$work"
+}
+trap on_exit EXIT
+trap 'exit 130' INT TERM
+
+in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
+
+# ---- pcap checker: one connection, SYN..FIN, count retransmissions ----------
+# A retransmitted segment is counted as: a TCP segment from the server port
+# with payload (IP total length - IP header - TCP header > 0) whose sequence
+# number is below the highest "seq + payload length" seen before it from the
+# server in the same file (sequence numbers compared modulo 2^32).
+cat >"$work/check.py" <<'PY'
+import struct, sys
+
+def packets(path):
+    with open(path, 'rb') as f:
+        data = f.read()
+    magic = data[:4]
+    if magic in (b'\xd4\xc3\xb2\xa1', b'\x4d\x3c\xb2\xa1'):
+        e = '<'
+    elif magic in (b'\xa1\xb2\xc3\xd4', b'\xa1\xb2\x3c\x4d'):
+        e = '>'
+    else:
+        sys.exit('%s: not a classic pcap file' % path)
+    _, _, _, _, snaplen, linktype = struct.unpack(e + 'IHHiII', data[4:24])
+    off = 24
+    out = []
+    while off + 16 <= len(data):
+        _, _, incl, _ = struct.unpack(e + 'IIII', data[off:off + 16])
+        out.append(data[off + 16:off + 16 + incl])
+        off += 16 + incl
+    return snaplen, linktype, out
+
+def main(path, port):
+    snaplen, linktype, pkts = packets(path)
+    if linktype != 1:
+        sys.exit('%s: link type %d, expected 1 (Ethernet)' % (path, linktype))
+    conns = set()
+    syn = fin_srv = fin_cli = 0
+    retrans = 0
+    hi = None
+    first_syn = False
+    for i, p in enumerate(pkts):
+        if len(p) < 14 + 20 or struct.unpack('>H', p[12:14])[0] != 0x0800:
+            sys.exit('%s: packet %d is not IPv4' % (path, i + 1))
+        ip = p[14:]
+        ihl = (ip[0] & 15) * 4
+        tot = struct.unpack('>H', ip[2:4])[0]
+        if ip[9] != 6:
+            sys.exit('%s: packet %d is not TCP' % (path, i + 1))
+        tcp = ip[ihl:]
+        sport, dport, seq = struct.unpack('>HHI', tcp[:8])
+        doff = (tcp[12] >> 4) * 4
+        flags = tcp[13]
+        src = '.'.join(map(str, ip[12:16]))
+        dst = '.'.join(map(str, ip[16:20]))
+        a, b = (src, sport), (dst, dport)
+        conns.add((min(a, b), max(a, b)))
+        if i == 0 and flags & 0x02 and not flags & 0x10:
+            first_syn = True
+        if flags & 0x02:
+            syn += 1
+        plen = tot - ihl - doff
+        if sport == port:
+            if flags & 0x01:
+                fin_srv += 1
+            if plen > 0:
+                if hi is not None and 0 < ((hi - seq) & 0xffffffff) < 0x80000000:
+                    retrans += 1
+                end = (seq + plen) & 0xffffffff
+                if hi is None or 0 < ((end - hi) & 0xffffffff) < 0x80000000:
+                    hi = end
+        elif flags & 0x01:
+            fin_cli += 1
+    ok = len(conns) == 1 and first_syn and fin_srv > 0 and fin_cli > 0
+    (ca, cb) = sorted(conns)[0] if conns else ((None, None), (None, None))
+    print('packets=%d linktype=%d snaplen=%d connections=%d first_is_syn=%d '
+          'fin_server=%d fin_client=%d retransmissions=%d ok=%d endpoints=%s:%s,%s:%s'
+          % (len(pkts), linktype, snaplen, len(conns), first_syn, fin_srv,
+             fin_cli, retrans, ok, ca[0], ca[1], cb[0], cb[1]))
+
+main(sys.argv[1], int(sys.argv[2]))
+PY
+
+field() { sed -n "s/.*\\b$2=\\([^ ]*\\).*/\\1/p" <<<"$1"; }
+
+# ---- one run ----------------------------------------------------------------
+setup_net() {
+    local ns
+    for ns in "$NS_S" "$NS_R" "$NS_C"; do
+        ip netns add "$ns"
+        in_ns "$ns" ip link set lo up
+        # keep the links quiet: no IPv6 router solicitations or MLD reports
+        in_ns "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1
+        in_ns "$ns" sysctl -qw net.ipv6.conf.default.disable_ipv6=1
+    done
+
+    ip -n "$NS_S" link add "$S_IF" type veth peer name "$RS_IF" netns "$NS_R"
+    ip -n "$NS_C" link add "$C_IF" type veth peer name "$RC_IF" netns "$NS_R"
+
+    in_ns "$NS_S" ip addr add "$S_ADDR/24" dev "$S_IF"
+    in_ns "$NS_R" ip addr add "$RS_ADDR/24" dev "$RS_IF"
+    in_ns "$NS_R" ip addr add "$RC_ADDR/24" dev "$RC_IF"
+    in_ns "$NS_C" ip addr add "$C_ADDR/24" dev "$C_IF"
+
+    local pair
+    for pair in "$NS_S:$S_IF" "$NS_R:$RS_IF" "$NS_R:$RC_IF" "$NS_C:$C_IF"; do
+        in_ns "${pair%%:*}" ethtool -K "${pair#*:}" tso off gso off gro off
+        in_ns "${pair%%:*}" ip link set "${pair#*:}" up
+    done
+
+    in_ns "$NS_S" ip route add 10.77.2.0/24 via "$RS_ADDR"
+    in_ns "$NS_C" ip route add 10.77.1.0/24 via "$RC_ADDR"
+    in_ns "$NS_R" sysctl -qw net.ipv4.ip_forward=1
+    # A small receive buffer caps the receiver's window (about RCVBUF bytes),
+    # so the sender's burst fits in the router's queue: the connection sees
+    # queueing delay, and its losses are mostly the random drops below
+    # rather than a queue overflowing in slow start.
+    in_ns "$NS_C" sysctl -qw net.ipv4.tcp_rmem="4096 $RCVBUF $RCVBUF"
+
+    # Random loss of forwarded packets, both directions.
+    if in_ns "$NS_R" iptables -A FORWARD -m statistic --mode random \
+            --probability "$LOSS" -j DROP 2>/dev/null; then
+        loss_how="iptables statistic match, probability $LOSS"
+    elif command -v iptables-legacy >/dev/null 2>&1 &&
+         in_ns "$NS_R" iptables-legacy -A FORWARD -m statistic --mode random \
+            --probability "$LOSS" -j DROP 2>/dev/null; then
+        loss_how="iptables-legacy statistic match, probability $LOSS"
+    else
+        loss_how=netem
+    fi
+
+    # Rate limit towards the receiver: the data path sees queueing and drops.
+    if [ "$loss_how" = netem ]; then
+        # No statistic match: netem does the loss, tbf below it the shaping.
+        local pct
+        pct=$(python3 -c "print('%g%%' % ($LOSS * 100))")
+        in_ns "$NS_R" tc qdisc add dev "$RC_IF" root handle 1: netem loss "$pct" \
+            || die "neither iptables statistic match nor netem works here"
+        in_ns "$NS_R" tc qdisc add dev "$RC_IF" parent 1:1 handle 10: \
+            tbf $TBF
+        loss_how="tc netem loss $pct on the router's link to the receiver (data path only)"
+    else
+        in_ns "$NS_R" tc qdisc add dev "$RC_IF" root tbf $TBF
+        # Optional: a few ms of delay on the ACK path, when netem exists.
+        if in_ns "$NS_R" tc qdisc add dev "$RS_IF" root netem delay 5ms 2>/dev/null; then
+            delay_how="netem delay 5ms on the router's link to the sender"
+        fi
+    fi
+}
+
+wait_for() {  # wait_for SECONDS COMMAND...
+    local t=$(( $1 * 10 )); shift
+    while ! "$@" >/dev/null 2>&1; do
+        t=$(( t - 1 ))
+        [ "$t" -gt 0 ] || return 1
+        sleep 0.1
+    done
+}
+
+listening() { in_ns "$NS_S" ss -Hltn "sport = :$PORT" | grep -q .; }
+tcpdump_ready() { grep -q 'listening on' "$1"; }
+
+one_run() {
+    local run=$1
+    loss_how='' delay_how=''
+    setup_net
+
+    mkdir -p "$work/www" "$work/run$run"
+    [ -f "$work/www/data.bin" ] ||
+        head -c "$(( SIZE_KB * 1024 ))" /dev/urandom >"$work/www/data.bin"
+
+    # Started directly (not through a shell function) so that $! is the
+    # process itself and can be signalled.
+    ip netns exec "$NS_S" python3 -m http.server --bind "$S_ADDR" --directory "$work/www" "$PORT" \
+        >"$work/run$run/server.log" 2>&1 &
+    bg_pids+=($!)
+    wait_for 10 listening || die "server did not start"
+
+    local filter="tcp port $PORT"
+    ip netns exec "$NS_S" tcpdump -i "$S_IF" -s 96 -U -nn -Z root -w "$work/run$run/sender.pcap" \
+        "$filter" 2>"$work/run$run/tcpdump-sender.log" &
+    local td_s=$!
+    bg_pids+=($td_s)
+    ip netns exec "$NS_C" tcpdump -i "$C_IF" -s 96 -U -nn -Z root -w "$work/run$run/receiver.pcap" \
+        "$filter" 2>"$work/run$run/tcpdump-receiver.log" &
+    local td_c=$!
+    bg_pids+=($td_c)
+    wait_for 10 tcpdump_ready "$work/run$run/tcpdump-sender.log" || die "tcpdump (sender) did not start"
+    wait_for 10 tcpdump_ready "$work/run$run/tcpdump-receiver.log" || die "tcpdump (receiver) did not start"
+    sleep 0.5
+
+    in_ns "$NS_C" curl -sS --max-time 60 -o "$work/run$run/data.out" \
+        "http://$S_ADDR:$PORT/data.bin"
+    cmp -s "$work/www/data.bin" "$work/run$run/data.out" || die "download differs from the served file"
+
+    # Let the closing handshake (and any retransmitted FIN) finish.
+    sleep 3
+    # SIGTERM, not SIGINT: background jobs of a script start with SIGINT
+    # ignored. tcpdump flushes and closes its file on SIGTERM.
+    kill -TERM "$td_s" "$td_c"
+    wait "$td_s" 2>/dev/null || true
+    wait "$td_c" 2>/dev/null || true
+    cleanup
+}
+
+# ---- main -------------------------------------------------------------------
+mkdir -p "$outdir"
+run=0
+while :; do
+    run=$(( run + 1 ))
+    [ "$run" -le "$MAX_TRIES" ] || die "no run with retransmissions in $MAX_TRIES tries"
+    log "run $run"
+    one_run "$run"
+    s=$(python3 "$work/check.py" "$work/run$run/sender.pcap" "$PORT")
+    r=$(python3 "$work/check.py" "$work/run$run/receiver.pcap" "$PORT")
+    log "sender:   $s"
+    log "receiver: $r"
+    [ "$(field "$s" ok)" = 1 ] && [ "$(field "$r" ok)" = 1 ] || { log "incomplete capture, again"; continue; }
+    [ "$(field "$s" endpoints)" = "$(field "$r" endpoints)" ] || { log "files differ in connection, again"; continue; }
+    if [ "$(field "$s" retransmissions)" -gt 0 ] && [ "$(field "$r" retransmissions)" -gt 0 ]; then
+        break
+    fi
+    log "no retransmission seen, again"
+done
+
+cp "$work/run$run/sender.pcap" "$outdir/sender.pcap"
+cp "$work/run$run/receiver.pcap" "$outdir/receiver.pcap"
+chmod 644 "$outdir/sender.pcap" "$outdir/receiver.pcap"
+log "loss: $loss_how; rate: tbf $TBF${delay_how:+; delay: $delay_how}"
+log "wrote $outdir/sender.pcap and $outdir/receiver.pcap"
+printf 'sender.pcap   %s\nreceiver.pcap %s\n' "$s" "$r"
