@@ -196,6 +196,7 @@ TEST_F(LoaderTest, TwoFilesReadSecondArgumentFirstAndAlignClocks)
      * is found, the far ends are B's capture times on A's clock, and so
      * every delay is the true one-way delay whatever the estimate was. */
     EXPECT_NEAR(loader_clock_offset(), 0.05, 1e-4);
+    EXPECT_EQ(match_segment(0, MATCH_FIRST, -1.0f), 0);   /* a copy at peer index 0 */
     for (int i = 0; i < g_trace.main.count; i++) {
         EXPECT_NE(line(i).cls, CLS_LOST) << i;
         EXPECT_NEAR(line(i).delay, 0.05, 1e-4) << i;
