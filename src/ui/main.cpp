@@ -1,15 +1,28 @@
 /*
  * main.cpp --
  *
- *	Entry of wirepaint (placeholder until the window exists): reads each
- *	capture file argument and exits 0.
+ *	The entry of wirepaint. Reads the command line and loads the capture
+ *	files it names before any window exists, then starts the interpreter
+ *	with Tk, registers the script's commands, publishes the window and
+ *	canvas sizes, sources the UI script and runs the event loop until the
+ *	main window goes away. Nothing is drawn here: the script's init_clib
+ *	draws the first diagram.
  */
 
-#include "trace/binread.h"
+#include "ui/cmdline.h"
+#include "ui/commands.h"
+#include "ui/startup.h"
+#include "ui/ui_state.h"
 
 int main(int argc, char **argv)
 {
-    for (int i = 1; i < argc; i++)
-        read_capture(argv[i]);
+    ui_state_reset();
+    read_command_line(argc, argv);
+    start_interpreter(argv[0]);
+    register_commands();
+    size_window();
+    publish_sizes();
+    source_script();
+    run_event_loop();
     return 0;
 }

@@ -1,0 +1,475 @@
+# wirepaint.tcl --
+#
+#	The window of wirepaint: a ladder diagram of one TCP connection.
+#
+#	The program sources this script once it has set canvas_width,
+#	canvas_height, subcanvas_width, subcanvas_height, appl_x, appl_y,
+#	tcldir and tracefiles. The script builds the window, then calls
+#	init_clib; from then on the program publishes coordinates, colours and
+#	texts as global variables and calls the draw and erase procedures
+#	below by name. Every number is the program's; this script only turns
+#	the published values into canvas items and the user's actions into the
+#	program's "_clib" commands. Besides the drawing values the program
+#	publishes segcount, lefthost and righthost with each full drawing, for
+#	the title, the status line and the host names above the axes.
+#
+#	Main canvas   .subframe1.canvas  scroll region 2 x canvas_height high,
+#	                                 half of it visible
+#	Overview      .subframe2.canvas  scroll region 4 x subcanvas_height
+#	                                 high, a quarter of it visible
+
+package require Tk
+
+namespace eval wp {
+    # Colour classes as the program publishes them, with their meaning.
+    variable legend {
+        blue   "data"
+        red    "no payload"
+        green  "duplicate ACK"
+        orange "retransmission"
+        purple "lost / no copy in peer capture"
+        brown  "out of order"
+    }
+    variable popups 0          ;# popups opened so far, for their names
+    variable loaded_name ""    ;# file name shown in title and status line
+    variable page_steps 8      ;# steps of one PageUp / PageDown
+}
+
+# ---------------------------------------------------------------------
+# Window layout
+
+proc wp::build_fonts {} {
+    catch {ttk::style theme use clam}
+    font create wpSmall -family Helvetica -size 8
+    font create wpLabel -family Helvetica -size 8
+    font create wpHost -family Helvetica -size 10 -weight bold
+}
+
+proc wp::build_toolbar {} {
+    set t [ttk::frame .toolbar -padding {2 2}]
+    set b {ttk::button}
+    $b $t.open -text "Open\u2026" -style Toolbutton -command wp::open_dialog
+    $b $t.save -text "Save PostScript\u2026" -style Toolbutton -command wp::save_postscript
+    ttk::separator $t.s1 -orient vertical
+    # Navigation buttons repeat while held down.
+    foreach {name text cmd} [list \
+        back "\u25b2 Back" back_clib fwd "\u25bc Forward" forward_clib \
+        zin "Zoom in" zoomin_clib zout "Zoom out" zoomout_clib \
+        ozin "in" subzoomin_clib ozout "out" subzoomout_clib] {
+        $b $t.$name -text $text -style Toolbutton
+        repeating $t.$name $cmd
+    }
+    ttk::separator $t.s2 -orient vertical
+    ttk::label $t.ov -text "Overview:"
+    ttk::separator $t.s3 -orient vertical
+    ttk::checkbutton $t.labels -text "Labels" -variable texton -command text_clib
+    ttk::checkbutton $t.times -text "Times" -variable timeon -command time_clib
+    $b $t.quit -text "Quit" -style Toolbutton -command {destroy .}
+    pack $t.open $t.save $t.s1 $t.back $t.fwd $t.zin $t.zout $t.s2 \
+        $t.ov $t.ozin $t.ozout $t.s3 $t.labels $t.times -side left -padx 1
+    foreach s {s1 s2 s3} { pack configure $t.$s -fill y -padx 4 }
+    pack configure $t.ov -padx {2 0}
+    pack $t.quit -side right -padx 1
+    pack $t -side top -fill x
+}
+
+# Makes button `w` run `cmd` when pressed, and again and again while held.
+proc wp::repeating {w cmd} {
+    bind $w <ButtonPress-1> [list wp::repeat_start $cmd]
+    bind $w <ButtonRelease-1> wp::repeat_stop
+    bind $w <Leave> wp::repeat_stop
+    bind $w <Key-space> $cmd
+}
+
+proc wp::repeat_start {cmd} {
+    variable repeat
+    repeat_stop
+    uplevel #0 $cmd
+    set repeat [after 400 [list wp::repeat_tick $cmd]]
+}
+
+proc wp::repeat_tick {cmd} {
+    variable repeat
+    uplevel #0 $cmd
+    update idletasks
+    set repeat [after 40 [list wp::repeat_tick $cmd]]
+}
+
+proc wp::repeat_stop {} {
+    variable repeat
+    if {[info exists repeat]} {
+        after cancel $repeat
+        unset repeat
+    }
+}
+
+proc wp::build_main_canvas {} {
+    global canvas_width canvas_height
+    frame .subframe1 -borderwidth 0
+    canvas .subframe1.header -width $canvas_width -height 22 \
+        -background "#eef1f5" -highlightthickness 0 -borderwidth 0
+    canvas .subframe1.canvas -width $canvas_width -height $canvas_height \
+        -background white -highlightthickness 0 -borderwidth 0 \
+        -scrollregion [list 0 0 $canvas_width [expr {2 * $canvas_height}]] \
+        -yscrollincrement 0 -confine 1 \
+        -yscrollcommand {.subframe1.scroll set}
+    scrollbar .subframe1.scroll -orient vertical -command wp::main_scrollbar
+    grid .subframe1.header -row 0 -column 0 -sticky ew
+    grid .subframe1.canvas -row 1 -column 0
+    grid .subframe1.scroll -row 1 -column 1 -sticky ns
+}
+
+proc wp::build_overview_canvas {} {
+    global subcanvas_width subcanvas_height
+    frame .subframe2 -borderwidth 0
+    label .subframe2.title -text "Overview" -font wpSmall \
+        -background "#eef1f5" -height 1
+    canvas .subframe2.canvas -width $subcanvas_width -height $subcanvas_height \
+        -background "#fbfbfb" -highlightthickness 0 -borderwidth 0 \
+        -scrollregion [list 0 0 $subcanvas_width [expr {4 * $subcanvas_height}]] \
+        -yscrollincrement 0 -confine 1 \
+        -yscrollcommand {.subframe2.scroll set}
+    scrollbar .subframe2.scroll -orient vertical -command wp::overview_scrollbar
+    grid .subframe2.title -row 0 -column 0 -columnspan 2 -sticky nsew
+    grid .subframe2.canvas -row 1 -column 0
+    grid .subframe2.scroll -row 1 -column 1 -sticky ns
+    grid rowconfigure .subframe2 0 -minsize 22
+}
+
+proc wp::build_legend {} {
+    variable legend
+    set l [ttk::frame .legend -padding {6 2}]
+    set i 0
+    foreach {colour meaning} $legend {
+        canvas $l.c$i -width 26 -height 12 -highlightthickness 0 \
+            -background [. cget -background]
+        $l.c$i create line 2 6 24 6 -fill $colour -width 2 -arrow last \
+            -arrowshape {6 7 3}
+        ttk::label $l.t$i -text $meaning -font wpSmall
+        pack $l.c$i -side left -padx {6 1}
+        pack $l.t$i -side left
+        incr i
+    }
+    pack $l -side bottom -fill x
+}
+
+proc wp::build_status {} {
+    ttk::label .status -relief sunken -anchor w -padding {6 2} -width 1
+    pack .status -side bottom -fill x
+}
+
+proc wp::build_window {} {
+    global appl_x appl_y
+    build_fonts
+    build_toolbar
+    build_status
+    build_legend
+    build_main_canvas
+    build_overview_canvas
+    pack .subframe1 -side left -anchor n
+    pack .subframe2 -side left -anchor n
+    wm resizable . 0 0
+    wm protocol . WM_DELETE_WINDOW {destroy .}
+    if {$appl_x != 0 || $appl_y != 0} {
+        wm geometry . +$appl_x+$appl_y
+    }
+    bind_controls
+}
+
+# ---------------------------------------------------------------------
+# Mouse and keyboard
+
+proc wp::main_scrollbar {args} {
+    switch -- [lindex $args 0] {
+        moveto { scrlbar_move_clib moveto [lindex $args 1] }
+        scroll {
+            set n [lindex $args 1]
+            set times [expr {[lindex $args 2] eq "pages" ? $wp::page_steps : 1}]
+            for {set i 0} {$i < $times} {incr i} { scrlbar1_clib $n }
+        }
+    }
+}
+
+proc wp::overview_scrollbar {args} {
+    switch -- [lindex $args 0] {
+        moveto { movebar_clib moveto [lindex $args 1] }
+        scroll { scrlbar2_clib [lindex $args 1] }
+    }
+}
+
+proc wp::steps {cmd n} {
+    for {set i 0} {$i < $n} {incr i} { $cmd }
+}
+
+proc wp::bind_controls {} {
+    set c .subframe1.canvas
+    set o .subframe2.canvas
+    bind $c <ButtonPress-1> {sub1press_clib %x %y}
+    bind $o <ButtonPress-1> {sub2press_clib %x %y}
+    bind $c <Button-4> {scrlbar1_clib -1}
+    bind $c <Button-5> {scrlbar1_clib 1}
+    bind $c <Control-Button-4> {zoomin_clib}
+    bind $c <Control-Button-5> {zoomout_clib}
+    bind $o <Button-4> {scrlbar2_clib -1}
+    bind $o <Button-5> {scrlbar2_clib 1}
+    bind $o <Control-Button-4> {subzoomin_clib}
+    bind $o <Control-Button-5> {subzoomout_clib}
+    bind $c <MouseWheel> {if {%D > 0} {scrlbar1_clib -1} else {scrlbar1_clib 1}}
+    bind $o <MouseWheel> {if {%D > 0} {scrlbar2_clib -1} else {scrlbar2_clib 1}}
+    $c configure -cursor crosshair
+    $o configure -cursor hand2
+
+    foreach key {plus KP_Add equal} { bind . <Key-$key> zoomin_clib }
+    foreach key {minus KP_Subtract} { bind . <Key-$key> zoomout_clib }
+    bind . <Key-Up> back_clib
+    bind . <Key-Down> forward_clib
+    bind . <Key-Prior> {wp::steps back_clib $wp::page_steps}
+    bind . <Key-Next> {wp::steps forward_clib $wp::page_steps}
+    bind . <Control-Key-o> wp::open_dialog
+    bind . <Control-Key-s> wp::save_postscript
+    bind . <Key-Escape> wp::close_popup
+    bind . <Key-q> {destroy .}
+}
+
+# ---------------------------------------------------------------------
+# Title and status line
+
+proc wp::describe {} {
+    global segcount lefthost righthost tracefiles
+    variable loaded_name
+    if {$loaded_name eq "" && [info exists tracefiles] && [llength $tracefiles]} {
+        set loaded_name [join [lmap f $tracefiles {file tail $f}] " + "]
+    }
+    if {$loaded_name eq ""} {
+        wm title . "wirepaint"
+        .status configure -text "No capture loaded. Open one with Ctrl-O."
+        return
+    }
+    if {![info exists segcount] || $segcount == 0} {
+        wm title . "wirepaint \u2014 $loaded_name"
+        .status configure -text "$loaded_name: no TCP connection found."
+        return
+    }
+    set s [expr {$segcount == 1 ? "segment" : "segments"}]
+    wm title . "wirepaint \u2014 $loaded_name ($segcount $s)"
+    .status configure -text "$loaded_name: $segcount $s, $lefthost (left)\
+        \u2194 $righthost (right). Click an arrow for its details."
+}
+
+# ---------------------------------------------------------------------
+# Open and save
+
+# Whether the first four bytes of `path` are a pcap or pcapng magic number.
+proc wp::is_capture {path} {
+    if {[catch {open $path rb} f]} { return 0 }
+    set head [read $f 4]
+    close $f
+    if {[string length $head] < 4} { return 0 }
+    binary scan $head H8 magic
+    return [expr {$magic in {a1b2c3d4 d4c3b2a1 a1b23c4d 4d3cb2a1 0a0d0d0a}}]
+}
+
+proc wp::open_dialog {} {
+    variable loaded_name
+    set path [tk_getOpenFile -parent . -title "Open capture" -filetypes {
+        {{Capture files} {.pcap .pcapng .cap .dmp}}
+        {{All files} *}
+    }]
+    if {$path eq ""} { return }
+    if {![file isfile $path] || ![file readable $path]} {
+        tk_messageBox -parent . -icon error -title "Open capture" \
+            -message "Cannot read \"$path\"."
+        return
+    }
+    if {![is_capture $path]} {
+        tk_messageBox -parent . -icon error -title "Open capture" \
+            -message "\"[file tail $path]\" is not a pcap or pcapng capture file."
+        return
+    }
+    .status configure -text "Reading [file tail $path]\u2026"
+    . configure -cursor watch
+    update idletasks
+    openfile_clib $path
+    . configure -cursor {}
+    set loaded_name [file tail $path]
+    describe
+}
+
+proc wp::save_postscript {} {
+    set path [tk_getSaveFile -parent . -title "Save as PostScript" \
+        -defaultextension .ps -filetypes {{PostScript {.ps .eps}} {{All files} *}}]
+    if {$path eq ""} { return }
+    if {[catch {.subframe1.canvas postscript -file $path -colormode color} err]} {
+        tk_messageBox -parent . -icon error -title "Save as PostScript" -message $err
+        return
+    }
+    .status configure -text "Saved the visible diagram to $path."
+}
+
+# ---------------------------------------------------------------------
+# Drawing: every procedure reads the values the program has just published
+
+proc drawframe {} {
+    global fx1 fx2 fy1 fy2 lefthost righthost
+    set c .subframe1.canvas
+    $c delete frame
+    for {set i 0} {$i < 2} {incr i} {
+        $c create line $fx1($i) $fy1($i) $fx2($i) $fy2($i) \
+            -fill "#4a5568" -width 2 -tags frame
+    }
+    set h .subframe1.header
+    $h delete all
+    if {[info exists lefthost]} {
+        $h create text $fx1(0) 11 -text $lefthost -font wpHost -fill "#1a202c"
+        $h create text $fx1(1) 11 -text $righthost -font wpHost -fill "#1a202c"
+        set mid [expr {($fx1(0) + $fx1(1)) / 2}]
+        $h create text $mid 11 -text "time \u2193" -font wpSmall -fill "#718096"
+    }
+    wp::describe
+}
+
+proc drawsubframe {} {
+    global subfx1 subfx2 subfy1 subfy2
+    set c .subframe2.canvas
+    $c delete frame
+    for {set i 0} {$i < 2} {incr i} {
+        $c create line $subfx1($i) $subfy1($i) $subfx2($i) $subfy2($i) \
+            -fill "#718096" -tags frame
+    }
+}
+
+proc drawlines {} {
+    global linecnt x1 y1 x2 y2 color arrow
+    set c .subframe1.canvas
+    for {set i 0} {$i < $linecnt} {incr i} {
+        $c create line $x1($i) $y1($i) $x2($i) $y2($i) -fill $color($i) \
+            -arrow $arrow($i) -arrowshape {9 11 3} -tags lines
+    }
+}
+
+proc eraselines {} { .subframe1.canvas delete lines }
+
+proc drawsublines {} {
+    global sublinecnt subx1 suby1 subx2 suby2 subcolor
+    set c .subframe2.canvas
+    for {set i 0} {$i < $sublinecnt} {incr i} {
+        $c create line $subx1($i) $suby1($i) $subx2($i) $suby2($i) \
+            -fill $subcolor($i) -tags sublines
+    }
+}
+
+proc erasesublines {} { .subframe2.canvas delete sublines }
+
+proc drawtexts {} {
+    global textcnt tx ty text txcolor
+    set c .subframe1.canvas
+    for {set i 0} {$i < $textcnt} {incr i} {
+        $c create text $tx($i) $ty($i) -text $text($i) -fill $txcolor($i) \
+            -font wpLabel -tags {texts label}
+    }
+    # A white ground under each label keeps it readable over the arrows.
+    foreach item [$c find withtag label] {
+        set box [$c bbox $item]
+        if {[llength $box] == 4} {
+            set ground [$c create rectangle $box -fill white -outline {} -tags texts]
+            $c lower $ground $item
+        }
+    }
+    $c dtag label
+}
+
+proc erasetexts {} { .subframe1.canvas delete texts }
+
+proc drawtimes {} {
+    global timecnt tmx tmy time tmcolor
+    set c .subframe1.canvas
+    for {set i 0} {$i < $timecnt} {incr i} {
+        $c create text $tmx($i) $tmy($i) -text $time($i) -fill $tmcolor($i) \
+            -font wpSmall -tags times
+    }
+}
+
+proc erasetimes {} { .subframe1.canvas delete times }
+
+proc drawbox {} {
+    global rx1 rx2 ry1 ry2
+    set c .subframe2.canvas
+    $c create rectangle $rx1 $ry1 $rx2 $ry2 -fill "#fdf3c4" -outline "#b7791f" \
+        -width 1 -tags box
+    $c lower box
+}
+
+proc erasebox {} { .subframe2.canvas delete box }
+
+# ---------------------------------------------------------------------
+# Detail popup
+
+proc createpi {} {
+    global message
+    set w .pi[incr ::wp::popups]
+    toplevel $w
+    set first [lindex [split $message "\n"] 0]
+    wm title $w "Segment: [string range $first 0 60]"
+    set lines [split [string trimright $message "\n"] "\n"]
+    set width 40
+    foreach l $lines { set width [expr {max($width, [string length $l])}] }
+    set width [expr {min($width + 1, 140)}]
+    set height [expr {min([llength $lines] + 1, 30)}]
+    text $w.text -font TkFixedFont -wrap none -width $width -height $height \
+        -background white -relief flat -padx 8 -pady 6 \
+        -xscrollcommand [list $w.xs set] -yscrollcommand [list $w.ys set]
+    ttk::scrollbar $w.xs -orient horizontal -command [list $w.text xview]
+    ttk::scrollbar $w.ys -orient vertical -command [list $w.text yview]
+    $w.text insert end $message
+    # Read-only, but its text can still be selected and copied.
+    $w.text configure -state disabled
+    ttk::frame $w.buttons -padding 4
+    ttk::button $w.buttons.copy -text "Copy" -command [list wp::copy_popup $w]
+    ttk::button $w.buttons.close -text "Close" -command [list destroy $w]
+    pack $w.buttons.close $w.buttons.copy -side right -padx 2
+    grid $w.text -row 0 -column 0 -sticky nsew
+    grid $w.ys -row 0 -column 1 -sticky ns
+    grid $w.xs -row 1 -column 0 -sticky ew
+    grid $w.buttons -row 2 -column 0 -columnspan 2 -sticky ew
+    grid rowconfigure $w 0 -weight 1
+    grid columnconfigure $w 0 -weight 1
+    bind $w <Key-Escape> "[list destroy $w]; break"
+    bind $w.text <ButtonPress-1> [list focus $w.text]
+    # Near the pointer, but on the screen as a whole.
+    update idletasks
+    set x [expr {[winfo pointerx .] + 16}]
+    set y [expr {[winfo pointery .] + 16}]
+    set x [expr {max(0, min($x, [winfo screenwidth $w] - [winfo reqwidth $w]))}]
+    set y [expr {max(0, min($y, [winfo screenheight $w] - [winfo reqheight $w]))}]
+    wm geometry $w +$x+$y
+    focus $w
+}
+
+proc wp::copy_popup {w} {
+    set t $w.text
+    if {[catch {$t get sel.first sel.last} s]} {
+        set s [$t get 1.0 end-1c]
+    }
+    clipboard clear -displayof $w
+    clipboard append -displayof $w $s
+}
+
+# Escape anywhere closes the newest detail popup.
+proc wp::close_popup {} {
+    for {set i $::wp::popups} {$i > 0} {incr i -1} {
+        if {[winfo exists .pi$i]} {
+            destroy .pi$i
+            return
+        }
+    }
+}
+
+# ---------------------------------------------------------------------
+# Start
+
+set texton 1
+set timeon 1
+wp::build_window
+init_clib
+wp::describe
+focus .subframe1.canvas

@@ -1,0 +1,76 @@
+/*
+ * cmdline.h --
+ *
+ *	The command line of wirepaint: options, the usage and version texts,
+ *	and the load of the capture files it names, which happens before any
+ *	window exists.
+ *
+ *	    wirepaint [-V] [-d delay] [-s copylen] [-g geometry] [-v] [-h] file [file]
+ */
+
+#ifndef WIREPAINT_UI_CMDLINE_H
+#define WIREPAINT_UI_CMDLINE_H
+
+#include <string>
+#include <vector>
+
+/* What the options ask for once parsing stops. */
+enum cmdline_action {
+    CMDLINE_RUN,         /* go on: load the files that follow the options */
+    CMDLINE_USAGE,       /* -h, an unknown option or a missing argument */
+    CMDLINE_VERSION      /* -v */
+};
+
+/* Program name used in the usage and version texts, whatever argv[0] is. */
+extern const char program_name[];
+
+/* Version text of the version line. */
+extern const char program_version[];
+
+/*
+ * parse_options --
+ *	Parses the options of argv with getopt and the option string
+ *	"+vVd:s:g:h": options act in the order given and parsing stops at the
+ *	first argument that is not an option, or at "--", and at -v and -h.
+ *	Sets g_trace.verbose (-V), g_ui.delay_unit (-d, atof), g_trace.copy_len
+ *	and saved_copy_len (-s, atoi), g_ui.win_x, win_y, win_width and
+ *	win_height (-g, XParseGeometry; parts the string lacks become 0).
+ *	getopt writes its own diagnostic for a bad option. Restarts getopt's
+ *	scan, so it can be called again. Stores in *first_file the index of the
+ *	first argument after the options and returns what to do next.
+ */
+cmdline_action parse_options(int argc, char **argv, int *first_file);
+
+/*
+ * is_file_count_ok --
+ *	Nonzero for 1 or 2 file arguments: the single unsigned comparison
+ *	n - 3 > 2^32 - 3.
+ */
+int is_file_count_ok(int n);
+
+/* The five-line usage text, on standard error. */
+void print_usage();
+
+/* The version line, on standard error. */
+void print_version();
+
+/*
+ * read_command_line --
+ *	Start-up's first step. Sets delay_unit to 99999 and the copy length to
+ *	0. With no argument at all returns at once (the window starts empty).
+ *	Otherwise parses the options; -v prints the version line and -h or a
+ *	bad option the usage text, and both exit with status 0. One or two file
+ *	names are loaded with load_traces (reset 0) and kept for
+ *	loaded_file_names; any other count prints the usage text
+ *	and exits 0. The loader ends the process on its own errors.
+ */
+void read_command_line(int argc, char **argv);
+
+/*
+ * loaded_file_names --
+ *	The capture files read_command_line loaded, in command-line order;
+ *	empty when none. Start-up publishes them to the script.
+ */
+const std::vector<std::string> &loaded_file_names();
+
+#endif

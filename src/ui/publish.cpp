@@ -1,0 +1,417 @@
+/*
+ * publish.cpp --
+ *
+ *	Publication of the ladder diagram to the UI script: time axes, the
+ *	arrows of the main canvas with their hit table, labels and time stamps
+ *	kept apart by place_text, the overview lines, the view box, and the
+ *	redraw sequences that the commands run. Every number is computed here;
+ *	the script only draws. Where a formula mixes float and double the
+ *	widths below are the ones that fix the pixels.
+ */
+
+#include "ui/publish.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "analysis/line.h"
+#include "trace/trace.h"
+#include "ui/ui_state.h"
+#include "ui/view.h"
+
+/* Farthest a published coordinate may lie from the canvas origin. */
+static const double PIXEL_LIMIT = 16777216.0;
+
+int to_pixel(double v)
+{
+    if (!(v > -PIXEL_LIMIT))
+        return static_cast<int>(-PIXEL_LIMIT);
+    if (v > PIXEL_LIMIT)
+        return static_cast<int>(PIXEL_LIMIT);
+    return static_cast<int>(v);
+}
+
+const char *color_name(int cls)
+{
+    if (cls < 0 || cls >= 7)
+        return "black";
+    return color_table[cls];
+}
+
+/* A float printed with "%f" into a global variable or array element. */
+static void set_var_f(const char *name, double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%f", v);
+    ui_set_var(name, text);
+}
+
+static void set_elem_f(const char *name, int index, double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%f", v);
+    ui_set_elem(name, index, text);
+}
+
+static void clear_history(int history[PLACE_HISTORY])
+{
+    for (int i = 0; i < PLACE_HISTORY; i++)
+        history[i] = -100;
+}
+
+static int crowds_history(int y, const int history[PLACE_HISTORY])
+{
+    for (int k = 0; k < PLACE_HISTORY; k++) {
+        if (std::abs(y - history[k]) <= 8)
+            return 1;
+    }
+    return 0;
+}
+
+int place_text(int y, int history[PLACE_HISTORY], int *placed)
+{
+    int accepted = 1;
+    for (int i = 0; i < PLACE_HISTORY; i++) {
+        if (std::abs(y - history[i]) > 8)
+            continue;
+        y = history[i] + 9;
+        if (crowds_history(y, history))
+            accepted = 0;
+    }
+    if (!accepted)
+        return 0;
+    for (int i = 0; i + 1 < PLACE_HISTORY; i++)
+        history[i] = history[i + 1];
+    history[PLACE_HISTORY - 1] = y;
+    *placed = y;
+    return 1;
+}
+
+void publish_frame()
+{
+    ui_set_elem_int("fx1", 0, 80);
+    ui_set_elem_int("fx2", 0, 80);
+    ui_set_elem_int("fx1", 1, g_ui.main_width - 80);
+    ui_set_elem_int("fx2", 1, g_ui.main_width - 80);
+    for (int i = 0; i < 2; i++) {
+        ui_set_elem_int("fy1", i, 20);
+        ui_set_elem_int("fy2", i, 2 * g_ui.main_height);
+    }
+}
+
+void publish_overview_frame()
+{
+    double left = g_ui.over_width * 0.15;
+    double right = g_ui.over_width * 0.85;
+    set_elem_f("subfx1", 0, left);
+    set_elem_f("subfx2", 0, left);
+    set_elem_f("subfx1", 1, right);
+    set_elem_f("subfx2", 1, right);
+    for (int i = 0; i < 2; i++) {
+        ui_set_elem_int("subfy1", i, 5);
+        ui_set_elem_int("subfy2", i, 4 * g_ui.over_height);
+    }
+}
+
+/* End points of one arrow, main-canvas pixels. */
+struct arrow_ends {
+    int x1, y1, x2, y2;
+};
+
+/* The arrow of line `l` in the main window; the head is at the receiver. */
+static arrow_ends main_arrow(const line_record &l)
+{
+    float ts = l.t_send - g_ui.main_start;
+    int ys = to_pixel(20.0f + g_ui.main_scale * ts);
+    int yr = to_pixel(20.0f + g_ui.main_scale * (ts + l.delay));
+    int left = 80;
+    int right = g_ui.main_width - 80;
+    arrow_ends e;
+    if (l.dir == 1)
+        e = {left, ys, right, yr};
+    else
+        e = {left, yr, right, ys};
+    if (l.cls != CLS_LOST)
+        return e;
+    /* A lost segment stops halfway across. */
+    int mx = static_cast<int>(g_ui.main_width * 0.5);
+    int my = to_pixel(static_cast<double>(g_ui.main_scale) *
+                      (static_cast<double>(l.delay) / 2.05 + static_cast<double>(ts)) + 20.0);
+    if (l.dir == 1) {
+        e.x2 = mx;
+        e.y2 = my;
+    } else {
+        e.x1 = mx;
+        e.y1 = my;
+    }
+    return e;
+}
+
+static void add_hit(int n, const arrow_ends &e, int line)
+{
+    hit_entry &h = g_ui.hits[n];
+    h.a = static_cast<int64_t>(e.y1) - e.y2;
+    h.b = static_cast<int64_t>(e.x2) - e.x1;
+    h.c = static_cast<int64_t>(e.x1) * e.y2 - static_cast<int64_t>(e.x2) * e.y1;
+    h.line = line;
+}
+
+void publish_lines()
+{
+    g_ui.first_visible = -1;
+    g_ui.last_visible = -1;
+    g_ui.hit_count = 0;
+    int n = 0;
+    for (int j = 0; j < g_trace.main.count && n < MAX_HITS; j++) {
+        const line_record &l = g_trace.lines[j];
+        if (g_ui.main_start > l.t_recv)
+            continue;
+        if (l.t_send > g_ui.main_end)
+            break;
+        if (j > g_ui.last_visible)
+            g_ui.last_visible = j;
+        if (g_ui.first_visible == -1)
+            g_ui.first_visible = j;
+
+        arrow_ends e = main_arrow(l);
+        ui_set_elem_int("x1", n, e.x1);
+        ui_set_elem_int("y1", n, e.y1);
+        ui_set_elem_int("x2", n, e.x2);
+        ui_set_elem_int("y2", n, e.y2);
+        ui_set_elem("color", n, color_name(l.cls));
+        ui_set_elem("arrow", n, l.dir == 1 ? "last" : "first");
+        add_hit(n, e, j);
+        n++;
+        g_ui.hit_count = n;
+    }
+    ui_set_var_int("linecnt", n);
+}
+
+static int visible_range_empty()
+{
+    return g_ui.first_visible < 0 || g_ui.first_visible > g_ui.last_visible ||
+           g_ui.last_visible >= g_trace.main.count;
+}
+
+void publish_labels()
+{
+    int history[PLACE_HISTORY];
+    clear_history(history);
+    int count = 0;
+    if (visible_range_empty()) {
+        ui_set_var_int("textcnt", 0);
+        return;
+    }
+    int x = g_ui.main_width / 2;
+    for (int j = g_ui.first_visible; j <= g_ui.last_visible; j++) {
+        const line_record &l = g_trace.lines[j];
+        float since = l.t_send - g_ui.main_start;
+        int y = to_pixel(static_cast<double>(g_ui.main_scale) *
+                         (static_cast<double>(since) + static_cast<double>(l.delay) * 0.5) +
+                         20.0 - 4.0);
+        int placed;
+        if (!place_text(y, history, &placed))
+            continue;
+        ui_set_elem_int("tx", count, x);
+        ui_set_elem_int("ty", count, placed);
+        /* The label's room bounds its text even without its NUL. */
+        std::string label(l.label, strnlen(l.label, sizeof l.label));
+        ui_set_elem("text", count, label.c_str());
+        ui_set_elem("txcolor", count, color_name(l.cls));
+        count++;
+    }
+    ui_set_var_int("textcnt", count);
+}
+
+/* Publishes one time stamp at index *count when its column has room. */
+static void publish_one_time(float t, int x, int history[PLACE_HISTORY], int cls, int *count)
+{
+    int y = to_pixel((t - g_ui.main_start) * g_ui.main_scale + 20.0f + -4.0f);
+    int placed;
+    if (!place_text(y, history, &placed))
+        return;
+    char text[32];
+    std::snprintf(text, sizeof text, "%04.6f", static_cast<double>(t));
+    ui_set_elem_int("tmx", *count, x);
+    ui_set_elem_int("tmy", *count, placed);
+    ui_set_elem("time", *count, text);
+    ui_set_elem("tmcolor", *count, color_name(cls));
+    (*count)++;
+}
+
+void publish_times()
+{
+    int left_history[PLACE_HISTORY];
+    int right_history[PLACE_HISTORY];
+    clear_history(left_history);
+    clear_history(right_history);
+    int count = 0;
+    if (visible_range_empty()) {
+        ui_set_var_int("timecnt", 0);
+        return;
+    }
+    for (int j = g_ui.first_visible; j <= g_ui.last_visible; j++) {
+        const line_record &l = g_trace.lines[j];
+        float tl = l.dir == 1 ? l.t_send : l.t_recv;
+        float tr = l.dir == 1 ? l.t_recv : l.t_send;
+        publish_one_time(tl, 40, left_history, l.cls, &count);
+        publish_one_time(tr, g_ui.main_width - 40, right_history, l.cls, &count);
+    }
+    ui_set_var_int("timecnt", count);
+}
+
+void publish_overview_lines()
+{
+    int xl = static_cast<int>(g_ui.over_width * 0.15 + 1);
+    int xr = static_cast<int>(g_ui.over_width * 0.85 - 1);
+    int n = 0;
+    for (int j = 0; j < g_trace.main.count; j++) {
+        const line_record &l = g_trace.lines[j];
+        if (g_ui.over_start > l.t_recv)
+            continue;
+        if (l.t_send > g_ui.over_end)
+            break;
+        float ts = l.t_send - g_ui.over_start;
+        int ys = to_pixel(ts * g_ui.over_scale + 5.0f);
+        int yr = to_pixel((ts + l.delay) * g_ui.over_scale + 5.0f);
+        arrow_ends e;
+        if (l.dir == 1)
+            e = {xl, ys, xr, yr};
+        else
+            e = {xl, yr, xr, ys};
+        if (l.cls == CLS_LOST) {
+            int mx = static_cast<int>(g_ui.over_width * 0.5);
+            int my = to_pixel(static_cast<double>(g_ui.over_scale) *
+                              (static_cast<double>(l.delay) * 0.5 + static_cast<double>(ts)) + 5.0);
+            if (l.dir == 1) {
+                e.x2 = mx;
+                e.y2 = my;
+            } else {
+                e.x1 = mx;
+                e.y1 = my;
+            }
+        }
+        ui_set_elem_int("subx1", n, e.x1);
+        ui_set_elem_int("suby1", n, e.y1);
+        ui_set_elem_int("subx2", n, e.x2);
+        ui_set_elem_int("suby2", n, e.y2);
+        ui_set_elem("subcolor", n, color_name(l.cls));
+        n++;
+    }
+    ui_set_var_int("sublinecnt", n);
+}
+
+void publish_view_box()
+{
+    set_var_f("rx1", static_cast<float>(0.05 * g_ui.over_width));
+    set_var_f("rx2", static_cast<float>(0.95 * g_ui.over_width));
+    float q = (g_ui.main_end - g_ui.main_start) * 0.25f;
+    float top = 5.0f + g_ui.over_scale * (g_ui.main_start + q - g_ui.over_start);
+    float bottom = 5.0f + g_ui.over_scale * (g_ui.main_end - q - g_ui.over_start);
+    set_var_f("ry1", top);
+    set_var_f("ry2", bottom);
+}
+
+/* "address:port" of one end of record `r`: its source or its destination. */
+static void endpoint_text(const seg_record &r, int source, char *out, size_t size)
+{
+    char addr[64];
+    unsigned port = source ? r.sport : r.dport;
+    if (g_trace.ipv6) {
+        inet_ntop(AF_INET6, source ? r.src6 : r.dst6, addr, sizeof addr);
+        std::snprintf(out, size, "[%s]:%u", addr, port);
+        return;
+    }
+    uint64_t a = source ? r.src4 : r.dst4;
+    std::snprintf(out, size, "%u.%u.%u.%u:%u", static_cast<unsigned>((a >> 24) & 0xff),
+                  static_cast<unsigned>((a >> 16) & 0xff), static_cast<unsigned>((a >> 8) & 0xff),
+                  static_cast<unsigned>(a & 0xff), port);
+}
+
+void publish_trace_info()
+{
+    int have = g_trace.loaded && g_trace.main.count > 0 && g_trace.lines != nullptr &&
+               g_trace.main.rec != nullptr;
+    ui_set_var_int("segcount", have ? g_trace.main.count : 0);
+    if (!have) {
+        ui_set_var("lefthost", "");
+        ui_set_var("righthost", "");
+        return;
+    }
+    /* Line 0 goes left to right exactly when record 0 comes from the left. */
+    const seg_record &r = g_trace.main.rec[0];
+    int left_is_source = g_trace.lines[0].dir == 1;
+    char text[96];
+    endpoint_text(r, left_is_source, text, sizeof text);
+    ui_set_var("lefthost", text);
+    endpoint_text(r, !left_is_source, text, sizeof text);
+    ui_set_var("righthost", text);
+}
+
+void redraw_main()
+{
+    ui_eval("eraselines");
+    publish_lines();
+    ui_eval("drawlines");
+    if (g_ui.texton) {
+        ui_eval("erasetexts");
+        publish_labels();
+        ui_eval("drawtexts");
+    }
+    if (g_ui.timeon) {
+        ui_eval("erasetimes");
+        publish_times();
+        ui_eval("drawtimes");
+    }
+}
+
+void redraw_overview()
+{
+    publish_overview_lines();
+    ui_eval("erasesublines");
+    ui_eval("drawsublines");
+}
+
+void redraw_box()
+{
+    publish_view_box();
+    ui_eval("erasebox");
+    ui_eval("drawbox");
+}
+
+void redraw_all()
+{
+    setup_view();
+    publish_frame();
+    publish_overview_frame();
+    publish_lines();
+    publish_overview_lines();
+    publish_labels();
+    publish_times();
+    publish_view_box();
+    publish_trace_info();
+    ui_eval("drawframe");
+    ui_eval("drawsubframe");
+    ui_eval("drawlines");
+    ui_eval("drawsublines");
+    ui_eval("drawtexts");
+    ui_eval("drawtimes");
+    ui_eval("drawbox");
+    ui_eval(".subframe1.canvas yview moveto 0.25");
+    ui_set_var("texton", "1");
+    ui_set_var("timeon", "1");
+    g_ui.texton = 1;
+    g_ui.timeon = 1;
+}
+
+void forget_publication()
+{
+    g_ui.first_visible = -1;
+    g_ui.last_visible = -1;
+    g_ui.hit_count = 0;
+}

@@ -1,0 +1,111 @@
+/*
+ * publish.h --
+ *
+ *	Diagram publishing: the compiled side computes every coordinate,
+ *	colour and text of the ladder diagram, sets them as global interpreter
+ *	variables and evaluates the UI script's draw and erase procedures by
+ *	name. The script only turns the published values into canvas items.
+ *
+ *	Published variables (arrays indexed "0", "1", ... in publication order;
+ *	elements past the current count keep older values):
+ *	  fx1 fx2 fy1 fy2              main time axes, "0" left, "1" right
+ *	  subfx1 subfx2 subfy1 subfy2  overview time axes
+ *	  x1 y1 x2 y2 color arrow      main arrows; linecnt
+ *	  tx ty text txcolor           segment labels; textcnt
+ *	  tmx tmy time tmcolor         time stamps; timecnt
+ *	  subx1 suby1 subx2 suby2 subcolor   overview lines; sublinecnt
+ *	  rx1 rx2 ry1 ry2              the view box on the overview
+ *	  segcount lefthost righthost  what the diagram shows, for the title
+ */
+
+#ifndef WIREPAINT_UI_PUBLISH_H
+#define WIREPAINT_UI_PUBLISH_H
+
+/* Texts accepted in one column that a new text is kept clear of. */
+enum { PLACE_HISTORY = 5 };
+
+/*
+ * to_pixel --
+ *	A canvas coordinate as an int: `v` truncated toward zero, held within
+ *	+-2^24 so that ends far outside the canvas stay representable.
+ */
+int to_pixel(double v);
+
+/*
+ * color_name --
+ *	The color table's text for class `cls`; "black" for a class outside
+ *	the table.
+ */
+const char *color_name(int cls);
+
+/*
+ * place_text --
+ *	Places a text at `y` in a column whose last accepted positions are in
+ *	`history` (oldest first). A text within 8 px of a recent one moves to
+ *	9 px below it, and is refused when that crowds another. On acceptance
+ *	stores the final y in *placed, shifts it into the history and returns
+ *	1; on refusal returns 0 and leaves the history alone.
+ */
+int place_text(int y, int history[PLACE_HISTORY], int *placed);
+
+/* The time axes of the main canvas: fx1, fx2, fy1, fy2. */
+void publish_frame();
+
+/* The time axes of the overview canvas: subfx1, subfx2, subfy1, subfy2. */
+void publish_overview_frame();
+
+/*
+ * publish_lines --
+ *	The arrows of the lines inside the main window, at most 256, in list
+ *	order; the scan ends at the first line sent after the window. Sets
+ *	first_visible and last_visible, rewrites the hit table, and publishes
+ *	x1 y1 x2 y2 color arrow per arrow and linecnt.
+ */
+void publish_lines();
+
+/* Labels of the visible range, kept apart by place_text; textcnt. */
+void publish_labels();
+
+/* Send and arrival time stamps of the visible range, "%04.6f"; timecnt. */
+void publish_times();
+
+/* The lines inside the overview window, without cap; sublinecnt. */
+void publish_overview_lines();
+
+/*
+ * publish_view_box --
+ *	The box on the overview that marks what the main canvas shows at its
+ *	middle: the middle half of the main window, placed with the overview
+ *	lines' own mapping y = 5 + over_scale * (t - over_start).
+ */
+void publish_view_box();
+
+/*
+ * publish_trace_info --
+ *	segcount (the lines of the current load, 0 when nothing is loaded),
+ *	lefthost and righthost ("address:port" of the hosts drawn on the left
+ *	and right axes, "" when nothing is loaded).
+ */
+void publish_trace_info();
+
+/* Redraw sequences; the results of the script's procedures are ignored. */
+void redraw_main();       /* arrows, then labels and times where switched on */
+void redraw_overview();   /* overview lines */
+void redraw_box();        /* view box */
+
+/*
+ * redraw_all --
+ *	The full draw after a load: setup_view, every publication, every draw
+ *	procedure, the main canvas moved to its middle; texton and timeon
+ *	become "1" in the script and 1 in g_ui.
+ */
+void redraw_all();
+
+/*
+ * forget_publication --
+ *	Empties the visible range and the hit table, for when the line list
+ *	they point into is about to be freed.
+ */
+void forget_publication();
+
+#endif

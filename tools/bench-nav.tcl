@@ -1,0 +1,80 @@
+# bench-nav.tcl --
+#
+#	Benchmark of wirepaint's navigation commands. Used as ./wirepaint.tcl
+#	in a scratch folder (tools/bench-nav.sh sets that up): it sources the
+#	real UI script named by the environment variable WIREPAINT_SCRIPT, so
+#	the window, the published values and the drawing are the real ones,
+#	then times every navigation command with Tcl's `time`, the redraw and
+#	the X server's drawing included (`update` waits for the server), in
+#	two views: the view right after the load, and a view zoomed out until
+#	the main canvas holds its full 256 arrows and the overview the whole
+#	trace. Prints one line per command and view on standard output and
+#	closes the window.
+#
+#	Each command runs RUNS times (environment WIREPAINT_BENCH_RUNS, 30 by
+#	default); commands that move the view are paired with their inverse so
+#	every run starts from the same view.
+
+source $env(WIREPAINT_SCRIPT)
+update
+
+set runs 30
+if {[info exists env(WIREPAINT_BENCH_RUNS)]} { set runs $env(WIREPAINT_BENCH_RUNS) }
+
+# Microseconds of one run of `script`, the window's redraw included.
+proc one_run {script} {
+    lindex [time [list uplevel #0 "$script; update"] 1] 0
+}
+
+# Times `cmd` `runs` times, running `undo` (untimed) after each one.
+proc measure {view cmd undo} {
+    global runs
+    set all {}
+    for {set i 0} {$i < $runs} {incr i} {
+        lappend all [one_run $cmd]
+        if {$undo ne ""} { uplevel #0 "$undo; update" }
+    }
+    set all [lsort -integer $all]
+    set sum 0
+    foreach t $all { incr sum $t }
+    set mean [expr {$sum / double([llength $all])}]
+    set median [lindex $all [expr {[llength $all] / 2}]]
+    set max [lindex $all end]
+    puts [format "%-8s %-28s %8.2f %8.2f %8.2f" $view $cmd \
+        [expr {$mean / 1000.0}] [expr {$median / 1000.0}] [expr {$max / 1000.0}]]
+    flush stdout
+}
+
+proc bench_view {view} {
+    measure $view zoomout_clib zoomin_clib
+    measure $view zoomin_clib zoomout_clib
+    measure $view subzoomout_clib subzoomin_clib
+    measure $view subzoomin_clib subzoomout_clib
+    measure $view forward_clib back_clib
+    measure $view back_clib forward_clib
+    measure $view "scrlbar1_clib 1" "scrlbar1_clib -1"
+    measure $view "scrlbar1_clib -1" "scrlbar1_clib 1"
+    measure $view "scrlbar2_clib 1" "scrlbar2_clib -1"
+    measure $view "scrlbar2_clib -1" "scrlbar2_clib 1"
+    measure $view "movebar_clib moveto 0.3" "movebar_clib moveto 0"
+    measure $view "scrlbar_move_clib moveto 0.3" "scrlbar_move_clib moveto 0.25"
+    measure $view "sub2press_clib 0 300" ""
+    measure $view "set texton 0; text_clib" "set texton 1; text_clib"
+    measure $view "set texton 1; text_clib" "set texton 0; text_clib"
+    measure $view "set timeon 0; time_clib" "set timeon 1; time_clib"
+    measure $view "set timeon 1; time_clib" "set timeon 0; time_clib"
+}
+
+puts [format "%-8s %-28s %8s %8s %8s" view command "mean ms" "median" "max ms"]
+bench_view start
+
+# Zoom out until the main window is full (256 arrows) and the overview
+# holds every line, then move to where the arrows are.
+for {set i 0} {$i < 200 && $linecnt < 256} {incr i} { zoomout_clib }
+for {set i 0} {$i < 200 && $sublinecnt < $segcount} {incr i} { subzoomout_clib }
+for {set i 0} {$i < 100 && $linecnt < 256} {incr i} { forward_clib }
+update
+puts "# zoomed view: $linecnt arrows on the main canvas, $sublinecnt of $segcount lines on the overview"
+bench_view zoomed
+
+destroy .
