@@ -8,33 +8,46 @@
 #     with the router forwarding (net.ipv4.ip_forward=1) between the two links;
 #   * turns segmentation/receive offloads off on every veth (ethtool -K ...
 #     tso off gso off gro off) so the captures show wire-sized segments;
-#   * in the router, drops 1% of forwarded packets at random (iptables
-#     "statistic" match; falls back to "tc netem loss 1%" if the kernel has
-#     no such match) and limits the rate towards the receiver with a token
-#     bucket filter (tc tbf), so the connection sees queueing and drops; when
-#     the kernel has netem, it also delays the return (ACK) path by a few ms;
+#   * in the router, delays every forwarded packet by DELAY_MS (20 ms) in
+#     each direction with a userspace delay line: policy routing sends what
+#     arrives on either veth into a TUN device (wpdelay), a small python3
+#     program reads each packet from it and writes it back unchanged
+#     DELAY_MS later, in arrival order, and the kernel then forwards it out
+#     of the right veth by the main routing table (no netem needed); the
+#     round trip is checked with ping (about 2 * DELAY_MS) before the
+#     download;
+#   * drops 1% of forwarded packets at random, once per packet, as they
+#     leave the delay line (iptables "statistic" match on "-i wpdelay";
+#     falls back to "tc netem loss 1%" if the kernel has no such match) and
+#     limits the rate towards the receiver with a token bucket filter
+#     (tc tbf), so the connection sees queueing and drops;
 #   * serves a file of random bytes with "python3 -m http.server" in the
 #     sender namespace and downloads it with curl from the receiver
 #     namespace, so the data flows from the sender;
 #   * captures that one connection with tcpdump, snaplen 96, classic pcap,
 #     on the sender's veth and on the receiver's veth;
 #   * checks that each file holds exactly one TCP connection, from SYN to FIN
-#     in both directions, with at least one retransmitted data segment, and
-#     tries again (up to MAX_TRIES runs) when a run had no loss.
+#     in both directions, that both files show the same connection, and
+#     that each has from MIN_RETRANS (at least 1) to MAX_RETRANS
+#     retransmitted data segments; tries again (up to MAX_TRIES runs) when
+#     not.
 #
 # Output: OUTDIR/sender.pcap and OUTDIR/receiver.pcap, where OUTDIR is the
 # first argument, by default examples/ in the repository that holds this
 # script. A summary (packets, retransmissions, ports) is printed at the end.
 #
-# Needs: Linux with network namespaces, veth, tbf, and iptables' statistic
-# match (or netem); root; the commands ip, tc, ss (iproute2), iptables,
-# ethtool, tcpdump, python3 and curl. Missing ones are installed from the
-# Debian packages with apt-get when run as root.
+# Needs: Linux with network namespaces, veth, tun (/dev/net/tun), tbf, and
+# iptables' statistic match (or netem); root; the commands ip, tc, ss
+# (iproute2), iptables, ethtool, tcpdump, ping, python3 and curl. Missing
+# ones are installed from the Debian packages with apt-get when run as root.
 #
 # Environment knobs: SIZE_KB (download size, default 400), PORT (server TCP
 # port, default 8080), LOSS (drop probability, default 0.01), RATE (tbf rate,
 # default 4mbit), RCVBUF (receiver's tcp_rmem maximum, default 65536),
-# MAX_TRIES (default 10).
+# DELAY_MS (one-way delay added by the router, default 20), MAX_TRIES
+# (default 10), MIN_RETRANS and MAX_RETRANS (fewest and most retransmitted
+# data segments accepted in each file, default 2 and 10; MIN_RETRANS is at
+# least 1).
 set -euo pipefail
 
 script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -47,6 +60,10 @@ LOSS=${LOSS:-0.01}
 RATE=${RATE:-4mbit}
 MAX_TRIES=${MAX_TRIES:-10}
 RCVBUF=${RCVBUF:-65536}
+DELAY_MS=${DELAY_MS:-20}
+MIN_RETRANS=${MIN_RETRANS:-2}
+MAX_RETRANS=${MAX_RETRANS:-10}
+[ "$MIN_RETRANS" -ge 1 ] || MIN_RETRANS=1
 TBF="rate $RATE burst 10kb latency 100ms"
 
 log() { printf 'make_samples: %s\n' "$*" >&2; }
@@ -64,6 +81,7 @@ command -v ethtool >/dev/null 2>&1  || need_pkgs+=(ethtool)
 command -v tcpdump >/dev/null 2>&1  || need_pkgs+=(tcpdump)
 command -v python3 >/dev/null 2>&1  || need_pkgs+=(python3)
 command -v curl >/dev/null 2>&1     || need_pkgs+=(curl)
+command -v ping >/dev/null 2>&1     || need_pkgs+=(iputils-ping)
 if [ ${#need_pkgs[@]} -gt 0 ]; then
     command -v apt-get >/dev/null 2>&1 || die "missing: ${need_pkgs[*]} (and no apt-get)"
     log "installing ${need_pkgs[*]}"
@@ -80,6 +98,8 @@ S_IF=veth-s          # sender side of link 1   (in NS_S)
 RS_IF=veth-rs        # router side of link 1   (in NS_R)
 RC_IF=veth-rc        # router side of link 2   (in NS_R)
 C_IF=veth-c          # receiver side of link 2 (in NS_C)
+D_IF=wpdelay         # TUN device of the delay line (in NS_R)
+D_TABLE=200          # routing table that sends arriving packets into D_IF
 S_ADDR=10.77.1.1
 RS_ADDR=10.77.1.2
 RC_ADDR=10.77.2.2
@@ -188,6 +208,50 @@ def main(path, port):
 main(sys.argv[1], int(sys.argv[2]))
 PY
 
+# ---- delay line: hold every packet of a TUN device for a fixed time --------
+# Attaches to an existing TUN device (IFF_TUN | IFF_NO_PI: each read is one
+# bare IP packet), and writes every packet it reads back into the same device
+# DELAY_MS milliseconds after it was read, unchanged and in the order read.
+# What it writes comes into the kernel as received on the TUN device and is
+# routed (forwarded) from there. Prints "ready" once attached; runs until
+# killed.
+cat >"$work/delay.py" <<'PY'
+import collections, fcntl, os, select, struct, sys, time
+
+TUNSETIFF = 0x400454ca
+IFF_TUN = 0x0001
+IFF_NO_PI = 0x1000
+LIMIT = 10000          # packets held at most; beyond that, new ones are dropped
+
+def main(name, delay_ms):
+    delay = delay_ms / 1000.0
+    fd = os.open('/dev/net/tun', os.O_RDWR)
+    fcntl.ioctl(fd, TUNSETIFF, struct.pack('16sH22x', name.encode(), IFF_TUN | IFF_NO_PI))
+    os.set_blocking(fd, False)
+    held = collections.deque()   # (time due, packet), due times never decrease
+    print('ready', flush=True)
+    while True:
+        now = time.monotonic()
+        while held and held[0][0] <= now:
+            try:
+                os.write(fd, held.popleft()[1])
+            except OSError:
+                pass             # the kernel refused it: lost, like on a wire
+        timeout = max(0.0, held[0][0] - now) if held else None
+        ready, _, _ = select.select([fd], [], [], timeout)
+        if not ready:
+            continue
+        while True:
+            try:
+                pkt = os.read(fd, 65536)
+            except BlockingIOError:
+                break
+            if len(held) < LIMIT:
+                held.append((time.monotonic() + delay, pkt))
+
+main(sys.argv[1], float(sys.argv[2]))
+PY
+
 field() { sed -n "s/.*\\b$2=\\([^ ]*\\).*/\\1/p" <<<"$1"; }
 
 # ---- one run ----------------------------------------------------------------
@@ -224,14 +288,19 @@ setup_net() {
     # rather than a queue overflowing in slow start.
     in_ns "$NS_C" sysctl -qw net.ipv4.tcp_rmem="4096 $RCVBUF $RCVBUF"
 
-    # Random loss of forwarded packets, both directions.
-    if in_ns "$NS_R" iptables -A FORWARD -m statistic --mode random \
+    setup_delay
+
+    # Random loss of forwarded packets, both directions. Every packet is
+    # forwarded twice in the router (veth -> wpdelay, then wpdelay -> veth);
+    # the rule matches only the second pass, so each packet has one chance
+    # of LOSS to be dropped.
+    if in_ns "$NS_R" iptables -A FORWARD -i "$D_IF" -m statistic --mode random \
             --probability "$LOSS" -j DROP 2>/dev/null; then
-        loss_how="iptables statistic match, probability $LOSS"
+        loss_how="iptables statistic match on packets leaving the delay line, probability $LOSS"
     elif command -v iptables-legacy >/dev/null 2>&1 &&
-         in_ns "$NS_R" iptables-legacy -A FORWARD -m statistic --mode random \
+         in_ns "$NS_R" iptables-legacy -A FORWARD -i "$D_IF" -m statistic --mode random \
             --probability "$LOSS" -j DROP 2>/dev/null; then
-        loss_how="iptables-legacy statistic match, probability $LOSS"
+        loss_how="iptables-legacy statistic match on packets leaving the delay line, probability $LOSS"
     else
         loss_how=netem
     fi
@@ -248,11 +317,51 @@ setup_net() {
         loss_how="tc netem loss $pct on the router's link to the receiver (data path only)"
     else
         in_ns "$NS_R" tc qdisc add dev "$RC_IF" root tbf $TBF
-        # Optional: a few ms of delay on the ACK path, when netem exists.
-        if in_ns "$NS_R" tc qdisc add dev "$RS_IF" root netem delay 5ms 2>/dev/null; then
-            delay_how="netem delay 5ms on the router's link to the sender"
-        fi
     fi
+}
+
+# The delay line in the router. Packets that arrive on either veth are
+# routed (table D_TABLE, chosen by incoming interface) into the TUN device
+# D_IF; delay.py holds each for DELAY_MS and writes it back; coming in again
+# on D_IF, it follows the main table out of the veth towards its
+# destination. Traffic to the router's own addresses takes the local table
+# first and is not delayed. Reverse-path filtering is off, since a packet
+# from the sender now also comes in on D_IF.
+setup_delay() {
+    local i
+    in_ns "$NS_R" ip tuntap add dev "$D_IF" mode tun
+    for i in all default "$RS_IF" "$RC_IF" "$D_IF"; do
+        in_ns "$NS_R" sysctl -qw "net.ipv4.conf.$i.rp_filter=0"
+        in_ns "$NS_R" sysctl -qw "net.ipv4.conf.$i.send_redirects=0"
+    done
+
+    ip netns exec "$NS_R" python3 "$work/delay.py" "$D_IF" "$DELAY_MS" \
+        >"$work/run$run/delay.log" 2>&1 &
+    bg_pids+=($!)
+    wait_for 10 grep -q ready "$work/run$run/delay.log" || die "delay line did not start"
+    in_ns "$NS_R" ip link set "$D_IF" up
+
+    in_ns "$NS_R" ip route add 10.77.1.0/24 dev "$D_IF" table "$D_TABLE"
+    in_ns "$NS_R" ip route add 10.77.2.0/24 dev "$D_IF" table "$D_TABLE"
+    in_ns "$NS_R" ip rule add iif "$RS_IF" lookup "$D_TABLE"
+    in_ns "$NS_R" ip rule add iif "$RC_IF" lookup "$D_TABLE"
+    delay_how="userspace delay line (TUN $D_IF) in the router, $DELAY_MS ms each way"
+}
+
+# Round trip from the receiver to the sender through the router, by ping:
+# must be about 2 * DELAY_MS (at least that, less 2 ms; at most that plus
+# 20 ms, since the path is idle). Logs the figures and keeps them in rtt_how;
+# ends the script when the round trip is off.
+check_rtt() {
+    local out avg min
+    out=$(in_ns "$NS_C" ping -n -q -c 10 -i 0.2 -W 2 "$S_ADDR") || die "ping through the router failed"
+    min=$(sed -n 's|^rtt [^=]*= \([0-9.]*\)/\([0-9.]*\)/.*|\1|p' <<<"$out")
+    avg=$(sed -n 's|^rtt [^=]*= \([0-9.]*\)/\([0-9.]*\)/.*|\2|p' <<<"$out")
+    [ -n "$avg" ] || die "no round trip time in ping output: $out"
+    log "ping $C_ADDR -> $S_ADDR: rtt min $min ms, avg $avg ms"
+    python3 -c "import sys; sys.exit(not ($min >= 2*$DELAY_MS - 2 and $avg <= 2*$DELAY_MS + 20))" ||
+        die "round trip $avg ms, expected about $(( 2 * DELAY_MS )) ms"
+    rtt_how="ping rtt min $min ms, avg $avg ms"
 }
 
 wait_for() {  # wait_for SECONDS COMMAND...
@@ -269,10 +378,10 @@ tcpdump_ready() { grep -q 'listening on' "$1"; }
 
 one_run() {
     local run=$1
-    loss_how='' delay_how=''
-    setup_net
-
+    loss_how='' delay_how='' rtt_how=''
     mkdir -p "$work/www" "$work/run$run"
+    setup_net
+    check_rtt
     [ -f "$work/www/data.bin" ] ||
         head -c "$(( SIZE_KB * 1024 ))" /dev/urandom >"$work/www/data.bin"
 
@@ -307,7 +416,17 @@ one_run() {
     kill -TERM "$td_s" "$td_c"
     wait "$td_s" 2>/dev/null || true
     wait "$td_c" 2>/dev/null || true
+    router_drops
     cleanup
+}
+
+# Logs how many packets the router dropped at random and in the tbf queue
+# during the run (the iptables rule's counter and the qdisc's statistics).
+router_drops() {
+    local rnd tbf
+    rnd=$(in_ns "$NS_R" iptables -L FORWARD -v -x -n 2>/dev/null | awk '$3 == "DROP" {print $1; exit}')
+    tbf=$(in_ns "$NS_R" tc -s qdisc show dev "$RC_IF" | sed -n 's/.*(dropped \([0-9]*\),.*/\1/p' | head -n 1)
+    log "router dropped: ${rnd:-?} at random, ${tbf:-?} in the tbf queue (ping included)"
 }
 
 # ---- main -------------------------------------------------------------------
@@ -315,7 +434,7 @@ mkdir -p "$outdir"
 run=0
 while :; do
     run=$(( run + 1 ))
-    [ "$run" -le "$MAX_TRIES" ] || die "no run with retransmissions in $MAX_TRIES tries"
+    [ "$run" -le "$MAX_TRIES" ] || die "no run with $MIN_RETRANS to $MAX_RETRANS retransmissions in $MAX_TRIES tries"
     log "run $run"
     one_run "$run"
     s=$(python3 "$work/check.py" "$work/run$run/sender.pcap" "$PORT")
@@ -324,15 +443,20 @@ while :; do
     log "receiver: $r"
     [ "$(field "$s" ok)" = 1 ] && [ "$(field "$r" ok)" = 1 ] || { log "incomplete capture, again"; continue; }
     [ "$(field "$s" endpoints)" = "$(field "$r" endpoints)" ] || { log "files differ in connection, again"; continue; }
-    if [ "$(field "$s" retransmissions)" -gt 0 ] && [ "$(field "$r" retransmissions)" -gt 0 ]; then
+    rs=$(field "$s" retransmissions) rr=$(field "$r" retransmissions)
+    if [ "$rs" -gt "$MAX_RETRANS" ] || [ "$rr" -gt "$MAX_RETRANS" ]; then
+        log "more than $MAX_RETRANS retransmissions, again"
+        continue
+    fi
+    if [ "$rs" -ge "$MIN_RETRANS" ] && [ "$rr" -ge "$MIN_RETRANS" ]; then
         break
     fi
-    log "no retransmission seen, again"
+    log "fewer than $MIN_RETRANS retransmissions, again"
 done
 
 cp "$work/run$run/sender.pcap" "$outdir/sender.pcap"
 cp "$work/run$run/receiver.pcap" "$outdir/receiver.pcap"
 chmod 644 "$outdir/sender.pcap" "$outdir/receiver.pcap"
-log "loss: $loss_how; rate: tbf $TBF${delay_how:+; delay: $delay_how}"
+log "loss: $loss_how; rate: tbf $TBF; delay: $delay_how ($rtt_how)"
 log "wrote $outdir/sender.pcap and $outdir/receiver.pcap"
 printf 'sender.pcap   %s\nreceiver.pcap %s\n' "$s" "$r"

@@ -393,22 +393,22 @@ TEST_F(LoaderTest, SampleCapturesLoadInBothModes)
     else
         GTEST_SKIP() << "sample captures not present";
 
-    /* Figures tcpdump confirms: 454 and 453 packets, and three data
+    /* Figures tcpdump confirms: 492 and 488 packets, and six data
      * segments from port 8080 sent again in each file. */
     quiet_load(1, {snd}, 1);
     ASSERT_EQ(g_trace.loaded, 1);
     const int sender_count = g_trace.main.count;
-    EXPECT_EQ(sender_count, 454);
+    EXPECT_EQ(sender_count, 492);
     int retrans = 0;
     for (int i = 0; i < g_trace.main.count; i++)
         retrans += g_trace.main.rec[i].mark == 3 && g_trace.main.rec[i].paylen > 0 &&
                    g_trace.main.rec[i].sport == 8080;
-    EXPECT_EQ(retrans, 3);
+    EXPECT_EQ(retrans, 6);
 
     quiet_load(1, {rcv}, 1);
     ASSERT_EQ(g_trace.loaded, 1);
     const int receiver_count = g_trace.main.count;
-    EXPECT_EQ(receiver_count, 453);
+    EXPECT_EQ(receiver_count, 488);
 
     quiet_load(2, {snd, rcv}, 1);
     ASSERT_EQ(g_trace.loaded, 1);
