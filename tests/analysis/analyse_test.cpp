@@ -68,6 +68,25 @@ TEST_F(analyse, LeftHostIsTheCaptureHostChosenFromTheReferenceRecord)
         EXPECT_EQ(g_trace.lines[i].dir, want_at_b[i]) << i;
 }
 
+TEST_F(analyse, EstimateEqualToTheReferenceAckTimeKeepsItsSourceAsLeftHost)
+{
+    install({
+        {A, 0.0f, 1, 1, 100, ACK},
+        {B, 0.1f, 1, 101, 0, ACK},
+    });
+    rec(0).ack_time = 0.25f;   /* estimate: 0.5 - 0.5 / 2 = 0.25 */
+    rec(0).resp_time = 0.5f;
+    rec(1).ack_time = 0.5f;
+    rec(1).resp_time = -1.0f;
+    endpoint left = choose_left_host(0);
+    EXPECT_EQ(left.a4, ADDR_A);
+    EXPECT_EQ(left.port, 40000);
+
+    rec(0).ack_time = 0.2f;    /* now strictly below the estimate */
+    left = choose_left_host(0);
+    EXPECT_EQ(left.a4, ADDR_B);
+}
+
 TEST_F(analyse, LinesTakeTimesDirectionClassAndBytesFromTheirRecords)
 {
     install({

@@ -115,6 +115,17 @@ TEST_F(estimator, ShortLengthRoundTripFallsBackToHeldThenToZero)
     EXPECT_FLOAT_EQ(g_analysis.held_len_rtt, 0.2f);
 }
 
+TEST_F(estimator, LengthRoundTripEqualToZeroRoundTripIsKept)
+{
+    install_plain(2, 0);
+    rec(0).ack_time = 0.25f;
+    rec(1).paylen = 100;
+    rec(1).ack_time = 0.25f;   /* equal to zero_rtt: no fall-back */
+    g_analysis.held_len_rtt = 0.5f;
+    EXPECT_FLOAT_EQ(estimate_delay(1, 0), 0.125f);
+    EXPECT_FLOAT_EQ(g_analysis.held_len_rtt, 0.25f);
+}
+
 TEST_F(estimator, WindowIsTheTenRecordsBeforeOrTheFirstTen)
 {
     install_plain(30, 0);

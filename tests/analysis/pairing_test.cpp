@@ -142,6 +142,21 @@ TEST_F(pairing, BackwardPairingTakesTheOldestEligibleRecordInTime)
     EXPECT_EQ(rec(3).acked_by, 0);
 }
 
+TEST_F(pairing, BackwardWalkGoesOnWhenTheGapEqualsTheLongestSample)
+{
+    install({
+        {A, 0.0f, 1, 1, 100, ACK},
+        {A, 0.5f, 1, 1, 100, ACK},   /* exactly longest_sample before record 2 */
+        {B, 1.0f, 1, 1, 0, ACK},
+    });
+    for (int32_t i = 0; i < 3; i++)
+        rec(i).ack_time = -1.0f;
+    pair_backward(0.5f);
+    EXPECT_EQ(rec(2).acks, 1);
+    EXPECT_EQ(rec(1).acked_by, 2);
+    EXPECT_FLOAT_EQ(rec(1).ack_time, 0.5f);
+}
+
 TEST_F(pairing, BackwardPairingNeverUsesRecordsZeroOrOne)
 {
     install({
