@@ -106,10 +106,14 @@ const char *segment_detail_text(int line, int summary_only)
     if (p == nullptr)
         return buf;
 
+    /* The text reads only the copy's packet data: past it lies zero fill,
+     * which would read as header fields and options that were never
+     * captured. The possibly-short test still counts the whole copy. */
     int32_t copy_len = g_trace.copy_len > 0 ? g_trace.copy_len : 0;
-    segment_bytes seg = locate_segment(p, copy_len, g_trace.ipv6);
+    int32_t data_len = data_bytes_of(line, copy_len);
+    segment_bytes seg = locate_segment(p, data_len, g_trace.ipv6);
     int32_t packet_len = seg.tcp_off + seg.tcp_len;
-    int short_copy = copy_may_be_short(packet_len, copy_len, data_bytes_of(line, copy_len));
+    int short_copy = copy_may_be_short(packet_len, copy_len, data_len);
     format_segment_summary(seg, short_copy, buf, DETAIL_TEXT_SIZE);
     if (summary_only)
         return buf;

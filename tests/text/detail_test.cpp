@@ -234,6 +234,22 @@ TEST_F(DetailTest, CopyEndingInsideTcpOptionsIsDumpedAsFarAsItGoes)
               "\n      0x0020:  9010 ffff 0000 0000 0204 05b4 0101 ");
 }
 
+TEST_F(DetailTest, SnapshotEndingInsideOptionsOfALongerCopyShowsNoFill)
+{
+    /* The copy is 80 bytes, but the frame's snapshot kept only 46 bytes of
+     * the packet: the options past them were never captured, and the zero
+     * fill must not read as end-of-list options or dump as header bytes. */
+    tcp_seg s = zero_cksum_seg();
+    s.tcp_options = {2, 4, 5, 180, 1, 1, 8, 10, 0, 0, 0, 1, 0, 0, 0, 2};
+    install({pcapgen::build_tcp(s)}, 80, 0, 46);
+    std::string t = segment_detail_text(0, 0);
+    EXPECT_EQ(summary_of(t), "10.0.0.1.40000 > 10.0.0.2.80:  .  0:0(0) ack 0 win 65535    < mss 1460 , nop , nop ,  [|tcp]");
+    EXPECT_EQ(dump_of(t),
+              "\n      0x0000:  4500 0038 0000 4000 4006 0000 0a00 0001 "
+              "\n      0x0010:  0a00 0002 9c40 0050 0000 0000 0000 0000 "
+              "\n      0x0020:  9010 ffff 0000 0000 0204 05b4 0101 ");
+}
+
 TEST_F(DetailTest, IpHeaderLengthPastTheCopyGivesShortForm)
 {
     tcp_seg s = zero_cksum_seg();

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,21 @@ using pcapgen::tcp_seg;
 using text_fixture::install;
 
 class LineTextTest : public text_fixture::TextTest {};
+
+/* The summary line of a detail text: what comes before its first newline. */
+std::string summary_line(const std::string &text)
+{
+    return text.substr(0, text.find('\n'));
+}
+
+/* The TCP checksum field of IPv4 packet `p`, whose TCP header is at `tcp`, as
+ * four hexadecimal digits. */
+std::string cksum_hex(const bytes &p, size_t tcp)
+{
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "%02x%02x", p[tcp + 16], p[tcp + 17]);
+    return hex;
+}
 
 TEST_F(LineTextTest, LabelOfDataSegment)
 {
@@ -79,6 +95,39 @@ TEST_F(LineTextTest, PrimingFixesBasesBeforeAnyClick)
     EXPECT_NE(first.find(" 0:100(100) ack 1 win 65535"), std::string::npos) << first;
     std::string second = segment_detail_text(1, 1);
     EXPECT_NE(second.find(" 1:1(0) ack 100 win 65535"), std::string::npos) << second;
+}
+
+TEST_F(LineTextTest, OpeningTheSameCaptureAgainGivesTheSameSummaries)
+{
+    /* The table outlives a reload: the second priming pass meets the
+     * entry the first one left, and every click reads as before. */
+    tcp_seg s;
+    s.flags = TH_ACK | TH_PUSH;
+    s.seq = 70000;
+    s.ack = 90000;
+    s.paylen = 100;
+    tcp_seg back;
+    back.src = "10.0.0.2";
+    back.dst = "10.0.0.1";
+    back.sport = 80;
+    back.dport = 40000;
+    back.seq = 90000;
+    back.ack = 70100;
+    const std::vector<bytes> pkts = {pcapgen::build_tcp(s), pcapgen::build_tcp(back)};
+    install(pkts, 200, 0);
+    annotate_lines();
+    const std::string first = segment_detail_text(0, 0);
+    const std::string second = segment_detail_text(1, 0);
+    EXPECT_EQ(summary_line(first), "10.0.0.1.40000 > 10.0.0.2.80:  P , cksum 0x" +
+                                       cksum_hex(pkts[0], 20) + " (correct), 0:100(100) ack 1 win 65535");
+    EXPECT_EQ(summary_line(second), "10.0.0.2.80 > 10.0.0.1.40000:  . , cksum 0x" +
+                                        cksum_hex(pkts[1], 20) + " (correct), 1:1(0) ack 100 win 65535");
+
+    install(pkts, 200, 0);   /* the reset of a reopen keeps the text state */
+    annotate_lines();
+    EXPECT_EQ(std::string(segment_detail_text(0, 0)), first);
+    EXPECT_EQ(std::string(segment_detail_text(1, 0)), second);
+    EXPECT_EQ(g_text.relseq_extra, 1);
 }
 
 TEST_F(LineTextTest, PrimingWritesBadOptToStandardOutput)
