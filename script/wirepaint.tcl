@@ -41,7 +41,11 @@ namespace eval wp {
 proc wp::build_fonts {} {
     catch {ttk::style theme use clam}
     font create wpSmall -family Helvetica -size 8
-    font create wpLabel -family Helvetica -size 8
+    # Crowded labels are placed 9 px apart, and each one's white ground is
+    # drawn over the label above it: the label font is sized in pixels (a
+    # negative size) so that the ground starts below the glyphs of that
+    # label at any screen resolution.
+    font create wpLabel -family Helvetica -size -9
     font create wpHost -family Helvetica -size 10 -weight bold
 }
 
@@ -246,6 +250,8 @@ proc wp::describe {} {
         return
     }
     if {![info exists segcount] || $segcount == 0} {
+        # The axes stay, but they no longer belong to any hosts.
+        .subframe1.header delete all
         wm title . "wirepaint \u2014 $loaded_name"
         .status configure -text "$loaded_name: no TCP connection found."
         return

@@ -5,7 +5,9 @@
  *	a private Xvfb: a screenshot of its window shows the arrows in their
  *	classes' colours, and its controls (popup, open dialog, toggles,
  *	scrollbars, wheel and keys, PostScript, legend, title) reach the
- *	program's commands. The working folder's ./wirepaint.tcl sources the
+ *	program's commands. Labels and time stamps crowded 9 px apart stay
+ *	readable, and the axes lose their host names once a reload finds no
+ *	connection. The working folder's ./wirepaint.tcl sources the
  *	real script and then runs the test's own Tcl code; dialogs are
  *	replaced by procedures that answer for the user.
  */
@@ -15,9 +17,11 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/pcapgen.h"
@@ -185,6 +189,137 @@ TEST(RealScript, NamesTheCaptureAndItsHostsAndShowsTheLegend)
     EXPECT_EQ(legend[4][1], "purple");
     EXPECT_EQ(legend[5][1], "brown");
     EXPECT_EQ(legend[3][2], "retransmission");
+}
+
+TEST(RealScript, AfterACaptureWithoutTcpNoHostsNameTheAxes)
+{
+    real_session s;
+    ASSERT_TRUE(s.x.ok());
+    pcapgen::capture udp;
+    udp.add(pcapgen::build_udp("10.0.0.1", "10.0.0.2", 5000, 53, 20), 0.0);
+    std::string udp_path = udp.write();
+    s.run("proc header {} { lsort [lmap i [.subframe1.header find all] {"
+          "    .subframe1.header itemcget $i -text}] }\n"
+          "rec header [header]\n"
+          "proc tk_getOpenFile {args} { return {" + udp_path + "} }\n"
+          "wp::open_dialog\n"
+          "rec status [.status cget -text]\n"
+          "rec header [header]\n"
+          "destroy .\n",
+          {"-g", "800x600", connection_capture()});
+    ASSERT_EQ(s.result.status, 0) << s.result.err;
+    record header = events(s.rec, "header");
+    ASSERT_EQ(header.size(), 2u);
+    EXPECT_EQ(header[0].at(1), "10.0.0.1:40000 10.0.0.2:80 {time \u2193}");
+    std::string name = udp_path.substr(udp_path.rfind('/') + 1);
+    EXPECT_EQ(events(s.rec, "status").at(0), ev({"status", name + ": no TCP connection found."}));
+    EXPECT_EQ(header[1], ev({"header", ""}));
+}
+
+/* Rows of the image that hold ink (a pixel darker than light grey) in
+ * columns x0 to x1. */
+std::vector<int> ink_rows(XImage *img, int x0, int x1)
+{
+    std::vector<int> rows;
+    for (int y = 0; y < img->height; y++) {
+        for (int x = x0; x < x1 && x < img->width; x++) {
+            unsigned long p = XGetPixel(img, x, y);
+            if (((p >> 16) & 0xff) < 0xc0 || ((p >> 8) & 0xff) < 0xc0 || (p & 0xff) < 0xc0) {
+                rows.push_back(y);
+                break;
+            }
+        }
+    }
+    return rows;
+}
+
+/* Runs of consecutive rows: {first, last} of each. */
+std::vector<std::pair<int, int>> row_runs(const std::vector<int> &rows)
+{
+    std::vector<std::pair<int, int>> runs;
+    for (int y : rows) {
+        if (!runs.empty() && runs.back().second + 1 == y)
+            runs.back().second = y;
+        else
+            runs.push_back({y, y});
+    }
+    return runs;
+}
+
+TEST(RealScript, LabelsAndTimesNinePixelsApartStayReadable)
+{
+    /* Crowded texts are placed 9 px below one another: a label's white
+     * ground must not cover the glyphs of the label above it, and two time
+     * stamps must not run into each other. Nothing is loaded, so the
+     * canvas is empty and shows the top of its region. */
+    uitest::xserver x;
+    ASSERT_TRUE(x.ok());
+    std::string dir = uitest::make_temp_dir();
+    uitest::write_file(
+        dir + "/wirepaint.tcl",
+        wrapper("set c .subframe1.canvas\n"
+                "array set tx {0 200 1 200}\narray set ty {0 100 1 109}\n"
+                "array set text {0 { 1448:2896(1448) ack 1 win 64 } 1 { 2896:4344(1448) ack 1 win 64 }}\n"
+                "array set txcolor {0 black 1 black}\nset textcnt 2\n"
+                "drawtexts\n"
+                "foreach i [$c find withtag texts] {\n"
+                "    if {[$c type $i] eq \"text\"} {\n"
+                "        rec label [lindex [$c coords $i] 1] [lindex [$c bbox $i] 1]"
+                " [font metrics [$c itemcget $i -font] -ascent]\n"
+                "    } else { rec ground [lindex [$c coords $i] 1] }\n"
+                "}\n"
+                "array set tmx {0 450 1 450}\narray set tmy {0 100 1 109}\n"
+                "array set time {0 0.123456 1 0.132456}\narray set tmcolor {0 black 1 black}\n"
+                "set timecnt 2\ndrawtimes\nupdate\n"
+                "rec geometry [winfo rootx $c] [winfo rooty $c]\n"));
+    pid_t pid = uitest::start_wirepaint({}, dir, x.name());
+
+    record r;
+    for (int i = 0; i < 200 && events(r, "geometry").empty(); i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        r = uitest::read_record(dir + "/record.txt");
+    }
+    ASSERT_EQ(events(r, "geometry").size(), 1u);
+    int gx = std::stoi(events(r, "geometry")[0][1]);
+    int gy = std::stoi(events(r, "geometry")[0][2]);
+
+    /* The ground of the label at 109 starts no higher than the baseline of
+     * the label at 100 (its top plus its font's ascent). */
+    record labels = events(r, "label");
+    record grounds = events(r, "ground");
+    ASSERT_EQ(labels.size(), 2u);
+    ASSERT_EQ(grounds.size(), 2u);
+    double upper_top = 0;
+    int upper_ascent = 0;
+    for (const auto &l : labels) {
+        if (std::stod(l[1]) == 100) {
+            upper_top = std::stod(l[2]);
+            upper_ascent = std::stoi(l[3]);
+        }
+    }
+    double lower_ground = std::max(std::stod(grounds[0][1]), std::stod(grounds[1][1]));
+    EXPECT_GE(lower_ground, upper_top + upper_ascent);
+
+    /* Time stamps: the ink of the two stamps forms two runs of rows with a
+     * blank row between them. */
+    Display *d = XOpenDisplay(x.name().c_str());
+    ASSERT_NE(d, nullptr);
+    std::vector<std::pair<int, int>> runs;
+    for (int i = 0; i < 50 && runs.size() < 2; i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        XImage *img = XGetImage(d, DefaultRootWindow(d), gx + 400, gy + 80, 100, 50, AllPlanes,
+                                ZPixmap);
+        ASSERT_NE(img, nullptr);
+        runs = row_runs(ink_rows(img, 0, 100));
+        XDestroyImage(img);
+        if (runs.size() == 1 && runs[0].second - runs[0].first > 12)
+            break;      /* drawn, and run together */
+    }
+    XCloseDisplay(d);
+    kill(pid, SIGTERM);
+    uitest::finish_wirepaint(pid, dir, 10);
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(runs.size(), 2u) << "the two time stamps run into each other";
 }
 
 TEST(RealScript, PopupIsAReadOnlyMonospaceTextOfTheWholeMessage)
