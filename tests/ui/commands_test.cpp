@@ -21,31 +21,7 @@
 
 namespace {
 
-/* 10.0.0.1:40000 opens to 10.0.0.2:80; the SYN-ACK comes back 20 ms
- * later. The capture holds these two segments only, so the first line's
- * delay is half the SYN's round trip: 10 ms. */
-std::string handshake_capture()
-{
-    pcapgen::capture c;
-    pcapgen::tcp_seg syn;
-    syn.flags = TH_SYN;
-    syn.seq = 1000;
-    syn.ip_id = 0x4321;
-    pcapgen::tcp_seg synack;
-    synack.src = "10.0.0.2";
-    synack.dst = "10.0.0.1";
-    synack.sport = 80;
-    synack.dport = 40000;
-    synack.flags = TH_SYN | TH_ACK;
-    synack.seq = 5000;
-    synack.ack = 1001;
-    synack.ip_id = 0x1234;
-    c.add(pcapgen::build_tcp(syn), 0.0);
-    c.add(pcapgen::build_tcp(synack), 0.02);
-    return c.write();
-}
-
-/* The detail text of the SYN-ACK above: summary, blank line, header dump. */
+/* The detail text of handshake_capture()'s SYN-ACK: summary, blank line, header dump. */
 const char synack_detail[] =
     "10.0.0.2.80 > 10.0.0.1.40000:  S , cksum 0xe7ce (correct), 5000:5000(0) ack 1001 win 65535\n"
     "\n      0x0000:  4500 0028 1234 4000 4006 0000 0a00 0002 "
@@ -63,6 +39,7 @@ std::string udp_capture()
 constexpr size_t MESSAGE_SIZE_FOR_TEST = 1024;
 
 using uitest::events;
+using uitest::handshake_capture;
 using uitest::record;
 using uitest::section;
 using uitest::session;

@@ -22,29 +22,12 @@
 
 namespace {
 
-/* SYN at 0 and SYN-ACK at 20 ms: delay unit 10 ms, duration 20 ms. At
+/* handshake_capture(): SYN at 0 and SYN-ACK at 20 ms: delay unit 10 ms, duration 20 ms. At
  * -g 800x600 the main window starts at [-0.2, 0.2] s, 3000 px/s, and the
  * overview at -0.3 s, 300 px/s, over_end 8.0 s. */
-std::string handshake_capture()
-{
-    pcapgen::capture c;
-    pcapgen::tcp_seg syn;
-    syn.flags = TH_SYN;
-    syn.seq = 1000;
-    pcapgen::tcp_seg synack;
-    synack.src = "10.0.0.2";
-    synack.dst = "10.0.0.1";
-    synack.sport = 80;
-    synack.dport = 40000;
-    synack.flags = TH_SYN | TH_ACK;
-    synack.seq = 5000;
-    synack.ack = 1001;
-    c.add(pcapgen::build_tcp(syn), 0.0);
-    c.add(pcapgen::build_tcp(synack), 0.02);
-    return c.write();
-}
 
 using uitest::events;
+using uitest::handshake_capture;
 using uitest::record;
 using uitest::section;
 using uitest::session;

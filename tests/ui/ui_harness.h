@@ -43,6 +43,9 @@
 #include <thread>
 #include <vector>
 
+#include "support/pcapgen.h"
+#include "trace/trace.h"
+
 namespace uitest {
 
 /* A fresh empty folder under the system's temporary folder. */
@@ -411,6 +414,30 @@ struct session {
     }
     std::string message(int n) const { return read_file(dir + "/msg" + std::to_string(n) + ".txt"); }
 };
+
+/* 10.0.0.1:40000 opens to 10.0.0.2:80; the SYN-ACK comes back 20 ms
+ * later. The capture holds these two segments only, so the first line's
+ * delay is half the SYN's round trip: 10 ms. */
+inline std::string handshake_capture()
+{
+    pcapgen::capture c;
+    pcapgen::tcp_seg syn;
+    syn.flags = TH_SYN;
+    syn.seq = 1000;
+    syn.ip_id = 0x4321;
+    pcapgen::tcp_seg synack;
+    synack.src = "10.0.0.2";
+    synack.dst = "10.0.0.1";
+    synack.sport = 80;
+    synack.dport = 40000;
+    synack.flags = TH_SYN | TH_ACK;
+    synack.seq = 5000;
+    synack.ack = 1001;
+    synack.ip_id = 0x1234;
+    c.add(pcapgen::build_tcp(syn), 0.0);
+    c.add(pcapgen::build_tcp(synack), 0.02);
+    return c.write();
+}
 
 }  // namespace uitest
 
