@@ -10,7 +10,8 @@
  *	segment that was sent again (lost), 6 out of order. 3, 4 and 6 are
  *	stored whole. The passes read only addresses, ports (through the
  *	direction test), tcp_flags, seq, ack and paylen, and write only mark
- *	and mark_flags. Neither allocates.
+ *	and mark_flags. The order check and the plain pair scan never
+ *	allocate; the fast pair scan uses scratch freed before it returns.
  */
 
 #ifndef WIREPAINT_ANALYSIS_MARKING_H
@@ -57,7 +58,9 @@ void mark_pair_scan_literal(seg_record *rec, int32_t count);
 /*
  * mark_pair_scan --
  *	The pair scan over g_trace.main, as the analysis entry runs it right
- *	after mark_order_check. Same results as mark_pair_scan_literal.
+ *	after mark_order_check: mark_pair_scan_fast (pair_scan_fast.h), which
+ *	gives the same bytes as mark_pair_scan_literal in O(n log n) time,
+ *	with scratch memory allocated and freed within the call.
  *	Side effects: mark and mark_flags of main-trace records.
  */
 void mark_pair_scan();
