@@ -29,35 +29,35 @@ char *copy_text(const char *s)
     return p;
 }
 
-/* The next slot of the entry pool shared by the IPv4 and port caches. */
-name_entry *take_slot()
+/*
+ * The next slot of an entry pool (name_pool or name6_pool), taking a new
+ * block of NAME_POOL_BLOCK zeroed slots when the current one is used up.
+ */
+template <typename Pool, typename Block>
+auto take_from(Pool &p) -> decltype(&p.block->slot[0])
 {
-    name_pool &p = g_text.pool;
     if (p.left == 0) {
-        name_block *b = (name_block *)text_zalloc(sizeof(name_block));
+        Block *b = (Block *)text_zalloc(sizeof(Block));
         b->prev = p.block;
         p.block = b;
         p.blocks++;
         p.left = NAME_POOL_BLOCK;
     }
-    name_entry *s = &p.block->slot[NAME_POOL_BLOCK - p.left];
+    auto *s = &p.block->slot[NAME_POOL_BLOCK - p.left];
     p.left--;
     return s;
 }
 
+/* A slot of the pool shared by the IPv4 and port caches. */
+name_entry *take_slot()
+{
+    return take_from<name_pool, name_block>(g_text.pool);
+}
+
+/* A slot of the IPv6 cache's pool. */
 name6_entry *take_slot6()
 {
-    name6_pool &p = g_text.pool6;
-    if (p.left == 0) {
-        name6_block *b = (name6_block *)text_zalloc(sizeof(name6_block));
-        b->prev = p.block;
-        p.block = b;
-        p.blocks++;
-        p.left = NAME_POOL_BLOCK;
-    }
-    name6_entry *s = &p.block->slot[NAME_POOL_BLOCK - p.left];
-    p.left--;
-    return s;
+    return take_from<name6_pool, name6_block>(g_text.pool6);
 }
 
 /*
