@@ -50,6 +50,16 @@ tcp_seg zero_cksum_seg()
     return s;
 }
 
+/* The same between 2001:db8::1 and 2001:db8::2. */
+tcp_seg zero_cksum_seg6()
+{
+    tcp_seg s = zero_cksum_seg();
+    s.v6 = true;
+    s.src = "2001:db8::1";
+    s.dst = "2001:db8::2";
+    return s;
+}
+
 /* The dump part of a detail text: everything after its first newline. */
 std::string dump_of(const std::string &text)
 {
@@ -117,10 +127,7 @@ TEST_F(DetailTest, DumpOfFiftyTwoBytesCoversTcpOptions)
 
 TEST_F(DetailTest, DumpOfSixtyBytesCoversIpv6Header)
 {
-    tcp_seg s = zero_cksum_seg();
-    s.v6 = true;
-    s.src = "2001:db8::1";
-    s.dst = "2001:db8::2";
+    tcp_seg s = zero_cksum_seg6();
     install_one(pcapgen::build_tcp(s), 1);
     EXPECT_EQ(dump_of(segment_detail_text(0, 0)),
               "\n      0x0000:  6000 0000 0014 0640 2001 0db8 0000 0000 "
@@ -131,10 +138,7 @@ TEST_F(DetailTest, DumpOfSixtyBytesCoversIpv6Header)
 
 TEST_F(DetailTest, Ipv6ExtensionHeaderIsSteppedOver)
 {
-    tcp_seg s = zero_cksum_seg();
-    s.v6 = true;
-    s.src = "2001:db8::1";
-    s.dst = "2001:db8::2";
+    tcp_seg s = zero_cksum_seg6();
     s.ext = {pcapgen::ext_header{60, 0}};
     s.paylen = 10;
     install_one(pcapgen::build_tcp(s), 1);
@@ -271,10 +275,7 @@ TEST_F(DetailTest, CopiesTooShortForTheIpHeader)
     std::string t = segment_detail_text(0, 0);
     EXPECT_EQ(t, " [|tcp]\n\n      0x0000:  4500 00");
 
-    tcp_seg s = zero_cksum_seg();
-    s.v6 = true;
-    s.src = "2001:db8::1";
-    s.dst = "2001:db8::2";
+    tcp_seg s = zero_cksum_seg6();
     s.ext = {pcapgen::ext_header{0, 1}};
     install({pcapgen::build_tcp(s)}, 41, 1);
     t = segment_detail_text(0, 1);

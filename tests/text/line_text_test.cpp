@@ -73,10 +73,10 @@ TEST_F(LineTextTest, LabelKeepsSixtyFourBitAndNegativeValues)
     EXPECT_STREQ(label, " 5:-3(-8) ack 0 win 512 ");
 }
 
-TEST_F(LineTextTest, PrimingFixesBasesBeforeAnyClick)
+/* A capture that starts in mid-connection: 100 bytes from 10.0.0.1:40000
+ * with ACK, then the answer from 10.0.0.2:80 acknowledging them. */
+std::vector<bytes> mid_connection_pair()
 {
-    /* A capture that starts in mid-connection: the first segment with ACK
-     * carries 100 bytes. Once primed, a click shows it counted from itself. */
     tcp_seg s;
     s.flags = TH_ACK | TH_PUSH;
     s.seq = 70000;
@@ -89,7 +89,14 @@ TEST_F(LineTextTest, PrimingFixesBasesBeforeAnyClick)
     back.dport = 40000;
     back.seq = 90000;
     back.ack = 70100;
-    install({pcapgen::build_tcp(s), pcapgen::build_tcp(back)}, 200, 0);
+    return {pcapgen::build_tcp(s), pcapgen::build_tcp(back)};
+}
+
+TEST_F(LineTextTest, PrimingFixesBasesBeforeAnyClick)
+{
+    /* A capture that starts in mid-connection: the first segment with ACK
+     * carries 100 bytes. Once primed, a click shows it counted from itself. */
+    install(mid_connection_pair(), 200, 0);
     annotate_lines();
     std::string first = segment_detail_text(0, 1);
     EXPECT_NE(first.find(" 0:100(100) ack 1 win 65535"), std::string::npos) << first;
@@ -101,19 +108,7 @@ TEST_F(LineTextTest, OpeningTheSameCaptureAgainGivesTheSameSummaries)
 {
     /* The table outlives a reload: the second priming pass meets the
      * entry the first one left, and every click reads as before. */
-    tcp_seg s;
-    s.flags = TH_ACK | TH_PUSH;
-    s.seq = 70000;
-    s.ack = 90000;
-    s.paylen = 100;
-    tcp_seg back;
-    back.src = "10.0.0.2";
-    back.dst = "10.0.0.1";
-    back.sport = 80;
-    back.dport = 40000;
-    back.seq = 90000;
-    back.ack = 70100;
-    const std::vector<bytes> pkts = {pcapgen::build_tcp(s), pcapgen::build_tcp(back)};
+    const std::vector<bytes> pkts = mid_connection_pair();
     install(pkts, 200, 0);
     annotate_lines();
     const std::string first = segment_detail_text(0, 0);
