@@ -10,8 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "analysis/line.h"
-
 trace_state g_trace;
 
 void trace_free(trace_array *t)

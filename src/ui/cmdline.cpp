@@ -18,7 +18,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-#include "trace/loader.h"
+#include "load/loader.h"
 #include "trace/trace.h"
 #include "ui/ui_state.h"
 

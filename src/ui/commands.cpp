@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "text/detail.h"
-#include "trace/loader.h"
+#include "load/loader.h"
 #include "trace/trace.h"
 #include "ui/navigate.h"
 #include "ui/publish.h"

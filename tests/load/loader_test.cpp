@@ -12,7 +12,7 @@
  *	in its sender's capture.
  */
 
-#include "trace/loader.h"
+#include "load/loader.h"
 
 #include <gtest/gtest.h>
 

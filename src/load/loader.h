@@ -7,8 +7,8 @@
  *	both captures on one clock.
  */
 
-#ifndef WIREPAINT_TRACE_LOADER_H
-#define WIREPAINT_TRACE_LOADER_H
+#ifndef WIREPAINT_LOAD_LOADER_H
+#define WIREPAINT_LOAD_LOADER_H
 
 /*
  * load_traces --

@@ -12,7 +12,7 @@
  *	list; nothing else frees them. Every failure ends the process.
  */
 
-#include "trace/loader.h"
+#include "load/loader.h"
 
 #include <cstdio>
 #include <cstdlib>
