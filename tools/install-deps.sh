@@ -2,10 +2,20 @@
 # Installs the Debian 12 packages wirepaint needs to build, test and run,
 # when any of them is missing. As root it runs apt-get; otherwise it prints
 # the apt-get line to run and fails.
+#   tools/install-deps.sh         build, run and test
+#   tools/install-deps.sh bench   the same, and what the benchmarks compare with
 set -euo pipefail
 
+# Build and run: compiler, Tcl/Tk, libpcap, Xlib, cairo. Test: GoogleTest,
+# Xvfb and the tools that read pictures back (ImageMagick, rsvg-convert,
+# pdftoppm), groff for the manual page, clang and its runtimes for the fuzzer.
 packages=(cmake g++ make pkg-config tcl8.6-dev tk8.6-dev libpcap-dev
-          libx11-dev libgtest-dev xvfb xauth x11-apps imagemagick)
+          libx11-dev libcairo2-dev libgtest-dev xvfb xauth x11-apps imagemagick
+          librsvg2-bin poppler-utils groff man-db clang libclang-rt-14-dev)
+if [ "${1:-}" = bench ]; then
+  # tcptrace and GNU time (peak memory) for tools/bench-load.sh.
+  packages+=(tcptrace time)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
