@@ -25,7 +25,10 @@
 
 #include "trace/binread.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -173,8 +176,24 @@ void set_key(const packet_addrs &a, bool v6, const uint8_t *tcp, const pcap_pkth
 }
 
 /*
+ * The most records the file being read can give: every accepted segment
+ * takes at least a savefile record header (16 bytes) and an IP and TCP
+ * header's worth (36 bytes) of the file. 1 when its size is unknown.
+ */
+int32_t records_file_can_hold()
+{
+    struct stat st;
+    if (g_trace.reading == nullptr || stat(g_trace.reading, &st) != 0 || !S_ISREG(st.st_mode))
+        return 1;
+    off_t n = st.st_size / 52 + 1;
+    return n > INT32_MAX / 2 ? INT32_MAX / 2 : (int32_t)n;
+}
+
+/*
  * Makes room for one more record in the trace under construction, growing
- * the array geometrically. Ends the process when memory runs out.
+ * the array geometrically. The first room is what the file can hold at
+ * most, so that a whole file usually fits without any growth (room not
+ * filled costs nothing). Ends the process when memory runs out.
  */
 void grow_building()
 {
@@ -182,22 +201,17 @@ void grow_building()
     if (t.count < t.cap)
         return;
     if (t.rec == nullptr) {
-        t.rec = (seg_record *)std::malloc(sizeof(seg_record));
-        if (t.rec == nullptr) {
+        if (!trace_grow_records(&t, records_file_can_hold()) && !trace_grow_records(&t, 1)) {
             std::perror("malloc");
             std::exit(-1);
         }
-        t.cap = 1;
         return;
     }
     int32_t cap = t.cap < 1024 ? t.cap * 2 : t.cap + t.cap / 2;
-    seg_record *p = (seg_record *)std::realloc(t.rec, (size_t)cap * sizeof(seg_record));
-    if (p == nullptr) {
+    if (cap <= t.cap || !trace_grow_records(&t, cap)) {
         std::perror("realloc");
         std::exit(-1);
     }
-    t.rec = p;
-    t.cap = cap;
 }
 
 /*

@@ -9,6 +9,9 @@
 
 #include "trace/trace.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,39 +20,133 @@ trace_state g_trace;
 
 namespace {
 
+/* The size of a huge page, the unit the kernel can back large arrays with. */
+const uintptr_t HUGE_PAGE = (uintptr_t)2 << 20;
+
+uintptr_t round_up(uintptr_t v, uintptr_t unit)
+{
+    return (v + unit - 1) / unit * unit;
+}
+
 /* The copy space of block b, right after its header. */
 uint8_t *block_space(copy_block *b)
 {
     return reinterpret_cast<uint8_t *>(b + 1);
 }
 
+/*
+ * `len` bytes of fresh zero pages starting on a huge-page boundary, so
+ * that the kernel can back them with huge pages; nullptr when the memory
+ * cannot be had. The mapping is over-sized by one huge page and trimmed.
+ */
+void *map_aligned(size_t len)
+{
+    size_t over = len + HUGE_PAGE;
+    void *m = mmap(nullptr, over, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m == MAP_FAILED)
+        return nullptr;
+    uintptr_t start = (uintptr_t)m;
+    uintptr_t aligned = round_up(start, HUGE_PAGE);
+    if (aligned > start)
+        munmap(m, aligned - start);
+    uintptr_t end = start + over;
+    if (end > aligned + len)
+        munmap((void *)(aligned + len), end - (aligned + len));
+    advise_huge_pages((void *)aligned, len);
+    return (void *)aligned;
+}
+
 /* A new zero-filled block of at least n bytes chained before t's newest. */
 copy_block *new_block(trace_array *t, size_t n)
 {
-    size_t size = n > COPY_BLOCK_BYTES ? n : (size_t)COPY_BLOCK_BYTES;
-    if (size > SIZE_MAX - sizeof(copy_block))
+    if (n > SIZE_MAX / 2 - sizeof(copy_block) - HUGE_PAGE)
         return nullptr;
-    copy_block *b = static_cast<copy_block *>(std::calloc(1, sizeof(copy_block) + size));
+    size_t len = n + sizeof(copy_block) > COPY_BLOCK_BYTES ? n + sizeof(copy_block)
+                                                            : (size_t)COPY_BLOCK_BYTES;
+    len = round_up(len, HUGE_PAGE);
+    copy_block *b = static_cast<copy_block *>(map_aligned(len));
     if (b == nullptr)
         return nullptr;
     b->prev = t->copies;
-    b->size = size;
+    b->size = len - sizeof(copy_block);
     b->used = 0;
     t->copies = b;
     return b;
 }
 
+/* Bytes of a record mapping for `want` records: whole huge pages. */
+size_t record_map_len(int32_t want)
+{
+    return round_up((size_t)want * sizeof(seg_record), HUGE_PAGE);
+}
+
+/* The records a mapping of `len` bytes holds, within the int32 count. */
+int32_t records_in(size_t len)
+{
+    size_t n = len / sizeof(seg_record);
+    return n > (size_t)INT32_MAX ? INT32_MAX : (int32_t)n;
+}
+
 }  // namespace
+
+bool trace_grow_records(trace_array *t, int32_t want)
+{
+    if (want <= t->cap)
+        return true;
+    if (t->rec != nullptr && t->rec != t->rec_map) {
+        void *p = std::realloc(t->rec, (size_t)want * sizeof(seg_record));
+        if (p == nullptr)
+            return false;
+        t->rec = static_cast<seg_record *>(p);
+        t->cap = want;
+        return true;
+    }
+    size_t len = record_map_len(want);
+    void *p;
+    if (t->rec == nullptr) {
+        p = map_aligned(len);
+        if (p == nullptr)
+            return false;
+    } else {
+        p = mremap(t->rec_map, t->rec_map_len, len, MREMAP_MAYMOVE);
+        if (p == MAP_FAILED)
+            return false;
+        advise_huge_pages(p, len);
+    }
+    t->rec = static_cast<seg_record *>(p);
+    t->rec_map = p;
+    t->rec_map_len = len;
+    t->cap = records_in(len);
+    return true;
+}
+
+void advise_huge_pages(void *p, size_t n)
+{
+#ifdef MADV_HUGEPAGE
+    uintptr_t start = round_up((uintptr_t)p, HUGE_PAGE);
+    uintptr_t end = ((uintptr_t)p + n) / HUGE_PAGE * HUGE_PAGE;
+    if (end > start)
+        madvise((void *)start, end - start, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)n;
+#endif
+}
 
 void trace_free(trace_array *t)
 {
     while (t->copies != nullptr) {
         copy_block *prev = t->copies->prev;
-        std::free(t->copies);
+        munmap(t->copies, t->copies->size + sizeof(copy_block));
         t->copies = prev;
     }
-    std::free(t->rec);
+    if (t->rec != nullptr && t->rec == t->rec_map)
+        munmap(t->rec_map, t->rec_map_len);
+    else
+        std::free(t->rec);
     t->rec = nullptr;
+    t->rec_map = nullptr;
+    t->rec_map_len = 0;
     t->count = 0;
     t->cap = 0;
 }

@@ -76,7 +76,10 @@ enum {
  * A block of packet copies. The copies of a trace are cut one after the
  * other from large zero-filled blocks, so that reading a file allocates
  * once per block rather than once per packet; the blocks of a trace are
- * chained, newest first, and freed together by trace_free.
+ * chained, newest first, and freed together by trace_free. A block is a
+ * mapping of its own, aligned for huge pages, since touching a large
+ * array one small page at a time costs more than anything else a load
+ * does.
  */
 struct copy_block {
     copy_block *prev;    /* block allocated before this one; null: oldest */
@@ -84,9 +87,9 @@ struct copy_block {
     size_t used;         /* bytes of it handed out */
 };
 
-/* Bytes of copy space in one block (a copy larger than this gets a block
- * of its own size). */
-enum { COPY_BLOCK_BYTES = 1 << 20 };
+/* Bytes of one block, header included: two huge pages. A copy larger
+ * than that gets a block of its own, rounded up to whole huge pages. */
+enum { COPY_BLOCK_BYTES = 4 << 20 };
 
 /*
  * A trace: records in file order and their count. `cap` is the allocated
@@ -101,6 +104,9 @@ struct trace_array {
     int32_t count;
     int32_t cap;
     copy_block *copies;  /* newest block of packet copies; null: none */
+    void *rec_map;       /* the mapping of rec when trace_grow_records made
+                          * it (rec == rec_map); otherwise rec is malloc'ed */
+    size_t rec_map_len;  /* bytes of that mapping */
 };
 
 /*
@@ -191,14 +197,34 @@ void trace_state_clear();
 void trace_free(trace_array *t);
 
 /*
+ * trace_grow_records --
+ *	Makes room for at least `want` records in t (want > t->cap), keeping
+ *	the records it holds; t->cap becomes the room made, which may be
+ *	more. An empty trace gets a mapping of its own, aligned for huge
+ *	pages, that later growth moves without copying; an array that came
+ *	from malloc is grown with realloc. Untouched room costs no memory.
+ *	Returns false, changing nothing, when the memory cannot be had.
+ */
+bool trace_grow_records(trace_array *t, int32_t want);
+
+/*
  * trace_copy_space --
  *	Returns `n` zero-filled bytes for a packet copy of trace `t`, cut from
- *	its newest copy block, or from a new block (of COPY_BLOCK_BYTES, or n
- *	when larger) when that one has no room. The bytes live until
+ *	its newest copy block, or from a new block (of COPY_BLOCK_BYTES, or
+ *	more for a larger n) when that one has no room. The bytes live until
  *	trace_free(t). Returns nullptr, changing nothing, when n is 0 or the
  *	memory for a new block cannot be had.
  */
 uint8_t *trace_copy_space(trace_array *t, size_t n);
+
+/*
+ * advise_huge_pages --
+ *	Asks the kernel to back the whole huge pages within the `n` bytes at
+ *	`p` with huge pages, for a large array about to be filled. A hint
+ *	only: nothing changes for the program but the cost of first touching
+ *	the memory; arrays smaller than a huge page are left alone.
+ */
+void advise_huge_pages(void *p, size_t n);
 
 /*
  * trace_address_index --

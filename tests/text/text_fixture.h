@@ -3,9 +3,11 @@
  *
  *	Shared set-up of the segment text tests: installs packet bytes as the
  *	main trace's records and lines, the way the decoder and the analysis
- *	leave them (each record owning a copy of exactly copy-length bytes,
- *	zero past the packet data, in the trace's copy blocks), and
- *	resets the trace and text state around every test.
+ *	leave them (each record with a copy of exactly copy-length bytes,
+ *	zero past the packet data), and resets the trace and text state
+ *	around every test. Each copy is a heap block of its own rather than a
+ *	part of a copy block, so that the sanitizer build catches a read past
+ *	any one copy; the fixture owns them.
  */
 
 #ifndef WIREPAINT_TESTS_TEXT_FIXTURE_H
@@ -15,6 +17,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,13 @@ namespace text_fixture {
 
 using pcapgen::bytes;
 
+/* The copies of the installed records, each exactly copy-length bytes. */
+inline std::vector<std::unique_ptr<uint8_t[]>> &copies()
+{
+    static std::vector<std::unique_ptr<uint8_t[]>> c;
+    return c;
+}
+
 /*
  * Makes `pkts` the main trace with copies of `copy_len` bytes, and a line
  * per record. A packet longer than the copy is cut; `data_len`, when >= 0,
@@ -36,6 +46,7 @@ using pcapgen::bytes;
 inline void install(const std::vector<bytes> &pkts, int copy_len, int ipv6, int data_len = -1)
 {
     trace_state_clear();
+    copies().clear();
     g_trace.copy_len = copy_len;
     g_trace.ipv6 = ipv6;
     int32_t n = (int32_t)pkts.size();
@@ -48,7 +59,8 @@ inline void install(const std::vector<bytes> &pkts, int copy_len, int ipv6, int 
         size_t have = pkts[i].size() < (size_t)copy_len ? pkts[i].size() : (size_t)copy_len;
         if (data_len >= 0 && (size_t)data_len < have)
             have = (size_t)data_len;
-        r.bytes = trace_copy_space(&g_trace.main, (size_t)copy_len);
+        copies().emplace_back(new uint8_t[(size_t)copy_len]());
+        r.bytes = copies().back().get();
         std::memcpy(r.bytes, pkts[i].data(), have);
         r.cap_bytes = (int32_t)have;
     }
@@ -72,6 +84,7 @@ protected:
     {
         trace_state_clear();
         text_state_clear();
+        copies().clear();
     }
 };
 
