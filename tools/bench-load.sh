@@ -9,7 +9,8 @@
 # load. With CAPTURE2 the two-file load (both ends of the connection) is
 # timed too. The rounds alternate the programs, so that a change of
 # machine load hits all of them alike; the figures are medians of the
-# rounds' wall times, and the largest peak resident set size that
+# rounds' wall times and of their CPU times (user + system, which a busy
+# machine disturbs less), and the largest peak resident set size that
 # /usr/bin/time -v reported.
 #
 # Environment: WIREPAINT (default build/wirepaint), PCAP_COUNT (default
@@ -38,7 +39,8 @@ workdir=$(mktemp -d "${TMPDIR:-/tmp}/wirepaint-bench-load-XXXXXX")
 trap 'rm -rf "$workdir"' EXIT
 
 # run NAME CMD... : one timed run; appends the wall time in seconds to
-# $workdir/NAME.time and the peak RSS in KiB to $workdir/NAME.rss.
+# $workdir/NAME.time, the CPU time to $workdir/NAME.cpu and the peak RSS
+# in KiB to $workdir/NAME.rss.
 run() {
   local name=$1
   shift
@@ -49,6 +51,8 @@ run() {
   echo "$start $end" | awk '{ printf "%.4f\n", $2 - $1 }' >>"$workdir/$name.time"
   awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }' \
     "$workdir/$name.v" >>"$workdir/$name.rss"
+  awk -F: '/(User|System) time \(seconds\)/ { s += $2 } END { printf "%.4f\n", s }' \
+    "$workdir/$name.v" >>"$workdir/$name.cpu"
 }
 
 # A wirepaint run must end at Tk_Init, after a complete load.
@@ -71,21 +75,27 @@ for _ in $(seq "$runs"); do
   run count "$pcap_count" "$capture"
 done
 
-median() { sort -n "$workdir/$1.time" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+median() { sort -n "$workdir/$1.${2:-time}" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 peak_mib() { sort -n "$workdir/$1.rss" | tail -n1 | awk '{ printf "%.1f", $1 / 1024 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 packets=$("$pcap_count" "$capture")
 echo "wirepaint load: $(basename "$capture") ($packets packets)${capture2:+ and $(basename "$capture2")}, medians of $runs alternating runs"
-printf '  %-26s %10s %16s\n' "" "time (s)" "peak RSS (MiB)"
-printf '  %-26s %10s %16s\n' "wirepaint, one file" "$(median one)" "$(peak_mib one)"
+row() { printf '  %-26s %10s %10s %16s\n' "$@"; }
+row "" "time (s)" "CPU (s)" "peak RSS (MiB)"
+row "wirepaint, one file" "$(median one)" "$(median one cpu)" "$(peak_mib one)"
 if [ -n "$capture2" ]; then
-  printf '  %-26s %10s %16s\n' "wirepaint, two files" "$(median two)" "$(peak_mib two)"
+  row "wirepaint, two files" "$(median two)" "$(median two cpu)" "$(peak_mib two)"
 fi
-printf '  %-26s %10s %16s\n' "tcptrace -n -l -r" "$(median tcptrace)" "$(peak_mib tcptrace)"
-printf '  %-26s %10s %16s\n' "pcap_loop count" "$(median count)" "$(peak_mib count)"
-echo "  one file / tcptrace:        $(ratio "$(median one)" "$(median tcptrace)")"
-echo "  one file / pcap_loop count: $(ratio "$(median one)" "$(median count)")"
+row "tcptrace -n -l -r" "$(median tcptrace)" "$(median tcptrace cpu)" "$(peak_mib tcptrace)"
+row "pcap_loop count" "$(median count)" "$(median count cpu)" "$(peak_mib count)"
+# ratios NAME: the time ratios, then the CPU ratios.
+ratios() {
+  printf '  %-26s %10s %10s\n' "$1" "$(ratio "$(median "$2")" "$(median "$3")")" \
+    "$(ratio "$(median "$2" cpu)" "$(median "$3" cpu)")"
+}
+ratios "one file / tcptrace" one tcptrace
+ratios "one file / pcap_loop count" one count
 if [ -n "$capture2" ]; then
-  echo "  two files / one file:       $(ratio "$(median two)" "$(median one)")"
+  ratios "two files / one file" two one
 fi
