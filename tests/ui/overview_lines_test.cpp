@@ -164,4 +164,19 @@ TEST_F(overview_env, RandomCrowdedWindowsKeepExactlyTheLastOfEachGroup)
     }
 }
 
+TEST_F(overview_env, RepeatsFarApartAreFoundWhileTheSetGrows)
+{
+    /* Lines 3000 to 5999 repeat lines 0 to 2999 on rows of their own:
+     * more distinct lines than the set first holds. */
+    for (int i = 0; i < 6000; i++) {
+        int k = i % 3000;
+        add_line(0.001f * static_cast<float>(k), 0.02f, 1 + k % 2, k % 7);
+    }
+    g_ui.over_scale = 3000.0f;
+    g_ui.over_end = 6.0f;
+    std::vector<published> all = literal();
+    ASSERT_EQ(all.size(), 6000u);
+    EXPECT_EQ(kept(), std::vector<published>(all.begin() + 3000, all.end()));
+}
+
 }  // namespace
