@@ -146,7 +146,8 @@ static window_span indexed_scan(const line_record *lines, int32_t count, float s
     int32_t may_stop = first_possible_stop(end);
     int32_t kept = 0;
     for (int32_t j = span.first; kept < cap; j++) {
-        j = next_unskipped(lines, count, start, j);
+        if (j < count && skipped(lines[j], start))
+            j = next_unskipped(lines, count, start, j);
         if (j >= count)
             break;
         if (j >= may_stop && past_end(lines[j], end)) {

@@ -36,21 +36,41 @@ static int32_t color_id(int cls)
     return cls;
 }
 
-overview_line overview_line_of(const line_record &l)
+/* What every line of one overview publication shares. */
+struct overview_geometry {
+    int xl, xr, mx;          /* left and right ends, middle of a lost one */
+    float start, scale;      /* over_start, over_scale */
+    int32_t color[COLOR_OUTSIDE]; /* color_id of each class of the table */
+};
+
+static overview_geometry current_geometry()
 {
-    int xl = static_cast<int>(g_ui.over_width * 0.15 + 1);
-    int xr = static_cast<int>(g_ui.over_width * 0.85 - 1);
-    float ts = l.t_send - g_ui.over_start;
-    int ys = to_pixel(ts * g_ui.over_scale + 5.0f);
-    int yr = to_pixel((ts + l.delay) * g_ui.over_scale + 5.0f);
-    overview_line e = {line_ends_of(l.dir, xl, xr, ys, yr), color_id(l.cls)};
+    overview_geometry g;
+    g.xl = static_cast<int>(g_ui.over_width * 0.15 + 1);
+    g.xr = static_cast<int>(g_ui.over_width * 0.85 - 1);
+    g.mx = static_cast<int>(g_ui.over_width * 0.5);
+    g.start = g_ui.over_start;
+    g.scale = g_ui.over_scale;
+    for (int k = 0; k < COLOR_OUTSIDE; k++)
+        g.color[k] = color_id(k);
+    return g;
+}
+
+/* The overview line of `l`: from the left axis to the right one, the
+ * receiver's end moved to the middle for a lost segment. */
+static overview_line line_of(const overview_geometry &g, const line_record &l)
+{
+    float ts = l.t_send - g.start;
+    int ys = to_pixel(ts * g.scale + 5.0f);
+    int yr = to_pixel((ts + l.delay) * g.scale + 5.0f);
+    int32_t color = l.cls >= 0 && l.cls < COLOR_OUTSIDE ? g.color[l.cls] : COLOR_OUTSIDE;
+    overview_line e = {line_ends_of(l.dir, g.xl, g.xr, ys, yr), color};
     if (l.cls != CLS_LOST)
         return e;
     /* A lost segment stops halfway across. */
-    int mx = static_cast<int>(g_ui.over_width * 0.5);
-    int my = to_pixel(static_cast<double>(g_ui.over_scale) *
+    int my = to_pixel(static_cast<double>(g.scale) *
                       (static_cast<double>(l.delay) * 0.5 + static_cast<double>(ts)) + 5.0);
-    move_receiver_end(&e.ends, l.dir, mx, my);
+    move_receiver_end(&e.ends, l.dir, g.mx, my);
     return e;
 }
 
@@ -74,9 +94,10 @@ void publish_overview_lines_literal()
     std::vector<int32_t> visible;
     window_lines_literal(g_trace.lines, g_trace.main.count, g_ui.over_start, g_ui.over_end,
                          std::numeric_limits<int32_t>::max(), visible);
+    overview_geometry g = current_geometry();
     int n = 0;
     for (int32_t j : visible)
-        publish_one(n++, overview_line_of(g_trace.lines[j]));
+        publish_one(n++, line_of(g, g_trace.lines[j]));
     ui_set_var_int("sublinecnt", n);
 }
 
@@ -103,7 +124,7 @@ static void begin_set()
 {
     overview_scratch &s = g_overview_scratch;
     if (s.slots.empty())
-        s.slots.assign(4096, overview_slot{0, 0, 0});
+        s.slots.assign(4096, overview_slot{});
     s.stamp++;
     if (s.stamp == 0) {
         /* After 2^32 publications old stamps would come back: wipe them. */
@@ -115,9 +136,9 @@ static void begin_set()
     s.kept.clear();
 }
 
-/* Puts line `j` with values `e` and hash `h` into a free slot, or finds
- * the slot of an equal line; true when the line was new. */
-static bool insert_new(int32_t j, const overview_line &e, uint32_t h);
+/* Puts `e` with hash `h` into a free slot, or finds the slot of an equal
+ * line; true when the line was new. */
+static bool insert_new(const overview_line &e, uint32_t h);
 
 /* Doubles the set, keeping this publication's lines. */
 static void grow_set()
@@ -125,15 +146,15 @@ static void grow_set()
     overview_scratch &s = g_overview_scratch;
     std::vector<overview_slot> old;
     old.swap(s.slots);
-    s.slots.assign(old.size() * 2, overview_slot{0, 0, 0});
+    s.slots.assign(old.size() * 2, overview_slot{});
     s.used = 0;
     for (const overview_slot &slot : old) {
         if (slot.stamp == s.stamp)
-            insert_new(slot.line, overview_line_of(g_trace.lines[slot.line]), slot.hash);
+            insert_new(slot.line, slot.hash);
     }
 }
 
-static bool insert_new(int32_t j, const overview_line &e, uint32_t h)
+static bool insert_new(const overview_line &e, uint32_t h)
 {
     overview_scratch &s = g_overview_scratch;
     if (2 * static_cast<size_t>(s.used + 1) > s.slots.size())
@@ -142,11 +163,11 @@ static bool insert_new(int32_t j, const overview_line &e, uint32_t h)
     for (size_t i = h & mask;; i = (i + 1) & mask) {
         overview_slot &slot = s.slots[i];
         if (slot.stamp != s.stamp) {
-            slot = {h, j, s.stamp};
+            slot = {e, h, s.stamp};
             s.used++;
             return true;
         }
-        if (slot.hash == h && same_line(overview_line_of(g_trace.lines[slot.line]), e))
+        if (slot.hash == h && same_line(slot.line, e))
             return false;
     }
 }
@@ -155,18 +176,19 @@ void publish_overview_lines()
 {
     const line_record *lines = g_trace.lines;
     window_span span = window_span_of(lines, g_trace.main.count, g_ui.over_start, g_ui.over_end);
+    overview_geometry g = current_geometry();
     begin_set();
     overview_scratch &s = g_overview_scratch;
     for (int32_t j = span.stop - 1; j >= span.first; j--) {
-        if (g_ui.over_start > lines[j].t_recv)
+        if (g.start > lines[j].t_recv)
             continue;
-        overview_line e = overview_line_of(lines[j]);
-        if (insert_new(j, e, line_hash(e)))
+        overview_line e = line_of(g, lines[j]);
+        if (insert_new(e, line_hash(e)))
             s.kept.push_back(j);
     }
     int n = 0;
     for (size_t k = s.kept.size(); k-- > 0;)
-        publish_one(n++, overview_line_of(lines[s.kept[k]]));
+        publish_one(n++, line_of(g, lines[s.kept[k]]));
     ui_set_var_int("sublinecnt", n);
 }
 

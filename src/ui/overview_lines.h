@@ -36,22 +36,13 @@ struct overview_line {
 };
 
 /*
- * overview_line_of --
- *	The overview line of `l` in the current overview window (g_ui): from
- *	the left axis to the right one, the receiver's end moved to the middle
- *	for a lost segment.
- */
-overview_line overview_line_of(const line_record &l);
-
-/*
- * One slot of the set of distinct lines: the hash of a line's values, the
- * line (an index into g_trace.lines, whose values are computed again to
- * compare) and the publication that stored it; a slot of an older
- * publication counts as empty.
+ * One slot of the set of distinct lines: a line's values, their hash and
+ * the publication that stored them; a slot of an older publication counts
+ * as empty.
  */
 struct overview_slot {
+    overview_line line;
     uint32_t hash;
-    int32_t line;
     uint32_t stamp;
 };
 
