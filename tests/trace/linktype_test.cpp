@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/pcapgen.h"
+#include "support/readback.h"
 #include "trace/binread.h"
 #include "trace/trace.h"
 
@@ -22,6 +23,7 @@ using pcapgen::build_tcp;
 using pcapgen::bytes;
 using pcapgen::capture;
 using pcapgen::tcp_seg;
+using readback::read_clean;
 
 namespace {
 
@@ -40,14 +42,6 @@ tcp_seg segment(bool from_client, uint32_t seq, uint32_t ack, uint8_t flags, boo
     s.ack = ack;
     s.flags = flags;
     return s;
-}
-
-std::string read_clean(const std::string &path)
-{
-    trace_state_clear();
-    testing::internal::CaptureStdout();
-    read_capture(path.c_str());
-    return testing::internal::GetCapturedStdout();
 }
 
 class LinktypeTest : public testing::Test {
