@@ -26,7 +26,10 @@ const char usage_text[] =
     "\t-V: be verbose\n"
     "\t-g <geometry>: specify window geometry\n"
     "\t-v: show version number and quit\n"
-    "\t-h: display this help message\n";
+    "\t-h: display this help message\n"
+    "\t-L: list the TCP connections of each file and quit\n"
+    "\t-c <n>: draw connection n of that list\n"
+    "\t-f <filter>: read only the packets a libpcap filter passes\n";
 
 const char version_text[] = "wirepaint version 2.01a (20080212)\n";
 
