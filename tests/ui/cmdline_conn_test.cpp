@@ -20,14 +20,7 @@ namespace {
 
 const std::string examples = std::string(WIREPAINT_SOURCE_DIR) + "/examples/";
 
-uitest::run_result run_headless(const std::vector<std::string> &args)
-{
-    std::string dir = uitest::make_temp_dir();
-    uitest::run_result r = uitest::run_wirepaint(args, dir, "");
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-    return r;
-}
+using uitest::run_headless;
 
 /* The lines of `text` that do not begin with "#". */
 std::vector<std::string> rows_of(const std::string &text)

@@ -48,14 +48,7 @@ cmdline_action parse(std::vector<std::string> args, int *first)
     return parse_options(static_cast<int>(keep.size()), argv.data(), first);
 }
 
-uitest::run_result run_headless(const std::vector<std::string> &args)
-{
-    std::string dir = uitest::make_temp_dir();
-    uitest::run_result r = uitest::run_wirepaint(args, dir, "");
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-    return r;
-}
+using uitest::run_headless;
 
 TEST(ParseOptions, SetsEachValueInTheOrderGiven)
 {

@@ -260,6 +260,17 @@ inline run_result run_wirepaint(const std::vector<std::string> &args, const std:
     return finish_wirepaint(start_wirepaint(args, cwd, display), cwd, timeout_s);
 }
 
+/* run_wirepaint without a display, in a folder of its own that goes
+ * afterwards: for runs that end before the window would open. */
+inline run_result run_headless(const std::vector<std::string> &args)
+{
+    std::string dir = make_temp_dir();
+    run_result r = run_wirepaint(args, dir, "");
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    return r;
+}
+
 /*
  * The recording UI script: canvases, recording draw and erase procedures,
  * wrapped canvas commands; `body` follows.
