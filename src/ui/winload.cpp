@@ -47,8 +47,9 @@ std::string probe_files(int nfiles, const char *const names[])
     return "";
 }
 
-void publish_outcome(const std::string &error)
+void publish_outcome(const std::string &error, int kept)
 {
+    ui_set_var_int("loadkept", kept);
     ui_set_var("loaderror", error.c_str());
     ui_set_var("loadwarning", g_loadfail.warnings.c_str());
 }
@@ -72,7 +73,7 @@ int window_load(int nfiles, const char *const names[], int number)
     loadfail_reset();
     std::string error = probe_files(nfiles, names);
     if (!error.empty()) {
-        publish_outcome(error);
+        publish_outcome(error, 1);
         return 0;
     }
     if (g_trace.loaded) {
@@ -98,7 +99,7 @@ int window_load(int nfiles, const char *const names[], int number)
     if (g_trace.loaded)
         redraw_all();
     publish_trace_info();
-    publish_outcome(ok ? "" : g_loadfail.message);
+    publish_outcome(ok ? "" : g_loadfail.message, 0);
     return ok ? 1 : 0;
 }
 

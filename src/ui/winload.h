@@ -9,7 +9,8 @@
  *	failure later in the load (the reader's, the decoder's, the loader's)
  *	leaves an empty, usable window. Either way the reason is published to
  *	the script as "loaderror"; a warning of the load (a file cut short)
- *	as "loadwarning".
+ *	as "loadwarning"; and "loadkept" is 1 when the current connection was
+ *	kept (a file failed the check), else 0.
  *
  *	Also the two commands of the Connections dialog, registered beside
  *	the sixteen of commands.h.
@@ -25,7 +26,8 @@
  *	Loads `nfiles` (1 or 2) files, connection `number` of the first
  *	file's list (0: the first connection), as the open-file command does:
  *	erase the drawing, reset, load, redraw, publish the trace info. Sets
- *	"loaderror" and "loadwarning" ("" when there is none). Returns 1 when
+ *	"loadkept", "loaderror" and "loadwarning" ("" when there is none).
+ *	Returns 1 when
  *	the load went through (even without any TCP segment), 0 when it
  *	failed. Never ends the process.
  */
