@@ -179,3 +179,33 @@ TEST(WindowLoad, ConnectionsDialogLetsTheUserPick)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WindowLoad, ConnectionsOfATwoFileLoadReloadBothFiles)
+{
+    real_session s;
+    ASSERT_TRUE(s.x.ok());
+    s.run(std::string(answering) +
+              "state start\n"
+              "rename openconn_clib real_openconn_clib\n"
+              "proc openconn_clib {args} { rec openconn {*}$args; real_openconn_clib {*}$args }\n"
+              "wp::connections_dialog\n"
+              "rec rows [.conns.list size]\n"
+              ".conns.buttons.open invoke\n"
+              "state reloaded\n"
+              "destroy .\n",
+          {examples + "sender.pcap", examples + "receiver.pcap"});
+    ASSERT_EQ(s.result.status, 0) << s.result.err;
+    record st = events(s.rec, "state");
+    ASSERT_EQ(st.size(), 2u);
+    EXPECT_EQ(events(s.rec, "rows").at(0), ev({"rows", "1"}));
+    EXPECT_EQ(events(s.rec, "openconn").at(0),
+              ev({"openconn", "1", examples + "sender.pcap", examples + "receiver.pcap"}));
+    /* The same two-file diagram as the command line's. */
+    EXPECT_EQ(st[1][2], st[0][2]);
+    EXPECT_EQ(st[1][3], "wirepaint \u2014 sender.pcap + receiver.pcap (" + st[0][2] + " segments)");
+    EXPECT_TRUE(events(s.rec, "box").empty());
+}
+
+}  // namespace
