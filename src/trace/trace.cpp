@@ -35,11 +35,19 @@ uint8_t *block_space(copy_block *b)
 }
 
 /*
- * `len` bytes of fresh zero pages starting on a huge-page boundary, so
- * that the kernel can back them with huge pages; nullptr when the memory
- * cannot be had. The mapping is over-sized by one huge page and trimmed.
+ * Copies larger than this are filled sparsely (a long copy length holds
+ * mostly zero fill that is never written), and are better served by small
+ * pages, of which only the written ones take memory.
  */
-void *map_aligned(size_t len)
+const size_t DENSE_COPY_BYTES = 4096;
+
+/*
+ * `len` bytes of fresh zero pages starting on a huge-page boundary, so
+ * that the kernel can back them with huge pages (when `huge` is set);
+ * nullptr when the memory cannot be had. The mapping is over-sized by one
+ * huge page and trimmed.
+ */
+void *map_aligned(size_t len, bool huge)
 {
     size_t over = len + HUGE_PAGE;
     void *m = mmap(nullptr, over, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -52,7 +60,8 @@ void *map_aligned(size_t len)
     uintptr_t end = start + over;
     if (end > aligned + len)
         munmap((void *)(aligned + len), end - (aligned + len));
-    advise_huge_pages((void *)aligned, len);
+    if (huge)
+        advise_huge_pages((void *)aligned, len);
     return (void *)aligned;
 }
 
@@ -64,7 +73,7 @@ copy_block *new_block(trace_array *t, size_t n)
     size_t len = n + sizeof(copy_block) > COPY_BLOCK_BYTES ? n + sizeof(copy_block)
                                                             : (size_t)COPY_BLOCK_BYTES;
     len = round_up(len, HUGE_PAGE);
-    copy_block *b = static_cast<copy_block *>(map_aligned(len));
+    copy_block *b = static_cast<copy_block *>(map_aligned(len, n <= DENSE_COPY_BYTES));
     if (b == nullptr)
         return nullptr;
     b->prev = t->copies;
@@ -104,7 +113,7 @@ bool trace_grow_records(trace_array *t, int32_t want)
     size_t len = record_map_len(want);
     void *p;
     if (t->rec == nullptr) {
-        p = map_aligned(len);
+        p = map_aligned(len, true);
         if (p == nullptr)
             return false;
     } else {
