@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -354,6 +355,25 @@ TEST_F(BinreadTest, LargeTraceKeepsEveryRecordInOrder)
     for (int i = 0; i < n; i += 997)
         EXPECT_EQ(rec(i).seq, (int64_t)i * 10);
     EXPECT_EQ(rec(n - 1).seq, (int64_t)(n - 1) * 10);
+}
+
+TEST_F(BinreadTest, TraceOfUnknownSizeGrowsKeepingEveryRecord)
+{
+    /* Read from standard input the file's size is unknown, so the records
+     * start in one huge page's room and must grow past it. */
+    capture c;
+    const int n = 30000;
+    ASSERT_GT((size_t)n * sizeof(seg_record), (size_t)2 << 20);
+    for (int i = 0; i < n; i++)
+        c.add(build_tcp(client(1000 + (uint32_t)i * 10, 0, TH_ACK, 10)), i * 0.001);
+    std::string path = c.write();
+    ASSERT_NE(std::freopen(path.c_str(), "rb", stdin), nullptr);
+    read_clean("-");
+    ASSERT_EQ(g_trace.building.count, n);
+    EXPECT_EQ(g_trace.building.rec_map, (void *)g_trace.building.rec);
+    for (int i = 0; i < n; i++)
+        ASSERT_EQ(rec(i).seq, (int64_t)i * 10) << i;
+    std::fclose(stdin);
 }
 
 TEST_F(BinreadTest, FileWithoutSegmentsGivesEmptyTrace)
