@@ -20,6 +20,7 @@
 
 #include "load/loader.h"
 #include "trace/trace.h"
+#include "ui/output.h"
 #include "ui/ui_state.h"
 
 const char program_name[] = "wirepaint";
@@ -46,8 +47,9 @@ cmdline_action parse_options(int argc, char **argv, int *first_file)
 {
     /* optind 0 makes glibc start a fresh scan and reread the '+' mode. */
     optind = 0;
+    const std::string optstring = std::string("+vVd:s:g:h") + output_optstring;
     for (;;) {
-        int c = getopt(argc, argv, "+vVd:s:g:h");
+        int c = getopt(argc, argv, optstring.c_str());
         if (c == -1)
             break;
         switch (c) {
@@ -63,6 +65,12 @@ cmdline_action parse_options(int argc, char **argv, int *first_file)
             break;
         case 'g':
             apply_geometry(optarg);
+            break;
+        case 'o':
+        case 't':
+        case 'x':
+        case 'S':
+            note_output_option(c, optarg);
             break;
         case 'v':
             *first_file = optind;
@@ -88,6 +96,7 @@ void print_usage()
     std::fprintf(stderr, "\t-g <geometry>: specify window geometry\n");
     std::fprintf(stderr, "\t-v: show version number and quit\n");
     std::fprintf(stderr, "\t-h: display this help message\n");
+    print_output_usage();
 }
 
 void print_version()
@@ -100,6 +109,7 @@ void read_command_line(int argc, char **argv)
     g_ui.delay_unit = 99999.0f;
     g_trace.copy_len = 0;
     g_loaded_names.clear();
+    output_request_reset();
     if (argc <= 1)
         return;
 
