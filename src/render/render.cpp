@@ -41,7 +41,8 @@ struct rgb {
     double r, g, b;
 };
 
-/* The few X11 colour names the diagram uses, then "#rrggbb". */
+/* The few colour names the diagram uses, with Tk 8.6's values (its green
+ * and purple are the web colours, not X11's), then "#rrggbb". */
 rgb colour_of(const std::string &name)
 {
     static const struct {
@@ -49,7 +50,7 @@ rgb colour_of(const std::string &name)
         unsigned value;
     } named[] = {
         {"black", 0x000000}, {"white", 0xffffff},  {"blue", 0x0000ff},  {"red", 0xff0000},
-        {"green", 0x00ff00}, {"orange", 0xffa500}, {"purple", 0xa020f0}, {"brown", 0xa52a2a},
+        {"green", 0x008000}, {"orange", 0xffa500}, {"purple", 0x800080}, {"brown", 0xa52a2a},
     };
     unsigned v = 0;
     if (name.size() == 7 && name[0] == '#') {
@@ -175,6 +176,9 @@ double pixel_offset(double width)
 
 void draw_line(cairo_t *cr, const dl_item &it)
 {
+    /* Lines without smoothing, one pixel wide as X draws them: dense runs
+     * of arrows keep their colours instead of blending. */
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
     double o = pixel_offset(it.width);
     double x1 = it.x1 + o, y1 = it.y1 + o, x2 = it.x2 + o, y2 = it.y2 + o;
     set_colour(cr, it.fill);
@@ -187,6 +191,7 @@ void draw_line(cairo_t *cr, const dl_item &it)
     cairo_move_to(cr, x1, y1);
     cairo_line_to(cr, x2, y2);
     cairo_stroke(cr);
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
 }
 
 void draw_rect(cairo_t *cr, const dl_item &it)
@@ -278,6 +283,13 @@ void draw_legend(cairo_t *cr, const display_list &dl)
 
 void draw_picture(cairo_t *cr, const display_list &dl)
 {
+    /* Whole-pixel glyph advances, as the window's fonts have them, so that
+     * texts take the same width in every format. */
+    cairo_font_options_t *fo = cairo_font_options_create();
+    cairo_font_options_set_hint_metrics(fo, CAIRO_HINT_METRICS_ON);
+    cairo_font_options_set_hint_style(fo, CAIRO_HINT_STYLE_FULL);
+    cairo_set_font_options(cr, fo);
+    cairo_font_options_destroy(fo);
     draw_header(cr, dl);
     draw_canvas(cr, dl, DL_MAIN, 0, dl.main_width, dl.main_height, main_ground);
     draw_canvas(cr, dl, DL_OVER, dl.main_width, dl.over_width, dl.over_height, over_ground);

@@ -48,7 +48,7 @@ std::string format(const char *fmt, double a)
 void row(std::string *out, const std::string &name, const std::string &lr, const std::string &rl)
 {
     char text[256];
-    std::snprintf(text, sizeof text, "  %-32s %18s %18s\n", name.c_str(), lr.c_str(), rl.c_str());
+    std::snprintf(text, sizeof text, "  %-34s %14s %14s\n", name.c_str(), lr.c_str(), rl.c_str());
     *out += text;
 }
 
