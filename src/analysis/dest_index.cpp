@@ -12,9 +12,11 @@
  */
 
 #include "analysis/dest_index.h"
+#include "analysis/scratch.h"
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -105,7 +107,7 @@ void build_ack_tree(const seg_record *rec, int32_t count, dest_index &ix)
         ix.dst_begin[static_cast<size_t>(ix.dst[static_cast<size_t>(k)]) + 1]++;
     for (size_t e = 0; e < endpoints; e++)
         ix.dst_begin[e + 1] += ix.dst_begin[e];
-    std::vector<int32_t> fill(ix.dst_begin.begin(), ix.dst_begin.end() - 1);
+    scratch_vec<int32_t> fill(ix.dst_begin.begin(), ix.dst_begin.end() - 1);
     ix.by_dst.assign(static_cast<size_t>(count), 0);
     for (int32_t k = 0; k < count; k++)
         ix.by_dst[static_cast<size_t>(fill[static_cast<size_t>(ix.dst[static_cast<size_t>(k)])]++)] = k;
@@ -150,6 +152,15 @@ bool dest_index_build(const seg_record *rec, int32_t count, dest_index &ix)
         number_by_sorting(rec, count, ix);
     build_ack_tree(rec, count, ix);
     return true;
+}
+
+const dest_index *dest_index_make(const seg_record *rec, int32_t count, dest_index &ix)
+{
+    try {
+        return dest_index_build(rec, count, ix) ? &ix : nullptr;
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
 }
 
 int32_t dest_first_above(const dest_index &ix, int32_t lo, int32_t hi, int64_t h)

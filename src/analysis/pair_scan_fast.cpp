@@ -68,6 +68,7 @@
 #include <vector>
 
 #include "analysis/dest_index.h"
+#include "analysis/scratch.h"
 #include "analysis/marking.h"
 #include "trace/direction.h"
 
@@ -105,11 +106,11 @@ struct keyed_record {
 };
 
 /* Records ordered by (source, value, index): each group is one run. */
-std::vector<keyed_record> group_records(const seg_record *rec, int32_t count,
-                                        const std::vector<int32_t> &src,
+scratch_vec<keyed_record> group_records(const seg_record *rec, int32_t count,
+                                        const scratch_vec<int32_t> &src,
                                         int64_t seg_record::*field)
 {
-    std::vector<keyed_record> keyed(static_cast<size_t>(count));
+    scratch_vec<keyed_record> keyed(static_cast<size_t>(count));
     for (int32_t k = 0; k < count; k++)
         keyed[static_cast<size_t>(k)] = {rec[k].*field, src[static_cast<size_t>(k)], k};
     std::sort(keyed.begin(), keyed.end(),
@@ -124,7 +125,7 @@ std::vector<keyed_record> group_records(const seg_record *rec, int32_t count,
 }
 
 /* End of the group that starts at keyed[b]. */
-size_t group_end(const std::vector<keyed_record> &keyed, size_t b)
+size_t group_end(const scratch_vec<keyed_record> &keyed, size_t b)
 {
     size_t e = b + 1;
     while (e < keyed.size() && keyed[e].src == keyed[b].src &&
@@ -144,20 +145,20 @@ struct span {
 
 /* Everything the final pass reads, one entry per record unless noted. */
 struct scan_tables {
-    std::vector<int32_t> last_copy;      /* last record of x's (src, seq) group */
-    std::vector<int32_t> prev_resendable; /* latest earlier record of that
+    scratch_vec<int32_t> last_copy;      /* last record of x's (src, seq) group */
+    scratch_vec<int32_t> prev_resendable; /* latest earlier record of that
                                           * group with data or SYN; NONE */
-    std::vector<int32_t> prev_same_ack;  /* latest earlier record of x's
+    scratch_vec<int32_t> prev_same_ack;  /* latest earlier record of x's
                                           * (src, ack) group; NONE */
-    std::vector<int32_t> last_dup_ack;   /* last payload-free ACK of x's
+    scratch_vec<int32_t> last_dup_ack;   /* last payload-free ACK of x's
                                           * (src, ack) group; NONE */
-    std::vector<int32_t> reach;          /* farthest pair partner of outer
+    scratch_vec<int32_t> reach;          /* farthest pair partner of outer
                                           * index x; NONE without partner */
-    std::vector<int32_t> last_clear;     /* latest outer index whose
+    scratch_vec<int32_t> last_clear;     /* latest outer index whose
                                           * follow-up clears x; NONE */
-    std::vector<int32_t> last_skip;      /* latest outer index < x with a skip
+    scratch_vec<int32_t> last_skip;      /* latest outer index < x with a skip
                                           * range or follow-up over x; NONE */
-    std::vector<span> spans;             /* coverings that make last_skip */
+    scratch_vec<span> spans;             /* coverings that make last_skip */
 };
 
 /*
@@ -201,7 +202,7 @@ void walk_follow_ups(const seg_record *rec, int32_t count, const keyed_record *g
 void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
                      scan_tables &t)
 {
-    std::vector<keyed_record> keyed = group_records(rec, count, ix.src, &seg_record::seq);
+    scratch_vec<keyed_record> keyed = group_records(rec, count, ix.src, &seg_record::seq);
     for (size_t b = 0; b < keyed.size();) {
         size_t e = group_end(keyed, b);
         int32_t last = keyed[e - 1].index;
@@ -222,7 +223,7 @@ void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
 void scan_ack_groups(const seg_record *rec, int32_t count, const dest_index &ix,
                      scan_tables &t)
 {
-    std::vector<keyed_record> keyed = group_records(rec, count, ix.src, &seg_record::ack);
+    scratch_vec<keyed_record> keyed = group_records(rec, count, ix.src, &seg_record::ack);
     for (size_t b = 0; b < keyed.size();) {
         size_t e = group_end(keyed, b);
         int32_t last_dup = NONE;
@@ -255,7 +256,7 @@ void scan_reach(const seg_record *rec, int32_t count, scan_tables &t)
 }
 
 /* Smallest unpainted index >= k, with path halving. */
-int32_t next_unpainted(std::vector<int32_t> &next, int32_t k)
+int32_t next_unpainted(scratch_vec<int32_t> &next, int32_t k)
 {
     while (next[static_cast<size_t>(k)] != k) {
         next[static_cast<size_t>(k)] = next[static_cast<size_t>(next[static_cast<size_t>(k)])];
@@ -269,7 +270,7 @@ void paint_last_skip(int32_t count, scan_tables &t)
 {
     std::sort(t.spans.begin(), t.spans.end(),
               [](const span &a, const span &b) { return a.phase > b.phase; });
-    std::vector<int32_t> next(static_cast<size_t>(count) + 1);
+    scratch_vec<int32_t> next(static_cast<size_t>(count) + 1);
     for (size_t k = 0; k < next.size(); k++)
         next[k] = static_cast<int32_t>(k);
     for (const span &s : t.spans) {
@@ -374,11 +375,5 @@ void mark_pair_scan_fast(seg_record *rec, int32_t count)
     if (count < 2)
         return;
     dest_index ix;
-    bool indexed = false;
-    try {
-        indexed = dest_index_build(rec, count, ix);
-    } catch (const std::bad_alloc &) {
-        indexed = false;
-    }
-    mark_pair_scan_indexed(rec, count, indexed ? &ix : nullptr);
+    mark_pair_scan_indexed(rec, count, dest_index_make(rec, count, ix));
 }
