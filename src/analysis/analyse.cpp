@@ -51,7 +51,7 @@ void release_line_list()
 }
 
 /*
- * Every field of line i of record r but the label, with delay d, before
+ * Every field of line i of record r, with delay d, before
  * the clamp; `from_left` tells whether r was sent by the left host.
  */
 void set_line(line_record &line, const seg_record &r, float d, bool from_left)
@@ -69,8 +69,6 @@ void set_line(line_record &line, const seg_record &r, float d, bool from_left)
     }
     if (r.mark != 0)
         line.cls = r.mark;
-    line.label[0] = '\0';
-    line.bytes = r.bytes;
 }
 
 /* Line i of record r, delay d, before the clamp; every other byte zero. */

@@ -6,9 +6,9 @@
  *	the left host) and ends with the line list in g_trace.lines: one
  *	line_record per main-trace record, at the same index, each one arrow
  *	of the ladder diagram with its direction, send and arrival times,
- *	delay, colour class and packet bytes. The labels are left empty here;
- *	the text subsystem fills them (annotate_lines) once analyse_trace has
- *	returned, since analysis does no text work.
+ *	delay and colour class. Analysis does no text work: the text
+ *	subsystem primes its tables (prime_text_state) once analyse_trace has
+ *	returned, and labels are formatted when they are published.
  *
  *	The left host is the host where the capture was made: every capture
  *	time lies on the left axis.
@@ -46,11 +46,10 @@ endpoint choose_left_host(int32_t ref);
  *	(a list left standing there is freed first) and fills each from its
  *	record, in index order: delay from one estimate_delay call with reset
  *	off, direction and times from whether the record was sent by
- *	`left_host`, class from the mark or else the payload, bytes shared
- *	with the record, label empty (every other byte of the line zero).
- *	The plain form, which asks the direction test for every record; the
- *	reference for build_line_list_fast. On allocation failure:
- *	perror("malloc") and exit status -1.
+ *	`left_host`, class from the mark or else the payload. The plain
+ *	form, which asks the direction test for every record; the reference
+ *	for build_line_list_fast. On allocation failure: perror("malloc")
+ *	and exit status -1.
  *	Side effects: g_trace.lines, g_analysis.
  */
 void build_line_list_literal(const endpoint &left_host);
@@ -58,8 +57,7 @@ void build_line_list_literal(const endpoint &left_host);
 /*
  * build_line_list_fast --
  *	The same lines, estimates and estimator state as
- *	build_line_list_literal, field for field (the label is empty text;
- *	the bytes behind its terminator are not cleared). The direction of
+ *	build_line_list_literal, bit for bit. The direction of
  *	each record comes from the endpoint numbers of `ix` (dest_index.h),
  *	built over the main trace, or from the direction test when `ix` is
  *	null; the list is taken in huge pages where the system offers them,
