@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <ctime>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@
 #include "analysis/dest_index.h"
 #include "analysis/marking.h"
 #include "analysis/pairing.h"
+#include "analysis/pairing_fast.h"
+#include "trace/binread.h"
 #include "analysis_fixture.h"
 #include "support/random_trace.h"
 
@@ -370,41 +373,64 @@ double median_ms(Prepare prepare, Pass pass)
     return runs[2];
 }
 
+/*
+ * The times of every pass, plain and fast, on a trace of 500,000
+ * segments: the generated bulk transfer, or the capture named by
+ * WIREPAINT_BENCH_CAPTURE. The plain pair scan is quadratic and is left
+ * out (pair_scan_fast.PrintsTimingsOfBothForms times it on smaller ones).
+ */
 TEST_F(analyse, DISABLED_PrintsTimingsOfEachPass)
 {
-    randtrace::bulk_trace b = randtrace::make_bulk(500000, 7, false);
-    std::vector<seg_record> start = b.t.rec;
+    const char *capture = std::getenv("WIREPAINT_BENCH_CAPTURE");
+    std::vector<seg_record> start;
+    if (capture != nullptr) {
+        read_capture(capture);
+        start.assign(g_trace.building.rec, g_trace.building.rec + g_trace.building.count);
+    } else {
+        start = randtrace::make_bulk(500000, 7, false).t.rec;
+    }
     randtrace::install_main(start);
+    seg_record *rec = g_trace.main.rec;
+    int32_t n = g_trace.main.count;
     mark_order_check();
     mark_pair_scan();
-    std::vector<seg_record> marked(g_trace.main.rec, g_trace.main.rec + g_trace.main.count);
+    std::vector<seg_record> marked(rec, rec + n);
     float longest = pair_forward();
-    std::vector<seg_record> forward(g_trace.main.rec, g_trace.main.rec + g_trace.main.count);
+    std::vector<seg_record> forward(rec, rec + n);
     pair_backward(longest);
-    std::vector<seg_record> paired(g_trace.main.rec, g_trace.main.rec + g_trace.main.count);
+    std::vector<seg_record> paired(rec, rec + n);
+    endpoint left = choose_left_host(reference_record());
 
     auto from = [](const std::vector<seg_record> &v) {
         return [&v] { std::memcpy(g_trace.main.rec, v.data(), v.size() * sizeof(seg_record)); };
     };
-    std::printf("500000 records, longest sample %.3f s\n", longest);
-    std::printf("order check   %8.2f ms\n", median_ms(from(start), [] { mark_order_check(); }));
-    std::printf("pair scan     %8.2f ms\n", median_ms(from(start), [] { mark_pair_scan(); }));
-    std::printf("forward       %8.2f ms\n", median_ms(from(marked), [] { pair_forward(); }));
-    std::printf("backward      %8.2f ms\n",
-                median_ms(from(forward), [longest] { pair_backward(longest); }));
-    endpoint left{};
-    std::printf("left host     %8.2f ms\n", median_ms(from(paired), [&left] {
-                    left = choose_left_host(reference_record());
-                }));
-    std::printf("estimates     %8.2f ms\n", median_ms(from(paired), [] {
-                    for (int32_t i = 0; i < g_trace.main.count; i++)
-                        estimate_delay(i, 0);
-                }));
-    std::printf("line list     %8.2f ms\n",
-                median_ms(from(paired), [&left] { build_line_list(left); }));
-    std::printf("clamp         %8.2f ms\n",
-                median_ms([] {}, [&left] { clamp_arrivals(left); }));
-    std::printf("analyse_trace %8.2f ms\n", median_ms(from(start), [] { analyse_trace(); }));
+    auto both = [](const char *what, double plain, double fast) {
+        if (plain < 0)
+            std::printf("  %-14s          -     fast %8.2f ms\n", what, fast);
+        else
+            std::printf("  %-14s plain %8.2f ms, fast %8.2f ms\n", what, plain, fast);
+    };
+    dest_index ix;
+    std::printf("%d records (%s), longest sample %.3f s, CPU ms, medians of 5\n", n,
+                capture != nullptr ? capture : "bulk transfer", longest);
+    both("index", -1, median_ms([] {}, [&ix, rec, n] { dest_index_build(rec, n, ix); }));
+    both("order check", -1, median_ms(from(start), [] { mark_order_check(); }));
+    both("pair scan", -1, median_ms(from(start), [] { mark_pair_scan(); }));
+    both("forward",
+         median_ms(from(marked), [rec, n] { pair_forward_literal(rec, n); }),
+         median_ms(from(marked), [rec, n] { pair_forward_fast(rec, n); }));
+    both("backward",
+         median_ms(from(forward), [rec, n, longest] { pair_backward_literal(rec, n, longest); }),
+         median_ms(from(forward), [rec, n, longest] { pair_backward_fast(rec, n, longest); }));
+    both("estimates", -1, median_ms(from(paired), [n] {
+             for (int32_t i = 0; i < n; i++)
+                 estimate_delay(i, 0);
+         }));
+    both("line list", median_ms(from(paired), [&left] { build_line_list_literal(left); }),
+         median_ms(from(paired), [&left, &ix] { build_line_list_fast(left, &ix); }));
+    both("clamp", median_ms([] {}, [&left] { clamp_arrivals_literal(left); }),
+         median_ms([] {}, [&left, &ix] { clamp_arrivals_fast(left, &ix); }));
+    both("analyse_trace", -1, median_ms(from(start), [] { analyse_trace(); }));
 }
 
 } // namespace
