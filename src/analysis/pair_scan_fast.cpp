@@ -154,10 +154,13 @@ void sort_mostly_rising(keyed_record *seg, size_t n, keyed_record *spare)
 /*
  * Records ordered by (source, value, index): each group is one run. The
  * sources are few, so the records are first spread by source (keeping
- * index order), then each source's run is sorted by value.
+ * index order), then each source's run is sorted by value. The result
+ * goes into `keyed`; `spare` is room for the sort. Both are kept by the
+ * caller from one grouping to the next, so their memory is fresh once.
  */
-scratch_vec<keyed_record> group_records(const seg_record *rec, int32_t count,
-                                        const dest_index &ix, int64_t seg_record::*field)
+void group_records(const seg_record *rec, int32_t count, const dest_index &ix,
+                   int64_t seg_record::*field, scratch_vec<keyed_record> &keyed,
+                   scratch_vec<keyed_record> &spare)
 {
     size_t n = static_cast<size_t>(count);
     size_t sources = ix.known.size();
@@ -167,15 +170,14 @@ scratch_vec<keyed_record> group_records(const seg_record *rec, int32_t count,
     for (size_t e = 0; e < sources; e++)
         begin[e + 1] += begin[e];
     scratch_vec<size_t> fill(begin.begin(), begin.end() - 1);
-    scratch_vec<keyed_record> keyed(n);
+    keyed.resize(n);
+    spare.resize(n / 4 + 1);
     for (int32_t k = 0; k < count; k++) {
         int32_t e = ix.src[static_cast<size_t>(k)];
         keyed[fill[static_cast<size_t>(e)]++] = {rec[k].*field, e, k};
     }
-    scratch_vec<keyed_record> spare(n / 4 + 1);
     for (size_t e = 0; e < sources; e++)
         sort_mostly_rising(keyed.data() + begin[e], begin[e + 1] - begin[e], spare.data());
-    return keyed;
 }
 
 /* End of the group that starts at keyed[b]. */
@@ -214,6 +216,8 @@ struct scan_tables {
                                           * range or follow-up over x; NONE */
     scratch_vec<span> follow_spans;      /* follow-up coverings, any order */
     scratch_vec<span> reach_spans;       /* skip ranges, ascending phase */
+    scratch_vec<keyed_record> keyed;     /* the records of one grouping */
+    scratch_vec<keyed_record> spare;     /* room for sorting a grouping */
 };
 
 /*
@@ -257,7 +261,8 @@ void walk_follow_ups(const seg_record *rec, int32_t count, const keyed_record *g
 void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
                      scan_tables &t)
 {
-    scratch_vec<keyed_record> keyed = group_records(rec, count, ix, &seg_record::seq);
+    scratch_vec<keyed_record> &keyed = t.keyed;
+    group_records(rec, count, ix, &seg_record::seq, keyed, t.spare);
     for (size_t b = 0; b < keyed.size();) {
         size_t e = group_end(keyed, b);
         int32_t last = keyed[e - 1].index;
@@ -278,7 +283,8 @@ void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
 void scan_ack_groups(const seg_record *rec, int32_t count, const dest_index &ix,
                      scan_tables &t)
 {
-    scratch_vec<keyed_record> keyed = group_records(rec, count, ix, &seg_record::ack);
+    scratch_vec<keyed_record> &keyed = t.keyed;
+    group_records(rec, count, ix, &seg_record::ack, keyed, t.spare);
     for (size_t b = 0; b < keyed.size();) {
         size_t e = group_end(keyed, b);
         int32_t last_dup = NONE;
