@@ -28,7 +28,7 @@
 #include "analysis/pair_scan_fast.h"
 #include "analysis/pairing.h"
 #include "analysis/pairing_fast.h"
-#include "analysis/scratch.h"
+#include "trace/scratch.h"
 #include "trace/trace.h"
 
 const char color_table[7][50] = {

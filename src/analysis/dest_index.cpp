@@ -12,7 +12,7 @@
  */
 
 #include "analysis/dest_index.h"
-#include "analysis/scratch.h"
+#include "trace/scratch.h"
 
 #include <algorithm>
 #include <cstring>

@@ -31,7 +31,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "analysis/scratch.h"
+#include "trace/scratch.h"
 #include "trace/direction.h"
 #include "trace/trace.h"
 

@@ -68,7 +68,7 @@
 #include <vector>
 
 #include "analysis/dest_index.h"
-#include "analysis/scratch.h"
+#include "trace/scratch.h"
 #include "analysis/marking.h"
 #include "trace/direction.h"
 

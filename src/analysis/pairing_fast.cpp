@@ -35,7 +35,7 @@
 #include <vector>
 
 #include "analysis/dest_index.h"
-#include "analysis/scratch.h"
+#include "trace/scratch.h"
 #include "analysis/marking.h"
 #include "analysis/pairing.h"
 #include "analysis/pairing_pass.h"

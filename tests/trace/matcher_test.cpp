@@ -16,12 +16,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "support/random_trace.h"
+#include "trace/binread.h"
 #include "trace/trace.h"
 
 using namespace randtrace;
@@ -190,6 +193,45 @@ TEST_F(matcher, LongBulkTransferMatchesInSeconds)
     for (int32_t i = 0; i < g_trace.main.count; i += 997)
         EXPECT_EQ(match_segment(i, MATCH_NEAREST, 0.05f),
                   match_segment_literal(i, MATCH_NEAREST, 0.05f)) << i;
+}
+
+/* CPU time of this thread in ms: steadier than the clock on a shared machine. */
+double cpu_ms()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+/*
+ * The time of matching every main record in the nearest-time mode, the
+ * index build included, on the captures named by WIREPAINT_BENCH_CAPTURE
+ * (main) and WIREPAINT_BENCH_PEER, or on a generated transfer.
+ */
+TEST_F(matcher, DISABLED_PrintsTheTimeOfMatchingEveryRecord)
+{
+    const char *main_file = std::getenv("WIREPAINT_BENCH_CAPTURE");
+    const char *peer_file = std::getenv("WIREPAINT_BENCH_PEER");
+    std::vector<seg_record> main, peer;
+    if (main_file != nullptr && peer_file != nullptr) {
+        read_capture(peer_file);
+        peer.assign(g_trace.building.rec, g_trace.building.rec + g_trace.building.count);
+        g_trace.building = trace_array{};
+        read_capture(main_file);
+        main.assign(g_trace.building.rec, g_trace.building.rec + g_trace.building.count);
+    } else {
+        main = make_bulk(500000, 9, false).t.rec;
+        peer = main;
+    }
+    for (int run = 0; run < 3; run++) {
+        install_pair(main, peer);
+        double start = cpu_ms();
+        int32_t found = 0;
+        for (int32_t i = 0; i < g_trace.main.count; i++)
+            found += match_segment(i, MATCH_NEAREST, 0.05f) >= 0 ? 1 : 0;
+        std::printf("%d main records, %d peer records: %d matched in %.1f ms\n",
+                    g_trace.main.count, g_trace.peer.count, found, cpu_ms() - start);
+    }
 }
 
 } // namespace

@@ -4,7 +4,7 @@
  *	Huge-page friendly scratch blocks (see scratch.h).
  */
 
-#include "analysis/scratch.h"
+#include "trace/scratch.h"
 
 #include <cstdint>
 #include <cstdlib>

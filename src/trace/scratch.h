@@ -1,20 +1,21 @@
 /*
  * scratch.h --
  *
- *	Scratch storage for the fast analysis passes. Their tables hold a few
- *	bytes per record and live for one call, so on a large trace they are
- *	tens of megabytes of fresh memory, and the cost of a pass is then
+ *	Scratch storage for the fast passes over a trace (the matcher's index,
+ *	the analysis passes' tables). Their tables hold a few bytes per
+ *	record and live for one call or one load, so on a large trace they
+ *	are tens of megabytes of fresh memory, and the cost of a pass is then
  *	mostly the kernel giving it pages, one 4 KiB page fault at a time.
  *	Blocks of a megabyte or more are therefore taken 2 MiB-aligned and
  *	marked for transparent huge pages, which turns 512 faults into one
  *	where the system allows it (elsewhere the mark is a no-op).
  *
  *	scratch_vec<T> is a std::vector drawing from that storage; every
- *	table of the fast passes is one.
+ *	large table of the fast passes is one.
  */
 
-#ifndef WIREPAINT_ANALYSIS_SCRATCH_H
-#define WIREPAINT_ANALYSIS_SCRATCH_H
+#ifndef WIREPAINT_TRACE_SCRATCH_H
+#define WIREPAINT_TRACE_SCRATCH_H
 
 #include <cstddef>
 #include <new>
