@@ -4,10 +4,10 @@
  *	Cross-trace matching (see matcher.h). The fast form keeps two hash
  *	indexes of the peer trace, one by identification and source address
  *	and one by carried sequence number, acknowledgement number, window
- *	and payload length, each a chain per bucket in ascending peer index,
- *	so that the candidates for a record are one bucket away and come out
- *	in ascending peer order, exactly as a scan from index 0 finds them.
- *	Building them is one pass over the peer trace, no sort. Candidates
+ *	and payload length, each bucket a run of entries in ascending peer
+ *	index, so that the candidates for a record are one bucket away and
+ *	come out in ascending peer order, exactly as a scan from index 0
+ *	finds them. Building them is two passes over the peer trace, no sort. Candidates
  *	are all considered: a run of identical duplicate acknowledgements
  *	longer than any fixed list still finds, for each of its members, the
  *	copy nearest in time.
@@ -23,19 +23,24 @@
 
 namespace {
 
-/* No peer record. */
-constexpr int32_t NO_PEER = -1;
-
 /*
- * One hash index of the peer trace: the peer records of each bucket in a
- * chain of ascending peer index, so that the candidates of a record come
- * out in the order a scan from index 0 meets them. Records of other keys
- * that share the bucket are passed over by the full test (qualifies).
+ * One hash index of the peer trace. Each peer record it holds is an
+ * entry with a 64-bit tag of the fields the match compares and its time;
+ * the entries of a bucket lie together, in ascending peer index, so the
+ * candidates of a record are one short run of memory and come out in the
+ * order a scan from index 0 meets them. Records with another tag cannot
+ * qualify; equal tags are confirmed on the record (qualifies).
  */
-struct chain_index {
-    scratch_vec<int32_t> head; /* bucket -> first peer index; NO_PEER */
-    scratch_vec<int32_t> next; /* peer index -> next one in its bucket */
-    uint64_t mask;             /* buckets - 1 (a power of two) */
+struct bucket_entry {
+    uint64_t tag;  /* ident_tag or number_tag of the peer record */
+    int32_t m;     /* peer index */
+    float time;    /* s, the peer record's time */
+};
+
+struct bucket_index {
+    scratch_vec<int32_t> begin;       /* bucket b: entry[begin[b] .. begin[b+1]) */
+    scratch_vec<bucket_entry> entry;  /* by bucket, ascending peer index */
+    uint64_t mask;                    /* buckets - 1 (a power of two) */
 };
 
 /*
@@ -47,8 +52,8 @@ struct match_state {
     bool built;                 /* the index below describes peer_rec */
     const seg_record *peer_rec; /* peer array the index describes */
     int32_t peer_count;         /* and its count */
-    chain_index by_ident;       /* peer records with nonzero ip_id */
-    chain_index by_numbers;     /* all peer records, by carried numbers */
+    bucket_index by_ident;      /* peer records with nonzero ip_id */
+    bucket_index by_numbers;    /* all peer records, by carried numbers */
 };
 
 match_state g_match;
@@ -62,52 +67,59 @@ uint64_t mix(uint64_t z)
 }
 
 /* What identification matching compares: the identification and source. */
-uint64_t ident_hash(const seg_record &r)
+uint64_t ident_tag(const seg_record &r)
 {
     return mix((uint64_t)r.ip_id << 32 | (src4_of(r) & 0xffffffffu));
 }
 
+/* Consecutive identifications of one source go to neighbouring buckets,
+ * so that matching a trace in order walks the index in order too. */
+uint64_t ident_bucket(const seg_record &r)
+{
+    return mix(src4_of(r) & 0xffffffffu) + r.ip_id;
+}
+
 /* What number matching compares: carried seq and ack, window, payload. */
-uint64_t number_hash(const seg_record &r)
+uint64_t number_tag(const seg_record &r)
 {
     uint64_t numbers = (uint64_t)r.seq_raw << 32 | r.ack_raw;
     return mix(numbers ^ mix((uint64_t)r.win << 32 | (uint32_t)r.paylen));
 }
 
-/* Builds the chains of the peer records that `take` accepts. */
-template <typename Take, typename Hash>
-void build_chains(chain_index &c, const trace_array &p, Take take, Hash hash)
+/* Builds the index of the peer records that `take` accepts. */
+template <typename Take, typename Tag, typename Bucket>
+void build_buckets(bucket_index &c, const trace_array &p, Take take, Tag tag, Bucket bucket)
 {
     size_t buckets = 1;
-    while (buckets < 2 * (size_t)p.count)
+    while (buckets < (size_t)p.count)
         buckets *= 2;
     c.mask = buckets - 1;
-    c.head.assign(buckets, NO_PEER);
-    c.next.assign((size_t)p.count, NO_PEER);
-    /* From the last record down, each put in front: chains ascend. */
-    for (int32_t m = p.count - 1; m >= 0; m--) {
-        const seg_record &r = p.rec[m];
-        if (!take(r))
+    c.begin.assign(buckets + 1, 0);
+    size_t taken = 0;
+    for (int32_t m = 0; m < p.count; m++) {
+        if (!take(p.rec[m]))
             continue;
-        int32_t &head = c.head[hash(r) & c.mask];
-        c.next[(size_t)m] = head;
-        head = m;
+        c.begin[(bucket(p.rec[m]) & c.mask) + 1]++;
+        taken++;
+    }
+    for (size_t b = 0; b < buckets; b++)
+        c.begin[b + 1] += c.begin[b];
+    scratch_vec<int32_t> fill(c.begin.begin(), c.begin.end() - 1);
+    c.entry.resize(taken);
+    for (int32_t m = 0; m < p.count; m++) {
+        const seg_record &r = p.rec[m];
+        if (take(r))
+            c.entry[(size_t)fill[bucket(r) & c.mask]++] = {tag(r), m, r.time};
     }
 }
 
 void build_index()
 {
     const trace_array &p = g_trace.peer;
-    bool any_ident = false;
-    for (int32_t m = 0; m < p.count && !any_ident; m++)
-        any_ident = p.rec[m].ip_id != 0;
-    chain_index none = {scratch_vec<int32_t>(1, NO_PEER), scratch_vec<int32_t>(), 0};
-    if (any_ident)
-        build_chains(g_match.by_ident, p, [](const seg_record &r) { return r.ip_id != 0; },
-                     ident_hash);
-    else
-        g_match.by_ident = none;
-    build_chains(g_match.by_numbers, p, [](const seg_record &) { return true; }, number_hash);
+    build_buckets(g_match.by_ident, p, [](const seg_record &r) { return r.ip_id != 0; },
+                  ident_tag, ident_bucket);
+    build_buckets(g_match.by_numbers, p, [](const seg_record &) { return true; }, number_tag,
+                  number_tag);
     g_match.peer_rec = p.rec;
     g_match.peer_count = p.count;
     g_match.built = true;
@@ -122,9 +134,10 @@ bool qualifies(const seg_record &r, const seg_record &m)
            m.paylen == r.paylen;
 }
 
-float distance(const seg_record &r, const seg_record &m, float offset, float expect)
+/* The distance of a candidate at time `at` from where r's copy is expected. */
+float distance(const seg_record &r, float at, float offset, float expect)
 {
-    return std::fabs(m.time + offset - (r.time + expect));
+    return std::fabs(at + offset - (r.time + expect));
 }
 
 /*
@@ -140,13 +153,16 @@ struct picker {
     float best_dist = 0.0f;
 
     /* Offers peer record m; returns true when the search may stop. */
-    bool offer(int32_t m)
+    bool offer(int32_t m) { return offer_at(m, g_trace.peer.rec[m].time); }
+
+    /* The same, with m's time at hand. */
+    bool offer_at(int32_t m, float at)
     {
         if (mode == MATCH_FIRST) {
             best = m;
             return true;
         }
-        float d = distance(*r, g_trace.peer.rec[m], offset, expect);
+        float d = distance(*r, at, offset, expect);
         if (best < 0 || d < best_dist) {
             best = m;
             best_dist = d;
@@ -162,8 +178,8 @@ void matcher_reset()
     g_match.built = false;
     g_match.peer_rec = nullptr;
     g_match.peer_count = 0;
-    g_match.by_ident = chain_index();
-    g_match.by_numbers = chain_index();
+    g_match.by_ident = bucket_index();
+    g_match.by_numbers = bucket_index();
 }
 
 int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float expect)
@@ -183,12 +199,26 @@ int32_t match_segment(int32_t i, match_mode mode, float offset, float expect)
         g_match.peer_count != g_trace.peer.count)
         build_index();
     const seg_record &r = g_trace.main.rec[i];
-    const chain_index &c = r.ip_id != 0 ? g_match.by_ident : g_match.by_numbers;
-    uint64_t h = r.ip_id != 0 ? ident_hash(r) : number_hash(r);
+    bool ident = r.ip_id != 0;
+    const bucket_index &c = ident ? g_match.by_ident : g_match.by_numbers;
+    uint64_t tag = ident ? ident_tag(r) : number_tag(r);
+    uint64_t b = (ident ? ident_bucket(r) : tag) & c.mask;
+    const bucket_entry *from = c.entry.data() + c.begin[b];
+    const bucket_entry *to = c.entry.data() + c.begin[b + 1];
+
+    /* Pick among the entries with r's tag: a superset of the qualifying
+     * records, in peer order. When the pick qualifies it is the pick of
+     * the qualifying ones too; otherwise (a loopback peer of the other
+     * end, or two keys of one tag) pick again, confirming each. */
     picker pick{&r, mode, offset, expect};
-    for (int32_t m = c.head[h & c.mask]; m != NO_PEER; m = c.next[(size_t)m]) {
-        if (qualifies(r, g_trace.peer.rec[m]) && pick.offer(m))
+    for (const bucket_entry *e = from; e != to; e++)
+        if (e->tag == tag && pick.offer_at(e->m, e->time))
             break;
-    }
-    return pick.best;
+    if (pick.best < 0 || qualifies(r, g_trace.peer.rec[pick.best]))
+        return pick.best;
+    picker sure{&r, mode, offset, expect};
+    for (const bucket_entry *e = from; e != to; e++)
+        if (e->tag == tag && qualifies(r, g_trace.peer.rec[e->m]) && sure.offer_at(e->m, e->time))
+            break;
+    return sure.best;
 }
