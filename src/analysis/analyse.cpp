@@ -20,10 +20,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
+#include "analysis/dest_index.h"
 #include "analysis/estimator.h"
 #include "analysis/marking.h"
+#include "analysis/pair_scan_fast.h"
 #include "analysis/pairing.h"
+#include "analysis/pairing_fast.h"
+#include "trace/scratch.h"
 #include "trace/trace.h"
 
 const char color_table[7][50] = {
@@ -45,14 +50,15 @@ void release_line_list()
     g_trace.lines = nullptr;
 }
 
-/* Line i of record r, delay d, before the clamp. */
-void fill_line(line_record &line, const seg_record &r, float d,
-               const endpoint &left_host)
+/*
+ * Every field of line i of record r, with delay d, before
+ * the clamp; `from_left` tells whether r was sent by the left host.
+ */
+void set_line(line_record &line, const seg_record &r, float d, bool from_left)
 {
-    std::memset(&line, 0, sizeof line);
     line.delay = d;
     line.cls = r.paylen == 0 ? CLS_NODATA : CLS_DATA;
-    if (sent_by(r, left_host)) {
+    if (from_left) {
         line.dir = 1;
         line.t_send = r.time;
         line.t_recv = r.time + d;
@@ -65,6 +71,35 @@ void fill_line(line_record &line, const seg_record &r, float d,
         line.cls = r.mark;
 }
 
+/* Line i of record r, delay d, before the clamp; every other byte zero. */
+void fill_line(line_record &line, const seg_record &r, float d,
+               const endpoint &left_host)
+{
+    std::memset(&line, 0, sizeof line);
+    set_line(line, r, d, sent_by(r, left_host));
+}
+
+/* A new line list of count lines, uninitialised; exits when there is no memory. */
+line_record *new_line_list(int32_t count, bool huge)
+{
+    size_t bytes = static_cast<size_t>(count) * sizeof(line_record);
+    void *p = nullptr;
+    if (huge) {
+        try {
+            p = scratch_alloc(bytes);
+        } catch (const std::bad_alloc &) {
+            p = nullptr;
+        }
+    } else {
+        p = std::malloc(bytes);
+    }
+    if (p == nullptr) {
+        std::perror("malloc");
+        std::exit(-1);
+    }
+    return static_cast<line_record *>(p);
+}
+
 /* Pulls line i's arrival back to t, unless its delay would turn negative. */
 void clamp_line(line_record &line, float t)
 {
@@ -74,6 +109,31 @@ void clamp_line(line_record &line, float t)
     if (line.delay < 0) {
         line.t_recv = first;
         line.delay = line.t_recv - line.t_send;
+    }
+}
+
+/*
+ * The clamp over every acknowledged line. runs(i, k) tells whether the
+ * pair of record i and its acknowledgement k runs between the hosts as
+ * captured at the left one (k addressed to the left host, or i sent by
+ * it). A right-host segment acknowledged by a left-host one that was
+ * captured earlier has time stamps that run backwards: its line is kept.
+ */
+template <typename Runs>
+void clamp_pass(const trace_array &t, line_record *lines, Runs runs)
+{
+    if (lines == nullptr)
+        return;
+    for (int32_t i = 0; i < t.count; i++) {
+        int64_t k = t.rec[i].acked_by;
+        if (k <= 0 || k >= t.count)
+            continue;
+        line_record &li = lines[i];
+        const line_record &lk = lines[k];
+        if (!(li.t_recv > lk.t_send))
+            continue;
+        if (runs(i, k))
+            clamp_line(li, lk.t_send);
     }
 }
 
@@ -97,20 +157,14 @@ endpoint choose_left_host(int32_t ref)
     return source_of(r);
 }
 
-void build_line_list(const endpoint &left_host)
+void build_line_list_literal(const endpoint &left_host)
 {
     const trace_array &t = g_trace.main;
     release_line_list();
     if (t.count <= 0)
         return;
 
-    size_t n = static_cast<size_t>(t.count);
-    line_record *lines =
-        static_cast<line_record *>(std::malloc(n * sizeof(line_record)));
-    if (lines == nullptr) {
-        std::perror("malloc");
-        std::exit(-1);
-    }
+    line_record *lines = new_line_list(t.count, false);
     g_trace.lines = lines;
 
     for (int32_t i = 0; i < t.count; i++) {
@@ -119,42 +173,74 @@ void build_line_list(const endpoint &left_host)
     }
 }
 
-void clamp_arrivals(const endpoint &left_host)
+void clamp_arrivals_literal(const endpoint &left_host)
 {
     const trace_array &t = g_trace.main;
-    line_record *lines = g_trace.lines;
-    if (lines == nullptr)
-        return;
+    clamp_pass(t, g_trace.lines, [&t, &left_host](int32_t i, int64_t k) {
+        return sent_to(t.rec[k], left_host) || sent_by(t.rec[i], left_host);
+    });
+}
 
+void build_line_list_fast(const endpoint &left_host, const dest_index *ix)
+{
+    const trace_array &t = g_trace.main;
+    release_line_list();
+    if (t.count <= 0)
+        return;
+    line_record *lines = new_line_list(t.count, true);
+    g_trace.lines = lines;
+
+    int32_t left = ix != nullptr ? dest_number_of(*ix, left_host) : DEST_NONE;
     for (int32_t i = 0; i < t.count; i++) {
-        int64_t k = t.rec[i].acked_by;
-        if (k <= 0 || k >= t.count)
-            continue;
-        line_record &li = lines[i];
-        const line_record &lk = lines[k];
-        if (!(li.t_recv > lk.t_send))
-            continue;
-        /* A right-host segment acknowledged by a left-host one that was
-         * captured earlier: the time stamps run backwards. Keep the line. */
-        if (!sent_to(t.rec[k], left_host) && !sent_by(t.rec[i], left_host))
-            continue;
-        clamp_line(li, lk.t_send);
+        float d = estimate_delay(i, 0);
+        bool from_left = ix != nullptr ? ix->src[static_cast<size_t>(i)] == left
+                                       : sent_by(t.rec[i], left_host);
+        set_line(lines[i], t.rec[i], d, from_left);
     }
+}
+
+void clamp_arrivals_fast(const endpoint &left_host, const dest_index *ix)
+{
+    if (ix == nullptr) {
+        clamp_arrivals_literal(left_host);
+        return;
+    }
+    int32_t left = dest_number_of(*ix, left_host);
+    clamp_pass(g_trace.main, g_trace.lines, [ix, left](int32_t i, int64_t k) {
+        return ix->dst[static_cast<size_t>(k)] == left || ix->src[static_cast<size_t>(i)] == left;
+    });
+}
+
+void build_line_list(const endpoint &left_host)
+{
+    build_line_list_fast(left_host, nullptr);
+}
+
+void clamp_arrivals(const endpoint &left_host)
+{
+    clamp_arrivals_fast(left_host, nullptr);
 }
 
 void analyse_trace()
 {
+    seg_record *rec = g_trace.main.rec;
+    int32_t count = g_trace.main.count;
+
     mark_order_check();
-    mark_pair_scan();
-    float longest_sample = pair_forward();
+    /* One index of endpoints and acks serves the pair scan, the forward
+     * pairing and the line list; none for arrays it does not serve. */
+    dest_index ix;
+    const dest_index *index = dest_index_make(rec, count, ix);
+    mark_pair_scan_indexed(rec, count, index);
+    float longest_sample = pair_forward_indexed(rec, count, index);
     pair_backward(longest_sample);
 
-    if (g_trace.main.count <= 0) {
+    if (count <= 0) {
         release_line_list();
         return;
     }
 
     endpoint left_host = choose_left_host(reference_record());
-    build_line_list(left_host);
-    clamp_arrivals(left_host);
+    build_line_list_fast(left_host, index);
+    clamp_arrivals_fast(left_host, index);
 }

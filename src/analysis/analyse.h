@@ -22,6 +22,8 @@
 #include "analysis/line.h"
 #include "trace/direction.h"
 
+struct dest_index;
+
 /*
  * reference_record --
  *	The lowest index of g_trace.main whose ack_time is above 0, or 0 when
@@ -39,36 +41,67 @@ int32_t reference_record();
 endpoint choose_left_host(int32_t ref);
 
 /*
- * build_line_list --
+ * build_line_list_literal --
  *	Allocates g_trace.main.count lines with malloc into g_trace.lines
  *	(a list left standing there is freed first) and fills each from its
  *	record, in index order: delay from one estimate_delay call with reset
  *	off, direction and times from whether the record was sent by
- *	`left_host`, class from the mark or else the payload. On allocation
- *	failure: perror("malloc")
+ *	`left_host`, class from the mark or else the payload. The plain
+ *	form, which asks the direction test for every record; the reference
+ *	for build_line_list_fast. On allocation failure: perror("malloc")
  *	and exit status -1.
  *	Side effects: g_trace.lines, g_analysis.
  */
+void build_line_list_literal(const endpoint &left_host);
+
+/*
+ * build_line_list_fast --
+ *	The same lines, estimates and estimator state as
+ *	build_line_list_literal, bit for bit. The direction of
+ *	each record comes from the endpoint numbers of `ix` (dest_index.h),
+ *	built over the main trace, or from the direction test when `ix` is
+ *	null; the list is taken in huge pages where the system offers them,
+ *	and is freed with free() like the plain one.
+ *	Side effects and failure as build_line_list_literal.
+ */
+void build_line_list_fast(const endpoint &left_host, const dest_index *ix);
+
+/* build_line_list_fast without an index: what tests and callers outside
+ * the analysis use. */
 void build_line_list(const endpoint &left_host);
 
 /*
- * clamp_arrivals --
+ * clamp_arrivals_literal --
  *	For each record i, in index order, acknowledged by record k: when
  *	line i arrives after line k leaves and the pair runs between the left
  *	host and the right host as captured at the left (k addressed to the
  *	left host, or i sent by it), line i's arrival is pulled back to k's
  *	departure, unless that would make its delay negative. A pair the
- *	capture's own time stamps contradict is left as built.
+ *	capture's own time stamps contradict is left as built. The plain
+ *	form, asking the direction test for each pair.
  *	Side effects: t_recv and delay of lines in g_trace.lines.
  */
+void clamp_arrivals_literal(const endpoint &left_host);
+
+/*
+ * clamp_arrivals_fast --
+ *	clamp_arrivals_literal with the host questions answered from the
+ *	endpoint numbers of `ix` (the plain form when `ix` is null). Same
+ *	lines, same side effects.
+ */
+void clamp_arrivals_fast(const endpoint &left_host, const dest_index *ix);
+
+/* clamp_arrivals_fast without an index. */
 void clamp_arrivals(const endpoint &left_host);
 
 /*
  * analyse_trace --
  *	The analysis of g_trace.main, in order: order check, pair scan,
  *	forward and backward pairing, reference record and left host, line
- *	list build, arrival clamp. An empty main trace gets no line list
- *	(g_trace.lines nullptr) and no estimator call.
+ *	list build, arrival clamp, each in its fast form, with one endpoint
+ *	and ack index (dest_index.h) built for all of them. An empty main
+ *	trace gets no line list (g_trace.lines nullptr) and no estimator
+ *	call.
  *	Side effects: analysis fields of the main records, g_trace.lines,
  *	g_analysis. Exits with status -1 when the line list cannot be
  *	allocated.

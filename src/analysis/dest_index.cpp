@@ -5,16 +5,18 @@
  *
  *	A trace holds one connection, so it has two endpoints (a few more in
  *	arrays a test puts together). Numbers are handed out in first-seen
- *	order from a short list, checked against the number the record's
- *	previous endpoint got; an array with more than a handful of distinct
- *	endpoints is numbered by sorting all of them instead, so the cost
- *	stays O(n log n) whatever the array holds.
+ *	order from a short list of address-table entries and ports; an array
+ *	with more than a handful of distinct endpoints is numbered by sorting
+ *	all of them instead, so the cost stays O(n log n) whatever the array
+ *	holds.
  */
 
 #include "analysis/dest_index.h"
+#include "trace/scratch.h"
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -47,29 +49,43 @@ endpoint end_of(const seg_record &r, int side, bool same_addr)
 }
 
 /*
+ * An endpoint as the short list compares it: the address by its entry in
+ * the trace's address table (equal addresses share one entry, so equal
+ * entries are equal addresses) and the port when ports count.
+ */
+struct end_key {
+    const ip_address *addr;
+    uint16_t port;
+};
+
+end_key key_of(const seg_record &r, int side, bool same_addr)
+{
+    if (side == 0)
+        return {&source_address(r), same_addr ? r.sport : uint16_t{0}};
+    return {&destination_address(r), same_addr ? r.dport : uint16_t{0}};
+}
+
+/*
  * Numbers endpoints in first-seen order through the short list. Returns
  * false, leaving the numbers half done, once there are too many.
  */
 bool number_by_list(const seg_record *rec, int32_t count, dest_index &ix)
 {
-    int32_t last = 0;
+    end_key keys[SHORT_LIST];
+    size_t known = 0;
     for (int32_t k = 0; k < count; k++) {
         for (int side = 0; side < 2; side++) {
-            endpoint e = end_of(rec[k], side, ix.same_addr);
-            int32_t id = DEST_NONE;
-            if (!ix.known.empty() && endpoint_same(ix.known[static_cast<size_t>(last)], e))
-                id = last;
-            for (size_t p = 0; p < ix.known.size() && id == DEST_NONE; p++)
-                if (endpoint_same(ix.known[p], e))
-                    id = static_cast<int32_t>(p);
-            if (id == DEST_NONE) {
-                if (ix.known.size() >= SHORT_LIST)
+            end_key e = key_of(rec[k], side, ix.same_addr);
+            size_t id = 0;
+            while (id < known && (keys[id].addr != e.addr || keys[id].port != e.port))
+                id++;
+            if (id == known) {
+                if (known >= SHORT_LIST)
                     return false;
-                id = static_cast<int32_t>(ix.known.size());
-                ix.known.push_back(e);
+                keys[known++] = e;
+                ix.known.push_back(end_of(rec[k], side, ix.same_addr));
             }
-            (side == 0 ? ix.src : ix.dst)[static_cast<size_t>(k)] = id;
-            last = id;
+            (side == 0 ? ix.src : ix.dst)[static_cast<size_t>(k)] = static_cast<int32_t>(id);
         }
     }
     return true;
@@ -105,7 +121,7 @@ void build_ack_tree(const seg_record *rec, int32_t count, dest_index &ix)
         ix.dst_begin[static_cast<size_t>(ix.dst[static_cast<size_t>(k)]) + 1]++;
     for (size_t e = 0; e < endpoints; e++)
         ix.dst_begin[e + 1] += ix.dst_begin[e];
-    std::vector<int32_t> fill(ix.dst_begin.begin(), ix.dst_begin.end() - 1);
+    scratch_vec<int32_t> fill(ix.dst_begin.begin(), ix.dst_begin.end() - 1);
     ix.by_dst.assign(static_cast<size_t>(count), 0);
     for (int32_t k = 0; k < count; k++)
         ix.by_dst[static_cast<size_t>(fill[static_cast<size_t>(ix.dst[static_cast<size_t>(k)])]++)] = k;
@@ -150,6 +166,15 @@ bool dest_index_build(const seg_record *rec, int32_t count, dest_index &ix)
         number_by_sorting(rec, count, ix);
     build_ack_tree(rec, count, ix);
     return true;
+}
+
+const dest_index *dest_index_make(const seg_record *rec, int32_t count, dest_index &ix)
+{
+    try {
+        return dest_index_build(rec, count, ix) ? &ix : nullptr;
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
 }
 
 int32_t dest_first_above(const dest_index &ix, int32_t lo, int32_t hi, int64_t h)

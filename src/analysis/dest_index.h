@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "trace/scratch.h"
 #include "trace/direction.h"
 #include "trace/trace.h"
 
@@ -39,14 +40,14 @@ constexpr int32_t DEST_NONE = -1;
 
 struct dest_index {
     bool same_addr;                 /* the ends share one address: ports count */
-    std::vector<endpoint> known;    /* endpoint of each number (port 0 unless
+    scratch_vec<endpoint> known;    /* endpoint of each number (port 0 unless
                                      * same_addr) */
-    std::vector<int32_t> src;       /* per record: source endpoint number */
-    std::vector<int32_t> dst;       /* per record: destination endpoint number */
-    std::vector<int32_t> by_dst;    /* record indexes, by (dst, index) */
-    std::vector<int32_t> dst_begin; /* by_dst[dst_begin[e] .. dst_begin[e+1])
+    scratch_vec<int32_t> src;       /* per record: source endpoint number */
+    scratch_vec<int32_t> dst;       /* per record: destination endpoint number */
+    scratch_vec<int32_t> by_dst;    /* record indexes, by (dst, index) */
+    scratch_vec<int32_t> dst_begin; /* by_dst[dst_begin[e] .. dst_begin[e+1])
                                      * are the records addressed to e */
-    std::vector<int64_t> max_ack;   /* node k covers children 2k, 2k+1; leaf
+    scratch_vec<int64_t> max_ack;   /* node k covers children 2k, 2k+1; leaf
                                      * `leaves + p` holds the ack of by_dst[p] */
     int32_t leaves;                 /* power of two >= record count */
 };
@@ -68,6 +69,14 @@ bool dest_uniform_ends(const seg_record *rec, int32_t count);
  *	std::bad_alloc when its storage cannot be allocated.
  */
 bool dest_index_build(const seg_record *rec, int32_t count, dest_index &ix);
+
+/*
+ * dest_index_make --
+ *	dest_index_build that answers a failed allocation with a null result
+ *	instead of an exception. Result: &ix when the index was built, null
+ *	when the array is not served or memory ran out.
+ */
+const dest_index *dest_index_make(const seg_record *rec, int32_t count, dest_index &ix);
 
 /*
  * dest_first_above --

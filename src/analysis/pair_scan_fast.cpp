@@ -68,6 +68,7 @@
 #include <vector>
 
 #include "analysis/dest_index.h"
+#include "trace/scratch.h"
 #include "analysis/marking.h"
 #include "trace/direction.h"
 
@@ -104,27 +105,83 @@ struct keyed_record {
     int32_t index;
 };
 
-/* Records ordered by (source, value, index): each group is one run. */
-std::vector<keyed_record> group_records(const seg_record *rec, int32_t count,
-                                        const std::vector<int32_t> &src,
-                                        int64_t seg_record::*field)
+/* The order of a group's members: by value, then index. */
+bool value_then_index(const keyed_record &a, const keyed_record &b)
 {
-    std::vector<keyed_record> keyed(static_cast<size_t>(count));
-    for (int32_t k = 0; k < count; k++)
-        keyed[static_cast<size_t>(k)] = {rec[k].*field, src[static_cast<size_t>(k)], k};
-    std::sort(keyed.begin(), keyed.end(),
-              [](const keyed_record &a, const keyed_record &b) {
-                  if (a.src != b.src)
-                      return a.src < b.src;
-                  if (a.value != b.value)
-                      return a.value < b.value;
-                  return a.index < b.index;
-              });
-    return keyed;
+    if (a.value != b.value)
+        return a.value < b.value;
+    return a.index < b.index;
+}
+
+/*
+ * Sorts seg[0 .. n-1], which holds one source's records in index order,
+ * by (value, index). A trace's numbers mostly rise in index order, so the
+ * records that keep the values rising stay where they are and only the
+ * others (retransmissions, reordered segments) are sorted apart and
+ * merged back in; when too many fall out of order, everything is sorted.
+ * `spare` has room for n / 4 records.
+ */
+void sort_mostly_rising(keyed_record *seg, size_t n, keyed_record *spare)
+{
+    size_t kept = 0, out = 0;
+    for (size_t p = 0; p < n; p++) {
+        if (kept == 0 || seg[p].value >= seg[kept - 1].value) {
+            seg[kept++] = seg[p];
+            continue;
+        }
+        if (out >= n / 4) {
+            /* Too many: put the rest back behind the kept ones and sort. */
+            std::copy(seg + p, seg + n, seg + kept + out);
+            std::copy(spare, spare + out, seg + kept);
+            std::sort(seg, seg + n, value_then_index);
+            return;
+        }
+        spare[out++] = seg[p];
+    }
+    if (out == 0)
+        return;
+    std::sort(spare, spare + out, value_then_index);
+    /* Merge from the back: the kept records sit in seg[0 .. kept). */
+    size_t to = n, a = kept, b = out;
+    while (b > 0) {
+        if (a > 0 && value_then_index(spare[b - 1], seg[a - 1]))
+            seg[--to] = seg[--a];
+        else
+            seg[--to] = spare[--b];
+    }
+}
+
+/*
+ * Records ordered by (source, value, index): each group is one run. The
+ * sources are few, so the records are first spread by source (keeping
+ * index order), then each source's run is sorted by value. The result
+ * goes into `keyed`; `spare` is room for the sort. Both are kept by the
+ * caller from one grouping to the next, so their memory is fresh once.
+ */
+void group_records(const seg_record *rec, int32_t count, const dest_index &ix,
+                   int64_t seg_record::*field, scratch_vec<keyed_record> &keyed,
+                   scratch_vec<keyed_record> &spare)
+{
+    size_t n = static_cast<size_t>(count);
+    size_t sources = ix.known.size();
+    scratch_vec<size_t> begin(sources + 1, 0);
+    for (size_t k = 0; k < n; k++)
+        begin[static_cast<size_t>(ix.src[k]) + 1]++;
+    for (size_t e = 0; e < sources; e++)
+        begin[e + 1] += begin[e];
+    scratch_vec<size_t> fill(begin.begin(), begin.end() - 1);
+    keyed.resize(n);
+    spare.resize(n / 4 + 1);
+    for (int32_t k = 0; k < count; k++) {
+        int32_t e = ix.src[static_cast<size_t>(k)];
+        keyed[fill[static_cast<size_t>(e)]++] = {rec[k].*field, e, k};
+    }
+    for (size_t e = 0; e < sources; e++)
+        sort_mostly_rising(keyed.data() + begin[e], begin[e + 1] - begin[e], spare.data());
 }
 
 /* End of the group that starts at keyed[b]. */
-size_t group_end(const std::vector<keyed_record> &keyed, size_t b)
+size_t group_end(const scratch_vec<keyed_record> &keyed, size_t b)
 {
     size_t e = b + 1;
     while (e < keyed.size() && keyed[e].src == keyed[b].src &&
@@ -144,20 +201,23 @@ struct span {
 
 /* Everything the final pass reads, one entry per record unless noted. */
 struct scan_tables {
-    std::vector<int32_t> last_copy;      /* last record of x's (src, seq) group */
-    std::vector<int32_t> prev_resendable; /* latest earlier record of that
+    scratch_vec<int32_t> last_copy;      /* last record of x's (src, seq) group */
+    scratch_vec<int32_t> prev_resendable; /* latest earlier record of that
                                           * group with data or SYN; NONE */
-    std::vector<int32_t> prev_same_ack;  /* latest earlier record of x's
+    scratch_vec<int32_t> prev_same_ack;  /* latest earlier record of x's
                                           * (src, ack) group; NONE */
-    std::vector<int32_t> last_dup_ack;   /* last payload-free ACK of x's
+    scratch_vec<int32_t> last_dup_ack;   /* last payload-free ACK of x's
                                           * (src, ack) group; NONE */
-    std::vector<int32_t> reach;          /* farthest pair partner of outer
+    scratch_vec<int32_t> reach;          /* farthest pair partner of outer
                                           * index x; NONE without partner */
-    std::vector<int32_t> last_clear;     /* latest outer index whose
+    scratch_vec<int32_t> last_clear;     /* latest outer index whose
                                           * follow-up clears x; NONE */
-    std::vector<int32_t> last_skip;      /* latest outer index < x with a skip
+    scratch_vec<int32_t> last_skip;      /* latest outer index < x with a skip
                                           * range or follow-up over x; NONE */
-    std::vector<span> spans;             /* coverings that make last_skip */
+    scratch_vec<span> follow_spans;      /* follow-up coverings, any order */
+    scratch_vec<span> reach_spans;       /* skip ranges, ascending phase */
+    scratch_vec<keyed_record> keyed;     /* the records of one grouping */
+    scratch_vec<keyed_record> spare;     /* room for sorting a grouping */
 };
 
 /*
@@ -188,7 +248,7 @@ void walk_follow_ups(const seg_record *rec, int32_t count, const keyed_record *g
             bool next_inside = u + 1 < m && g[u + 1].index <= run_end;
             int32_t piece_end = next_inside ? g[u + 1].index - 1 : run_end;
             phase = t.prev_resendable[static_cast<size_t>(g[u].index)];
-            t.spans.push_back({g[u].index, piece_end, phase});
+            t.follow_spans.push_back({g[u].index, piece_end, phase});
         }
         if (end == NONE)
             return;
@@ -201,7 +261,8 @@ void walk_follow_ups(const seg_record *rec, int32_t count, const keyed_record *g
 void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
                      scan_tables &t)
 {
-    std::vector<keyed_record> keyed = group_records(rec, count, ix.src, &seg_record::seq);
+    scratch_vec<keyed_record> &keyed = t.keyed;
+    group_records(rec, count, ix, &seg_record::seq, keyed, t.spare);
     for (size_t b = 0; b < keyed.size();) {
         size_t e = group_end(keyed, b);
         int32_t last = keyed[e - 1].index;
@@ -222,7 +283,8 @@ void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
 void scan_ack_groups(const seg_record *rec, int32_t count, const dest_index &ix,
                      scan_tables &t)
 {
-    std::vector<keyed_record> keyed = group_records(rec, count, ix.src, &seg_record::ack);
+    scratch_vec<keyed_record> &keyed = t.keyed;
+    group_records(rec, count, ix, &seg_record::ack, keyed, t.spare);
     for (size_t b = 0; b < keyed.size();) {
         size_t e = group_end(keyed, b);
         int32_t last_dup = NONE;
@@ -250,12 +312,12 @@ void scan_reach(const seg_record *rec, int32_t count, scan_tables &t)
             far = std::max(far, t.last_dup_ack[x]);
         t.reach[x] = far;
         if (far != NONE)
-            t.spans.push_back({i + 1, far, i});
+            t.reach_spans.push_back({i + 1, far, i});
     }
 }
 
 /* Smallest unpainted index >= k, with path halving. */
-int32_t next_unpainted(std::vector<int32_t> &next, int32_t k)
+int32_t next_unpainted(scratch_vec<int32_t> &next, int32_t k)
 {
     while (next[static_cast<size_t>(k)] != k) {
         next[static_cast<size_t>(k)] = next[static_cast<size_t>(next[static_cast<size_t>(k)])];
@@ -264,20 +326,33 @@ int32_t next_unpainted(std::vector<int32_t> &next, int32_t k)
     return k;
 }
 
-/* last_skip[x] := the highest phase among the spans covering x. */
+/* Paints phase s.phase on every unpainted record of s. */
+void paint_span(const span &s, scratch_vec<int32_t> &next, scan_tables &t)
+{
+    for (int32_t k = next_unpainted(next, s.lo); k <= s.hi; k = next_unpainted(next, k + 1)) {
+        t.last_skip[static_cast<size_t>(k)] = s.phase;
+        next[static_cast<size_t>(k)] = k + 1;
+    }
+}
+
+/*
+ * last_skip[x] := the highest phase among the spans covering x, painting
+ * from the highest phase down. The skip ranges come in ascending phase
+ * already; only the follow-up spans, few outside a lossy stretch, are
+ * sorted, and the two lists are merged.
+ */
 void paint_last_skip(int32_t count, scan_tables &t)
 {
-    std::sort(t.spans.begin(), t.spans.end(),
+    std::sort(t.follow_spans.begin(), t.follow_spans.end(),
               [](const span &a, const span &b) { return a.phase > b.phase; });
-    std::vector<int32_t> next(static_cast<size_t>(count) + 1);
+    scratch_vec<int32_t> next(static_cast<size_t>(count) + 1);
     for (size_t k = 0; k < next.size(); k++)
         next[k] = static_cast<int32_t>(k);
-    for (const span &s : t.spans) {
-        for (int32_t k = next_unpainted(next, s.lo); k <= s.hi;
-             k = next_unpainted(next, k + 1)) {
-            t.last_skip[static_cast<size_t>(k)] = s.phase;
-            next[static_cast<size_t>(k)] = k + 1;
-        }
+    size_t f = 0, r = t.reach_spans.size();
+    while (f < t.follow_spans.size() || r > 0) {
+        bool reach_next = r > 0 && (f == t.follow_spans.size() ||
+                                    t.reach_spans[r - 1].phase >= t.follow_spans[f].phase);
+        paint_span(reach_next ? t.reach_spans[--r] : t.follow_spans[f++], next, t);
     }
 }
 
@@ -335,7 +410,7 @@ void fast_scan(seg_record *rec, int32_t count, const dest_index &ix)
     t.reach.assign(n, NONE);
     t.last_clear.assign(n, NONE);
     t.last_skip.assign(n, NONE);
-    t.spans.reserve(2 * n);
+    t.reach_spans.reserve(n);
 
     scan_seq_groups(rec, count, ix, t);
     scan_ack_groups(rec, count, ix, t);
@@ -374,11 +449,5 @@ void mark_pair_scan_fast(seg_record *rec, int32_t count)
     if (count < 2)
         return;
     dest_index ix;
-    bool indexed = false;
-    try {
-        indexed = dest_index_build(rec, count, ix);
-    } catch (const std::bad_alloc &) {
-        indexed = false;
-    }
-    mark_pair_scan_indexed(rec, count, indexed ? &ix : nullptr);
+    mark_pair_scan_indexed(rec, count, dest_index_make(rec, count, ix));
 }

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "analysis/dest_index.h"
+#include "trace/scratch.h"
 #include "analysis/marking.h"
 #include "analysis/pairing.h"
 #include "analysis/pairing_pass.h"
@@ -69,12 +70,7 @@ struct forward_search {
         if (tried)
             return ix;
         tried = true;
-        try {
-            if (dest_index_build(rec, count, own))
-                ix = &own;
-        } catch (const std::bad_alloc &) {
-            ix = nullptr;
-        }
+        ix = dest_index_make(rec, count, own);
         return ix;
     }
 
@@ -176,7 +172,7 @@ bool tested_times_finite(const seg_record *rec, int32_t count)
 }
 
 /* Smallest free record >= k (count when none), with path halving. */
-int32_t next_free(std::vector<int32_t> &next, int32_t k)
+int32_t next_free(scratch_vec<int32_t> &next, int32_t k)
 {
     while (next[static_cast<size_t>(k)] != k) {
         next[static_cast<size_t>(k)] = next[static_cast<size_t>(next[static_cast<size_t>(k)])];
@@ -186,9 +182,9 @@ int32_t next_free(std::vector<int32_t> &next, int32_t k)
 }
 
 /* The chain of free records from record 1, as the records stand now. */
-std::vector<int32_t> free_chain(const seg_record *rec, int32_t count)
+scratch_vec<int32_t> free_chain(const seg_record *rec, int32_t count)
 {
-    std::vector<int32_t> next(static_cast<size_t>(count) + 1);
+    scratch_vec<int32_t> next(static_cast<size_t>(count) + 1);
     for (int32_t k = 0; k <= count; k++) {
         bool free = k >= 1 && k < count && is_free(rec[k]);
         next[static_cast<size_t>(k)] = free || k == count ? k : k + 1;
@@ -198,7 +194,7 @@ std::vector<int32_t> free_chain(const seg_record *rec, int32_t count)
 
 /* Min tree over the tested records' times; +inf elsewhere. */
 struct time_tree {
-    std::vector<float> low; /* node k covers 2k, 2k+1; leaf `leaves + k` */
+    scratch_vec<float> low; /* node k covers 2k, 2k+1; leaf `leaves + k` */
     size_t leaves;
 };
 
@@ -234,7 +230,7 @@ int32_t last_stop(const time_tree &t, int32_t from, float ti, float longest)
 /* Times out of order: from record `from` on, each walk's stop from the tree. */
 void backward_any_order(seg_record *rec, int32_t count, int32_t from, float longest)
 {
-    std::vector<int32_t> next = free_chain(rec, count);
+    scratch_vec<int32_t> next = free_chain(rec, count);
     time_tree t;
     build_time_tree(rec, count, t);
     for (int32_t i = std::max(from, 2); i < count; i++) {

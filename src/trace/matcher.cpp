@@ -1,41 +1,47 @@
 /*
  * matcher.cpp --
  *
- *	Cross-trace matching (see matcher.h). The fast form keeps two sorted
- *	tables of the peer trace, one by identification and source address and
- *	one by carried sequence number, acknowledgement number and window, so
- *	that the candidates for a record are one binary search away and come
- *	out in ascending peer order, exactly as a scan from index 0 finds
- *	them. Candidates are all considered: a run of identical duplicate
- *	acknowledgements longer than any fixed list still finds, for each of
- *	its members, the copy nearest in time.
+ *	Cross-trace matching (see matcher.h). The fast form keeps two hash
+ *	indexes of the peer trace, one by identification and source address
+ *	and one by carried sequence number, acknowledgement number, window
+ *	and payload length, each bucket a run of entries in ascending peer
+ *	index, so that the candidates for a record are one bucket away and
+ *	come out in ascending peer order, exactly as a scan from index 0
+ *	finds them. Building them is two passes over the peer trace, no sort. Candidates
+ *	are all considered: a run of identical duplicate acknowledgements
+ *	longer than any fixed list still finds, for each of its members, the
+ *	copy nearest in time.
  */
 
 #include "trace/matcher.h"
 
-#include <algorithm>
 #include <cmath>
-#include <vector>
 
 #include "trace/direction.h"
+#include "trace/scratch.h"
 #include "trace/trace.h"
 
 namespace {
 
-struct match_entry {
-    uint64_t k1;   /* ident table: ip_id << 32 | src4; number table: seq << 32 | ack */
-    uint32_t k2;   /* ident table: 0; number table: window */
-    int32_t idx;   /* peer index */
+/*
+ * One hash index of the peer trace. Each peer record it holds is an
+ * entry with a 64-bit tag of the fields the match compares and its time;
+ * the entries of a bucket lie together, in ascending peer index, so the
+ * candidates of a record are one short run of memory and come out in the
+ * order a scan from index 0 meets them. Records with another tag cannot
+ * qualify; equal tags are confirmed on the record (qualifies).
+ */
+struct bucket_entry {
+    uint64_t tag;  /* ident_tag or number_tag of the peer record */
+    int32_t m;     /* peer index */
+    float time;    /* s, the peer record's time */
 };
 
-bool entry_less(const match_entry &a, const match_entry &b)
-{
-    if (a.k1 != b.k1)
-        return a.k1 < b.k1;
-    if (a.k2 != b.k2)
-        return a.k2 < b.k2;
-    return a.idx < b.idx;
-}
+struct bucket_index {
+    scratch_vec<int32_t> begin;       /* bucket b: entry[begin[b] .. begin[b+1]) */
+    scratch_vec<bucket_entry> entry;  /* by bucket, ascending peer index */
+    uint64_t mask;                    /* buckets - 1 (a power of two) */
+};
 
 /*
  * The matcher's index of the peer trace, one instance. Built by
@@ -43,40 +49,80 @@ bool entry_less(const match_entry &a, const match_entry &b)
  * not the current one; dropped by matcher_reset.
  */
 struct match_state {
-    const seg_record *peer_rec;        /* peer array the tables describe */
-    int32_t peer_count;                /* and its count */
-    std::vector<match_entry> by_ident; /* peer records with nonzero ip_id */
-    std::vector<match_entry> by_numbers;
+    bool built;                 /* the index below describes peer_rec */
+    const seg_record *peer_rec; /* peer array the index describes */
+    int32_t peer_count;         /* and its count */
+    bucket_index by_ident;      /* peer records with nonzero ip_id */
+    bucket_index by_numbers;    /* all peer records, by carried numbers */
 };
 
 match_state g_match;
 
-uint64_t ident_key(const seg_record &r)
+/* Spreads a key over all bits (the splitmix64 finaliser). */
+uint64_t mix(uint64_t z)
 {
-    return (uint64_t)r.ip_id << 32 | (src4_of(r) & 0xffffffffu);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
 }
 
-uint64_t number_key(const seg_record &r)
+/* What identification matching compares: the identification and source. */
+uint64_t ident_tag(const seg_record &r)
 {
-    return (uint64_t)r.seq_raw << 32 | r.ack_raw;
+    return mix((uint64_t)r.ip_id << 32 | (src4_of(r) & 0xffffffffu));
+}
+
+/* Consecutive identifications of one source go to neighbouring buckets,
+ * so that matching a trace in order walks the index in order too. */
+uint64_t ident_bucket(const seg_record &r)
+{
+    return mix(src4_of(r) & 0xffffffffu) + r.ip_id;
+}
+
+/* What number matching compares: carried seq and ack, window, payload. */
+uint64_t number_tag(const seg_record &r)
+{
+    uint64_t numbers = (uint64_t)r.seq_raw << 32 | r.ack_raw;
+    return mix(numbers ^ mix((uint64_t)r.win << 32 | (uint32_t)r.paylen));
+}
+
+/* Builds the index of the peer records that `take` accepts. */
+template <typename Take, typename Tag, typename Bucket>
+void build_buckets(bucket_index &c, const trace_array &p, Take take, Tag tag, Bucket bucket)
+{
+    size_t buckets = 1;
+    while (buckets < (size_t)p.count)
+        buckets *= 2;
+    c.mask = buckets - 1;
+    c.begin.assign(buckets + 1, 0);
+    size_t taken = 0;
+    for (int32_t m = 0; m < p.count; m++) {
+        if (!take(p.rec[m]))
+            continue;
+        c.begin[(bucket(p.rec[m]) & c.mask) + 1]++;
+        taken++;
+    }
+    for (size_t b = 0; b < buckets; b++)
+        c.begin[b + 1] += c.begin[b];
+    scratch_vec<int32_t> fill(c.begin.begin(), c.begin.end() - 1);
+    c.entry.resize(taken);
+    for (int32_t m = 0; m < p.count; m++) {
+        const seg_record &r = p.rec[m];
+        if (take(r))
+            c.entry[(size_t)fill[bucket(r) & c.mask]++] = {tag(r), m, r.time};
+    }
 }
 
 void build_index()
 {
     const trace_array &p = g_trace.peer;
-    g_match.by_ident.clear();
-    g_match.by_numbers.clear();
-    g_match.by_numbers.reserve((size_t)p.count);
-    for (int32_t m = 0; m < p.count; m++) {
-        const seg_record &r = p.rec[m];
-        if (r.ip_id != 0)
-            g_match.by_ident.push_back({ident_key(r), 0, m});
-        g_match.by_numbers.push_back({number_key(r), r.win, m});
-    }
-    std::sort(g_match.by_ident.begin(), g_match.by_ident.end(), entry_less);
-    std::sort(g_match.by_numbers.begin(), g_match.by_numbers.end(), entry_less);
+    build_buckets(g_match.by_ident, p, [](const seg_record &r) { return r.ip_id != 0; },
+                  ident_tag, ident_bucket);
+    build_buckets(g_match.by_numbers, p, [](const seg_record &) { return true; }, number_tag,
+                  number_tag);
     g_match.peer_rec = p.rec;
     g_match.peer_count = p.count;
+    g_match.built = true;
 }
 
 /* Whether peer record m qualifies as the copy of main record r. */
@@ -88,9 +134,10 @@ bool qualifies(const seg_record &r, const seg_record &m)
            m.paylen == r.paylen;
 }
 
-float distance(const seg_record &r, const seg_record &m, float offset, float expect)
+/* The distance of a candidate at time `at` from where r's copy is expected. */
+float distance(const seg_record &r, float at, float offset, float expect)
 {
-    return std::fabs(m.time + offset - (r.time + expect));
+    return std::fabs(at + offset - (r.time + expect));
 }
 
 /*
@@ -106,13 +153,16 @@ struct picker {
     float best_dist = 0.0f;
 
     /* Offers peer record m; returns true when the search may stop. */
-    bool offer(int32_t m)
+    bool offer(int32_t m) { return offer_at(m, g_trace.peer.rec[m].time); }
+
+    /* The same, with m's time at hand. */
+    bool offer_at(int32_t m, float at)
     {
         if (mode == MATCH_FIRST) {
             best = m;
             return true;
         }
-        float d = distance(*r, g_trace.peer.rec[m], offset, expect);
+        float d = distance(*r, at, offset, expect);
         if (best < 0 || d < best_dist) {
             best = m;
             best_dist = d;
@@ -125,10 +175,11 @@ struct picker {
 
 void matcher_reset()
 {
+    g_match.built = false;
     g_match.peer_rec = nullptr;
     g_match.peer_count = 0;
-    g_match.by_ident = std::vector<match_entry>();
-    g_match.by_numbers = std::vector<match_entry>();
+    g_match.by_ident = bucket_index();
+    g_match.by_numbers = bucket_index();
 }
 
 int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float expect)
@@ -144,17 +195,30 @@ int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float ex
 
 int32_t match_segment(int32_t i, match_mode mode, float offset, float expect)
 {
-    if (g_match.peer_rec != g_trace.peer.rec || g_match.peer_count != g_trace.peer.count)
+    if (!g_match.built || g_match.peer_rec != g_trace.peer.rec ||
+        g_match.peer_count != g_trace.peer.count)
         build_index();
     const seg_record &r = g_trace.main.rec[i];
-    const std::vector<match_entry> &table = r.ip_id != 0 ? g_match.by_ident : g_match.by_numbers;
-    match_entry lo = r.ip_id != 0 ? match_entry{ident_key(r), 0, INT32_MIN}
-                                  : match_entry{number_key(r), r.win, INT32_MIN};
+    bool ident = r.ip_id != 0;
+    const bucket_index &c = ident ? g_match.by_ident : g_match.by_numbers;
+    uint64_t tag = ident ? ident_tag(r) : number_tag(r);
+    uint64_t b = (ident ? ident_bucket(r) : tag) & c.mask;
+    const bucket_entry *from = c.entry.data() + c.begin[b];
+    const bucket_entry *to = c.entry.data() + c.begin[b + 1];
+
+    /* Pick among the entries with r's tag: a superset of the qualifying
+     * records, in peer order. When the pick qualifies it is the pick of
+     * the qualifying ones too; otherwise (a loopback peer of the other
+     * end, or two keys of one tag) pick again, confirming each. */
     picker pick{&r, mode, offset, expect};
-    for (auto it = std::lower_bound(table.begin(), table.end(), lo, entry_less);
-         it != table.end() && it->k1 == lo.k1 && it->k2 == lo.k2; ++it) {
-        if (qualifies(r, g_trace.peer.rec[it->idx]) && pick.offer(it->idx))
+    for (const bucket_entry *e = from; e != to; e++)
+        if (e->tag == tag && pick.offer_at(e->m, e->time))
             break;
-    }
-    return pick.best;
+    if (pick.best < 0 || qualifies(r, g_trace.peer.rec[pick.best]))
+        return pick.best;
+    picker sure{&r, mode, offset, expect};
+    for (const bucket_entry *e = from; e != to; e++)
+        if (e->tag == tag && qualifies(r, g_trace.peer.rec[e->m]) && sure.offer_at(e->m, e->time))
+            break;
+    return sure.best;
 }

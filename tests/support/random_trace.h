@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "analysis/marking.h"
+#include "trace/direction.h"
 #include "trace/trace.h"
 
 namespace randtrace {

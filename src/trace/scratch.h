@@ -1,0 +1,68 @@
+/*
+ * scratch.h --
+ *
+ *	Scratch storage for the fast passes over a trace (the matcher's index,
+ *	the analysis passes' tables). Their tables hold a few bytes per
+ *	record and live for one call or one load, so on a large trace they
+ *	are tens of megabytes of fresh memory, and the cost of a pass is then
+ *	mostly the kernel giving it pages, one 4 KiB page fault at a time.
+ *	Blocks of a megabyte or more are therefore taken 2 MiB-aligned and
+ *	marked for transparent huge pages, which turns 512 faults into one
+ *	where the system allows it (elsewhere the mark is a no-op).
+ *
+ *	scratch_vec<T> is a std::vector drawing from that storage; every
+ *	large table of the fast passes is one.
+ */
+
+#ifndef WIREPAINT_TRACE_SCRATCH_H
+#define WIREPAINT_TRACE_SCRATCH_H
+
+#include <cstddef>
+#include <new>
+#include <vector>
+
+/*
+ * scratch_alloc --
+ *	`bytes` of uninitialised storage, for scratch_free. Large blocks are
+ *	2 MiB-aligned and marked for huge pages. Throws std::bad_alloc when
+ *	the memory cannot be had. No other side effects.
+ */
+void *scratch_alloc(size_t bytes);
+
+/* Frees a block of scratch_alloc; null is allowed. */
+void scratch_free(void *p);
+
+/*
+ * prefer_huge_pages --
+ *	Marks the 2 MiB-aligned part of [p, p + bytes) for transparent huge
+ *	pages, before it is first touched. For large arrays allocated
+ *	elsewhere (the line list). No effect where unsupported.
+ */
+void prefer_huge_pages(void *p, size_t bytes);
+
+template <typename T>
+struct scratch_allocator {
+    using value_type = T;
+    scratch_allocator() = default;
+    template <typename U>
+    scratch_allocator(const scratch_allocator<U> &) {}
+    T *allocate(size_t n) { return static_cast<T *>(scratch_alloc(n * sizeof(T))); }
+    void deallocate(T *p, size_t) { scratch_free(p); }
+};
+
+template <typename T, typename U>
+bool operator==(const scratch_allocator<T> &, const scratch_allocator<U> &)
+{
+    return true;
+}
+
+template <typename T, typename U>
+bool operator!=(const scratch_allocator<T> &, const scratch_allocator<U> &)
+{
+    return false;
+}
+
+template <typename T>
+using scratch_vec = std::vector<T, scratch_allocator<T>>;
+
+#endif

@@ -1,0 +1,86 @@
+/*
+ * dest_index_test.cpp --
+ *
+ *	Tests of the endpoint numbers and the by-destination ack index that
+ *	the fast passes share: the numbers must answer every direction
+ *	question exactly as trace/direction.h does, whether they come from
+ *	the short list or from sorting (many endpoints), and the ack search
+ *	must find what a scan finds.
+ */
+
+#include "analysis/dest_index.h"
+
+#include <memory>
+#include <vector>
+
+#include "analysis_fixture.h"
+#include "support/random_trace.h"
+
+using namespace randtrace;
+
+namespace {
+
+class dest_index_test : public fixture::analysis_test {};
+
+/* The numbers against the direction test, and the search against a scan. */
+void check_index(const std::vector<seg_record> &v, rng &g)
+{
+    int32_t n = static_cast<int32_t>(v.size());
+    dest_index ix;
+    ASSERT_TRUE(dest_index_build(v.data(), n, ix));
+    for (int32_t k = 0; k < n; k++) {
+        int32_t j = g.below(n);
+        const seg_record &a = v[static_cast<size_t>(k)], &b = v[static_cast<size_t>(j)];
+        ASSERT_EQ(ix.src[static_cast<size_t>(k)] == ix.src[static_cast<size_t>(j)],
+                  same_direction(a, b)) << k << " " << j;
+        ASSERT_EQ(ix.dst[static_cast<size_t>(k)] == ix.src[static_cast<size_t>(j)],
+                  addressed_to_source(a, b)) << k << " " << j;
+        ASSERT_EQ(ix.src[static_cast<size_t>(k)] == dest_number_of(ix, source_of(b)),
+                  sent_by(a, source_of(b))) << k << " " << j;
+
+        int64_t h = g.pick(EDGE_NUMBERS);
+        int32_t want = DEST_NONE;
+        for (int32_t m = j; m < n && want == DEST_NONE; m++)
+            if (addressed_to_source(v[static_cast<size_t>(m)], a) && v[static_cast<size_t>(m)].ack > h)
+                want = m;
+        ASSERT_EQ(dest_first_addressed_above(ix, ix.src[static_cast<size_t>(k)], j, h), want)
+            << k << " from " << j << " above " << h;
+    }
+}
+
+TEST_F(dest_index_test, NumbersAndSearchAgreeWithTheDirectionTestAndAScan)
+{
+    rng g{77};
+    for (int32_t round = 0; round < 150; round++) {
+        for (const trace_kind &kind : KINDS) {
+            random_trace t = make_random_trace(g, kind);
+            if (!kind.uniform) {
+                EXPECT_EQ(dest_index_build(t.rec.data(), static_cast<int32_t>(t.rec.size()),
+                                           *std::make_unique<dest_index>()),
+                          dest_uniform_ends(t.rec.data(), static_cast<int32_t>(t.rec.size())));
+                continue;
+            }
+            check_index(t.rec, g);
+        }
+    }
+}
+
+TEST_F(dest_index_test, ManyEndpointsAreNumberedBySorting)
+{
+    /* Forty hosts talking in pairs: more than the short list holds. */
+    rng g{5};
+    std::vector<seg_record> v;
+    for (int32_t k = 0; k < 600; k++) {
+        ends e{"h", 0x0a000100u + static_cast<uint64_t>(g.below(40)),
+               0x0a000100u + static_cast<uint64_t>(g.below(40)), 0, 0, false, 1, 2};
+        if (e.src4 == e.dst4)
+            e.dst4++;
+        v.push_back(make(e, g.below(5), g.below(5), g.pick(PAYLENS), TH_ACK));
+    }
+    dest_index ix;
+    ASSERT_TRUE(dest_index_build(v.data(), 600, ix));
+    EXPECT_GT(ix.known.size(), 30u);
+    check_index(v, g);
+}
+
+} // namespace
