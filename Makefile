@@ -3,11 +3,14 @@
 #   make run   - builds wirepaint and runs it on the bundled sample capture
 #   make test  - builds the suite twice (plain, and with AddressSanitizer and
 #                UndefinedBehaviorSanitizer) and runs both under Xvfb
+#   make bench - also installs what the benchmarks compare with (tcptrace,
+#                GNU time), builds, and times the load and the navigation
+#                on a generated 500,000-segment connection (tools/bench.sh)
 
 JOBS ?= $(shell nproc)
 SAMPLE ?= examples/sender.pcap
 
-.PHONY: all deps build build-asan run test install clean
+.PHONY: all deps build build-asan run test bench install clean
 
 all: build
 
@@ -30,6 +33,12 @@ test: build build-asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  UBSAN_OPTIONS=print_stacktrace=1 \
 	  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j $(JOBS)
+
+bench:
+	@bash tools/install-deps.sh bench
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS) --target wirepaint gen_capture pcap_count
+	bash tools/bench.sh build
 
 install: build
 	cmake --install build --prefix /usr/local
