@@ -13,6 +13,7 @@
 #include "ui/commands.h"
 #include "ui/startup.h"
 #include "ui/ui_state.h"
+#include "ui/winload.h"
 
 int main(int argc, char **argv)
 {
@@ -20,6 +21,7 @@ int main(int argc, char **argv)
     read_command_line(argc, argv);
     start_interpreter(argv[0]);
     register_commands();
+    register_connection_commands();
     size_window();
     publish_sizes();
     source_script();

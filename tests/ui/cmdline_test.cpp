@@ -26,7 +26,10 @@ const char usage_text[] =
     "\t-V: be verbose\n"
     "\t-g <geometry>: specify window geometry\n"
     "\t-v: show version number and quit\n"
-    "\t-h: display this help message\n";
+    "\t-h: display this help message\n"
+    "\t-L: list the TCP connections of each file and quit\n"
+    "\t-c <n>: draw connection n of that list\n"
+    "\t-f <filter>: read only the packets a libpcap filter passes\n";
 
 const char version_text[] = "wirepaint version 2.01a (20080212)\n";
 
@@ -45,14 +48,7 @@ cmdline_action parse(std::vector<std::string> args, int *first)
     return parse_options(static_cast<int>(keep.size()), argv.data(), first);
 }
 
-uitest::run_result run_headless(const std::vector<std::string> &args)
-{
-    std::string dir = uitest::make_temp_dir();
-    uitest::run_result r = uitest::run_wirepaint(args, dir, "");
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-    return r;
-}
+using uitest::run_headless;
 
 TEST(ParseOptions, SetsEachValueInTheOrderGiven)
 {
