@@ -6,12 +6,15 @@
 #                fuzzes the loader for a minute
 #   make fuzz  - builds the libFuzzer target with clang and fuzzes the
 #                loader for FUZZ_TIME seconds (default 600)
+#   make bench - also installs what the benchmarks compare with (tcptrace,
+#                GNU time), builds, and times the load and the navigation
+#                on a generated 500,000-segment connection (tools/bench.sh)
 
 JOBS ?= $(shell nproc)
 SAMPLE ?= examples/sender.pcap
 FUZZ_TIME ?= 600
 
-.PHONY: all deps build build-asan build-fuzz fuzz run test install clean
+.PHONY: all deps build build-asan build-fuzz fuzz run test bench install clean
 
 all: build
 
@@ -43,6 +46,12 @@ test: build build-asan
 	  UBSAN_OPTIONS=print_stacktrace=1 \
 	  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j $(JOBS)
 	$(MAKE) fuzz FUZZ_TIME=60
+
+bench:
+	@bash tools/install-deps.sh bench
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS) --target wirepaint gen_capture pcap_count
+	bash tools/bench.sh build
 
 install: build
 	cmake --install build --prefix /usr/local

@@ -15,7 +15,8 @@
 #	this script to the window drawn (the script's window built, init_clib
 #	and the X server's drawing), the part of it in init_clib, and, when
 #	tools/bench-nav.sh passes the process start time in
-#	WIREPAINT_BENCH_START_NS, the time from the process start.
+#	WIREPAINT_BENCH_START_NS, the time from the process start. With
+#	WIREPAINT_BENCH_DRAW_ONLY set it closes the window right then.
 #
 #	Each command runs RUNS times (environment WIREPAINT_BENCH_RUNS, 30 by
 #	default); commands that move the view are paired with their inverse so
@@ -38,6 +39,11 @@ puts [format "# window drawn %.1f ms after the UI script started (init_clib and 
 if {[info exists env(WIREPAINT_BENCH_START_NS)]} {
     puts [format "# window drawn %.1f ms after the process started" \
         [expr {($drawn - $env(WIREPAINT_BENCH_START_NS) / 1000) / 1000.0}]]
+}
+# Only the first drawing is wanted.
+if {[info exists env(WIREPAINT_BENCH_DRAW_ONLY)]} {
+    destroy .
+    return
 }
 
 set runs 30

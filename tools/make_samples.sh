@@ -32,8 +32,19 @@
 #     retransmitted data segments; tries again (up to MAX_TRIES runs) when
 #     not.
 #
+# Usage: make_samples.sh [-s SIZE] [OUTDIR]
+#   -s SIZE  download size in bytes, with an optional K, M or G suffix
+#            (powers of 1024); 400K by default. A large size makes a large
+#            capture: about 1.5 packets per 1448 bytes at the sender, so
+#            -s 480M gives some 500,000 packets; give it a faster RATE too
+#            (RATE=200mbit), or the download takes SIZE / RATE. With a
+#            size above the default, the download may take SIZE / RATE
+#            three times over plus a minute, and a file may hold up to one
+#            retransmission in 50 segments unless MAX_RETRANS says
+#            otherwise.
+#
 # Output: OUTDIR/sender.pcap and OUTDIR/receiver.pcap, where OUTDIR is the
-# first argument, by default examples/ in the repository that holds this
+# argument, by default examples/ in the repository that holds this
 # script. A summary (packets, retransmissions, ports) is printed at the end.
 #
 # Needs: Linux with network namespaces, veth, tun (/dev/net/tun), tbf, and
@@ -41,7 +52,8 @@
 # (iproute2), iptables, ethtool, tcpdump, ping, python3 and curl. Missing
 # ones are installed from the Debian packages with apt-get when run as root.
 #
-# Environment knobs: SIZE_KB (download size, default 400), PORT (server TCP
+# Environment knobs: SIZE_KB (download size in KiB, default 400; -s wins),
+# PORT (server TCP
 # port, default 8080), LOSS (drop probability, default 0.01), RATE (tbf rate,
 # default 4mbit), RCVBUF (receiver's tcp_rmem maximum, default 65536),
 # DELAY_MS (one-way delay added by the router, default 20), MAX_TRIES
@@ -52,6 +64,46 @@ set -euo pipefail
 
 script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo_root=$(cd "$script_dir/.." && pwd)
+
+log() { printf 'make_samples: %s\n' "$*" >&2; }
+die() { log "error: $*"; exit 1; }
+usage() { echo "Usage: $0 [-s SIZE] [OUTDIR]" >&2; exit 2; }
+
+# size_kb TEXT: a size in bytes with an optional K, M or G suffix, in KiB
+# (at least 1); fails on anything else.
+size_kb() {
+    local n=${1%[KkMmGg]} unit=${1#"${1%[KkMmGg]}"} mult=1
+    [[ $n =~ ^[0-9]+$ ]] || return 1
+    case $unit in
+        K|k) mult=1024 ;;
+        M|m) mult=$(( 1024 * 1024 )) ;;
+        G|g) mult=$(( 1024 * 1024 * 1024 )) ;;
+    esac
+    local kb=$(( n * mult / 1024 ))
+    [ "$kb" -ge 1 ] || kb=1
+    echo "$kb"
+}
+
+# rate_kbit TEXT: a tc rate such as 4mbit or 500kbit in kbit/s.
+rate_kbit() {
+    local n=${1%%[a-zA-Z]*} unit=${1#"${1%%[a-zA-Z]*}"}
+    [[ $n =~ ^[0-9]+$ ]] || { echo 0; return; }
+    case $unit in
+        kbit) echo "$n" ;;
+        mbit) echo $(( n * 1000 )) ;;
+        gbit) echo $(( n * 1000 * 1000 )) ;;
+        *) echo 0 ;;
+    esac
+}
+
+while getopts s:h opt; do
+    case $opt in
+        s) SIZE_KB=$(size_kb "$OPTARG") || die "bad size: $OPTARG (bytes, or with K, M or G)" ;;
+        *) usage ;;
+    esac
+done
+shift $(( OPTIND - 1 ))
+[ $# -le 1 ] || usage
 outdir=${1:-$repo_root/examples}
 
 SIZE_KB=${SIZE_KB:-400}
@@ -62,12 +114,19 @@ MAX_TRIES=${MAX_TRIES:-10}
 RCVBUF=${RCVBUF:-65536}
 DELAY_MS=${DELAY_MS:-20}
 MIN_RETRANS=${MIN_RETRANS:-2}
-MAX_RETRANS=${MAX_RETRANS:-10}
 [ "$MIN_RETRANS" -ge 1 ] || MIN_RETRANS=1
 TBF="rate $RATE burst 10kb latency 100ms"
 
-log() { printf 'make_samples: %s\n' "$*" >&2; }
-die() { log "error: $*"; exit 1; }
+# The sample's size keeps the bounds of the first captures; a larger
+# download gets room in time and in retransmissions.
+CURL_MAX_TIME=60
+if [ "$SIZE_KB" -gt 400 ]; then
+    kbit=$(rate_kbit "$RATE")
+    [ "$kbit" -gt 0 ] || die "cannot read RATE=$RATE (kbit, mbit or gbit)"
+    CURL_MAX_TIME=$(( SIZE_KB * 8 * 1024 / 1000 * 3 / kbit + 60 ))
+    MAX_RETRANS=${MAX_RETRANS:-$(( SIZE_KB * 1024 / 1448 / 50 + 10 ))}
+fi
+MAX_RETRANS=${MAX_RETRANS:-10}
 
 [ "$(id -u)" -eq 0 ] || die "must run as root (namespaces, iptables, tcpdump)"
 
@@ -405,7 +464,7 @@ one_run() {
     wait_for 10 tcpdump_ready "$work/run$run/tcpdump-receiver.log" || die "tcpdump (receiver) did not start"
     sleep 0.5
 
-    in_ns "$NS_C" curl -sS --max-time 60 -o "$work/run$run/data.out" \
+    in_ns "$NS_C" curl -sS --max-time "$CURL_MAX_TIME" -o "$work/run$run/data.out" \
         "http://$S_ADDR:$PORT/data.bin"
     cmp -s "$work/www/data.bin" "$work/run$run/data.out" || die "download differs from the served file"
 

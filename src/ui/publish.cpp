@@ -168,7 +168,8 @@ static void add_hit(int n, const line_ends &e, int line)
 
 void publish_lines()
 {
-    static std::vector<int32_t> visible;
+    std::vector<int32_t> visible;
+    visible.reserve(MAX_HITS);
     window_lines(g_trace.lines, g_trace.main.count, g_ui.main_start, g_ui.main_end, MAX_HITS,
                  visible);
     g_ui.first_visible = visible.empty() ? -1 : visible.front();

@@ -21,6 +21,7 @@
 #include "analysis/line.h"
 #include "trace/direction.h"
 #include "trace/trace.h"
+#include "ui/line_index.h"
 #include "ui/ui_state.h"
 #include "ui/view.h"
 
@@ -235,6 +236,32 @@ TEST_F(publish_env, ArrowsMeetingTheWindowEdgeArePublished)
     EXPECT_EQ(g_ui.hits[0].b, 480);
     EXPECT_EQ(g_ui.hits[0].c, 80 * 20 - 560 * -730);
     EXPECT_EQ(g_ui.hits[0].line, 0);
+}
+
+TEST_F(publish_env, TheLineIndexOfALoadServesTheSameArrowsUntilItIsForgotten)
+{
+    for (int i = 0; i < 600; i++)
+        add_line(-0.3f + 0.001f * static_cast<float>(i), 0.004f * static_cast<float>(i % 5),
+                 1 + i % 2, i % 7);
+    auto arrows = [this]() {
+        standard_view();
+        publish_lines();
+        std::vector<std::string> v = {var("linecnt"), std::to_string(g_ui.first_visible),
+                                      std::to_string(g_ui.last_visible)};
+        for (int i = 0; i < g_ui.hit_count; i++)
+            v.push_back(elem("y1", i) + " " + elem("y2", i) + " " +
+                        std::to_string(g_ui.hits[i].line));
+        return v;
+    };
+    std::vector<std::string> literal = arrows();
+    ASSERT_EQ(literal[0], "256");
+    redraw_all();
+    EXPECT_EQ(g_line_index.lines, g_trace.lines);
+    EXPECT_EQ(g_line_index.count, 600);
+    EXPECT_EQ(arrows(), literal);
+    forget_publication();
+    EXPECT_EQ(g_line_index.lines, nullptr);
+    EXPECT_EQ(arrows(), literal);
 }
 
 TEST_F(publish_env, ALostSegmentStopsHalfwayAtTheMiddle)

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# bench.sh - the benchmarks of wirepaint on a large generated connection.
+#
+#   tools/bench.sh [BUILD]        (default build/, already built)
+#
+# Writes a bulk transfer of SEGMENTS packets at the sender (500000 by
+# default; environment BENCH_SEGMENTS) captured at both ends with
+# BUILD/gen_capture into BUILD/bench/, unless the files are there from an
+# earlier run with the same count, then runs tools/bench-load.sh on the
+# sender's file and on both files, and tools/bench-nav.sh on the sender's
+# file. `make bench` installs what they need, builds and runs this.
+set -euo pipefail
+
+repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=$(cd "${1:-$repo_root/build}" && pwd)
+segments=${BENCH_SEGMENTS:-500000}
+dir=$build/bench
+mkdir -p "$dir"
+
+sender=$dir/sender-$segments.pcap
+receiver=$dir/receiver-$segments.pcap
+if [ ! -s "$sender" ] || [ ! -s "$receiver" ]; then
+  "$build/gen_capture" -n "$segments" "$sender" "$receiver"
+fi
+
+if [ -x "$repo_root/tools/bench-load.sh" ]; then
+  WIREPAINT="$build/wirepaint" PCAP_COUNT="$build/pcap_count" \
+    "$repo_root/tools/bench-load.sh" "$sender"
+  echo
+  WIREPAINT="$build/wirepaint" PCAP_COUNT="$build/pcap_count" \
+    "$repo_root/tools/bench-load.sh" "$sender" "$receiver"
+  echo
+fi
+"$repo_root/tools/bench-nav.sh" "$build/wirepaint" "$sender"
