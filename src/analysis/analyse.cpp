@@ -25,6 +25,7 @@
 #include "analysis/marking.h"
 #include "analysis/pairing.h"
 #include "trace/trace.h"
+#include "trace/loadfail.h"
 
 const char color_table[7][50] = {
     "blue",   /* CLS_DATA */
@@ -63,8 +64,6 @@ void fill_line(line_record &line, const seg_record &r, float d,
     }
     if (r.mark != 0)
         line.cls = r.mark;
-    line.label[0] = '\0';
-    line.bytes = r.bytes;
 }
 
 /* Pulls line i's arrival back to t, unless its delay would turn negative. */
@@ -109,10 +108,8 @@ void build_line_list(const endpoint &left_host)
     size_t n = static_cast<size_t>(t.count);
     line_record *lines =
         static_cast<line_record *>(std::malloc(n * sizeof(line_record)));
-    if (lines == nullptr) {
-        std::perror("malloc");
-        std::exit(-1);
-    }
+    if (lines == nullptr)
+        load_fail_errno(-1, "malloc");
     g_trace.lines = lines;
 
     for (int32_t i = 0; i < t.count; i++) {

@@ -20,6 +20,8 @@
 #include <string>
 
 #include "analysis/line.h"
+#include "text/line_text.h"
+#include "trace/direction.h"
 #include "trace/trace.h"
 #include "ui/ui_state.h"
 #include "ui/view.h"
@@ -219,9 +221,9 @@ void publish_labels()
             continue;
         ui_set_elem_int("tx", count, x);
         ui_set_elem_int("ty", count, placed);
-        /* The label's room bounds its text even without its NUL. */
-        std::string label(l.label, strnlen(l.label, sizeof l.label));
-        ui_set_elem("text", count, label.c_str());
+        char label[LINE_LABEL_SIZE];
+        format_line_label(j, label, sizeof label);
+        ui_set_elem("text", count, label);
         ui_set_elem("txcolor", count, color_name(l.cls));
         count++;
     }
@@ -323,11 +325,11 @@ static void endpoint_text(const seg_record &r, int source, char *out, size_t siz
     char addr[64];
     unsigned port = source ? r.sport : r.dport;
     if (g_trace.ipv6) {
-        inet_ntop(AF_INET6, source ? r.src6 : r.dst6, addr, sizeof addr);
+        inet_ntop(AF_INET6, source ? src6_of(r) : dst6_of(r), addr, sizeof addr);
         std::snprintf(out, size, "[%s]:%u", addr, port);
         return;
     }
-    uint64_t a = source ? r.src4 : r.dst4;
+    uint64_t a = source ? src4_of(r) : dst4_of(r);
     std::snprintf(out, size, "%u.%u.%u.%u:%u", static_cast<unsigned>((a >> 24) & 0xff),
                   static_cast<unsigned>((a >> 16) & 0xff), static_cast<unsigned>((a >> 8) & 0xff),
                   static_cast<unsigned>(a & 0xff), port);

@@ -95,18 +95,18 @@ const std::vector<trace_kind> KINDS = {
 
 void set_ends(seg_record &r, const ends &e)
 {
-    r.src4 = e.src4;
-    r.dst4 = e.dst4;
-    std::memset(r.src6, 0, sizeof r.src6);
-    std::memset(r.dst6, 0, sizeof r.dst6);
+    ip_address src{}, dst{};
+    src.a4 = e.src4;
+    dst.a4 = e.dst4;
     if (e.src6_last != 0) {
-        r.src6[0] = e.v6_loop ? 0 : 0xfd;
-        r.src6[15] = e.src6_last;
+        src.a6[0] = e.v6_loop ? 0 : 0xfd;
+        src.a6[15] = e.src6_last;
     }
     if (e.dst6_last != 0) {
-        r.dst6[0] = e.v6_loop ? 0 : 0xfd;
-        r.dst6[15] = e.dst6_last;
+        dst.a6[0] = e.v6_loop ? 0 : 0xfd;
+        dst.a6[15] = e.dst6_last;
     }
+    set_addresses(r, src, dst);
     r.sport = e.sport;
     r.dport = e.dport;
 }
