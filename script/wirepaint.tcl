@@ -53,9 +53,8 @@ proc wp::build_fonts {} {
 proc wp::build_toolbar {} {
     set t [ttk::frame .toolbar -padding {2 2}]
     set b {ttk::button}
-    $b $t.open -text "Open\u2026" -style Toolbutton -command wp::open_dialog
-    $b $t.save -text "Save PostScript\u2026" -style Toolbutton -command wp::save_postscript
-    $b $t.conns -text "Connections\u2026" -style Toolbutton -command wp::connections_dialog
+    wp::build_file_menu $t.file
+    wp::build_help_menu $t.help
     ttk::separator $t.s1 -orient vertical
     # Navigation buttons repeat while held down.
     foreach {name text cmd} [list \
@@ -70,12 +69,11 @@ proc wp::build_toolbar {} {
     ttk::separator $t.s3 -orient vertical
     ttk::checkbutton $t.labels -text "Labels" -variable texton -command text_clib
     ttk::checkbutton $t.times -text "Times" -variable timeon -command time_clib
-    $b $t.quit -text "Quit" -style Toolbutton -command {destroy .}
-    pack $t.open $t.save $t.conns $t.s1 $t.back $t.fwd $t.zin $t.zout $t.s2 \
+    pack $t.file $t.s1 $t.back $t.fwd $t.zin $t.zout $t.s2 \
         $t.ov $t.ozin $t.ozout $t.s3 $t.labels $t.times -side left -padx 1
     foreach s {s1 s2 s3} { pack configure $t.$s -fill y -padx 4 }
     pack configure $t.ov -padx {2 0}
-    pack $t.quit -side right -padx 1
+    pack $t.help -side right -padx 1
     pack $t -side top -fill x
 }
 
@@ -232,10 +230,181 @@ proc wp::bind_controls {} {
     bind . <Key-Prior> {wp::steps back_clib $wp::page_steps}
     bind . <Key-Next> {wp::steps forward_clib $wp::page_steps}
     bind . <Control-Key-o> wp::open_dialog
-    bind . <Control-Key-s> wp::save_postscript
+    bind . <Control-Key-s> wp::save_as
     bind . <Control-Key-l> wp::connections_dialog
     bind . <Key-Escape> wp::close_popup
     bind . <Key-q> {destroy .}
+    wp::bind_view_keys $c
+}
+
+# The keys and pointer moves of the view (see also wp::keys_text).
+proc wp::bind_view_keys {c} {
+    bind . <Key-Home> {view_clib home}
+    bind . <Key-End> {view_clib end}
+    foreach key {f 0 KP_0} { bind . <Key-$key> {view_clib fit} }
+    bind . <Key-g> wp::goto_dialog
+    bind $c <Control-MouseWheel> {if {%D > 0} {zoomin_clib} else {zoomout_clib}}
+    bind $c <ButtonPress-2> {set wp::pan_y %y}
+    bind $c <B2-Motion> {wp::pan %y}
+    bind $c <Motion> {wp::hover %x %y}
+    bind $c <Leave> {wp::hover_end}
+}
+
+# Middle-button drag: the diagram follows the pointer.
+proc wp::pan {y} {
+    variable pan_y
+    if {![info exists pan_y]} { set pan_y $y }
+    set dy [expr {$y - $pan_y}]
+    set pan_y $y
+    if {$dy != 0} { view_clib pan $dy }
+}
+
+# The summary line of the arrow under the pointer, in the status line.
+proc wp::hover {x y} {
+    variable hovering
+    set text [hover_clib $x $y]
+    if {$text ne ""} {
+        .status configure -text $text
+        set hovering 1
+    } elseif {[info exists hovering]} {
+        unset hovering
+        describe
+    }
+}
+
+proc wp::hover_end {} {
+    variable hovering
+    if {[info exists hovering]} {
+        unset hovering
+        describe
+    }
+}
+
+# ---------------------------------------------------------------------
+# Go to a segment, statistics, keys
+
+proc wp::goto_dialog {} {
+    global segcount
+    set w .goto
+    if {[winfo exists $w]} { raise $w; focus $w.entry; return }
+    toplevel $w
+    wm title $w "Go to segment"
+    wm transient $w .
+    set n [expr {[info exists segcount] ? $segcount : 0}]
+    ttk::label $w.l -text "Segment number (1 to $n):"
+    ttk::entry $w.entry -width 10 -textvariable wp::goto_number
+    ttk::button $w.ok -text "Go" -command wp::goto_entered
+    ttk::button $w.cancel -text "Cancel" -command [list destroy $w]
+    grid $w.l -row 0 -column 0 -columnspan 2 -sticky w -padx 8 -pady {8 2}
+    grid $w.entry -row 1 -column 0 -columnspan 2 -sticky ew -padx 8 -pady 2
+    grid $w.ok $w.cancel -row 2 -padx 8 -pady 8
+    bind $w <Key-Return> wp::goto_entered
+    bind $w <Key-KP_Enter> wp::goto_entered
+    bind $w <Key-Escape> "[list destroy $w]; break"
+    $w.entry selection range 0 end
+    focus $w.entry
+}
+
+proc wp::goto_entered {} {
+    variable goto_number
+    set n [string trim $goto_number]
+    if {![string is integer -strict $n]} { bell; return }
+    destroy .goto
+    goto_segment $n
+}
+
+# Centres segment `n` and flashes its arrow; the bell when it is not drawn.
+proc wp::goto_segment {n} {
+    set i [view_clib segment $n]
+    if {$i eq ""} { bell; return }
+    global x1 y1 x2 y2
+    set c .subframe1.canvas
+    $c delete flash
+    $c create line $x1($i) $y1($i) $x2($i) $y2($i) -width 5 -fill "#f6e05e" \
+        -capstyle round -tags flash
+    catch {$c lower flash lines}
+    .status configure -text "Segment $n"
+    flash_step 0
+}
+
+proc wp::flash_step {k} {
+    set c .subframe1.canvas
+    if {$k >= 6} { $c delete flash; return }
+    $c itemconfigure flash -state [expr {$k % 2 ? "normal" : "hidden"}]
+    after 180 [list wp::flash_step [incr k]]
+}
+
+# A read-only text window with Copy and Close, for statistics and keys.
+proc wp::text_window {w title text} {
+    destroy $w
+    toplevel $w
+    wm title $w $title
+    set lines [split [string trimright $text "\n"] "\n"]
+    set width 30
+    foreach l $lines { set width [expr {max($width, [string length $l])}] }
+    text $w.text -font TkFixedFont -wrap none -width [expr {min($width + 1, 120)}] \
+        -height [expr {min([llength $lines] + 1, 40)}] -background white \
+        -relief flat -padx 8 -pady 6
+    $w.text insert end $text
+    $w.text configure -state disabled
+    ttk::frame $w.buttons -padding 4
+    ttk::button $w.buttons.copy -text "Copy" -command [list wp::copy_popup $w]
+    ttk::button $w.buttons.close -text "Close" -command [list destroy $w]
+    pack $w.buttons.close $w.buttons.copy -side right -padx 2
+    pack $w.buttons -side bottom -fill x
+    pack $w.text -fill both -expand 1
+    bind $w <Key-Escape> "[list destroy $w]; break"
+    bind $w <Control-Key-c> [list wp::copy_popup $w]
+    focus $w
+}
+
+proc wp::statistics_dialog {} {
+    text_window .stats "Statistics" [statistics_clib]
+}
+
+proc wp::keys_text {} {
+    return [join {
+        "Home            start of the connection"
+        "End             end of the connection"
+        "f or 0          fit the whole connection in the view"
+        "g               go to a segment by its number, and flash it"
+        "Up / Down       step back / forward"
+        "PageUp/PageDown eight steps back / forward"
+        "+ / -           zoom in / out"
+        "Wheel           scroll; with Ctrl: zoom"
+        "Middle drag     pan the diagram"
+        "Hover an arrow  its summary line in the status line"
+        "Click an arrow  its details; Ctrl-C in the popup copies them"
+        "Escape          close the newest popup"
+        "Ctrl-O          open a capture"
+        "Ctrl-S          save the view as SVG, PDF, PNG or PostScript"
+        "q               quit"
+    } "\n"]
+}
+
+proc wp::keys_window {} {
+    text_window .keys "Keys" [keys_text]
+}
+
+# The File menu: what acts on files and on the connection as a whole. A
+# menu rather than a row of buttons, so that the toolbar never asks for
+# more width than the canvases of the -g size.
+proc wp::build_file_menu {mb} {
+    ttk::menubutton $mb -text "File" -style Toolbutton -menu $mb.menu
+    menu $mb.menu -tearoff 0
+    $mb.menu add command -label "Open\u2026" -accelerator Ctrl+O -command wp::open_dialog
+    $mb.menu add command -label "Connections\u2026" -accelerator Ctrl+L \
+        -command wp::connections_dialog
+    $mb.menu add command -label "Save as\u2026" -accelerator Ctrl+S -command wp::save_as
+    $mb.menu add command -label "Statistics\u2026" -command wp::statistics_dialog
+    $mb.menu add separator
+    $mb.menu add command -label "Quit" -accelerator Q -command {destroy .}
+}
+
+proc wp::build_help_menu {mb} {
+    ttk::menubutton $mb -text "Help" -style Toolbutton -menu $mb.menu
+    menu $mb.menu -tearoff 0
+    $mb.menu add command -label "Keys\u2026" -command wp::keys_window
 }
 
 # ---------------------------------------------------------------------
@@ -413,6 +582,20 @@ proc wp::open_connection {w} {
     load_outcome $files "Connections"
 }
 
+# Save as: the view through the program's renderer, the format by the
+# file name's extension.
+proc wp::save_as {} {
+    set path [tk_getSaveFile -parent . -title "Save as" -defaultextension .svg -filetypes {
+        {SVG {.svg}} {PDF {.pdf}} {PNG {.png}} {PostScript {.ps .eps}}
+    }]
+    if {$path eq ""} { return }
+    if {[catch {saveas_clib $path} err]} {
+        tk_messageBox -parent . -icon error -title "Save as" -message $err
+        return
+    }
+    .status configure -text "Saved the diagram to $path."
+}
+
 proc wp::save_postscript {} {
     set path [tk_getSaveFile -parent . -title "Save as PostScript" \
         -defaultextension .ps -filetypes {{PostScript {.ps .eps}} {{All files} *}}]
@@ -552,6 +735,7 @@ proc createpi {} {
     grid rowconfigure $w 0 -weight 1
     grid columnconfigure $w 0 -weight 1
     bind $w <Key-Escape> "[list destroy $w]; break"
+    bind $w <Control-Key-c> [list wp::copy_popup $w]
     bind $w.text <ButtonPress-1> [list focus $w.text]
     # Near the pointer, but on the screen as a whole.
     update idletasks

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "analysis/analyse.h"
 #include "analysis/estimator.h"
@@ -33,6 +34,10 @@ namespace {
 /* Clock offset of the last two-file load, s; set by align_clocks. */
 float g_clock_offset;
 
+/* Per line of the last two-file load: the peer index of its copy, or -1;
+ * empty after a one-file load. Set by align_clocks. */
+std::vector<int32_t> g_copy_of;
+
 const char fatal_unmatched[] = "Fatal: cannot find matched data in two files\n";
 
 void reset_traces()
@@ -45,6 +50,7 @@ void reset_traces()
     trace_addresses_clear();
     g_trace.copy_len = g_trace.saved_copy_len;
     g_clock_offset = 0.0f;
+    g_copy_of.clear();
     matcher_reset();
 }
 
@@ -104,9 +110,11 @@ void align_clocks()
     float offset = sum - peer.rec[copy].time;
     g_clock_offset = offset;
 
+    g_copy_of.assign(static_cast<size_t>(main.count), -1);
     for (int32_t j = 0; j < main.count; j++) {
         line_record &l = g_trace.lines[j];
         int32_t m = match_segment(j, MATCH_NEAREST, offset, l.dir == 1 ? delay : -delay);
+        g_copy_of[static_cast<size_t>(j)] = m;
         if (m < 0) {
             l.cls = CLS_LOST;
             continue;
@@ -125,6 +133,13 @@ void align_clocks()
 float loader_clock_offset()
 {
     return g_clock_offset;
+}
+
+int32_t loader_copy_of(int32_t line)
+{
+    if (line < 0 || static_cast<size_t>(line) >= g_copy_of.size())
+        return -1;
+    return g_copy_of[static_cast<size_t>(line)];
 }
 
 void load_traces(int nfiles, char *const names[], int reset)

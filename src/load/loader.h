@@ -10,6 +10,8 @@
 #ifndef WIREPAINT_LOAD_LOADER_H
 #define WIREPAINT_LOAD_LOADER_H
 
+#include <cstdint>
+
 /*
  * load_traces --
  *	Loads `nfiles` (1 or 2) capture files, names in command-line order.
@@ -35,5 +37,13 @@ void unload_traces();
 
 /* The peer-trace clock offset of the last two-file load (s); 0 otherwise. */
 float loader_clock_offset();
+
+/*
+ * loader_copy_of --
+ *	The index in the peer trace of line `line`'s copy after a two-file
+ *	load, whose far-end time is then measured; -1 when it has none (its
+ *	far-end time is the estimate) and after a one-file load.
+ */
+int32_t loader_copy_of(int32_t line);
 
 #endif

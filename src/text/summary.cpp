@@ -54,7 +54,8 @@ const char *host_text(const uint8_t *a, bool v6)
     return v6 ? ipv6_host_text(a) : ipv4_host_text(a);
 }
 
-/* The flag items: " . " when no flag has a letter, else the letters. */
+}  // namespace
+
 void append_flag_letters(uint8_t flags, text_out *o)
 {
     if ((flags & LETTER_FLAGS) == 0) {
@@ -74,6 +75,8 @@ void append_flag_letters(uint8_t flags, text_out *o)
     if (flags & TH_ECE)
         out_flag_item(o, 'E');
 }
+
+namespace {
 
 /* Whether the checksum verdict is given for this segment. */
 bool checksum_wanted(const segment_bytes &seg, int copy_may_be_short)

@@ -53,6 +53,15 @@ void format_segment_summary(const segment_bytes &seg, int copy_may_be_short, cha
 void prime_segment_summary(const segment_bytes &seg);
 
 /*
+ * append_flag_letters --
+ *	Appends the flag items of a TCP flags byte as the summary shows them:
+ *	" S ", " F ", " R ", " P ", " W ", " E " in that order for the flags
+ *	set, or " . " when none of them is.
+ */
+struct text_out;
+void append_flag_letters(uint8_t flags, text_out *o);
+
+/*
  * tcp_checksum_sum --
  *	The 16-bit ones'-complement sum (RFC 1071) over the pseudo-header of
  *	the IP version (`v6`; addresses from `ip`) followed by the `tcp_len`

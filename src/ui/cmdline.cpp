@@ -22,6 +22,7 @@
 #include "load/loader.h"
 #include "trace/capfile.h"
 #include "trace/trace.h"
+#include "ui/output.h"
 #include "ui/ui_state.h"
 
 const char program_name[] = "wirepaint";
@@ -50,8 +51,9 @@ cmdline_action parse_options(int argc, char **argv, int *first_file)
 {
     /* optind 0 makes glibc start a fresh scan and reread the '+' mode. */
     optind = 0;
+    const std::string optstring = std::string("+vVd:s:g:hLc:f:") + output_optstring;
     for (;;) {
-        int c = getopt(argc, argv, "+vVd:s:g:hLc:f:");
+        int c = getopt(argc, argv, optstring.c_str());
         if (c == -1)
             break;
         switch (c) {
@@ -73,6 +75,12 @@ cmdline_action parse_options(int argc, char **argv, int *first_file)
         case 'f':
             if (!apply_connection_option(c, optarg))
                 std::exit(1);
+            break;
+        case 'o':
+        case 't':
+        case 'x':
+        case 'S':
+            note_output_option(c, optarg);
             break;
         case 'v':
             *first_file = optind;
@@ -99,6 +107,7 @@ void print_usage()
     std::fprintf(stderr, "\t-v: show version number and quit\n");
     std::fprintf(stderr, "\t-h: display this help message\n");
     print_connection_usage();
+    print_output_usage();
 }
 
 void print_version()
@@ -112,6 +121,7 @@ void read_command_line(int argc, char **argv)
     g_trace.copy_len = 0;
     g_loaded_names.clear();
     g_cmdconn = cmdline_conn_state{};
+    output_request_reset();
     if (argc <= 1)
         return;
 

@@ -51,7 +51,9 @@ extern const char program_version[];
 /*
  * parse_options --
  *	Parses the options of argv with getopt and the option string
- *	"+vVd:s:g:hLc:f:": options act in the order given and parsing stops at the
+ *	"+vVd:s:g:hLc:f:" and the output letters of ui/output.h (-o -t -x -S,
+ *	handed to note_output_option): options act in the order given and
+ *	parsing stops at the
  *	first argument that is not an option, or at "--", and at -v and -h.
  *	Sets g_trace.verbose (-V), g_ui.delay_unit (-d, atof), g_trace.copy_len
  *	and saved_copy_len (-s, atoi), g_ui.win_x, win_y, win_width and

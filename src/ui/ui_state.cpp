@@ -4,7 +4,9 @@
  *	The one instance of the user interface state, its reset, and the small
  *	helpers every part of the interface uses to talk to the interpreter:
  *	setting published variables, evaluating the script's procedures and
- *	ringing the limit bell.
+ *	ringing the limit bell. These few calls are where every publication
+ *	goes out, so they also choose its sink: the interpreter, or the
+ *	display list of a picture being made.
  */
 
 #include "ui/ui_state.h"
@@ -15,6 +17,7 @@
 #include <X11/Xlib.h>
 #include <tk.h>
 
+#include "render/display_list.h"
 #include "trace/trace.h"
 
 ui_state g_ui;
@@ -42,6 +45,10 @@ void ring_limit_bell()
 
 void ui_eval(const char *script)
 {
+    if (g_ui.picture != nullptr) {
+        dl_eval(g_ui.picture, script);
+        return;
+    }
     if (g_ui.interp == nullptr)
         return;
     Tcl_Eval(g_ui.interp, script);
@@ -50,6 +57,10 @@ void ui_eval(const char *script)
 
 void ui_set_var(const char *name, const char *value)
 {
+    if (g_ui.picture != nullptr) {
+        dl_set_var(g_ui.picture, name, value);
+        return;
+    }
     if (g_ui.interp == nullptr)
         return;
     Tcl_SetVar2(g_ui.interp, name, nullptr, value, TCL_GLOBAL_ONLY);
@@ -64,6 +75,10 @@ void ui_set_var_int(const char *name, int value)
 
 void ui_set_elem(const char *name, int index, const char *value)
 {
+    if (g_ui.picture != nullptr) {
+        dl_set_elem(g_ui.picture, name, index, value);
+        return;
+    }
     if (g_ui.interp == nullptr)
         return;
     char key[32];

@@ -24,6 +24,8 @@
 struct Tk_Window_;
 typedef struct Tk_Window_ *Tk_Window;
 
+struct display_list;
+
 /* Most arrows one publication puts on the main canvas. */
 enum { MAX_HITS = 256 };
 
@@ -108,6 +110,11 @@ struct ui_state {
 
     /* Limit bell: how often it rang in this process (for tests). */
     unsigned bell_count;
+
+    /* Where publications go: null for the interpreter (the window); a
+     * display list while a picture is made (ui/picture.h), which then
+     * takes every ui_set_* and ui_eval instead of the interpreter. */
+    display_list *picture;
 };
 
 extern ui_state g_ui;
@@ -139,7 +146,8 @@ void ring_limit_bell();
  * ui_eval --
  *	Evaluates `script` in the interpreter and drops its result and any
  *	error, so that a failing script procedure never reaches the caller.
- *	Does nothing without an interpreter.
+ *	Does nothing without an interpreter. While g_ui.picture is set, hands
+ *	`script` to that display list (dl_eval) instead.
  */
 void ui_eval(const char *script);
 
@@ -147,6 +155,8 @@ void ui_eval(const char *script);
  * ui_set_var, ui_set_elem, ui_set_elem_int --
  *	Set a global interpreter variable, or the element "index" (decimal
  *	text) of a global array, to a text or to an int printed with "%d".
+ *	While g_ui.picture is set, the value goes to that display list
+ *	instead, and the interpreter is not touched.
  */
 void ui_set_var(const char *name, const char *value);
 void ui_set_var_int(const char *name, int value);

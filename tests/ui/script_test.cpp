@@ -463,4 +463,83 @@ TEST(RealScript, SavesTheDiagramAsPostScript)
     EXPECT_EQ(events(s.rec, "status").at(0), ev({"status", "Saved the visible diagram to " + out + "."}));
 }
 
+TEST(RealScript, ViewKeysPointerAndHelpWindowsWork)
+{
+    real_session s;
+    ASSERT_TRUE(s.x.ok());
+    std::string png = s.dir + "/view.png";
+    /* The pointer and the popup first, while the first view shows the
+     * SYN-ACK at (320, 365); then the keys that move the view. */
+    s.run("set c .subframe1.canvas\n"
+          "foreach cmd {view_clib zoomin_clib zoomout_clib scrlbar1_clib} {\n"
+          "    rename $cmd real_$cmd\n"
+          "    proc $cmd {args} \"rec cmd $cmd {*}\\$args; real_$cmd {*}\\$args\"\n"
+          "}\n"
+          /* Hover over the SYN-ACK, then away from every arrow. */
+          "event generate $c <Motion> -x 320 -y 365\nupdate\n"
+          "rec hover [.status cget -text]\n"
+          "event generate $c <Motion> -x 5 -y 5\nupdate\n"
+          "rec hover [.status cget -text]\n"
+          /* Ctrl-C in a popup copies its selection. */
+          "sub1press_clib 320 365\nupdate\n"
+          ".pi1.text tag add sel 1.0 1.4\n"
+          "focus -force .pi1.text\nupdate\n"
+          "clipboard clear\n"
+          "event generate .pi1.text <Control-Key-c>\nupdate\n"
+          "rec clip [clipboard get]\n"
+          "focus -force $c\nupdate\n"
+          "foreach key {Home End f 0} { event generate $c <Key-$key>; update }\n"
+          "event generate $c <MouseWheel> -delta 120\nupdate\n"
+          "event generate $c <Control-MouseWheel> -delta 120\nupdate\n"
+          "event generate $c <Control-MouseWheel> -delta -120\nupdate\n"
+          "event generate $c <ButtonPress-2> -x 300 -y 300\n"
+          "event generate $c <B2-Motion> -x 300 -y 340\n"
+          "event generate $c <ButtonRelease-2> -x 300 -y 340\nupdate\n"
+          /* Go to segment 2 through the dialog: centred and flashed. */
+          "event generate $c <Key-g>\nupdate\n"
+          "rec goto [winfo exists .goto]\n"
+          "set wp::goto_number 2\n"
+          "event generate .goto.entry <Key-Return>\nupdate\n"
+          "rec flash [llength [$c find withtag flash]] [winfo exists .goto]\n"
+          "set i [real_view_clib segment 2]\n"
+          "rec flashed [expr {[$c coords flash] eq [list $x1($i).0 $y1($i).0 $x2($i).0 $y2($i).0]}]\n"
+          "rec status [.status cget -text]\n"
+          /* Help > Keys, Statistics, Save as. */
+          ".toolbar.help.menu invoke 0\nupdate\n"
+          "rec keys [string match {*Home*start of the connection*} [.keys.text get 1.0 end]]\n"
+          ".toolbar.file.menu invoke [.toolbar.file.menu index Statistics*]\nupdate\n"
+          "rec stats [string match {*Left host (L):*10.0.0.1.40000*} [.stats.text get 1.0 end]]\n"
+          "proc tk_getSaveFile {args} { return {" + png + "} }\n"
+          "focus -force $c\nupdate\n"
+          "event generate $c <Control-Key-s>\nupdate\n"
+          "rec saved [file exists {" + png + "}] [.status cget -text]\n"
+          "destroy .\n",
+          {"-g", "800x600", connection_capture()}, 20);
+    ASSERT_EQ(s.result.status, 0) << s.result.err << uitest::read_file(s.dir + "/record.txt");
+    record cmds = events(s.rec, "cmd");
+    std::vector<std::string> seen;
+    for (const auto &c : cmds) {
+        std::string line;
+        for (size_t i = 1; i < c.size(); i++)
+            line += (i > 1 ? " " : "") + c[i];
+        seen.push_back(line);
+    }
+    std::vector<std::string> want = {"view_clib home", "view_clib end", "view_clib fit",
+                                     "view_clib fit", "scrlbar1_clib -1", "zoomin_clib",
+                                     "zoomout_clib", "view_clib pan 40", "view_clib segment 2"};
+    EXPECT_EQ(seen, want);
+    EXPECT_EQ(events(s.rec, "goto").at(0), ev({"goto", "1"}));
+    EXPECT_EQ(events(s.rec, "flash").at(0), ev({"flash", "1", "0"}));
+    EXPECT_EQ(events(s.rec, "flashed").at(0), ev({"flashed", "1"}));
+    EXPECT_EQ(events(s.rec, "status").at(0), ev({"status", "Segment 2"}));
+    record hover = events(s.rec, "hover");
+    ASSERT_EQ(hover.size(), 2u);
+    EXPECT_EQ(hover[0][1].rfind("Segment 2: 10.0.0.2.80 > 10.0.0.1.40000: ", 0), 0u) << hover[0][1];
+    EXPECT_NE(hover[1][1].find("Click an arrow for its details."), std::string::npos) << hover[1][1];
+    EXPECT_EQ(events(s.rec, "clip").at(0), ev({"clip", "10.0"}));
+    EXPECT_EQ(events(s.rec, "keys").at(0), ev({"keys", "1"}));
+    EXPECT_EQ(events(s.rec, "stats").at(0), ev({"stats", "1"}));
+    EXPECT_EQ(events(s.rec, "saved").at(0), ev({"saved", "1", "Saved the diagram to " + png + "."}));
+}
+
 }  // namespace

@@ -1,0 +1,187 @@
+/*
+ * stats.cpp --
+ *
+ *	Collection and text of the connection statistics.
+ */
+
+#include "report/stats.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "analysis/class_name.h"
+#include "analysis/line.h"
+#include "load/loader.h"
+#include "text/names.h"
+#include "trace/direction.h"
+#include "trace/trace.h"
+
+namespace {
+
+enum { MARK_RETRANSMISSION = 3 };
+
+/* "address.port" of one end of record `r`, as the summary line names it. */
+std::string endpoint_text(const seg_record &r, int source)
+{
+    std::string host;
+    if (g_trace.ipv6) {
+        host = ipv6_host_text(source ? src6_of(r) : dst6_of(r));
+    } else {
+        uint64_t a = source ? src4_of(r) : dst4_of(r);
+        uint8_t b[4] = {static_cast<uint8_t>(a >> 24), static_cast<uint8_t>(a >> 16),
+                        static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a)};
+        host = ipv4_host_text(b);
+    }
+    return host + "." + tcp_port_text(source ? r.sport : r.dport);
+}
+
+std::string format(const char *fmt, double a)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, fmt, a);
+    return text;
+}
+
+/* One row of the two-column table: a name and the two directions' texts. */
+void row(std::string *out, const std::string &name, const std::string &lr, const std::string &rl)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, "  %-34s %14s %14s\n", name.c_str(), lr.c_str(), rl.c_str());
+    *out += text;
+}
+
+std::string count_text(int64_t n)
+{
+    return std::to_string(n);
+}
+
+std::string seconds_text(const sample_summary &s, double v)
+{
+    return s.count > 0 ? format("%.6f", v) : std::string("-");
+}
+
+void sample_rows(std::string *out, const char *what, const sample_summary &a,
+                 const sample_summary &b, int with_mean)
+{
+    row(out, what, "", "");
+    row(out, "  samples", count_text(a.count), count_text(b.count));
+    row(out, "  min", seconds_text(a, a.min), seconds_text(b, b.min));
+    row(out, "  median", seconds_text(a, a.median), seconds_text(b, b.median));
+    if (with_mean)
+        row(out, "  mean", seconds_text(a, a.mean), seconds_text(b, b.mean));
+    row(out, "  max", seconds_text(a, a.max), seconds_text(b, b.max));
+}
+
+std::string share_text(int64_t part, int64_t whole)
+{
+    if (whole == 0)
+        return "-";
+    return format("%.1f%%", 100.0 * static_cast<double>(part) / static_cast<double>(whole));
+}
+
+std::string goodput_text(const direction_stats &d, double duration)
+{
+    if (!(duration > 0.0))
+        return "-";
+    double unique = static_cast<double>(d.payload_bytes - d.retransmitted_bytes);
+    return format("%.0f B/s", unique / duration);
+}
+
+}  // namespace
+
+sample_summary summarise(std::vector<double> *samples)
+{
+    sample_summary s{};
+    std::vector<double> &v = *samples;
+    s.count = static_cast<int64_t>(v.size());
+    if (v.empty())
+        return s;
+    std::sort(v.begin(), v.end());
+    s.min = v.front();
+    s.max = v.back();
+    size_t n = v.size();
+    s.median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
+    double sum = 0.0;
+    for (double x : v)
+        sum += x;
+    s.mean = sum / static_cast<double>(n);
+    return s;
+}
+
+connection_stats collect_stats()
+{
+    connection_stats c{};
+    c.two_files = g_trace.peer.count > 0;
+    c.clock_offset = loader_clock_offset();
+    c.duration = trace_span(&g_trace.main);
+    std::vector<double> acks[2], delays[2];
+    int count = g_trace.lines != nullptr ? g_trace.main.count : 0;
+    for (int j = 0; j < count; j++) {
+        const seg_record &r = g_trace.main.rec[j];
+        const line_record &l = g_trace.lines[j];
+        int k = l.dir == 1 ? 0 : 1;
+        direction_stats &d = c.dir[k];
+        d.segments++;
+        if (r.paylen > 0)
+            d.payload_bytes += r.paylen;
+        if (l.cls >= 0 && l.cls < 7)
+            d.per_class[l.cls]++;
+        if (r.mark == MARK_RETRANSMISSION) {
+            d.retransmissions++;
+            d.retransmitted_bytes += r.paylen > 0 ? r.paylen : 0;
+        }
+        if (r.ack_time >= 0.0f)
+            acks[k].push_back(r.ack_time);
+        int copy = loader_copy_of(j) >= 0;
+        c.copies_found += copy;
+        if (c.two_files ? copy : l.delay > 0.0f)
+            delays[k].push_back(l.delay);
+    }
+    for (int k = 0; k < 2; k++) {
+        c.dir[k].ack_time = summarise(&acks[k]);
+        c.dir[k].delay = summarise(&delays[k]);
+    }
+    return c;
+}
+
+std::string statistics_text()
+{
+    if (!g_trace.loaded || g_trace.main.count == 0 || g_trace.lines == nullptr)
+        return "No TCP connection loaded.\n";
+    connection_stats c = collect_stats();
+    const seg_record &r0 = g_trace.main.rec[0];
+    int left_is_source = g_trace.lines[0].dir == 1;
+    std::string out;
+    out += "Left host (L):   " + endpoint_text(r0, left_is_source) + "\n";
+    out += "Right host (R):  " + endpoint_text(r0, !left_is_source) + "\n";
+    out += "Duration:        " + format("%.6f s", c.duration) + "\n";
+    if (c.two_files) {
+        out += "Clock offset:    " + format("%.6f s", c.clock_offset) + " (other capture's clock)\n";
+        out += "Copies found:    " + std::to_string(c.copies_found) + " of " +
+               std::to_string(g_trace.main.count) + " segments\n";
+    }
+    out += "\n";
+    const direction_stats &a = c.dir[0];
+    const direction_stats &b = c.dir[1];
+    row(&out, "", "L>R", "R>L");
+    row(&out, "segments", count_text(a.segments), count_text(b.segments));
+    row(&out, "payload bytes", count_text(a.payload_bytes), count_text(b.payload_bytes));
+    for (int cls : legend_classes)
+        row(&out, std::string("  ") + class_name(cls), count_text(a.per_class[cls]),
+            count_text(b.per_class[cls]));
+    row(&out, "retransmitted segments", count_text(a.retransmissions),
+        count_text(b.retransmissions));
+    row(&out, "  share of segments", share_text(a.retransmissions, a.segments),
+        share_text(b.retransmissions, b.segments));
+    row(&out, "retransmitted bytes", count_text(a.retransmitted_bytes),
+        count_text(b.retransmitted_bytes));
+    row(&out, "goodput (unique payload)", goodput_text(a, c.duration),
+        goodput_text(b, c.duration));
+    sample_rows(&out, "ack time (RTT sample), s", a.ack_time, b.ack_time, 1);
+    std::string how = c.two_files ? "one-way delay (measured), s" : "one-way delay (estimated), s";
+    sample_rows(&out, how.c_str(), a.delay, b.delay, 0);
+    return out;
+}

@@ -1,0 +1,84 @@
+/*
+ * output.h --
+ *
+ *	What wirepaint writes besides its window: the -o picture, the -t view
+ *	span, the -x per-segment table and the -S statistics, and the window
+ *	commands that reach the same code ("Save as", "Statistics"). With -o,
+ *	-x or -S the program loads, writes and exits without a window: no
+ *	display is needed and Tk is never initialised.
+ *
+ *	    -o FILE        picture of the first view, .svg .pdf .png .ps .eps
+ *	    -t FROM:TO     the main view from FROM to TO seconds (diagram times)
+ *	    -x FILE        the per-segment table as CSV; "-" for standard output
+ *	    -S             the statistics on standard output
+ */
+
+#ifndef WIREPAINT_UI_OUTPUT_H
+#define WIREPAINT_UI_OUTPUT_H
+
+#include <string>
+
+#include <tcl.h>
+
+/* The output options of the command line. One instance, g_output. */
+struct output_request {
+    std::string picture;   /* -o file name; "" for none */
+    int have_span;         /* 1 once -t gave a span */
+    float span_from;       /* s, -t FROM (diagram time) */
+    float span_to;         /* s, -t TO; span_from < span_to */
+    std::string table;     /* -x file name, "-" for stdout; "" for none */
+    int statistics;        /* 1 for -S */
+};
+
+extern output_request g_output;
+
+/* Puts g_output back to no output options. */
+void output_request_reset();
+
+/* The option letters this file handles, for the getopt string. */
+extern const char output_optstring[];
+
+/*
+ * note_output_option --
+ *	Takes option letter `c` ('o', 't', 'x' or 'S') with its argument.
+ *	A -o name without a known extension, or a -t that is not two numbers
+ *	FROM:TO with FROM < TO, writes a message naming the option on
+ *	standard error and exits with status 1. Returns 1 when `c` was one
+ *	of these letters, 0 otherwise.
+ */
+int note_output_option(int c, const char *arg);
+
+/* The usage lines of the output options, on standard error. */
+void print_output_usage();
+
+/* Nonzero when -o, -x or -S asks for a run without a window. */
+int output_without_window();
+
+/*
+ * run_without_window --
+ *	After the command-line load: sizes the canvases as the window would
+ *	for the -g size (1000x800 without one), sets up the view, applies -t,
+ *	then writes the -x table, the -S statistics and the -o picture, in
+ *	that order. Returns the exit status: 0, or 1 after a message on
+ *	standard error when a file could not be written.
+ */
+int run_without_window();
+
+/*
+ * apply_start_span --
+ *	In the window, after the first drawing: a -t span moves the main view
+ *	there and redraws. Nothing without -t or without a drawn load.
+ */
+void apply_start_span();
+
+/* statistics_clib: the result is the statistics text. */
+int statistics_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[]);
+
+/*
+ * register_output_commands --
+ *	Registers the commands beyond the sixteen: saveas_clib, statistics_clib,
+ *	view_clib and hover_clib.
+ */
+void register_output_commands();
+
+#endif

@@ -1,0 +1,111 @@
+/*
+ * stats_test.cpp --
+ *
+ *	Statistics of the sample captures: packets, payload bytes and
+ *	retransmissions per direction agree with what tcptrace -l reports for
+ *	the same files (figures below), the sample summaries are right, and
+ *	the text says whether one-way delays were measured or estimated.
+ */
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "analysis/line.h"
+#include "load/loader.h"
+#include "report/stats.h"
+#include "trace/trace.h"
+
+namespace {
+
+void load(std::vector<std::string> names)
+{
+    std::vector<char *> argv;
+    for (std::string &n : names)
+        argv.push_back(&n[0]);
+    load_traces(static_cast<int>(argv.size()), argv.data(), 1);
+    ASSERT_EQ(g_trace.loaded, 1);
+}
+
+class Stats : public ::testing::Test {
+protected:
+    void SetUp() override { trace_state_clear(); }
+    void TearDown() override { trace_state_clear(); }
+};
+
+TEST(StatsSummary, MinMedianMeanMax)
+{
+    struct {
+        std::vector<double> in;
+        sample_summary want;
+    } rows[] = {
+        {{}, {0, 0, 0, 0, 0}},
+        {{2.0}, {1, 2.0, 2.0, 2.0, 2.0}},
+        {{3.0, 1.0, 2.0}, {3, 1.0, 2.0, 2.0, 3.0}},
+        {{4.0, 1.0, 3.0, 2.0}, {4, 1.0, 2.5, 2.5, 4.0}},
+    };
+    for (auto &r : rows) {
+        sample_summary s = summarise(&r.in);
+        EXPECT_EQ(s.count, r.want.count);
+        EXPECT_DOUBLE_EQ(s.min, r.want.min);
+        EXPECT_DOUBLE_EQ(s.median, r.want.median);
+        EXPECT_DOUBLE_EQ(s.mean, r.want.mean);
+        EXPECT_DOUBLE_EQ(s.max, r.want.max);
+    }
+}
+
+/* tcptrace -l on the samples: total packets, actual data bytes, rexmt
+ * data pkts and bytes, for the host drawn left and the one drawn right. */
+TEST_F(Stats, PacketsBytesAndRetransmissionsAgreeWithTcptrace)
+{
+    struct {
+        const char *file;
+        int64_t packets[2], bytes[2], rexmt[2], rexmt_bytes[2];
+    } rows[] = {
+        {"sender.pcap", {295, 197}, {418492, 86}, {6, 0}, {8688, 0}},
+        {"receiver.pcap", {199, 289}, {86, 409804}, {0, 0}, {0, 0}},
+    };
+    for (const auto &r : rows) {
+        load({std::string(WIREPAINT_SOURCE_DIR "/examples/") + r.file});
+        connection_stats c = collect_stats();
+        for (int k = 0; k < 2; k++) {
+            EXPECT_EQ(c.dir[k].segments, r.packets[k]) << r.file << " " << k;
+            EXPECT_EQ(c.dir[k].payload_bytes, r.bytes[k]) << r.file << " " << k;
+            EXPECT_EQ(c.dir[k].retransmissions, r.rexmt[k]) << r.file << " " << k;
+            EXPECT_EQ(c.dir[k].retransmitted_bytes, r.rexmt_bytes[k]) << r.file << " " << k;
+        }
+        EXPECT_EQ(c.two_files, 0);
+        int64_t classes = 0;
+        for (int64_t n : c.dir[0].per_class)
+            classes += n;
+        EXPECT_EQ(classes, c.dir[0].segments);
+        EXPECT_GT(c.dir[0].ack_time.count + c.dir[1].ack_time.count, 0);
+        EXPECT_LE(c.dir[0].ack_time.min, c.dir[0].ack_time.median);
+        EXPECT_LE(c.dir[0].ack_time.median, c.dir[0].ack_time.max);
+    }
+}
+
+TEST_F(Stats, TextSaysHowDelaysWereFound)
+{
+    EXPECT_EQ(statistics_text(), "No TCP connection loaded.\n");
+    load({WIREPAINT_SOURCE_DIR "/examples/sender.pcap"});
+    std::string one = statistics_text();
+    EXPECT_NE(one.find("one-way delay (estimated)"), std::string::npos) << one;
+    EXPECT_EQ(one.find("Clock offset"), std::string::npos);
+    EXPECT_NE(one.find("Left host (L):   10.77.1.1.8080"), std::string::npos) << one;
+    EXPECT_NE(one.find("    retransmission                                6              0\n"),
+              std::string::npos) << one;
+
+    load({WIREPAINT_SOURCE_DIR "/examples/sender.pcap", WIREPAINT_SOURCE_DIR "/examples/receiver.pcap"});
+    connection_stats c = collect_stats();
+    EXPECT_EQ(c.two_files, 1);
+    EXPECT_EQ(c.copies_found, 486);
+    EXPECT_EQ(c.dir[0].delay.count + c.dir[1].delay.count, 486);
+    std::string two = statistics_text();
+    EXPECT_NE(two.find("one-way delay (measured)"), std::string::npos) << two;
+    EXPECT_NE(two.find("Copies found:    486 of 492 segments"), std::string::npos) << two;
+    EXPECT_NE(two.find("Clock offset:    -0.020541 s"), std::string::npos) << two;
+}
+
+}  // namespace
