@@ -54,7 +54,7 @@ void run_load(const frame::input &in)
         choose_connection(nfiles, names, number);
         load_traces(nfiles, names, 1);
         for (int32_t i = 0; g_trace.loaded && i < g_trace.main.count; i++)
-            segment_detail_text(i, i & 1);
+            segment_detail_text(i, 0);
     } catch (const load_error &) {
         unload_traces();
     }

@@ -417,6 +417,8 @@ proc wp::describe {} {
         set loaded_name [join [lmap f $tracefiles {file tail $f}] " + "]
     }
     if {$loaded_name eq ""} {
+        # After a load that failed the axes belong to no hosts either.
+        .subframe1.header delete all
         wm title . "wirepaint"
         .status configure -text "No capture loaded. Open one with Ctrl-O."
         return

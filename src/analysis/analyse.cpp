@@ -29,6 +29,7 @@
 #include "analysis/pairing.h"
 #include "analysis/pairing_fast.h"
 #include "trace/scratch.h"
+#include "trace/loadfail.h"
 #include "trace/trace.h"
 
 const char color_table[7][50] = {
@@ -79,7 +80,8 @@ void fill_line(line_record &line, const seg_record &r, float d,
     set_line(line, r, d, sent_by(r, left_host));
 }
 
-/* A new line list of count lines, uninitialised; exits when there is no memory. */
+/* A new line list of count lines, uninitialised; a load failure (load_fail)
+ * when there is no memory. */
 line_record *new_line_list(int32_t count, bool huge)
 {
     size_t bytes = static_cast<size_t>(count) * sizeof(line_record);
@@ -93,10 +95,8 @@ line_record *new_line_list(int32_t count, bool huge)
     } else {
         p = std::malloc(bytes);
     }
-    if (p == nullptr) {
-        std::perror("malloc");
-        std::exit(-1);
-    }
+    if (p == nullptr)
+        load_fail_errno(-1, "malloc");
     return static_cast<line_record *>(p);
 }
 

@@ -6,6 +6,7 @@
  */
 
 #include "text/text_state.h"
+#include "trace/loadfail.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -66,9 +67,7 @@ void text_state_clear()
 void *text_zalloc(size_t size)
 {
     void *p = std::calloc(1, size);
-    if (p == nullptr) {
-        std::perror("malloc");
-        std::exit(-1);
-    }
+    if (p == nullptr)
+        load_fail_errno(-1, "malloc");
     return p;
 }

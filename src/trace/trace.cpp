@@ -8,6 +8,7 @@
  */
 
 #include "trace/trace.h"
+#include "trace/loadfail.h"
 
 #include <sys/mman.h>
 
@@ -181,8 +182,7 @@ uint16_t trace_address_index(const ip_address &a)
         if (std::memcmp(&tab.addr[i], &a, sizeof a) == 0)
             return (uint16_t)i;
     if (tab.count + 1 >= ADDRESS_TABLE_SIZE) {
-        std::fputs("wirepaint: too many addresses\n", stderr);
-        std::exit(-1);
+        load_fail(-1, "wirepaint: too many addresses\n");
     }
     tab.count++;
     tab.addr[tab.count] = a;

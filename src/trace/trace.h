@@ -228,8 +228,8 @@ void advise_huge_pages(void *p, size_t n);
 
 /*
  * trace_address_index --
- *	The index of `a` in g_trace.addrs, adding it when it is new. Ends the
- *	process with a message and status -1 when the table is full, which
+ *	The index of `a` in g_trace.addrs, adding it when it is new. Fails
+ *	through load_fail (a message, status -1) when the table is full, which
  *	takes more than ADDRESS_TABLE_SIZE - 1 distinct addresses between two
  *	resets (a load adds at most four).
  */

@@ -116,6 +116,7 @@ TEST(WindowLoad, FailureInsideTheLoadLeavesAnEmptyUsableWindow)
     s.run(std::string(answering) +
               "open_file {" + first_record_cut + "} cut\n"
               "rec status [.status cget -text]\n"
+              "rec header [llength [.subframe1.header find all]]\n"
               "open_file {" + good + "} good\n"
               "set wp::current_files {" + examples + "loopback-any.pcap}\n"
               "openconn_clib 9 {" + examples + "loopback-any.pcap}\n"
@@ -134,6 +135,7 @@ TEST(WindowLoad, FailureInsideTheLoadLeavesAnEmptyUsableWindow)
     EXPECT_EQ(st[2], ev({"state", "connection9", "0", "wirepaint", "0"}));
     EXPECT_EQ(st[3], ev({"state", "again", "2", title, "0"}));
     std::string libpcap = "pcap_loop: truncated dump file; tried to read 74 captured bytes, only got 20";
+    EXPECT_EQ(events(s.rec, "header").at(0), ev({"header", "0"}));   /* no host names */
     EXPECT_EQ(events(s.rec, "status").at(0), ev({"status", "Could not load " + tail(first_record_cut) + ": " + libpcap}));
     std::string none = "wirepaint: " + examples + "loopback-any.pcap holds 3 TCP connections: no connection 9";
     EXPECT_EQ(events(s.rec, "outcome").at(0), ev({"outcome", "0", none}));
