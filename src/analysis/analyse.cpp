@@ -63,8 +63,6 @@ void fill_line(line_record &line, const seg_record &r, float d,
     }
     if (r.mark != 0)
         line.cls = r.mark;
-    line.label[0] = '\0';
-    line.bytes = r.bytes;
 }
 
 /* Pulls line i's arrival back to t, unless its delay would turn negative. */

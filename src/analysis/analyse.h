@@ -6,9 +6,9 @@
  *	the left host) and ends with the line list in g_trace.lines: one
  *	line_record per main-trace record, at the same index, each one arrow
  *	of the ladder diagram with its direction, send and arrival times,
- *	delay, colour class and packet bytes. The labels are left empty here;
- *	the text subsystem fills them (annotate_lines) once analyse_trace has
- *	returned, since analysis does no text work.
+ *	delay and colour class. Analysis does no text work: the text
+ *	subsystem primes its tables (prime_text_state) once analyse_trace has
+ *	returned, and labels are formatted when they are published.
  *
  *	The left host is the host where the capture was made: every capture
  *	time lies on the left axis.
@@ -44,8 +44,8 @@ endpoint choose_left_host(int32_t ref);
  *	(a list left standing there is freed first) and fills each from its
  *	record, in index order: delay from one estimate_delay call with reset
  *	off, direction and times from whether the record was sent by
- *	`left_host`, class from the mark or else the payload, bytes shared
- *	with the record, label empty. On allocation failure: perror("malloc")
+ *	`left_host`, class from the mark or else the payload. On allocation
+ *	failure: perror("malloc")
  *	and exit status -1.
  *	Side effects: g_trace.lines, g_analysis.
  */

@@ -6,6 +6,11 @@
  *	loader's reset frees it with the records); it holds exactly
  *	g_trace.main.count lines. analyse_trace fills every field; in two-file
  *	mode the loader then corrects t_send, t_recv, delay and cls.
+ *
+ *	A line holds only what the drawing needs of it. Its label is a pure
+ *	function of its record and is formatted when it is published
+ *	(format_line_label, text/line_text.h); its packet bytes are its
+ *	record's copy, g_trace.main.rec[i].bytes.
  */
 
 #ifndef WIREPAINT_ANALYSIS_LINE_H
@@ -19,8 +24,6 @@ struct line_record {
     float t_recv;     /* s, arrival on the receiver's axis */
     float delay;      /* s, t_recv - t_send */
     int32_t cls;      /* colour class: index into the color table */
-    char label[256];  /* " %ld:%ld(%d) ack %ld win %d ", NUL-terminated */
-    uint8_t *bytes;   /* the record's packet copy; not owned by the line */
 };
 
 /* Colour classes of line_record.cls. */

@@ -67,13 +67,14 @@
 #include <new>
 #include <vector>
 
+#include "analysis/dest_index.h"
 #include "analysis/marking.h"
 #include "trace/direction.h"
 
 namespace {
 
 /* No record, no outer index. Below every record index. */
-constexpr int32_t NONE = -1;
+constexpr int32_t NONE = DEST_NONE;
 
 /* r carries data or a SYN: what a retransmission can repeat. */
 bool has_payload_or_syn(const seg_record &r)
@@ -92,72 +93,6 @@ int32_t follow_up_threshold(const seg_record &r)
 {
     uint32_t low = static_cast<uint32_t>(static_cast<uint64_t>(r.seq));
     return static_cast<int32_t>(low + 1u);
-}
-
-/* ---- Endpoint numbers ---------------------------------------------- */
-
-/* Orders endpoints by address, then port: equal exactly when they match. */
-bool endpoint_less(const endpoint &a, const endpoint &b)
-{
-    if (a.a4 != b.a4)
-        return a.a4 < b.a4;
-    int c = std::memcmp(a.a6, b.a6, sizeof a.a6);
-    if (c != 0)
-        return c < 0;
-    return a.port < b.port;
-}
-
-/* The two endpoints match under the direction test. */
-bool endpoint_equal(const endpoint &a, const endpoint &b)
-{
-    return !endpoint_less(a, b) && !endpoint_less(b, a);
-}
-
-/* r's source (side 0) or destination (side 1); ports only when they count. */
-endpoint end_of(const seg_record &r, int side, bool same_addr)
-{
-    endpoint e = side == 0 ? source_of(r) : destination_of(r);
-    if (!same_addr)
-        e.port = 0;
-    return e;
-}
-
-/*
- * Numbers the distinct endpoints of the records, 0 upwards, into src and
- * dst. Ports take part only when the two ends share one address.
- * Returns the number of distinct endpoints. A trace has few of them, so
- * a small filter of recent ones keeps the sorted list short.
- */
-int32_t number_endpoints(const seg_record *rec, int32_t count, bool same_addr,
-                         std::vector<int32_t> &src, std::vector<int32_t> &dst)
-{
-    constexpr size_t RECENT = 4;
-    std::vector<endpoint> known;
-    for (int32_t k = 0; k < count; k++) {
-        for (int side = 0; side < 2; side++) {
-            endpoint e = end_of(rec[k], side, same_addr);
-            size_t from = known.size() > RECENT ? known.size() - RECENT : 0;
-            bool recent = false;
-            for (size_t p = from; p < known.size() && !recent; p++)
-                recent = endpoint_equal(known[p], e);
-            if (!recent)
-                known.push_back(e);
-        }
-    }
-    std::sort(known.begin(), known.end(), endpoint_less);
-    known.erase(std::unique(known.begin(), known.end(), endpoint_equal), known.end());
-
-    src.assign(static_cast<size_t>(count), 0);
-    dst.assign(static_cast<size_t>(count), 0);
-    for (int32_t k = 0; k < count; k++) {
-        for (int side = 0; side < 2; side++) {
-            endpoint e = end_of(rec[k], side, same_addr);
-            auto at = std::lower_bound(known.begin(), known.end(), e, endpoint_less);
-            int32_t id = static_cast<int32_t>(at - known.begin());
-            (side == 0 ? src : dst)[static_cast<size_t>(k)] = id;
-        }
-    }
-    return static_cast<int32_t>(known.size());
 }
 
 /* ---- Groups of equal (source, number) ------------------------------ */
@@ -198,77 +133,6 @@ size_t group_end(const std::vector<keyed_record> &keyed, size_t b)
     return e;
 }
 
-/* ---- First record addressed to an endpoint with ack above h -------- */
-
-/*
- * Records ordered by destination endpoint, then index, with a max tree
- * over their acks in that order.
- */
-struct ack_index {
-    std::vector<int32_t> by_dst;    /* record indexes, by (dst, index) */
-    std::vector<int32_t> dst_begin; /* by_dst[dst_begin[e] .. dst_begin[e+1])
-                                     * are the records addressed to e */
-    std::vector<int64_t> max_ack;   /* node k covers its children 2k, 2k+1;
-                                     * leaf `leaves + p` is by_dst[p] */
-    int32_t leaves;                 /* power of two >= record count */
-};
-
-void build_ack_index(const seg_record *rec, int32_t count, int32_t endpoints,
-                     const std::vector<int32_t> &dst, ack_index &ix)
-{
-    ix.dst_begin.assign(static_cast<size_t>(endpoints) + 1, 0);
-    for (int32_t k = 0; k < count; k++)
-        ix.dst_begin[static_cast<size_t>(dst[static_cast<size_t>(k)]) + 1]++;
-    for (int32_t e = 0; e < endpoints; e++)
-        ix.dst_begin[static_cast<size_t>(e) + 1] += ix.dst_begin[static_cast<size_t>(e)];
-    std::vector<int32_t> fill(ix.dst_begin.begin(), ix.dst_begin.end() - 1);
-    ix.by_dst.assign(static_cast<size_t>(count), 0);
-    for (int32_t k = 0; k < count; k++)
-        ix.by_dst[static_cast<size_t>(fill[static_cast<size_t>(dst[static_cast<size_t>(k)])]++)] = k;
-
-    ix.leaves = 1;
-    while (ix.leaves < count)
-        ix.leaves *= 2;
-    ix.max_ack.assign(2 * static_cast<size_t>(ix.leaves), INT64_MIN);
-    for (int32_t p = 0; p < count; p++)
-        ix.max_ack[static_cast<size_t>(ix.leaves + p)] =
-            rec[ix.by_dst[static_cast<size_t>(p)]].ack;
-    for (int32_t node = ix.leaves - 1; node >= 1; node--)
-        ix.max_ack[static_cast<size_t>(node)] =
-            std::max(ix.max_ack[2 * static_cast<size_t>(node)],
-                     ix.max_ack[2 * static_cast<size_t>(node) + 1]);
-}
-
-/* First position in [lo, hi) under `node` (covering [nl, nr)) whose ack > h. */
-int32_t first_above(const ack_index &ix, int32_t node, int32_t nl, int32_t nr,
-                    int32_t lo, int32_t hi, int64_t h)
-{
-    if (nr <= lo || hi <= nl || ix.max_ack[static_cast<size_t>(node)] <= h)
-        return NONE;
-    if (nr - nl == 1)
-        return nl;
-    int32_t mid = nl + (nr - nl) / 2;
-    int32_t left = first_above(ix, 2 * node, nl, mid, lo, hi, h);
-    if (left != NONE)
-        return left;
-    return first_above(ix, 2 * node + 1, mid, nr, lo, hi, h);
-}
-
-/*
- * The first record at index `from` or later addressed to endpoint e whose
- * ack is above h (sign-extended); NONE when there is none.
- */
-int32_t first_addressed_above(const ack_index &ix, int32_t e, int32_t from, int32_t h)
-{
-    const int32_t *list = ix.by_dst.data();
-    int32_t end = ix.dst_begin[static_cast<size_t>(e) + 1];
-    const int32_t *at = std::lower_bound(list + ix.dst_begin[static_cast<size_t>(e)],
-                                         list + end, from);
-    int32_t lo = static_cast<int32_t>(at - list);
-    int32_t p = first_above(ix, 1, 0, ix.leaves, lo, end, static_cast<int64_t>(h));
-    return p == NONE ? NONE : ix.by_dst[static_cast<size_t>(p)];
-}
-
 /* ---- Per-record summaries ------------------------------------------ */
 
 /* Records rec[lo .. hi] are covered by a write of outer index `phase`. */
@@ -280,8 +144,6 @@ struct span {
 
 /* Everything the final pass reads, one entry per record unless noted. */
 struct scan_tables {
-    std::vector<int32_t> src;            /* source endpoint number */
-    std::vector<int32_t> dst;            /* destination endpoint number */
     std::vector<int32_t> last_copy;      /* last record of x's (src, seq) group */
     std::vector<int32_t> prev_resendable; /* latest earlier record of that
                                           * group with data or SYN; NONE */
@@ -306,7 +168,7 @@ struct scan_tables {
  * group that reaches it, and records the clear at each run's end.
  */
 void walk_follow_ups(const seg_record *rec, int32_t count, const keyed_record *g,
-                     int32_t m, const ack_index &ix, scan_tables &t)
+                     int32_t m, const dest_index &ix, scan_tables &t)
 {
     int32_t first = NONE;
     for (int32_t u = 0; u < m && first == NONE; u++)
@@ -319,7 +181,7 @@ void walk_follow_ups(const seg_record *rec, int32_t count, const keyed_record *g
     int32_t source = g[0].src;
     int32_t u = first + 1;
     while (u < m) {
-        int32_t end = first_addressed_above(ix, source, g[u].index, h);
+        int32_t end = dest_first_addressed_above(ix, source, g[u].index, static_cast<int64_t>(h));
         int32_t run_end = end == NONE ? count - 1 : end;
         int32_t phase = NONE;
         for (; u < m && g[u].index <= run_end; u++) {
@@ -336,10 +198,10 @@ void walk_follow_ups(const seg_record *rec, int32_t count, const keyed_record *g
 }
 
 /* last_copy, prev_resendable, and the follow-ups, from the seq groups. */
-void scan_seq_groups(const seg_record *rec, int32_t count, const ack_index &ix,
+void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
                      scan_tables &t)
 {
-    std::vector<keyed_record> keyed = group_records(rec, count, t.src, &seg_record::seq);
+    std::vector<keyed_record> keyed = group_records(rec, count, ix.src, &seg_record::seq);
     for (size_t b = 0; b < keyed.size();) {
         size_t e = group_end(keyed, b);
         int32_t last = keyed[e - 1].index;
@@ -357,9 +219,10 @@ void scan_seq_groups(const seg_record *rec, int32_t count, const ack_index &ix,
 }
 
 /* prev_same_ack and last_dup_ack, from the ack groups. */
-void scan_ack_groups(const seg_record *rec, int32_t count, scan_tables &t)
+void scan_ack_groups(const seg_record *rec, int32_t count, const dest_index &ix,
+                     scan_tables &t)
 {
-    std::vector<keyed_record> keyed = group_records(rec, count, t.src, &seg_record::ack);
+    std::vector<keyed_record> keyed = group_records(rec, count, ix.src, &seg_record::ack);
     for (size_t b = 0; b < keyed.size();) {
         size_t e = group_end(keyed, b);
         int32_t last_dup = NONE;
@@ -461,14 +324,10 @@ void settle_record(seg_record &r, int32_t x, const scan_tables &t)
 }
 
 /* The whole fast scan. Allocates every table before the first write. */
-void fast_scan(seg_record *rec, int32_t count, bool same_addr)
+void fast_scan(seg_record *rec, int32_t count, const dest_index &ix)
 {
     size_t n = static_cast<size_t>(count);
     scan_tables t;
-    int32_t endpoints = number_endpoints(rec, count, same_addr, t.src, t.dst);
-    ack_index ix;
-    build_ack_index(rec, count, endpoints, t.dst, ix);
-
     t.last_copy.assign(n, NONE);
     t.prev_resendable.assign(n, NONE);
     t.prev_same_ack.assign(n, NONE);
@@ -479,7 +338,7 @@ void fast_scan(seg_record *rec, int32_t count, bool same_addr)
     t.spans.reserve(2 * n);
 
     scan_seq_groups(rec, count, ix, t);
-    scan_ack_groups(rec, count, t);
+    scan_ack_groups(rec, count, ix, t);
     scan_reach(rec, count, t);
     paint_last_skip(count, t);
 
@@ -491,28 +350,35 @@ void fast_scan(seg_record *rec, int32_t count, bool same_addr)
 
 bool pair_scan_uniform_ends(const seg_record *rec, int32_t count)
 {
-    if (count <= 0)
-        return true;
-    bool shared = same_address_connection(rec[0]);
-    for (int32_t k = 1; k < count; k++)
-        if (same_address_connection(rec[k]) != shared)
-            return false;
-    return true;
+    return dest_uniform_ends(rec, count);
+}
+
+void mark_pair_scan_indexed(seg_record *rec, int32_t count, const dest_index *ix)
+{
+    if (count < 2)
+        return;
+    if (ix == nullptr) {
+        mark_pair_scan_literal(rec, count);
+        return;
+    }
+    try {
+        fast_scan(rec, count, *ix);
+    } catch (const std::bad_alloc &) {
+        /* No record was written yet: the plain scan needs no memory. */
+        mark_pair_scan_literal(rec, count);
+    }
 }
 
 void mark_pair_scan_fast(seg_record *rec, int32_t count)
 {
     if (count < 2)
         return;
-    /* The ack tree's leaf count must stay a 32-bit power of two. */
-    if (count > (INT32_C(1) << 30) || !pair_scan_uniform_ends(rec, count)) {
-        mark_pair_scan_literal(rec, count);
-        return;
-    }
+    dest_index ix;
+    bool indexed = false;
     try {
-        fast_scan(rec, count, same_address_connection(rec[0]));
+        indexed = dest_index_build(rec, count, ix);
     } catch (const std::bad_alloc &) {
-        /* No record was written yet: the plain scan needs no memory. */
-        mark_pair_scan_literal(rec, count);
+        indexed = false;
     }
+    mark_pair_scan_indexed(rec, count, indexed ? &ix : nullptr);
 }

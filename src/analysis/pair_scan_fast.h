@@ -43,4 +43,15 @@ bool pair_scan_uniform_ends(const seg_record *rec, int32_t count);
  */
 void mark_pair_scan_fast(seg_record *rec, int32_t count);
 
+struct dest_index;
+
+/*
+ * mark_pair_scan_indexed --
+ *	mark_pair_scan_fast with the endpoint numbers and ack index of the
+ *	same records already built (dest_index_build), so that the analysis
+ *	builds them once for all its passes. A null `ix` (an array the index
+ *	does not serve) runs the literal form. Same result, same side effects.
+ */
+void mark_pair_scan_indexed(seg_record *rec, int32_t count, const dest_index *ix);
+
 #endif

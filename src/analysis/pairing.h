@@ -8,7 +8,8 @@
  *	ack_time, from a segment to its acknowledgement, and resp_time, from
  *	the highest acknowledgement so far to the segment the acknowledged
  *	host sends next from that point. -1 stands for no sample, 0 for no
- *	link. Neither pass allocates.
+ *	link. The plain forms never allocate; the fast forms use scratch
+ *	allocated once per call.
  */
 
 #ifndef WIREPAINT_ANALYSIS_PAIRING_H
@@ -27,32 +28,60 @@
 int64_t expected_ack(const seg_record &r);
 
 /*
- * pair_forward --
- *	Forward pairing over g_trace.main, in index order. Every record gets
- *	ack_time and resp_time -1 and acked_by 0 first; records with a mark
- *	or the skip flag stop there. Each other record with payload or SYN
- *	is paired with the first later record addressed to its source whose
- *	ack equals expected_ack (exact: ack_time set) or exceeds it
+ * pair_forward_literal --
+ *	Forward pairing over rec[0 .. count-1], in index order. Every record
+ *	gets ack_time and resp_time -1 and acked_by 0 first; records with a
+ *	mark or the skip flag stop there. Each other record with payload or
+ *	SYN is paired with the first later record addressed to its source
+ *	whose ack equals expected_ack (exact: ack_time set) or exceeds it
  *	(covering: link only); the acknowledging record's acks names it.
  *	Unmarked records also move the one highest acknowledgement of both
  *	directions and take a resp_time when they start at it from the host
- *	it was addressed to.
+ *	it was addressed to. This plain form searches record by record, which
+ *	is quadratic at worst; it is the reference the fast form is checked
+ *	against.
  *	Result: the longest exact ack_time or resp_time recorded (-1 if none),
  *	which bounds the backward pairing.
- *	Side effects: ack_time, resp_time, acked_by and acks of main records.
+ *	Side effects: ack_time, resp_time, acked_by and acks of the records.
  */
-float pair_forward();
+float pair_forward_literal(seg_record *rec, int32_t count);
 
 /*
- * pair_backward --
- *	Backward pairing over g_trace.main, in index order: every still
+ * pair_backward_literal --
+ *	Backward pairing over rec[0 .. count-1], in index order: every still
  *	unpaired pure acknowledgement i (index 2 or more, no payload, no SYN,
  *	acks 0, mark without bit 4) walks back over records i-1 .. 1, passing
  *	over records whose mark has bit 4 and stopping once the time gap
  *	exceeds `longest_sample`; the oldest data record reached that has no
  *	acked_by becomes its pair (ack_time, acked_by on it, acks on i).
- *	Record 0 is never looked at.
- *	Side effects: ack_time, acked_by and acks of main records.
+ *	Record 0 is never looked at. This plain form walks every record in
+ *	reach; it is the reference the fast form is checked against.
+ *	Side effects: ack_time, acked_by and acks of the records.
+ */
+void pair_backward_literal(seg_record *rec, int32_t count, float longest_sample);
+
+/*
+ * pair_backward_literal_from --
+ *	The plain backward pairing from acknowledgement `from` on, over the
+ *	records as they stand: what pair_backward_literal does for i >= from.
+ *	Side effects as pair_backward_literal.
+ */
+void pair_backward_literal_from(seg_record *rec, int32_t count, int32_t from,
+                                float longest_sample);
+
+/*
+ * pair_forward --
+ *	The forward pairing over g_trace.main, as the analysis runs it:
+ *	pair_forward_fast (pairing_fast.h), same result as the plain form.
+ *	Result and side effects as pair_forward_literal.
+ */
+float pair_forward();
+
+/*
+ * pair_backward --
+ *	The backward pairing over g_trace.main, as the analysis runs it:
+ *	pair_backward_fast (pairing_fast.h), same result as the plain form.
+ *	Side effects as pair_backward_literal.
  */
 void pair_backward(float longest_sample);
 

@@ -45,6 +45,7 @@ void reset_traces()
     trace_free(&g_trace.main);
     trace_free(&g_trace.peer);
     trace_free(&g_trace.building);
+    trace_addresses_clear();
     g_trace.copy_len = g_trace.saved_copy_len;
     g_clock_offset = 0.0f;
     g_copy_of.clear();
@@ -68,7 +69,7 @@ trace_array read_one(const char *name)
 void analyse_main()
 {
     analyse_trace();
-    annotate_lines();
+    prime_text_state();
 }
 
 [[noreturn]] void fail_unmatched()

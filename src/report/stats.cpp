@@ -16,6 +16,7 @@
 #include "analysis/line.h"
 #include "load/loader.h"
 #include "text/names.h"
+#include "trace/direction.h"
 #include "trace/trace.h"
 
 namespace {
@@ -23,13 +24,13 @@ namespace {
 enum { MARK_RETRANSMISSION = 3 };
 
 /* "address.port" of one end of record `r`, as the summary line names it. */
-std::string endpoint(const seg_record &r, int source)
+std::string endpoint_name(const seg_record &r, int source)
 {
     std::string host;
     if (g_trace.ipv6) {
-        host = ipv6_host_text(source ? r.src6 : r.dst6);
+        host = ipv6_host_text(source ? src6_of(r) : dst6_of(r));
     } else {
-        uint64_t a = source ? r.src4 : r.dst4;
+        uint64_t a = source ? src4_of(r) : dst4_of(r);
         uint8_t b[4] = {static_cast<uint8_t>(a >> 24), static_cast<uint8_t>(a >> 16),
                         static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a)};
         host = ipv4_host_text(b);
@@ -154,8 +155,8 @@ std::string statistics_text()
     const seg_record &r0 = g_trace.main.rec[0];
     int left_is_source = g_trace.lines[0].dir == 1;
     std::string out;
-    out += "Left host (L):   " + endpoint(r0, left_is_source) + "\n";
-    out += "Right host (R):  " + endpoint(r0, !left_is_source) + "\n";
+    out += "Left host (L):   " + endpoint_name(r0, left_is_source) + "\n";
+    out += "Right host (R):  " + endpoint_name(r0, !left_is_source) + "\n";
     out += "Duration:        " + format("%.6f s", c.duration) + "\n";
     if (c.two_files) {
         out += "Clock offset:    " + format("%.6f s", c.clock_offset) + " (other capture's clock)\n";

@@ -3,9 +3,11 @@
  *
  *	The detail text of a segment: header location in the stored copy,
  *	the may-be-short test that gates the checksum verdict, and the header
- *	dump. The line-list build calls segment_detail_text once per record
- *	with summary_only set, which runs the summary (and so fills the
- *	relative sequence table and the name caches) without the dump.
+ *	dump, and the priming of one segment: after a load every segment runs
+ *	through the summary once, in trace order, so that the relative
+ *	sequence table and the name caches hold the connection before any
+ *	click. prime_segment_text does that without formatting a text;
+ *	segment_detail_text(i, 1) does it with one (the literal form).
  */
 
 #include "text/detail.h"
@@ -96,30 +98,56 @@ void append_header_dump(const uint8_t *p, int32_t n, text_out *o)
     }
 }
 
-const char *segment_detail_text(int line, int summary_only)
+namespace {
+
+/*
+ * Where the headers of line `line`'s copy lie, and its may-be-short
+ * flag. False, with an empty result, for an index outside the line list
+ * or a line without bytes.
+ */
+bool line_segment(int line, segment_bytes *seg, int *short_copy)
 {
-    char *buf = g_text.detail;
-    buf[0] = 0;
     if (line < 0 || line >= g_trace.main.count || g_trace.lines == nullptr)
-        return buf;
-    const uint8_t *p = g_trace.lines[line].bytes;
+        return false;
+    const uint8_t *p = g_trace.main.rec[line].bytes;
     if (p == nullptr)
-        return buf;
+        return false;
 
     /* The text reads only the copy's packet data: past it lies zero fill,
      * which would read as header fields and options that were never
      * captured. The possibly-short test still counts the whole copy. */
     int32_t copy_len = g_trace.copy_len > 0 ? g_trace.copy_len : 0;
     int32_t data_len = data_bytes_of(line, copy_len);
-    segment_bytes seg = locate_segment(p, data_len, g_trace.ipv6);
-    int32_t packet_len = seg.tcp_off + seg.tcp_len;
-    int short_copy = copy_may_be_short(packet_len, copy_len, data_len);
+    *seg = locate_segment(p, data_len, g_trace.ipv6);
+    int32_t packet_len = seg->tcp_off + seg->tcp_len;
+    *short_copy = copy_may_be_short(packet_len, copy_len, data_len);
+    return true;
+}
+
+}  // namespace
+
+const char *segment_detail_text(int line, int summary_only)
+{
+    char *buf = g_text.detail;
+    buf[0] = 0;
+    segment_bytes seg;
+    int short_copy = 0;
+    if (!line_segment(line, &seg, &short_copy))
+        return buf;
     format_segment_summary(seg, short_copy, buf, DETAIL_TEXT_SIZE);
     if (summary_only)
         return buf;
 
     text_out o = text_out_at_end(buf, DETAIL_TEXT_SIZE);
     out_str(&o, "\n");
-    append_header_dump(p, dump_length(seg), &o);
+    append_header_dump(seg.ip, dump_length(seg), &o);
     return buf;
+}
+
+void prime_segment_text(int line)
+{
+    segment_bytes seg;
+    int short_copy = 0;
+    if (line_segment(line, &seg, &short_copy))
+        prime_segment_summary(seg);
 }

@@ -61,4 +61,12 @@ void append_header_dump(const uint8_t *p, int32_t n, text_out *o);
  */
 const char *segment_detail_text(int line, int summary_only);
 
+/*
+ * prime_segment_text --
+ *	What segment_detail_text(line, 1) does to the relative sequence table,
+ *	the name caches and standard output, without formatting any text and
+ *	without touching the detail text buffer (prime_segment_summary).
+ */
+void prime_segment_text(int line);
+
 #endif

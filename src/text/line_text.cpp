@@ -1,33 +1,58 @@
 /*
  * line_text.cpp --
  *
- *	Labels and the priming pass of the line-list build. The two are done
- *	in one walk over the lines in index order; the delay estimator of the
- *	analysis and the text tables are independent of each other, so this
- *	separate pass gives what doing both inside the build would.
+ *	Line labels and the priming pass after a load. The delay estimator of
+ *	the analysis and the text tables are independent of each other, so a
+ *	pass after the line-list build gives what priming inside the build
+ *	would. The priming formats nothing: a label is formatted only when it
+ *	is published, and the summary runs with a discarding writer.
  */
 
 #include "text/line_text.h"
 
 #include <cstdio>
 
-#include "analysis/line.h"
 #include "text/detail.h"
 #include "trace/trace.h"
 
-void format_line_label(const seg_record &r, char *label, size_t size)
+void format_record_label(const seg_record &r, char *label, size_t size)
 {
     std::snprintf(label, size, " %ld:%ld(%d) ack %ld win %d ", (long)r.seq,
                   (long)(r.seq + r.paylen), (int)r.paylen, (long)r.ack, (int)r.win);
 }
 
-void annotate_lines()
+void format_line_label(int32_t line, char *label, size_t size)
 {
-    if (g_trace.main.count <= 0 || g_trace.lines == nullptr || g_trace.main.rec == nullptr)
+    if (line < 0 || line >= g_trace.main.count || g_trace.main.rec == nullptr) {
+        if (size > 0)
+            label[0] = 0;
         return;
-    for (int32_t i = 0; i < g_trace.main.count; i++) {
-        line_record &l = g_trace.lines[i];
-        format_line_label(g_trace.main.rec[i], l.label, sizeof l.label);
-        segment_detail_text(i, 1);
     }
+    format_record_label(g_trace.main.rec[line], label, size);
+}
+
+namespace {
+
+/* Whether there are lines to prime. */
+bool have_lines()
+{
+    return g_trace.main.count > 0 && g_trace.lines != nullptr && g_trace.main.rec != nullptr;
+}
+
+}  // namespace
+
+void prime_text_state()
+{
+    if (!have_lines())
+        return;
+    for (int32_t i = 0; i < g_trace.main.count; i++)
+        prime_segment_text(i);
+}
+
+void prime_text_state_literal()
+{
+    if (!have_lines())
+        return;
+    for (int32_t i = 0; i < g_trace.main.count; i++)
+        segment_detail_text(i, 1);
 }

@@ -1,38 +1,59 @@
 /*
  * line_text.h --
  *
- *	The text part of the line-list build: the label of every line and the
- *	priming pass that runs every segment through the summary in trace
- *	order, so that the relative sequence table and the name caches hold
- *	the loaded connection before the user clicks any arrow. The loader
- *	calls it right after analyse_trace.
+ *	The text side of the line list: the label of a line, formatted from
+ *	its record whenever it is published, and the priming pass that runs
+ *	every segment through the summary in trace order after a load, so
+ *	that the relative sequence table and the name caches hold the loaded
+ *	connection before the user clicks any arrow. The loader calls the
+ *	priming right after analyse_trace.
  */
 
 #ifndef WIREPAINT_TEXT_LINE_TEXT_H
 #define WIREPAINT_TEXT_LINE_TEXT_H
 
 #include <cstddef>
+#include <cstdint>
 
 struct seg_record;
 
+/* Room for a label, terminator included; every label fits. */
+enum { LINE_LABEL_SIZE = 256 };
+
 /*
- * format_line_label --
+ * format_record_label --
  *	Writes the label of record `r`, " %ld:%ld(%d) ack %ld win %d " with
  *	seq, seq + paylen, paylen, ack and the window, into `label` (`size`
  *	bytes, cut to fit and zero-terminated).
  */
-void format_line_label(const seg_record &r, char *label, size_t size);
+void format_record_label(const seg_record &r, char *label, size_t size);
 
 /*
- * annotate_lines --
- *	For each line i of g_trace.lines, in index order over the
- *	g_trace.main.count lines: writes the label of main record i into
- *	line i's label, then calls segment_detail_text(i, 1) and drops the
- *	text. Does nothing when the count is 0 or there is no line list.
- *	Side effects: the labels; the relative sequence table and the name
- *	caches; "[bad opt]" on standard output for each malformed option;
- *	g_text.detail holds the last line's summary.
+ * format_line_label --
+ *	The label of line `line`, that of main record `line`, into `label`
+ *	as format_record_label writes it; an empty text for an index outside
+ *	the main trace. A pure function of the record.
  */
-void annotate_lines();
+void format_line_label(int32_t line, char *label, size_t size);
+
+/*
+ * prime_text_state --
+ *	For each line of g_trace.lines, in index order over the
+ *	g_trace.main.count lines: prime_segment_text. Gives the relative
+ *	sequence table, the name caches and standard output exactly what
+ *	prime_text_state_literal gives them, without formatting any text.
+ *	Does nothing when the count is 0 or there is no line list.
+ *	Side effects: the relative sequence table and the name caches;
+ *	"[bad opt]" on standard output for each malformed option.
+ */
+void prime_text_state();
+
+/*
+ * prime_text_state_literal --
+ *	The literal form of the priming: segment_detail_text(i, 1) for each
+ *	line i in index order, the text dropped. Side effects as
+ *	prime_text_state, and g_text.detail holds the last line's summary.
+ */
+void prime_text_state_literal();
 
 #endif

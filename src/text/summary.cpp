@@ -148,10 +148,16 @@ uint16_t tcp_checksum_sum(const uint8_t *ip, bool v6, const uint8_t *tcp, int32_
     return (uint16_t)acc;
 }
 
-void format_segment_summary(const segment_bytes &seg, int copy_may_be_short, char *text,
-                            size_t size)
+namespace {
+
+/*
+ * The summary of `seg`, appended through `o`. With a discarding writer
+ * nothing is formatted and the checksum is not summed, since its verdict
+ * is text alone; every lookup, table update and standard-output message
+ * happens as it does for a text.
+ */
+void summarise(const segment_bytes &seg, int copy_may_be_short, text_out &o)
 {
-    text_out o = text_out_at_end(text, size);
     const uint8_t *ip = seg.ip;
     bool v6 = seg.copy_len >= 1 && (ip[0] >> 4) == 6;
     addr_place ap = addresses_of(v6);
@@ -213,7 +219,7 @@ void format_segment_summary(const segment_bytes &seg, int copy_may_be_short, cha
         out_printf(&o, " [bad hdr length %u - too long, > %d]", (unsigned)hdrlen, seg.tcp_len);
         return;
     }
-    if (checksum_wanted(seg, copy_may_be_short))
+    if (!out_discards(&o) && checksum_wanted(seg, copy_may_be_short))
         append_checksum(seg, &o);
 
     uint32_t paylen = (uint32_t)(seg.tcp_len - hdrlen);
@@ -245,4 +251,19 @@ void format_segment_summary(const segment_bytes &seg, int copy_may_be_short, cha
     }
     if ((flags & TH_RST) && paylen != 0)
         append_reset_note(paylen, &o);
+}
+
+}  // namespace
+
+void format_segment_summary(const segment_bytes &seg, int copy_may_be_short, char *text,
+                            size_t size)
+{
+    text_out o = text_out_at_end(text, size);
+    summarise(seg, copy_may_be_short, o);
+}
+
+void prime_segment_summary(const segment_bytes &seg)
+{
+    text_out o = text_out_discarding();
+    summarise(seg, 1, o);
 }

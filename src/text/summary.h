@@ -52,6 +52,16 @@ struct text_out;
 void append_flag_letters(uint8_t flags, text_out *o);
 
 /*
+ * prime_segment_summary --
+ *	Everything format_segment_summary(seg, copy_may_be_short, ...) does
+ *	besides its text, without formatting any text: the same name-cache
+ *	lookups in the same order, the same relative sequence table update
+ *	and the same "[bad opt]" on standard output. The checksum verdict is
+ *	text alone, so neither its flag nor a sum is needed.
+ */
+void prime_segment_summary(const segment_bytes &seg);
+
+/*
  * tcp_checksum_sum --
  *	The 16-bit ones'-complement sum (RFC 1071) over the pseudo-header of
  *	the IP version (`v6`; addresses from `ip`) followed by the `tcp_len`

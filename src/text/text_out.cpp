@@ -28,6 +28,11 @@ text_out text_out_at_end(char *buf, size_t size)
     return o;
 }
 
+text_out text_out_discarding()
+{
+    return text_out{nullptr, 0, 0};
+}
+
 void out_printf(text_out *o, const char *fmt, ...)
 {
     size_t room = o->size - o->len;

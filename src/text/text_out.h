@@ -6,6 +6,10 @@
  *	size; the writer remembers where the text ends so that appending does
  *	not rescan it, and never writes past the buffer: what does not fit is
  *	cut, and the text stays zero-terminated.
+ *
+ *	A discarding writer (text_out_discarding) has no buffer and drops
+ *	whatever is appended without formatting it, so that a text routine
+ *	can be run for its effects on other state alone.
  */
 
 #ifndef WIREPAINT_TEXT_TEXT_OUT_H
@@ -14,9 +18,10 @@
 #include <cstddef>
 
 struct text_out {
-    char *buf;      /* the buffer; always zero-terminated */
-    size_t size;    /* its size in bytes, terminator included; > 0 */
-    size_t len;     /* length of the text in it, < size */
+    char *buf;      /* the buffer; always zero-terminated; null: discarding */
+    size_t size;    /* its size in bytes, terminator included; > 0 (0 when
+                     * discarding) */
+    size_t len;     /* length of the text in it, < size (0 when discarding) */
 };
 
 /*
@@ -26,6 +31,15 @@ struct text_out {
  *	taken as full and cut to size - 1.
  */
 text_out text_out_at_end(char *buf, size_t size);
+
+/* A writer that formats nothing and keeps nothing. */
+text_out text_out_discarding();
+
+/* Whether `o` drops what is appended to it. */
+inline bool out_discards(const text_out *o)
+{
+    return o->buf == nullptr;
+}
 
 /* Appends printf-formatted text; the part that does not fit is dropped. */
 void out_printf(text_out *o, const char *fmt, ...) __attribute__((format(printf, 2, 3)));

@@ -157,6 +157,13 @@ void set_key(const packet_addrs &a, bool v6, const uint8_t *tcp, const pcap_pkth
     std::memcpy(k.dst6, a.dst6, 16);
     k.src4 = a.src4;
     k.dst4 = a.dst4;
+    ip_address src, dst;
+    std::memcpy(src.a6, a.src6, 16);
+    std::memcpy(dst.a6, a.dst6, 16);
+    src.a4 = a.src4;
+    dst.a4 = a.dst4;
+    k.src_addr = trace_address_index(src);
+    k.dst_addr = trace_address_index(dst);
     k.sport = read_be16(tcp);
     k.dport = read_be16(tcp + 2);
     k.isn_fwd = read_be32(tcp + 4);
@@ -204,7 +211,7 @@ void copy_packet(seg_record &r, const uint8_t *ip, uint32_t avail, uint32_t capl
         g_trace.copy_len = (int)caplen;
     uint8_t *p = nullptr;
     if (g_trace.copy_len > 0)
-        p = (uint8_t *)std::malloc((size_t)g_trace.copy_len);
+        p = trace_copy_space(&g_trace.building, (size_t)g_trace.copy_len);
     if (p == nullptr) {
         if (v6)
             std::fputs("cannot malloc for packet data. \t\t\t\tPlease choose small snaplen value\n",
@@ -215,8 +222,7 @@ void copy_packet(seg_record &r, const uint8_t *ip, uint32_t avail, uint32_t capl
         std::exit(-1);
     }
     uint32_t n = avail < (uint32_t)g_trace.copy_len ? avail : (uint32_t)g_trace.copy_len;
-    std::memcpy(p, ip, n);
-    std::memset(p + n, 0, (size_t)g_trace.copy_len - n);
+    std::memcpy(p, ip, n); /* the rest of the copy space is zero already */
     r.bytes = p;
     r.cap_bytes = (int32_t)n;
 }
@@ -276,10 +282,10 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
     double dt = (double)(hdr->ts.tv_sec - k.t0_sec) +
                 (double)(hdr->ts.tv_usec - k.t0_usec) / 1000000.0;
     r.time = (float)dt;
-    std::memcpy(r.src6, a.src6, 16);
-    std::memcpy(r.dst6, a.dst6, 16);
-    r.src4 = a.src4;
-    r.dst4 = a.dst4;
+    /* The filter leaves two cases: from key_src to key_dst, or back. */
+    bool from_key_src = addr_is(a, true, k.src6, k.src4);
+    r.src_addr = from_key_src ? k.src_addr : k.dst_addr;
+    r.dst_addr = from_key_src ? k.dst_addr : k.src_addr;
     if (!v6)
         r.ip_id = read_be16(ip + 4);
     int64_t seq_base = (int64_t)(fwd ? k.isn_fwd : k.isn_rev);

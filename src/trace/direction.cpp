@@ -1,36 +1,76 @@
 /*
  * direction.cpp --
  *
- *	The direction test shared by the decoder, the analysis passes and the
- *	loader. See direction.h for the rule on connections whose two ends
- *	share one address.
+ *	The address accessors' setters and the host tests of the direction
+ *	test shared by the decoder, the analysis passes and the loader. See
+ *	direction.h for the rule on connections whose two ends share one
+ *	address.
  */
 
 #include "trace/direction.h"
 
 #include <cstring>
 
-endpoint source_of(const seg_record &r)
+namespace {
+
+endpoint make_endpoint(const ip_address &a, uint16_t port)
 {
     endpoint e;
-    std::memcpy(e.a6, r.src6, sizeof e.a6);
-    e.a4 = r.src4;
-    e.port = r.sport;
+    std::memcpy(e.a6, a.a6, sizeof e.a6);
+    e.a4 = a.a4;
+    e.port = port;
     return e;
+}
+
+bool address_is(const ip_address &a, const endpoint &h)
+{
+    return a.a4 == h.a4 && std::memcmp(a.a6, h.a6, sizeof a.a6) == 0;
+}
+
+}  // namespace
+
+void set_addresses(seg_record &r, const ip_address &src, const ip_address &dst)
+{
+    r.src_addr = trace_address_index(src);
+    r.dst_addr = trace_address_index(dst);
+}
+
+void set_src4(seg_record &r, uint64_t a4)
+{
+    ip_address a = source_address(r);
+    a.a4 = a4;
+    r.src_addr = trace_address_index(a);
+}
+
+void set_dst4(seg_record &r, uint64_t a4)
+{
+    ip_address a = destination_address(r);
+    a.a4 = a4;
+    r.dst_addr = trace_address_index(a);
+}
+
+void set_src6(seg_record &r, const uint8_t *a6)
+{
+    ip_address a = source_address(r);
+    std::memcpy(a.a6, a6, sizeof a.a6);
+    r.src_addr = trace_address_index(a);
+}
+
+void set_dst6(seg_record &r, const uint8_t *a6)
+{
+    ip_address a = destination_address(r);
+    std::memcpy(a.a6, a6, sizeof a.a6);
+    r.dst_addr = trace_address_index(a);
+}
+
+endpoint source_of(const seg_record &r)
+{
+    return make_endpoint(source_address(r), r.sport);
 }
 
 endpoint destination_of(const seg_record &r)
 {
-    endpoint e;
-    std::memcpy(e.a6, r.dst6, sizeof e.a6);
-    e.a4 = r.dst4;
-    e.port = r.dport;
-    return e;
-}
-
-bool same_address_connection(const seg_record &r)
-{
-    return r.src4 == r.dst4 && std::memcmp(r.src6, r.dst6, 16) == 0;
+    return make_endpoint(destination_address(r), r.dport);
 }
 
 bool endpoint_match(const endpoint &e, const endpoint &h, bool same_addr)
@@ -40,24 +80,14 @@ bool endpoint_match(const endpoint &e, const endpoint &h, bool same_addr)
     return !same_addr || e.port == h.port;
 }
 
-bool same_direction(const seg_record &a, const seg_record &b)
-{
-    return endpoint_match(source_of(a), source_of(b),
-                          same_address_connection(a));
-}
-
-bool addressed_to_source(const seg_record &k, const seg_record &i)
-{
-    return endpoint_match(destination_of(k), source_of(i),
-                          same_address_connection(i));
-}
-
 bool sent_by(const seg_record &r, const endpoint &h)
 {
-    return endpoint_match(source_of(r), h, same_address_connection(r));
+    return address_is(source_address(r), h) &&
+           (!same_address_connection(r) || r.sport == h.port);
 }
 
 bool sent_to(const seg_record &r, const endpoint &h)
 {
-    return endpoint_match(destination_of(r), h, same_address_connection(r));
+    return address_is(destination_address(r), h) &&
+           (!same_address_connection(r) || r.dport == h.port);
 }

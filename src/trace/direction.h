@@ -1,13 +1,20 @@
 /*
  * direction.h --
  *
- *	The one direction test of wirepaint. Every question of the form "do
- *	these two records travel the same way", "is record k addressed to
- *	record i's source" or "does this record come from that host" is asked
- *	here, so that the decoder, the analysis and the loader agree.
+ *	The addresses of a record and the one direction test of wirepaint.
+ *
+ *	A record does not hold its addresses: a connection has two, so each
+ *	record keeps two small indexes into the address table of g_trace
+ *	(trace/trace.h), and every reader and writer of a record's addresses
+ *	goes through the accessors here. Equal addresses have equal indexes.
+ *
+ *	Every question of the form "do these two records travel the same
+ *	way", "is record k addressed to record i's source" or "does this
+ *	record come from that host" is asked here, so that the decoder, the
+ *	analysis and the loader agree.
  *
  *	Two records travel the same way when their source addresses are equal
- *	(the IPv6 and the IPv4 field both; only one is nonzero). When the
+ *	(the IPv6 and the IPv4 form both; only one is nonzero). When the
  *	connection's two ends share one address (a loopback connection from
  *	127.0.0.1 to 127.0.0.1, say) the address tells nothing, and the tests
  *	compare the ports as well. A connection's two ends share an address
@@ -19,6 +26,7 @@
 #define WIREPAINT_TRACE_DIRECTION_H
 
 #include <cstdint>
+#include <cstring>
 
 #include "trace/trace.h"
 
@@ -29,11 +37,46 @@ struct endpoint {
     uint16_t port;
 };
 
+/* The source and the destination address of r. */
+inline const ip_address &source_address(const seg_record &r)
+{
+    return g_trace.addrs.addr[r.src_addr];
+}
+
+inline const ip_address &destination_address(const seg_record &r)
+{
+    return g_trace.addrs.addr[r.dst_addr];
+}
+
+/* The address forms one at a time: IPv4 host order (0 for IPv6) and the
+ * 16 IPv6 bytes as carried (all zero for IPv4). */
+inline uint64_t src4_of(const seg_record &r) { return source_address(r).a4; }
+inline uint64_t dst4_of(const seg_record &r) { return destination_address(r).a4; }
+inline const uint8_t *src6_of(const seg_record &r) { return source_address(r).a6; }
+inline const uint8_t *dst6_of(const seg_record &r) { return destination_address(r).a6; }
+
+/*
+ * set_addresses --
+ *	Gives r the source `src` and the destination `dst`, adding them to
+ *	the address table when they are new (trace_address_index).
+ */
+void set_addresses(seg_record &r, const ip_address &src, const ip_address &dst);
+
+/* Set one address form of r, keeping the other form as it was, as a
+ * field of the record would be set. */
+void set_src4(seg_record &r, uint64_t a4);
+void set_dst4(seg_record &r, uint64_t a4);
+void set_src6(seg_record &r, const uint8_t *a6);
+void set_dst6(seg_record &r, const uint8_t *a6);
+
 endpoint source_of(const seg_record &r);
 endpoint destination_of(const seg_record &r);
 
 /* 1 when r's source and destination addresses are equal. */
-bool same_address_connection(const seg_record &r);
+inline bool same_address_connection(const seg_record &r)
+{
+    return r.src_addr == r.dst_addr;
+}
 
 /*
  * endpoint_match --
@@ -43,10 +86,16 @@ bool same_address_connection(const seg_record &r);
 bool endpoint_match(const endpoint &e, const endpoint &h, bool same_addr);
 
 /* a and b travel in the same direction. */
-bool same_direction(const seg_record &a, const seg_record &b);
+inline bool same_direction(const seg_record &a, const seg_record &b)
+{
+    return a.src_addr == b.src_addr && (!same_address_connection(a) || a.sport == b.sport);
+}
 
 /* k's destination is i's source: k travels towards the host i came from. */
-bool addressed_to_source(const seg_record &k, const seg_record &i);
+inline bool addressed_to_source(const seg_record &k, const seg_record &i)
+{
+    return k.dst_addr == i.src_addr && (!same_address_connection(i) || k.dport == i.sport);
+}
 
 /* r was sent by host h (compared as same_direction compares). */
 bool sent_by(const seg_record &r, const endpoint &h);

@@ -53,7 +53,7 @@ match_state g_match;
 
 uint64_t ident_key(const seg_record &r)
 {
-    return (uint64_t)r.ip_id << 32 | (r.src4 & 0xffffffffu);
+    return (uint64_t)r.ip_id << 32 | (src4_of(r) & 0xffffffffu);
 }
 
 uint64_t number_key(const seg_record &r)

@@ -18,6 +18,7 @@
 #ifndef WIREPAINT_TRACE_TRACE_H
 #define WIREPAINT_TRACE_TRACE_H
 
+#include <cstddef>
 #include <cstdint>
 
 struct line_record;
@@ -25,32 +26,37 @@ struct line_record;
 /*
  * One accepted TCP segment. A new record is all zero before the decoder
  * fills it; the analysis fields are written by the analysis passes.
+ *
+ * The record is kept small, since a trace holds one per segment: its two
+ * addresses are not stored in it but as indexes into the address table
+ * (a connection has only two), read through trace/direction.h, and its
+ * packet copy lies in one of the trace's copy blocks.
  */
 struct seg_record {
     float time;          /* s since the trace's first segment; 0 for record 0 */
     float ack_time;      /* s from this segment to its acknowledgement; -1 none */
     float resp_time;     /* s from the highest earlier ack to this segment; -1 none */
-    uint8_t src6[16];    /* IPv6 source, network order; all zero for IPv4 */
-    uint64_t src4;       /* IPv4 source, host order (first byte most significant) */
-    uint8_t dst6[16];    /* IPv6 destination, as src6 */
-    uint64_t dst4;       /* IPv4 destination, as src4 */
-    uint16_t sport;      /* TCP source port, host order */
-    uint16_t dport;      /* TCP destination port, host order */
-    uint16_t ip_id;      /* IPv4 identification, host order; 0 for IPv6 */
-    uint16_t win;        /* TCP window as carried (unscaled), host order */
-    uint8_t mark;        /* segment class of the marking pass; 0 none */
-    uint8_t mark_flags;  /* bit 0: skip flag (kept out of delay sampling) */
-    uint8_t tcp_flags;   /* TCP flags byte as carried */
+    int32_t paylen;      /* TCP payload bytes from the IP length; may be < 0 */
     int64_t seq;         /* sequence number relative to its direction's ISN */
     int64_t ack;         /* ack number relative to the other ISN; 0 if field 0 */
-    int32_t paylen;      /* TCP payload bytes from the IP length; may be < 0 */
-    int64_t acked_by;    /* index of the record acknowledging this one; 0 none */
-    int64_t acks;        /* index of the record this one acknowledges; 0 none */
-    uint8_t *bytes;      /* owned copy of copy-length bytes from the IP header */
+    int32_t acked_by;    /* index of the record acknowledging this one; 0 none */
+    int32_t acks;        /* index of the record this one acknowledges; 0 none */
     uint32_t seq_raw;    /* sequence number as carried, host order */
     uint32_t ack_raw;    /* acknowledgement number as carried, host order */
     int32_t cap_bytes;   /* bytes of the copy that are packet data (the rest
                           * is zero fill); at most the copy length */
+    uint16_t sport;      /* TCP source port, host order */
+    uint16_t dport;      /* TCP destination port, host order */
+    uint16_t ip_id;      /* IPv4 identification, host order; 0 for IPv6 */
+    uint16_t win;        /* TCP window as carried (unscaled), host order */
+    uint16_t src_addr;   /* source address: index into g_trace.addrs; 0 is
+                          * the all-zero address (trace/direction.h) */
+    uint16_t dst_addr;   /* destination address, as src_addr */
+    uint8_t mark;        /* segment class of the marking pass; 0 none */
+    uint8_t mark_flags;  /* bit 0: skip flag (kept out of delay sampling) */
+    uint8_t tcp_flags;   /* TCP flags byte as carried */
+    uint8_t *bytes;      /* copy-length bytes from the IP header, in one of
+                          * the trace's copy blocks (owned by the trace) */
 };
 
 /* The skip flag in seg_record.mark_flags. */
@@ -67,15 +73,60 @@ enum {
 };
 
 /*
+ * A block of packet copies. The copies of a trace are cut one after the
+ * other from large zero-filled blocks, so that reading a file allocates
+ * once per block rather than once per packet; the blocks of a trace are
+ * chained, newest first, and freed together by trace_free.
+ */
+struct copy_block {
+    copy_block *prev;    /* block allocated before this one; null: oldest */
+    size_t size;         /* bytes of copy space after this header */
+    size_t used;         /* bytes of it handed out */
+};
+
+/* Bytes of copy space in one block (a copy larger than this gets a block
+ * of its own size). */
+enum { COPY_BLOCK_BYTES = 1 << 20 };
+
+/*
  * A trace: records in file order and their count. `cap` is the allocated
  * room in records; the array grows geometrically, so indexes stay stable
  * in value but a pointer into the array is valid only until the next
- * append. An empty trace has rec == nullptr and count == 0.
+ * append. An empty trace has rec == nullptr and count == 0. The packet
+ * copies of its records lie in its blocks (`copies`), which move with it
+ * when the trace is handed from one slot to another.
  */
 struct trace_array {
     seg_record *rec;
     int32_t count;
     int32_t cap;
+    copy_block *copies;  /* newest block of packet copies; null: none */
+};
+
+/*
+ * An IP address in both forms, only the connection's IP version's form
+ * nonzero: IPv6 bytes as carried, or an IPv4 address as a host-order
+ * number (first address byte most significant).
+ */
+struct ip_address {
+    uint8_t a6[16];
+    uint64_t a4;
+};
+
+/* Entries of the address table; an index is 16 bits. */
+enum { ADDRESS_TABLE_SIZE = 1024 };
+
+/*
+ * The distinct addresses of the records of all traces, each stored once.
+ * Entry 0 is the all-zero address, so a zeroed record has two zero
+ * addresses. Equal addresses have equal indexes. A load adds the two
+ * addresses of each file's connection; the reset before a reopen (and
+ * trace_state_clear) empties it, since no record is left then.
+ */
+struct address_table {
+    ip_address addr[ADDRESS_TABLE_SIZE]; /* entry 0 all zero; set by
+                                          * trace_address_index */
+    int32_t count;                       /* entries in use beyond entry 0 */
 };
 
 /*
@@ -88,6 +139,8 @@ struct conn_key {
     uint8_t dst6[16];    /* first segment's IPv6 destination */
     uint64_t src4;       /* first segment's IPv4 source, host order */
     uint64_t dst4;       /* first segment's IPv4 destination, host order */
+    uint16_t src_addr;   /* key_src's index in the address table */
+    uint16_t dst_addr;   /* key_dst's index in the address table */
     uint16_t sport;      /* first segment's source port */
     uint16_t dport;      /* first segment's destination port */
     uint64_t isn_fwd;    /* base of seq in the first direction, of ack in the other */
@@ -117,6 +170,8 @@ struct trace_state {
     const char *reading;  /* name of the file being read, for messages */
     line_record *lines;   /* line list, one per main record; owned here since
                            * the reset frees it; built by the analysis */
+    address_table addrs;  /* addresses the records index; the decoder and
+                           * the setters of trace/direction.h add to it */
 };
 
 extern trace_state g_trace;
@@ -131,9 +186,31 @@ void trace_state_clear();
 
 /*
  * trace_free --
- *	Frees the copies and the array of one trace and empties it.
+ *	Frees the copy blocks and the array of one trace and empties it.
  */
 void trace_free(trace_array *t);
+
+/*
+ * trace_copy_space --
+ *	Returns `n` zero-filled bytes for a packet copy of trace `t`, cut from
+ *	its newest copy block, or from a new block (of COPY_BLOCK_BYTES, or n
+ *	when larger) when that one has no room. The bytes live until
+ *	trace_free(t). Returns nullptr, changing nothing, when n is 0 or the
+ *	memory for a new block cannot be had.
+ */
+uint8_t *trace_copy_space(trace_array *t, size_t n);
+
+/*
+ * trace_address_index --
+ *	The index of `a` in g_trace.addrs, adding it when it is new. Ends the
+ *	process with a message and status -1 when the table is full, which
+ *	takes more than ADDRESS_TABLE_SIZE - 1 distinct addresses between two
+ *	resets (a load adds at most four).
+ */
+uint16_t trace_address_index(const ip_address &a);
+
+/* Empties the address table (every record then reads two zero addresses). */
+void trace_addresses_clear();
 
 /* The time of a trace's last record minus that of its first; 0 if empty. */
 float trace_span(const trace_array *t);

@@ -18,9 +18,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "analysis/line.h"
+#include "text/line_text.h"
+#include "trace/direction.h"
 #include "trace/trace.h"
+#include "ui/line_index.h"
 #include "ui/ui_state.h"
 #include "ui/view.h"
 
@@ -118,41 +122,42 @@ void publish_overview_frame()
     }
 }
 
-/* End points of one arrow, main-canvas pixels. */
-struct arrow_ends {
-    int x1, y1, x2, y2;
-};
+line_ends line_ends_of(int dir, int left, int right, int ys, int yr)
+{
+    if (dir == 1)
+        return {left, ys, right, yr};
+    return {left, yr, right, ys};
+}
+
+void move_receiver_end(line_ends *e, int dir, int x, int y)
+{
+    if (dir == 1) {
+        e->x2 = x;
+        e->y2 = y;
+    } else {
+        e->x1 = x;
+        e->y1 = y;
+    }
+}
 
 /* The arrow of line `l` in the main window; the head is at the receiver. */
-static arrow_ends main_arrow(const line_record &l)
+static line_ends main_arrow(const line_record &l)
 {
     float ts = l.t_send - g_ui.main_start;
     int ys = to_pixel(20.0f + g_ui.main_scale * ts);
     int yr = to_pixel(20.0f + g_ui.main_scale * (ts + l.delay));
-    int left = 80;
-    int right = g_ui.main_width - 80;
-    arrow_ends e;
-    if (l.dir == 1)
-        e = {left, ys, right, yr};
-    else
-        e = {left, yr, right, ys};
+    line_ends e = line_ends_of(l.dir, 80, g_ui.main_width - 80, ys, yr);
     if (l.cls != CLS_LOST)
         return e;
     /* A lost segment stops halfway across. */
     int mx = static_cast<int>(g_ui.main_width * 0.5);
     int my = to_pixel(static_cast<double>(g_ui.main_scale) *
                       (static_cast<double>(l.delay) / 2.05 + static_cast<double>(ts)) + 20.0);
-    if (l.dir == 1) {
-        e.x2 = mx;
-        e.y2 = my;
-    } else {
-        e.x1 = mx;
-        e.y1 = my;
-    }
+    move_receiver_end(&e, l.dir, mx, my);
     return e;
 }
 
-static void add_hit(int n, const arrow_ends &e, int line)
+static void add_hit(int n, const line_ends &e, int line)
 {
     hit_entry &h = g_ui.hits[n];
     h.a = static_cast<int64_t>(e.y1) - e.y2;
@@ -163,22 +168,15 @@ static void add_hit(int n, const arrow_ends &e, int line)
 
 void publish_lines()
 {
-    g_ui.first_visible = -1;
-    g_ui.last_visible = -1;
-    g_ui.hit_count = 0;
+    static std::vector<int32_t> visible;
+    window_lines(g_trace.lines, g_trace.main.count, g_ui.main_start, g_ui.main_end, MAX_HITS,
+                 visible);
+    g_ui.first_visible = visible.empty() ? -1 : visible.front();
+    g_ui.last_visible = visible.empty() ? -1 : visible.back();
     int n = 0;
-    for (int j = 0; j < g_trace.main.count && n < MAX_HITS; j++) {
+    for (int32_t j : visible) {
         const line_record &l = g_trace.lines[j];
-        if (g_ui.main_start > l.t_recv)
-            continue;
-        if (l.t_send > g_ui.main_end)
-            break;
-        if (j > g_ui.last_visible)
-            g_ui.last_visible = j;
-        if (g_ui.first_visible == -1)
-            g_ui.first_visible = j;
-
-        arrow_ends e = main_arrow(l);
+        line_ends e = main_arrow(l);
         ui_set_elem_int("x1", n, e.x1);
         ui_set_elem_int("y1", n, e.y1);
         ui_set_elem_int("x2", n, e.x2);
@@ -187,8 +185,8 @@ void publish_lines()
         ui_set_elem("arrow", n, l.dir == 1 ? "last" : "first");
         add_hit(n, e, j);
         n++;
-        g_ui.hit_count = n;
     }
+    g_ui.hit_count = n;
     ui_set_var_int("linecnt", n);
 }
 
@@ -219,9 +217,9 @@ void publish_labels()
             continue;
         ui_set_elem_int("tx", count, x);
         ui_set_elem_int("ty", count, placed);
-        /* The label's room bounds its text even without its NUL. */
-        std::string label(l.label, strnlen(l.label, sizeof l.label));
-        ui_set_elem("text", count, label.c_str());
+        char label[LINE_LABEL_SIZE];
+        format_line_label(j, label, sizeof label);
+        ui_set_elem("text", count, label);
         ui_set_elem("txcolor", count, color_name(l.cls));
         count++;
     }
@@ -265,47 +263,6 @@ void publish_times()
     ui_set_var_int("timecnt", count);
 }
 
-void publish_overview_lines()
-{
-    int xl = static_cast<int>(g_ui.over_width * 0.15 + 1);
-    int xr = static_cast<int>(g_ui.over_width * 0.85 - 1);
-    int n = 0;
-    for (int j = 0; j < g_trace.main.count; j++) {
-        const line_record &l = g_trace.lines[j];
-        if (g_ui.over_start > l.t_recv)
-            continue;
-        if (l.t_send > g_ui.over_end)
-            break;
-        float ts = l.t_send - g_ui.over_start;
-        int ys = to_pixel(ts * g_ui.over_scale + 5.0f);
-        int yr = to_pixel((ts + l.delay) * g_ui.over_scale + 5.0f);
-        arrow_ends e;
-        if (l.dir == 1)
-            e = {xl, ys, xr, yr};
-        else
-            e = {xl, yr, xr, ys};
-        if (l.cls == CLS_LOST) {
-            int mx = static_cast<int>(g_ui.over_width * 0.5);
-            int my = to_pixel(static_cast<double>(g_ui.over_scale) *
-                              (static_cast<double>(l.delay) * 0.5 + static_cast<double>(ts)) + 5.0);
-            if (l.dir == 1) {
-                e.x2 = mx;
-                e.y2 = my;
-            } else {
-                e.x1 = mx;
-                e.y1 = my;
-            }
-        }
-        ui_set_elem_int("subx1", n, e.x1);
-        ui_set_elem_int("suby1", n, e.y1);
-        ui_set_elem_int("subx2", n, e.x2);
-        ui_set_elem_int("suby2", n, e.y2);
-        ui_set_elem("subcolor", n, color_name(l.cls));
-        n++;
-    }
-    ui_set_var_int("sublinecnt", n);
-}
-
 void publish_view_box()
 {
     set_var_f("rx1", static_cast<float>(0.05 * g_ui.over_width));
@@ -323,11 +280,11 @@ static void endpoint_text(const seg_record &r, int source, char *out, size_t siz
     char addr[64];
     unsigned port = source ? r.sport : r.dport;
     if (g_trace.ipv6) {
-        inet_ntop(AF_INET6, source ? r.src6 : r.dst6, addr, sizeof addr);
+        inet_ntop(AF_INET6, source ? src6_of(r) : dst6_of(r), addr, sizeof addr);
         std::snprintf(out, size, "[%s]:%u", addr, port);
         return;
     }
-    uint64_t a = source ? r.src4 : r.dst4;
+    uint64_t a = source ? src4_of(r) : dst4_of(r);
     std::snprintf(out, size, "%u.%u.%u.%u:%u", static_cast<unsigned>((a >> 24) & 0xff),
                   static_cast<unsigned>((a >> 16) & 0xff), static_cast<unsigned>((a >> 8) & 0xff),
                   static_cast<unsigned>(a & 0xff), port);
@@ -386,6 +343,7 @@ void redraw_box()
 
 void redraw_all()
 {
+    line_index_build(g_trace.lines, g_trace.main.count);
     setup_view();
     publish_frame();
     publish_overview_frame();
@@ -411,6 +369,7 @@ void redraw_all()
 
 void forget_publication()
 {
+    line_index_clear();
     g_ui.first_visible = -1;
     g_ui.last_visible = -1;
     g_ui.hit_count = 0;

@@ -48,6 +48,24 @@ const char *color_name(int cls);
  */
 int place_text(int y, int history[PLACE_HISTORY], int *placed);
 
+/* The end points of one drawn line, canvas pixels. */
+struct line_ends {
+    int x1, y1, x2, y2;
+};
+
+/*
+ * line_ends_of --
+ *	A line between the left axis at `left` and the right one at `right`
+ *	that leaves its sender at height ys and reaches its receiver at yr:
+ *	dir 1 goes from the left host, so (left, ys) to (right, yr); any other
+ *	dir from the right host, so (left, yr) to (right, ys).
+ */
+line_ends line_ends_of(int dir, int left, int right, int ys, int yr);
+
+/* move_receiver_end -- Moves the receiver's end of *e (the second point
+ * for dir 1, the first otherwise) to (x, y). */
+void move_receiver_end(line_ends *e, int dir, int x, int y);
+
 /* The time axes of the main canvas: fx1, fx2, fy1, fy2. */
 void publish_frame();
 
@@ -69,7 +87,12 @@ void publish_labels();
 /* Send and arrival time stamps of the visible range, "%04.6f"; timecnt. */
 void publish_times();
 
-/* The lines inside the overview window, without cap; sublinecnt. */
+/*
+ * publish_overview_lines --
+ *	The lines inside the overview window, without cap, leaving out each
+ *	line whose published values a later line of the window repeats;
+ *	sublinecnt. Defined in overview_lines.cpp.
+ */
 void publish_overview_lines();
 
 /*
@@ -95,7 +118,8 @@ void redraw_box();        /* view box */
 
 /*
  * redraw_all --
- *	The full draw after a load: setup_view, every publication, every draw
+ *	The full draw after a load: builds the line index of the new line
+ *	list, then setup_view, every publication, every draw
  *	procedure, the main canvas moved to its middle; texton and timeon
  *	become "1" in the script and 1 in g_ui.
  */
@@ -103,8 +127,8 @@ void redraw_all();
 
 /*
  * forget_publication --
- *	Empties the visible range and the hit table, for when the line list
- *	they point into is about to be freed.
+ *	Empties the visible range, the hit table and the line index, for when
+ *	the line list they point into is about to be freed.
  */
 void forget_publication();
 

@@ -3,8 +3,8 @@
  *
  *	Test support for the analysis tests: builds a main trace from a list
  *	of segments written as {host, time, seq, ack, paylen, flags}, with
- *	records laid out as the decoder lays them (malloc'ed array, one
- *	malloc'ed packet copy per record), and puts g_trace and g_analysis
+ *	records laid out as the decoder lays them (malloc'ed array, packet
+ *	copies in the trace's copy blocks), and puts g_trace and g_analysis
  *	back to their process-start state around every test.
  *
  *	Hosts: A is 10.0.0.1:40000 and B is 10.0.0.2:80, an IPv4 connection;
@@ -23,6 +23,7 @@
 
 #include "analysis/estimator.h"
 #include "analysis/line.h"
+#include "trace/direction.h"
 #include "trace/trace.h"
 
 namespace fixture {
@@ -46,16 +47,16 @@ inline void set_ends(seg_record &r, host from)
 {
     switch (from) {
     case A:
-        r.src4 = ADDR_A; r.dst4 = ADDR_B; r.sport = 40000; r.dport = 80;
+        set_src4(r, ADDR_A); set_dst4(r, ADDR_B); r.sport = 40000; r.dport = 80;
         break;
     case B:
-        r.src4 = ADDR_B; r.dst4 = ADDR_A; r.sport = 80; r.dport = 40000;
+        set_src4(r, ADDR_B); set_dst4(r, ADDR_A); r.sport = 80; r.dport = 40000;
         break;
     case LA:
-        r.src4 = ADDR_LOOP; r.dst4 = ADDR_LOOP; r.sport = 1000; r.dport = 2000;
+        set_src4(r, ADDR_LOOP); set_dst4(r, ADDR_LOOP); r.sport = 1000; r.dport = 2000;
         break;
     case LB:
-        r.src4 = ADDR_LOOP; r.dst4 = ADDR_LOOP; r.sport = 2000; r.dport = 1000;
+        set_src4(r, ADDR_LOOP); set_dst4(r, ADDR_LOOP); r.sport = 2000; r.dport = 1000;
         break;
     }
 }
@@ -77,7 +78,7 @@ inline void install(const std::vector<seg> &segs)
         r.paylen = segs[i].paylen;
         r.tcp_flags = segs[i].flags;
         r.win = 65535;
-        r.bytes = static_cast<uint8_t *>(std::calloc(1, 64));
+        r.bytes = trace_copy_space(&g_trace.main, 64);
     }
     g_trace.main.rec = rec;
     g_trace.main.count = n;

@@ -239,23 +239,40 @@ std::string temp_path(const std::string &name)
 
 capture::capture(int linktype, int snaplen) : linktype_(linktype), snaplen_(snaplen) {}
 
+namespace {
+
+/* A time in seconds as a savefile's seconds and microseconds. */
+void split_time(double t, int64_t *sec, int64_t *usec)
+{
+    *sec = (int64_t)t;
+    *usec = (int64_t)((t - (double)*sec) * 1e6 + 0.5);
+    if (*usec >= 1000000) {
+        (*sec)++;
+        *usec -= 1000000;
+    }
+}
+
+/* This link type's header, then the IP packet. */
+bytes framed(int linktype, const bytes &ip)
+{
+    int ver = ip.empty() ? 4 : ip[0] >> 4;
+    bytes frame = link_header(linktype, ver);
+    frame.insert(frame.end(), ip.begin(), ip.end());
+    return frame;
+}
+
+}  // namespace
+
 capture &capture::add(const bytes &ip, double t, int caplen)
 {
-    int64_t sec = (int64_t)t;
-    int64_t usec = (int64_t)((t - (double)sec) * 1e6 + 0.5);
-    if (usec >= 1000000) {
-        sec++;
-        usec -= 1000000;
-    }
+    int64_t sec, usec;
+    split_time(t, &sec, &usec);
     return add_at(ip, sec, usec, caplen);
 }
 
 capture &capture::add_at(const bytes &ip, int64_t sec, int64_t usec, int caplen)
 {
-    int ver = ip.empty() ? 4 : ip[0] >> 4;
-    bytes frame = link_header(linktype_, ver);
-    frame.insert(frame.end(), ip.begin(), ip.end());
-    return add_frame(frame, sec, usec, caplen);
+    return add_frame(framed(linktype_, ip), sec, usec, caplen);
 }
 
 capture &capture::add_frame(const bytes &frame, int64_t sec, int64_t usec, int caplen)
@@ -275,27 +292,62 @@ capture &capture::add_frame(const bytes &frame, int64_t sec, int64_t usec, int c
 std::string capture::write(const std::string &path) const
 {
     std::string out = path.empty() ? temp_path("capture.pcap") : path;
-    pcap_t *dead = pcap_open_dead(linktype_, snaplen_);
+    savefile_writer w(out, linktype_, snaplen_);
+    for (const packet &p : packets_)
+        w.frame(p.frame, p.sec, p.usec, (int)p.caplen);
+    w.close();
+    return out;
+}
+
+savefile_writer::savefile_writer(const std::string &path, int linktype, int snaplen)
+    : linktype_(linktype), snaplen_(snaplen), dead_(nullptr), dumper_(nullptr)
+{
+    pcap_t *dead = pcap_open_dead(linktype, snaplen);
     if (dead == nullptr)
         throw std::runtime_error("pcapgen: pcap_open_dead failed");
-    pcap_dumper_t *d = pcap_dump_open(dead, out.c_str());
+    pcap_dumper_t *d = pcap_dump_open(dead, path.c_str());
     if (d == nullptr) {
         std::string err = pcap_geterr(dead);
         pcap_close(dead);
         throw std::runtime_error("pcapgen: pcap_dump_open: " + err);
     }
-    for (const packet &p : packets_) {
-        struct pcap_pkthdr h;
-        std::memset(&h, 0, sizeof h);
-        h.ts.tv_sec = (time_t)p.sec;
-        h.ts.tv_usec = (suseconds_t)p.usec;
-        h.caplen = p.caplen;
-        h.len = p.len;
-        pcap_dump((u_char *)d, &h, p.frame.data());
-    }
-    pcap_dump_close(d);
-    pcap_close(dead);
-    return out;
+    dead_ = dead;
+    dumper_ = d;
+}
+
+savefile_writer::~savefile_writer()
+{
+    close();
+}
+
+void savefile_writer::frame(const bytes &frame, int64_t sec, int64_t usec, int caplen)
+{
+    struct pcap_pkthdr h;
+    std::memset(&h, 0, sizeof h);
+    h.ts.tv_sec = (time_t)sec;
+    h.ts.tv_usec = (suseconds_t)usec;
+    h.len = (uint32_t)frame.size();
+    h.caplen = caplen >= 0 && (size_t)caplen < frame.size() ? (uint32_t)caplen : h.len;
+    if ((int)h.caplen > snaplen_)
+        h.caplen = (uint32_t)snaplen_;
+    pcap_dump((u_char *)dumper_, &h, frame.data());
+}
+
+void savefile_writer::ip(const bytes &ip, double t, int caplen)
+{
+    int64_t sec, usec;
+    split_time(t, &sec, &usec);
+    frame(framed(linktype_, ip), sec, usec, caplen);
+}
+
+void savefile_writer::close()
+{
+    if (dumper_ != nullptr)
+        pcap_dump_close((pcap_dumper_t *)dumper_);
+    if (dead_ != nullptr)
+        pcap_close((pcap_t *)dead_);
+    dumper_ = nullptr;
+    dead_ = nullptr;
 }
 
 std::string write_text_file(const std::string &name, const std::string &text)

@@ -130,6 +130,36 @@ private:
     std::vector<packet> packets_;
 };
 
+/*
+ * A savefile written as packets come, for captures too large to hold in
+ * memory: opened on construction, closed by close() or the destructor.
+ * Frames longer than the snapshot length are cut to it, as a capture
+ * would; the original length is the frame's.
+ */
+class savefile_writer {
+public:
+    savefile_writer(const std::string &path, int linktype, int snaplen);
+    ~savefile_writer();
+    savefile_writer(const savefile_writer &) = delete;
+    savefile_writer &operator=(const savefile_writer &) = delete;
+
+    /* Writes one frame (link header included) with the given time stamp;
+     * caplen, when >= 0 and shorter, cuts it further. */
+    void frame(const bytes &frame, int64_t sec, int64_t usec, int caplen = -1);
+
+    /* As frame, with this file's link header before the IP packet and
+     * the time given in seconds. */
+    void ip(const bytes &ip, double t, int caplen = -1);
+
+    void close();
+
+private:
+    int linktype_;
+    int snaplen_;
+    void *dead_;      /* pcap_t of pcap_open_dead */
+    void *dumper_;    /* pcap_dumper_t */
+};
+
 /* Writes a file holding `text` (not a capture); returns its path. */
 std::string write_text_file(const std::string &name, const std::string &text);
 

@@ -1,9 +1,13 @@
 /*
  * line_text_test.cpp --
  *
- *	The text pass of the line-list build: labels from the records, and
- *	the priming run of every segment through the summary in index order,
- *	which fixes the relative sequence bases before any click.
+ *	The text side of the line list: labels from the records, and the
+ *	priming run of every segment through the summary in index order,
+ *	which fixes the relative sequence bases before any click. Every
+ *	priming case runs with both forms, and the form that formats nothing
+ *	is checked against the literal one on random traces and the sample
+ *	captures: the same tables, the same standard output, and the same
+ *	detail text for every line afterwards.
  */
 
 #include "text/line_text.h"
@@ -11,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,6 +24,7 @@
 #include "text/detail.h"
 #include "text/text_state.h"
 #include "text_fixture.h"
+#include "trace/binread.h"
 
 namespace {
 
@@ -27,6 +33,24 @@ using pcapgen::tcp_seg;
 using text_fixture::install;
 
 class LineTextTest : public text_fixture::TextTest {};
+
+/* The two forms of the priming pass. */
+struct priming {
+    const char *name;
+    void (*run)();
+};
+const priming primings[] = {
+    {"literal", prime_text_state_literal},
+    {"without text", prime_text_state},
+};
+
+/* The label of line i as it is published. */
+std::string label_of(int32_t i)
+{
+    char label[LINE_LABEL_SIZE];
+    format_line_label(i, label, sizeof label);
+    return label;
+}
 
 /* The summary line of a detail text: what comes before its first newline. */
 std::string summary_line(const std::string &text)
@@ -51,8 +75,10 @@ TEST_F(LineTextTest, LabelOfDataSegment)
     r.paylen = 100;
     r.ack = 1;
     r.win = 65535;
-    annotate_lines();
-    EXPECT_STREQ(g_trace.lines[0].label, " 1:101(100) ack 1 win 65535 ");
+    EXPECT_EQ(label_of(0), " 1:101(100) ack 1 win 65535 ");
+    /* Outside the main trace the label is empty. */
+    EXPECT_EQ(label_of(1), "");
+    EXPECT_EQ(label_of(-1), "");
 }
 
 TEST_F(LineTextTest, LabelKeepsSixtyFourBitAndNegativeValues)
@@ -63,13 +89,13 @@ TEST_F(LineTextTest, LabelKeepsSixtyFourBitAndNegativeValues)
     r.ack = -4294967295LL;
     r.win = 0;
     char label[256];
-    format_line_label(r, label, sizeof label);
+    format_record_label(r, label, sizeof label);
     EXPECT_STREQ(label, " 4294967295:4294967305(10) ack -4294967295 win 0 ");
     r.seq = 5;
     r.paylen = -8;
     r.ack = 0;
     r.win = 512;
-    format_line_label(r, label, sizeof label);
+    format_record_label(r, label, sizeof label);
     EXPECT_STREQ(label, " 5:-3(-8) ack 0 win 512 ");
 }
 
@@ -96,12 +122,17 @@ TEST_F(LineTextTest, PrimingFixesBasesBeforeAnyClick)
 {
     /* A capture that starts in mid-connection: the first segment with ACK
      * carries 100 bytes. Once primed, a click shows it counted from itself. */
-    install(mid_connection_pair(), 200, 0);
-    annotate_lines();
-    std::string first = segment_detail_text(0, 1);
-    EXPECT_NE(first.find(" 0:100(100) ack 1 win 65535"), std::string::npos) << first;
-    std::string second = segment_detail_text(1, 1);
-    EXPECT_NE(second.find(" 1:1(0) ack 100 win 65535"), std::string::npos) << second;
+    for (const priming &form : primings) {
+        text_state_clear();
+        install(mid_connection_pair(), 200, 0);
+        form.run();
+        std::string first = segment_detail_text(0, 1);
+        EXPECT_NE(first.find(" 0:100(100) ack 1 win 65535"), std::string::npos)
+            << form.name << ": " << first;
+        std::string second = segment_detail_text(1, 1);
+        EXPECT_NE(second.find(" 1:1(0) ack 100 win 65535"), std::string::npos)
+            << form.name << ": " << second;
+    }
 }
 
 TEST_F(LineTextTest, OpeningTheSameCaptureAgainGivesTheSameSummaries)
@@ -109,20 +140,27 @@ TEST_F(LineTextTest, OpeningTheSameCaptureAgainGivesTheSameSummaries)
     /* The table outlives a reload: the second priming pass meets the
      * entry the first one left, and every click reads as before. */
     const std::vector<bytes> pkts = mid_connection_pair();
-    install(pkts, 200, 0);
-    annotate_lines();
-    const std::string first = segment_detail_text(0, 0);
-    const std::string second = segment_detail_text(1, 0);
-    EXPECT_EQ(summary_line(first), "10.0.0.1.40000 > 10.0.0.2.80:  P , cksum 0x" +
-                                       cksum_hex(pkts[0], 20) + " (correct), 0:100(100) ack 1 win 65535");
-    EXPECT_EQ(summary_line(second), "10.0.0.2.80 > 10.0.0.1.40000:  . , cksum 0x" +
-                                        cksum_hex(pkts[1], 20) + " (correct), 1:1(0) ack 100 win 65535");
+    for (const priming &form : primings) {
+        text_state_clear();
+        install(pkts, 200, 0);
+        form.run();
+        const std::string first = segment_detail_text(0, 0);
+        const std::string second = segment_detail_text(1, 0);
+        EXPECT_EQ(summary_line(first), "10.0.0.1.40000 > 10.0.0.2.80:  P , cksum 0x" +
+                                           cksum_hex(pkts[0], 20) +
+                                           " (correct), 0:100(100) ack 1 win 65535")
+            << form.name;
+        EXPECT_EQ(summary_line(second), "10.0.0.2.80 > 10.0.0.1.40000:  . , cksum 0x" +
+                                            cksum_hex(pkts[1], 20) +
+                                            " (correct), 1:1(0) ack 100 win 65535")
+            << form.name;
 
-    install(pkts, 200, 0);   /* the reset of a reopen keeps the text state */
-    annotate_lines();
-    EXPECT_EQ(std::string(segment_detail_text(0, 0)), first);
-    EXPECT_EQ(std::string(segment_detail_text(1, 0)), second);
-    EXPECT_EQ(g_text.relseq_extra, 1);
+        install(pkts, 200, 0);   /* the reset of a reopen keeps the text state */
+        form.run();
+        EXPECT_EQ(std::string(segment_detail_text(0, 0)), first) << form.name;
+        EXPECT_EQ(std::string(segment_detail_text(1, 0)), second) << form.name;
+        EXPECT_EQ(g_text.relseq_extra, 1) << form.name;
+    }
 }
 
 TEST_F(LineTextTest, PrimingWritesBadOptToStandardOutput)
@@ -130,9 +168,11 @@ TEST_F(LineTextTest, PrimingWritesBadOptToStandardOutput)
     tcp_seg s;
     s.tcp_options = {1, 1, 8, 10, 0, 0, 0, 1};
     install({pcapgen::build_tcp(s), pcapgen::build_tcp(tcp_seg{}), pcapgen::build_tcp(s)}, 80, 0);
-    testing::internal::CaptureStdout();
-    annotate_lines();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[bad opt][bad opt]");
+    for (const priming &form : primings) {
+        testing::internal::CaptureStdout();
+        form.run();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "[bad opt][bad opt]") << form.name;
+    }
 }
 
 TEST_F(LineTextTest, PrimingVisitsEveryLineInIndexOrder)
@@ -149,32 +189,216 @@ TEST_F(LineTextTest, PrimingVisitsEveryLineInIndexOrder)
     tcp_seg b = a;
     b.seq = 8000;
     b.ack = 3001;
-    install({pcapgen::build_tcp(a), pcapgen::build_tcp(b)}, 80, 0);
-    g_trace.main.rec[0].win = 65535;
-    g_trace.main.rec[1].seq = 3000;
-    g_trace.main.rec[1].ack = 2000;
-    g_trace.main.rec[1].win = 100;
-    annotate_lines();
-    const relseq_slot &bucket = g_text.relseq[(80u * 65536u + 40000u) % RELSEQ_BUCKETS];
-    EXPECT_EQ(bucket.first_base, 8000u);
-    EXPECT_EQ(bucket.second_base, 3000u);
-    EXPECT_STREQ(g_trace.lines[0].label, " 0:0(0) ack 0 win 65535 ");
-    EXPECT_STREQ(g_trace.lines[1].label, " 3000:3000(0) ack 2000 win 100 ");
-    EXPECT_NE(std::string(g_text.detail).find("10.0.0.2.80 > 10.0.0.1.40000:  S "), std::string::npos);
+    for (const priming &form : primings) {
+        text_state_clear();
+        install({pcapgen::build_tcp(a), pcapgen::build_tcp(b)}, 80, 0);
+        form.run();
+        const relseq_slot &bucket = g_text.relseq[(80u * 65536u + 40000u) % RELSEQ_BUCKETS];
+        EXPECT_EQ(bucket.first_base, 8000u) << form.name;
+        EXPECT_EQ(bucket.second_base, 3000u) << form.name;
+        /* The literal form leaves the last line's summary in the buffer;
+         * the other one formats nothing. */
+        bool literal = form.run == prime_text_state_literal;
+        EXPECT_EQ(std::string(g_text.detail).find("10.0.0.2.80 > 10.0.0.1.40000:  S ") == 0,
+                  literal) << form.name;
+    }
 }
 
 TEST_F(LineTextTest, EmptyTraceOrNoLinesDoesNothing)
 {
-    annotate_lines();
-    EXPECT_STREQ(g_text.detail, "");
-    install({pcapgen::build_tcp(tcp_seg{})}, 80, 0);
-    line_record *lines = g_trace.lines;
-    g_trace.lines = nullptr;
-    annotate_lines();
-    g_trace.lines = lines;
-    EXPECT_STREQ(g_text.detail, "");
-    EXPECT_STREQ(g_trace.lines[0].label, "");
-    EXPECT_EQ(g_text.pool.blocks, 0);
+    for (const priming &form : primings) {
+        trace_state_clear();
+        form.run();
+        EXPECT_STREQ(g_text.detail, "") << form.name;
+        install({pcapgen::build_tcp(tcp_seg{})}, 80, 0);
+        line_record *lines = g_trace.lines;
+        g_trace.lines = nullptr;
+        form.run();
+        g_trace.lines = lines;
+        EXPECT_STREQ(g_text.detail, "") << form.name;
+        EXPECT_EQ(g_text.pool.blocks, 0) << form.name;
+    }
+}
+
+/*
+ * The whole text state as one string: every chain of the relative
+ * sequence table and of the three name caches, slot by slot in chain
+ * order, and the pool counters. Two primings that leave equal strings
+ * left the same tables.
+ */
+std::string text_state_image()
+{
+    std::string out;
+    auto put = [&out](const void *p, size_t n) { out.append((const char *)p, n); };
+    for (const relseq_slot &bucket : g_text.relseq)
+        for (const relseq_slot *s = &bucket; s->next != nullptr; s = s->next) {
+            put(&s->key, sizeof s->key);
+            put(&s->first_base, sizeof s->first_base);
+            put(&s->second_base, sizeof s->second_base);
+        }
+    for (const name_entry *cache : {g_text.ipv4_cache, g_text.port_cache})
+        for (int b = 0; b < NAME_BUCKETS; b++)
+            for (const name_entry *s = &cache[b]; s->next != nullptr; s = s->next) {
+                put(&s->key, sizeof s->key);
+                out += s->text;
+                out += '|';
+            }
+    for (const name6_entry &bucket : g_text.ipv6_cache)
+        for (const name6_entry *s = &bucket; s->next != nullptr; s = s->next) {
+            put(s->addr, sizeof s->addr);
+            out += s->text;
+            out += '|';
+        }
+    out += std::to_string(g_text.relseq_extra) + "/" + std::to_string(g_text.pool.blocks) + "/" +
+           std::to_string(g_text.pool.left) + "/" + std::to_string(g_text.pool6.blocks) + "/" +
+           std::to_string(g_text.pool6.left);
+    return out;
+}
+
+/* What one priming form leaves: tables, standard output, later texts. */
+struct primed {
+    std::string state;
+    std::string stdout_text;
+    std::vector<std::string> details;  /* every line's full text, then summaries */
+};
+
+/* Runs `form` from a fresh text state over the installed trace, then asks
+ * for every line's detail text as a click would. */
+primed prime_and_read(const priming &form)
+{
+    text_state_clear();
+    primed p;
+    testing::internal::CaptureStdout();
+    form.run();
+    p.stdout_text = testing::internal::GetCapturedStdout();
+    p.state = text_state_image();
+    testing::internal::CaptureStdout();
+    for (int32_t i = 0; i < g_trace.main.count; i++)
+        p.details.push_back(segment_detail_text(i, 0));
+    for (int32_t i = g_trace.main.count - 1; i >= 0; i--)
+        p.details.push_back(segment_detail_text(i, 1));
+    p.stdout_text += "|" + testing::internal::GetCapturedStdout();
+    return p;
+}
+
+/* Whether the two forms leave the same; the first difference otherwise. */
+testing::AssertionResult same_priming()
+{
+    primed a = prime_and_read(primings[0]);
+    primed b = prime_and_read(primings[1]);
+    if (a.state != b.state)
+        return testing::AssertionFailure() << "tables differ";
+    if (a.stdout_text != b.stdout_text)
+        return testing::AssertionFailure() << "standard output: " << a.stdout_text << " vs "
+                                           << b.stdout_text;
+    for (size_t i = 0; i < a.details.size(); i++)
+        if (a.details[i] != b.details[i])
+            return testing::AssertionFailure() << "text " << i << ":\n" << a.details[i]
+                                               << "\n" << b.details[i];
+    return testing::AssertionSuccess();
+}
+
+/* Random segments of a few connections: every flag combination, SYNs
+ * that reset the bases, equal ports, destination port 0, options well and
+ * badly formed, odd header lengths, extension headers, short copies. */
+struct random_segments {
+    std::mt19937 rng;
+    explicit random_segments(unsigned seed) : rng(seed) {}
+
+    uint32_t below(uint32_t n) { return (uint32_t)(rng() % n); }
+    bool chance(uint32_t percent) { return below(100) < percent; }
+
+    bytes option_bytes()
+    {
+        static const std::vector<bytes> pieces = {
+            {1}, {0}, {2, 4, 5, 180}, {3, 3, 7}, {4, 2}, {8, 10, 0, 0, 0, 1, 0, 0, 0, 2},
+            {5, 10, 0, 0, 4, 0, 0, 0, 8, 0}, {5, 7, 0, 0, 0, 1, 0}, {30, 4, 171, 205},
+            {19, 18, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
+            {8, 10, 0, 0}, {2, 1}, {2, 40}, {6, 6, 0, 0, 0, 9}, {2, 6, 5, 180, 0, 0}};
+        bytes o;
+        int n = (int)below(5);
+        for (int i = 0; i < n; i++) {
+            const bytes &p = pieces[below((uint32_t)pieces.size())];
+            o.insert(o.end(), p.begin(), p.end());
+        }
+        if (o.size() > 40)
+            o.resize(40);
+        return o;
+    }
+
+    tcp_seg segment(bool v6)
+    {
+        static const char *hosts4[] = {"10.0.0.1", "10.0.0.2", "10.16.0.1", "10.0.0.1"};
+        static const char *hosts6[] = {"2001:db8::1", "2001:db8::2", "::ffff:10.0.0.1", "::1"};
+        static const uint16_t ports[] = {80, 40000, 4176, 80, 0, 1000};
+        tcp_seg s;
+        s.v6 = v6;
+        s.src = v6 ? hosts6[below(4)] : hosts4[below(4)];
+        s.dst = v6 ? hosts6[below(4)] : hosts4[below(4)];
+        s.sport = ports[below(6)];
+        s.dport = chance(90) ? ports[below(4)] : ports[below(6)];
+        static const uint8_t flags[] = {0x10, 0x10, 0x18, 0x12, 0x02, 0x11, 0x14, 0x04, 0x30,
+                                        0xd0, 0x00, 0xff};
+        s.flags = flags[below(sizeof flags)];
+        s.seq = chance(50) ? 1000 + below(5000) : (uint32_t)rng();
+        s.ack = chance(10) ? 0 : 5000 + below(5000);
+        s.win = (uint16_t)rng();
+        s.urp = (uint16_t)below(3);
+        s.ip_id = (uint16_t)below(3);
+        s.tcp_options = chance(60) ? option_bytes() : bytes();
+        s.paylen = chance(40) ? 0 : (int)below(60);
+        if (chance(5))
+            s.data_offset = (int)below(16);
+        if (chance(5))
+            s.ip_len_adjust = (int)below(40) - 20;
+        if (v6 && chance(10))
+            s.ext.push_back(pcapgen::ext_header{chance(50) ? (uint8_t)60 : (uint8_t)0,
+                                                (uint8_t)below(2)});
+        if (!v6 && chance(5))
+            s.ihl = (int)below(16);
+        if (chance(10))
+            s.tcp_cksum = pcapgen::CKSUM_WRONG;
+        return s;
+    }
+};
+
+TEST_F(LineTextTest, PrimingWithoutTextMatchesTheLiteralPrimingOnRandomTraces)
+{
+    int bad_opts = 0, relative = 0;
+    for (unsigned seed = 1; seed <= 300; seed++) {
+        random_segments g(seed);
+        bool v6 = g.chance(40);
+        std::vector<bytes> pkts;
+        int n = 1 + (int)g.below(40);
+        for (int i = 0; i < n; i++)
+            pkts.push_back(pcapgen::build_tcp(g.segment(v6 != g.chance(3))));
+        int copy_len = 20 + (int)g.below(120);
+        int data_len = g.chance(30) ? (int)g.below((uint32_t)copy_len) : -1;
+        install(pkts, copy_len, v6 ? 1 : 0, data_len);
+        ASSERT_TRUE(same_priming()) << "seed " << seed;
+        primed p = prime_and_read(primings[1]);
+        bad_opts += p.stdout_text.find("[bad opt]") != std::string::npos;
+        relative += g_text.relseq_extra > 0;
+    }
+    /* The random traces reach the paths that leave effects. */
+    EXPECT_GT(bad_opts, 30);
+    EXPECT_GT(relative, 150);
+}
+
+TEST_F(LineTextTest, PrimingWithoutTextMatchesTheLiteralPrimingOnTheSampleCaptures)
+{
+    for (const char *name : {"sender.pcap", "receiver.pcap"}) {
+        trace_state_clear();
+        std::string path = std::string(WIREPAINT_SOURCE_DIR) + "/examples/" + name;
+        testing::internal::CaptureStdout();
+        read_capture(path.c_str());
+        testing::internal::GetCapturedStdout();
+        g_trace.main = g_trace.building;
+        g_trace.building = trace_array{};
+        ASSERT_GT(g_trace.main.count, 100) << name;
+        g_trace.lines = (line_record *)std::calloc((size_t)g_trace.main.count, sizeof(line_record));
+        EXPECT_TRUE(same_priming()) << name;
+    }
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
  *	Shared set-up of the segment text tests: installs packet bytes as the
  *	main trace's records and lines, the way the decoder and the analysis
  *	leave them (each record owning a copy of exactly copy-length bytes,
- *	zero past the packet data; line i pointing at record i's copy), and
+ *	zero past the packet data, in the trace's copy blocks), and
  *	resets the trace and text state around every test.
  */
 
@@ -48,10 +48,9 @@ inline void install(const std::vector<bytes> &pkts, int copy_len, int ipv6, int 
         size_t have = pkts[i].size() < (size_t)copy_len ? pkts[i].size() : (size_t)copy_len;
         if (data_len >= 0 && (size_t)data_len < have)
             have = (size_t)data_len;
-        r.bytes = (uint8_t *)std::calloc((size_t)copy_len, 1);
+        r.bytes = trace_copy_space(&g_trace.main, (size_t)copy_len);
         std::memcpy(r.bytes, pkts[i].data(), have);
         r.cap_bytes = (int32_t)have;
-        g_trace.lines[i].bytes = r.bytes;
     }
 }
 

@@ -47,6 +47,20 @@ TEST(TextOut, UnterminatedBufferCountsAsFull)
     EXPECT_EQ(std::string(buf), "abc");
 }
 
+TEST(TextOut, DiscardingWriterKeepsNothing)
+{
+    text_out o = text_out_discarding();
+    EXPECT_TRUE(out_discards(&o));
+    out_printf(&o, "%d-%s", 7, "x");
+    out_flag_item(&o, 'S');
+    out_str(&o, "!");
+    EXPECT_EQ(o.len, 0u);
+    EXPECT_EQ(o.buf, nullptr);
+    char buf[4] = "";
+    text_out real = text_out_at_end(buf, sizeof buf);
+    EXPECT_FALSE(out_discards(&real));
+}
+
 TEST(TextOut, TruncationMarkText)
 {
     EXPECT_STREQ(truncated_mark, " [|tcp]");

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/pcapgen.h"
+#include "trace/direction.h"
 #include "trace/trace.h"
 
 using pcapgen::build_tcp;
@@ -92,8 +93,8 @@ TEST_F(BinreadTest, HandshakeLearnsReverseIsnFromSynAck)
     EXPECT_FLOAT_EQ(rec(0).time, 0.0f);
     EXPECT_FLOAT_EQ(rec(4).time, 0.4f);
     EXPECT_FLOAT_EQ(g_trace.duration, 0.4f);
-    EXPECT_EQ(rec(0).src4, 0x0a000001u);
-    EXPECT_EQ(rec(0).dst4, 0x0a000002u);
+    EXPECT_EQ(src4_of(rec(0)), 0x0a000001u);
+    EXPECT_EQ(dst4_of(rec(0)), 0x0a000002u);
     EXPECT_EQ(rec(1).sport, 80);
     EXPECT_EQ(rec(1).tcp_flags, TH_SYN | TH_ACK);
     EXPECT_EQ(rec(3).seq_raw, 1001u);
@@ -101,7 +102,7 @@ TEST_F(BinreadTest, HandshakeLearnsReverseIsnFromSynAck)
     for (int i = 0; i < 5; i++) {
         EXPECT_EQ(rec(i).mark, 0);
         EXPECT_EQ(rec(i).acked_by, 0);
-        EXPECT_EQ(std::memcmp(rec(i).src6, std::vector<uint8_t>(16, 0).data(), 16), 0);
+        EXPECT_EQ(std::memcmp(src6_of(rec(i)), std::vector<uint8_t>(16, 0).data(), 16), 0);
     }
 }
 
@@ -203,11 +204,11 @@ TEST_F(BinreadTest, IPv4SegmentInIPv6TraceIsAddressUnmatch)
     c.add(build_tcp(client(1, 0, TH_SYN)), 0.1);
     EXPECT_EQ(read_clean(c.write()), "Warning: address unmatch\n");
     EXPECT_EQ(g_trace.ipv6, 1);
-    EXPECT_EQ(rec(0).src4, 0u);
+    EXPECT_EQ(src4_of(rec(0)), 0u);
     EXPECT_EQ(rec(0).ip_id, 0);
     uint8_t want[16];
     inet_pton(AF_INET6, "2001:db8::1", want);
-    EXPECT_EQ(std::memcmp(rec(0).src6, want, 16), 0);
+    EXPECT_EQ(std::memcmp(src6_of(rec(0)), want, 16), 0);
 }
 
 TEST_F(BinreadTest, IPv6ExtensionHeaders)

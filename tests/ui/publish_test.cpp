@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "analysis/line.h"
+#include "trace/direction.h"
 #include "trace/trace.h"
 #include "ui/ui_state.h"
 #include "ui/view.h"
@@ -57,7 +58,7 @@ protected:
     }
 
     /* A line from the left host unless dir is 2. */
-    void add_line(float t_send, float delay, int dir = 1, int cls = CLS_DATA, const char *label = "")
+    void add_line(float t_send, float delay, int dir = 1, int cls = CLS_DATA)
     {
         line_record l{};
         l.dir = dir;
@@ -65,7 +66,6 @@ protected:
         l.delay = delay;
         l.t_recv = t_send + delay;
         l.cls = cls;
-        std::snprintf(l.label, sizeof l.label, "%s", label);
         lines_.push_back(l);
         g_trace.lines = lines_.data();
         g_trace.main.count = static_cast<int32_t>(lines_.size());
@@ -126,8 +126,17 @@ TEST_F(publish_env, LabelsWithTheSameBaseLandAt100And109AndTheThirdIsDropped)
 {
     standard_view();
     /* Base y = 3000 * (0.2 + t + 0.01) + 16 = 100 for t = -0.182 s. */
-    for (int i = 0; i < 3; i++)
-        add_line(-0.182f, 0.02f, 1, CLS_DATA, "label");
+    for (int i = 0; i < 3; i++) {
+        add_line(-0.182f, 0.02f, 1, CLS_DATA);
+        /* The label is formatted from the line's record when published. */
+        seg_record r{};
+        r.seq = 100 * i + 1;
+        r.paylen = 100;
+        r.ack = 1;
+        r.win = 65535;
+        records_.push_back(r);
+    }
+    g_trace.main.rec = records_.data();
     g_ui.first_visible = 0;
     g_ui.last_visible = 2;
     publish_labels();
@@ -135,7 +144,8 @@ TEST_F(publish_env, LabelsWithTheSameBaseLandAt100And109AndTheThirdIsDropped)
     EXPECT_EQ(elem("ty", 0), "100");
     EXPECT_EQ(elem("ty", 1), "109");
     EXPECT_EQ(elem("tx", 0), "320");
-    EXPECT_EQ(elem("text", 1), "label");
+    EXPECT_EQ(elem("text", 0), " 1:101(100) ack 1 win 65535 ");
+    EXPECT_EQ(elem("text", 1), " 101:201(100) ack 1 win 65535 ");
     EXPECT_EQ(elem("txcolor", 0), "blue");
 }
 
@@ -163,9 +173,13 @@ TEST_F(publish_env, TimeStampsArePrintedWithSixDecimals)
 TEST_F(publish_env, AtMost256ArrowsAndTheRangeThatLabelsAndTimesCover)
 {
     standard_view();
-    for (int i = 0; i < 300; i++)
-        add_line(-0.19f + 0.001f * static_cast<float>(i), 0.005f, 1, CLS_DATA,
-                 std::to_string(i).c_str());
+    for (int i = 0; i < 300; i++) {
+        add_line(-0.19f + 0.001f * static_cast<float>(i), 0.005f, 1, CLS_DATA);
+        seg_record r{};
+        r.seq = i;   /* the label reads " i:i(0) ack 0 win 0 " */
+        records_.push_back(r);
+    }
+    g_trace.main.rec = records_.data();
     publish_lines();
     EXPECT_EQ(var("linecnt"), "256");
     EXPECT_EQ(g_ui.hit_count, 256);
@@ -337,8 +351,8 @@ TEST_F(publish_env, ErrorsOfTheScriptAreIgnored)
 TEST_F(publish_env, TraceInfoNamesTheHostsOfBothAxes)
 {
     seg_record r{};
-    r.src4 = 0x0a000001;
-    r.dst4 = 0x0a000002;
+    set_src4(r, 0x0a000001);
+    set_dst4(r, 0x0a000002);
     r.sport = 40000;
     r.dport = 80;
     records_.push_back(r);
@@ -351,8 +365,11 @@ TEST_F(publish_env, TraceInfoNamesTheHostsOfBothAxes)
     EXPECT_EQ(var("righthost"), "10.0.0.1:40000");
 
     records_[0] = seg_record{};
-    inet_pton(AF_INET6, "2001:db8::1", records_[0].src6);
-    inet_pton(AF_INET6, "2001:db8::2", records_[0].dst6);
+    uint8_t six[16];
+    inet_pton(AF_INET6, "2001:db8::1", six);
+    set_src6(records_[0], six);
+    inet_pton(AF_INET6, "2001:db8::2", six);
+    set_dst6(records_[0], six);
     records_[0].sport = 443;
     records_[0].dport = 50000;
     g_trace.main.rec = records_.data();

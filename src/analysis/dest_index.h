@@ -1,0 +1,95 @@
+/*
+ * dest_index.h --
+ *
+ *	Endpoint numbers and an index of records by destination, shared by
+ *	the fast forms of the analysis passes (pair scan, forward pairing,
+ *	line list). The plain passes ask the direction test of
+ *	trace/direction.h about every pair of records they compare; the fast
+ *	forms ask it once per record here and then compare small numbers.
+ *
+ *	When every record of an array agrees on whether its two ends share
+ *	one address (always so for a decoded trace, which holds one
+ *	connection), the direction test is an equivalence on endpoints:
+ *	addresses, plus ports for a shared address. Each distinct endpoint
+ *	gets a number, 0 upwards, and
+ *	    same_direction(a, b)      <=> src[a] == src[b]
+ *	    addressed_to_source(k, i) <=> dst[k] == src[i]
+ *	    sent_by(r, host)          <=> src[r] is host's number
+ *	Arrays that are not uniform get no index; the fast forms then run
+ *	their plain form.
+ *
+ *	The index also orders the records by (destination, index) with a max
+ *	tree over their acks, so that "the first record from index j on that
+ *	is addressed to endpoint e and acknowledges beyond h" is a walk of
+ *	O(log n) nodes. All storage is allocated by dest_index_build, once
+ *	per call of a pass, never per record.
+ */
+
+#ifndef WIREPAINT_ANALYSIS_DEST_INDEX_H
+#define WIREPAINT_ANALYSIS_DEST_INDEX_H
+
+#include <cstdint>
+#include <vector>
+
+#include "trace/direction.h"
+#include "trace/trace.h"
+
+/* No record, no position. Below every record index. */
+constexpr int32_t DEST_NONE = -1;
+
+struct dest_index {
+    bool same_addr;                 /* the ends share one address: ports count */
+    std::vector<endpoint> known;    /* endpoint of each number (port 0 unless
+                                     * same_addr) */
+    std::vector<int32_t> src;       /* per record: source endpoint number */
+    std::vector<int32_t> dst;       /* per record: destination endpoint number */
+    std::vector<int32_t> by_dst;    /* record indexes, by (dst, index) */
+    std::vector<int32_t> dst_begin; /* by_dst[dst_begin[e] .. dst_begin[e+1])
+                                     * are the records addressed to e */
+    std::vector<int64_t> max_ack;   /* node k covers children 2k, 2k+1; leaf
+                                     * `leaves + p` holds the ack of by_dst[p] */
+    int32_t leaves;                 /* power of two >= record count */
+};
+
+/*
+ * dest_uniform_ends --
+ *	Whether every record of rec[0 .. count-1] agrees on whether its two
+ *	ends share one address (same_address_connection). An empty array is
+ *	uniform. No side effects.
+ */
+bool dest_uniform_ends(const seg_record *rec, int32_t count);
+
+/*
+ * dest_index_build --
+ *	Numbers the endpoints of rec[0 .. count-1] and builds the index into
+ *	`ix` (any earlier content is replaced). Result: false, with `ix`
+ *	unusable, when the array is not uniform or has more than 2^30
+ *	records. Reads addresses, ports and ack; writes no record. Throws
+ *	std::bad_alloc when its storage cannot be allocated.
+ */
+bool dest_index_build(const seg_record *rec, int32_t count, dest_index &ix);
+
+/*
+ * dest_first_above --
+ *	The first position p in [lo, hi) of ix.by_dst whose record's ack is
+ *	above h, or DEST_NONE. A few positions are probed in turn before the
+ *	tree is walked, since the answer is usually near. No side effects.
+ */
+int32_t dest_first_above(const dest_index &ix, int32_t lo, int32_t hi, int64_t h);
+
+/*
+ * dest_first_addressed_above --
+ *	The first record at index `from` or later that is addressed to
+ *	endpoint e and whose ack is above h, or DEST_NONE. No side effects.
+ */
+int32_t dest_first_addressed_above(const dest_index &ix, int32_t e, int32_t from,
+                                   int64_t h);
+
+/*
+ * dest_number_of --
+ *	The number of the endpoint that matches `h` under the direction test,
+ *	or DEST_NONE when no record has it. No side effects.
+ */
+int32_t dest_number_of(const dest_index &ix, const endpoint &h);
+
+#endif

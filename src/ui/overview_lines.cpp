@@ -1,0 +1,201 @@
+/*
+ * overview_lines.cpp --
+ *
+ *	Publication of the overview lines, leaving out the lines that a later
+ *	identical line of the same publication covers. The window's lines are
+ *	walked from the last to the first; a line is kept when its values are
+ *	not yet in the set of lines seen, so of each group of identical lines
+ *	the last one is kept. The kept lines are then published first to last.
+ */
+
+#include "ui/overview_lines.h"
+
+#include <cstring>
+#include <limits>
+
+#include "analysis/line.h"
+#include "trace/trace.h"
+#include "ui/line_index.h"
+#include "ui/publish.h"
+#include "ui/ui_state.h"
+
+overview_scratch g_overview_scratch;
+
+/* Color id of a class outside the color table ("black"). */
+static const int32_t COLOR_OUTSIDE = 7;
+
+/* The first slot of the color table whose text is that of class `cls`. */
+static int32_t color_id(int cls)
+{
+    if (cls < 0 || cls >= COLOR_OUTSIDE)
+        return COLOR_OUTSIDE;
+    for (int k = 0; k < cls; k++) {
+        if (std::strcmp(color_table[k], color_table[cls]) == 0)
+            return k;
+    }
+    return cls;
+}
+
+/* What every line of one overview publication shares. */
+struct overview_geometry {
+    int xl, xr, mx;          /* left and right ends, middle of a lost one */
+    float start, scale;      /* over_start, over_scale */
+    int32_t color[COLOR_OUTSIDE]; /* color_id of each class of the table */
+};
+
+static overview_geometry current_geometry()
+{
+    overview_geometry g;
+    g.xl = static_cast<int>(g_ui.over_width * 0.15 + 1);
+    g.xr = static_cast<int>(g_ui.over_width * 0.85 - 1);
+    g.mx = static_cast<int>(g_ui.over_width * 0.5);
+    g.start = g_ui.over_start;
+    g.scale = g_ui.over_scale;
+    for (int k = 0; k < COLOR_OUTSIDE; k++)
+        g.color[k] = color_id(k);
+    return g;
+}
+
+/* The overview line of `l`: from the left axis to the right one, the
+ * receiver's end moved to the middle for a lost segment. */
+static overview_line line_of(const overview_geometry &g, const line_record &l)
+{
+    float ts = l.t_send - g.start;
+    int ys = to_pixel(ts * g.scale + 5.0f);
+    int yr = to_pixel((ts + l.delay) * g.scale + 5.0f);
+    int32_t color = l.cls >= 0 && l.cls < COLOR_OUTSIDE ? g.color[l.cls] : COLOR_OUTSIDE;
+    overview_line e = {line_ends_of(l.dir, g.xl, g.xr, ys, yr), color};
+    if (l.cls != CLS_LOST)
+        return e;
+    /* A lost segment stops halfway across. */
+    int my = to_pixel(static_cast<double>(g.scale) *
+                      (static_cast<double>(l.delay) * 0.5 + static_cast<double>(ts)) + 5.0);
+    move_receiver_end(&e.ends, l.dir, g.mx, my);
+    return e;
+}
+
+/* The published text of a colour id. */
+static const char *color_text(int32_t id)
+{
+    return id < COLOR_OUTSIDE ? color_table[id] : color_name(-1);
+}
+
+static void publish_one(int n, const overview_line &e)
+{
+    ui_set_elem_int("subx1", n, e.ends.x1);
+    ui_set_elem_int("suby1", n, e.ends.y1);
+    ui_set_elem_int("subx2", n, e.ends.x2);
+    ui_set_elem_int("suby2", n, e.ends.y2);
+    ui_set_elem("subcolor", n, color_text(e.color));
+}
+
+void publish_overview_lines_literal()
+{
+    std::vector<int32_t> visible;
+    window_lines_literal(g_trace.lines, g_trace.main.count, g_ui.over_start, g_ui.over_end,
+                         std::numeric_limits<int32_t>::max(), visible);
+    overview_geometry g = current_geometry();
+    int n = 0;
+    for (int32_t j : visible)
+        publish_one(n++, line_of(g, g_trace.lines[j]));
+    ui_set_var_int("sublinecnt", n);
+}
+
+static bool same_line(const overview_line &a, const overview_line &b)
+{
+    return a.ends.x1 == b.ends.x1 && a.ends.y1 == b.ends.y1 && a.ends.x2 == b.ends.x2 &&
+           a.ends.y2 == b.ends.y2 && a.color == b.color;
+}
+
+static uint32_t line_hash(const overview_line &e)
+{
+    uint64_t h = 0x9e3779b97f4a7c15ull;
+    const int32_t v[5] = {e.ends.x1, e.ends.y1, e.ends.x2, e.ends.y2, e.color};
+    for (int32_t x : v) {
+        h ^= static_cast<uint32_t>(x);
+        h *= 0xff51afd7ed558ccdull;
+        h ^= h >> 32;
+    }
+    return static_cast<uint32_t>(h);
+}
+
+/* Starts a publication: an empty set without touching the slots. */
+static void begin_set()
+{
+    overview_scratch &s = g_overview_scratch;
+    if (s.slots.empty())
+        s.slots.assign(4096, overview_slot{});
+    s.stamp++;
+    if (s.stamp == 0) {
+        /* After 2^32 publications old stamps would come back: wipe them. */
+        for (overview_slot &slot : s.slots)
+            slot.stamp = 0;
+        s.stamp = 1;
+    }
+    s.used = 0;
+    s.kept.clear();
+}
+
+/* Puts `e` with hash `h` into a free slot, or finds the slot of an equal
+ * line; true when the line was new. */
+static bool insert_new(const overview_line &e, uint32_t h);
+
+/* Doubles the set, keeping this publication's lines. */
+static void grow_set()
+{
+    overview_scratch &s = g_overview_scratch;
+    std::vector<overview_slot> old;
+    old.swap(s.slots);
+    s.slots.assign(old.size() * 2, overview_slot{});
+    s.used = 0;
+    for (const overview_slot &slot : old) {
+        if (slot.stamp == s.stamp)
+            insert_new(slot.line, slot.hash);
+    }
+}
+
+static bool insert_new(const overview_line &e, uint32_t h)
+{
+    overview_scratch &s = g_overview_scratch;
+    if (2 * static_cast<size_t>(s.used + 1) > s.slots.size())
+        grow_set();
+    size_t mask = s.slots.size() - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+        overview_slot &slot = s.slots[i];
+        if (slot.stamp != s.stamp) {
+            slot = {e, h, s.stamp};
+            s.used++;
+            return true;
+        }
+        if (slot.hash == h && same_line(slot.line, e))
+            return false;
+    }
+}
+
+void publish_overview_lines()
+{
+    const line_record *lines = g_trace.lines;
+    window_span span = window_span_of(lines, g_trace.main.count, g_ui.over_start, g_ui.over_end);
+    overview_geometry g = current_geometry();
+    begin_set();
+    overview_scratch &s = g_overview_scratch;
+    for (int32_t j = span.stop - 1; j >= span.first; j--) {
+        if (g.start > lines[j].t_recv)
+            continue;
+        overview_line e = line_of(g, lines[j]);
+        if (insert_new(e, line_hash(e)))
+            s.kept.push_back(j);
+    }
+    int n = 0;
+    for (size_t k = s.kept.size(); k-- > 0;)
+        publish_one(n++, line_of(g, lines[s.kept[k]]));
+    ui_set_var_int("sublinecnt", n);
+}
+
+void overview_scratch_reset()
+{
+    std::vector<overview_slot>().swap(g_overview_scratch.slots);
+    std::vector<int32_t>().swap(g_overview_scratch.kept);
+    g_overview_scratch.stamp = 0;
+    g_overview_scratch.used = 0;
+}

@@ -1,0 +1,73 @@
+/*
+ * overview_lines.h --
+ *
+ *	The lines of the overview canvas. Zoomed out on a large trace,
+ *	hundreds of thousands of lines land on the same few hundred pixel
+ *	rows, and drawing each of them makes every overview command take
+ *	seconds. So one publication leaves out a line whose five published
+ *	values (subx1, suby1, subx2, suby2, subcolor) equal those of a later
+ *	line of the same publication: the later line is drawn over the same
+ *	pixels, so the picture does not change. The kept lines keep their
+ *	order and are numbered from 0; sublinecnt is their number.
+ *
+ *	The work is linear in the lines of the window, with one hash set of
+ *	the distinct lines seen, kept from one publication to the next so that
+ *	publishing allocates nothing once the set has grown to its size.
+ */
+
+#ifndef WIREPAINT_UI_OVERVIEW_LINES_H
+#define WIREPAINT_UI_OVERVIEW_LINES_H
+
+#include <cstdint>
+#include <vector>
+
+#include "ui/publish.h"
+
+struct line_record;
+
+/*
+ * The published values of one overview line: its end points in overview
+ * pixels and its colour as the index of the first color-table slot with
+ * the same text (7 for "black", a class outside the table).
+ */
+struct overview_line {
+    line_ends ends;
+    int32_t color;
+};
+
+/*
+ * One slot of the set of distinct lines: a line's values, their hash and
+ * the publication that stored them; a slot of an older publication counts
+ * as empty.
+ */
+struct overview_slot {
+    overview_line line;
+    uint32_t hash;
+    uint32_t stamp;
+};
+
+/*
+ * The scratch state of the overview publication. One instance,
+ * g_overview_scratch; only publish_overview_lines writes it.
+ */
+struct overview_scratch {
+    std::vector<overview_slot> slots; /* open addressing, size a power of 2 */
+    uint32_t stamp;                   /* this publication's stamp; 0 unused */
+    int32_t used;                     /* slots holding this stamp */
+    std::vector<int32_t> kept;        /* kept line indices, last line first */
+};
+
+extern overview_scratch g_overview_scratch;
+
+/*
+ * publish_overview_lines_literal --
+ *	Every line of the overview window, in list order: subx1 suby1 subx2
+ *	suby2 subcolor per line and sublinecnt. The overview as it was before
+ *	lines drawn over by later ones were left out; for comparison.
+ */
+void publish_overview_lines_literal();
+
+/* overview_scratch_reset -- Frees the scratch state (for tests). */
+void overview_scratch_reset();
+
+#endif

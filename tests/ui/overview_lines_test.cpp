@@ -1,0 +1,182 @@
+/*
+ * overview_lines_test.cpp --
+ *
+ *	The overview publication in a real Tcl interpreter against the literal
+ *	one, which publishes every line of the window: where no two lines
+ *	share their five published values the two publications are the same;
+ *	where lines collide, exactly the last line of each group of equal
+ *	ones is kept, in order, numbered from 0.
+ */
+
+#include "ui/overview_lines.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "analysis/line.h"
+#include "trace/trace.h"
+#include "ui/line_index.h"
+#include "ui/publish.h"
+#include "ui/ui_state.h"
+
+namespace {
+
+/* One published overview line: subx1 suby1 subx2 suby2 subcolor. */
+using published = std::vector<std::string>;
+
+class overview_env : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ui_state_reset();
+        trace_state_clear();
+        overview_scratch_reset();
+        g_ui.interp = Tcl_CreateInterp();
+        g_ui.over_width = 160;
+        g_ui.over_height = 600;
+        g_ui.over_start = -0.3f;
+        g_ui.over_scale = 300.0f;
+        g_ui.over_end = 8.0f;
+    }
+    void TearDown() override
+    {
+        line_index_clear();
+        overview_scratch_reset();
+        g_trace.lines = nullptr;
+        g_trace.main.count = 0;
+        Tcl_DeleteInterp(g_ui.interp);
+        g_ui.interp = nullptr;
+    }
+
+    void add_line(float t_send, float delay, int dir, int cls)
+    {
+        line_record l{};
+        l.dir = dir;
+        l.t_send = t_send;
+        l.delay = delay;
+        l.t_recv = t_send + delay;
+        l.cls = cls;
+        lines_.push_back(l);
+        g_trace.lines = lines_.data();
+        g_trace.main.count = static_cast<int32_t>(lines_.size());
+    }
+
+    /* What the last publication left: sublinecnt lines, read back. */
+    std::vector<published> read_back()
+    {
+        std::vector<published> out;
+        int n = std::stoi(Tcl_GetVar2(g_ui.interp, "sublinecnt", nullptr, TCL_GLOBAL_ONLY));
+        for (int i = 0; i < n; i++) {
+            published p;
+            for (const char *name : {"subx1", "suby1", "subx2", "suby2", "subcolor"})
+                p.push_back(Tcl_GetVar2(g_ui.interp, name, std::to_string(i).c_str(),
+                                        TCL_GLOBAL_ONLY));
+            out.push_back(p);
+        }
+        return out;
+    }
+
+    std::vector<published> literal()
+    {
+        publish_overview_lines_literal();
+        return read_back();
+    }
+
+    std::vector<published> kept()
+    {
+        publish_overview_lines();
+        return read_back();
+    }
+
+    std::vector<line_record> lines_;
+};
+
+/* The lines of `all` that no later line of `all` repeats, in order. */
+std::vector<published> last_of_each(const std::vector<published> &all)
+{
+    std::set<published> later;
+    std::vector<published> out;
+    for (size_t i = all.size(); i-- > 0;) {
+        if (later.insert(all[i]).second)
+            out.push_back(all[i]);
+    }
+    std::reverse(out.begin(), out.end());
+    return out;
+}
+
+TEST_F(overview_env, WithoutCollisionsThePublicationIsTheLiteralOne)
+{
+    /* 10 ms apart at 300 px/s: every line on rows of its own. */
+    for (int i = 0; i < 400; i++)
+        add_line(0.01f * static_cast<float>(i), 0.02f, 1 + i % 2, i % 7);
+    std::vector<published> all = literal();
+    ASSERT_EQ(all.size(), 400u);
+    EXPECT_EQ(kept(), all);
+    line_index_build(g_trace.lines, g_trace.main.count);
+    EXPECT_EQ(kept(), all);
+}
+
+TEST_F(overview_env, CollidingLinesLeaveTheLastOfEachGroup)
+{
+    /* A and B, then A again, C, B again: the second A, C and the second B
+     * remain. Classes 9 and -1 are both published as "black". */
+    add_line(0.0f, 0.02f, 1, CLS_DATA);      /* A, rows 95 to 101 */
+    add_line(0.1f, 0.02f, 2, CLS_NODATA);    /* B */
+    add_line(0.0001f, 0.02f, 1, CLS_DATA);   /* A on the same pixels */
+    add_line(0.2f, 0.02f, 1, 9);             /* C */
+    add_line(0.1f, 0.02f, 2, CLS_NODATA);    /* B */
+    add_line(0.2f, 0.02f, 1, -1);            /* C, published alike */
+    std::vector<published> all = literal();
+    ASSERT_EQ(all.size(), 6u);
+    std::vector<published> want = {all[2], all[4], all[5]};
+    EXPECT_EQ(kept(), want);
+    EXPECT_EQ(want[2][4], "black");
+}
+
+TEST_F(overview_env, RandomCrowdedWindowsKeepExactlyTheLastOfEachGroup)
+{
+    std::mt19937 rng(9);
+    std::uniform_int_distribution<int> cls(0, 6), dir(1, 2), step(0, 3);
+    float t = -0.5f;
+    for (int i = 0; i < 6000; i++) {
+        t += 0.0005f * static_cast<float>(step(rng));
+        add_line(t, 0.001f * static_cast<float>(step(rng)), dir(rng), cls(rng));
+    }
+    line_index_build(g_trace.lines, g_trace.main.count);
+    /* Overview scales from rows of their own for most lines (the set
+     * grows past its first size) down to dozens of lines a row; each
+     * window is published twice, so the set is reused. */
+    const struct {
+        float scale, span;
+    } views[] = {{3000.0f, 6.0f}, {300.0f, 1.0f}, {30.0f, 6.0f}, {3.0f, 6.0f}};
+    for (auto v : views) {
+        float scale = v.scale;
+        g_ui.over_scale = scale;
+        g_ui.over_end = g_ui.over_start + v.span;
+        std::vector<published> want = last_of_each(literal());
+        EXPECT_EQ(kept(), want) << "scale " << scale;
+        EXPECT_EQ(kept(), want) << "scale " << scale << ", again";
+    }
+}
+
+TEST_F(overview_env, RepeatsFarApartAreFoundWhileTheSetGrows)
+{
+    /* Lines 3000 to 5999 repeat lines 0 to 2999 on rows of their own:
+     * more distinct lines than the set first holds. */
+    for (int i = 0; i < 6000; i++) {
+        int k = i % 3000;
+        add_line(0.001f * static_cast<float>(k), 0.02f, 1 + k % 2, k % 7);
+    }
+    g_ui.over_scale = 3000.0f;
+    g_ui.over_end = 6.0f;
+    std::vector<published> all = literal();
+    ASSERT_EQ(all.size(), 6000u);
+    EXPECT_EQ(kept(), std::vector<published>(all.begin() + 3000, all.end()));
+}
+
+}  // namespace
