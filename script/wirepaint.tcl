@@ -54,7 +54,6 @@ proc wp::build_toolbar {} {
     set b {ttk::button}
     $b $t.open -text "Open\u2026" -style Toolbutton -command wp::open_dialog
     $b $t.save -text "Save as\u2026" -style Toolbutton -command wp::save_as
-    $b $t.stats -text "Statistics\u2026" -style Toolbutton -command wp::statistics_dialog
     wp::build_help_menu $t.help
     ttk::separator $t.s1 -orient vertical
     # Navigation buttons repeat while held down.
@@ -76,7 +75,6 @@ proc wp::build_toolbar {} {
     foreach s {s1 s2 s3} { pack configure $t.$s -fill y -padx 4 }
     pack configure $t.ov -padx {2 0}
     pack $t.quit $t.help -side right -padx 1
-    pack $t.stats -after $t.save -side left -padx 1
     pack $t -side top -fill x
 }
 
@@ -245,6 +243,7 @@ proc wp::bind_view_keys {c} {
     bind . <Key-End> {view_clib end}
     foreach key {f 0 KP_0} { bind . <Key-$key> {view_clib fit} }
     bind . <Key-g> wp::goto_dialog
+    bind . <Key-i> wp::statistics_dialog
     bind $c <Control-MouseWheel> {if {%D > 0} {zoomin_clib} else {zoomout_clib}}
     bind $c <ButtonPress-2> {set wp::pan_y %y}
     bind $c <B2-Motion> {wp::pan %y}
@@ -380,6 +379,7 @@ proc wp::keys_text {} {
         "Escape          close the newest popup"
         "Ctrl-O          open a capture"
         "Ctrl-S          save the view as SVG, PDF, PNG or PostScript"
+        "i               statistics of the connection"
         "q               quit"
     } "\n"]
 }
@@ -392,7 +392,8 @@ proc wp::build_help_menu {mb} {
     ttk::menubutton $mb -text "Help" -style Toolbutton -menu $mb.menu
     menu $mb.menu -tearoff 0
     $mb.menu add command -label "Keys\u2026" -command wp::keys_window
-    $mb.menu add command -label "Statistics\u2026" -command wp::statistics_dialog
+    $mb.menu add command -label "Statistics\u2026" -command wp::statistics_dialog -accelerator "i"
+
 }
 
 # ---------------------------------------------------------------------

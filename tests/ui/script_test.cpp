@@ -533,7 +533,10 @@ TEST(RealScript, ViewKeysPointerAndHelpWindowsWork)
           /* Help > Keys, Statistics, Save as. */
           ".toolbar.help.menu invoke 0\nupdate\n"
           "rec keys [string match {*Home*start of the connection*} [.keys.text get 1.0 end]]\n"
-          ".toolbar.stats invoke\nupdate\n"
+          ".toolbar.help.menu invoke 1\nupdate\n"
+          "rec stats [string match {*Left host (L):*10.0.0.1.40000*} [.stats.text get 1.0 end]]\n"
+          "destroy .stats\nfocus -force $c\nupdate\n"
+          "event generate $c <Key-i>\nupdate\n"
           "rec stats [string match {*Left host (L):*10.0.0.1.40000*} [.stats.text get 1.0 end]]\n"
           "proc tk_getSaveFile {args} { return {" + png + "} }\n"
           "focus -force $c\nupdate\n"
@@ -565,6 +568,7 @@ TEST(RealScript, ViewKeysPointerAndHelpWindowsWork)
     EXPECT_EQ(events(s.rec, "clip").at(0), ev({"clip", "10.0"}));
     EXPECT_EQ(events(s.rec, "keys").at(0), ev({"keys", "1"}));
     EXPECT_EQ(events(s.rec, "stats").at(0), ev({"stats", "1"}));
+    EXPECT_EQ(events(s.rec, "stats").at(1), ev({"stats", "1"}));
     EXPECT_EQ(events(s.rec, "saved").at(0), ev({"saved", "1", "Saved the diagram to " + png + "."}));
 }
 
