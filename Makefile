@@ -2,12 +2,16 @@
 # (Debian packages, through tools/install-deps.sh), configure and build.
 #   make run   - builds wirepaint and runs it on the bundled sample capture
 #   make test  - builds the suite twice (plain, and with AddressSanitizer and
-#                UndefinedBehaviorSanitizer) and runs both under Xvfb
+#                UndefinedBehaviorSanitizer) and runs both under Xvfb, then
+#                fuzzes the loader for a minute
+#   make fuzz  - builds the libFuzzer target with clang and fuzzes the
+#                loader for FUZZ_TIME seconds (default 600)
 
 JOBS ?= $(shell nproc)
 SAMPLE ?= examples/sender.pcap
+FUZZ_TIME ?= 600
 
-.PHONY: all deps build build-asan run test install clean
+.PHONY: all deps build build-asan build-fuzz fuzz run test install clean
 
 all: build
 
@@ -22,6 +26,14 @@ build-asan: deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DWIREPAINT_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
 
+build-fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DWIREPAINT_FUZZ=ON -DWIREPAINT_TESTS=OFF
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_load fuzz_seeds
+
+fuzz: build-fuzz
+	bash tools/fuzz.sh build-fuzz $(FUZZ_TIME)
+
 run: build
 	@bash tools/run-sample.sh build/wirepaint $(SAMPLE)
 
@@ -30,9 +42,10 @@ test: build build-asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  UBSAN_OPTIONS=print_stacktrace=1 \
 	  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j $(JOBS)
+	$(MAKE) fuzz FUZZ_TIME=60
 
 install: build
 	cmake --install build --prefix /usr/local
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz

@@ -33,6 +33,7 @@ namespace eval wp {
     variable popups 0          ;# popups opened so far, for their names
     variable loaded_name ""    ;# file name shown in title and status line
     variable page_steps 8      ;# steps of one PageUp / PageDown
+    variable current_files {}  ;# the files of the connection shown
 }
 
 # ---------------------------------------------------------------------
@@ -54,6 +55,7 @@ proc wp::build_toolbar {} {
     set b {ttk::button}
     $b $t.open -text "Open\u2026" -style Toolbutton -command wp::open_dialog
     $b $t.save -text "Save as\u2026" -style Toolbutton -command wp::save_as
+    $b $t.conns -text "Connections\u2026" -style Toolbutton -command wp::connections_dialog
     wp::build_help_menu $t.help
     ttk::separator $t.s1 -orient vertical
     # Navigation buttons repeat while held down.
@@ -70,7 +72,7 @@ proc wp::build_toolbar {} {
     ttk::checkbutton $t.labels -text "Labels" -variable texton -command text_clib
     ttk::checkbutton $t.times -text "Times" -variable timeon -command time_clib
     $b $t.quit -text "Quit" -style Toolbutton -command {destroy .}
-    pack $t.open $t.save $t.s1 $t.back $t.fwd $t.zin $t.zout $t.s2 \
+    pack $t.open $t.save $t.conns $t.s1 $t.back $t.fwd $t.zin $t.zout $t.s2 \
         $t.ov $t.ozin $t.ozout $t.s3 $t.labels $t.times -side left -padx 1
     foreach s {s1 s2 s3} { pack configure $t.$s -fill y -padx 4 }
     pack configure $t.ov -padx {2 0}
@@ -232,6 +234,7 @@ proc wp::bind_controls {} {
     bind . <Key-Next> {wp::steps forward_clib $wp::page_steps}
     bind . <Control-Key-o> wp::open_dialog
     bind . <Control-Key-s> wp::save_as
+    bind . <Control-Key-l> wp::connections_dialog
     bind . <Key-Escape> wp::close_popup
     bind . <Key-q> {destroy .}
     wp::bind_view_keys $c
@@ -378,6 +381,7 @@ proc wp::keys_text {} {
         "Click an arrow  its details; Ctrl-C in the popup copies them"
         "Escape          close the newest popup"
         "Ctrl-O          open a capture"
+        "Ctrl-L          the connections of the current file"
         "Ctrl-S          save the view as SVG, PDF, PNG or PostScript"
         "i               statistics of the connection"
         "q               quit"
@@ -458,8 +462,115 @@ proc wp::open_dialog {} {
     update idletasks
     openfile_clib $path
     . configure -cursor {}
-    set loaded_name [file tail $path]
+    if {[load_outcome [list $path] "Open capture"]} {
+        connections_dialog 1
+    }
+}
+
+# After a load from the window: names what is shown now, and tells the
+# user why a file could not be loaded or was cut short. Returns 1 when
+# `files` are the ones shown now.
+proc wp::load_outcome {files title} {
+    global loaderror loadwarning loadkept
+    variable loaded_name
+    variable current_files
+    if {!$loadkept} {
+        # The command line's files are no longer the ones shown.
+        set ::tracefiles {}
+        set current_files $files
+        set loaded_name [join [lmap f $files {file tail $f}] " + "]
+        if {$loaderror ne ""} {
+            set current_files {}
+            set loaded_name ""
+        }
+    }
     describe
+    if {$loaderror ne ""} {
+        set what [join [lmap f $files {file tail $f}] " + "]
+        .status configure -text "Could not load $what: $loaderror"
+        tk_messageBox -parent . -icon error -title $title \
+            -message "Could not load $what." -detail $loaderror
+        return 0
+    }
+    if {$loadwarning ne ""} {
+        tk_messageBox -parent . -icon warning -title $title \
+            -message "The capture ends inside a packet record: it was cut short.\
+                Every packet before the cut is shown." -detail [string trim $loadwarning]
+    }
+    return 1
+}
+
+# ---------------------------------------------------------------------
+# Connections: the TCP connections of the current file, as -L lists them
+
+# Shows the connections of the current file. With `only_many`, only when
+# there is more than one to choose from (after an Open).
+proc wp::connections_dialog {{only_many 0}} {
+    global connheader connlines loaderror
+    variable current_files
+    if {![llength $current_files]} {
+        if {!$only_many} {
+            tk_messageBox -parent . -icon info -title "Connections" \
+                -message "No capture loaded."
+        }
+        return
+    }
+    connlist_clib [lindex $current_files 0]
+    if {$loaderror ne ""} {
+        tk_messageBox -parent . -icon error -title "Connections" -message $loaderror
+        return
+    }
+    if {$only_many && [llength $connlines] < 2} { return }
+    set w .conns
+    destroy $w
+    toplevel $w
+    wm title $w "Connections of [file tail [lindex $current_files 0]]"
+    wm transient $w .
+    set n [llength $connlines]
+    ttk::label $w.intro -padding {8 6} -text [expr {$n == 1 ? \
+        "1 TCP connection. Double-click one, or select it and press Open." : \
+        "$n TCP connections. Double-click one, or select it and press Open."}]
+    set width [expr {min(160, max(60, [string length $connheader] + 2))}]
+    ttk::label $w.header -text $connheader -font TkFixedFont -padding {10 0}
+    listbox $w.list -font TkFixedFont -width $width \
+        -height [expr {min(20, max(4, $n))}] -activestyle dotbox \
+        -selectmode browse -exportselection 0 -yscrollcommand [list $w.ys set]
+    ttk::scrollbar $w.ys -orient vertical -command [list $w.list yview]
+    foreach line $connlines { $w.list insert end $line }
+    $w.list selection set 0
+    $w.list activate 0
+    ttk::frame $w.buttons -padding 6
+    ttk::button $w.buttons.open -text "Open" -default active \
+        -command [list wp::open_connection $w]
+    ttk::button $w.buttons.close -text "Close" -command [list destroy $w]
+    pack $w.buttons.close $w.buttons.open -side right -padx 3
+    grid $w.intro -row 0 -column 0 -columnspan 2 -sticky w
+    grid $w.header -row 1 -column 0 -sticky w
+    grid $w.list -row 2 -column 0 -sticky nsew -padx {8 0}
+    grid $w.ys -row 2 -column 1 -sticky ns -padx {0 8}
+    grid $w.buttons -row 3 -column 0 -columnspan 2 -sticky ew
+    grid rowconfigure $w 2 -weight 1
+    grid columnconfigure $w 0 -weight 1
+    bind $w.list <Double-Button-1> [list wp::open_connection $w]
+    bind $w <Key-Return> [list wp::open_connection $w]
+    bind $w <Key-Escape> [list destroy $w]
+    focus $w.list
+}
+
+# Loads the connection selected in the dialog `w`.
+proc wp::open_connection {w} {
+    variable current_files
+    set sel [$w.list curselection]
+    if {![llength $sel]} { return }
+    set number [expr {[lindex $sel 0] + 1}]
+    set files $current_files
+    destroy $w
+    . configure -cursor watch
+    .status configure -text "Reading connection $number\u2026"
+    update idletasks
+    openconn_clib $number {*}$files
+    . configure -cursor {}
+    load_outcome $files "Connections"
 }
 
 # Save as: the view through the program's renderer, the format by the
@@ -651,6 +762,7 @@ proc wp::close_popup {} {
 
 set texton 1
 set timeon 1
+if {[info exists tracefiles]} { set wp::current_files $tracefiles }
 wp::build_window
 init_clib
 wp::describe

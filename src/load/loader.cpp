@@ -9,7 +9,8 @@
  *	time from its copy in the peer trace on the corrected clock.
  *
  *	A reset before a reopen frees both traces, their copies and the line
- *	list; nothing else frees them. Every failure ends the process.
+ *	list; nothing else frees them. Every failure ends the process, or,
+ *	in a load from the window, throws (trace/loadfail.h).
  */
 
 #include "load/loader.h"
@@ -24,6 +25,7 @@
 #include "analysis/line.h"
 #include "text/line_text.h"
 #include "trace/binread.h"
+#include "trace/loadfail.h"
 #include "trace/matcher.h"
 #include "trace/trace.h"
 
@@ -74,8 +76,7 @@ void analyse_main()
 
 [[noreturn]] void fail_unmatched()
 {
-    std::fputs(fatal_unmatched, stderr);
-    std::exit(-1);
+    load_fail(-1, fatal_unmatched);
 }
 
 /*
@@ -170,4 +171,10 @@ void load_traces(int nfiles, char *const names[], int reset)
         fail_unmatched();
     align_clocks();
     g_trace.loaded = 1;
+}
+
+void unload_traces()
+{
+    reset_traces();
+    g_trace.loaded = 0;
 }

@@ -21,9 +21,19 @@
  *	with two files, g_trace.peer are ready and g_trace.loaded is 1; a
  *	one-file load of a file without any TCP segment of a connection leaves
  *	g_trace.loaded at 0 and says so on standard error. Every failure ends
- *	the process with a message and status -1 (-2 for a read error).
+ *	the process with a message and status -1 (-2 for a read error), or
+ *	inside a trapped load throws load_error (trace/loadfail.h), leaving
+ *	a half-done state that unload_traces clears.
  */
 void load_traces(int nfiles, char *const names[], int reset);
+
+/*
+ * unload_traces --
+ *	The reset of load_traces on its own, and the loaded flag cleared:
+ *	nothing is loaded after it. A window load that failed half-way
+ *	leaves the state empty through it.
+ */
+void unload_traces();
 
 /* The peer-trace clock offset of the last two-file load (s); 0 otherwise. */
 float loader_clock_offset();

@@ -19,8 +19,10 @@
  *	"Warning: truncated packet", and a copy longer than the packet holds
  *	zeros past its end.
  *
- *	Every failure ends the process: nothing is retried, and no partial
- *	trace survives.
+ *	Every failure ends the process (through load_fail; a load from the
+ *	window turns it into a load_error): nothing is retried, and no
+ *	partial trace survives. A file cut short inside a record is the one
+ *	read error that keeps what was read, with a warning.
  */
 
 #include "trace/binread.h"
@@ -30,7 +32,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "trace/capfile.h"
+#include "trace/connlist.h"
 #include "trace/direction.h"
+#include "trace/linktype.h"
+#include "trace/loadfail.h"
 
 #ifndef BINREAD_SOURCE_NAME
 #define BINREAD_SOURCE_NAME __FILE__
@@ -183,19 +189,15 @@ void grow_building()
         return;
     if (t.rec == nullptr) {
         t.rec = (seg_record *)std::malloc(sizeof(seg_record));
-        if (t.rec == nullptr) {
-            std::perror("malloc");
-            std::exit(-1);
-        }
+        if (t.rec == nullptr)
+            load_fail_errno(-1, "malloc");
         t.cap = 1;
         return;
     }
     int32_t cap = t.cap < 1024 ? t.cap * 2 : t.cap + t.cap / 2;
     seg_record *p = (seg_record *)std::realloc(t.rec, (size_t)cap * sizeof(seg_record));
-    if (p == nullptr) {
-        std::perror("realloc");
-        std::exit(-1);
-    }
+    if (p == nullptr)
+        load_fail_errno(-1, "realloc");
     t.rec = p;
     t.cap = cap;
 }
@@ -214,12 +216,8 @@ void copy_packet(seg_record &r, const uint8_t *ip, uint32_t avail, uint32_t capl
         p = trace_copy_space(&g_trace.building, (size_t)g_trace.copy_len);
     if (p == nullptr) {
         if (v6)
-            std::fputs("cannot malloc for packet data. \t\t\t\tPlease choose small snaplen value\n",
-                       stderr);
-        else
-            std::fputs("cannot malloc for packet data. \t\t\t\t\t\tPlease choose small snaplen value\n",
-                       stderr);
-        std::exit(-1);
+            load_fail(-1, "cannot malloc for packet data. \t\t\t\tPlease choose small snaplen value\n");
+        load_fail(-1, "cannot malloc for packet data. \t\t\t\t\t\tPlease choose small snaplen value\n");
     }
     uint32_t n = avail < (uint32_t)g_trace.copy_len ? avail : (uint32_t)g_trace.copy_len;
     std::memcpy(p, ip, n); /* the rest of the copy space is zero already */
@@ -229,16 +227,23 @@ void copy_packet(seg_record &r, const uint8_t *ip, uint32_t avail, uint32_t capl
 
 }  // namespace
 
-int link_header_length(int linktype)
+int find_tcp_header(const uint8_t *ip, uint32_t avail, tcp_header_place *out)
 {
-    switch (linktype) {
-    case 0:  return 4;   /* DLT_NULL, BSD loopback */
-    case 1:  return 14;  /* DLT_EN10MB, Ethernet */
-    case 8:  return 16;  /* DLT_SLIP */
-    case 9:  return 4;   /* DLT_PPP */
-    case 11: return 8;   /* DLT_ATM_RFC1483 */
-    default: return -1;
-    }
+    if (avail < 1)
+        return 0;
+    bool v6 = (ip[0] >> 4) == 6;
+    tcp_place where;
+    if ((v6 ? find_tcp6(ip, avail, &where) : find_tcp4(ip, avail, &where)) != nullptr)
+        return 0;
+    const uint8_t *tcp = ip + where.off;
+    int32_t doff = (int32_t)(tcp[12] >> 4) * 4;
+    out->v6 = v6;
+    out->off = where.off;
+    if (v6)
+        out->paylen = (int32_t)read_be16(ip + 4) - (int32_t)where.ext_len - doff;
+    else
+        out->paylen = (int32_t)read_be16(ip + 2) - (int32_t)where.off - doff;
+    return 1;
 }
 
 void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr *hdr,
@@ -264,6 +269,11 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
     conn_key &k = g_trace.key;
 
     if (g_trace.building.count == 0) {
+        conn_verdict choice = conn_select_verdict(ip, v6, sport, dport);
+        if (choice != CONN_TAKE) {
+            std::puts(choice == CONN_OTHER_PORTS ? msg_port : msg_addr);
+            return;
+        }
         set_key(a, v6, tcp, hdr);
     } else {
         drop = filter_against_key(a, v6, sport, dport);
@@ -313,35 +323,23 @@ void handle_packet(u_char *user, const struct pcap_pkthdr *hdr, const u_char *da
 {
     (void)user;
     uint32_t caplen = hdr->caplen;
-    if (caplen > (uint32_t)g_trace.snaplen) {
-        std::fprintf(stderr, "packet too large %s:%d\n", BINREAD_SOURCE_NAME, __LINE__);
-        std::exit(-1);
-    }
+    if (caplen > (uint32_t)g_trace.snaplen)
+        load_failf(-1, "packet too large %s:%d\n", BINREAD_SOURCE_NAME, __LINE__);
     std::memcpy(g_trace.copybuf, data, caplen);
-    int link_len = link_header_length(g_trace.linktype);
-    if (link_len < 0) {
-        std::fprintf(stderr, "Unknown DLT %x\n", g_trace.linktype);
-        std::exit(-1);
-    }
-    if (caplen < (uint32_t)link_len)
+    uint32_t link_len = 0;
+    link_verdict link = link_ip_offset(g_trace.linktype, g_trace.copybuf, caplen, &link_len);
+    if (link == LINK_UNKNOWN)
+        load_failf(-1, "Unknown DLT %x\n", g_trace.linktype);
+    if (link == LINK_NOT_IP)
+        std::puts(msg_not_tcp4);
+    if (link != LINK_IP)
         return;
-    decode_segment(g_trace.copybuf + link_len, caplen - (uint32_t)link_len, hdr, caplen);
+    decode_segment(g_trace.copybuf + link_len, caplen - link_len, hdr, caplen);
 }
 
 seg_record *read_capture(const char *file)
 {
-    char errbuf[PCAP_ERRBUF_SIZE];
-    errno = 0;
-    pcap_t *pc = pcap_open_offline(file, errbuf);
-    if (pc == nullptr) {
-        /* A file that opens but is no capture leaves errno at 0; then the
-         * system has nothing to say and libpcap's own reason is shown. */
-        if (errno != 0)
-            std::perror("pcap_open");
-        else
-            std::fprintf(stderr, "pcap_open: %s\n", errbuf);
-        std::exit(-1);
-    }
+    pcap_t *pc = capture_open(file);
     g_trace.reading = file;
     g_trace.linktype = pcap_datalink(pc);
     g_trace.snaplen = pcap_snapshot(pc);
@@ -350,14 +348,13 @@ seg_record *read_capture(const char *file)
     if (g_trace.snaplen >= 0)
         g_trace.copybuf = (uint8_t *)std::malloc((size_t)g_trace.snaplen + 4);
     if (g_trace.copybuf == nullptr) {
-        std::perror("malloc");
-        std::exit(-1);
+        int err = errno;
+        pcap_close(pc);
+        errno = err;
+        load_fail_errno(-1, "malloc");
     }
-    if (pcap_loop(pc, -1, handle_packet, nullptr) < 0) {
-        std::perror("pcap_loop");
-        std::exit(-2);
-    }
-    pcap_close(pc);
+    conn_select_begin(file);
+    capture_run(pc, file, handle_packet, nullptr);
     g_trace.duration = trace_span(&g_trace.building);
     return g_trace.building.rec;
 }

@@ -14,6 +14,7 @@
 #include <pcap/pcap.h>
 
 #include "trace/bytes.h"
+#include "trace/linktype.h"
 #include "trace/trace.h"
 
 /*
@@ -22,20 +23,24 @@
  *	must be empty. Sets g_trace.linktype, snaplen, the copy buffer and the
  *	trace duration (0 for an empty trace). Returns the array of the trace
  *	under construction: nullptr when the file held no accepted segment
- *	(g_trace.building.count is then 0). Returns only on success: a file
- *	that cannot be opened, a read error, a packet larger than the snapshot
- *	length or an unknown link type end the process (status -1, or -2 for a
- *	read error), with a message on standard error.
+ *	(g_trace.building.count is then 0). Applies the -f filter and the
+ *	connection chosen for the file, if any (trace/connlist.h). Returns
+ *	only on success: a file that cannot be opened, a read error, a packet
+ *	larger than the snapshot length or an unknown link type end the
+ *	process through load_fail (status -1, or -2 for a read error; 1 for a
+ *	bad filter), with a message on standard error. A file cut short in a
+ *	record after its first packet keeps its packets, with a warning.
  */
 seg_record *read_capture(const char *file);
 
 /*
  * handle_packet --
  *	The per-packet handler given to pcap_loop. Copies the packet into the
- *	copy buffer, strips the link header and hands the rest to
- *	decode_segment. Exits the process for a packet larger than the
- *	snapshot length or a link type outside the table; drops a frame
- *	shorter than its link header without a word.
+ *	copy buffer, strips the link header (and VLAN tags, see linktype.h)
+ *	and hands the rest to decode_segment. Fails (load_fail) for a packet
+ *	larger than the snapshot length or a link type outside the table;
+ *	drops a frame shorter than its link header without a word, and a
+ *	cooked frame of a protocol other than IP with "not tcp".
  */
 void handle_packet(u_char *user, const struct pcap_pkthdr *hdr, const u_char *data);
 
@@ -51,7 +56,19 @@ void handle_packet(u_char *user, const struct pcap_pkthdr *hdr, const u_char *da
 void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr *hdr,
                     uint32_t caplen);
 
-/* The link-header length for a libpcap link type; -1 for one outside the table. */
-int link_header_length(int linktype);
+/* Where decode_segment finds the TCP header of an IP packet. */
+struct tcp_header_place {
+    bool v6;          /* an IPv6 packet */
+    uint32_t off;     /* offset of the TCP header from the IP header */
+    int32_t paylen;   /* payload bytes by the IP length, as decode_segment
+                       * computes a record's paylen; may be < 0 */
+};
+
+/*
+ * find_tcp_header --
+ *	Whether decode_segment would find the TCP header (through its window
+ *	field) in the `avail` bytes at `ip`; fills *out when it would.
+ */
+int find_tcp_header(const uint8_t *ip, uint32_t avail, tcp_header_place *out);
 
 #endif

@@ -18,7 +18,9 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include "load/choose.h"
 #include "load/loader.h"
+#include "trace/capfile.h"
 #include "trace/trace.h"
 #include "ui/output.h"
 #include "ui/ui_state.h"
@@ -28,6 +30,8 @@ const char program_version[] = "2.01a (20080212)";
 
 /* The file names of the command-line load, in command-line order. */
 static std::vector<std::string> g_loaded_names;
+
+cmdline_conn_state g_cmdconn;
 
 /* -g: position and size from an X geometry string; missing parts are 0. */
 static void apply_geometry(const char *text)
@@ -47,7 +51,7 @@ cmdline_action parse_options(int argc, char **argv, int *first_file)
 {
     /* optind 0 makes glibc start a fresh scan and reread the '+' mode. */
     optind = 0;
-    const std::string optstring = std::string("+vVd:s:g:h") + output_optstring;
+    const std::string optstring = std::string("+vVd:s:g:hLc:f:") + output_optstring;
     for (;;) {
         int c = getopt(argc, argv, optstring.c_str());
         if (c == -1)
@@ -65,6 +69,12 @@ cmdline_action parse_options(int argc, char **argv, int *first_file)
             break;
         case 'g':
             apply_geometry(optarg);
+            break;
+        case 'L':
+        case 'c':
+        case 'f':
+            if (!apply_connection_option(c, optarg))
+                std::exit(1);
             break;
         case 'o':
         case 't':
@@ -96,6 +106,7 @@ void print_usage()
     std::fprintf(stderr, "\t-g <geometry>: specify window geometry\n");
     std::fprintf(stderr, "\t-v: show version number and quit\n");
     std::fprintf(stderr, "\t-h: display this help message\n");
+    print_connection_usage();
     print_output_usage();
 }
 
@@ -109,6 +120,7 @@ void read_command_line(int argc, char **argv)
     g_ui.delay_unit = 99999.0f;
     g_trace.copy_len = 0;
     g_loaded_names.clear();
+    g_cmdconn = cmdline_conn_state{};
     output_request_reset();
     if (argc <= 1)
         return;
@@ -129,6 +141,11 @@ void read_command_line(int argc, char **argv)
         std::exit(0);
     }
     g_loaded_names.assign(argv + first, argv + argc);
+    if (g_cmdconn.list) {
+        print_connection_tables(n, argv + first);
+        std::exit(0);
+    }
+    choose_connection(n, argv + first, g_cmdconn.number);
     load_traces(n, argv + first, 0);
 }
 

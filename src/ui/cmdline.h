@@ -5,7 +5,8 @@
  *	and the load of the capture files it names, which happens before any
  *	window exists.
  *
- *	    wirepaint [-V] [-d delay] [-s copylen] [-g geometry] [-v] [-h] file [file]
+ *	    wirepaint [-V] [-d delay] [-s copylen] [-g geometry] [-v] [-h]
+ *	              [-L] [-c n] [-f filter] file [file]
  */
 
 #ifndef WIREPAINT_UI_CMDLINE_H
@@ -21,6 +22,26 @@ enum cmdline_action {
     CMDLINE_VERSION      /* -v */
 };
 
+/* The connection options of the command line. One instance, g_cmdconn. */
+struct cmdline_conn_state {
+    int list;             /* 1 for -L: print the connection tables, exit 0 */
+    int number;           /* -c N: connection to draw, from 1; 0 the first */
+};
+
+extern cmdline_conn_state g_cmdconn;
+
+/*
+ * apply_connection_option --
+ *	Acts on -L, -c N or -f EXPR (letter `opt`, argument `arg`): sets
+ *	g_cmdconn or the filter (g_capfile). A -c argument that is not a
+ *	whole number from 1 writes a message on standard error and returns
+ *	0; otherwise returns 1.
+ */
+int apply_connection_option(int opt, const char *arg);
+
+/* The usage lines of -L, -c and -f, on standard error. */
+void print_connection_usage();
+
 /* Program name used in the usage and version texts, whatever argv[0] is. */
 extern const char program_name[];
 
@@ -30,12 +51,15 @@ extern const char program_version[];
 /*
  * parse_options --
  *	Parses the options of argv with getopt and the option string
- *	"+vVd:s:g:h" and the output letters of ui/output.h (-o -t -x -S, handed
- *	to note_output_option): options act in the order given and parsing stops at the
+ *	"+vVd:s:g:hLc:f:" and the output letters of ui/output.h (-o -t -x -S,
+ *	handed to note_output_option): options act in the order given and
+ *	parsing stops at the
  *	first argument that is not an option, or at "--", and at -v and -h.
  *	Sets g_trace.verbose (-V), g_ui.delay_unit (-d, atof), g_trace.copy_len
  *	and saved_copy_len (-s, atoi), g_ui.win_x, win_y, win_width and
- *	win_height (-g, XParseGeometry; parts the string lacks become 0).
+ *	win_height (-g, XParseGeometry; parts the string lacks become 0),
+ *	and the connection options -L, -c and -f (apply_connection_option;
+ *	a bad -c number exits with status 1).
  *	getopt writes its own diagnostic for a bad option. Restarts getopt's
  *	scan, so it can be called again. Stores in *first_file the index of the
  *	first argument after the options and returns what to do next.
@@ -62,8 +86,10 @@ void print_version();
  *	Otherwise parses the options; -v prints the version line and -h or a
  *	bad option the usage text, and both exit with status 0. One or two file
  *	names are loaded with load_traces (reset 0) and kept for
- *	loaded_file_names; any other count prints the usage text
- *	and exits 0. The loader ends the process on its own errors.
+ *	loaded_file_names; with -L their connection tables are printed
+ *	instead and the process exits 0; with -c the chosen connection is
+ *	loaded. Any other count prints the usage text and exits 0. The loader
+ *	ends the process on its own errors.
  */
 void read_command_line(int argc, char **argv);
 

@@ -23,6 +23,7 @@
 #include "ui/navigate.h"
 #include "ui/publish.h"
 #include "ui/ui_state.h"
+#include "ui/winload.h"
 
 /* One row of the command table. */
 struct command_row {
@@ -87,38 +88,10 @@ int init_clib(ClientData, Tcl_Interp *interp, int, const char *[])
     return TCL_OK;
 }
 
-/* Removes the diagram of the current load before a reload. */
-static void erase_diagram()
-{
-    ui_eval("eraselines");
-    ui_eval("erasesublines");
-    ui_eval("erasebox");
-    if (g_ui.texton)
-        ui_eval("erasetexts");
-    if (g_ui.timeon)
-        ui_eval("erasetimes");
-}
-
 int openfile_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
-    if (argc < 2) {
-        Tcl_ResetResult(interp);
-        return TCL_OK;
-    }
-    if (g_trace.loaded) {
-        erase_diagram();
-        g_trace.loaded = 0;
-    }
-    /* The line list is freed by the reload: nothing may point into it. */
-    forget_publication();
-    g_ui.view_ready = 0;
-
-    std::vector<char> path(argv[1], argv[1] + std::strlen(argv[1]) + 1);
-    char *names[1] = {path.data()};
-    load_traces(1, names, 1);
-    if (g_trace.loaded)
-        redraw_all();
-    publish_trace_info();
+    if (argc >= 2)
+        window_load(1, argv + 1, 0);
     Tcl_ResetResult(interp);
     return TCL_OK;
 }

@@ -39,11 +39,14 @@ int init_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[]);
 
 /*
  * openfile_clib PATH --
- *	Erases the drawn diagram (not the frames) when one is loaded, forgets
- *	the published range, loads PATH alone with the reset flag, and when
- *	that load finished draws it with redraw_all. Publishes segcount,
- *	lefthost and righthost either way. Without PATH does nothing. A file
- *	the loader cannot read ends the process (the loader's message).
+ *	Checks that PATH can be loaded; if not, sets "loaderror" to the
+ *	reason and keeps the current diagram. Otherwise erases the drawn
+ *	diagram (not the frames) when one is loaded, forgets the published
+ *	range, loads PATH alone with the reset flag, and when that load
+ *	finished draws it with redraw_all. Publishes segcount, lefthost and
+ *	righthost either way. A failure inside the load leaves nothing loaded
+ *	and its message in "loaderror"; the process goes on (window_load).
+ *	Without PATH does nothing.
  */
 int openfile_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[]);
 

@@ -15,6 +15,7 @@
 #include "ui/output.h"
 #include "ui/startup.h"
 #include "ui/ui_state.h"
+#include "ui/winload.h"
 
 int main(int argc, char **argv)
 {
@@ -24,6 +25,7 @@ int main(int argc, char **argv)
         return run_without_window();
     start_interpreter(argv[0]);
     register_commands();
+    register_connection_commands();
     register_output_commands();
     size_window();
     publish_sizes();

@@ -137,6 +137,24 @@ bytes ip_header(const tcp_seg &s, uint8_t proto, size_t l4_len)
     return h;
 }
 
+/* Overwrites the link type of a savefile's header, in the header's own
+ * byte order (told by its magic number). */
+void patch_linktype(const std::string &path, uint32_t linktype)
+{
+    FILE *f = std::fopen(path.c_str(), "r+b");
+    if (f == nullptr)
+        throw std::runtime_error("pcapgen: cannot patch " + path);
+    uint8_t magic[4] = {0, 0, 0, 0};
+    size_t got = std::fread(magic, 1, 4, f);
+    bool little = got == 4 && (magic[0] == 0xd4 || magic[0] == 0x4d);
+    uint8_t lt[4];
+    for (int i = 0; i < 4; i++)
+        lt[little ? i : 3 - i] = (uint8_t)(linktype >> (8 * i));
+    std::fseek(f, 20, SEEK_SET);
+    std::fwrite(lt, 1, 4, f);
+    std::fclose(f);
+}
+
 }  // namespace
 
 uint16_t tcp_checksum(const bytes &ip_packet, bool v6, size_t tcp_offset)
@@ -219,9 +237,60 @@ bytes link_header(int linktype, int ipver)
         }
         return h;
     }
+    case LINK_LOOP: {
+        bytes h(4, 0);
+        h[3] = ipver == 6 ? 24 : 2;  /* AF_INET6 / AF_INET, network order */
+        return h;
+    }
+    case LINK_LINUX_SLL:
+    case LINK_LINUX_SLL2:
+        return tagged_header(linktype, {}, ipver == 6 ? 0x86dd : 0x0800);
+    case LINK_RAW:
+    case LINK_RAW_OPENBSD:
+    case LINK_IPV4:
+    case LINK_IPV6:
+        return bytes();
     default:
         return bytes(21, 0);
     }
+}
+
+bytes tagged_header(int linktype, const std::vector<uint16_t> &tpids, uint16_t ethertype)
+{
+    /* The tags: each 2 bytes of priority and VLAN id, then the type of
+     * what follows; the header's own type field names the first tag. */
+    std::vector<uint16_t> types = tpids;
+    types.push_back(ethertype);
+    bytes tags;
+    for (size_t i = 1; i < types.size(); i++) {
+        bytes tag = {0x00, (uint8_t)(10 * i), 0, 0};
+        put16(tag, 2, types[i]);
+        tags.insert(tags.end(), tag.begin(), tag.end());
+    }
+    bytes h;
+    if (linktype == LINK_LINUX_SLL) {
+        h = bytes(16, 0);
+        put16(h, 0, 0);          /* sent to us */
+        put16(h, 2, 1);          /* ARPHRD_ETHER */
+        put16(h, 4, 6);          /* address length */
+        h[6] = 0x02;
+        h[11] = 0x01;
+        put16(h, 14, types[0]);
+    } else if (linktype == LINK_LINUX_SLL2) {
+        h = bytes(20, 0);
+        put16(h, 0, types[0]);
+        put32(h, 4, 2);          /* interface index */
+        put16(h, 8, 1);          /* ARPHRD_ETHER */
+        h[10] = 0;               /* sent to us */
+        h[11] = 6;
+        h[12] = 0x02;
+        h[17] = 0x01;
+    } else {
+        h = {0x02, 0, 0, 0, 0, 0x02, 0x02, 0, 0, 0, 0, 0x01, 0, 0};
+        put16(h, 12, types[0]);
+    }
+    h.insert(h.end(), tags.begin(), tags.end());
+    return h;
 }
 
 std::string temp_path(const std::string &name)
@@ -300,9 +369,12 @@ std::string capture::write(const std::string &path) const
 }
 
 savefile_writer::savefile_writer(const std::string &path, int linktype, int snaplen)
-    : linktype_(linktype), snaplen_(snaplen), dead_(nullptr), dumper_(nullptr)
+    : path_(path), linktype_(linktype), snaplen_(snaplen), dead_(nullptr), dumper_(nullptr)
 {
-    pcap_t *dead = pcap_open_dead(linktype, snaplen);
+    /* libpcap will not write OpenBSD's raw-IP number on this system: the
+     * file is written as raw IP and the header's link type patched. */
+    int dlt = linktype == LINK_RAW_OPENBSD ? LINK_RAW : linktype;
+    pcap_t *dead = pcap_open_dead(dlt, snaplen);
     if (dead == nullptr)
         throw std::runtime_error("pcapgen: pcap_open_dead failed");
     pcap_dumper_t *d = pcap_dump_open(dead, path.c_str());
@@ -346,6 +418,8 @@ void savefile_writer::close()
         pcap_dump_close((pcap_dumper_t *)dumper_);
     if (dead_ != nullptr)
         pcap_close((pcap_t *)dead_);
+    if (dumper_ != nullptr && linktype_ == LINK_RAW_OPENBSD)
+        patch_linktype(path_, (uint32_t)linktype_);
     dumper_ = nullptr;
     dead_ = nullptr;
 }

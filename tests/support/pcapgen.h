@@ -35,8 +35,19 @@ enum {
     LINK_SLIP = 8,
     LINK_PPP = 9,
     LINK_ATM_RFC1483 = 11,
-    LINK_FDDI = 10
+    LINK_FDDI = 10,
+    LINK_RAW = 12,           /* raw IP; libpcap writes 101 in the file */
+    LINK_RAW_OPENBSD = 14,   /* raw IP as OpenBSD numbers it (header patched) */
+    LINK_LOOP = 108,         /* OpenBSD loopback */
+    LINK_LINUX_SLL = 113,    /* Linux cooked */
+    LINK_IPV4 = 228,
+    LINK_IPV6 = 229,
+    LINK_LINUX_SLL2 = 276,   /* Linux cooked v2 */
+    LINK_RADIOTAP = 127      /* 802.11 with radiotap: not read by wirepaint */
 };
+
+/* VLAN tag types (TPIDs). */
+enum { TPID_8021Q = 0x8100, TPID_8021AD = 0x88a8, TPID_QINQ_OLD = 0x9100 };
 
 /* Checksum choices for a built packet. */
 enum checksum_mode { CKSUM_CORRECT, CKSUM_WRONG, CKSUM_ZERO };
@@ -86,6 +97,13 @@ uint16_t tcp_checksum(const bytes &ip_packet, bool v6, size_t tcp_offset);
 
 /* A link-layer header of the given type for a packet of IP version v. */
 bytes link_header(int linktype, int ipver);
+
+/*
+ * The link header of an Ethernet or Linux cooked frame with VLAN tags of
+ * the types `tpids` (outermost first) before a packet whose protocol
+ * field (EtherType) is `ethertype`.
+ */
+bytes tagged_header(int linktype, const std::vector<uint16_t> &tpids, uint16_t ethertype);
 
 /* A path under a fresh temporary directory of this test process. */
 std::string temp_path(const std::string &name);
@@ -154,6 +172,7 @@ public:
     void close();
 
 private:
+    std::string path_;
     int linktype_;
     int snaplen_;
     void *dead_;      /* pcap_t of pcap_open_dead */

@@ -11,16 +11,21 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "support/pcapgen.h"
+#include "support/readback.h"
+#include "trace/capfile.h"
 #include "trace/direction.h"
+#include "trace/loadfail.h"
 #include "trace/trace.h"
 
 using pcapgen::build_tcp;
 using pcapgen::capture;
 using pcapgen::tcp_seg;
+using readback::read_clean;
 
 namespace {
 
@@ -43,15 +48,6 @@ tcp_seg server(uint32_t seq, uint32_t ack, uint8_t flags, int paylen = 0)
     s.sport = 80;
     s.dport = 40000;
     return s;
-}
-
-/* Reads `path` from a clean state; returns what the decoder wrote on stdout. */
-std::string read_clean(const std::string &path)
-{
-    trace_state_clear();
-    testing::internal::CaptureStdout();
-    read_capture(path.c_str());
-    return testing::internal::GetCapturedStdout();
 }
 
 const seg_record &rec(int i)
@@ -430,4 +426,146 @@ TEST_F(BinreadDeathTest, CopyThatCannotBeAllocatedNamesTheIpVersion)
                 "^cannot malloc for packet data. \t\t\t\t\t\tPlease choose small snaplen value\n$");
     EXPECT_EXIT(read_capture(p6.c_str()), testing::ExitedWithCode(255),
                 "^cannot malloc for packet data. \t\t\t\tPlease choose small snaplen value\n$");
+}
+
+namespace {
+
+/* A five-segment handshake-and-data capture, written and then cut to
+ * `keep` bytes (all of it when keep < 0). */
+std::string cut_capture(long keep, long *full_size = nullptr)
+{
+    capture c;
+    c.add(build_tcp(client(1000, 0, TH_SYN)), 0.0);
+    c.add(build_tcp(server(5000, 1001, TH_SYN | TH_ACK)), 0.1);
+    c.add(build_tcp(client(1001, 5001, TH_ACK)), 0.2);
+    c.add(build_tcp(client(1001, 5001, TH_ACK | TH_PUSH, 100)), 0.3);
+    c.add(build_tcp(server(5001, 1101, TH_ACK)), 0.4);
+    std::string path = c.write();
+    long size = (long)std::filesystem::file_size(path);
+    if (full_size != nullptr)
+        *full_size = size;
+    if (keep >= 0)
+        std::filesystem::resize_file(path, (uintmax_t)keep);
+    return path;
+}
+
+}  // namespace
+
+TEST_F(BinreadTest, FileCutShortWarnsAndKeepsThePacketsRead)
+{
+    /* File header 24 bytes, then per packet a 16-byte record header and
+     * 14 + 40 bytes (54; the fourth 154). The last record starts at
+     * 24 + 3 * 70 + 170 = 404. */
+    long full = 0;
+    cut_capture(-1, &full);
+    ASSERT_EQ(full, 404 + 70);
+    struct row {
+        long keep;
+        const char *libpcap_text;
+    } rows[] = {
+        {404 + 9, "truncated dump file; tried to read 16 header bytes, only got 9"},
+        {404 + 16 + 30, "truncated dump file; tried to read 54 captured bytes, only got 30"},
+    };
+    for (const row &r : rows) {
+        std::string path = cut_capture(r.keep);
+        loadfail_reset();
+        testing::internal::CaptureStderr();
+        read_clean(path);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "wirepaint: warning: " + path + ": " + r.libpcap_text + "\n");
+        EXPECT_EQ(g_trace.building.count, 4) << r.keep;
+        EXPECT_FLOAT_EQ(g_trace.duration, 0.3f);
+        EXPECT_EQ(g_loadfail.warnings, "wirepaint: warning: " + path + ": " + r.libpcap_text + "\n");
+    }
+}
+
+TEST_F(BinreadDeathTest, FileCutInItsFirstRecordIsAReadErrorInLibpcapsWords)
+{
+    std::string path = cut_capture(24 + 16 + 20);
+    trace_state_clear();
+    EXPECT_EXIT(read_capture(path.c_str()), testing::ExitedWithCode(254),
+                "^pcap_loop: truncated dump file; tried to read 54 captured bytes, only got 20\n$");
+}
+
+TEST_F(BinreadTest, TrappedFailuresThrowWithTheirMessageAndStatus)
+{
+    capture fddi(pcapgen::LINK_FDDI);
+    fddi.add(build_tcp(client(1, 0, TH_SYN)), 0.0);
+    std::string text = pcapgen::write_text_file("notes.txt", "no capture\n");
+    struct row {
+        std::string path;
+        std::string filter;
+        int status;
+        std::string message;
+    } rows[] = {
+        {"/nonexistent/none.pcap", "", -1, "pcap_open: No such file or directory"},
+        {text, "", -1, "pcap_open: unknown file format"},
+        {fddi.write(), "", -1, "Unknown DLT a"},
+        {cut_capture(24 + 16 + 20), "", -2,
+         "pcap_loop: truncated dump file; tried to read 54 captured bytes, only got 20"},
+        {cut_capture(-1), "tcp port", 1,
+         "wirepaint: bad filter expression: can't parse filter expression: syntax error"},
+    };
+    for (const row &r : rows) {
+        trace_state_clear();
+        g_capfile.filter = r.filter;
+        loadfail_trap_begin();
+        testing::internal::CaptureStderr();
+        int status = 0;
+        try {
+            read_capture(r.path.c_str());
+        } catch (const load_error &e) {
+            status = e.status;
+        }
+        std::string err = testing::internal::GetCapturedStderr();
+        loadfail_trap_end();
+        EXPECT_EQ(status, r.status) << r.path;
+        EXPECT_EQ(g_loadfail.message, r.message);
+        EXPECT_EQ(err, r.message + "\n");   /* the command line's text, unchanged */
+    }
+    g_capfile.filter.clear();
+    EXPECT_EQ(g_loadfail.trap, 0);
+}
+
+TEST_F(BinreadTest, FilterPassesOnlyWhatItMatches)
+{
+    capture c;
+    c.add(build_tcp(client(1000, 0, TH_SYN)), 0.0);
+    c.add(pcapgen::build_udp("10.0.0.1", "10.0.0.2", 5353, 53, 10), 0.05);
+    c.add(build_tcp(server(5000, 1001, TH_SYN | TH_ACK)), 0.1);
+    c.add(build_tcp(client(1001, 5001, TH_ACK | TH_PUSH, 100)), 0.2);
+    std::string path = c.write();
+    g_capfile.filter = "tcp and src host 10.0.0.2";
+    std::string out = read_clean(path);
+    g_capfile.filter.clear();
+    EXPECT_EQ(out, "");      /* the UDP datagram never reaches the decoder */
+    ASSERT_EQ(g_trace.building.count, 1);
+    EXPECT_EQ(g_trace.building.rec[0].sport, 80);
+}
+
+TEST_F(BinreadTest, PcapngCopyOfTheSampleLoadsToTheSameTrace)
+{
+    std::string dir = WIREPAINT_SOURCE_DIR;
+    read_clean(dir + "/examples/sender.pcap");
+    std::vector<seg_record> plain(g_trace.building.rec,
+                                  g_trace.building.rec + g_trace.building.count);
+    std::vector<std::vector<uint8_t>> plain_bytes;
+    for (const seg_record &r : plain)
+        plain_bytes.emplace_back(r.bytes, r.bytes + g_trace.copy_len);
+    int copy_len = g_trace.copy_len;
+    read_clean(dir + "/examples/sender.pcapng");
+    ASSERT_EQ(g_trace.building.count, (int32_t)plain.size());
+    ASSERT_GT(plain.size(), 400u);
+    EXPECT_EQ(g_trace.copy_len, copy_len);
+    for (size_t i = 0; i < plain.size(); i++) {
+        const seg_record &a = plain[i];
+        const seg_record &b = g_trace.building.rec[i];
+        EXPECT_EQ(a.time, b.time) << i;
+        EXPECT_EQ(a.seq, b.seq) << i;
+        EXPECT_EQ(a.ack, b.ack) << i;
+        EXPECT_EQ(a.paylen, b.paylen) << i;
+        EXPECT_EQ(a.tcp_flags, b.tcp_flags) << i;
+        EXPECT_EQ(a.cap_bytes, b.cap_bytes) << i;
+        EXPECT_EQ(std::memcmp(plain_bytes[i].data(), b.bytes, (size_t)copy_len), 0) << i;
+    }
 }

@@ -27,7 +27,10 @@ const char usage_text[] =
     "\t-g <geometry>: specify window geometry\n"
     "\t-v: show version number and quit\n"
     "\t-h: display this help message\n"
-    /* The output options follow the five lines above, which never change. */
+    "\t-L: list the TCP connections of each file and quit\n"
+    "\t-c <n>: draw connection n of that list\n"
+    "\t-f <filter>: read only the packets a libpcap filter passes\n"
+    /* The output options follow the lines above; the first five never change. */
     "\t-o <file>: write the diagram to file (.svg .pdf .png .ps .eps), no window\n"
     "\t-t <from>:<to>: show the diagram from <from> to <to> seconds\n"
     "\t-x <file>: write one CSV row per segment to file (- for stdout), no window\n"
@@ -51,14 +54,7 @@ cmdline_action parse(std::vector<std::string> args, int *first)
     return parse_options(static_cast<int>(keep.size()), argv.data(), first);
 }
 
-uitest::run_result run_headless(const std::vector<std::string> &args)
-{
-    std::string dir = uitest::make_temp_dir();
-    uitest::run_result r = uitest::run_wirepaint(args, dir, "");
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-    return r;
-}
+using uitest::run_headless;
 
 TEST(ParseOptions, SetsEachValueInTheOrderGiven)
 {

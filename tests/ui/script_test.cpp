@@ -72,34 +72,8 @@ std::string connection_capture()
     return c.write();
 }
 
-/* The working folder's script: a recorder, the real script, the body. */
-std::string wrapper(const std::string &body)
-{
-    return "set ::rec [open record.txt w]\n"
-           "proc rec {args} { puts $::rec [join $args \"\\t\"]; flush $::rec }\n"
-           "source {" WIREPAINT_SOURCE_DIR "/script/wirepaint.tcl}\n"
-           "update\n" +
-           body + "\n";
-}
-
-struct real_session {
-    uitest::xserver x;
-    std::string dir = uitest::make_temp_dir();
-    uitest::run_result result;
-    record rec;
-
-    ~real_session()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-    void run(const std::string &body, const std::vector<std::string> &args, int timeout_s = 60)
-    {
-        uitest::write_file(dir + "/wirepaint.tcl", wrapper(body));
-        result = uitest::run_wirepaint(args, dir, x.name(), timeout_s);
-        rec = uitest::read_record(dir + "/record.txt");
-    }
-};
+using uitest::real_session;
+using uitest::real_script;
 
 /* Pixels of exactly colour `rgb` in a column strip of the image. */
 int count_colour(XImage *img, int x0, int x1, unsigned long rgb)
@@ -120,7 +94,7 @@ TEST(RealScript, ScreenshotShowsTheArrowsInTheirClassColours)
     ASSERT_TRUE(x.ok());
     std::string dir = uitest::make_temp_dir();
     uitest::write_file(dir + "/wirepaint.tcl",
-                       wrapper("rec geometry [winfo rootx .subframe1.canvas]"
+                       real_script("rec geometry [winfo rootx .subframe1.canvas]"
                                " [winfo rooty .subframe1.canvas]"
                                " [winfo width .subframe1.canvas] [winfo height .subframe1.canvas]\n"));
     pid_t pid = uitest::start_wirepaint({"-g", "800x600", connection_capture()}, dir, x.name());
@@ -257,7 +231,7 @@ TEST(RealScript, LabelsAndTimesNinePixelsApartStayReadable)
     std::string dir = uitest::make_temp_dir();
     uitest::write_file(
         dir + "/wirepaint.tcl",
-        wrapper("set c .subframe1.canvas\n"
+        real_script("set c .subframe1.canvas\n"
                 "array set tx {0 200 1 200}\narray set ty {0 100 1 109}\n"
                 "array set text {0 { 1448:2896(1448) ack 1 win 64 } 1 { 2896:4344(1448) ack 1 win 64 }}\n"
                 "array set txcolor {0 black 1 black}\nset textcnt 2\n"
@@ -543,7 +517,7 @@ TEST(RealScript, ViewKeysPointerAndHelpWindowsWork)
           "event generate $c <Control-Key-s>\nupdate\n"
           "rec saved [file exists {" + png + "}] [.status cget -text]\n"
           "destroy .\n",
-          {"-g", "800x600", connection_capture()}, 20);
+          {"-g", "800x600", connection_capture()});
     ASSERT_EQ(s.result.status, 0) << s.result.err << uitest::read_file(s.dir + "/record.txt");
     record cmds = events(s.rec, "cmd");
     std::vector<std::string> seen;

@@ -260,6 +260,17 @@ inline run_result run_wirepaint(const std::vector<std::string> &args, const std:
     return finish_wirepaint(start_wirepaint(args, cwd, display), cwd, timeout_s);
 }
 
+/* run_wirepaint without a display, in a folder of its own that goes
+ * afterwards: for runs that end before the window would open. */
+inline run_result run_headless(const std::vector<std::string> &args)
+{
+    std::string dir = make_temp_dir();
+    run_result r = run_wirepaint(args, dir, "");
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    return r;
+}
+
 /*
  * The recording UI script: canvases, recording draw and erase procedures,
  * wrapped canvas commands; `body` follows.
@@ -413,6 +424,40 @@ struct session {
         rec = read_record(dir + "/record.txt");
     }
     std::string message(int n) const { return read_file(dir + "/msg" + std::to_string(n) + ".txt"); }
+};
+
+/* The working folder's script: a recorder, the real script, the body. */
+inline std::string real_script(const std::string &body)
+{
+    return "set ::rec [open record.txt w]\n"
+           "proc rec {args} { puts $::rec [join $args \"\\t\"]; flush $::rec }\n"
+           "source {" WIREPAINT_SOURCE_DIR "/script/wirepaint.tcl}\n"
+           "update\n" +
+           body + "\n";
+}
+
+/*
+ * A run of the program on a private server with the real UI script: the
+ * working folder's ./wirepaint.tcl opens the recorder, sources the real
+ * script and runs the test's own Tcl code.
+ */
+struct real_session {
+    xserver x;
+    std::string dir = make_temp_dir();
+    run_result result;
+    record rec;
+
+    ~real_session()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    void run(const std::string &body, const std::vector<std::string> &args)
+    {
+        write_file(dir + "/wirepaint.tcl", real_script(body));
+        result = run_wirepaint(args, dir, x.name(), 60);
+        rec = read_record(dir + "/record.txt");
+    }
 };
 
 /* 10.0.0.1:40000 opens to 10.0.0.2:80; the SYN-ACK comes back 20 ms

@@ -1,0 +1,140 @@
+/*
+ * capfile.cpp --
+ *
+ *	The libpcap side of reading a capture file: open, filter, run, close.
+ *
+ *	libpcap says a file ended inside a record with an error text that
+ *	begins "truncated dump file" (pcap) or "truncated pcapng dump file"
+ *	(pcapng); every packet before the cut was handed over already, so the
+ *	run keeps them and only warns. Any other read error is fatal, with
+ *	libpcap's own text: errno has nothing to say about a malformed file.
+ *
+ *	The handler of a trapped load may throw a load_error; it must not
+ *	unwind through libpcap's C frames, so the run wraps the handler,
+ *	catches it there, breaks the loop and throws it again outside.
+ */
+
+#include "trace/capfile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "trace/linktype.h"
+#include "trace/loadfail.h"
+
+capfile_state g_capfile;
+
+namespace {
+
+/* What the wrapped handler carries between libpcap and the real one. */
+struct run_context {
+    pcap_t *pc;
+    pcap_handler handler;
+    u_char *user;
+    long packets;          /* packets handed to the handler */
+    bool failed;           /* the handler threw a load_error */
+    load_error error;      /* ... this one */
+};
+
+void wrapped_handler(u_char *ctx_bytes, const struct pcap_pkthdr *hdr, const u_char *data)
+{
+    run_context *ctx = reinterpret_cast<run_context *>(ctx_bytes);
+    if (ctx->failed)
+        return;
+    ctx->packets++;
+    try {
+        ctx->handler(ctx->user, hdr, data);
+    } catch (const load_error &e) {
+        ctx->failed = true;
+        ctx->error = e;
+        pcap_breakloop(ctx->pc);
+    }
+}
+
+bool is_truncation(const char *text)
+{
+    return std::strncmp(text, "truncated dump file", 19) == 0 ||
+           std::strncmp(text, "truncated pcapng dump file", 26) == 0;
+}
+
+/* Compiles the filter on `pc`; returns nullptr or libpcap's reason. */
+const char *apply_filter(pcap_t *pc)
+{
+    if (g_capfile.filter.empty())
+        return nullptr;
+    struct bpf_program prog;
+    if (pcap_compile(pc, &prog, g_capfile.filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) < 0)
+        return pcap_geterr(pc);
+    int rc = pcap_setfilter(pc, &prog);
+    pcap_freecode(&prog);
+    return rc < 0 ? pcap_geterr(pc) : nullptr;
+}
+
+}  // namespace
+
+pcap_t *capture_open(const char *file)
+{
+    char errbuf[PCAP_ERRBUF_SIZE];
+    errno = 0;
+    pcap_t *pc = pcap_open_offline(file, errbuf);
+    if (pc == nullptr) {
+        /* A file that opens but is no capture leaves errno at 0; then the
+         * system has nothing to say and libpcap's own reason is shown. */
+        if (errno != 0)
+            load_fail_errno(-1, "pcap_open");
+        load_failf(-1, "pcap_open: %s\n", errbuf);
+    }
+    const char *bad = apply_filter(pc);
+    if (bad != nullptr) {
+        std::string reason = bad;
+        pcap_close(pc);
+        load_failf(1, "wirepaint: bad filter expression: %s\n", reason.c_str());
+    }
+    return pc;
+}
+
+void capture_run(pcap_t *pc, const char *file, pcap_handler handler, u_char *user)
+{
+    run_context ctx = {pc, handler, user, 0, false, {0}};
+    int rc = pcap_loop(pc, -1, wrapped_handler, reinterpret_cast<u_char *>(&ctx));
+    if (ctx.failed) {
+        pcap_close(pc);
+        throw ctx.error;
+    }
+    if (rc == PCAP_ERROR) {
+        std::string text = pcap_geterr(pc);
+        pcap_close(pc);
+        if (ctx.packets == 0 || !is_truncation(text.c_str()))
+            load_failf(-2, "pcap_loop: %s\n", text.c_str());
+        load_warnf("wirepaint: warning: %s: %s\n", file, text.c_str());
+        return;
+    }
+    pcap_close(pc);
+}
+
+int capture_probe(const char *file, std::string *reason)
+{
+    char errbuf[PCAP_ERRBUF_SIZE];
+    pcap_t *pc = pcap_open_offline(file, errbuf);
+    if (pc == nullptr) {
+        *reason = errbuf;
+        return 0;
+    }
+    int linktype = pcap_datalink(pc);
+    if (link_header_length(linktype) < 0) {
+        char text[256];
+        const char *name = pcap_datalink_val_to_name(linktype);
+        std::snprintf(text, sizeof text, "Unknown DLT %x (%s): wirepaint does not read this link type",
+                      linktype, name != nullptr ? name : "unnamed");
+        *reason = text;
+        pcap_close(pc);
+        return 0;
+    }
+    const char *bad = apply_filter(pc);
+    bool ok = bad == nullptr;
+    if (!ok)
+        *reason = std::string("bad filter expression: ") + bad;
+    pcap_close(pc);
+    return ok;
+}

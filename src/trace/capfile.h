@@ -1,0 +1,58 @@
+/*
+ * capfile.h --
+ *
+ *	Opening and running through a capture file with libpcap, shared by
+ *	the capture reader and the connection list: the open with its
+ *	failure message, the -f filter applied to the opened file, the run
+ *	over every packet with libpcap's own text for a read error, and the
+ *	file cut short, whose packets are kept after a warning. Also the
+ *	check the window makes before it lets go of the current connection.
+ */
+
+#ifndef WIREPAINT_TRACE_CAPFILE_H
+#define WIREPAINT_TRACE_CAPFILE_H
+
+#include <string>
+
+#include <pcap/pcap.h>
+
+/* The capture-file settings of the process. One instance, g_capfile. */
+struct capfile_state {
+    std::string filter;   /* -f expression, applied to every file opened;
+                           * empty for none; set by the command line */
+};
+
+extern capfile_state g_capfile;
+
+/*
+ * capture_open --
+ *	Opens `file` with pcap_open_offline and applies the filter, if any.
+ *	Failures go through load_fail: a file that cannot be opened or is no
+ *	capture gives "pcap_open: ..." and status -1; a filter libpcap cannot
+ *	compile gives "wirepaint: bad filter expression: " with libpcap's
+ *	reason, and status 1.
+ */
+pcap_t *capture_open(const char *file);
+
+/*
+ * capture_run --
+ *	Runs `handler` over every packet of `pc` (pcap_loop, user data
+ *	`user`), then closes `pc`. A read error gives "pcap_loop: " and
+ *	libpcap's text, status -2 (through load_fail). A file that ends inside
+ *	a record after at least one packet only writes "wirepaint: warning:
+ *	FILE: TEXT" (load_warnf) and keeps what was read. A load_error thrown
+ *	by the handler inside a trapped load stops the run, closes `pc` and is
+ *	thrown on to the caller.
+ */
+void capture_run(pcap_t *pc, const char *file, pcap_handler handler, u_char *user);
+
+/*
+ * capture_probe --
+ *	Whether `file` can be loaded at all: it opens with libpcap, has a
+ *	link type wirepaint reads, and the filter compiles on it. Returns 1,
+ *	or 0 with the reason (libpcap's or wirepaint's) in *reason. Writes
+ *	nothing and never ends the process.
+ */
+int capture_probe(const char *file, std::string *reason);
+
+#endif

@@ -1,0 +1,58 @@
+/*
+ * cmdline_conn.cpp --
+ *
+ *	The command-line options that choose what of a capture to read: -L
+ *	lists the TCP connections of each file, -c N draws the Nth of them,
+ *	-f EXPR reads only the packets that pass a libpcap filter.
+ */
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "trace/capfile.h"
+#include "ui/cmdline.h"
+
+namespace {
+
+/* The number of -c: a whole decimal number from 1, or 0 when it is not. */
+int connection_number(const char *text)
+{
+    errno = 0;
+    char *end = nullptr;
+    long n = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || n < 1 || n > 0x7fffffff)
+        return 0;
+    return (int)n;
+}
+
+}  // namespace
+
+int apply_connection_option(int opt, const char *arg)
+{
+    switch (opt) {
+    case 'L':
+        g_cmdconn.list = 1;
+        return 1;
+    case 'c':
+        g_cmdconn.number = connection_number(arg);
+        if (g_cmdconn.number == 0) {
+            std::fprintf(stderr, "%s: -c wants a connection number from 1, not \"%s\"\n",
+                         program_name, arg);
+            return 0;
+        }
+        return 1;
+    case 'f':
+        g_capfile.filter = arg;
+        return 1;
+    default:
+        return 1;
+    }
+}
+
+void print_connection_usage()
+{
+    std::fprintf(stderr, "\t-L: list the TCP connections of each file and quit\n");
+    std::fprintf(stderr, "\t-c <n>: draw connection n of that list\n");
+    std::fprintf(stderr, "\t-f <filter>: read only the packets a libpcap filter passes\n");
+}

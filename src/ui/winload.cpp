@@ -1,0 +1,149 @@
+/*
+ * winload.cpp --
+ *
+ *	Loads from the window: a check of every file before the current
+ *	connection is let go, then the load inside a trapped failure
+ *	(trace/loadfail.h), so that what would end the program on the
+ *	command line becomes a message for the script.
+ */
+
+#include "ui/winload.h"
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "load/choose.h"
+#include "load/loader.h"
+#include "trace/capfile.h"
+#include "trace/connlist.h"
+#include "trace/loadfail.h"
+#include "trace/trace.h"
+#include "ui/publish.h"
+#include "ui/ui_state.h"
+
+namespace {
+
+/* Removes the diagram of the current load before a reload. */
+void erase_diagram()
+{
+    ui_eval("eraselines");
+    ui_eval("erasesublines");
+    ui_eval("erasebox");
+    if (g_ui.texton)
+        ui_eval("erasetexts");
+    if (g_ui.timeon)
+        ui_eval("erasetimes");
+}
+
+/* The first reason one of the files cannot be loaded, or "". */
+std::string probe_files(int nfiles, const char *const names[])
+{
+    for (int i = 0; i < nfiles; i++) {
+        std::string reason;
+        if (!capture_probe(names[i], &reason))
+            return reason;
+    }
+    return "";
+}
+
+void publish_outcome(const std::string &error, int kept)
+{
+    ui_set_var_int("loadkept", kept);
+    ui_set_var("loaderror", error.c_str());
+    ui_set_var("loadwarning", g_loadfail.warnings.c_str());
+}
+
+/* The names as the loader takes them: writable copies. */
+struct name_copies {
+    std::vector<std::string> text;
+    std::vector<char *> ptr;
+
+    name_copies(int n, const char *const names[]) : text(names, names + n)
+    {
+        for (std::string &t : text)
+            ptr.push_back(&t[0]);
+    }
+};
+
+}  // namespace
+
+int window_load(int nfiles, const char *const names[], int number)
+{
+    loadfail_reset();
+    std::string error = probe_files(nfiles, names);
+    if (!error.empty()) {
+        publish_outcome(error, 1);
+        return 0;
+    }
+    if (g_trace.loaded) {
+        erase_diagram();
+        g_trace.loaded = 0;
+    }
+    /* The line list is freed by the reload: nothing may point into it. */
+    forget_publication();
+    g_ui.view_ready = 0;
+
+    name_copies files(nfiles, names);
+    bool ok = true;
+    loadfail_trap_begin();
+    try {
+        choose_connection(nfiles, files.ptr.data(), number);
+        load_traces(nfiles, files.ptr.data(), 1);
+    } catch (const load_error &) {
+        ok = false;
+        unload_traces();
+    }
+    loadfail_trap_end();
+    conn_select_clear();
+    if (g_trace.loaded)
+        redraw_all();
+    publish_trace_info();
+    publish_outcome(ok ? "" : g_loadfail.message, 0);
+    return ok ? 1 : 0;
+}
+
+int connlist_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
+{
+    std::vector<conn_row> rows;
+    std::string error;
+    if (argc < 2) {
+        error = "no capture file";
+    } else if (capture_probe(argv[1], &error)) {
+        loadfail_trap_begin();
+        try {
+            rows = list_connections(argv[1]);
+        } catch (const load_error &) {
+            error = g_loadfail.message;
+        }
+        loadfail_trap_end();
+    }
+    std::vector<std::string> lines = connection_table(rows);
+    std::vector<const char *> rest;
+    for (size_t i = 1; i < lines.size(); i++)
+        rest.push_back(lines[i].c_str());
+    char *list = Tcl_Merge(static_cast<int>(rest.size()), rest.data());
+    ui_set_var("connheader", lines[0].c_str());
+    ui_set_var("connlines", list);
+    Tcl_Free(list);
+    ui_set_var("loaderror", error.c_str());
+    Tcl_ResetResult(interp);
+    return TCL_OK;
+}
+
+int openconn_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
+{
+    if (argc >= 3) {
+        int number = std::atoi(argv[1]);
+        int nfiles = argc >= 4 ? 2 : 1;
+        window_load(nfiles, argv + 2, number < 1 ? 1 : number);
+    }
+    Tcl_ResetResult(interp);
+    return TCL_OK;
+}
+
+void register_connection_commands()
+{
+    Tcl_CreateCommand(g_ui.interp, "connlist_clib", connlist_clib, nullptr, nullptr);
+    Tcl_CreateCommand(g_ui.interp, "openconn_clib", openconn_clib, nullptr, nullptr);
+}

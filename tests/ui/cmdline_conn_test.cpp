@@ -1,0 +1,151 @@
+/*
+ * cmdline_conn_test.cpp --
+ *
+ *	The connection options of the command line, -L, -c and -f, and a
+ *	file cut short, run through the real binary: without a display where
+ *	the program ends before the window, on a private Xvfb with a
+ *	recording script where the connection drawn is checked.
+ */
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/pcapgen.h"
+#include "ui/ui_harness.h"
+
+namespace {
+
+const std::string examples = std::string(WIREPAINT_SOURCE_DIR) + "/examples/";
+
+using uitest::run_headless;
+
+/* The lines of `text` that do not begin with "#". */
+std::vector<std::string> rows_of(const std::string &text)
+{
+    std::vector<std::string> rows;
+    size_t start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+        std::string line = text.substr(start, nl - start);
+        if (!line.empty() && line[0] != '#')
+            rows.push_back(line);
+    }
+    return rows;
+}
+
+/* The blank-separated fields of a table line. */
+std::vector<std::string> fields_of(const std::string &line)
+{
+    std::vector<std::string> f;
+    size_t i = 0;
+    while (i < line.size()) {
+        size_t j = line.find(' ', i);
+        if (j == std::string::npos)
+            j = line.size();
+        if (j > i)
+            f.push_back(line.substr(i, j - i));
+        i = j + 1;
+    }
+    return f;
+}
+
+TEST(ConnectionOptions, ListPrintsEachFilesTableAndExitsZero)
+{
+    struct row {
+        std::vector<std::string> args;
+        size_t rows;
+        const char *first_fields;
+    } rows[] = {
+        {{"-L", examples + "loopback-any.pcap"}, 3, "1 127.0.0.1:34086 127.0.0.1:45123 6 20000 4 9"},
+        /* Only the SYNs pass: one packet a connection, from the client. */
+        {{"-f", "tcp[tcpflags] & tcp-syn != 0 and dst port 45123", "-L",
+          examples + "loopback-any.pcap"},
+         3, "1 127.0.0.1:34086 127.0.0.1:45123 1 0 0 0"},
+        {{"-L", examples + "sender.pcap", examples + "receiver.pcap"}, 2,
+         "1 10.77.2.1:38130 10.77.1.1:8080 197 86 295 418492"},
+    };
+    for (const row &r : rows) {
+        uitest::run_result res = run_headless(r.args);
+        EXPECT_EQ(res.status, 0) << res.err;
+        EXPECT_EQ(res.err, "");
+        std::vector<std::string> got = rows_of(res.out);
+        ASSERT_EQ(got.size(), r.rows) << res.out;
+        std::vector<std::string> f = fields_of(got[0]);
+        ASSERT_EQ(f.size(), 10u);
+        std::string first;
+        for (size_t i = 0; i < 7; i++)
+            first += (i ? " " : "") + f[i];
+        EXPECT_EQ(first, r.first_fields);
+    }
+}
+
+TEST(ConnectionOptions, BadChoicesAndFiltersExitWithStatusOne)
+{
+    struct row {
+        std::vector<std::string> args;
+        std::string err;
+    } rows[] = {
+        {{"-c", "4", examples + "loopback-any.pcap"},
+         "wirepaint: " + examples + "loopback-any.pcap holds 3 TCP connections: no connection 4\n"},
+        {{"-c", "two", examples + "loopback-any.pcap"},
+         "wirepaint: -c wants a connection number from 1, not \"two\"\n"},
+        {{"-c", "0", examples + "loopback-any.pcap"},
+         "wirepaint: -c wants a connection number from 1, not \"0\"\n"},
+        {{"-f", "port 80 and", examples + "sender.pcap"},
+         "wirepaint: bad filter expression: can't parse filter expression: syntax error\n"},
+        {{"-c", "1", "-f", "udp", examples + "sender.pcap"},
+         "wirepaint: " + examples + "sender.pcap holds 0 TCP connections: no connection 1\n"},
+    };
+    for (const row &r : rows) {
+        uitest::run_result res = run_headless(r.args);
+        EXPECT_EQ(res.status, 1) << r.args[1];
+        EXPECT_EQ(res.err, r.err);
+    }
+}
+
+TEST(ConnectionOptions, FileCutShortIsReadWithAWarning)
+{
+    std::string cut = pcapgen::temp_path("cut.pcap");
+    std::filesystem::copy_file(examples + "sender.pcap", cut);
+    std::filesystem::resize_file(cut, 50000);
+    uitest::run_result res = run_headless({"-L", cut});
+    EXPECT_EQ(res.status, 0);
+    EXPECT_EQ(res.err, "wirepaint: warning: " + cut +
+                           ": truncated dump file; tried to read 66 captured bytes, only got 18\n");
+    ASSERT_EQ(rows_of(res.out).size(), 1u);
+    EXPECT_EQ(fields_of(rows_of(res.out)[0])[3], "192");
+
+    /* Cut inside its first record: a read error in libpcap's words. */
+    std::filesystem::resize_file(cut, 60);
+    res = run_headless({"-L", cut});
+    EXPECT_EQ(res.status, 254);
+    EXPECT_EQ(res.err, "pcap_loop: truncated dump file; tried to read 74 captured bytes, only got 20\n");
+}
+
+TEST(ConnectionOptions, ChoiceAndFilterDecideTheConnectionDrawn)
+{
+    struct row {
+        std::vector<std::string> args;
+        const char *hosts;
+    } rows[] = {
+        {{examples + "loopback-any.pcap"}, "10\t127.0.0.1:34086\t127.0.0.1:45123"},
+        {{"-c", "2", examples + "loopback-any.pcap"}, "11\t127.0.0.1:34096\t127.0.0.1:45123"},
+        {{"-c", "3", examples + "loopback-any-sll.pcap"}, "11\t127.0.0.1:34112\t127.0.0.1:45123"},
+        /* The list is of what passes the filter. */
+        {{"-f", "port 34096 or port 34100", "-c", "2", examples + "loopback-any.pcap"},
+         "11\t127.0.0.1:34100\t127.0.0.1:45123"},
+    };
+    for (const row &r : rows) {
+        uitest::session s;
+        ASSERT_TRUE(s.x.ok());
+        s.run("init_clib\nrec hosts $::segcount $::lefthost $::righthost\ndestroy .\n", r.args);
+        EXPECT_EQ(s.result.status, 0) << s.result.err;
+        uitest::record h = uitest::events(s.rec, "hosts");
+        ASSERT_EQ(h.size(), 1u);
+        EXPECT_EQ(h[0][1] + "\t" + h[0][2] + "\t" + h[0][3], r.hosts);
+    }
+}
+
+}  // namespace

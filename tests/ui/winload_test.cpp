@@ -1,0 +1,211 @@
+/*
+ * winload_test.cpp --
+ *
+ *	Loads from the window never end the program: the real wirepaint with
+ *	the real UI script on a private Xvfb, its dialogs answered by the
+ *	test's procedures. A file that fails the check keeps the connection
+ *	shown; a failure inside the load leaves an empty window that still
+ *	opens files; a file cut short loads with a warning; a file with
+ *	several connections opens the Connections dialog.
+ */
+
+#include "ui/winload.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/pcapgen.h"
+#include "ui/ui_harness.h"
+
+namespace {
+
+using uitest::events;
+using uitest::handshake_capture;
+using uitest::real_session;
+using uitest::record;
+
+const std::string examples = std::string(WIREPAINT_SOURCE_DIR) + "/examples/";
+
+/* Tcl: dialogs answered and recorded, the state after each step recorded. */
+const char answering[] =
+    "proc tk_getOpenFile {args} { return $::answer }\n"
+    "proc tk_messageBox {args} {\n"
+    "    set detail {}; if {[dict exists $args -detail]} { set detail [dict get $args -detail] }\n"
+    "    rec box [dict get $args -icon] [dict get $args -message] $detail\n"
+    "}\n"
+    "proc state {step} { rec state $step $::segcount [wm title .] [winfo exists .conns] }\n"
+    "proc open_file {path step} { set ::answer $path; wp::open_dialog; state $step }\n";
+
+std::string radiotap_capture()
+{
+    pcapgen::capture c(pcapgen::LINK_RADIOTAP);
+    c.add_frame(pcapgen::bytes(48, 0), 1, 0);
+    return c.write();
+}
+
+/* The sample capture cut to `size` bytes. */
+std::string cut_sample(long size)
+{
+    std::string cut = pcapgen::temp_path("cut.pcap");
+    std::filesystem::copy_file(examples + "sender.pcap", cut);
+    std::filesystem::resize_file(cut, (uintmax_t)size);
+    return cut;
+}
+
+std::string tail(const std::string &path)
+{
+    return path.substr(path.rfind('/') + 1);
+}
+
+std::vector<std::string> ev(std::initializer_list<std::string> f) { return f; }
+
+TEST(WindowLoad, FilesThatFailTheCheckKeepTheConnectionShown)
+{
+    real_session s;
+    ASSERT_TRUE(s.x.ok());
+    std::string shown = handshake_capture();
+    std::string radiotap = radiotap_capture();
+    std::string fake = pcapgen::write_text_file("fake.pcap", std::string("\xd4\xc3\xb2\xa1", 4) +
+                                                                 "not really a capture file");
+    std::string text = pcapgen::write_text_file("notes.txt", "plain text\n");
+    std::string cut = cut_sample(50000);
+    s.run(std::string(answering) +
+              "state start\n"
+              "open_file {" + radiotap + "} radiotap\n"
+              "open_file {" + fake + "} fake\n"
+              "open_file {" + text + "} text\n"
+              "open_file {" + cut + "} cut\n"
+              "destroy .\n",
+          {shown});
+    ASSERT_EQ(s.result.status, 0) << s.result.err;
+    std::string title = "wirepaint \u2014 " + tail(shown) + " (2 segments)";
+    record st = events(s.rec, "state");
+    ASSERT_EQ(st.size(), 5u);
+    EXPECT_EQ(st[0], ev({"state", "start", "2", title, "0"}));
+    EXPECT_EQ(st[1], ev({"state", "radiotap", "2", title, "0"}));
+    EXPECT_EQ(st[2], ev({"state", "fake", "2", title, "0"}));
+    EXPECT_EQ(st[3], ev({"state", "text", "2", title, "0"}));
+    EXPECT_EQ(st[4], ev({"state", "cut", "486", "wirepaint \u2014 " + tail(cut) + " (486 segments)", "0"}));
+
+    record boxes = events(s.rec, "box");
+    ASSERT_EQ(boxes.size(), 4u);
+    EXPECT_EQ(boxes[0], ev({"box", "error", "Could not load " + tail(radiotap) + ".",
+                            "Unknown DLT 7f (IEEE802_11_RADIO): wirepaint does not read this "
+                            "link type"}));
+    EXPECT_EQ(boxes[1][1], "error");
+    EXPECT_EQ(boxes[1][2], "Could not load " + tail(fake) + ".");
+    EXPECT_NE(boxes[1][3], "");             /* libpcap's own reason */
+    EXPECT_EQ(boxes[2], ev({"box", "error", "\"" + tail(text) + "\" is not a pcap or pcapng capture file.", ""}));
+    EXPECT_EQ(boxes[3][1], "warning");
+    EXPECT_EQ(boxes[3][3], "wirepaint: warning: " + cut +
+                               ": truncated dump file; tried to read 66 captured bytes, only got 18");
+    /* The command line's warning text on standard error too. */
+    EXPECT_NE(s.result.err.find("wirepaint: warning: " + cut + ": truncated dump file"),
+              std::string::npos);
+}
+
+TEST(WindowLoad, FailureInsideTheLoadLeavesAnEmptyUsableWindow)
+{
+    real_session s;
+    ASSERT_TRUE(s.x.ok());
+    std::string first_record_cut = cut_sample(60);
+    std::string good = handshake_capture();
+    s.run(std::string(answering) +
+              "open_file {" + first_record_cut + "} cut\n"
+              "rec status [.status cget -text]\n"
+              "open_file {" + good + "} good\n"
+              "set wp::current_files {" + examples + "loopback-any.pcap}\n"
+              "openconn_clib 9 {" + examples + "loopback-any.pcap}\n"
+              "rec outcome $::loadkept $::loaderror\n"
+              "wp::load_outcome $wp::current_files Connections\n"
+              "state connection9\n"
+              "open_file {" + good + "} again\n"
+              "destroy .\n",
+          {examples + "sender.pcap"});
+    ASSERT_EQ(s.result.status, 0) << s.result.err;
+    record st = events(s.rec, "state");
+    ASSERT_EQ(st.size(), 4u);
+    std::string title = "wirepaint \u2014 " + tail(good) + " (2 segments)";
+    EXPECT_EQ(st[0], ev({"state", "cut", "0", "wirepaint", "0"}));
+    EXPECT_EQ(st[1], ev({"state", "good", "2", title, "0"}));
+    EXPECT_EQ(st[2], ev({"state", "connection9", "0", "wirepaint", "0"}));
+    EXPECT_EQ(st[3], ev({"state", "again", "2", title, "0"}));
+    std::string libpcap = "pcap_loop: truncated dump file; tried to read 74 captured bytes, only got 20";
+    EXPECT_EQ(events(s.rec, "status").at(0), ev({"status", "Could not load " + tail(first_record_cut) + ": " + libpcap}));
+    std::string none = "wirepaint: " + examples + "loopback-any.pcap holds 3 TCP connections: no connection 9";
+    EXPECT_EQ(events(s.rec, "outcome").at(0), ev({"outcome", "0", none}));
+    record boxes = events(s.rec, "box");
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0], ev({"box", "error", "Could not load " + tail(first_record_cut) + ".", libpcap}));
+    EXPECT_EQ(boxes[1], ev({"box", "error", "Could not load loopback-any.pcap.", none}));
+}
+
+TEST(WindowLoad, ConnectionsDialogLetsTheUserPick)
+{
+    real_session s;
+    ASSERT_TRUE(s.x.ok());
+    s.run(std::string(answering) +
+              "open_file {" + examples + "loopback-any.pcap} opened\n"
+              "rec rows [.conns.list size] [lindex [.conns.list get 0] 1]\n"
+              ".conns.list selection clear 0 end\n"
+              ".conns.list selection set 1\n"
+              ".conns.buttons.open invoke\n"
+              "state picked\n"
+              "rec hosts $::lefthost $::righthost\n"
+              "event generate . <Control-Key-l>\n"
+              "update\n"
+              "state listed\n"
+              ".conns.list selection clear 0 end\n"
+              ".conns.list selection set 2\n"
+              "eval [bind .conns.list <Double-Button-1>]\n"
+              "state again\n"
+              "rec hosts $::lefthost $::righthost\n"
+              "destroy .\n",
+          {});
+    ASSERT_EQ(s.result.status, 0) << s.result.err;
+    record st = events(s.rec, "state");
+    ASSERT_EQ(st.size(), 4u);
+    EXPECT_EQ(st[0], ev({"state", "opened", "10", "wirepaint \u2014 loopback-any.pcap (10 segments)", "1"}));
+    EXPECT_EQ(events(s.rec, "rows").at(0), ev({"rows", "3", "127.0.0.1:34086"}));
+    EXPECT_EQ(st[1], ev({"state", "picked", "11", "wirepaint \u2014 loopback-any.pcap (11 segments)", "0"}));
+    EXPECT_EQ(events(s.rec, "hosts").at(0), ev({"hosts", "127.0.0.1:34096", "127.0.0.1:45123"}));
+    EXPECT_EQ(st[2][4], "1");
+    EXPECT_EQ(st[3][4], "0");
+    EXPECT_EQ(events(s.rec, "hosts").at(1), ev({"hosts", "127.0.0.1:34100", "127.0.0.1:45123"}));
+    EXPECT_TRUE(events(s.rec, "box").empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WindowLoad, ConnectionsOfATwoFileLoadReloadBothFiles)
+{
+    real_session s;
+    ASSERT_TRUE(s.x.ok());
+    s.run(std::string(answering) +
+              "state start\n"
+              "rename openconn_clib real_openconn_clib\n"
+              "proc openconn_clib {args} { rec openconn {*}$args; real_openconn_clib {*}$args }\n"
+              "wp::connections_dialog\n"
+              "rec rows [.conns.list size]\n"
+              ".conns.buttons.open invoke\n"
+              "state reloaded\n"
+              "destroy .\n",
+          {examples + "sender.pcap", examples + "receiver.pcap"});
+    ASSERT_EQ(s.result.status, 0) << s.result.err;
+    record st = events(s.rec, "state");
+    ASSERT_EQ(st.size(), 2u);
+    EXPECT_EQ(events(s.rec, "rows").at(0), ev({"rows", "1"}));
+    EXPECT_EQ(events(s.rec, "openconn").at(0),
+              ev({"openconn", "1", examples + "sender.pcap", examples + "receiver.pcap"}));
+    /* The same two-file diagram as the command line's. */
+    EXPECT_EQ(st[1][2], st[0][2]);
+    EXPECT_EQ(st[1][3], "wirepaint \u2014 sender.pcap + receiver.pcap (" + st[0][2] + " segments)");
+    EXPECT_TRUE(events(s.rec, "box").empty());
+}
+
+}  // namespace
