@@ -53,9 +53,7 @@ proc wp::build_fonts {} {
 proc wp::build_toolbar {} {
     set t [ttk::frame .toolbar -padding {2 2}]
     set b {ttk::button}
-    $b $t.open -text "Open\u2026" -style Toolbutton -command wp::open_dialog
-    $b $t.save -text "Save as\u2026" -style Toolbutton -command wp::save_as
-    $b $t.conns -text "Connections\u2026" -style Toolbutton -command wp::connections_dialog
+    wp::build_file_menu $t.file
     wp::build_help_menu $t.help
     ttk::separator $t.s1 -orient vertical
     # Navigation buttons repeat while held down.
@@ -71,12 +69,11 @@ proc wp::build_toolbar {} {
     ttk::separator $t.s3 -orient vertical
     ttk::checkbutton $t.labels -text "Labels" -variable texton -command text_clib
     ttk::checkbutton $t.times -text "Times" -variable timeon -command time_clib
-    $b $t.quit -text "Quit" -style Toolbutton -command {destroy .}
-    pack $t.open $t.save $t.conns $t.s1 $t.back $t.fwd $t.zin $t.zout $t.s2 \
+    pack $t.file $t.s1 $t.back $t.fwd $t.zin $t.zout $t.s2 \
         $t.ov $t.ozin $t.ozout $t.s3 $t.labels $t.times -side left -padx 1
     foreach s {s1 s2 s3} { pack configure $t.$s -fill y -padx 4 }
     pack configure $t.ov -padx {2 0}
-    pack $t.quit $t.help -side right -padx 1
+    pack $t.help -side right -padx 1
     pack $t -side top -fill x
 }
 
@@ -392,12 +389,25 @@ proc wp::keys_window {} {
     text_window .keys "Keys" [keys_text]
 }
 
+# The File menu: what acts on files and on the connection as a whole. A
+# menu rather than a row of buttons, so that the toolbar never asks for
+# more width than the canvases of the -g size.
+proc wp::build_file_menu {mb} {
+    ttk::menubutton $mb -text "File" -style Toolbutton -menu $mb.menu
+    menu $mb.menu -tearoff 0
+    $mb.menu add command -label "Open\u2026" -accelerator Ctrl+O -command wp::open_dialog
+    $mb.menu add command -label "Connections\u2026" -accelerator Ctrl+L \
+        -command wp::connections_dialog
+    $mb.menu add command -label "Save as\u2026" -accelerator Ctrl+S -command wp::save_as
+    $mb.menu add command -label "Statistics\u2026" -accelerator I -command wp::statistics_dialog
+    $mb.menu add separator
+    $mb.menu add command -label "Quit" -accelerator Q -command {destroy .}
+}
+
 proc wp::build_help_menu {mb} {
     ttk::menubutton $mb -text "Help" -style Toolbutton -menu $mb.menu
     menu $mb.menu -tearoff 0
     $mb.menu add command -label "Keys\u2026" -command wp::keys_window
-    $mb.menu add command -label "Statistics\u2026" -command wp::statistics_dialog -accelerator "i"
-
 }
 
 # ---------------------------------------------------------------------

@@ -24,7 +24,7 @@ namespace {
 enum { MARK_RETRANSMISSION = 3 };
 
 /* "address.port" of one end of record `r`, as the summary line names it. */
-std::string endpoint_name(const seg_record &r, int source)
+std::string endpoint_text(const seg_record &r, int source)
 {
     std::string host;
     if (g_trace.ipv6) {
@@ -155,8 +155,8 @@ std::string statistics_text()
     const seg_record &r0 = g_trace.main.rec[0];
     int left_is_source = g_trace.lines[0].dir == 1;
     std::string out;
-    out += "Left host (L):   " + endpoint_name(r0, left_is_source) + "\n";
-    out += "Right host (R):  " + endpoint_name(r0, !left_is_source) + "\n";
+    out += "Left host (L):   " + endpoint_text(r0, left_is_source) + "\n";
+    out += "Right host (R):  " + endpoint_text(r0, !left_is_source) + "\n";
     out += "Duration:        " + format("%.6f s", c.duration) + "\n";
     if (c.two_files) {
         out += "Clock offset:    " + format("%.6f s", c.clock_offset) + " (other capture's clock)\n";

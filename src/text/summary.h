@@ -43,15 +43,6 @@ void format_segment_summary(const segment_bytes &seg, int copy_may_be_short, cha
                             size_t size);
 
 /*
- * append_flag_letters --
- *	Appends the flag items of a TCP flags byte as the summary shows them:
- *	" S ", " F ", " R ", " P ", " W ", " E " in that order for the flags
- *	set, or " . " when none of them is.
- */
-struct text_out;
-void append_flag_letters(uint8_t flags, text_out *o);
-
-/*
  * prime_segment_summary --
  *	Everything format_segment_summary(seg, copy_may_be_short, ...) does
  *	besides its text, without formatting any text: the same name-cache
@@ -60,6 +51,15 @@ void append_flag_letters(uint8_t flags, text_out *o);
  *	text alone, so neither its flag nor a sum is needed.
  */
 void prime_segment_summary(const segment_bytes &seg);
+
+/*
+ * append_flag_letters --
+ *	Appends the flag items of a TCP flags byte as the summary shows them:
+ *	" S ", " F ", " R ", " P ", " W ", " E " in that order for the flags
+ *	set, or " . " when none of them is.
+ */
+struct text_out;
+void append_flag_letters(uint8_t flags, text_out *o);
 
 /*
  * tcp_checksum_sum --

@@ -27,10 +27,10 @@ const char usage_text[] =
     "\t-g <geometry>: specify window geometry\n"
     "\t-v: show version number and quit\n"
     "\t-h: display this help message\n"
+    /* New options follow the five lines above, which never change. */
     "\t-L: list the TCP connections of each file and quit\n"
     "\t-c <n>: draw connection n of that list\n"
     "\t-f <filter>: read only the packets a libpcap filter passes\n"
-    /* The output options follow the lines above; the first five never change. */
     "\t-o <file>: write the diagram to file (.svg .pdf .png .ps .eps), no window\n"
     "\t-t <from>:<to>: show the diagram from <from> to <to> seconds\n"
     "\t-x <file>: write one CSV row per segment to file (- for stdout), no window\n"

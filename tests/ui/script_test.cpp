@@ -507,7 +507,7 @@ TEST(RealScript, ViewKeysPointerAndHelpWindowsWork)
           /* Help > Keys, Statistics, Save as. */
           ".toolbar.help.menu invoke 0\nupdate\n"
           "rec keys [string match {*Home*start of the connection*} [.keys.text get 1.0 end]]\n"
-          ".toolbar.help.menu invoke 1\nupdate\n"
+          ".toolbar.file.menu invoke [.toolbar.file.menu index Statistics*]\nupdate\n"
           "rec stats [string match {*Left host (L):*10.0.0.1.40000*} [.stats.text get 1.0 end]]\n"
           "destroy .stats\nfocus -force $c\nupdate\n"
           "event generate $c <Key-i>\nupdate\n"

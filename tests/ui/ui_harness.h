@@ -452,10 +452,10 @@ struct real_session {
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
-    void run(const std::string &body, const std::vector<std::string> &args)
+    void run(const std::string &body, const std::vector<std::string> &args, int timeout_s = 60)
     {
         write_file(dir + "/wirepaint.tcl", real_script(body));
-        result = run_wirepaint(args, dir, x.name(), 60);
+        result = run_wirepaint(args, dir, x.name(), timeout_s);
         rec = read_record(dir + "/record.txt");
     }
 };
