@@ -243,6 +243,7 @@ proc wp::bind_view_keys {c} {
     bind . <Key-End> {view_clib end}
     foreach key {f 0 KP_0} { bind . <Key-$key> {view_clib fit} }
     bind . <Key-g> wp::goto_dialog
+    bind . <Key-i> wp::statistics_dialog
     bind $c <Control-MouseWheel> {if {%D > 0} {zoomin_clib} else {zoomout_clib}}
     bind $c <ButtonPress-2> {set wp::pan_y %y}
     bind $c <B2-Motion> {wp::pan %y}
@@ -377,7 +378,9 @@ proc wp::keys_text {} {
         "Click an arrow  its details; Ctrl-C in the popup copies them"
         "Escape          close the newest popup"
         "Ctrl-O          open a capture"
+        "Ctrl-L          the connections of the current file"
         "Ctrl-S          save the view as SVG, PDF, PNG or PostScript"
+        "i               statistics of the connection"
         "q               quit"
     } "\n"]
 }
@@ -396,7 +399,7 @@ proc wp::build_file_menu {mb} {
     $mb.menu add command -label "Connections\u2026" -accelerator Ctrl+L \
         -command wp::connections_dialog
     $mb.menu add command -label "Save as\u2026" -accelerator Ctrl+S -command wp::save_as
-    $mb.menu add command -label "Statistics\u2026" -command wp::statistics_dialog
+    $mb.menu add command -label "Statistics\u2026" -accelerator I -command wp::statistics_dialog
     $mb.menu add separator
     $mb.menu add command -label "Quit" -accelerator Q -command {destroy .}
 }

@@ -25,6 +25,35 @@ namespace {
 /* Pixels of margin that home and end leave at the view's edge. */
 const float EDGE_MARGIN = 20.0f;
 
+/*
+ * The last hover answer, so that moving along one arrow formats its
+ * summary (and writes any "[bad opt]" of it) once, not at every motion
+ * event. One instance; hover_clib sets it.
+ */
+struct hover_cache {
+    const line_record *lines;   /* the line list it was made for */
+    int count;                  /* its number of lines */
+    int line;                   /* line index; -1 none */
+    float t_send, t_recv;       /* s, that line's times, so that a reload
+                                 * at the same address is told apart */
+    std::string text;           /* "Segment N: " and the summary */
+} g_hover = {nullptr, 0, -1, 0.0f, 0.0f, std::string()};
+
+const std::string &hover_text(int sel)
+{
+    const line_record &l = g_trace.lines[sel];
+    if (g_hover.lines != g_trace.lines || g_hover.count != g_trace.main.count ||
+        g_hover.line != sel || g_hover.t_send != l.t_send || g_hover.t_recv != l.t_recv) {
+        g_hover.lines = g_trace.lines;
+        g_hover.count = g_trace.main.count;
+        g_hover.line = sel;
+        g_hover.t_send = l.t_send;
+        g_hover.t_recv = l.t_recv;
+        g_hover.text = "Segment " + std::to_string(sel + 1) + ": " + segment_detail_text(sel, 1);
+    }
+    return g_hover.text;
+}
+
 /* First row of the main scroll region the window shows. */
 float main_top_row()
 {
@@ -196,7 +225,6 @@ int hover_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
     int sel = nearest_hit(x, ya);
     if (sel < 0 || sel >= g_trace.main.count)
         return TCL_OK;
-    std::string text = "Segment " + std::to_string(sel + 1) + ": " + segment_detail_text(sel, 1);
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), -1));
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(hover_text(sel).c_str(), -1));
     return TCL_OK;
 }

@@ -50,16 +50,23 @@ TEST(ManualPage, RendersWithoutWarningsAndNamesEveryOptionAndKey)
     run("groff -man -ww -z " + page, &err);
     EXPECT_EQ(err, "");
     ASSERT_NE(text.find("SYNOPSIS"), std::string::npos);
+    /* Filled lines are justified with extra blanks: one blank each. */
+    std::string flat;
+    for (char ch : text) {
+        if (ch == ' ' && !flat.empty() && flat.back() == ' ')
+            continue;
+        flat += ch;
+    }
     for (const char *section : {"OPTIONS", "THE WINDOW", "COLOUR CLASSES", "EXIT STATUS", "FILES",
                                 "EXAMPLES", "One-file use", "Two-file use"})
-        EXPECT_NE(text.find(section), std::string::npos) << section;
-    for (const char *opt : {"-V", "-g", "-d", "-s", "-o", "-t", "-x", "-S", "-v", "-h"})
-        EXPECT_NE(text.find(std::string("       ") + opt), std::string::npos) << opt;
+        EXPECT_NE(flat.find(section), std::string::npos) << section;
+    for (const char *opt : {"-V", "-g", "-d", "-s", "-L", "-c", "-f", "-o", "-t", "-x", "-S", "-v", "-h"})
+        EXPECT_NE(flat.find(std::string("\n ") + opt), std::string::npos) << opt;
     for (const char *key : {"Home", "End", "f or 0", "Go to a segment", "Wheel", "Middle drag",
-                            "Ctrl-C", "PageUp", "Escape", "Ctrl-O", "Ctrl-S", "Hover"})
-        EXPECT_NE(text.find(key), std::string::npos) << key;
+                            "Ctrl-C", "PageUp", "Escape", "Ctrl-O", "Ctrl-L", "Ctrl-S", "Hover"})
+        EXPECT_NE(flat.find(key), std::string::npos) << key;
     for (const char *colour : {"blue", "red", "green", "orange", "purple", "brown"})
-        EXPECT_NE(text.find(colour), std::string::npos) << colour;
+        EXPECT_NE(flat.find(colour), std::string::npos) << colour;
 }
 
 TEST(ManualPage, IsInstalledToMan1)

@@ -16,23 +16,12 @@
 #include "load/loader.h"
 #include "report/stats.h"
 #include "trace/trace.h"
+#include "report/report_fixture.h"
 
 namespace {
 
-void load(std::vector<std::string> names)
-{
-    std::vector<char *> argv;
-    for (std::string &n : names)
-        argv.push_back(&n[0]);
-    load_traces(static_cast<int>(argv.size()), argv.data(), 1);
-    ASSERT_EQ(g_trace.loaded, 1);
-}
 
-class Stats : public ::testing::Test {
-protected:
-    void SetUp() override { trace_state_clear(); }
-    void TearDown() override { trace_state_clear(); }
-};
+using Stats = reporttest::loaded;
 
 TEST(StatsSummary, MinMedianMeanMax)
 {
@@ -67,7 +56,7 @@ TEST_F(Stats, PacketsBytesAndRetransmissionsAgreeWithTcptrace)
         {"receiver.pcap", {199, 289}, {86, 409804}, {0, 0}, {0, 0}},
     };
     for (const auto &r : rows) {
-        load({std::string(WIREPAINT_SOURCE_DIR "/examples/") + r.file});
+        reporttest::load_samples({r.file});
         connection_stats c = collect_stats();
         for (int k = 0; k < 2; k++) {
             EXPECT_EQ(c.dir[k].segments, r.packets[k]) << r.file << " " << k;
@@ -89,7 +78,7 @@ TEST_F(Stats, PacketsBytesAndRetransmissionsAgreeWithTcptrace)
 TEST_F(Stats, TextSaysHowDelaysWereFound)
 {
     EXPECT_EQ(statistics_text(), "No TCP connection loaded.\n");
-    load({WIREPAINT_SOURCE_DIR "/examples/sender.pcap"});
+    reporttest::load_samples({"sender.pcap"});
     std::string one = statistics_text();
     EXPECT_NE(one.find("one-way delay (estimated)"), std::string::npos) << one;
     EXPECT_EQ(one.find("Clock offset"), std::string::npos);
@@ -97,7 +86,7 @@ TEST_F(Stats, TextSaysHowDelaysWereFound)
     EXPECT_NE(one.find("    retransmission                                6              0\n"),
               std::string::npos) << one;
 
-    load({WIREPAINT_SOURCE_DIR "/examples/sender.pcap", WIREPAINT_SOURCE_DIR "/examples/receiver.pcap"});
+    reporttest::load_samples({"sender.pcap", "receiver.pcap"});
     connection_stats c = collect_stats();
     EXPECT_EQ(c.two_files, 1);
     EXPECT_EQ(c.copies_found, 486);

@@ -19,6 +19,7 @@
 #include "load/loader.h"
 #include "report/table.h"
 #include "trace/trace.h"
+#include "report/report_fixture.h"
 
 namespace {
 
@@ -74,14 +75,6 @@ std::string table_text()
     return text;
 }
 
-void load(std::vector<std::string> names)
-{
-    std::vector<char *> argv;
-    for (std::string &n : names)
-        argv.push_back(&n[0]);
-    load_traces(static_cast<int>(argv.size()), argv.data(), 1);
-    ASSERT_EQ(g_trace.loaded, 1);
-}
 
 /* The time cell of a float: parses back to the same float. */
 void expect_time(const std::string &cell, float v, const std::string &what)
@@ -130,11 +123,7 @@ void check_rows(const std::vector<row> &rows, int two_files)
     }
 }
 
-class Table : public ::testing::Test {
-protected:
-    void SetUp() override { trace_state_clear(); }
-    void TearDown() override { trace_state_clear(); }
-};
+using Table = reporttest::loaded;
 
 TEST(TableFields, QuoteOnlyWhatNeedsQuoting)
 {
@@ -149,7 +138,7 @@ TEST(TableFields, QuoteOnlyWhatNeedsQuoting)
 
 TEST_F(Table, OneFileRowsAgreeWithTheLineList)
 {
-    load({WIREPAINT_SOURCE_DIR "/examples/sender.pcap"});
+    reporttest::load_samples({"sender.pcap"});
     std::string text = table_text();
     std::vector<row> rows = parse_csv(text);
     check_rows(rows, 0);
@@ -164,7 +153,7 @@ TEST_F(Table, OneFileRowsAgreeWithTheLineList)
 
 TEST_F(Table, TwoFileRowsSayWhichFarEndTimesWereMeasured)
 {
-    load({WIREPAINT_SOURCE_DIR "/examples/sender.pcap", WIREPAINT_SOURCE_DIR "/examples/receiver.pcap"});
+    reporttest::load_samples({"sender.pcap", "receiver.pcap"});
     std::vector<row> rows = parse_csv(table_text());
     check_rows(rows, 1);
     EXPECT_EQ(rows[0][14], "far_end");
