@@ -176,8 +176,9 @@ void build_line_list_literal(const endpoint &left_host)
 void clamp_arrivals_literal(const endpoint &left_host)
 {
     const trace_array &t = g_trace.main;
-    clamp_pass(t, g_trace.lines, [&t, &left_host](int32_t i, int64_t k) {
-        return sent_to(t.rec[k], left_host) || sent_by(t.rec[i], left_host);
+    clamp_pass(t, g_trace.lines, [&left_host](int32_t i, int64_t k) {
+        const seg_record *rec = g_trace.main.rec;
+        return sent_to(rec[k], left_host) || sent_by(rec[i], left_host);
     });
 }
 
