@@ -6,7 +6,7 @@
  *
  *	The line list is one malloc'ed array in g_trace.lines with exactly
  *	g_trace.main.count lines; line i describes record i and shares its
- *	packet copy. It is freed with free() by whoever clears the trace
+ *	packet copy. It is freed with scratch_free by whoever clears the trace
  *	state; analyse_trace frees a list still standing before it builds the
  *	next one.
  *
@@ -47,7 +47,7 @@ namespace {
 /* Frees the line list standing in g_trace.lines, if any. */
 void release_line_list()
 {
-    std::free(g_trace.lines);
+    scratch_free(g_trace.lines);
     g_trace.lines = nullptr;
 }
 

@@ -61,7 +61,7 @@ void build_line_list_literal(const endpoint &left_host);
  *	each record comes from the endpoint numbers of `ix` (dest_index.h),
  *	built over the main trace, or from the direction test when `ix` is
  *	null; the list is taken in huge pages where the system offers them,
- *	and is freed with free() like the plain one.
+ *	and is freed with scratch_free (trace/scratch.h) like the plain one.
  *	Side effects and failure as build_line_list_literal.
  */
 void build_line_list_fast(const endpoint &left_host, const dest_index *ix);

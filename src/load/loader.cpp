@@ -27,6 +27,7 @@
 #include "trace/binread.h"
 #include "trace/loadfail.h"
 #include "trace/matcher.h"
+#include "trace/scratch.h"
 #include "trace/trace.h"
 
 namespace {
@@ -35,14 +36,15 @@ namespace {
 float g_clock_offset;
 
 /* Per line of the last two-file load: the peer index of its copy, or -1;
- * empty after a one-file load. Set by align_clocks. */
-std::vector<int32_t> g_copy_of;
+ * empty after a one-file load. Set by align_clocks; a large table on a
+ * large trace, so kept in scratch storage (huge pages). */
+scratch_vec<int32_t> g_copy_of;
 
 const char fatal_unmatched[] = "Fatal: cannot find matched data in two files\n";
 
 void reset_traces()
 {
-    std::free(g_trace.lines);
+    scratch_free(g_trace.lines);
     g_trace.lines = nullptr;
     trace_free(&g_trace.main);
     trace_free(&g_trace.peer);
@@ -142,7 +144,10 @@ int32_t loader_copy_of(int32_t line)
     return g_copy_of[static_cast<size_t>(line)];
 }
 
-void load_traces(int nfiles, char *const names[], int reset)
+namespace {
+
+/* The load proper; load_traces gives its idle scratch memory back. */
+void load_files(int nfiles, char *const names[], int reset)
 {
     if (reset)
         reset_traces();
@@ -171,6 +176,14 @@ void load_traces(int nfiles, char *const names[], int reset)
         fail_unmatched();
     align_clocks();
     g_trace.loaded = 1;
+}
+
+}  // namespace
+
+void load_traces(int nfiles, char *const names[], int reset)
+{
+    load_files(nfiles, names, reset);
+    scratch_trim();
 }
 
 void unload_traces()

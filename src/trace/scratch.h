@@ -10,6 +10,10 @@
  *	marked for transparent huge pages, which turns 512 faults into one
  *	where the system allows it (elsewhere the mark is a no-op).
  *
+ *	A large block its user frees is kept for the next request it can
+ *	serve: the passes of one load run one after another, and the later
+ *	ones then find their pages already there.
+ *
  *	scratch_vec<T> is a std::vector drawing from that storage; every
  *	large table of the fast passes is one.
  */
@@ -29,8 +33,22 @@
  */
 void *scratch_alloc(size_t bytes);
 
-/* Frees a block of scratch_alloc; null is allowed. */
+/*
+ * scratch_free --
+ *	Frees a block of scratch_alloc; null is allowed. A large block is
+ *	kept idle for the next scratch_alloc it can serve (the process's
+ *	scratch state keeps it) until scratch_trim or a request no idle
+ *	block serves gives it back.
+ */
 void scratch_free(void *p);
+
+/*
+ * scratch_trim --
+ *	Gives every idle large block back to the C library. Called when a
+ *	load ends, so that a loaded trace holds no idle scratch memory;
+ *	a test calls it to put the scratch state back to its start.
+ */
+void scratch_trim();
 
 /*
  * prefer_huge_pages --

@@ -9,6 +9,7 @@
 
 #include "trace/trace.h"
 #include "trace/loadfail.h"
+#include "trace/scratch.h"
 
 #include <sys/mman.h>
 
@@ -199,9 +200,10 @@ void trace_state_clear()
     trace_free(&g_trace.building);
     trace_free(&g_trace.main);
     trace_free(&g_trace.peer);
-    std::free(g_trace.lines);
+    scratch_free(g_trace.lines);
     std::free(g_trace.copybuf);
     std::memset(&g_trace, 0, sizeof g_trace);
+    scratch_trim();
 }
 
 float trace_span(const trace_array *t)

@@ -24,6 +24,7 @@
 #include "analysis/estimator.h"
 #include "analysis/line.h"
 #include "trace/direction.h"
+#include "trace/scratch.h"
 #include "trace/trace.h"
 
 namespace fixture {
@@ -107,7 +108,7 @@ inline std::vector<int> skips()
 /* A zeroed line list of the main trace's size, as analyse_trace owns it. */
 inline line_record *alloc_lines()
 {
-    std::free(g_trace.lines);
+    scratch_free(g_trace.lines);
     g_trace.lines = static_cast<line_record *>(
         std::calloc(static_cast<size_t>(g_trace.main.count), sizeof(line_record)));
     return g_trace.lines;
