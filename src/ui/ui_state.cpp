@@ -68,6 +68,8 @@ void ui_eval(const char *script)
 enum { NAME_SLOTS = 64, TEXT_SLOTS = 8 };
 
 struct ui_obj_cache {
+    const char *name_ptr[NAME_SLOTS]; /* where the name was last passed from */
+    const char *name_text[NAME_SLOTS]; /* the name: the text of name_obj */
     Tcl_Obj *name_obj[NAME_SLOTS];    /* its object; set by name_obj_of */
     int name_count;                   /* valid name slots */
     std::vector<Tcl_Obj *> keys;      /* [i]: the key "i"; grown by key_obj_of */
@@ -90,6 +92,8 @@ void ui_obj_cache_reset()
             Tcl_DecrRefCount(text);
     }
     std::vector<Tcl_Obj *>().swap(c.keys);
+    std::memset(c.name_ptr, 0, sizeof c.name_ptr);
+    std::memset(c.name_text, 0, sizeof c.name_text);
     std::memset(c.name_obj, 0, sizeof c.name_obj);
     std::memset(c.text, 0, sizeof c.text);
     std::memset(c.text_obj, 0, sizeof c.text_obj);
@@ -110,13 +114,23 @@ static Tcl_Obj *held_obj(const char *text)
 static Tcl_Obj *name_obj_of(const char *name)
 {
     ui_obj_cache &c = g_ui_objs;
+    /* Callers pass their names as literals, so the pointer finds the slot
+     * at once; the text decides. */
     for (int i = 0; i < c.name_count; i++) {
-        if (std::strcmp(Tcl_GetString(c.name_obj[i]), name) == 0)
+        if (c.name_ptr[i] == name && std::strcmp(c.name_text[i], name) == 0)
             return c.name_obj[i];
+    }
+    for (int i = 0; i < c.name_count; i++) {
+        if (std::strcmp(c.name_text[i], name) == 0) {
+            c.name_ptr[i] = name;
+            return c.name_obj[i];
+        }
     }
     if (c.name_count == NAME_SLOTS)
         return nullptr;
     c.name_obj[c.name_count] = held_obj(name);
+    c.name_text[c.name_count] = Tcl_GetString(c.name_obj[c.name_count]);
+    c.name_ptr[c.name_count] = name;
     return c.name_obj[c.name_count++];
 }
 
