@@ -164,6 +164,13 @@ void ui_set_elem(const char *name, int index, const char *value);
 void ui_set_elem_int(const char *name, int index, int value);
 
 /*
+ * ui_obj_cache_reset --
+ *	Drops the Tcl objects ui_set_* keep for reuse (variable names, element
+ *	keys, recent texts); they are made again when next needed.
+ */
+void ui_obj_cache_reset();
+
+/*
  * ui_get_var --
  *	The text of a global interpreter variable, or null when it does not
  *	exist (or there is no interpreter).
