@@ -348,10 +348,7 @@ proc wp::text_window {w title text} {
         -relief flat -padx 8 -pady 6
     $w.text insert end $text
     $w.text configure -state disabled
-    ttk::frame $w.buttons -padding 4
-    ttk::button $w.buttons.copy -text "Copy" -command [list wp::copy_popup $w]
-    ttk::button $w.buttons.close -text "Close" -command [list destroy $w]
-    pack $w.buttons.close $w.buttons.copy -side right -padx 2
+    wp::copy_close_buttons $w
     pack $w.buttons -side bottom -fill x
     pack $w.text -fill both -expand 1
     bind $w <Key-Escape> "[list destroy $w]; break"
@@ -727,10 +724,7 @@ proc createpi {} {
     $w.text insert end $message
     # Read-only, but its text can still be selected and copied.
     $w.text configure -state disabled
-    ttk::frame $w.buttons -padding 4
-    ttk::button $w.buttons.copy -text "Copy" -command [list wp::copy_popup $w]
-    ttk::button $w.buttons.close -text "Close" -command [list destroy $w]
-    pack $w.buttons.close $w.buttons.copy -side right -padx 2
+    wp::copy_close_buttons $w
     grid $w.text -row 0 -column 0 -sticky nsew
     grid $w.ys -row 0 -column 1 -sticky ns
     grid $w.xs -row 1 -column 0 -sticky ew
@@ -748,6 +742,15 @@ proc createpi {} {
     set y [expr {max(0, min($y, [winfo screenheight $w] - [winfo reqheight $w]))}]
     wm geometry $w +$x+$y
     focus $w
+}
+
+# The Copy and Close buttons of a text window `w`, in the frame $w.buttons,
+# which the caller places.
+proc wp::copy_close_buttons {w} {
+    ttk::frame $w.buttons -padding 4
+    ttk::button $w.buttons.copy -text "Copy" -command [list wp::copy_popup $w]
+    ttk::button $w.buttons.close -text "Close" -command [list destroy $w]
+    pack $w.buttons.close $w.buttons.copy -side right -padx 2
 }
 
 proc wp::copy_popup {w} {
