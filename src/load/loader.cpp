@@ -18,6 +18,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "analysis/analyse.h"
@@ -69,11 +73,79 @@ trace_array read_one(const char *name)
     return t;
 }
 
+/*
+ * The text pass on a second thread, beside the analysis passes. It reads
+ * only the records' copies, which no analysis pass writes, and writes
+ * only the text tables and standard output, which no analysis pass
+ * touches; the line list exists once both are done, so the pair gives
+ * what the analysis followed by prime_text_state gives. The thread's
+ * failures (memory) are kept on it and given to load_fail after the join;
+ * a failure of the analysis joins it first (before_exit, or the unwinding
+ * through text_thread's destructor). When no thread can be started the
+ * pass runs after the analysis, on this thread.
+ */
+std::thread g_text_thread;          /* the running text pass; joinable
+                                     * only inside analyse_main */
+deferred_failure g_text_failure;    /* what it kept; read after the join */
+std::exception_ptr g_text_error;    /* any other exception it ended with */
+
+void join_text_thread()
+{
+    if (g_text_thread.joinable())
+        g_text_thread.join();
+}
+
+void run_text_pass()
+{
+    loadfail_defer_to(&g_text_failure);
+    try {
+        prime_record_texts();
+    } catch (const load_error &) {
+        /* kept in g_text_failure */
+    } catch (...) {
+        g_text_error = std::current_exception();
+    }
+    loadfail_defer_to(nullptr);
+}
+
+/* Starts the text pass, joins it on every way out of its scope. */
+struct text_thread {
+    text_thread()
+    {
+        g_text_failure = deferred_failure{false, 0, std::string()};
+        g_text_error = nullptr;
+        try {
+            g_text_thread = std::thread(run_text_pass);
+            g_loadfail.before_exit = join_text_thread;
+        } catch (const std::system_error &) {
+            /* no thread: finish() runs the pass here */
+        }
+    }
+    ~text_thread()
+    {
+        join_text_thread();
+        g_loadfail.before_exit = nullptr;
+    }
+    void finish()
+    {
+        bool threaded = g_text_thread.joinable();
+        join_text_thread();
+        g_loadfail.before_exit = nullptr;
+        if (!threaded)
+            run_text_pass();
+        if (g_text_error)
+            std::rethrow_exception(g_text_error);
+        if (g_text_failure.failed)
+            load_fail(g_text_failure.status, g_text_failure.text);
+    }
+};
+
 /* The analysis passes and the text pass over the main trace. */
 void analyse_main()
 {
+    text_thread text;
     analyse_trace();
-    prime_text_state();
+    text.finish();
 }
 
 [[noreturn]] void fail_unmatched()

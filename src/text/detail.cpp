@@ -101,13 +101,15 @@ void append_header_dump(const uint8_t *p, int32_t n, text_out *o)
 namespace {
 
 /*
- * Where the headers of line `line`'s copy lie, and its may-be-short
- * flag. False, with an empty result, for an index outside the line list
- * or a line without bytes.
+ * Where the headers of main record `line`'s copy lie, and its
+ * may-be-short flag. False, with an empty result, for an index outside
+ * the main trace or a record without bytes. Reads the record's copy and
+ * cap_bytes and the trace's copy length and address family, nothing
+ * the analysis writes.
  */
-bool line_segment(int line, segment_bytes *seg, int *short_copy)
+bool record_segment(int line, segment_bytes *seg, int *short_copy)
 {
-    if (line < 0 || line >= g_trace.main.count || g_trace.lines == nullptr)
+    if (line < 0 || line >= g_trace.main.count)
         return false;
     const uint8_t *p = g_trace.main.rec[line].bytes;
     if (p == nullptr)
@@ -122,6 +124,12 @@ bool line_segment(int line, segment_bytes *seg, int *short_copy)
     int32_t packet_len = seg->tcp_off + seg->tcp_len;
     *short_copy = copy_may_be_short(packet_len, copy_len, data_len);
     return true;
+}
+
+/* record_segment for line `line`: false as well without a line list. */
+bool line_segment(int line, segment_bytes *seg, int *short_copy)
+{
+    return g_trace.lines != nullptr && record_segment(line, seg, short_copy);
 }
 
 }  // namespace
@@ -149,5 +157,13 @@ void prime_segment_text(int line)
     segment_bytes seg;
     int short_copy = 0;
     if (line_segment(line, &seg, &short_copy))
+        prime_segment_summary(seg);
+}
+
+void prime_record_text(int index)
+{
+    segment_bytes seg;
+    int short_copy = 0;
+    if (record_segment(index, &seg, &short_copy))
         prime_segment_summary(seg);
 }

@@ -69,4 +69,12 @@ const char *segment_detail_text(int line, int summary_only);
  */
 void prime_segment_text(int line);
 
+/*
+ * prime_record_text --
+ *	prime_segment_text for main record `index`, with or without a line
+ *	list: it reads only the record's copy, so it may run while the
+ *	analysis passes build the line list on another thread.
+ */
+void prime_record_text(int index);
+
 #endif

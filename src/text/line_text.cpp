@@ -45,8 +45,15 @@ void prime_text_state()
 {
     if (!have_lines())
         return;
+    prime_record_texts();
+}
+
+void prime_record_texts()
+{
+    if (g_trace.main.rec == nullptr)
+        return;
     for (int32_t i = 0; i < g_trace.main.count; i++)
-        prime_segment_text(i);
+        prime_record_text(i);
 }
 
 void prime_text_state_literal()

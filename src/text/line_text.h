@@ -5,8 +5,8 @@
  *	its record whenever it is published, and the priming pass that runs
  *	every segment through the summary in trace order after a load, so
  *	that the relative sequence table and the name caches hold the loaded
- *	connection before the user clicks any arrow. The loader calls the
- *	priming right after analyse_trace.
+ *	connection before the user clicks any arrow. The loader runs the
+ *	priming beside analyse_trace, on a second thread.
  */
 
 #ifndef WIREPAINT_TEXT_LINE_TEXT_H
@@ -47,6 +47,16 @@ void format_line_label(int32_t line, char *label, size_t size);
  *	"[bad opt]" on standard output for each malformed option.
  */
 void prime_text_state();
+
+/*
+ * prime_record_texts --
+ *	prime_text_state without the line list: every main record in index
+ *	order through prime_record_text. With a line list, what
+ *	prime_text_state does. Reads nothing the analysis passes write, so
+ *	the loader runs it on a second thread while they run. Side effects
+ *	as prime_text_state.
+ */
+void prime_record_texts();
 
 /*
  * prime_text_state_literal --

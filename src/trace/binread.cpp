@@ -363,7 +363,7 @@ seg_record *read_capture(const char *file)
         g_trace.copybuf = (uint8_t *)std::malloc((size_t)g_trace.snaplen + 4);
     if (g_trace.copybuf == nullptr) {
         int err = errno;
-        pcap_close(pc);
+        capture_close(pc);
         errno = err;
         load_fail_errno(-1, "malloc");
     }

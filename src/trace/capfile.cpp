@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "trace/linktype.h"
@@ -71,13 +72,48 @@ const char *apply_filter(pcap_t *pc)
     return rc < 0 ? pcap_geterr(pc) : nullptr;
 }
 
+/*
+ * pcap_open_offline with the read buffer: the same opening (fopen "rb",
+ * then libpcap on the stream), so every failure gives the same text and
+ * errno. Standard input ("-"), a busy buffer or a buffer that cannot be
+ * had leave the open to pcap_open_offline alone.
+ */
+pcap_t *open_buffered(const char *file, char *errbuf)
+{
+    if (std::strcmp(file, "-") == 0 || g_capfile.buffer_user != nullptr)
+        return pcap_open_offline(file, errbuf);
+    if (g_capfile.buffer == nullptr)
+        g_capfile.buffer = static_cast<char *>(std::malloc(READ_BUFFER));
+    std::FILE *f = g_capfile.buffer != nullptr ? std::fopen(file, "rb") : nullptr;
+    if (f == nullptr)
+        return pcap_open_offline(file, errbuf);
+    errno = 0;
+    std::setvbuf(f, g_capfile.buffer, _IOFBF, READ_BUFFER);
+    pcap_t *pc = pcap_fopen_offline(f, errbuf);
+    if (pc == nullptr) {
+        int err = errno;
+        std::fclose(f);
+        errno = err;
+        return nullptr;
+    }
+    g_capfile.buffer_user = pc;
+    return pc;
+}
+
 }  // namespace
+
+void capture_close(pcap_t *pc)
+{
+    if (pc != nullptr && pc == g_capfile.buffer_user)
+        g_capfile.buffer_user = nullptr;
+    pcap_close(pc);
+}
 
 pcap_t *capture_open(const char *file)
 {
     char errbuf[PCAP_ERRBUF_SIZE];
     errno = 0;
-    pcap_t *pc = pcap_open_offline(file, errbuf);
+    pcap_t *pc = open_buffered(file, errbuf);
     if (pc == nullptr) {
         /* A file that opens but is no capture leaves errno at 0; then the
          * system has nothing to say and libpcap's own reason is shown. */
@@ -88,7 +124,7 @@ pcap_t *capture_open(const char *file)
     const char *bad = apply_filter(pc);
     if (bad != nullptr) {
         std::string reason = bad;
-        pcap_close(pc);
+        capture_close(pc);
         load_failf(1, "wirepaint: bad filter expression: %s\n", reason.c_str());
     }
     return pc;
@@ -99,18 +135,18 @@ void capture_run(pcap_t *pc, const char *file, pcap_handler handler, u_char *use
     run_context ctx = {pc, handler, user, 0, false, {0}};
     int rc = pcap_loop(pc, -1, wrapped_handler, reinterpret_cast<u_char *>(&ctx));
     if (ctx.failed) {
-        pcap_close(pc);
+        capture_close(pc);
         throw ctx.error;
     }
     if (rc == PCAP_ERROR) {
         std::string text = pcap_geterr(pc);
-        pcap_close(pc);
+        capture_close(pc);
         if (ctx.packets == 0 || !is_truncation(text.c_str()))
             load_failf(-2, "pcap_loop: %s\n", text.c_str());
         load_warnf("wirepaint: warning: %s: %s\n", file, text.c_str());
         return;
     }
-    pcap_close(pc);
+    capture_close(pc);
 }
 
 int capture_probe(const char *file, std::string *reason)

@@ -16,23 +16,43 @@
 
 #include <pcap/pcap.h>
 
-/* The capture-file settings of the process. One instance, g_capfile. */
+/* The capture-file settings and the read buffer of the process. One
+ * instance, g_capfile. */
 struct capfile_state {
     std::string filter;   /* -f expression, applied to every file opened;
                            * empty for none; set by the command line */
+    char *buffer;         /* stdio buffer of the open capture, READ_BUFFER
+                           * bytes; allocated by the first capture_open,
+                           * kept for the next one; null until then */
+    pcap_t *buffer_user;  /* the open capture reading through `buffer`;
+                           * null when none does (capture_close) */
 };
+
+/* Bytes of the read buffer: libpcap reads a savefile with two fread
+ * calls per packet, and stdio's default 4 KiB buffer would turn a large
+ * capture into tens of thousands of read system calls. */
+enum { READ_BUFFER = 1 << 20 };
 
 extern capfile_state g_capfile;
 
 /*
  * capture_open --
- *	Opens `file` with pcap_open_offline and applies the filter, if any.
+ *	Opens `file` with libpcap (through a READ_BUFFER stdio buffer when
+ *	it is a named file and the buffer is free) and applies the filter,
+ *	if any. The result must be closed with capture_close or capture_run.
  *	Failures go through load_fail: a file that cannot be opened or is no
  *	capture gives "pcap_open: ..." and status -1; a filter libpcap cannot
  *	compile gives "wirepaint: bad filter expression: " with libpcap's
  *	reason, and status 1.
  */
 pcap_t *capture_open(const char *file);
+
+/*
+ * capture_close --
+ *	Closes `pc` (pcap_close) and frees the read buffer for the next
+ *	capture_open when `pc` was reading through it.
+ */
+void capture_close(pcap_t *pc);
 
 /*
  * capture_run --

@@ -17,6 +17,10 @@
 
 loadfail_state g_loadfail;
 
+/* The calling thread's deferral target (loadfail_defer_to); null on
+ * every thread but a load's second thread while it runs. */
+static thread_local deferred_failure *t_deferred;
+
 namespace {
 
 std::string vformat(const char *fmt, va_list ap)
@@ -38,10 +42,17 @@ std::string without_newline(const std::string &text)
 
 void load_fail(int status, const std::string &text)
 {
+    if (t_deferred != nullptr) {
+        *t_deferred = deferred_failure{true, status, text};
+        throw load_error{status};
+    }
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
-    if (g_loadfail.trap <= 0)
+    if (g_loadfail.trap <= 0) {
+        if (g_loadfail.before_exit != nullptr)
+            g_loadfail.before_exit();
         std::exit(status);
+    }
     g_loadfail.message = without_newline(text);
     throw load_error{status};
 }
@@ -86,8 +97,14 @@ void loadfail_trap_end()
         g_loadfail.trap--;
 }
 
+void loadfail_defer_to(deferred_failure *d)
+{
+    t_deferred = d;
+}
+
 void loadfail_reset()
 {
+    g_loadfail.before_exit = nullptr;
     g_loadfail.trap = 0;
     g_loadfail.message.clear();
     g_loadfail.warnings.clear();

@@ -30,6 +30,10 @@ struct loadfail_state {
                            * set by every load_fail* call */
     std::string warnings; /* warnings of the current load, one a line;
                            * cleared by loadfail_trap_begin */
+    void (*before_exit)();/* called by load_fail before it ends the
+                           * process, to wait for a second thread of the
+                           * load; set by the loader while one runs,
+                           * null otherwise */
 };
 
 extern loadfail_state g_loadfail;
@@ -63,6 +67,25 @@ void load_warnf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
  */
 void loadfail_trap_begin();
 void loadfail_trap_end();
+
+/*
+ * A failure kept by a second thread of a load for the thread that
+ * started it, which gives it to load_fail once the second thread is done.
+ */
+struct deferred_failure {
+    bool failed;          /* a load_fail call was kept */
+    int status;           /* its exit status */
+    std::string text;     /* its whole message, newline included */
+};
+
+/*
+ * loadfail_defer_to --
+ *	From now on load_fail on the calling thread only keeps its status and
+ *	text in *d and throws load_error, writing nothing and ending nothing;
+ *	null goes back to the plain behaviour. The setting is the calling
+ *	thread's own (thread-local): no other thread is affected.
+ */
+void loadfail_defer_to(deferred_failure *d);
 
 /* Puts g_loadfail back to its process-start state (for tests). */
 void loadfail_reset();

@@ -23,7 +23,9 @@
 
 #include "analysis/line.h"
 #include "support/pcapgen.h"
+#include "text/detail.h"
 #include "text/line_text.h"
+#include "text/text_state.h"
 #include "trace/direction.h"
 #include "trace/matcher.h"
 #include "trace/trace.h"
@@ -386,6 +388,30 @@ TEST_F(LoaderDeathTest, TwoFilesWithoutMatchIsFatal)
                                       const_cast<char *>(e.c_str())};
     EXPECT_EXIT(load_traces(2, both_empty.data(), 0), testing::ExitedWithCode(255),
                 "Fatal: cannot find matched data in two files\n$");
+}
+
+/* The text pass runs beside the analysis on a second thread: what it
+ * leaves (every later detail text) is what the sequential literal
+ * priming leaves, in one- and two-file loads. */
+TEST_F(LoaderTest, TextPassBesideTheAnalysisPrimesAsTheLiteralPass)
+{
+    sim s;
+    s.transfer(40);
+    const std::string a = s.write(true), b = s.write(false);
+    const std::vector<std::vector<std::string>> loads = {{a}, {a, b}};
+    for (const std::vector<std::string> &files : loads) {
+        quiet_load(static_cast<int>(files.size()), files, 1);
+        ASSERT_EQ(g_trace.loaded, 1);
+        std::vector<std::string> threaded, literal;
+        /* Last line first: unprimed, a click would count from itself. */
+        for (int i = g_trace.main.count - 1; i >= 0; i--)
+            threaded.push_back(segment_detail_text(i, 0));
+        text_state_clear();
+        prime_text_state_literal();
+        for (int i = g_trace.main.count - 1; i >= 0; i--)
+            literal.push_back(segment_detail_text(i, 0));
+        EXPECT_EQ(threaded, literal) << files.size() << " file(s)";
+    }
 }
 
 TEST_F(LoaderTest, SampleCapturesLoadInBothModes)

@@ -519,6 +519,7 @@ TEST_F(BinreadTest, TrappedFailuresThrowWithTheirMessageAndStatus)
         std::string message;
     } rows[] = {
         {"/nonexistent/none.pcap", "", -1, "pcap_open: No such file or directory"},
+        {"/", "", -1, "pcap_open: Is a directory"},
         {text, "", -1, "pcap_open: unknown file format"},
         {fddi.write(), "", -1, "Unknown DLT a"},
         {cut_capture(24 + 16 + 20), "", -2,
@@ -542,6 +543,7 @@ TEST_F(BinreadTest, TrappedFailuresThrowWithTheirMessageAndStatus)
         EXPECT_EQ(status, r.status) << r.path;
         EXPECT_EQ(g_loadfail.message, r.message);
         EXPECT_EQ(err, r.message + "\n");   /* the command line's text, unchanged */
+        EXPECT_EQ(g_capfile.buffer_user, nullptr) << r.path;  /* read buffer free again */
     }
     g_capfile.filter.clear();
     EXPECT_EQ(g_loadfail.trap, 0);
