@@ -89,11 +89,22 @@ bool is_payload_free_ack(const seg_record &r)
     return r.paylen == 0 && (r.tcp_flags & TH_ACK) != 0;
 }
 
-/* The follow-up threshold: the low 32 bits of seq plus one, wrapping. */
-int32_t follow_up_threshold(const seg_record &r)
+/* The follow-up threshold of a seq: its low 32 bits plus one, wrapping. */
+int32_t follow_up_threshold(int64_t seq)
 {
-    uint32_t low = static_cast<uint32_t>(static_cast<uint64_t>(r.seq));
+    uint32_t low = static_cast<uint32_t>(static_cast<uint64_t>(seq));
     return static_cast<int32_t>(low + 1u);
+}
+
+/* The two predicates of a record as bits of one byte: the groupings
+ * visit records out of index order, and a byte per record stays in the
+ * cache where the records themselves do not. */
+enum { KIND_RESENDABLE = 0x01, KIND_BARE_ACK = 0x02 };
+
+uint8_t kind_of(const seg_record &r)
+{
+    return static_cast<uint8_t>((has_payload_or_syn(r) ? KIND_RESENDABLE : 0) |
+                                (is_payload_free_ack(r) ? KIND_BARE_ACK : 0));
 }
 
 /* ---- Groups of equal (source, number) ------------------------------ */
@@ -218,6 +229,16 @@ struct scan_tables {
     scratch_vec<span> reach_spans;       /* skip ranges, ascending phase */
     scratch_vec<keyed_record> keyed;     /* the records of one grouping */
     scratch_vec<keyed_record> spare;     /* room for sorting a grouping */
+    scratch_vec<uint8_t> kind;           /* kind_of each record */
+
+    bool resendable(int32_t x) const
+    {
+        return (kind[static_cast<size_t>(x)] & KIND_RESENDABLE) != 0;
+    }
+    bool bare_ack(int32_t x) const
+    {
+        return (kind[static_cast<size_t>(x)] & KIND_BARE_ACK) != 0;
+    }
 };
 
 /*
@@ -227,17 +248,17 @@ struct scan_tables {
  * next member or the run's end) valued with the latest outer index of the
  * group that reaches it, and records the clear at each run's end.
  */
-void walk_follow_ups(const seg_record *rec, int32_t count, const keyed_record *g,
+void walk_follow_ups(int32_t count, const keyed_record *g,
                      int32_t m, const dest_index &ix, scan_tables &t)
 {
     int32_t first = NONE;
     for (int32_t u = 0; u < m && first == NONE; u++)
-        if (has_payload_or_syn(rec[g[u].index]))
+        if (t.resendable(g[u].index))
             first = u;
     if (first == NONE)
         return;
 
-    int32_t h = follow_up_threshold(rec[g[0].index]);
+    int32_t h = follow_up_threshold(g[0].value);
     int32_t source = g[0].src;
     int32_t u = first + 1;
     while (u < m) {
@@ -271,10 +292,10 @@ void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
             size_t x = static_cast<size_t>(keyed[p].index);
             t.last_copy[x] = last;
             t.prev_resendable[x] = resendable;
-            if (has_payload_or_syn(rec[x]))
+            if (t.resendable(keyed[p].index))
                 resendable = keyed[p].index;
         }
-        walk_follow_ups(rec, count, &keyed[b], static_cast<int32_t>(e - b), ix, t);
+        walk_follow_ups(count, &keyed[b], static_cast<int32_t>(e - b), ix, t);
         b = e;
     }
 }
@@ -289,7 +310,7 @@ void scan_ack_groups(const seg_record *rec, int32_t count, const dest_index &ix,
         size_t e = group_end(keyed, b);
         int32_t last_dup = NONE;
         for (size_t p = b; p < e; p++)
-            if (is_payload_free_ack(rec[keyed[p].index]))
+            if (t.bare_ack(keyed[p].index))
                 last_dup = keyed[p].index;
         for (size_t p = b; p < e; p++) {
             size_t x = static_cast<size_t>(keyed[p].index);
@@ -411,6 +432,9 @@ void fast_scan(seg_record *rec, int32_t count, const dest_index &ix)
     t.last_clear.assign(n, NONE);
     t.last_skip.assign(n, NONE);
     t.reach_spans.reserve(n);
+    t.kind.resize(n);
+    for (size_t x = 0; x < n; x++)
+        t.kind[x] = kind_of(rec[x]);
 
     scan_seq_groups(rec, count, ix, t);
     scan_ack_groups(rec, count, ix, t);
