@@ -21,6 +21,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <stdio_ext.h>
+
 #include "trace/linktype.h"
 #include "trace/loadfail.h"
 
@@ -89,6 +91,10 @@ pcap_t *open_buffered(const char *file, char *errbuf)
         return pcap_open_offline(file, errbuf);
     errno = 0;
     std::setvbuf(f, g_capfile.buffer, _IOFBF, READ_BUFFER);
+    /* Only the loading thread reads the stream, and once the window runs
+     * the process has other threads: stdio need not lock the stream for
+     * each of libpcap's two reads per packet. */
+    __fsetlocking(f, FSETLOCKING_BYCALLER);
     pcap_t *pc = pcap_fopen_offline(f, errbuf);
     if (pc == nullptr) {
         int err = errno;
