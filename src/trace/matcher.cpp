@@ -15,6 +15,7 @@
 
 #include "trace/matcher.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "trace/direction.h"
@@ -38,23 +39,35 @@ struct bucket_entry {
 };
 
 struct bucket_index {
+    bool built;                       /* built for the peer trace below */
     scratch_vec<int32_t> begin;       /* bucket b: entry[begin[b] .. begin[b+1]) */
     scratch_vec<bucket_entry> entry;  /* by bucket, ascending peer index */
     uint64_t mask;                    /* buckets - 1 (a power of two) */
 };
 
 /*
- * The matcher's index of the peer trace, one instance. Built by
- * match_segment when the peer trace it was made for (array and count) is
- * not the current one; dropped by matcher_reset.
+ * The matcher's indexes of the peer trace, one instance. Each is built by
+ * the first match_segment that needs it (a trace whose segments all carry
+ * an identification never needs the one by numbers); both are dropped
+ * when the peer trace (array and count) is not the one they were made
+ * for, and by matcher_reset.
  */
 struct match_state {
-    bool built;                 /* the index below describes peer_rec */
-    const seg_record *peer_rec; /* peer array the index describes */
+    const seg_record *peer_rec; /* peer array the indexes describe */
     int32_t peer_count;         /* and its count */
+    const seg_record *main_rec; /* main array the index by numbers serves */
+    int32_t main_count;         /* and its count */
     bucket_index by_ident;      /* peer records with nonzero ip_id */
-    bucket_index by_numbers;    /* all peer records, by carried numbers */
+    bucket_index by_numbers;    /* peer records by carried numbers: all, or
+                                 * those that some main record without an
+                                 * identification has the numbers of */
 };
+
+/* The index by numbers holds only the peer records that main records
+ * without an identification may match when those are at most this
+ * fraction of the main trace (an IPv4 trace, whose identifications pass
+ * through 0 once in 65536 segments); every peer record otherwise. */
+constexpr int32_t SPARSE_NUMBERS = 16;
 
 match_state g_match;
 
@@ -88,10 +101,11 @@ uint64_t number_tag(const seg_record &r)
 
 /* Builds the index of the peer records that `take` accepts. */
 template <typename Take, typename Tag, typename Bucket>
-void build_buckets(bucket_index &c, const trace_array &p, Take take, Tag tag, Bucket bucket)
+void build_buckets(bucket_index &c, const trace_array &p, size_t expected, Take take, Tag tag,
+                   Bucket bucket)
 {
     size_t buckets = 1;
-    while (buckets < (size_t)p.count)
+    while (buckets < expected)
         buckets *= 2;
     c.mask = buckets - 1;
     c.begin.assign(buckets + 1, 0);
@@ -111,18 +125,67 @@ void build_buckets(bucket_index &c, const trace_array &p, Take take, Tag tag, Bu
         if (take(r))
             c.entry[(size_t)fill[bucket(r) & c.mask]++] = {tag(r), m, r.time};
     }
+    c.built = true;
 }
 
-void build_index()
+/* Drops the indexes when they describe other traces. */
+void follow_traces()
 {
     const trace_array &p = g_trace.peer;
-    build_buckets(g_match.by_ident, p, [](const seg_record &r) { return r.ip_id != 0; },
-                  ident_tag, ident_bucket);
-    build_buckets(g_match.by_numbers, p, [](const seg_record &) { return true; }, number_tag,
-                  number_tag);
+    const trace_array &main = g_trace.main;
+    if (g_match.peer_rec == p.rec && g_match.peer_count == p.count &&
+        g_match.main_rec == main.rec && g_match.main_count == main.count)
+        return;
+    matcher_reset();
     g_match.peer_rec = p.rec;
     g_match.peer_count = p.count;
-    g_match.built = true;
+    g_match.main_rec = main.rec;
+    g_match.main_count = main.count;
+}
+
+/*
+ * The index by numbers. When few main records lack an identification,
+ * only peer records with the numbers of one of them are taken: a match
+ * looks only at entries with its own record's tag, and those are all
+ * there, in the same order.
+ */
+void build_number_index(bucket_index &c, const trace_array &p)
+{
+    const trace_array &main = g_trace.main;
+    scratch_vec<uint64_t> wanted;
+    for (int32_t i = 0; i < main.count; i++) {
+        if (main.rec[i].ip_id != 0)
+            continue;
+        if (wanted.size() >= static_cast<size_t>(main.count / SPARSE_NUMBERS)) {
+            build_buckets(c, p, static_cast<size_t>(p.count),
+                          [](const seg_record &) { return true; }, number_tag, number_tag);
+            return;
+        }
+        wanted.push_back(number_tag(main.rec[i]));
+    }
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    auto is_wanted = [&wanted](const seg_record &r) {
+        return std::binary_search(wanted.begin(), wanted.end(), number_tag(r));
+    };
+    build_buckets(c, p, 4 * wanted.size(), is_wanted, number_tag, number_tag);
+}
+
+/* The index for records with (ident) or without an identification,
+ * built for the current traces (follow_traces first). */
+const bucket_index &index_for(bool ident)
+{
+    const trace_array &p = g_trace.peer;
+    if (ident) {
+        if (!g_match.by_ident.built)
+            build_buckets(g_match.by_ident, p, static_cast<size_t>(p.count),
+                          [](const seg_record &r) { return r.ip_id != 0; }, ident_tag,
+                          ident_bucket);
+        return g_match.by_ident;
+    }
+    if (!g_match.by_numbers.built)
+        build_number_index(g_match.by_numbers, p);
+    return g_match.by_numbers;
 }
 
 /* Whether peer record m qualifies as the copy of main record r. */
@@ -175,7 +238,8 @@ struct picker {
 
 void matcher_reset()
 {
-    g_match.built = false;
+    g_match.main_rec = nullptr;
+    g_match.main_count = 0;
     g_match.peer_rec = nullptr;
     g_match.peer_count = 0;
     g_match.by_ident = bucket_index();
@@ -193,14 +257,24 @@ int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float ex
     return pick.best;
 }
 
+void matcher_prepare()
+{
+    follow_traces();
+    index_for(true);
+    const trace_array &main = g_trace.main;
+    for (int32_t i = 0; i < main.count; i++)
+        if (main.rec[i].ip_id == 0) {
+            index_for(false);
+            return;
+        }
+}
+
 int32_t match_segment(int32_t i, match_mode mode, float offset, float expect)
 {
-    if (!g_match.built || g_match.peer_rec != g_trace.peer.rec ||
-        g_match.peer_count != g_trace.peer.count)
-        build_index();
     const seg_record &r = g_trace.main.rec[i];
     bool ident = r.ip_id != 0;
-    const bucket_index &c = ident ? g_match.by_ident : g_match.by_numbers;
+    follow_traces();
+    const bucket_index &c = index_for(ident);
     uint64_t tag = ident ? ident_tag(r) : number_tag(r);
     uint64_t b = (ident ? ident_bucket(r) : tag) & c.mask;
     const bucket_entry *from = c.entry.data() + c.begin[b];

@@ -14,8 +14,10 @@
  *	first in peer order, or the one nearest in time once the clock offset
  *	is applied (ties to the lowest peer index).
  *
- *	match_segment answers from an index of the peer trace that it builds
- *	on first use for a given pair of traces; match_segment_literal scans
+ *	match_segment answers from indexes of the peer trace that it builds
+ *	on first use for a given pair of traces (the few records without an
+ *	identification of an IPv4 trace by scanning, before the index they
+ *	would need pays), or that matcher_prepare built; match_segment_literal scans
  *	the peer trace from its start and gives the same answers, for checks.
  */
 
@@ -47,6 +49,18 @@ int32_t match_segment(int32_t i, match_mode mode, float offset, float expect = 0
 
 /* The same answer as match_segment, by scanning the peer trace from 0. */
 int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float expect = 0.0f);
+
+/*
+ * matcher_prepare --
+ *	Builds now the indexes the matching of the main trace will need: the
+ *	one by identification, and the one by numbers when more main records
+ *	than a few scans would serve carry no identification. Afterwards
+ *	match_segment answers as it would have anyway. Reads only what the
+ *	decoder set in the main and peer records, so the loader runs it
+ *	beside the analysis passes. Throws std::bad_alloc when memory runs
+ *	out.
+ */
+void matcher_prepare();
 
 /* Drops the peer index (the loader calls it after every load). */
 void matcher_reset();
