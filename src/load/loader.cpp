@@ -74,78 +74,91 @@ trace_array read_one(const char *name)
 }
 
 /*
- * The text pass on a second thread, beside the analysis passes. It reads
- * only the records' copies, which no analysis pass writes, and writes
- * only the text tables and standard output, which no analysis pass
- * touches; the line list exists once both are done, so the pair gives
- * what the analysis followed by prime_text_state gives. The thread's
- * failures (memory) are kept on it and given to load_fail after the join;
- * a failure of the analysis joins it first (before_exit, or the unwinding
- * through text_thread's destructor). When no thread can be started the
- * pass runs after the analysis, on this thread.
+ * The side passes on a second thread, beside the analysis passes: the
+ * text pass, and in a two-file load the matcher's indexes of the peer
+ * trace. They read only what the decoder set in the records (the copies,
+ * the carried numbers and identifications), which no analysis pass
+ * writes, and write only the text tables, standard output and the
+ * matcher's indexes, which no analysis pass touches; the clock alignment
+ * that uses the indexes comes after the join. So the two threads give
+ * what the analysis followed by the side passes gives. The thread's
+ * failures are kept on it and given to load_fail (or thrown) after the
+ * join; a failure of the analysis joins it first (before_exit, or the
+ * unwinding through side_thread's destructor). When no thread can be
+ * started the side passes run after the analysis, on this thread.
+ *
+ * The state of the side thread, one instance, set by side_thread only.
  */
-std::thread g_text_thread;          /* the running text pass; joinable
-                                     * only inside analyse_main */
-deferred_failure g_text_failure;    /* what it kept; read after the join */
-std::exception_ptr g_text_error;    /* any other exception it ended with */
+struct side_state {
+    std::thread thread;         /* joinable only inside analyse_main */
+    bool match;                 /* also build the matcher's indexes */
+    deferred_failure failure;   /* a load_fail it kept; read after the join */
+    std::exception_ptr error;   /* any other exception it ended with */
+};
 
-void join_text_thread()
+side_state g_side;
+
+void join_side_thread()
 {
-    if (g_text_thread.joinable())
-        g_text_thread.join();
+    if (g_side.thread.joinable())
+        g_side.thread.join();
 }
 
-void run_text_pass()
+void run_side_passes()
 {
-    loadfail_defer_to(&g_text_failure);
+    loadfail_defer_to(&g_side.failure);
     try {
         prime_record_texts();
+        if (g_side.match)
+            matcher_prepare();
     } catch (const load_error &) {
-        /* kept in g_text_failure */
+        /* kept in g_side.failure */
     } catch (...) {
-        g_text_error = std::current_exception();
+        g_side.error = std::current_exception();
     }
     loadfail_defer_to(nullptr);
 }
 
-/* Starts the text pass, joins it on every way out of its scope. */
-struct text_thread {
-    text_thread()
+/* Starts the side passes, joins them on every way out of its scope. */
+struct side_thread {
+    explicit side_thread(bool match)
     {
-        g_text_failure = deferred_failure{false, 0, std::string()};
-        g_text_error = nullptr;
+        g_side.match = match;
+        g_side.failure = deferred_failure{false, 0, std::string()};
+        g_side.error = nullptr;
         try {
-            g_text_thread = std::thread(run_text_pass);
-            g_loadfail.before_exit = join_text_thread;
+            g_side.thread = std::thread(run_side_passes);
+            g_loadfail.before_exit = join_side_thread;
         } catch (const std::system_error &) {
-            /* no thread: finish() runs the pass here */
+            /* no thread: finish() runs the passes here */
         }
     }
-    ~text_thread()
+    ~side_thread()
     {
-        join_text_thread();
+        join_side_thread();
         g_loadfail.before_exit = nullptr;
     }
     void finish()
     {
-        bool threaded = g_text_thread.joinable();
-        join_text_thread();
+        bool threaded = g_side.thread.joinable();
+        join_side_thread();
         g_loadfail.before_exit = nullptr;
         if (!threaded)
-            run_text_pass();
-        if (g_text_error)
-            std::rethrow_exception(g_text_error);
-        if (g_text_failure.failed)
-            load_fail(g_text_failure.status, g_text_failure.text);
+            run_side_passes();
+        if (g_side.error)
+            std::rethrow_exception(g_side.error);
+        if (g_side.failure.failed)
+            load_fail(g_side.failure.status, g_side.failure.text);
     }
 };
 
-/* The analysis passes and the text pass over the main trace. */
-void analyse_main()
+/* The analysis passes over the main trace, the side passes beside them
+ * (the matcher's indexes when `two_files`). */
+void analyse_main(bool two_files)
 {
-    text_thread text;
+    side_thread side(two_files);
     analyse_trace();
-    text.finish();
+    side.finish();
 }
 
 [[noreturn]] void fail_unmatched()
@@ -230,7 +243,7 @@ void load_files(int nfiles, char *const names[], int reset)
             std::fprintf(stderr, "wirepaint: no TCP segment in %s\n", names[0]);
             return;
         }
-        analyse_main();
+        analyse_main(false);
         g_trace.loaded = 1;
         return;
     }
@@ -243,7 +256,7 @@ void load_files(int nfiles, char *const names[], int reset)
         g_trace.peer = t;
     }
     g_trace.duration = trace_span(&g_trace.main);
-    analyse_main();
+    analyse_main(true);
     if (g_trace.main.count == 0)
         fail_unmatched();
     align_clocks();

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 
 #include <sys/mman.h>
 
@@ -35,9 +36,11 @@ struct scratch_block {
  * here, idle, so that the next pass's table takes pages that are already
  * there instead of fresh ones the kernel must clear (on a large trace
  * that clearing is most of a pass's cost). Set by scratch_alloc,
- * scratch_free and scratch_trim only.
+ * scratch_free and scratch_trim only, under `lock`: the loader runs some
+ * passes on a second thread.
  */
 struct scratch_state {
+    std::mutex lock;                   /* held by each of the three calls */
     scratch_block blocks[MAX_BLOCKS];  /* slots; unused ones have p null */
 };
 
@@ -80,7 +83,9 @@ void prefer_huge_pages(void *p, size_t bytes)
 #endif
 }
 
-void scratch_trim()
+namespace {
+
+void trim_idle()
 {
     for (scratch_block &b : g_scratch.blocks) {
         if (b.p == nullptr || !b.idle)
@@ -90,10 +95,19 @@ void scratch_trim()
     }
 }
 
+}  // namespace
+
+void scratch_trim()
+{
+    std::lock_guard<std::mutex> hold(g_scratch.lock);
+    trim_idle();
+}
+
 void *scratch_alloc(size_t bytes)
 {
     void *p = nullptr;
     if (bytes >= LARGE_BLOCK) {
+        std::lock_guard<std::mutex> hold(g_scratch.lock);
         size_t whole = (bytes + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
         if (scratch_block *b = idle_fit(whole)) {
             b->idle = false;
@@ -101,7 +115,7 @@ void *scratch_alloc(size_t bytes)
         }
         /* No idle block serves: give the idle ones back before taking
          * new memory, so that they never add to the peak. */
-        scratch_trim();
+        trim_idle();
         p = std::aligned_alloc(HUGE_PAGE, whole);
         if (p != nullptr) {
             prefer_huge_pages(p, whole);
@@ -120,6 +134,7 @@ void scratch_free(void *p)
 {
     if (p == nullptr)
         return;
+    std::lock_guard<std::mutex> hold(g_scratch.lock);
     scratch_block *b = slot_of(p);
     if (b != nullptr) {
         b->idle = true;
