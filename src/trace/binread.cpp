@@ -40,6 +40,7 @@
 #include "trace/direction.h"
 #include "trace/linktype.h"
 #include "trace/loadfail.h"
+#include "trace/prefault.h"
 
 #ifndef BINREAD_SOURCE_NAME
 #define BINREAD_SOURCE_NAME __FILE__
@@ -186,6 +187,22 @@ void set_key(const packet_addrs &a, bool v6, const uint8_t *tcp, const pcap_pkth
  * takes at least a savefile record header (16 bytes) and an IP and TCP
  * header's worth (36 bytes) of the file. 1 when its size is unknown.
  */
+/* Records in RECORDS_AHEAD bytes of the array: the reader asks for the
+ * pages of the next so many records each time it has filled so many. */
+constexpr int32_t RECORDS_PER_ASK = RECORDS_AHEAD / sizeof(seg_record);
+
+/* The populate-ahead helper for one read; ended on every way out, and
+ * what it filled in past the data given back. */
+struct populate_ahead {
+    populate_ahead() { prefault_begin(); }
+    ~populate_ahead() { end(); }
+    void end()
+    {
+        prefault_end(false);
+        trace_trim(&g_trace.building);
+    }
+};
+
 int32_t records_file_can_hold()
 {
     struct stat st;
@@ -209,6 +226,8 @@ void grow_building()
     if (t.rec == nullptr) {
         if (!trace_grow_records(&t, records_file_can_hold()) && !trace_grow_records(&t, 1))
             load_fail_errno(-1, "malloc");
+        trace_ask_records_ahead(&t, 0);
+        trace_ask_records_ahead(&t, RECORDS_PER_ASK);
         return;
     }
     int32_t cap = t.cap < 1024 ? t.cap * 2 : t.cap + t.cap / 2;
@@ -331,6 +350,8 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
 
     copy_packet(r, ip, avail, caplen, v6);
     g_trace.building.count++;
+    if (g_trace.building.count % RECORDS_PER_ASK == 0)
+        trace_ask_records_ahead(&g_trace.building, g_trace.building.count + RECORDS_PER_ASK);
 }
 
 void handle_packet(u_char *user, const struct pcap_pkthdr *hdr, const u_char *data)
@@ -368,7 +389,9 @@ seg_record *read_capture(const char *file)
         load_fail_errno(-1, "malloc");
     }
     conn_select_begin(file);
+    populate_ahead helper;
     capture_run(pc, file, handle_packet, nullptr);
+    helper.end();
     g_trace.duration = trace_span(&g_trace.building);
     return g_trace.building.rec;
 }

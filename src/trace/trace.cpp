@@ -9,6 +9,7 @@
 
 #include "trace/trace.h"
 #include "trace/loadfail.h"
+#include "trace/prefault.h"
 #include "trace/scratch.h"
 
 #include <sys/mman.h>
@@ -82,6 +83,8 @@ copy_block *new_block(trace_array *t, size_t n)
     b->size = len - sizeof(copy_block);
     b->used = 0;
     t->copies = b;
+    /* Its first bytes are written at once; the helper runs ahead. */
+    prefault_ask(b, len);
     return b;
 }
 
@@ -129,6 +132,37 @@ bool trace_grow_records(trace_array *t, int32_t want)
     t->rec_map_len = len;
     t->cap = records_in(len);
     return true;
+}
+
+void trace_ask_records_ahead(trace_array *t, int32_t from)
+{
+    if (t->rec == nullptr || t->rec != t->rec_map || from < 0 || from >= t->cap)
+        return;
+    size_t start = (size_t)from * sizeof(seg_record);
+    size_t len = t->rec_map_len - start < (size_t)RECORDS_AHEAD ? t->rec_map_len - start
+                                                                 : (size_t)RECORDS_AHEAD;
+    prefault_ask((uint8_t *)t->rec_map + start, len);
+}
+
+namespace {
+
+/* Gives back the whole huge pages of [from, end) of a mapping. */
+void give_back(uint8_t *from, uint8_t *end)
+{
+    uint8_t *start = (uint8_t *)round_up((uintptr_t)from, HUGE_PAGE);
+    if (end > start)
+        madvise(start, (size_t)(end - start), MADV_DONTNEED);
+}
+
+}  // namespace
+
+void trace_trim(trace_array *t)
+{
+    if (t->rec != nullptr && t->rec == t->rec_map)
+        give_back((uint8_t *)(t->rec + t->count), (uint8_t *)t->rec_map + t->rec_map_len);
+    copy_block *b = t->copies;
+    if (b != nullptr)
+        give_back(block_space(b) + b->used, block_space(b) + b->size);
 }
 
 void advise_huge_pages(void *p, size_t n)

@@ -218,6 +218,26 @@ bool trace_grow_records(trace_array *t, int32_t want);
 uint8_t *trace_copy_space(trace_array *t, size_t n);
 
 /*
+ * trace_ask_records_ahead --
+ *	Asks the populate-ahead helper (trace/prefault.h) for the pages of
+ *	t's record array from record `from` on, RECORDS_AHEAD bytes' worth,
+ *	within its room. A hint: no effect without a helper.
+ */
+void trace_ask_records_ahead(trace_array *t, int32_t from);
+
+/* Bytes of records asked for at a time: one huge page. */
+enum { RECORDS_AHEAD = 2 << 20 };
+
+/*
+ * trace_trim --
+ *	Gives back the whole pages of t's record array past its last record
+ *	and of its newest copy block past the last copy (zero when touched
+ *	again), which a populate-ahead helper may have filled in. Changes no
+ *	record and no copy.
+ */
+void trace_trim(trace_array *t);
+
+/*
  * advise_huge_pages --
  *	Asks the kernel to back the whole huge pages within the `n` bytes at
  *	`p` with huge pages, for a large array about to be filled. A hint

@@ -5,12 +5,14 @@
  *	zero-filled blocks, a copy larger than a block in a block of its own,
  *	record arrays that grow keeping their records, and trace_free giving
  *	everything back (the sanitizer build checks that nothing leaks or is
- *	read past).
+ *	read past), and trace_trim giving back pages past the data.
  */
 
 #include "trace/trace.h"
 
 #include <gtest/gtest.h>
+
+#include "support/resident.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -103,6 +105,34 @@ TEST_F(TraceTest, ACopyTooLargeForMemoryGivesNoSpace)
     trace_array t{};
     EXPECT_EQ(trace_copy_space(&t, SIZE_MAX - 8), nullptr);
     EXPECT_EQ(t.copies, nullptr);
+}
+
+/* A populate-ahead helper may fill in pages past the data; trim gives
+ * them back and keeps every record and copy. */
+TEST_F(TraceTest, TrimGivesBackPagesPastTheRecordsAndCopies)
+{
+    trace_array t{};
+    const int32_t want = 4 * RECORDS_AHEAD / static_cast<int32_t>(sizeof(seg_record));
+    ASSERT_TRUE(trace_grow_records(&t, want));
+    uint8_t *copy = trace_copy_space(&t, 100);
+    ASSERT_NE(copy, nullptr);
+    std::memset(copy, 0x5a, 100);
+    t.count = 10;
+    t.rec[9].seq = 1234;
+    /* Fill everything in, as a helper running ahead would. */
+    std::memset(t.rec + t.count, 0, t.rec_map_len - t.count * sizeof(seg_record));
+    uint8_t *block = reinterpret_cast<uint8_t *>(t.copies + 1);
+    std::memset(copy + 100, 0, t.copies->size - 100);
+
+    trace_trim(&t);
+    const size_t huge = size_t{2} << 20;
+    EXPECT_EQ(resident_pages(static_cast<uint8_t *>(t.rec_map) + huge, t.rec_map_len - huge), 0u);
+    EXPECT_EQ(t.rec[9].seq, 1234);
+    EXPECT_EQ(copy[99], 0x5a);
+    EXPECT_EQ(copy[100], 0);
+    EXPECT_EQ(resident_pages(reinterpret_cast<uint8_t *>(t.copies) + huge, huge), 0u);
+    EXPECT_EQ(block[t.copies->size - 1], 0);  /* zero again when touched */
+    trace_free(&t);
 }
 
 }  // namespace

@@ -1,0 +1,47 @@
+/*
+ * prefault.h --
+ *
+ *	A helper thread that has the kernel supply the pages of the large
+ *	arrays a read fills (the record array, the copy blocks) ahead of the
+ *	reader. The first write to a fresh page costs a fault and the clearing
+ *	of the page, and on a large capture that is a good part of the read;
+ *	asked for in advance (madvise MADV_POPULATE_WRITE, which faults pages
+ *	in without writing a byte), the pages are ready when the reader gets
+ *	there, and the clearing runs on another core.
+ *
+ *	A request is a hint: it changes no byte of memory, a range that is
+ *	unmapped by then is skipped by the kernel, and requests beyond what
+ *	the queue holds are dropped. Where the kernel or the threads are
+ *	missing, nothing happens.
+ */
+
+#ifndef WIREPAINT_TRACE_PREFAULT_H
+#define WIREPAINT_TRACE_PREFAULT_H
+
+#include <cstddef>
+
+/*
+ * prefault_begin --
+ *	Starts the helper for one read. No effect when it runs already, when
+ *	the kernel cannot populate ahead or when no thread can be started.
+ */
+void prefault_begin();
+
+/*
+ * prefault_ask --
+ *	Queues [p, p + len) for populating, and returns at once. Dropped when
+ *	no helper runs or the queue is full.
+ */
+void prefault_ask(void *p, size_t len);
+
+/*
+ * prefault_end --
+ *	Stops the helper and waits for it. With `finish` set it first
+ *	populates every range still queued, otherwise it drops them.
+ */
+void prefault_end(bool finish);
+
+/* Whether a helper runs (between prefault_begin and prefault_end). */
+bool prefault_running();
+
+#endif
