@@ -210,26 +210,38 @@ struct span {
     int32_t phase;
 };
 
-/* Everything the final pass reads, one entry per record unless noted. */
+/*
+ * Everything the final pass reads, one entry per record unless noted.
+ * Every record is in exactly one seq group and one ack group, so the
+ * tables the groupings and scan_reach fill are written in full and need
+ * no clearing first; last_clear and last_skip start at NONE. The
+ * groupings' own storage is given back before last_skip and the painting
+ * chain are taken, which then reuse its pages.
+ */
 struct scan_tables {
-    scratch_vec<int32_t> last_copy;      /* last record of x's (src, seq) group */
-    scratch_vec<int32_t> prev_resendable; /* latest earlier record of that
-                                          * group with data or SYN; NONE */
-    scratch_vec<int32_t> prev_same_ack;  /* latest earlier record of x's
-                                          * (src, ack) group; NONE */
-    scratch_vec<int32_t> last_dup_ack;   /* last payload-free ACK of x's
-                                          * (src, ack) group; NONE */
-    scratch_vec<int32_t> reach;          /* farthest pair partner of outer
-                                          * index x; NONE without partner */
-    scratch_vec<int32_t> last_clear;     /* latest outer index whose
-                                          * follow-up clears x; NONE */
-    scratch_vec<int32_t> last_skip;      /* latest outer index < x with a skip
-                                          * range or follow-up over x; NONE */
-    scratch_vec<span> follow_spans;      /* follow-up coverings, any order */
-    scratch_vec<span> reach_spans;       /* skip ranges, ascending phase */
-    scratch_vec<keyed_record> keyed;     /* the records of one grouping */
-    scratch_vec<keyed_record> spare;     /* room for sorting a grouping */
-    scratch_vec<uint8_t> kind;           /* kind_of each record */
+    explicit scan_tables(size_t n)
+        : last_copy(n), prev_resendable(n), prev_same_ack(n), last_dup_ack(n), reach(n),
+          kind(n)
+    {
+    }
+    scratch_table<int32_t> last_copy;      /* last record of x's (src, seq) group */
+    scratch_table<int32_t> prev_resendable; /* latest earlier record of that
+                                            * group with data or SYN; NONE */
+    scratch_table<int32_t> prev_same_ack;  /* latest earlier record of x's
+                                            * (src, ack) group; NONE */
+    scratch_table<int32_t> last_dup_ack;   /* last payload-free ACK of x's
+                                            * (src, ack) group; NONE */
+    scratch_table<int32_t> reach;          /* farthest pair partner of outer
+                                            * index x; NONE without partner */
+    scratch_table<uint8_t> kind;           /* kind_of each record */
+    scratch_vec<int32_t> last_clear;       /* latest outer index whose
+                                            * follow-up clears x; NONE */
+    scratch_vec<int32_t> last_skip;        /* latest outer index < x with a skip
+                                            * range or follow-up over x; NONE */
+    scratch_vec<span> follow_spans;        /* follow-up coverings, any order */
+    scratch_vec<span> reach_spans;         /* skip ranges, ascending phase */
+    scratch_vec<keyed_record> keyed;       /* the records of one grouping */
+    scratch_vec<keyed_record> spare;       /* room for sorting a grouping */
 
     bool resendable(int32_t x) const
     {
@@ -366,6 +378,7 @@ void paint_last_skip(int32_t count, scan_tables &t)
 {
     std::sort(t.follow_spans.begin(), t.follow_spans.end(),
               [](const span &a, const span &b) { return a.phase > b.phase; });
+    t.last_skip.assign(static_cast<size_t>(count), NONE);
     scratch_vec<int32_t> next(static_cast<size_t>(count) + 1);
     for (size_t k = 0; k < next.size(); k++)
         next[k] = static_cast<int32_t>(k);
@@ -419,25 +432,21 @@ void settle_record(seg_record &r, int32_t x, const scan_tables &t)
     }
 }
 
-/* The whole fast scan. Allocates every table before the first write. */
+/* The whole fast scan. Every allocation comes before settle, the first
+ * write to a record, so a failed one leaves the records as they were. */
 void fast_scan(seg_record *rec, int32_t count, const dest_index &ix)
 {
     size_t n = static_cast<size_t>(count);
-    scan_tables t;
-    t.last_copy.assign(n, NONE);
-    t.prev_resendable.assign(n, NONE);
-    t.prev_same_ack.assign(n, NONE);
-    t.last_dup_ack.assign(n, NONE);
-    t.reach.assign(n, NONE);
+    scan_tables t(n);
     t.last_clear.assign(n, NONE);
-    t.last_skip.assign(n, NONE);
-    t.reach_spans.reserve(n);
-    t.kind.resize(n);
     for (size_t x = 0; x < n; x++)
         t.kind[x] = kind_of(rec[x]);
 
     scan_seq_groups(rec, count, ix, t);
     scan_ack_groups(rec, count, ix, t);
+    t.keyed = scratch_vec<keyed_record>();
+    t.spare = scratch_vec<keyed_record>();
+    t.reach_spans.reserve(n);
     scan_reach(rec, count, t);
     paint_last_skip(count, t);
 

@@ -83,4 +83,27 @@ bool operator!=(const scratch_allocator<T> &, const scratch_allocator<U> &)
 template <typename T>
 using scratch_vec = std::vector<T, scratch_allocator<T>>;
 
+/*
+ * scratch_table<T> --
+ *	`n` elements of a trivial type T from scratch storage, left
+ *	uninitialised: for a table that a pass writes in full before it reads
+ *	it, so that its memory is written once, not cleared first. Owns the
+ *	storage (scratch_free when it goes). Throws std::bad_alloc.
+ */
+template <typename T>
+class scratch_table {
+public:
+    explicit scratch_table(size_t n) : p_(static_cast<T *>(scratch_alloc(n * sizeof(T)))), n_(n) {}
+    ~scratch_table() { scratch_free(p_); }
+    scratch_table(const scratch_table &) = delete;
+    scratch_table &operator=(const scratch_table &) = delete;
+    T &operator[](size_t k) { return p_[k]; }
+    const T &operator[](size_t k) const { return p_[k]; }
+    size_t size() const { return n_; }
+
+private:
+    T *p_;
+    size_t n_;
+};
+
 #endif
