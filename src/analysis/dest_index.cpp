@@ -126,15 +126,34 @@ void build_ack_tree(const seg_record *rec, int32_t count, dest_index &ix)
     for (int32_t k = 0; k < count; k++)
         ix.by_dst[static_cast<size_t>(fill[static_cast<size_t>(ix.dst[static_cast<size_t>(k)])]++)] = k;
 
+    ix.rec = rec;
+    int32_t used = (count + ACK_LEAF - 1) / ACK_LEAF;
     ix.leaves = 1;
-    while (ix.leaves < count)
+    while (ix.leaves < used)
         ix.leaves *= 2;
     size_t leaves = static_cast<size_t>(ix.leaves);
     ix.max_ack.assign(2 * leaves, INT64_MIN);
-    for (size_t p = 0; p < static_cast<size_t>(count); p++)
-        ix.max_ack[leaves + p] = rec[ix.by_dst[p]].ack;
+    for (size_t p = 0; p < static_cast<size_t>(count); p++) {
+        int64_t &leaf = ix.max_ack[leaves + p / ACK_LEAF];
+        leaf = std::max(leaf, rec[ix.by_dst[p]].ack);
+    }
     for (size_t node = leaves - 1; node >= 1; node--)
         ix.max_ack[node] = std::max(ix.max_ack[2 * node], ix.max_ack[2 * node + 1]);
+}
+
+/* The ack of the record at position p of by_dst. */
+int64_t ack_at(const dest_index &ix, int32_t p)
+{
+    return ix.rec[ix.by_dst[static_cast<size_t>(p)]].ack;
+}
+
+/* The first position in [lo, end) whose ack is above h, or DEST_NONE. */
+int32_t first_in(const dest_index &ix, int32_t lo, int32_t end, int64_t h)
+{
+    for (; lo < end; lo++)
+        if (ack_at(ix, lo) > h)
+            return lo;
+    return DEST_NONE;
 }
 
 /* Number of probes before the tree is walked. */
@@ -179,16 +198,24 @@ const dest_index *dest_index_make(const seg_record *rec, int32_t count, dest_ind
 
 int32_t dest_first_above(const dest_index &ix, int32_t lo, int32_t hi, int64_t h)
 {
-    const int32_t probe_end = std::min(hi, lo + PROBES);
-    for (; lo < probe_end; lo++)
-        if (ix.max_ack[static_cast<size_t>(ix.leaves + lo)] > h)
-            return lo;
+    /* The probes and the rest of lo's leaf, record by record; then the
+     * tree from the next leaf boundary on. */
+    int32_t leaf_end = (lo / ACK_LEAF + 1) * ACK_LEAF;
+    int32_t near_end = std::min(hi, std::max(lo + PROBES, leaf_end));
+    int32_t p = first_in(ix, lo, near_end, h);
+    if (p != DEST_NONE || near_end >= hi)
+        return p;
+    lo = (near_end + ACK_LEAF - 1) / ACK_LEAF * ACK_LEAF;
     if (lo >= hi)
-        return DEST_NONE;
+        return first_in(ix, near_end, hi, h);
+    p = first_in(ix, near_end, lo, h);
+    if (p != DEST_NONE)
+        return p;
 
-    /* Climb over the nodes that tile [lo, end) from the left until one
-     * holds an ack above h, then go down to its first such leaf. */
-    size_t node = static_cast<size_t>(ix.leaves + lo);
+    /* Climb over the nodes that tile the leaves from lo's on from the
+     * left until one holds an ack above h, then go down to its first
+     * such leaf and find the position in it. */
+    size_t node = static_cast<size_t>(ix.leaves + lo / ACK_LEAF);
     while (ix.max_ack[node] <= h) {
         while ((node & 1) != 0) {
             node >>= 1;
@@ -199,8 +226,10 @@ int32_t dest_first_above(const dest_index &ix, int32_t lo, int32_t hi, int64_t h
     }
     while (node < static_cast<size_t>(ix.leaves))
         node = ix.max_ack[2 * node] > h ? 2 * node : 2 * node + 1;
-    int32_t p = static_cast<int32_t>(node) - ix.leaves;
-    return p < hi ? p : DEST_NONE;
+    int32_t from = (static_cast<int32_t>(node) - ix.leaves) * ACK_LEAF;
+    if (from >= hi)
+        return DEST_NONE;
+    return first_in(ix, from, std::min(hi, from + ACK_LEAF), h);
 }
 
 int32_t dest_first_addressed_above(const dest_index &ix, int32_t e, int32_t from,

@@ -19,9 +19,9 @@
  *	their plain form.
  *
  *	The index also orders the records by (destination, index) with a max
- *	tree over their acks, so that "the first record from index j on that
- *	is addressed to endpoint e and acknowledges beyond h" is a walk of
- *	O(log n) nodes. All storage is allocated by dest_index_build, once
+ *	tree over their acks, ACK_LEAF positions to a leaf, so that "the first
+ *	record from index j on that is addressed to endpoint e and
+ *	acknowledges beyond h" is a walk of O(log n) nodes and a few records. All storage is allocated by dest_index_build, once
  *	per call of a pass, never per record.
  */
 
@@ -48,9 +48,14 @@ struct dest_index {
     scratch_vec<int32_t> dst_begin; /* by_dst[dst_begin[e] .. dst_begin[e+1])
                                      * are the records addressed to e */
     scratch_vec<int64_t> max_ack;   /* node k covers children 2k, 2k+1; leaf
-                                     * `leaves + p` holds the ack of by_dst[p] */
-    int32_t leaves;                 /* power of two >= record count */
+                                     * `leaves + b` holds the highest ack of
+                                     * by_dst[ACK_LEAF * b .. + ACK_LEAF) */
+    int32_t leaves;                 /* power of two >= leaf count */
+    const seg_record *rec;          /* the records indexed (their acks) */
 };
+
+/* Positions of by_dst under one leaf of the max tree. */
+constexpr int32_t ACK_LEAF = 8;
 
 /*
  * dest_uniform_ends --
