@@ -192,8 +192,9 @@ void build_line_list_fast(const endpoint &left_host, const dest_index *ix)
     g_trace.lines = lines;
 
     int32_t left = ix != nullptr ? dest_number_of(*ix, left_host) : DEST_NONE;
+    delay_stream delays;
     for (int32_t i = 0; i < t.count; i++) {
-        float d = estimate_delay(i, 0);
+        float d = delays.next();
         bool from_left = ix != nullptr ? ix->src[static_cast<size_t>(i)] == left
                                        : sent_by(t.rec[i], left_host);
         set_line(lines[i], t.rec[i], d, from_left);

@@ -76,19 +76,33 @@ float round_trip(const sample_table &acks, const sample_table &resps,
     return a;
 }
 
+/* Adds the samples of one window record to both tables. */
+void add_samples(int32_t paylen, float ack_time, float resp_time, bool skipped,
+                 sample_table &acks, sample_table &resps)
+{
+    if (skipped)
+        return;
+    if (ack_time > 0)
+        table_add(acks, paylen, ack_time);
+    if (resp_time > 0)
+        table_add(resps, paylen, resp_time);
+}
+
+/* The first record after the window of record `index`. */
+int32_t window_end(int32_t index)
+{
+    return index > WINDOW ? index : WINDOW;
+}
+
 /* Fills both tables from the window of record `index`. */
 void sample_window(const trace_array &t, int32_t index, sample_table &acks,
                    sample_table &resps)
 {
-    int32_t end = index > WINDOW ? index : WINDOW;
+    int32_t end = window_end(index);
     for (int32_t k = end - WINDOW; k < end && k < t.count; k++) {
         const seg_record &r = t.rec[k];
-        if ((r.mark_flags & MARK_SKIP) != 0)
-            continue;
-        if (r.ack_time > 0)
-            table_add(acks, r.paylen, r.ack_time);
-        if (r.resp_time > 0)
-            table_add(resps, r.paylen, r.resp_time);
+        add_samples(r.paylen, r.ack_time, r.resp_time, (r.mark_flags & MARK_SKIP) != 0, acks,
+                    resps);
     }
 }
 
@@ -135,6 +149,14 @@ float combine(float b0, float bl, int32_t len)
                               0.5 * static_cast<double>(zero_rtt));
 }
 
+/* The estimate from the two tables of a window, for length `len`. */
+float estimate_from(const sample_table &acks, const sample_table &resps, int32_t len)
+{
+    float b0 = round_trip(acks, resps, 0);
+    float bl = round_trip(acks, resps, len);
+    return combine(b0, bl, len);
+}
+
 } // namespace
 
 void analysis_state_reset()
@@ -155,9 +177,36 @@ float estimate_delay(int32_t index, int32_t reset)
     sample_table acks = {};
     sample_table resps = {};
     sample_window(t, index, acks, resps);
+    return estimate_from(acks, resps, t.rec[index].paylen);
+}
 
-    int32_t len = t.rec[index].paylen;
-    float b0 = round_trip(acks, resps, 0);
-    float bl = round_trip(acks, resps, len);
-    return combine(b0, bl, len);
+namespace {
+
+delay_stream::entry entry_of(const seg_record &r)
+{
+    return delay_stream::entry{r.paylen, r.ack_time, r.resp_time, (r.mark_flags & MARK_SKIP) != 0};
+}
+
+}  // namespace
+
+delay_stream::delay_stream() : index_(0), count_(g_trace.main.count)
+{
+    for (int32_t k = 0; k < WINDOW && k < count_; k++)
+        ring_[k] = entry_of(g_trace.main.rec[k]);
+}
+
+float delay_stream::next()
+{
+    const seg_record *rec = g_trace.main.rec;
+    int32_t end = window_end(index_);
+    /* The window moved on by one: its newest record replaces its oldest. */
+    if (index_ > WINDOW && end - 1 < count_)
+        ring_[(end - 1) % WINDOW] = entry_of(rec[end - 1]);
+    sample_table acks, resps;
+    acks.used = resps.used = 0;
+    for (int32_t k = end - WINDOW; k < end && k < count_; k++) {
+        const entry &e = ring_[k % WINDOW];
+        add_samples(e.paylen, e.ack_time, e.resp_time, e.skipped, acks, resps);
+    }
+    return estimate_from(acks, resps, rec[index_++].paylen);
 }

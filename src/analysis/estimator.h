@@ -52,4 +52,34 @@ void analysis_state_reset();
  */
 float estimate_delay(int32_t index, int32_t reset);
 
+/*
+ * delay_stream --
+ *	The estimates of main-trace records 0, 1, 2, ... in that order, as
+ *	the calls estimate_delay(0, 0), estimate_delay(1, 0), ... give them,
+ *	with the same effect on g_analysis, for a pass that wants every
+ *	record's estimate: the samples of the last ten records are kept in a
+ *	small ring instead of being read from the records again for each
+ *	estimate. next() must not be called more than g_trace.main.count
+ *	times, and the main trace must not change while the stream is used.
+ */
+class delay_stream {
+public:
+    delay_stream();
+    float next();
+
+    /* The samples one record gives a window. */
+    struct entry {
+        int32_t paylen;
+        float ack_time;   /* s; counted when > 0 and not skipped */
+        float resp_time;  /* s; likewise */
+        bool skipped;     /* the skip flag: no sample at all */
+    };
+
+private:
+    enum { WINDOW = 10 };
+    entry ring_[WINDOW];  /* record k's samples at k % WINDOW */
+    int32_t index_;       /* the record next() estimates */
+    int32_t count_;       /* records of the main trace */
+};
+
 #endif

@@ -10,6 +10,11 @@
 
 #include "analysis_fixture.h"
 
+#include <cstring>
+#include <vector>
+
+#include "support/random_trace.h"
+
 using namespace fixture;
 
 namespace {
@@ -173,6 +178,43 @@ TEST_F(estimator, ResetClearsHeldValuesEvenWithoutSamples)
     EXPECT_FLOAT_EQ(estimate_delay(2, 0), -0.5f);
     EXPECT_FLOAT_EQ(estimate_delay(-1, 0), -0.5f);
     EXPECT_FLOAT_EQ(g_analysis.held_zero_rtt, 0.3f);
+}
+
+/* The stream gives what estimate_delay(0, 0), estimate_delay(1, 0), ...
+ * give, bit for bit, and leaves the same held values, on random records:
+ * lengths from a small set, samples present or not, skip flags, short
+ * traces whose window is cut by the end, held values from before. */
+TEST_F(estimator, StreamGivesTheCallsOneByOneOnRandomRecords)
+{
+    randtrace::rng g{777};
+    const std::vector<int32_t> lengths = {0, 0, 1, 100, 1448, -3};
+    const std::vector<float> samples = {-1.0f, -1.0f, 0.0f, 0.01f, 0.2f, 0.35f, 1e-7f};
+    const std::vector<float> held = {-1.0f, 0.05f, 0.3f};
+    for (int32_t round = 0; round < 400; round++) {
+        std::vector<seg_record> v(static_cast<size_t>(g.below(round % 4 == 0 ? 12 : 90)));
+        for (seg_record &r : v) {
+            r.paylen = g.pick(lengths);
+            r.ack_time = g.pick(samples);
+            r.resp_time = g.pick(samples);
+            r.mark_flags = g.chance(15) ? MARK_SKIP : 0;
+        }
+        randtrace::install_main(v);
+        float zero = g.pick(held), len = g.pick(held);
+        g_analysis = {zero, len};
+        std::vector<float> one_by_one;
+        for (int32_t i = 0; i < g_trace.main.count; i++)
+            one_by_one.push_back(estimate_delay(i, 0));
+        analysis_state after = g_analysis;
+
+        g_analysis = {zero, len};
+        delay_stream stream;
+        for (int32_t i = 0; i < g_trace.main.count; i++) {
+            float got = stream.next();
+            ASSERT_EQ(std::memcmp(&one_by_one[static_cast<size_t>(i)], &got, sizeof got), 0)
+                << "round " << round << ", record " << i;
+        }
+        EXPECT_EQ(std::memcmp(&after, &g_analysis, sizeof after), 0) << "round " << round;
+    }
 }
 
 } // namespace
