@@ -65,30 +65,44 @@ end_key key_of(const seg_record &r, int side, bool same_addr)
     return {&destination_address(r), same_addr ? r.dport : uint16_t{0}};
 }
 
+/* How numbering through the short list ended. */
+enum list_result {
+    LIST_DONE,         /* every record numbered */
+    LIST_TOO_MANY,     /* more endpoints than the list holds: numbers half done */
+    LIST_NOT_UNIFORM   /* a record disagrees on shared-address ends */
+};
+
 /*
- * Numbers endpoints in first-seen order through the short list. Returns
- * false, leaving the numbers half done, once there are too many.
+ * Numbers endpoints in first-seen order through the short list, checking
+ * on the way that every record agrees with record 0 on whether its ends
+ * share one address (one pass over the records for both). On
+ * LIST_TOO_MANY, *stopped is the record where the list ran out; the
+ * records before it are known to agree.
  */
-bool number_by_list(const seg_record *rec, int32_t count, dest_index &ix)
+list_result number_by_list(const seg_record *rec, int32_t count, dest_index &ix, int32_t *stopped)
 {
     end_key keys[SHORT_LIST];
     size_t known = 0;
     for (int32_t k = 0; k < count; k++) {
+        if (same_address_connection(rec[k]) != ix.same_addr)
+            return LIST_NOT_UNIFORM;
         for (int side = 0; side < 2; side++) {
             end_key e = key_of(rec[k], side, ix.same_addr);
             size_t id = 0;
             while (id < known && (keys[id].addr != e.addr || keys[id].port != e.port))
                 id++;
             if (id == known) {
-                if (known >= SHORT_LIST)
-                    return false;
+                if (known >= SHORT_LIST) {
+                    *stopped = k;
+                    return LIST_TOO_MANY;
+                }
                 keys[known++] = e;
                 ix.known.push_back(end_of(rec[k], side, ix.same_addr));
             }
             (side == 0 ? ix.src : ix.dst)[static_cast<size_t>(k)] = static_cast<int32_t>(id);
         }
     }
-    return true;
+    return LIST_DONE;
 }
 
 /* Numbers endpoints in sorted order, for arrays with many of them. */
@@ -174,15 +188,27 @@ bool dest_uniform_ends(const seg_record *rec, int32_t count)
 
 bool dest_index_build(const seg_record *rec, int32_t count, dest_index &ix)
 {
-    /* The tree's leaf count must stay a 32-bit power of two. */
-    if (count > (INT32_C(1) << 30) || !dest_uniform_ends(rec, count))
+    /* Positions and the tree's leaf count must stay within 32 bits. */
+    if (count > (INT32_C(1) << 30))
         return false;
     ix.same_addr = count > 0 && same_address_connection(rec[0]);
     ix.known.clear();
-    ix.src.assign(static_cast<size_t>(count), 0);
-    ix.dst.assign(static_cast<size_t>(count), 0);
-    if (!number_by_list(rec, count, ix))
+    ix.src.resize(static_cast<size_t>(count));
+    ix.dst.resize(static_cast<size_t>(count));
+    int32_t stopped = 0;
+    switch (number_by_list(rec, count, ix, &stopped)) {
+    case LIST_NOT_UNIFORM:
+        return false;
+    case LIST_TOO_MANY:
+        /* The records from `stopped` on are not checked yet. */
+        for (int32_t k = stopped; k < count; k++)
+            if (same_address_connection(rec[k]) != ix.same_addr)
+                return false;
         number_by_sorting(rec, count, ix);
+        break;
+    case LIST_DONE:
+        break;
+    }
     build_ack_tree(rec, count, ix);
     return true;
 }

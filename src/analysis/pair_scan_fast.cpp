@@ -168,10 +168,13 @@ void sort_mostly_rising(keyed_record *seg, size_t n, keyed_record *spare)
  * index order), then each source's run is sorted by value. The result
  * goes into `keyed`; `spare` is room for the sort. Both are kept by the
  * caller from one grouping to the next, so their memory is fresh once.
+ * visit(k, rec[k]) is called for every record on the way, in index order,
+ * for a per-record table that needs the same pass over the records.
  */
+template <typename Visit>
 void group_records(const seg_record *rec, int32_t count, const dest_index &ix,
                    int64_t seg_record::*field, scratch_vec<keyed_record> &keyed,
-                   scratch_vec<keyed_record> &spare)
+                   scratch_vec<keyed_record> &spare, Visit visit)
 {
     size_t n = static_cast<size_t>(count);
     size_t sources = ix.known.size();
@@ -186,6 +189,7 @@ void group_records(const seg_record *rec, int32_t count, const dest_index &ix,
     for (int32_t k = 0; k < count; k++) {
         int32_t e = ix.src[static_cast<size_t>(k)];
         keyed[fill[static_cast<size_t>(e)]++] = {rec[k].*field, e, k};
+        visit(k, rec[k]);
     }
     for (size_t e = 0; e < sources; e++)
         sort_mostly_rising(keyed.data() + begin[e], begin[e + 1] - begin[e], spare.data());
@@ -295,7 +299,10 @@ void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
                      scan_tables &t)
 {
     scratch_vec<keyed_record> &keyed = t.keyed;
-    group_records(rec, count, ix, &seg_record::seq, keyed, t.spare);
+    group_records(rec, count, ix, &seg_record::seq, keyed, t.spare,
+                  [&t](int32_t k, const seg_record &r) {
+                      t.kind[static_cast<size_t>(k)] = kind_of(r);
+                  });
     for (size_t b = 0; b < keyed.size();) {
         size_t e = group_end(keyed, b);
         int32_t last = keyed[e - 1].index;
@@ -317,7 +324,8 @@ void scan_ack_groups(const seg_record *rec, int32_t count, const dest_index &ix,
                      scan_tables &t)
 {
     scratch_vec<keyed_record> &keyed = t.keyed;
-    group_records(rec, count, ix, &seg_record::ack, keyed, t.spare);
+    group_records(rec, count, ix, &seg_record::ack, keyed, t.spare,
+                  [](int32_t, const seg_record &) {});
     for (size_t b = 0; b < keyed.size();) {
         size_t e = group_end(keyed, b);
         int32_t last_dup = NONE;
@@ -439,8 +447,6 @@ void fast_scan(seg_record *rec, int32_t count, const dest_index &ix)
     size_t n = static_cast<size_t>(count);
     scan_tables t(n);
     t.last_clear.assign(n, NONE);
-    for (size_t x = 0; x < n; x++)
-        t.kind[x] = kind_of(rec[x]);
 
     scan_seq_groups(rec, count, ix, t);
     scan_ack_groups(rec, count, ix, t);

@@ -81,6 +81,13 @@ TEST_F(dest_index_test, ManyEndpointsAreNumberedBySorting)
     ASSERT_TRUE(dest_index_build(v.data(), 600, ix));
     EXPECT_GT(ix.known.size(), 30u);
     check_index(v, g);
+
+    /* Far past where the short list ran out, one record whose ends share
+     * an address: the array is not uniform, and gets no index. */
+    ends shared{"same", 0x0a000105u, 0x0a000105u, 0, 0, false, 1, 2};
+    v.back() = make(shared, 1, 1, 0, TH_ACK);
+    EXPECT_FALSE(dest_uniform_ends(v.data(), 600));
+    EXPECT_FALSE(dest_index_build(v.data(), 600, ix));
 }
 
 } // namespace
