@@ -68,7 +68,7 @@ int32_t dump_length(const segment_bytes &seg)
 /* Packet-data bytes of line `line`'s copy: its record's, within the copy. */
 int32_t data_bytes_of(int line, int32_t copy_len)
 {
-    int32_t n = g_trace.main.rec[line].cap_bytes;
+    int32_t n = trace_copy_cap(&g_trace.main, line);
     if (n < 0)
         return 0;
     return n < copy_len ? n : copy_len;
@@ -104,14 +104,14 @@ namespace {
  * Where the headers of main record `line`'s copy lie, and its
  * may-be-short flag. False, with an empty result, for an index outside
  * the main trace or a record without bytes. Reads the record's copy and
- * cap_bytes and the trace's copy length and address family, nothing
- * the analysis writes.
+ * its count of packet-data bytes and the trace's copy length and address
+ * family, nothing the analysis writes.
  */
 bool record_segment(int line, segment_bytes *seg, int *short_copy)
 {
     if (line < 0 || line >= g_trace.main.count)
         return false;
-    const uint8_t *p = g_trace.main.rec[line].bytes;
+    const uint8_t *p = trace_copy(&g_trace.main, line);
     if (p == nullptr)
         return false;
 

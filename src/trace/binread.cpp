@@ -236,26 +236,26 @@ void grow_building()
 }
 
 /*
- * Gives record r its own copy of copy-length bytes of the packet from its
- * IP header on, zero past the captured bytes. Fixes the copy length from
- * the frame's captured length when it is still 0.
+ * Gives the record being added its own copy of copy-length bytes of the
+ * packet from its IP header on, zero past the captured bytes. Fixes the
+ * copy length from the frame's captured length when it is still 0.
  */
-void copy_packet(seg_record &r, const uint8_t *ip, uint32_t avail, uint32_t caplen, bool v6)
+void copy_packet(const uint8_t *ip, uint32_t avail, uint32_t caplen, bool v6)
 {
     if (g_trace.copy_len == 0)
         g_trace.copy_len = (int)caplen;
     uint8_t *p = nullptr;
-    if (g_trace.copy_len > 0)
-        p = trace_copy_space(&g_trace.building, (size_t)g_trace.copy_len);
+    uint32_t n = 0;
+    if (g_trace.copy_len > 0) {
+        n = avail < (uint32_t)g_trace.copy_len ? avail : (uint32_t)g_trace.copy_len;
+        p = trace_new_copy(&g_trace.building, (size_t)g_trace.copy_len, (int32_t)n);
+    }
     if (p == nullptr) {
         if (v6)
             load_fail(-1, "cannot malloc for packet data. \t\t\t\tPlease choose small snaplen value\n");
         load_fail(-1, "cannot malloc for packet data. \t\t\t\t\t\tPlease choose small snaplen value\n");
     }
-    uint32_t n = avail < (uint32_t)g_trace.copy_len ? avail : (uint32_t)g_trace.copy_len;
     std::memcpy(p, ip, n); /* the rest of the copy space is zero already */
-    r.bytes = p;
-    r.cap_bytes = (int32_t)n;
 }
 
 }  // namespace
@@ -348,7 +348,7 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
     else
         r.paylen = (int32_t)read_be16(ip + 2) - (int32_t)where.off - doff;
 
-    copy_packet(r, ip, avail, caplen, v6);
+    copy_packet(ip, avail, caplen, v6);
     g_trace.building.count++;
     if (g_trace.building.count % RECORDS_PER_ASK == 0)
         trace_ask_records_ahead(&g_trace.building, g_trace.building.count + RECORDS_PER_ASK);

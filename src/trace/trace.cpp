@@ -68,10 +68,26 @@ void *map_aligned(size_t len, bool huge)
     return (void *)aligned;
 }
 
+/* Makes room for one more block in t's table; false when it cannot. */
+bool table_room(trace_array *t)
+{
+    if (t->nblocks < t->blocks_cap)
+        return true;
+    int32_t cap = t->blocks_cap < 16 ? 16 : t->blocks_cap * 2;
+    if (cap <= t->blocks_cap)
+        return false;
+    void *p = std::realloc(t->blocks, (size_t)cap * sizeof(copy_block *));
+    if (p == nullptr)
+        return false;
+    t->blocks = static_cast<copy_block **>(p);
+    t->blocks_cap = cap;
+    return true;
+}
+
 /* A new zero-filled block of at least n bytes chained before t's newest. */
 copy_block *new_block(trace_array *t, size_t n)
 {
-    if (n > SIZE_MAX / 2 - sizeof(copy_block) - HUGE_PAGE)
+    if (n > SIZE_MAX / 2 - sizeof(copy_block) - HUGE_PAGE || !table_room(t))
         return nullptr;
     size_t len = n + sizeof(copy_block) > COPY_BLOCK_BYTES ? n + sizeof(copy_block)
                                                             : (size_t)COPY_BLOCK_BYTES;
@@ -83,6 +99,7 @@ copy_block *new_block(trace_array *t, size_t n)
     b->size = len - sizeof(copy_block);
     b->used = 0;
     t->copies = b;
+    t->blocks[t->nblocks++] = b;
     /* Its first bytes are written at once; the helper runs ahead. */
     prefault_ask(b, len);
     return b;
@@ -185,6 +202,10 @@ void trace_free(trace_array *t)
         munmap(t->copies, t->copies->size + sizeof(copy_block));
         t->copies = prev;
     }
+    std::free(t->blocks);
+    t->blocks = nullptr;
+    t->nblocks = t->blocks_cap = 0;
+    t->copy_len = t->per_block = t->ncopies = 0;
     if (t->rec != nullptr && t->rec == t->rec_map)
         munmap(t->rec_map, t->rec_map_len);
     else
@@ -196,18 +217,57 @@ void trace_free(trace_array *t)
     t->cap = 0;
 }
 
-uint8_t *trace_copy_space(trace_array *t, size_t n)
+uint8_t *trace_new_copy(trace_array *t, size_t n, int32_t cap)
 {
-    if (n == 0)
+    if (n == 0 || n > (size_t)INT32_MAX - COPY_SLOT_HEAD ||
+        (t->copy_len != 0 && n != (size_t)t->copy_len) || t->ncopies == INT32_MAX)
         return nullptr;
+    size_t slot = n + COPY_SLOT_HEAD;
     copy_block *b = t->copies;
-    if (b == nullptr || b->size - b->used < n)
-        b = new_block(t, n);
-    if (b == nullptr)
-        return nullptr;
+    if (b == nullptr || b->size - b->used < slot) {
+        b = new_block(t, slot);
+        if (b == nullptr)
+            return nullptr;
+        size_t per = b->size / slot;
+        t->per_block = per > (size_t)INT32_MAX ? INT32_MAX : (int32_t)per;
+    }
+    t->copy_len = (int32_t)n;
     uint8_t *p = block_space(b) + b->used;
-    b->used += n;
-    return p;
+    std::memcpy(p, &cap, sizeof cap);
+    b->used += slot;
+    t->ncopies++;
+    return p + COPY_SLOT_HEAD;
+}
+
+namespace {
+
+/* The slot of record i, or nullptr. Every block holds per_block slots:
+ * all blocks of a trace have the size its first slot asked for. */
+uint8_t *slot_of(const trace_array *t, int32_t i)
+{
+    if (i < 0 || i >= t->ncopies || t->per_block <= 0)
+        return nullptr;
+    int32_t b = i / t->per_block;
+    size_t at = (size_t)(i % t->per_block) * ((size_t)t->copy_len + COPY_SLOT_HEAD);
+    return block_space(t->blocks[b]) + at;
+}
+
+}  // namespace
+
+uint8_t *trace_copy(const trace_array *t, int32_t i)
+{
+    uint8_t *slot = slot_of(t, i);
+    return slot == nullptr ? nullptr : slot + COPY_SLOT_HEAD;
+}
+
+int32_t trace_copy_cap(const trace_array *t, int32_t i)
+{
+    uint8_t *slot = slot_of(t, i);
+    if (slot == nullptr)
+        return 0;
+    int32_t cap;
+    std::memcpy(&cap, slot, sizeof cap);
+    return cap;
 }
 
 uint16_t trace_address_index(const ip_address &a)

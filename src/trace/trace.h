@@ -27,10 +27,12 @@ struct line_record;
  * One accepted TCP segment. A new record is all zero before the decoder
  * fills it; the analysis fields are written by the analysis passes.
  *
- * The record is kept small, since a trace holds one per segment: its two
- * addresses are not stored in it but as indexes into the address table
- * (a connection has only two), read through trace/direction.h, and its
- * packet copy lies in one of the trace's copy blocks.
+ * The record is kept small (64 bytes), since a trace holds one per
+ * segment and every pass reads them all: its two addresses are not stored
+ * in it but as indexes into the address table (a connection has only
+ * two), read through trace/direction.h, and its packet copy, with the
+ * count of its bytes that are packet data, lies in one of the trace's
+ * copy blocks, found from the record's index (trace_copy).
  */
 struct seg_record {
     float time;          /* s since the trace's first segment; 0 for record 0 */
@@ -43,8 +45,6 @@ struct seg_record {
     int32_t acks;        /* index of the record this one acknowledges; 0 none */
     uint32_t seq_raw;    /* sequence number as carried, host order */
     uint32_t ack_raw;    /* acknowledgement number as carried, host order */
-    int32_t cap_bytes;   /* bytes of the copy that are packet data (the rest
-                          * is zero fill); at most the copy length */
     uint16_t sport;      /* TCP source port, host order */
     uint16_t dport;      /* TCP destination port, host order */
     uint16_t ip_id;      /* IPv4 identification, host order; 0 for IPv6 */
@@ -55,9 +55,9 @@ struct seg_record {
     uint8_t mark;        /* segment class of the marking pass; 0 none */
     uint8_t mark_flags;  /* bit 0: skip flag (kept out of delay sampling) */
     uint8_t tcp_flags;   /* TCP flags byte as carried */
-    uint8_t *bytes;      /* copy-length bytes from the IP header, in one of
-                          * the trace's copy blocks (owned by the trace) */
 };
+
+static_assert(sizeof(seg_record) == 64, "a record is 64 bytes");
 
 /* The skip flag in seg_record.mark_flags. */
 enum { MARK_SKIP = 0x01 };
@@ -74,12 +74,18 @@ enum {
 
 /*
  * A block of packet copies. The copies of a trace are cut one after the
- * other from large zero-filled blocks, so that reading a file allocates
- * once per block rather than once per packet; the blocks of a trace are
- * chained, newest first, and freed together by trace_free. A block is a
+ * other, in record order, from large zero-filled blocks, so that reading a
+ * file allocates once per block rather than once per packet; the blocks
+ * of a trace are chained, newest first, listed oldest first in the
+ * trace's block table, and freed together by trace_free. A block is a
  * mapping of its own, aligned for huge pages, since touching a large
  * array one small page at a time costs more than anything else a load
  * does.
+ *
+ * Every copy of a trace has one length, so a block holds a fixed number
+ * of slots and record i's copy is found from i alone. A slot is the
+ * count of packet-data bytes of the copy (int32, host order; the rest of
+ * the copy is zero fill), then the copy.
  */
 struct copy_block {
     copy_block *prev;    /* block allocated before this one; null: oldest */
@@ -87,9 +93,12 @@ struct copy_block {
     size_t used;         /* bytes of it handed out */
 };
 
-/* Bytes of one block, header included: two huge pages. A copy larger
+/* Bytes of one block, header included: two huge pages. A slot larger
  * than that gets a block of its own, rounded up to whole huge pages. */
 enum { COPY_BLOCK_BYTES = 4 << 20 };
+
+/* Bytes before the copy in its slot: the count of packet-data bytes. */
+enum { COPY_SLOT_HEAD = 4 };
 
 /*
  * A trace: records in file order and their count. `cap` is the allocated
@@ -104,6 +113,12 @@ struct trace_array {
     int32_t count;
     int32_t cap;
     copy_block *copies;  /* newest block of packet copies; null: none */
+    copy_block **blocks; /* the blocks, oldest first (malloc'ed table) */
+    int32_t nblocks;     /* blocks in it */
+    int32_t blocks_cap;  /* room of the table */
+    int32_t copy_len;    /* bytes of every copy; 0 before the first */
+    int32_t per_block;   /* slots in each block */
+    int32_t ncopies;     /* copies cut: those of records 0 .. ncopies-1 */
     void *rec_map;       /* the mapping of rec when trace_grow_records made
                           * it (rec == rec_map); otherwise rec is malloc'ed */
     size_t rec_map_len;  /* bytes of that mapping */
@@ -208,14 +223,31 @@ void trace_free(trace_array *t);
 bool trace_grow_records(trace_array *t, int32_t want);
 
 /*
- * trace_copy_space --
- *	Returns `n` zero-filled bytes for a packet copy of trace `t`, cut from
- *	its newest copy block, or from a new block (of COPY_BLOCK_BYTES, or
- *	more for a larger n) when that one has no room. The bytes live until
- *	trace_free(t). Returns nullptr, changing nothing, when n is 0 or the
- *	memory for a new block cannot be had.
+ * trace_new_copy --
+ *	Cuts the copy of record t->ncopies (the next one: copies are cut in
+ *	record order) and returns its `n` zero-filled bytes, with `cap` kept
+ *	as the count of them that will hold packet data. The slot comes from
+ *	the newest copy block, or from a new block (of COPY_BLOCK_BYTES, or
+ *	more for a larger slot) when that one is full. Every copy of a trace
+ *	has the length of its first. The bytes live until trace_free(t).
+ *	Returns nullptr, changing nothing, when n is 0 or differs from the
+ *	trace's copy length, or the memory for a new block cannot be had.
  */
-uint8_t *trace_copy_space(trace_array *t, size_t n);
+uint8_t *trace_new_copy(trace_array *t, size_t n, int32_t cap);
+
+/*
+ * trace_copy --
+ *	The copy of record i of t (t->copy_len bytes), or nullptr when the
+ *	record has none. No side effects.
+ */
+uint8_t *trace_copy(const trace_array *t, int32_t i);
+
+/*
+ * trace_copy_cap --
+ *	The count of packet-data bytes of record i's copy (what trace_new_copy
+ *	was given); 0 when the record has no copy.
+ */
+int32_t trace_copy_cap(const trace_array *t, int32_t i);
 
 /*
  * trace_ask_records_ahead --

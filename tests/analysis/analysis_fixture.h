@@ -79,7 +79,7 @@ inline void install(const std::vector<seg> &segs)
         r.paylen = segs[i].paylen;
         r.tcp_flags = segs[i].flags;
         r.win = 65535;
-        r.bytes = trace_copy_space(&g_trace.main, 64);
+        trace_new_copy(&g_trace.main, 64, 0);
     }
     g_trace.main.rec = rec;
     g_trace.main.count = n;

@@ -30,13 +30,6 @@ namespace text_fixture {
 
 using pcapgen::bytes;
 
-/* The copies of the installed records, each exactly copy-length bytes. */
-inline std::vector<std::unique_ptr<uint8_t[]>> &copies()
-{
-    static std::vector<std::unique_ptr<uint8_t[]>> c;
-    return c;
-}
-
 /*
  * Makes `pkts` the main trace with copies of `copy_len` bytes, and a line
  * per record. A packet longer than the copy is cut; `data_len`, when >= 0,
@@ -46,7 +39,6 @@ inline std::vector<std::unique_ptr<uint8_t[]>> &copies()
 inline void install(const std::vector<bytes> &pkts, int copy_len, int ipv6, int data_len = -1)
 {
     trace_state_clear();
-    copies().clear();
     g_trace.copy_len = copy_len;
     g_trace.ipv6 = ipv6;
     int32_t n = (int32_t)pkts.size();
@@ -55,14 +47,11 @@ inline void install(const std::vector<bytes> &pkts, int copy_len, int ipv6, int 
     g_trace.main.cap = n;
     g_trace.lines = (line_record *)std::calloc((size_t)n, sizeof(line_record));
     for (int32_t i = 0; i < n; i++) {
-        seg_record &r = g_trace.main.rec[i];
         size_t have = pkts[i].size() < (size_t)copy_len ? pkts[i].size() : (size_t)copy_len;
         if (data_len >= 0 && (size_t)data_len < have)
             have = (size_t)data_len;
-        copies().emplace_back(new uint8_t[(size_t)copy_len]());
-        r.bytes = copies().back().get();
-        std::memcpy(r.bytes, pkts[i].data(), have);
-        r.cap_bytes = (int32_t)have;
+        uint8_t *copy = trace_new_copy(&g_trace.main, (size_t)copy_len, (int32_t)have);
+        std::memcpy(copy, pkts[i].data(), have);
     }
 }
 
@@ -84,7 +73,6 @@ protected:
     {
         trace_state_clear();
         text_state_clear();
-        copies().clear();
     }
 };
 

@@ -1,11 +1,12 @@
 /*
  * trace_test.cpp --
  *
- *	The trace state's memory: copies cut one after the other from
- *	zero-filled blocks, a copy larger than a block in a block of its own,
- *	record arrays that grow keeping their records, and trace_free giving
- *	everything back (the sanitizer build checks that nothing leaks or is
- *	read past), and trace_trim giving back pages past the data.
+ *	The trace state's memory: copies cut in record order from zero-filled
+ *	blocks and found again from the record's index, a copy larger than a
+ *	block in a block of its own, record arrays that grow keeping their
+ *	records, trace_free giving everything back (the sanitizer build checks
+ *	that nothing leaks or is read past), and trace_trim giving back pages
+ *	past the data.
  */
 
 #include "trace/trace.h"
@@ -33,38 +34,65 @@ int blocks_of(const trace_array &t)
     return n;
 }
 
-TEST_F(TraceTest, CopiesAreCutFromZeroFilledBlocks)
+TEST_F(TraceTest, CopiesAreCutInRecordOrderFromZeroFilledBlocks)
 {
     trace_array t{};
-    EXPECT_EQ(trace_copy_space(&t, 0), nullptr);
+    EXPECT_EQ(trace_new_copy(&t, 0, 0), nullptr);
     EXPECT_EQ(t.copies, nullptr);
+    EXPECT_EQ(trace_copy(&t, 0), nullptr);
+    EXPECT_EQ(trace_copy_cap(&t, 0), 0);
 
     const size_t n = 96;
-    const size_t per_block = (COPY_BLOCK_BYTES - sizeof(copy_block)) / n;
-    uint8_t *first = trace_copy_space(&t, n);
+    const size_t per_block = (COPY_BLOCK_BYTES - sizeof(copy_block)) / (n + COPY_SLOT_HEAD);
+    uint8_t *first = trace_new_copy(&t, n, 96);
     ASSERT_NE(first, nullptr);
     std::memset(first, 0xab, n);
-    uint8_t *second = trace_copy_space(&t, n);
-    EXPECT_EQ(second, first + n);   /* the next copy follows in the block */
+    uint8_t *second = trace_new_copy(&t, n, 40);
+    EXPECT_EQ(second, first + n + COPY_SLOT_HEAD);   /* the next slot follows */
     for (size_t i = 0; i < n; i++)
         ASSERT_EQ(second[i], 0) << i;
+    EXPECT_EQ(trace_new_copy(&t, n + 1, 0), nullptr);  /* one length per trace */
     for (size_t i = 2; i < per_block; i++)
-        trace_copy_space(&t, n);
+        trace_new_copy(&t, n, static_cast<int32_t>(i));
     EXPECT_EQ(blocks_of(t), 1);
-    uint8_t *next = trace_copy_space(&t, n);   /* the first block is full */
+    uint8_t *next = trace_new_copy(&t, n, 7);   /* the first block is full */
     ASSERT_NE(next, nullptr);
     EXPECT_EQ(blocks_of(t), 2);
     EXPECT_EQ(next[n - 1], 0);
 
-    uint8_t *big = trace_copy_space(&t, COPY_BLOCK_BYTES + 1);
-    ASSERT_NE(big, nullptr);
-    EXPECT_EQ(big[COPY_BLOCK_BYTES], 0);
-    EXPECT_EQ(blocks_of(t), 3);
-    EXPECT_GE(t.copies->size, (size_t)COPY_BLOCK_BYTES + 1);
+    /* Every copy is found again from its record's index. */
+    int32_t last = static_cast<int32_t>(per_block);
+    EXPECT_EQ(t.ncopies, last + 1);
+    EXPECT_EQ(trace_copy(&t, 0), first);
+    EXPECT_EQ(trace_copy(&t, 1), second);
+    EXPECT_EQ(trace_copy(&t, last), next);
+    EXPECT_EQ(trace_copy_cap(&t, 0), 96);
+    EXPECT_EQ(trace_copy_cap(&t, 1), 40);
+    EXPECT_EQ(trace_copy_cap(&t, last - 1), last - 1);
+    EXPECT_EQ(trace_copy_cap(&t, last), 7);
+    EXPECT_EQ(trace_copy(&t, last + 1), nullptr);
+    EXPECT_EQ(trace_copy(&t, -1), nullptr);
 
     trace_free(&t);
     EXPECT_EQ(t.copies, nullptr);
     EXPECT_EQ(t.count, 0);
+    EXPECT_EQ(trace_copy(&t, 0), nullptr);
+}
+
+TEST_F(TraceTest, CopiesLargerThanABlockGetABlockEach)
+{
+    trace_array t{};
+    const size_t big = COPY_BLOCK_BYTES + 1;
+    uint8_t *a = trace_new_copy(&t, big, 3);
+    uint8_t *b = trace_new_copy(&t, big, 5);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(a[big - 1], 0);
+    EXPECT_EQ(blocks_of(t), 2);
+    EXPECT_GE(t.copies->size, big + COPY_SLOT_HEAD);
+    EXPECT_EQ(trace_copy(&t, 1), b);
+    EXPECT_EQ(trace_copy_cap(&t, 0), 3);
+    trace_free(&t);
 }
 
 TEST_F(TraceTest, RecordArraysGrowKeepingTheirRecords)
@@ -103,7 +131,7 @@ TEST_F(TraceTest, RecordArraysGrowKeepingTheirRecords)
 TEST_F(TraceTest, ACopyTooLargeForMemoryGivesNoSpace)
 {
     trace_array t{};
-    EXPECT_EQ(trace_copy_space(&t, SIZE_MAX - 8), nullptr);
+    EXPECT_EQ(trace_new_copy(&t, SIZE_MAX - 8, 0), nullptr);
     EXPECT_EQ(t.copies, nullptr);
 }
 
@@ -114,7 +142,7 @@ TEST_F(TraceTest, TrimGivesBackPagesPastTheRecordsAndCopies)
     trace_array t{};
     const int32_t want = 4 * RECORDS_AHEAD / static_cast<int32_t>(sizeof(seg_record));
     ASSERT_TRUE(trace_grow_records(&t, want));
-    uint8_t *copy = trace_copy_space(&t, 100);
+    uint8_t *copy = trace_new_copy(&t, 100, 100);
     ASSERT_NE(copy, nullptr);
     std::memset(copy, 0x5a, 100);
     t.count = 10;
@@ -122,7 +150,7 @@ TEST_F(TraceTest, TrimGivesBackPagesPastTheRecordsAndCopies)
     /* Fill everything in, as a helper running ahead would. */
     std::memset(t.rec + t.count, 0, t.rec_map_len - t.count * sizeof(seg_record));
     uint8_t *block = reinterpret_cast<uint8_t *>(t.copies + 1);
-    std::memset(copy + 100, 0, t.copies->size - 100);
+    std::memset(copy + 100, 0, t.copies->size - 100 - COPY_SLOT_HEAD);
 
     trace_trim(&t);
     const size_t huge = size_t{2} << 20;
