@@ -173,8 +173,8 @@ void sort_mostly_rising(keyed_record *seg, size_t n, keyed_record *spare)
  */
 template <typename Visit>
 void group_records(const seg_record *rec, int32_t count, const dest_index &ix,
-                   int64_t seg_record::*field, scratch_vec<keyed_record> &keyed,
-                   scratch_vec<keyed_record> &spare, Visit visit)
+                   int64_t seg_record::*field, scratch_table<keyed_record> &keyed,
+                   scratch_table<keyed_record> &spare, Visit visit)
 {
     size_t n = static_cast<size_t>(count);
     size_t sources = ix.known.size();
@@ -184,8 +184,11 @@ void group_records(const seg_record *rec, int32_t count, const dest_index &ix,
     for (size_t e = 0; e < sources; e++)
         begin[e + 1] += begin[e];
     scratch_vec<size_t> fill(begin.begin(), begin.end() - 1);
-    keyed.resize(n);
-    spare.resize(n / 4 + 1);
+    /* Every entry is written below before any is read. */
+    if (keyed.size() != n)
+        keyed.reset(n);
+    if (spare.size() < n / 4 + 1)
+        spare.reset(n / 4 + 1);
     for (int32_t k = 0; k < count; k++) {
         int32_t e = ix.src[static_cast<size_t>(k)];
         keyed[fill[static_cast<size_t>(e)]++] = {rec[k].*field, e, k};
@@ -196,7 +199,7 @@ void group_records(const seg_record *rec, int32_t count, const dest_index &ix,
 }
 
 /* End of the group that starts at keyed[b]. */
-size_t group_end(const scratch_vec<keyed_record> &keyed, size_t b)
+size_t group_end(const scratch_table<keyed_record> &keyed, size_t b)
 {
     size_t e = b + 1;
     while (e < keyed.size() && keyed[e].src == keyed[b].src &&
@@ -244,8 +247,8 @@ struct scan_tables {
                                             * range or follow-up over x; NONE */
     scratch_vec<span> follow_spans;        /* follow-up coverings, any order */
     scratch_vec<span> reach_spans;         /* skip ranges, ascending phase */
-    scratch_vec<keyed_record> keyed;       /* the records of one grouping */
-    scratch_vec<keyed_record> spare;       /* room for sorting a grouping */
+    scratch_table<keyed_record> keyed;     /* the records of one grouping */
+    scratch_table<keyed_record> spare;     /* room for sorting a grouping */
 
     bool resendable(int32_t x) const
     {
@@ -298,7 +301,7 @@ void walk_follow_ups(int32_t count, const keyed_record *g,
 void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
                      scan_tables &t)
 {
-    scratch_vec<keyed_record> &keyed = t.keyed;
+    scratch_table<keyed_record> &keyed = t.keyed;
     group_records(rec, count, ix, &seg_record::seq, keyed, t.spare,
                   [&t](int32_t k, const seg_record &r) {
                       t.kind[static_cast<size_t>(k)] = kind_of(r);
@@ -323,7 +326,7 @@ void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
 void scan_ack_groups(const seg_record *rec, int32_t count, const dest_index &ix,
                      scan_tables &t)
 {
-    scratch_vec<keyed_record> &keyed = t.keyed;
+    scratch_table<keyed_record> &keyed = t.keyed;
     group_records(rec, count, ix, &seg_record::ack, keyed, t.spare,
                   [](int32_t, const seg_record &) {});
     for (size_t b = 0; b < keyed.size();) {
@@ -450,8 +453,8 @@ void fast_scan(seg_record *rec, int32_t count, const dest_index &ix)
 
     scan_seq_groups(rec, count, ix, t);
     scan_ack_groups(rec, count, ix, t);
-    t.keyed = scratch_vec<keyed_record>();
-    t.spare = scratch_vec<keyed_record>();
+    t.keyed.release();
+    t.spare.release();
     t.reach_spans.reserve(n);
     scan_reach(rec, count, t);
     paint_last_skip(count, t);

@@ -88,18 +88,36 @@ using scratch_vec = std::vector<T, scratch_allocator<T>>;
  *	`n` elements of a trivial type T from scratch storage, left
  *	uninitialised: for a table that a pass writes in full before it reads
  *	it, so that its memory is written once, not cleared first. Owns the
- *	storage (scratch_free when it goes). Throws std::bad_alloc.
+ *	storage (scratch_free when it goes or is released). Throws
+ *	std::bad_alloc.
  */
 template <typename T>
 class scratch_table {
 public:
+    scratch_table() : p_(nullptr), n_(0) {}
     explicit scratch_table(size_t n) : p_(static_cast<T *>(scratch_alloc(n * sizeof(T)))), n_(n) {}
     ~scratch_table() { scratch_free(p_); }
     scratch_table(const scratch_table &) = delete;
     scratch_table &operator=(const scratch_table &) = delete;
     T &operator[](size_t k) { return p_[k]; }
     const T &operator[](size_t k) const { return p_[k]; }
+    T *data() { return p_; }
     size_t size() const { return n_; }
+
+    /* Gives the storage back and takes room for `n` elements, uninitialised. */
+    void reset(size_t n)
+    {
+        release();
+        p_ = static_cast<T *>(scratch_alloc(n * sizeof(T)));
+        n_ = n;
+    }
+    /* Gives the storage back; the table is empty. */
+    void release()
+    {
+        scratch_free(p_);
+        p_ = nullptr;
+        n_ = 0;
+    }
 
 private:
     T *p_;
