@@ -10,7 +10,7 @@
  *	A line holds only what the drawing needs of it. Its label is a pure
  *	function of its record and is formatted when it is published
  *	(format_line_label, text/line_text.h); its packet bytes are its
- *	record's copy, trace_copy(&g_trace.main, i).
+ *	record's copy, record_bytes(&g_trace.main, i).
  */
 
 #ifndef WIREPAINT_ANALYSIS_LINE_H

@@ -68,7 +68,7 @@ int32_t dump_length(const segment_bytes &seg)
 /* Packet-data bytes of line `line`'s copy: its record's, within the copy. */
 int32_t data_bytes_of(int line, int32_t copy_len)
 {
-    int32_t n = trace_copy_cap(&g_trace.main, line);
+    int32_t n = record_cap_bytes(&g_trace.main, line);
     if (n < 0)
         return 0;
     return n < copy_len ? n : copy_len;
@@ -111,7 +111,7 @@ bool record_segment(int line, segment_bytes *seg, int *short_copy)
 {
     if (line < 0 || line >= g_trace.main.count)
         return false;
-    const uint8_t *p = trace_copy(&g_trace.main, line);
+    const uint8_t *p = record_bytes(&g_trace.main, line);
     if (p == nullptr)
         return false;
 

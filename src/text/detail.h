@@ -49,7 +49,7 @@ void append_header_dump(const uint8_t *p, int32_t n, text_out *o);
 /*
  * segment_detail_text --
  *	The detail text of line `line` (0 <= line < g_trace.main.count; the
- *	copy is trace_copy(&g_trace.main, line), of g_trace.copy_len bytes, parsed
+ *	copy is record_bytes(&g_trace.main, line), of g_trace.copy_len bytes, parsed
  *	by g_trace.ipv6). With `summary_only` nonzero, the summary line alone;
  *	otherwise the summary, a newline and the dump of the IP and TCP
  *	headers (as far as the copy holds them).

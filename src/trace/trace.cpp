@@ -254,13 +254,13 @@ uint8_t *slot_of(const trace_array *t, int32_t i)
 
 }  // namespace
 
-uint8_t *trace_copy(const trace_array *t, int32_t i)
+uint8_t *record_bytes(const trace_array *t, int32_t i)
 {
     uint8_t *slot = slot_of(t, i);
     return slot == nullptr ? nullptr : slot + COPY_SLOT_HEAD;
 }
 
-int32_t trace_copy_cap(const trace_array *t, int32_t i)
+int32_t record_cap_bytes(const trace_array *t, int32_t i)
 {
     uint8_t *slot = slot_of(t, i);
     if (slot == nullptr)

@@ -32,7 +32,7 @@ struct line_record;
  * in it but as indexes into the address table (a connection has only
  * two), read through trace/direction.h, and its packet copy, with the
  * count of its bytes that are packet data, lies in one of the trace's
- * copy blocks, found from the record's index (trace_copy).
+ * copy blocks, found from the record's index (record_bytes).
  */
 struct seg_record {
     float time;          /* s since the trace's first segment; 0 for record 0 */
@@ -236,18 +236,18 @@ bool trace_grow_records(trace_array *t, int32_t want);
 uint8_t *trace_new_copy(trace_array *t, size_t n, int32_t cap);
 
 /*
- * trace_copy --
- *	The copy of record i of t (t->copy_len bytes), or nullptr when the
- *	record has none. No side effects.
+ * record_bytes --
+ *	The `bytes` of record i of t: its packet copy (t->copy_len bytes), or
+ *	nullptr when the record has none. No side effects.
  */
-uint8_t *trace_copy(const trace_array *t, int32_t i);
+uint8_t *record_bytes(const trace_array *t, int32_t i);
 
 /*
- * trace_copy_cap --
+ * record_cap_bytes --
  *	The count of packet-data bytes of record i's copy (what trace_new_copy
  *	was given); 0 when the record has no copy.
  */
-int32_t trace_copy_cap(const trace_array *t, int32_t i);
+int32_t record_cap_bytes(const trace_array *t, int32_t i);
 
 /*
  * trace_ask_records_ahead --

@@ -155,7 +155,7 @@ TEST_F(LoaderTest, OneFileLoadBuildsOneLinePerRecord)
     EXPECT_EQ(g_trace.peer.count, 0);
     ASSERT_NE(g_trace.lines, nullptr);
     for (int i = 0; i < g_trace.main.count; i++)
-        EXPECT_NE(trace_copy(&g_trace.main, i), nullptr) << i;
+        EXPECT_NE(record_bytes(&g_trace.main, i), nullptr) << i;
     /* Capture at A: A's segments go left to right and start at capture time. */
     EXPECT_EQ(line(0).dir, 1);
     EXPECT_FLOAT_EQ(line(0).t_send, 0.0f);

@@ -254,13 +254,13 @@ TEST_F(BinreadTest, CopyLengthFixedByFirstFrameAndLaterPacketsCut)
     ASSERT_EQ(g_trace.building.count, 3);
     EXPECT_EQ(g_trace.copy_len, 54);
     pcapgen::bytes full = build_tcp(big);
-    EXPECT_EQ(std::memcmp(trace_copy(&g_trace.building, 1), full.data(), 54), 0);
-    EXPECT_EQ(trace_copy_cap(&g_trace.building, 1), 54);
+    EXPECT_EQ(std::memcmp(record_bytes(&g_trace.building, 1), full.data(), 54), 0);
+    EXPECT_EQ(record_cap_bytes(&g_trace.building, 1), 54);
     /* The cut frame holds 38 bytes after its link header; the rest is zero. */
-    EXPECT_EQ(trace_copy_cap(&g_trace.building, 2), 38);
+    EXPECT_EQ(record_cap_bytes(&g_trace.building, 2), 38);
     for (int i = 38; i < 54; i++)
-        EXPECT_EQ(trace_copy(&g_trace.building, 2)[i], 0) << i;
-    EXPECT_EQ(trace_copy_cap(&g_trace.building, 0), 40);
+        EXPECT_EQ(record_bytes(&g_trace.building, 2)[i], 0) << i;
+    EXPECT_EQ(record_cap_bytes(&g_trace.building, 0), 40);
 }
 
 TEST_F(BinreadTest, SavedCopyLengthFromOptionIsKept)
@@ -273,7 +273,7 @@ TEST_F(BinreadTest, SavedCopyLengthFromOptionIsKept)
     read_capture(c.write().c_str());
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(g_trace.copy_len, 48);
-    EXPECT_EQ(trace_copy_cap(&g_trace.building, 0), 48);
+    EXPECT_EQ(record_cap_bytes(&g_trace.building, 0), 48);
 }
 
 TEST_F(BinreadTest, EveryLinkTypeOfTheTableIsStripped)
@@ -574,9 +574,9 @@ TEST_F(BinreadTest, PcapngCopyOfTheSampleLoadsToTheSameTrace)
     std::vector<std::vector<uint8_t>> plain_bytes;
     std::vector<int32_t> plain_caps;
     for (int32_t i = 0; i < g_trace.building.count; i++) {
-        const uint8_t *b = trace_copy(&g_trace.building, i);
+        const uint8_t *b = record_bytes(&g_trace.building, i);
         plain_bytes.emplace_back(b, b + g_trace.copy_len);
-        plain_caps.push_back(trace_copy_cap(&g_trace.building, i));
+        plain_caps.push_back(record_cap_bytes(&g_trace.building, i));
     }
     int copy_len = g_trace.copy_len;
     read_clean(dir + "/examples/sender.pcapng");
@@ -591,8 +591,8 @@ TEST_F(BinreadTest, PcapngCopyOfTheSampleLoadsToTheSameTrace)
         EXPECT_EQ(a.ack, b.ack) << i;
         EXPECT_EQ(a.paylen, b.paylen) << i;
         EXPECT_EQ(a.tcp_flags, b.tcp_flags) << i;
-        EXPECT_EQ(plain_caps[i], trace_copy_cap(&g_trace.building, (int32_t)i)) << i;
-        EXPECT_EQ(std::memcmp(plain_bytes[i].data(), trace_copy(&g_trace.building, (int32_t)i),
+        EXPECT_EQ(plain_caps[i], record_cap_bytes(&g_trace.building, (int32_t)i)) << i;
+        EXPECT_EQ(std::memcmp(plain_bytes[i].data(), record_bytes(&g_trace.building, (int32_t)i),
                               (size_t)copy_len), 0) << i;
     }
 }

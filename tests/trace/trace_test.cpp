@@ -39,8 +39,8 @@ TEST_F(TraceTest, CopiesAreCutInRecordOrderFromZeroFilledBlocks)
     trace_array t{};
     EXPECT_EQ(trace_new_copy(&t, 0, 0), nullptr);
     EXPECT_EQ(t.copies, nullptr);
-    EXPECT_EQ(trace_copy(&t, 0), nullptr);
-    EXPECT_EQ(trace_copy_cap(&t, 0), 0);
+    EXPECT_EQ(record_bytes(&t, 0), nullptr);
+    EXPECT_EQ(record_cap_bytes(&t, 0), 0);
 
     const size_t n = 96;
     const size_t per_block = (COPY_BLOCK_BYTES - sizeof(copy_block)) / (n + COPY_SLOT_HEAD);
@@ -63,20 +63,20 @@ TEST_F(TraceTest, CopiesAreCutInRecordOrderFromZeroFilledBlocks)
     /* Every copy is found again from its record's index. */
     int32_t last = static_cast<int32_t>(per_block);
     EXPECT_EQ(t.ncopies, last + 1);
-    EXPECT_EQ(trace_copy(&t, 0), first);
-    EXPECT_EQ(trace_copy(&t, 1), second);
-    EXPECT_EQ(trace_copy(&t, last), next);
-    EXPECT_EQ(trace_copy_cap(&t, 0), 96);
-    EXPECT_EQ(trace_copy_cap(&t, 1), 40);
-    EXPECT_EQ(trace_copy_cap(&t, last - 1), last - 1);
-    EXPECT_EQ(trace_copy_cap(&t, last), 7);
-    EXPECT_EQ(trace_copy(&t, last + 1), nullptr);
-    EXPECT_EQ(trace_copy(&t, -1), nullptr);
+    EXPECT_EQ(record_bytes(&t, 0), first);
+    EXPECT_EQ(record_bytes(&t, 1), second);
+    EXPECT_EQ(record_bytes(&t, last), next);
+    EXPECT_EQ(record_cap_bytes(&t, 0), 96);
+    EXPECT_EQ(record_cap_bytes(&t, 1), 40);
+    EXPECT_EQ(record_cap_bytes(&t, last - 1), last - 1);
+    EXPECT_EQ(record_cap_bytes(&t, last), 7);
+    EXPECT_EQ(record_bytes(&t, last + 1), nullptr);
+    EXPECT_EQ(record_bytes(&t, -1), nullptr);
 
     trace_free(&t);
     EXPECT_EQ(t.copies, nullptr);
     EXPECT_EQ(t.count, 0);
-    EXPECT_EQ(trace_copy(&t, 0), nullptr);
+    EXPECT_EQ(record_bytes(&t, 0), nullptr);
 }
 
 TEST_F(TraceTest, CopiesLargerThanABlockGetABlockEach)
@@ -90,8 +90,8 @@ TEST_F(TraceTest, CopiesLargerThanABlockGetABlockEach)
     EXPECT_EQ(a[big - 1], 0);
     EXPECT_EQ(blocks_of(t), 2);
     EXPECT_GE(t.copies->size, big + COPY_SLOT_HEAD);
-    EXPECT_EQ(trace_copy(&t, 1), b);
-    EXPECT_EQ(trace_copy_cap(&t, 0), 3);
+    EXPECT_EQ(record_bytes(&t, 1), b);
+    EXPECT_EQ(record_cap_bytes(&t, 0), 3);
     trace_free(&t);
 }
 
