@@ -79,10 +79,11 @@ uint64_t mix(uint64_t z)
     return z ^ (z >> 31);
 }
 
-/* What identification matching compares: the identification and source. */
+/* What identification matching compares: the identification and source,
+ * side by side (48 bits: no hashing needed to compare them). */
 uint64_t ident_tag(const seg_record &r)
 {
-    return mix((uint64_t)r.ip_id << 32 | (src4_of(r) & 0xffffffffu));
+    return (uint64_t)r.ip_id << 32 | (src4_of(r) & 0xffffffffu);
 }
 
 /* Consecutive identifications of one source go to neighbouring buckets,
@@ -153,6 +154,7 @@ void build_number_index(bucket_index &c, const trace_array &p)
 {
     const trace_array &main = g_trace.main;
     scratch_vec<uint64_t> wanted;
+    scratch_vec<uint32_t> wanted_seq;  /* their carried seqs: a first sieve */
     for (int32_t i = 0; i < main.count; i++) {
         if (main.rec[i].ip_id != 0)
             continue;
@@ -162,11 +164,15 @@ void build_number_index(bucket_index &c, const trace_array &p)
             return;
         }
         wanted.push_back(number_tag(main.rec[i]));
+        wanted_seq.push_back(main.rec[i].seq_raw);
     }
     std::sort(wanted.begin(), wanted.end());
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
-    auto is_wanted = [&wanted](const seg_record &r) {
-        return std::binary_search(wanted.begin(), wanted.end(), number_tag(r));
+    std::sort(wanted_seq.begin(), wanted_seq.end());
+    wanted_seq.erase(std::unique(wanted_seq.begin(), wanted_seq.end()), wanted_seq.end());
+    auto is_wanted = [&wanted, &wanted_seq](const seg_record &r) {
+        return std::binary_search(wanted_seq.begin(), wanted_seq.end(), r.seq_raw) &&
+               std::binary_search(wanted.begin(), wanted.end(), number_tag(r));
     };
     build_buckets(c, p, 4 * wanted.size(), is_wanted, number_tag, number_tag);
 }
