@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -74,89 +75,118 @@ trace_array read_one(const char *name)
 }
 
 /*
- * The side passes on a second thread, beside the analysis passes: the
- * text pass, and in a two-file load the matcher's indexes of the peer
- * trace. They read only what the decoder set in the records (the copies,
- * the carried numbers and identifications), which no analysis pass
- * writes, and write only the text tables, standard output and the
- * matcher's indexes, which no analysis pass touches; the clock alignment
- * that uses the indexes comes after the join. So the two threads give
- * what the analysis followed by the side passes gives. The thread's
- * failures are kept on it and given to load_fail (or thrown) after the
- * join; a failure of the analysis joins it first (before_exit, or the
- * unwinding through side_thread's destructor). When no thread can be
- * started the side passes run after the analysis, on this thread.
+ * The load's second thread. Two kinds of work run on it, never at once:
  *
- * The state of the side thread, one instance, set by side_thread only.
+ *  - In a two-file load, while the first file argument is read, the
+ *    matcher's index by identification of the peer trace (the file read
+ *    before). It reads only the peer records and their addresses, which
+ *    the reader no longer writes (it appends to the address table,
+ *    leaving the entries the peer uses as they are). Should the traces
+ *    then change places, the matcher finds the index made for another
+ *    peer and builds it again.
+ *  - Beside the analysis passes, the side passes: the text pass, and in a
+ *    two-file load the rest of the matcher's indexes. They read only what
+ *    the decoder set in the records (the copies, the carried numbers and
+ *    identifications), which no analysis pass writes, and write only the
+ *    text tables, standard output and the matcher's indexes, which no
+ *    analysis pass touches; the clock alignment that uses the indexes
+ *    comes after the join. So the two threads give what the analysis
+ *    followed by the side passes gives.
+ *
+ * The thread's failures are kept on it and given to load_fail (or thrown)
+ * after the join; a failure on this thread joins it first (before_exit,
+ * or the unwinding through helper_thread's destructor). When no thread
+ * can be started the work runs at the join, on this thread.
+ *
+ * The state of the second thread, one instance, set by helper_thread.
  */
-struct side_state {
-    std::thread thread;         /* joinable only inside analyse_main */
-    bool match;                 /* also build the matcher's indexes */
+struct helper_state {
+    std::thread thread;         /* joinable only inside a helper_thread */
+    void (*work)();             /* what it runs */
+    bool match;                 /* the side passes build the matcher's indexes */
     deferred_failure failure;   /* a load_fail it kept; read after the join */
     std::exception_ptr error;   /* any other exception it ended with */
 };
 
-side_state g_side;
+helper_state g_helper;
 
-void join_side_thread()
+void join_helper()
 {
-    if (g_side.thread.joinable())
-        g_side.thread.join();
+    if (g_helper.thread.joinable())
+        g_helper.thread.join();
 }
 
-void run_side_passes()
+void run_helper()
 {
-    loadfail_defer_to(&g_side.failure);
+    loadfail_defer_to(&g_helper.failure);
     try {
-        prime_record_texts();
-        if (g_side.match)
-            matcher_prepare();
+        g_helper.work();
     } catch (const load_error &) {
-        /* kept in g_side.failure */
+        /* kept in g_helper.failure */
     } catch (...) {
-        g_side.error = std::current_exception();
+        g_helper.error = std::current_exception();
     }
     loadfail_defer_to(nullptr);
 }
 
-/* Starts the side passes, joins them on every way out of its scope. */
-struct side_thread {
-    explicit side_thread(bool match)
+/* Runs `work` on the second thread; joins it on every way out of its
+ * scope, and finish() reports what it failed with. */
+struct helper_thread {
+    explicit helper_thread(void (*work)())
     {
-        g_side.match = match;
-        g_side.failure = deferred_failure{false, 0, std::string()};
-        g_side.error = nullptr;
+        g_helper.work = work;
+        g_helper.failure = deferred_failure{false, 0, std::string()};
+        g_helper.error = nullptr;
         try {
-            g_side.thread = std::thread(run_side_passes);
-            g_loadfail.before_exit = join_side_thread;
+            g_helper.thread = std::thread(run_helper);
+            g_loadfail.before_exit = join_helper;
         } catch (const std::system_error &) {
-            /* no thread: finish() runs the passes here */
+            /* no thread: finish() runs the work here */
         }
     }
-    ~side_thread()
+    ~helper_thread()
     {
-        join_side_thread();
+        join_helper();
         g_loadfail.before_exit = nullptr;
     }
     void finish()
     {
-        bool threaded = g_side.thread.joinable();
-        join_side_thread();
+        bool threaded = g_helper.thread.joinable();
+        join_helper();
         g_loadfail.before_exit = nullptr;
         if (!threaded)
-            run_side_passes();
-        if (g_side.error)
-            std::rethrow_exception(g_side.error);
-        if (g_side.failure.failed)
-            load_fail(g_side.failure.status, g_side.failure.text);
+            run_helper();
+        if (g_helper.error)
+            std::rethrow_exception(g_helper.error);
+        if (g_helper.failure.failed)
+            load_fail(g_helper.failure.status, g_helper.failure.text);
     }
 };
+
+void side_passes()
+{
+    prime_record_texts();
+    if (g_helper.match)
+        matcher_prepare();
+}
+
+/* The index by identification while the other file is read. A failure
+ * only leaves it to be built when it is first needed. */
+void peer_index()
+{
+    try {
+        matcher_prepare_peer();
+    } catch (const std::bad_alloc &) {
+        matcher_reset();
+    }
+}
 
 /* The analysis passes over the main trace, the side passes beside them
  * (the matcher's indexes when `two_files`). */
 void analyse_main(bool two_files)
 {
-    side_thread side(two_files);
+    g_helper.match = two_files;
+    helper_thread side(side_passes);
     analyse_trace();
     side.finish();
 }
@@ -249,7 +279,13 @@ void load_files(int nfiles, char *const names[], int reset)
     }
 
     g_trace.peer = read_one(names[1]);
-    g_trace.main = read_one(names[0]);
+    trace_array first;
+    {
+        helper_thread index(peer_index);
+        first = read_one(names[0]);
+        index.finish();
+    }
+    g_trace.main = first;
     if (g_trace.peer.count > g_trace.main.count) {
         trace_array t = g_trace.main;
         g_trace.main = g_trace.peer;

@@ -43,6 +43,9 @@ struct bucket_index {
     scratch_vec<int32_t> begin;       /* bucket b: entry[begin[b] .. begin[b+1]) */
     scratch_vec<bucket_entry> entry;  /* by bucket, ascending peer index */
     uint64_t mask;                    /* buckets - 1 (a power of two) */
+    bool sparse;                      /* holds only peer records with a tag
+                                       * of `wanted` (the index by numbers) */
+    scratch_vec<uint64_t> wanted;     /* sorted tags it was built for */
 };
 
 /*
@@ -129,17 +132,27 @@ void build_buckets(bucket_index &c, const trace_array &p, size_t expected, Take 
     c.built = true;
 }
 
-/* Drops the indexes when they describe other traces. */
-void follow_traces()
+/* Drops both indexes when they describe another peer trace. Reads
+ * nothing of the main trace. */
+void follow_peer()
 {
     const trace_array &p = g_trace.peer;
-    const trace_array &main = g_trace.main;
-    if (g_match.peer_rec == p.rec && g_match.peer_count == p.count &&
-        g_match.main_rec == main.rec && g_match.main_count == main.count)
+    if (g_match.peer_rec == p.rec && g_match.peer_count == p.count)
         return;
     matcher_reset();
     g_match.peer_rec = p.rec;
     g_match.peer_count = p.count;
+}
+
+/* Drops the indexes when they describe other traces: the one by numbers
+ * also when the main trace it was made for is another. */
+void follow_traces()
+{
+    follow_peer();
+    const trace_array &main = g_trace.main;
+    if (g_match.main_rec == main.rec && g_match.main_count == main.count)
+        return;
+    g_match.by_numbers = bucket_index();
     g_match.main_rec = main.rec;
     g_match.main_count = main.count;
 }
@@ -168,6 +181,8 @@ void build_number_index(bucket_index &c, const trace_array &p)
     }
     std::sort(wanted.begin(), wanted.end());
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    c.sparse = true;
+    c.wanted = wanted;
     std::sort(wanted_seq.begin(), wanted_seq.end());
     wanted_seq.erase(std::unique(wanted_seq.begin(), wanted_seq.end()), wanted_seq.end());
     auto is_wanted = [&wanted, &wanted_seq](const seg_record &r) {
@@ -263,6 +278,12 @@ int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float ex
     return pick.best;
 }
 
+void matcher_prepare_peer()
+{
+    follow_peer();
+    index_for(true);
+}
+
 void matcher_prepare()
 {
     follow_traces();
@@ -280,8 +301,14 @@ int32_t match_segment(int32_t i, match_mode mode, float offset, float expect)
     const seg_record &r = g_trace.main.rec[i];
     bool ident = r.ip_id != 0;
     follow_traces();
-    const bucket_index &c = index_for(ident);
     uint64_t tag = ident ? ident_tag(r) : number_tag(r);
+    /* A sparse index made for another main trace (at the same address)
+     * may lack this record's tag: it is built again for this one. */
+    if (!ident && g_match.by_numbers.built && g_match.by_numbers.sparse &&
+        !std::binary_search(g_match.by_numbers.wanted.begin(), g_match.by_numbers.wanted.end(),
+                            tag))
+        g_match.by_numbers = bucket_index();
+    const bucket_index &c = index_for(ident);
     uint64_t b = (ident ? ident_bucket(r) : tag) & c.mask;
     const bucket_entry *from = c.entry.data() + c.begin[b];
     const bucket_entry *to = c.entry.data() + c.begin[b + 1];

@@ -62,6 +62,15 @@ int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float ex
  */
 void matcher_prepare();
 
+/*
+ * matcher_prepare_peer --
+ *	Builds now the index by identification, which depends on the peer
+ *	trace alone. Reads g_trace.peer, its records and their addresses and
+ *	nothing else of the trace state, so the loader runs it while it reads
+ *	the other file. Throws std::bad_alloc when memory runs out.
+ */
+void matcher_prepare_peer();
+
 /* Drops the peer index (the loader calls it after every load). */
 void matcher_reset();
 

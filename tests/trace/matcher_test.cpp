@@ -136,6 +136,8 @@ TEST_F(matcher, IndexedMatchEqualsThePeerScanOnThousandsOfTracePairs)
             add_times(g, t, g.chance(20));
             add_identities(g, t.rec);
             install_pair(t.rec, peer_of(g, t.rec));
+            if (g.chance(30))
+                matcher_prepare_peer();  /* as the loader does, while it reads */
             if (g.chance(50))
                 matcher_prepare();  /* as the loader does, beside the analysis */
             std::string diff = compare_all();
@@ -167,6 +169,33 @@ TEST_F(matcher, AnswersFollowAChangeOfThePeerTrace)
     install_pair(main, peer);
     EXPECT_EQ(match_segment(2, MATCH_FIRST, -1.0f), -1);
     EXPECT_EQ(match_segment(1, MATCH_FIRST, -1.0f), 1);
+    EXPECT_TRUE(compare_all().empty());
+}
+
+TEST_F(matcher, SparseIndexByNumbersFollowsTheMainTrace)
+{
+    /* Forty records with identifications but one, against a peer copy:
+     * the index by numbers holds only the peer records the one may match. */
+    std::vector<seg_record> main(40);
+    for (size_t k = 0; k < main.size(); k++) {
+        main[k].ip_id = static_cast<uint16_t>(k + 1);
+        main[k].seq_raw = static_cast<uint32_t>(1000 * k);
+        main[k].time = static_cast<float>(k);
+    }
+    main[5].ip_id = 0;
+    std::vector<seg_record> peer = main;
+    install_pair(main, peer);
+    matcher_prepare_peer();
+    matcher_prepare();
+    EXPECT_EQ(match_segment(5, MATCH_FIRST, 0.0f), 5);
+    EXPECT_TRUE(compare_all().empty());
+
+    /* Another main trace against the same peer: now record 9 has none. */
+    main[5].ip_id = 6;
+    main[9].ip_id = 0;
+    trace_free(&g_trace.main);
+    g_trace.main = make_array(main);
+    EXPECT_EQ(match_segment(9, MATCH_FIRST, 0.0f), 9);
     EXPECT_TRUE(compare_all().empty());
 }
 
