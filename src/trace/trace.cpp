@@ -100,8 +100,11 @@ copy_block *new_block(trace_array *t, size_t n)
     b->used = 0;
     t->copies = b;
     t->blocks[t->nblocks++] = b;
-    /* Its first bytes are written at once; the helper runs ahead. */
-    prefault_ask(b, len);
+    /* Its first bytes are written at once; the helper runs ahead. Not
+     * for long copies, whose blocks are mostly fill that is never written
+     * and takes no memory as long as nothing asks for its pages. */
+    if (n <= DENSE_COPY_BYTES)
+        prefault_ask(b, len);
     return b;
 }
 
