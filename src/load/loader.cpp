@@ -75,7 +75,7 @@ trace_array read_one(const char *name)
 }
 
 /*
- * The load's second thread. Two kinds of work run on it, never at once:
+ * The load's second thread. Three kinds of work run on it, one at a time:
  *
  *  - In a two-file load, while the first file argument is read, the
  *    matcher's index by identification of the peer trace (the file read
@@ -85,7 +85,10 @@ trace_array read_one(const char *name)
  *    then change places, the matcher finds the index made for another
  *    peer and builds it again.
  *  - Beside the analysis passes, the side passes: the text pass, and in a
- *    two-file load the rest of the matcher's indexes. They read only what
+ *    two-file load the rest of the matcher's indexes.
+ *  - In the clock alignment of a two-file load, the second half of the
+ *    lines: with the indexes built, matching reads them only, and each
+ *    line's result is its own. They read only what
  *    the decoder set in the records (the copies, the carried numbers and
  *    identifications), which no analysis pass writes, and write only the
  *    text tables, standard output and the matcher's indexes, which no
@@ -100,10 +103,18 @@ trace_array read_one(const char *name)
  *
  * The state of the second thread, one instance, set by helper_thread.
  */
+/* The lines the second thread aligns, and the clock it aligns them to. */
+struct align_job {
+    int32_t from, to;           /* line indexes, [from, to) */
+    float offset;               /* s, the clock offset */
+    float delay;                /* s, the anchor's one-way delay */
+};
+
 struct helper_state {
     std::thread thread;         /* joinable only inside a helper_thread */
     void (*work)();             /* what it runs */
     bool match;                 /* the side passes build the matcher's indexes */
+    align_job align;            /* the clock alignment's second half */
     deferred_failure failure;   /* a load_fail it kept; read after the join */
     std::exception_ptr error;   /* any other exception it ended with */
 };
@@ -197,6 +208,39 @@ void analyse_main(bool two_files)
 }
 
 /*
+ * Lines [from, to) of the last two-file load: each line's far-end time
+ * from its copy in the peer trace on the corrected clock, nearest to
+ * where the anchor's delay puts it; a line without a copy is lost. Reads
+ * the matcher's indexes, which must be built for the current traces, and
+ * writes only those lines and their g_copy_of entries.
+ */
+void align_lines(int32_t from, int32_t to, float offset, float delay)
+{
+    const trace_array &peer = g_trace.peer;
+    for (int32_t j = from; j < to; j++) {
+        line_record &l = g_trace.lines[j];
+        int32_t m = match_segment(j, MATCH_NEAREST, offset, l.dir == 1 ? delay : -delay);
+        g_copy_of[static_cast<size_t>(j)] = m;
+        if (m < 0) {
+            l.cls = CLS_LOST;
+            continue;
+        }
+        float t = peer.rec[m].time + offset;
+        if (l.dir == 1)
+            l.t_recv = t;
+        else
+            l.t_send = t;
+        l.delay = l.t_recv - l.t_send;
+    }
+}
+
+void align_second_half()
+{
+    const align_job &job = g_helper.align;
+    align_lines(job.from, job.to, job.offset, job.delay);
+}
+
+/*
  * Finds the anchor (the first record with a positive delay estimate and
  * a copy in the peer trace), sets the clock offset from it and corrects
  * every line. The estimates continue from the state the line-list build
@@ -228,21 +272,14 @@ void align_clocks()
     g_clock_offset = offset;
 
     g_copy_of.assign(static_cast<size_t>(main.count), -1);
-    for (int32_t j = 0; j < main.count; j++) {
-        line_record &l = g_trace.lines[j];
-        int32_t m = match_segment(j, MATCH_NEAREST, offset, l.dir == 1 ? delay : -delay);
-        g_copy_of[static_cast<size_t>(j)] = m;
-        if (m < 0) {
-            l.cls = CLS_LOST;
-            continue;
-        }
-        float t = peer.rec[m].time + offset;
-        if (l.dir == 1)
-            l.t_recv = t;
-        else
-            l.t_send = t;
-        l.delay = l.t_recv - l.t_send;
-    }
+    /* The lines are independent of each other and the matcher's indexes
+     * are built (the side passes did it): the second half goes to the
+     * second thread. */
+    int32_t half = main.count / 2;
+    g_helper.align = align_job{half, main.count, offset, delay};
+    helper_thread second(align_second_half);
+    align_lines(0, half, offset, delay);
+    second.finish();
 }
 
 }  // namespace
