@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "analysis/line.h"
+#include "line_fixture.h"
 #include "trace/trace.h"
 #include "ui/line_index.h"
 #include "ui/publish.h"
@@ -55,15 +56,7 @@ protected:
 
     void add_line(float t_send, float delay, int dir, int cls)
     {
-        line_record l{};
-        l.dir = dir;
-        l.t_send = t_send;
-        l.delay = delay;
-        l.t_recv = t_send + delay;
-        l.cls = cls;
-        lines_.push_back(l);
-        g_trace.lines = lines_.data();
-        g_trace.main.count = static_cast<int32_t>(lines_.size());
+        append_line(lines_, t_send, delay, dir, cls);
     }
 
     /* What the last publication left: sublinecnt lines, read back. */

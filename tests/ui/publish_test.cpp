@@ -20,6 +20,7 @@
 
 #include "analysis/line.h"
 #include "trace/direction.h"
+#include "line_fixture.h"
 #include "trace/trace.h"
 #include "ui/line_index.h"
 #include "ui/ui_state.h"
@@ -61,15 +62,7 @@ protected:
     /* A line from the left host unless dir is 2. */
     void add_line(float t_send, float delay, int dir = 1, int cls = CLS_DATA)
     {
-        line_record l{};
-        l.dir = dir;
-        l.t_send = t_send;
-        l.delay = delay;
-        l.t_recv = t_send + delay;
-        l.cls = cls;
-        lines_.push_back(l);
-        g_trace.lines = lines_.data();
-        g_trace.main.count = static_cast<int32_t>(lines_.size());
+        append_line(lines_, t_send, delay, dir, cls);
         g_trace.loaded = 1;
     }
 
