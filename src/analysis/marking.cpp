@@ -67,10 +67,22 @@ bool is_retransmission(const seg_record &i, const seg_record &j)
     return same_direction(j, i) && has_payload_or_syn(i) && i.seq == j.seq;
 }
 
-/* j is a payload-free ACK of i's direction carrying i's ack number. */
+/* r opens or closes a sequence space: a SYN or a FIN. */
+bool has_syn_or_fin(const seg_record &r)
+{
+    return (r.tcp_flags & (TH_SYN | TH_FIN)) != 0;
+}
+
+/*
+ * j duplicates i's acknowledgement: both of one direction with one ack
+ * number, neither carrying data, a SYN or a FIN (RFC 5681, section 2),
+ * and j with the ACK flag. A data segment repeats the ack it last sent
+ * as a matter of course; only a bare ACK says "still waiting".
+ */
 bool is_dup_ack(const seg_record &i, const seg_record &j)
 {
-    return same_direction(j, i) && j.paylen == 0 &&
+    return same_direction(j, i) && i.paylen == 0 && j.paylen == 0 &&
+           !has_syn_or_fin(i) && !has_syn_or_fin(j) &&
            (j.tcp_flags & TH_ACK) != 0 && i.ack == j.ack;
 }
 

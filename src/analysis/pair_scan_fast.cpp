@@ -41,11 +41,14 @@
  *	the latest of them is what decides. The end of each run is found with
  *	a max-ack tree over the records grouped by destination.
  *
- *	The duplicate-acknowledgement test needs nothing of i: a payload-free
- *	ACK x pairs with every earlier record of its direction with its ack,
- *	so only the latest such record matters, and x's own outer index pairs
- *	it with every later payload-free ACK of its (direction, ack) group.
- *	The farthest partner of each outer index gives its skip range.
+ *	The duplicate-acknowledgement test pairs records with neither data,
+ *	SYN nor FIN (the "quiet" ones), the later of the two with the ACK
+ *	flag too (a "bare ACK"). A bare ACK x pairs with every earlier quiet
+ *	record of its (direction, ack) group, so only the latest such record
+ *	matters, and the outer index of a quiet x pairs it with every later
+ *	bare ACK of its group. The farthest partner of each outer index gives
+ *	its skip range. A record that carries data or a SYN is never quiet,
+ *	so a stored 4 never has 2 ORed into it.
  *
  *	"Latest outer index whose skip range or follow-up covers x" is an
  *	interval-maximum question, answered by painting intervals from the
@@ -83,10 +86,17 @@ bool has_payload_or_syn(const seg_record &r)
     return r.paylen != 0 || (r.tcp_flags & TH_SYN) != 0;
 }
 
+/* r can be the earlier record of a duplicate-acknowledgement pair: no
+ * data, no SYN, no FIN. */
+bool is_quiet(const seg_record &r)
+{
+    return r.paylen == 0 && (r.tcp_flags & (TH_SYN | TH_FIN)) == 0;
+}
+
 /* r can be the later record of a duplicate-acknowledgement pair. */
 bool is_payload_free_ack(const seg_record &r)
 {
-    return r.paylen == 0 && (r.tcp_flags & TH_ACK) != 0;
+    return is_quiet(r) && (r.tcp_flags & TH_ACK) != 0;
 }
 
 /* The follow-up threshold of a seq: its low 32 bits plus one, wrapping. */
@@ -99,12 +109,13 @@ int32_t follow_up_threshold(int64_t seq)
 /* The two predicates of a record as bits of one byte: the groupings
  * visit records out of index order, and a byte per record stays in the
  * cache where the records themselves do not. */
-enum { KIND_RESENDABLE = 0x01, KIND_BARE_ACK = 0x02 };
+enum { KIND_RESENDABLE = 0x01, KIND_BARE_ACK = 0x02, KIND_QUIET = 0x04 };
 
 uint8_t kind_of(const seg_record &r)
 {
     return static_cast<uint8_t>((has_payload_or_syn(r) ? KIND_RESENDABLE : 0) |
-                                (is_payload_free_ack(r) ? KIND_BARE_ACK : 0));
+                                (is_payload_free_ack(r) ? KIND_BARE_ACK : 0) |
+                                (is_quiet(r) ? KIND_QUIET : 0));
 }
 
 /* ---- Groups of equal (source, number) ------------------------------ */
@@ -234,8 +245,8 @@ struct scan_tables {
     scratch_table<int32_t> last_copy;      /* last record of x's (src, seq) group */
     scratch_table<int32_t> prev_resendable; /* latest earlier record of that
                                             * group with data or SYN; NONE */
-    scratch_table<int32_t> prev_same_ack;  /* latest earlier record of x's
-                                            * (src, ack) group; NONE */
+    scratch_table<int32_t> prev_same_ack;  /* latest earlier quiet record of
+                                            * x's (src, ack) group; NONE */
     scratch_table<int32_t> last_dup_ack;   /* last payload-free ACK of x's
                                             * (src, ack) group; NONE */
     scratch_table<int32_t> reach;          /* farthest pair partner of outer
@@ -257,6 +268,10 @@ struct scan_tables {
     bool bare_ack(int32_t x) const
     {
         return (kind[static_cast<size_t>(x)] & KIND_BARE_ACK) != 0;
+    }
+    bool quiet(int32_t x) const
+    {
+        return (kind[static_cast<size_t>(x)] & KIND_QUIET) != 0;
     }
 };
 
@@ -335,10 +350,13 @@ void scan_ack_groups(const seg_record *rec, int32_t count, const dest_index &ix,
         for (size_t p = b; p < e; p++)
             if (t.bare_ack(keyed[p].index))
                 last_dup = keyed[p].index;
+        int32_t prev_quiet = NONE;
         for (size_t p = b; p < e; p++) {
             size_t x = static_cast<size_t>(keyed[p].index);
-            t.prev_same_ack[x] = p == b ? NONE : keyed[p - 1].index;
+            t.prev_same_ack[x] = prev_quiet;
             t.last_dup_ack[x] = last_dup;
+            if (t.quiet(keyed[p].index))
+                prev_quiet = keyed[p].index;
         }
         b = e;
     }
@@ -352,7 +370,7 @@ void scan_reach(const seg_record *rec, int32_t count, scan_tables &t)
         int32_t far = NONE;
         if (has_payload_or_syn(rec[i]) && t.last_copy[x] > i)
             far = t.last_copy[x];
-        if (t.last_dup_ack[x] > i)
+        if (t.quiet(i) && t.last_dup_ack[x] > i)
             far = std::max(far, t.last_dup_ack[x]);
         t.reach[x] = far;
         if (far != NONE)
@@ -408,11 +426,10 @@ void settle_record(seg_record &r, int32_t x, const scan_tables &t)
     int32_t last_copy = t.last_copy[k];
     int32_t last_dup = t.last_dup_ack[k];
 
-    /* Stored 4 at its own last copy: only later duplicate pairs remain. */
+    /* Stored 4 at its own last copy, the last write of all: a record
+     * with data or a SYN is in no duplicate pair. */
     if (has_payload_or_syn(r) && last_copy > x) {
-        bool dup = last_dup >= last_copy;
-        r.mark = static_cast<uint8_t>(dup ? MARK_LOST_SEGMENT | MARK_DUP_ACK
-                                          : MARK_LOST_SEGMENT);
+        r.mark = MARK_LOST_SEGMENT;
         r.mark_flags = MARK_SKIP;
         return;
     }
@@ -429,7 +446,7 @@ void settle_record(seg_record &r, int32_t x, const scan_tables &t)
 
     /* Cleared, or never reset: what comes after the clear, or everything. */
     int32_t prev_dup = is_payload_free_ack(r) ? t.prev_same_ack[k] : NONE;
-    bool dup = last_dup > x || (prev_dup != NONE && prev_dup >= cleared);
+    bool dup = (t.quiet(x) && last_dup > x) || (prev_dup != NONE && prev_dup >= cleared);
     bool skip = dup || t.last_skip[k] > cleared ||
                 (cleared != NONE && t.reach[static_cast<size_t>(cleared)] > x);
     uint8_t dup_bit = dup ? MARK_DUP_ACK : 0;

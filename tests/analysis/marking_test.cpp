@@ -63,7 +63,9 @@ TEST_F(marking, PayloadFreeRepeatOfDataSeqIsARetransmission)
     EXPECT_EQ(marks(), (std::vector<int>{4, 3}));
 }
 
-TEST_F(marking, DataSharingOneAckEndedByFinAllGetDupAck)
+/* A duplicate ACK carries no data, SYN or FIN (RFC 5681): a host that
+ * sends data with one fixed ack, then its FIN, has no duplicate ACK. */
+TEST_F(marking, DataAndFinSharingOneAckAreNoDuplicateAcks)
 {
     install({
         {A, 0.0f, 1, 1, 100, ACK},
@@ -73,21 +75,24 @@ TEST_F(marking, DataSharingOneAckEndedByFinAllGetDupAck)
         {A, 0.4f, 301, 1, 0, FIN_ACK},
     });
     run_marking();
-    EXPECT_EQ(marks(), (std::vector<int>{2, 2, 2, 0, 2}));
-    EXPECT_EQ(skips(), (std::vector<int>{1, 1, 1, 1, 1}));
+    EXPECT_EQ(marks(), (std::vector<int>{0, 0, 0, 0, 0}));
+    EXPECT_EQ(skips(), (std::vector<int>{0, 0, 0, 0, 0}));
 }
 
-TEST_F(marking, LostSegmentInADupAckPairBecomesOutOfOrder)
+TEST_F(marking, OnlyBareAcksPairAsDuplicatesAndALostSegmentStaysFour)
 {
     install({
-        {A, 0.0f, 1, 1, 100, ACK},
-        {A, 0.5f, 1, 1, 100, ACK},  /* retransmission of record 0 */
-        {A, 0.6f, 101, 1, 0, ACK},  /* duplicate of record 0's ack */
+        {A, 0.0f, 1, 1, 100, ACK},   /* lost: keeps 4, never ORed with 2 */
+        {A, 0.5f, 1, 1, 100, ACK},   /* retransmission of record 0 */
+        {A, 0.6f, 101, 1, 0, ACK},   /* bare ACK, ack 1: the data is no partner */
+        {B, 0.7f, 1, 101, 0, ACK},
+        {B, 0.8f, 1, 101, 0, ACK},   /* duplicate of record 3 */
+        {B, 0.9f, 2, 101, 0, SYN | ACK}, /* a SYN is no duplicate */
+        {B, 1.0f, 3, 101, 0, FIN_ACK},   /* nor a FIN */
     });
     run_marking();
-    /* 4 | 2 = 6; 3 | 2 stays 3. */
-    EXPECT_EQ(marks(), (std::vector<int>{6, 3, 2}));
-    EXPECT_EQ(skips(), (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(marks(), (std::vector<int>{4, 3, 0, 2, 2, 0, 0}));
+    EXPECT_EQ(skips(), (std::vector<int>{1, 1, 1, 1, 1, 0, 0}));
 }
 
 TEST_F(marking, OrderCheckTreatsEqualSeqDifferentlyPerDirection)
