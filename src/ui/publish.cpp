@@ -62,36 +62,29 @@ static void set_elem_f(const char *name, int index, double v)
     ui_set_elem(name, index, text);
 }
 
-static void clear_history(int history[PLACE_HISTORY])
+void text_column_start(text_column *c)
 {
-    for (int i = 0; i < PLACE_HISTORY; i++)
-        history[i] = -100;
+    c->taken.clear();
+    c->taken.insert(-100);
 }
 
-static int crowds_history(int y, const int history[PLACE_HISTORY])
+/* A text at y would lie within 8 px of one already in column `c`. */
+static bool crowds_column(int y, const text_column &c)
 {
-    for (int k = 0; k < PLACE_HISTORY; k++) {
-        if (std::abs(y - history[k]) <= 8)
-            return 1;
-    }
-    return 0;
+    auto it = c.taken.lower_bound(y - 8);
+    return it != c.taken.end() && *it <= y + 8;
 }
 
-int place_text(int y, int history[PLACE_HISTORY], int *placed)
+int place_text(int y, text_column *c, int *placed)
 {
-    int accepted = 1;
-    for (int i = 0; i < PLACE_HISTORY; i++) {
-        if (std::abs(y - history[i]) > 8)
-            continue;
-        y = history[i] + 9;
-        if (crowds_history(y, history))
-            accepted = 0;
+    /* A text only moves down, so the entries below y - 8 never come
+     * within reach, and the walk ends at the first entry beyond y + 8. */
+    for (auto it = c->taken.lower_bound(y - 8); it != c->taken.end() && *it <= y + 8; ++it) {
+        y = *it + 9;
+        if (crowds_column(y, *c))
+            return 0;
     }
-    if (!accepted)
-        return 0;
-    for (int i = 0; i + 1 < PLACE_HISTORY; i++)
-        history[i] = history[i + 1];
-    history[PLACE_HISTORY - 1] = y;
+    c->taken.insert(y);
     *placed = y;
     return 1;
 }
@@ -199,8 +192,8 @@ static int visible_range_empty()
 
 void publish_labels()
 {
-    int history[PLACE_HISTORY];
-    clear_history(history);
+    text_column column;
+    text_column_start(&column);
     int count = 0;
     if (visible_range_empty()) {
         ui_set_var_int("textcnt", 0);
@@ -214,7 +207,7 @@ void publish_labels()
                          (static_cast<double>(since) + static_cast<double>(l.delay) * 0.5) +
                          20.0 - 4.0);
         int placed;
-        if (!place_text(y, history, &placed))
+        if (!place_text(y, &column, &placed))
             continue;
         ui_set_elem_int("tx", count, x);
         ui_set_elem_int("ty", count, placed);
@@ -228,11 +221,11 @@ void publish_labels()
 }
 
 /* Publishes one time stamp at index *count when its column has room. */
-static void publish_one_time(float t, int x, int history[PLACE_HISTORY], int cls, int *count)
+static void publish_one_time(float t, int x, text_column *column, int cls, int *count)
 {
     int y = to_pixel((t - g_ui.main_start) * g_ui.main_scale + 20.0f + -4.0f);
     int placed;
-    if (!place_text(y, history, &placed))
+    if (!place_text(y, column, &placed))
         return;
     char text[32];
     std::snprintf(text, sizeof text, "%04.6f", static_cast<double>(t));
@@ -245,10 +238,9 @@ static void publish_one_time(float t, int x, int history[PLACE_HISTORY], int cls
 
 void publish_times()
 {
-    int left_history[PLACE_HISTORY];
-    int right_history[PLACE_HISTORY];
-    clear_history(left_history);
-    clear_history(right_history);
+    text_column left, right;
+    text_column_start(&left);
+    text_column_start(&right);
     int count = 0;
     if (visible_range_empty()) {
         ui_set_var_int("timecnt", 0);
@@ -258,8 +250,8 @@ void publish_times()
         const line_record &l = g_trace.lines[j];
         float tl = l.dir == 1 ? l.t_send : l.t_recv;
         float tr = l.dir == 1 ? l.t_recv : l.t_send;
-        publish_one_time(tl, 40, left_history, l.cls, &count);
-        publish_one_time(tr, g_ui.main_width - 40, right_history, l.cls, &count);
+        publish_one_time(tl, 40, &left, l.cls, &count);
+        publish_one_time(tr, g_ui.main_width - 40, &right, l.cls, &count);
     }
     ui_set_var_int("timecnt", count);
 }

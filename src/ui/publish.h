@@ -21,8 +21,22 @@
 #ifndef WIREPAINT_UI_PUBLISH_H
 #define WIREPAINT_UI_PUBLISH_H
 
-/* Texts accepted in one column that a new text is kept clear of. */
-enum { PLACE_HISTORY = 5 };
+#include <set>
+
+/*
+ * One column of texts (labels, left or right time stamps) in one
+ * publication: the y of every text accepted so far, plus the -100 a
+ * column starts with. Accepted texts lie more than 8 px apart, so a set
+ * holds them all; the starting entry is the one value it holds once for
+ * the five a column once started with, which changes no placement.
+ */
+struct text_column {
+    std::set<int> taken;    /* canvas pixels, ascending */
+};
+
+/* text_column_start --
+ *	Empties column `c` down to its starting entry, -100. */
+void text_column_start(text_column *c);
 
 /*
  * to_pixel --
@@ -40,13 +54,17 @@ const char *color_name(int cls);
 
 /*
  * place_text --
- *	Places a text at `y` in a column whose last accepted positions are in
- *	`history` (oldest first). A text within 8 px of a recent one moves to
- *	9 px below it, and is refused when that crowds another. On acceptance
- *	stores the final y in *placed, shifts it into the history and returns
- *	1; on refusal returns 0 and leaves the history alone.
+ *	Places a text at `y` in column `c`. Every text already in the
+ *	column, in ascending order of y, is looked at once: when the text
+ *	lies within 8 px of it, the text moves to 9 px below it and is
+ *	refused if it then lies within 8 px of any text of the column. On
+ *	acceptance stores the final y in *placed, adds it to the column and
+ *	returns 1; on refusal returns 0 and leaves the column alone. So no
+ *	two texts of a column overlap, in whatever order they come; texts
+ *	that come in order of y land where a check against the last five
+ *	would put them. O(log n) for a column of n texts.
  */
-int place_text(int y, int history[PLACE_HISTORY], int *placed);
+int place_text(int y, text_column *c, int *placed);
 
 /* The end points of one drawn line, canvas pixels. */
 struct line_ends {

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -322,3 +324,22 @@ TEST(BuildMessage, AddsANewlineAndCutsALongTextAtALineBreak)
 }
 
 }  // namespace
+
+TEST(Drawtimes, NoTwoTimeStampsOfAColumnOverlapInTheTwoFileSample)
+{
+    const std::string ex = std::string(WIREPAINT_SOURCE_DIR) + "/examples/";
+    session s;
+    ASSERT_TRUE(s.x.ok());
+    s.run("init_clib\nrec @done\ndestroy .\n", {ex + "sender.pcap", ex + "receiver.pcap"});
+    ASSERT_EQ(s.result.status, 0) << s.result.err;
+    std::map<std::string, std::vector<int>> column;
+    for (const auto &e : events(s.rec, "time"))
+        column[e.at(2)].push_back(std::stoi(e.at(3)));
+    ASSERT_EQ(column.size(), 2u);
+    for (auto &c : column) {
+        std::sort(c.second.begin(), c.second.end());
+        ASSERT_GT(c.second.size(), 20u);
+        for (size_t k = 1; k < c.second.size(); k++)
+            EXPECT_GT(c.second[k] - c.second[k - 1], 8) << "x " << c.first << " at " << c.second[k];
+    }
+}

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -92,28 +94,88 @@ protected:
 
 TEST(PlaceText, MovesACrowdedTextBelowAndDropsOneThatStillCrowds)
 {
-    int h[PLACE_HISTORY] = {-100, -100, -100, -100, -100};
+    text_column h;
+    text_column_start(&h);
     int y = 0;
-    ASSERT_TRUE(place_text(100, h, &y));
+    ASSERT_TRUE(place_text(100, &h, &y));
     EXPECT_EQ(y, 100);
-    ASSERT_TRUE(place_text(104, h, &y));
+    ASSERT_TRUE(place_text(104, &h, &y));
     EXPECT_EQ(y, 109);
 
-    int g[PLACE_HISTORY] = {-100, -100, -100, -100, -100};
-    ASSERT_TRUE(place_text(100, g, &y));
-    ASSERT_TRUE(place_text(100, g, &y));
+    text_column g;
+    text_column_start(&g);
+    ASSERT_TRUE(place_text(100, &g, &y));
+    ASSERT_TRUE(place_text(100, &g, &y));
     EXPECT_EQ(y, 109);
     y = -1;
-    EXPECT_FALSE(place_text(100, g, &y));
+    EXPECT_FALSE(place_text(100, &g, &y));
     EXPECT_EQ(y, -1);
-    /* A refusal leaves the history as it was. */
-    int want[PLACE_HISTORY] = {-100, -100, -100, 100, 109};
-    EXPECT_EQ(0, std::memcmp(g, want, sizeof want));
-    /* Far from both, a text keeps its place and the oldest entry goes. */
-    ASSERT_TRUE(place_text(200, g, &y));
+    /* A refusal leaves the column as it was. */
+    EXPECT_EQ(g.taken, (std::set<int>{-100, 100, 109}));
+    /* Far from both, a text keeps its place; nothing is forgotten. */
+    ASSERT_TRUE(place_text(200, &g, &y));
     EXPECT_EQ(y, 200);
-    int shifted[PLACE_HISTORY] = {-100, -100, 100, 109, 200};
-    EXPECT_EQ(0, std::memcmp(g, shifted, sizeof shifted));
+    EXPECT_EQ(g.taken, (std::set<int>{-100, 100, 109, 200}));
+    /* Out of order: 1029 after 1029 and 1021 came before it. */
+    text_column o;
+    text_column_start(&o);
+    for (int base : {1029, 1040, 1021, 1029, 1000, 1030, -95})
+        place_text(base, &o, &y);
+    EXPECT_EQ(o.taken, (std::set<int>{-100, -91, 1000, 1029, 1040}));
+}
+
+/* The five-entry history columns once had: the last five accepted texts,
+ * oldest first, -100 at the start. */
+int place_in_last_five(int y, int h[5], int *placed)
+{
+    bool accepted = true;
+    for (int i = 0; i < 5; i++) {
+        if (std::abs(y - h[i]) > 8)
+            continue;
+        y = h[i] + 9;
+        for (int k = 0; k < 5; k++)
+            if (std::abs(y - h[k]) <= 8)
+                accepted = false;
+    }
+    if (!accepted)
+        return 0;
+    std::memmove(h, h + 1, 4 * sizeof(int));
+    h[4] = y;
+    *placed = y;
+    return 1;
+}
+
+TEST(PlaceText, NoTwoTextsOverlapAndRisingBasesLandAsWithTheLastFive)
+{
+    std::mt19937 rng(15);
+    for (int round = 0; round < 3000; round++) {
+        bool rising = round % 2 == 0;
+        text_column c;
+        text_column_start(&c);
+        int h[5] = {-100, -100, -100, -100, -100};
+        /* Rising from -91 on: a text far above the canvas, below -91,
+         * meets the starting -100 before older texts below it in the
+         * last five, but comes after them in order of y. */
+        int base = static_cast<int>(rng() % 200) - (rising ? 91 : 150);
+        std::vector<int> placed;
+        for (int n = 0; n < 60; n++) {
+            base = rising ? base + static_cast<int>(rng() % 12)
+                          : static_cast<int>(rng() % 400) - 120;
+            int y = 0, old = 0;
+            int got = place_text(base, &c, &y);
+            if (got)
+                placed.push_back(y);
+            if (!rising)
+                continue;
+            ASSERT_EQ(got, place_in_last_five(base, h, &old)) << round << " " << n;
+            if (got) {
+                ASSERT_EQ(y, old) << round << " " << n;
+            }
+        }
+        std::sort(placed.begin(), placed.end());
+        for (size_t k = 1; k < placed.size(); k++)
+            ASSERT_GT(placed[k] - placed[k - 1], 8) << round;
+    }
 }
 
 TEST_F(publish_env, LabelsWithTheSameBaseLandAt100And109AndTheThirdIsDropped)
