@@ -24,6 +24,7 @@
 
 #include "analysis/dest_index.h"
 #include "analysis/estimator.h"
+#include "analysis/left_host.h"
 #include "analysis/marking.h"
 #include "analysis/pair_scan_fast.h"
 #include "analysis/pairing.h"
@@ -152,6 +153,9 @@ endpoint choose_left_host(int32_t ref)
 {
     const seg_record &r = g_trace.main.rec[ref];
     float estimate = estimate_delay(ref, 1);
+    endpoint left;
+    if (named_left_host(&left) || handshake_left_host(&left))
+        return left;
     if (estimate > r.ack_time)
         return destination_of(r);
     return source_of(r);

@@ -33,10 +33,13 @@ int32_t reference_record();
 
 /*
  * choose_left_host --
- *	Estimates the delay of record `ref` with the estimator reset, and
- *	returns ref's destination when that estimate is strictly greater than
- *	ref's ack_time, ref's source otherwise. `ref` must index g_trace.main.
- *	Side effects: g_analysis (reset, then one estimate).
+ *	Estimates the delay of record `ref` with the estimator reset, then
+ *	returns the capture host: the named one when it is an end of the
+ *	connection, else the one the handshake shows (left_host.h), else
+ *	ref's destination when the estimate is strictly greater than ref's
+ *	ack_time and ref's source otherwise. `ref` must index g_trace.main.
+ *	Side effects: g_analysis (reset, then one estimate),
+ *	g_left_choice.outcome.
  */
 endpoint choose_left_host(int32_t ref);
 

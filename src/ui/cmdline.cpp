@@ -51,7 +51,7 @@ cmdline_action parse_options(int argc, char **argv, int *first_file)
 {
     /* optind 0 makes glibc start a fresh scan and reread the '+' mode. */
     optind = 0;
-    const std::string optstring = std::string("+vVd:s:g:hLc:f:") + output_optstring;
+    const std::string optstring = std::string("+vVd:s:g:hLc:f:H:") + output_optstring;
     for (;;) {
         int c = getopt(argc, argv, optstring.c_str());
         if (c == -1)
@@ -73,6 +73,7 @@ cmdline_action parse_options(int argc, char **argv, int *first_file)
         case 'L':
         case 'c':
         case 'f':
+        case 'H':
             if (!apply_connection_option(c, optarg))
                 std::exit(1);
             break;
@@ -147,6 +148,7 @@ void read_command_line(int argc, char **argv)
     }
     choose_connection(n, argv + first, g_cmdconn.number);
     load_traces(n, argv + first, 0);
+    check_named_host();
 }
 
 const std::vector<std::string> &loaded_file_names()

@@ -32,15 +32,25 @@ extern cmdline_conn_state g_cmdconn;
 
 /*
  * apply_connection_option --
- *	Acts on -L, -c N or -f EXPR (letter `opt`, argument `arg`): sets
- *	g_cmdconn or the filter (g_capfile). A -c argument that is not a
- *	whole number from 1 writes a message on standard error and returns
- *	0; otherwise returns 1.
+ *	Acts on -L, -c N, -f EXPR or -H HOST (letter `opt`, argument `arg`):
+ *	sets g_cmdconn, the filter (g_capfile) or the named capture host
+ *	(g_left_choice). A -c argument that is not a whole number from 1, or
+ *	a -H argument that is no address or endpoint, writes a message on
+ *	standard error and returns 0; otherwise returns 1.
  */
 int apply_connection_option(int opt, const char *arg);
 
-/* The usage lines of -L, -c and -f, on standard error. */
+/* The usage lines of -L, -c, -f and -H, on standard error. */
 void print_connection_usage();
+
+/*
+ * check_named_host --
+ *	After the command-line load: when -H named a host that is neither
+ *	end of the loaded connection, or an address both ends share, writes
+ *	"wirepaint: -H: HOST is not an end of this connection" (or that it
+ *	is both) on standard error and exits with status 1.
+ */
+void check_named_host();
 
 /* Program name used in the usage and version texts, whatever argv[0] is. */
 extern const char program_name[];

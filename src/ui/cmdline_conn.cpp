@@ -3,13 +3,15 @@
  *
  *	The command-line options that choose what of a capture to read: -L
  *	lists the TCP connections of each file, -c N draws the Nth of them,
- *	-f EXPR reads only the packets that pass a libpcap filter.
+ *	-f EXPR reads only the packets that pass a libpcap filter, -H HOST
+ *	names the capture host, drawn on the left axis.
  */
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
+#include "analysis/left_host.h"
 #include "trace/capfile.h"
 #include "ui/cmdline.h"
 
@@ -45,6 +47,13 @@ int apply_connection_option(int opt, const char *arg)
     case 'f':
         g_capfile.filter = arg;
         return 1;
+    case 'H':
+        if (!left_host_name(arg)) {
+            std::fprintf(stderr, "%s: -H wants an address, or address:port as -L writes it, "
+                         "not \"%s\"\n", program_name, arg);
+            return 0;
+        }
+        return 1;
     default:
         return 1;
     }
@@ -55,4 +64,20 @@ void print_connection_usage()
     std::fprintf(stderr, "\t-L: list the TCP connections of each file and quit\n");
     std::fprintf(stderr, "\t-c <n>: draw connection n of that list\n");
     std::fprintf(stderr, "\t-f <filter>: read only the packets a libpcap filter passes\n");
+    std::fprintf(stderr, "\t-H <host>: draw this end (address or address:port) on the left axis\n");
+}
+
+void check_named_host()
+{
+    const left_host_choice &c = g_left_choice;
+    if (c.outcome == LEFT_NAMED_NO_END) {
+        std::fprintf(stderr, "%s: -H: %s is not an end of this connection\n", program_name,
+                     c.text.c_str());
+        std::exit(1);
+    }
+    if (c.outcome == LEFT_NAMED_BOTH_ENDS) {
+        std::fprintf(stderr, "%s: -H: %s is both ends of this connection: add the port\n",
+                     program_name, c.text.c_str());
+        std::exit(1);
+    }
 }

@@ -97,6 +97,16 @@ TEST(ConnectionOptions, BadChoicesAndFiltersExitWithStatusOne)
          "wirepaint: bad filter expression: can't parse filter expression: syntax error\n"},
         {{"-c", "1", "-f", "udp", examples + "sender.pcap"},
          "wirepaint: " + examples + "sender.pcap holds 0 TCP connections: no connection 1\n"},
+        {{"-H", "10.9.9.9", examples + "sender.pcap"},
+         "wirepaint: -H: 10.9.9.9 is not an end of this connection\n"},
+        {{"-H", "10.77.1.1:9", examples + "sender.pcap"},
+         "wirepaint: -H: 10.77.1.1:9 is not an end of this connection\n"},
+        {{"-H", "[::1]:80", examples + "sender.pcap"},
+         "wirepaint: -H: [::1]:80 is not an end of this connection\n"},
+        {{"-H", "127.0.0.1", examples + "loopback-any.pcap"},
+         "wirepaint: -H: 127.0.0.1 is both ends of this connection: add the port\n"},
+        {{"-H", "server", examples + "sender.pcap"},
+         "wirepaint: -H wants an address, or address:port as -L writes it, not \"server\"\n"},
     };
     for (const row &r : rows) {
         uitest::run_result res = run_headless(r.args);
@@ -149,3 +159,51 @@ TEST(ConnectionOptions, ChoiceAndFilterDecideTheConnectionDrawn)
 }
 
 }  // namespace
+
+/* Real captures at both ends of a 20 ms path (sender, receiver) and of a
+ * path of tens of microseconds (lan-*), each server closing first: the
+ * capture host is drawn left, by the handshake or by -H, and no segment
+ * with data is a duplicate ACK. */
+TEST(CaptureHost, DrawnLeftByTheHandshakeOrByName)
+{
+    struct row {
+        std::vector<std::string> args;
+        const char *left;
+    } rows[] = {
+        {{examples + "sender.pcap"}, "10.77.1.1.8080"},
+        {{examples + "receiver.pcap"}, "10.77.2.1.38130"},
+        {{examples + "lan-server.pcap"}, "10.78.1.1.8081"},
+        {{examples + "lan-client.pcap"}, "10.78.2.1.49950"},
+        {{"-H", "10.78.2.1", examples + "lan-server.pcap"}, "10.78.2.1.49950"},
+        {{"-H", "10.78.1.1:8081", examples + "lan-client.pcap"}, "10.78.1.1.8081"},
+        {{"-H", "10.77.2.1:38130", examples + "sender.pcap", examples + "receiver.pcap"},
+         "10.77.2.1.38130"},
+        {{"-H", "127.0.0.1:45123", examples + "loopback-any.pcap"}, "127.0.0.1.45123"},
+    };
+    for (const row &r : rows) {
+        std::vector<std::string> stats = {"-S"}, table = {"-x", "-"};
+        stats.insert(stats.end(), r.args.begin(), r.args.end());
+        table.insert(table.end(), r.args.begin(), r.args.end());
+        uitest::run_result res = run_headless(stats);
+        ASSERT_EQ(res.status, 0) << res.err;
+        EXPECT_NE(res.out.find(std::string("Left host (L):   ") + r.left + "\n"),
+                  std::string::npos) << r.args.back() << "\n" << res.out;
+        res = run_headless(table);
+        ASSERT_EQ(res.status, 0) << res.err;
+        size_t rows_with_data = 0, dup_with_data = 0;
+        for (const std::string &line : rows_of(res.out)) {
+            std::vector<std::string> f;
+            for (size_t i = 0, j; i <= line.size(); i = j + 1) {
+                j = line.find(',', i);
+                j = j == std::string::npos ? line.size() : j;
+                f.push_back(line.substr(i, j - i));
+            }
+            if (f.size() < 9 || f[8] == "0" || f[8] == "payload")
+                continue;
+            rows_with_data++;
+            dup_with_data += f[2] == "duplicate ACK";
+        }
+        EXPECT_GT(rows_with_data, 1u) << r.args.back();
+        EXPECT_EQ(dup_with_data, 0u) << r.args.back();
+    }
+}

@@ -31,6 +31,7 @@ const char usage_text[] =
     "\t-L: list the TCP connections of each file and quit\n"
     "\t-c <n>: draw connection n of that list\n"
     "\t-f <filter>: read only the packets a libpcap filter passes\n"
+    "\t-H <host>: draw this end (address or address:port) on the left axis\n"
     "\t-o <file>: write the diagram to file (.svg .pdf .png .ps .eps), no window\n"
     "\t-t <from>:<to>: show the diagram from <from> to <to> seconds\n"
     "\t-x <file>: write one CSV row per segment to file (- for stdout), no window\n"
