@@ -54,6 +54,7 @@ proc wp::build_toolbar {} {
     set t [ttk::frame .toolbar -padding {2 2}]
     set b {ttk::button}
     wp::build_file_menu $t.file
+    wp::build_view_menu $t.view
     wp::build_help_menu $t.help
     ttk::separator $t.s1 -orient vertical
     # Navigation buttons repeat while held down.
@@ -69,7 +70,7 @@ proc wp::build_toolbar {} {
     ttk::separator $t.s3 -orient vertical
     ttk::checkbutton $t.labels -text "Labels" -variable texton -command text_clib
     ttk::checkbutton $t.times -text "Times" -variable timeon -command time_clib
-    pack $t.file $t.s1 $t.back $t.fwd $t.zin $t.zout $t.s2 \
+    pack $t.file $t.view $t.s1 $t.back $t.fwd $t.zin $t.zout $t.s2 \
         $t.ov $t.ozin $t.ozout $t.s3 $t.labels $t.times -side left -padx 1
     foreach s {s1 s2 s3} { pack configure $t.$s -fill y -padx 4 }
     pack configure $t.ov -padx {2 0}
@@ -399,6 +400,46 @@ proc wp::build_file_menu {mb} {
     $mb.menu add command -label "Statistics\u2026" -accelerator I -command wp::statistics_dialog
     $mb.menu add separator
     $mb.menu add command -label "Quit" -accelerator Q -command {destroy .}
+}
+
+# The View menu: how the connection is drawn.
+proc wp::build_view_menu {mb} {
+    ttk::menubutton $mb -text "View" -style Toolbutton -menu $mb.menu
+    menu $mb.menu -tearoff 0
+    $mb.menu add cascade -label "Capture host" -menu $mb.menu.host
+    menu $mb.menu.host -tearoff 0 -postcommand [list wp::fill_capture_host_menu $mb.menu.host]
+}
+
+# The Capture host choices: let the capture decide, or either end.
+proc wp::fill_capture_host_menu {m} {
+    global lefthost righthost capturehost
+    variable capture_choice
+    $m delete 0 end
+    # A radiobutton entry with an empty -value takes its label instead.
+    set capture_choice [expr {[info exists capturehost] && $capturehost ne "" ? \
+        $capturehost : "auto"}]
+    $m add radiobutton -label "As the capture shows" -value auto \
+        -variable wp::capture_choice -command wp::choose_capture_host
+    if {![info exists lefthost] || $lefthost eq ""} { return }
+    $m add separator
+    foreach host [lsort [list $lefthost $righthost]] {
+        $m add radiobutton -label $host -value $host \
+            -variable wp::capture_choice -command wp::choose_capture_host
+    }
+}
+
+# Redraws the connection with the chosen capture host on the left.
+proc wp::choose_capture_host {} {
+    variable capture_choice
+    variable current_files
+    set files [expr {[llength $current_files] ? $current_files : $::tracefiles}]
+    if {![llength $files]} { return }
+    . configure -cursor watch
+    .status configure -text "Analysing again\u2026"
+    update idletasks
+    capturehost_clib [expr {$capture_choice eq "auto" ? "" : $capture_choice}] {*}$files
+    . configure -cursor {}
+    load_outcome $files "Capture host"
 }
 
 proc wp::build_help_menu {mb} {

@@ -10,6 +10,7 @@
  *	and ends without ever starting Tk.
  */
 
+#include "ui/capture_host.h"
 #include "ui/cmdline.h"
 #include "ui/commands.h"
 #include "ui/output.h"
@@ -26,6 +27,7 @@ int main(int argc, char **argv)
     start_interpreter(argv[0]);
     register_commands();
     register_connection_commands();
+    register_capture_host_command();
     register_output_commands();
     size_window();
     publish_sizes();

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/left_host.h"
 #include "ui/cmdline.h"
 #include "ui/ui_state.h"
 
@@ -86,6 +87,7 @@ void publish_sizes()
     char *list = Tcl_Merge(static_cast<int>(names.size()), names.data());
     ui_set_var("tracefiles", list);
     Tcl_Free(list);
+    ui_set_var("capturehost", g_left_choice.named ? g_left_choice.text.c_str() : "");
 }
 
 int find_script(const char dirs[2][SCRIPT_DIR_SIZE], std::string *path)

@@ -50,8 +50,9 @@ void size_window();
 /*
  * publish_sizes --
  *	Sets canvas_width, canvas_height, subcanvas_width, subcanvas_height,
- *	appl_x and appl_y in that order, and tracefiles, the list of the
- *	capture files loaded from the command line.
+ *	appl_x and appl_y in that order, tracefiles, the list of the
+ *	capture files loaded from the command line, and capturehost, the
+ *	capture host -H named ("" without).
  */
 void publish_sizes();
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/left_host.h"
 #include "load/choose.h"
 #include "load/loader.h"
 #include "trace/capfile.h"
@@ -52,6 +53,7 @@ void publish_outcome(const std::string &error, int kept)
     ui_set_var_int("loadkept", kept);
     ui_set_var("loaderror", error.c_str());
     ui_set_var("loadwarning", g_loadfail.warnings.c_str());
+    ui_set_var("capturehost", g_left_choice.named ? g_left_choice.text.c_str() : "");
 }
 
 /* The names as the loader takes them: writable copies. */
@@ -68,7 +70,12 @@ struct name_copies {
 
 }  // namespace
 
-int window_load(int nfiles, const char *const names[], int number)
+/*
+ * The load of window_load and window_reload: with `choose`, connection
+ * `number` is chosen afresh (and the capture host named for the last
+ * connection forgotten); without, the last choices stand.
+ */
+static int load_in_window(int nfiles, const char *const names[], int number, bool choose)
 {
     loadfail_reset();
     std::string error = probe_files(nfiles, names);
@@ -88,19 +95,33 @@ int window_load(int nfiles, const char *const names[], int number)
     bool ok = true;
     loadfail_trap_begin();
     try {
-        choose_connection(nfiles, files.ptr.data(), number);
+        if (choose) {
+            left_host_forget();
+            choose_connection(nfiles, files.ptr.data(), number);
+        }
         load_traces(nfiles, files.ptr.data(), 1);
     } catch (const load_error &) {
         ok = false;
         unload_traces();
     }
+    /* The connection chosen stands until the next choice, so that a
+     * reload of the same files (window_reload) reads it again. */
     loadfail_trap_end();
-    conn_select_clear();
     if (g_trace.loaded)
         redraw_all();
     publish_trace_info();
     publish_outcome(ok ? "" : g_loadfail.message, 0);
     return ok ? 1 : 0;
+}
+
+int window_load(int nfiles, const char *const names[], int number)
+{
+    return load_in_window(nfiles, names, number, true);
+}
+
+int window_reload(int nfiles, const char *const names[])
+{
+    return load_in_window(nfiles, names, 0, false);
 }
 
 int connlist_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[])

@@ -24,7 +24,8 @@
 /*
  * window_load --
  *	Loads `nfiles` (1 or 2) files, connection `number` of the first
- *	file's list (0: the first connection), as the open-file command does:
+ *	file's list (0: the first connection), as the open-file command does,
+ *	forgetting a capture host named for the connection shown before:
  *	erase the drawing, reset, load, redraw, publish the trace info. Sets
  *	"loadkept", "loaderror" and "loadwarning" ("" when there is none).
  *	Returns 1 when
@@ -32,6 +33,15 @@
  *	failed. Never ends the process.
  */
 int window_load(int nfiles, const char *const names[], int number);
+
+/*
+ * window_reload --
+ *	window_load of the files shown, keeping what was chosen for them:
+ *	the connection (-c or the Connections dialog), the filter and the
+ *	named capture host. What the analysis decides anew shows after it.
+ *	Same variables and result as window_load.
+ */
+int window_reload(int nfiles, const char *const names[]);
 
 /*
  * connlist_clib PATH ?PATH2? --

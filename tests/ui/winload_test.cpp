@@ -211,3 +211,42 @@ TEST(WindowLoad, ConnectionsOfATwoFileLoadReloadBothFiles)
 }
 
 }  // namespace
+
+namespace {
+
+/* View > Capture host analyses again with the chosen end on the left,
+ * keeping the connection chosen with -c; "As the capture shows" undoes it. */
+TEST(WindowLoad, CaptureHostRedrawsWithTheChosenEndOnTheLeft)
+{
+    const std::string m = ".toolbar.view.menu.host";
+    const std::string pick = "proc pick {i} { wp::fill_capture_host_menu " + m + "; " + m +
+                             " invoke $i; rec hosts $::segcount $::lefthost $::capturehost }\n";
+    struct row {
+        std::vector<std::string> args;
+        std::vector<std::string> hosts;  /* at start, after entries 3, 2, 0 */
+    } rows[] = {
+        {{examples + "lan-server.pcap"},
+         {"10.78.1.1:8081", "10.78.2.1:49950", "10.78.1.1:8081", "10.78.1.1:8081"}},
+        {{"-c", "2", examples + "loopback-any.pcap"},
+         {"127.0.0.1:34096", "127.0.0.1:45123", "127.0.0.1:34096", "127.0.0.1:34096"}},
+    };
+    for (const row &r : rows) {
+        real_session s;
+        ASSERT_TRUE(s.x.ok());
+        s.run(std::string(answering) + pick +
+                  "rec hosts $::segcount $::lefthost $::capturehost\n"
+                  "pick 3\npick 2\npick 0\ndestroy .\n",
+              r.args);
+        ASSERT_EQ(s.result.status, 0) << s.result.err;
+        record h = events(s.rec, "hosts");
+        ASSERT_EQ(h.size(), 4u);
+        for (size_t i = 0; i < 4; i++) {
+            EXPECT_EQ(h[i][1], h[0][1]) << i;
+            EXPECT_EQ(h[i][2], r.hosts[i]) << i;
+            EXPECT_EQ(h[i].size() > 3 ? h[i][3] : "", i == 0 || i == 3 ? "" : r.hosts[i]) << i;
+        }
+        EXPECT_TRUE(events(s.rec, "box").empty());
+    }
+}
+
+}  // namespace
