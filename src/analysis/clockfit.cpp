@@ -1,0 +1,184 @@
+/*
+ * clockfit.cpp --
+ *
+ *	The lower line of a direction's delay samples (Andrew's monotone
+ *	chain over the samples sorted by time, then the hull edge that spans
+ *	their mean time), its literal form, and the two directions combined
+ *	into a skew and an offset.
+ */
+
+#include "analysis/clockfit.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+/* Mean time of the samples, summed in their given order. */
+double mean_time(const std::vector<fit_point> &pts)
+{
+    double sum = 0.0;
+    for (const fit_point &p : pts)
+        sum += p.t;
+    return sum / static_cast<double>(pts.size());
+}
+
+/* > 0 when o, a, b turn left (counter-clockwise), 0 on one line. */
+double turn(const fit_point &o, const fit_point &a, const fit_point &b)
+{
+    return (a.t - o.t) * (b.d - o.d) - (a.d - o.d) * (b.t - o.t);
+}
+
+/* The line through a and b, a.t < b.t. */
+fit_line line_through(const fit_point &a, const fit_point &b)
+{
+    fit_line l{1, 0.0, 0.0};
+    l.beta = (b.d - a.d) / (b.t - a.t);
+    l.alpha = a.d - l.beta * a.t;
+    return l;
+}
+
+bool earlier(const fit_point &a, const fit_point &b)
+{
+    return a.t < b.t || (a.t == b.t && a.d < b.d);
+}
+
+/* The line of direction samples `pts`, or the reason there is none. */
+fit_line direction_line(std::vector<fit_point> *pts, bool literal, const char **why)
+{
+    fit_line none{0, 0.0, 0.0};
+    if (pts->size() < FIT_MIN_SAMPLES) {
+        *why = "too few segments found their copy in one direction";
+        return none;
+    }
+    fit_line l = literal ? lower_line_literal(*pts) : lower_line(pts);
+    if (!l.ok)
+        *why = "the segments of one direction were all taken at one time";
+    return l;
+}
+
+/* The smallest delay on the fitted clock of one direction's samples. */
+double smallest_delay(const clock_fit &f, const std::vector<fit_point> &pts, bool to_peer)
+{
+    double least = INFINITY;
+    for (const fit_point &p : pts) {
+        double d = to_peer ? peer_to_main(f, p.t + p.d) - p.t : p.t - peer_to_main(f, p.t - p.d);
+        least = std::min(least, d);
+    }
+    return least;
+}
+
+clock_fit combine(std::vector<fit_point> *to_peer, std::vector<fit_point> *from_peer, bool literal)
+{
+    clock_fit f{};
+    f.samples[0] = static_cast<int64_t>(to_peer->size());
+    f.samples[1] = static_cast<int64_t>(from_peer->size());
+    if (to_peer->empty() || from_peer->empty()) {
+        f.why = "no segment found its copy in one direction";
+        return f;
+    }
+    /* Taken before the fits sort the samples, so both forms sum alike. */
+    double n0 = static_cast<double>(to_peer->size()), n1 = static_cast<double>(from_peer->size());
+    double mean = (mean_time(*to_peer) * n0 + mean_time(*from_peer) * n1) / (n0 + n1);
+    const char *why = nullptr;
+    fit_line out = direction_line(to_peer, literal, &why);
+    if (!out.ok) {
+        f.why = why;
+        return f;
+    }
+    fit_line back = direction_line(from_peer, literal, &why);
+    if (!back.ok) {
+        f.why = why;
+        return f;
+    }
+    /* to_peer: d = offset + skew T + delay; from_peer: d = -offset - skew T
+     * + delay. The offset is taken where the samples are, at their mean
+     * time, and carried back to main time 0 along the skew. */
+    f.ok = 1;
+    f.skew = (out.beta - back.beta) / 2.0;
+    f.disagreement = std::fabs(out.beta + back.beta);
+    double at_mean = ((out.alpha + out.beta * mean) - (back.alpha + back.beta * mean)) / 2.0;
+    f.offset = at_mean - f.skew * mean;
+    f.min_delay[0] = smallest_delay(f, *to_peer, true);
+    f.min_delay[1] = smallest_delay(f, *from_peer, false);
+    return f;
+}
+
+}  // namespace
+
+fit_line lower_line(std::vector<fit_point> *pts)
+{
+    fit_line none{0, 0.0, 0.0};
+    if (pts->size() < 2)
+        return none;
+    double mean = mean_time(*pts);
+    std::vector<fit_point> &v = *pts;
+    if (!std::is_sorted(v.begin(), v.end(), earlier))
+        std::sort(v.begin(), v.end(), earlier);
+    /* The lower hull, left to right; of samples at one time only the
+     * lowest (the first) can be on it. */
+    std::vector<fit_point> hull;
+    for (size_t i = 0; i < v.size(); i++) {
+        if (i > 0 && v[i].t == v[i - 1].t)
+            continue;
+        while (hull.size() >= 2 && turn(hull[hull.size() - 2], hull.back(), v[i]) <= 0.0)
+            hull.pop_back();
+        hull.push_back(v[i]);
+    }
+    if (hull.size() < 2)
+        return none;
+    size_t k = 0;
+    while (k + 2 < hull.size() && hull[k + 1].t < mean)
+        k++;
+    return line_through(hull[k], hull[k + 1]);
+}
+
+fit_line lower_line_literal(const std::vector<fit_point> &pts)
+{
+    fit_line best{0, 0.0, 0.0};
+    if (pts.size() < 2)
+        return best;
+    double mean = mean_time(pts);
+    double best_at = 0.0;
+    for (size_t i = 0; i < pts.size(); i++)
+        for (size_t j = 0; j < pts.size(); j++) {
+            const fit_point &a = pts[i], &b = pts[j];
+            if (!(a.t < b.t))
+                continue;
+            bool under = true;
+            for (const fit_point &c : pts)
+                if (turn(a, b, c) < 0.0) {
+                    under = false;
+                    break;
+                }
+            if (!under)
+                continue;
+            fit_line l = line_through(a, b);
+            double at = l.alpha + l.beta * mean;
+            if (!best.ok || at > best_at) {
+                best = l;
+                best_at = at;
+            }
+        }
+    return best;
+}
+
+clock_fit fit_clock(std::vector<fit_point> *to_peer, std::vector<fit_point> *from_peer)
+{
+    return combine(to_peer, from_peer, false);
+}
+
+clock_fit fit_clock_literal(std::vector<fit_point> *to_peer, std::vector<fit_point> *from_peer)
+{
+    return combine(to_peer, from_peer, true);
+}
+
+double peer_rate_correction(const clock_fit &f)
+{
+    return -f.skew / (1.0 + f.skew);
+}
+
+double peer_to_main(const clock_fit &f, double p)
+{
+    return p - f.offset + peer_rate_correction(f) * (p - f.offset);
+}
