@@ -69,6 +69,7 @@ struct seg {
     uint32_t seq;
     uint32_t ack;
     int paylen;
+    uint16_t ip_id = 0;  /* set when sent: both captures show the sender's */
 };
 
 enum event_kind { SERVER_SEND_NEXT, ARRIVE_CLIENT, ARRIVE_SERVER, SERVER_TIMER };
@@ -150,7 +151,7 @@ void simulation::capture(bool at_server, const seg &s, double t)
     p.ack = (s.flags & F_ACK) ? other + s.ack : 0;
     p.flags = s.flags;
     p.win = s.from_server ? 502 : 2048;
-    p.ip_id = s.from_server ? ip_id_server_ : ip_id_client_;
+    p.ip_id = s.ip_id;
     p.paylen = s.paylen;
     if (s.flags & F_SYN)
         p.tcp_options = {2, 4, 0x05, 0xb4, 4, 2, 1, 3, 3, 7};
@@ -162,16 +163,18 @@ void simulation::capture(bool at_server, const seg &s, double t)
     }
 }
 
-void simulation::client_send(const seg &s, double t)
+void simulation::client_send(const seg &sent, double t)
 {
-    ip_id_client_++;
+    seg s = sent;
+    s.ip_id = ++ip_id_client_;
     capture(false, s, t);
     schedule(t + o_.delay, ARRIVE_SERVER, s);
 }
 
-void simulation::server_send(const seg &s, double t, bool may_drop)
+void simulation::server_send(const seg &sent, double t, bool may_drop)
 {
-    ip_id_server_++;
+    seg s = sent;
+    s.ip_id = ++ip_id_server_;
     capture(true, s, t);
     std::uniform_real_distribution<double> u(0.0, 1.0);
     if (may_drop && u(rng_) < o_.loss)
