@@ -43,6 +43,25 @@ bool earlier(const fit_point &a, const fit_point &b)
     return a.t < b.t || (a.t == b.t && a.d < b.d);
 }
 
+/* Mean delay of the samples, summed in their given order. */
+double mean_delay(const std::vector<fit_point> &pts)
+{
+    double sum = 0.0;
+    for (const fit_point &p : pts)
+        sum += p.d;
+    return sum / static_cast<double>(pts.size());
+}
+
+/* The weight of a direction's slope: the inverse square of how far its
+ * samples lie above its line on average (the linear programme's
+ * objective per sample). A direction whose delays rarely come down to
+ * the path's smallest one (a standing queue) tells little of the clock. */
+double slope_weight(const fit_line &l, double mean_t, double mean_d)
+{
+    double excess = std::max(mean_d - (l.alpha + l.beta * mean_t), 1e-9);
+    return 1.0 / (excess * excess);
+}
+
 /* The line of direction samples `pts`, or the reason there is none. */
 fit_line direction_line(std::vector<fit_point> *pts, bool literal, const char **why)
 {
@@ -79,7 +98,9 @@ clock_fit combine(std::vector<fit_point> *to_peer, std::vector<fit_point> *from_
     }
     /* Taken before the fits sort the samples, so both forms sum alike. */
     double n0 = static_cast<double>(to_peer->size()), n1 = static_cast<double>(from_peer->size());
-    double mean = (mean_time(*to_peer) * n0 + mean_time(*from_peer) * n1) / (n0 + n1);
+    double t0 = mean_time(*to_peer), t1 = mean_time(*from_peer);
+    double d0 = mean_delay(*to_peer), d1 = mean_delay(*from_peer);
+    double mean = (t0 * n0 + t1 * n1) / (n0 + n1);
     const char *why = nullptr;
     fit_line out = direction_line(to_peer, literal, &why);
     if (!out.ok) {
@@ -92,10 +113,12 @@ clock_fit combine(std::vector<fit_point> *to_peer, std::vector<fit_point> *from_
         return f;
     }
     /* to_peer: d = offset + skew T + delay; from_peer: d = -offset - skew T
-     * + delay. The offset is taken where the samples are, at their mean
+     * + delay. The skew is the two slopes' mean, each weighted by how
+     * close its samples keep to its line. The offset is taken where the samples are, at their mean
      * time, and carried back to main time 0 along the skew. */
     f.ok = 1;
-    f.skew = (out.beta - back.beta) / 2.0;
+    double w0 = slope_weight(out, t0, d0), w1 = slope_weight(back, t1, d1);
+    f.skew = (w0 * out.beta - w1 * back.beta) / (w0 + w1);
     f.disagreement = std::fabs(out.beta + back.beta);
     double at_mean = ((out.alpha + out.beta * mean) - (back.alpha + back.beta * mean)) / 2.0;
     f.offset = at_mean - f.skew * mean;

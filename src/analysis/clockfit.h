@@ -12,8 +12,10 @@
  *	optimum is the edge of the samples' lower convex hull whose time span
  *	holds the samples' mean time, found here in O(n log n) with Andrew's
  *	monotone chain and no solver. The two directions' slopes give the
- *	skew, their intercepts the offset (assuming the smallest delay is the
- *	same both ways).
+ *	skew (a mean weighted by how closely each direction's samples keep
+ *	to its line, since a standing queue in one direction lifts its floor
+ *	unevenly), their intercepts the offset (assuming the smallest delay
+ *	is the same both ways).
  *
  *	Pure arithmetic: no process state.
  */
