@@ -74,6 +74,8 @@ proc wp::build_toolbar {} {
     foreach s {s1 s2 s3} { pack configure $t.$s -fill y -padx 4 }
     pack configure $t.ov -padx {2 0}
     pack $t.help -side right -padx 1
+    wp::build_view_menu $t.view
+    pack $t.view -after $t.file -side left -padx 1
     pack $t -side top -fill x
 }
 
@@ -399,6 +401,18 @@ proc wp::build_file_menu {mb} {
     $mb.menu add command -label "Statistics\u2026" -accelerator I -command wp::statistics_dialog
     $mb.menu add separator
     $mb.menu add command -label "Quit" -accelerator Q -command {destroy .}
+}
+
+# The View menu: how the diagram shows what was loaded. "Correct clock
+# drift" puts the other capture of a two-file load on the clock fitted to
+# both captures (the -k option) instead of one offset, and redraws.
+proc wp::build_view_menu {mb} {
+    global driftcorrect
+    ttk::menubutton $mb -text "View" -style Toolbutton -menu $mb.menu
+    menu $mb.menu -tearoff 0
+    set driftcorrect [drift_clib]
+    $mb.menu add checkbutton -label "Correct clock drift" -variable driftcorrect \
+        -command {set driftcorrect [drift_clib $driftcorrect]}
 }
 
 proc wp::build_help_menu {mb} {

@@ -12,6 +12,7 @@
 
 #include "ui/cmdline.h"
 #include "ui/commands.h"
+#include "ui/drift_view.h"
 #include "ui/output.h"
 #include "ui/startup.h"
 #include "ui/ui_state.h"
@@ -27,6 +28,7 @@ int main(int argc, char **argv)
     register_commands();
     register_connection_commands();
     register_output_commands();
+    register_drift_commands();
     size_window();
     publish_sizes();
     source_script();
