@@ -62,6 +62,31 @@ double slope_weight(const fit_line &l, double mean_t, double mean_d)
     return 1.0 / (excess * excess);
 }
 
+/*
+ * Drops the samples of a direction that stand far from its others: more
+ * than four times the distance from its median delay to its 5th
+ * percentile, and more than 1 ms, from the median. A segment lost
+ * between the capture points can be matched to a later one that reuses
+ * its identification, seconds away, and one such sample below the floor
+ * would carry the lower hull with it. O(n).
+ */
+void drop_strays(std::vector<fit_point> *pts)
+{
+    std::vector<double> d;
+    d.reserve(pts->size());
+    for (const fit_point &p : *pts)
+        d.push_back(p.d);
+    size_t mid = d.size() / 2, low = d.size() / 20;
+    std::nth_element(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(mid), d.end());
+    double median = d[mid];
+    std::nth_element(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(low),
+                     d.begin() + static_cast<std::ptrdiff_t>(mid));
+    double reach = std::max(4.0 * (median - d[low]), 1e-3);
+    pts->erase(std::remove_if(pts->begin(), pts->end(),
+                              [&](const fit_point &p) { return std::fabs(p.d - median) > reach; }),
+               pts->end());
+}
+
 /* The line of direction samples `pts`, or the reason there is none. */
 fit_line direction_line(std::vector<fit_point> *pts, bool literal, const char **why)
 {
@@ -90,12 +115,14 @@ double smallest_delay(const clock_fit &f, const std::vector<fit_point> &pts, boo
 clock_fit combine(std::vector<fit_point> *to_peer, std::vector<fit_point> *from_peer, bool literal)
 {
     clock_fit f{};
-    f.samples[0] = static_cast<int64_t>(to_peer->size());
-    f.samples[1] = static_cast<int64_t>(from_peer->size());
     if (to_peer->empty() || from_peer->empty()) {
         f.why = "no segment found its copy in one direction";
         return f;
     }
+    drop_strays(to_peer);
+    drop_strays(from_peer);
+    f.samples[0] = static_cast<int64_t>(to_peer->size());
+    f.samples[1] = static_cast<int64_t>(from_peer->size());
     /* Taken before the fits sort the samples, so both forms sum alike. */
     double n0 = static_cast<double>(to_peer->size()), n1 = static_cast<double>(from_peer->size());
     double t0 = mean_time(*to_peer), t1 = mean_time(*from_peer);

@@ -74,7 +74,7 @@ struct clock_fit {
     double min_delay[2];  /* s, smallest delay on the fitted clock: [0] of
                            * the segments the peer end received, [1] of
                            * those it sent */
-    int64_t samples[2];   /* samples of each direction, as min_delay */
+    int64_t samples[2];   /* samples of each direction kept, as min_delay */
 };
 
 /*
@@ -82,8 +82,10 @@ struct clock_fit {
  *	The clock fit from the apparent delays of the segments the peer end
  *	received (`to_peer`: d = peer time - main time, t = main time) and of
  *	those it sent (`from_peer`: d = main time - peer time, t = main
- *	time). Sorts both vectors. ok 0, with `why`, when a direction has
- *	fewer than FIT_MIN_SAMPLES samples or no line.
+ *	time). Samples far from the others of their direction are dropped
+ *	first (wrong copies); sorts and shortens both vectors. ok 0, with
+ *	`why`, when a direction has fewer than FIT_MIN_SAMPLES samples or no
+ *	line.
  */
 clock_fit fit_clock(std::vector<fit_point> *to_peer, std::vector<fit_point> *from_peer);
 
