@@ -15,7 +15,7 @@
 namespace {
 
 /* Mean time of the samples, summed in their given order. */
-double mean_time(const std::vector<fit_point> &pts)
+double mean_time(const fit_points &pts)
 {
     double sum = 0.0;
     for (const fit_point &p : pts)
@@ -38,13 +38,9 @@ fit_line line_through(const fit_point &a, const fit_point &b)
     return l;
 }
 
-bool earlier(const fit_point &a, const fit_point &b)
-{
-    return a.t < b.t || (a.t == b.t && a.d < b.d);
-}
 
 /* Mean delay of the samples, summed in their given order. */
-double mean_delay(const std::vector<fit_point> &pts)
+double mean_delay(const fit_points &pts)
 {
     double sum = 0.0;
     for (const fit_point &p : pts)
@@ -62,20 +58,25 @@ double slope_weight(const fit_line &l, double mean_t, double mean_d)
     return 1.0 / (excess * excess);
 }
 
+/* Samples whose delays stand for all in drop_strays' quantiles. */
+enum { STRAY_QUANTILE_SAMPLES = 8192 };
+
 /*
  * Drops the samples of a direction that stand far from its others: more
  * than four times the distance from its median delay to its 5th
  * percentile, and more than 1 ms, from the median. A segment lost
  * between the capture points can be matched to a later one that reuses
  * its identification, seconds away, and one such sample below the floor
- * would carry the lower hull with it. O(n).
+ * would carry the lower hull with it. The quantiles are those of every
+ * k-th sample, at most STRAY_QUANTILE_SAMPLES of them. O(n).
  */
-void drop_strays(std::vector<fit_point> *pts)
+void drop_strays(fit_points *pts)
 {
+    size_t step = pts->size() / STRAY_QUANTILE_SAMPLES + 1;
     std::vector<double> d;
-    d.reserve(pts->size());
-    for (const fit_point &p : *pts)
-        d.push_back(p.d);
+    d.reserve(pts->size() / step + 1);
+    for (size_t i = 0; i < pts->size(); i += step)
+        d.push_back((*pts)[i].d);
     size_t mid = d.size() / 2, low = d.size() / 20;
     std::nth_element(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(mid), d.end());
     double median = d[mid];
@@ -88,7 +89,7 @@ void drop_strays(std::vector<fit_point> *pts)
 }
 
 /* The line of direction samples `pts`, or the reason there is none. */
-fit_line direction_line(std::vector<fit_point> *pts, bool literal, const char **why)
+fit_line direction_line(fit_points *pts, bool literal, const char **why)
 {
     fit_line none{0, 0.0, 0.0};
     if (pts->size() < FIT_MIN_SAMPLES) {
@@ -102,17 +103,18 @@ fit_line direction_line(std::vector<fit_point> *pts, bool literal, const char **
 }
 
 /* The smallest delay on the fitted clock of one direction's samples. */
-double smallest_delay(const clock_fit &f, const std::vector<fit_point> &pts, bool to_peer)
+double smallest_delay(const clock_fit &f, const fit_points &pts, bool to_peer)
 {
-    double least = INFINITY;
+    double least = INFINITY, k = peer_rate_correction(f);
     for (const fit_point &p : pts) {
-        double d = to_peer ? peer_to_main(f, p.t + p.d) - p.t : p.t - peer_to_main(f, p.t - p.d);
-        least = std::min(least, d);
+        double peer = to_peer ? p.t + p.d : p.t - p.d;
+        double main = peer - f.offset + k * (peer - f.offset);
+        least = std::min(least, to_peer ? main - p.t : p.t - main);
     }
     return least;
 }
 
-clock_fit combine(std::vector<fit_point> *to_peer, std::vector<fit_point> *from_peer, bool literal)
+clock_fit combine(fit_points *to_peer, fit_points *from_peer, bool literal)
 {
     clock_fit f{};
     if (to_peer->empty() || from_peer->empty()) {
@@ -156,21 +158,25 @@ clock_fit combine(std::vector<fit_point> *to_peer, std::vector<fit_point> *from_
 
 }  // namespace
 
-fit_line lower_line(std::vector<fit_point> *pts)
+fit_line lower_line(fit_points *pts)
 {
     fit_line none{0, 0.0, 0.0};
     if (pts->size() < 2)
         return none;
     double mean = mean_time(*pts);
-    std::vector<fit_point> &v = *pts;
+    fit_points &v = *pts;
+    auto earlier = [](const fit_point &a, const fit_point &b) { return a.t < b.t; };
     if (!std::is_sorted(v.begin(), v.end(), earlier))
         std::sort(v.begin(), v.end(), earlier);
     /* The lower hull, left to right; of samples at one time only the
-     * lowest (the first) can be on it. */
-    std::vector<fit_point> hull;
+     * lowest can be on it. */
+    fit_points hull;
     for (size_t i = 0; i < v.size(); i++) {
-        if (i > 0 && v[i].t == v[i - 1].t)
-            continue;
+        if (!hull.empty() && v[i].t == hull.back().t) {
+            if (!(v[i].d < hull.back().d))
+                continue;
+            hull.pop_back();
+        }
         while (hull.size() >= 2 && turn(hull[hull.size() - 2], hull.back(), v[i]) <= 0.0)
             hull.pop_back();
         hull.push_back(v[i]);
@@ -183,7 +189,7 @@ fit_line lower_line(std::vector<fit_point> *pts)
     return line_through(hull[k], hull[k + 1]);
 }
 
-fit_line lower_line_literal(const std::vector<fit_point> &pts)
+fit_line lower_line_literal(const fit_points &pts)
 {
     fit_line best{0, 0.0, 0.0};
     if (pts.size() < 2)
@@ -213,12 +219,12 @@ fit_line lower_line_literal(const std::vector<fit_point> &pts)
     return best;
 }
 
-clock_fit fit_clock(std::vector<fit_point> *to_peer, std::vector<fit_point> *from_peer)
+clock_fit fit_clock(fit_points *to_peer, fit_points *from_peer)
 {
     return combine(to_peer, from_peer, false);
 }
 
-clock_fit fit_clock_literal(std::vector<fit_point> *to_peer, std::vector<fit_point> *from_peer)
+clock_fit fit_clock_literal(fit_points *to_peer, fit_points *from_peer)
 {
     return combine(to_peer, from_peer, true);
 }

@@ -24,13 +24,18 @@
 #define WIREPAINT_ANALYSIS_CLOCKFIT_H
 
 #include <cstdint>
-#include <vector>
+
+#include "trace/scratch.h"
 
 /* One sample: main-clock time t (s) and apparent one-way delay d (s). */
 struct fit_point {
     double t;
     double d;
 };
+
+/* A direction's samples: one per segment on a large trace, so kept in
+ * scratch storage (trace/scratch.h). */
+using fit_points = scratch_vec<fit_point>;
 
 /* A line d = alpha + beta * t under a set of samples. */
 struct fit_line {
@@ -44,9 +49,10 @@ struct fit_line {
  *	The line under every sample of *pts with the least total distance
  *	to them: the edge of their lower convex hull whose time span holds
  *	their mean time (the left one of two when the mean is a vertex's
- *	time). Sorts *pts by time. ok 0 with fewer than two distinct times.
+ *	time). Sorts *pts by time (a stable order is not kept among
+ *	samples of one time). ok 0 with fewer than two distinct times.
  */
-fit_line lower_line(std::vector<fit_point> *pts);
+fit_line lower_line(fit_points *pts);
 
 /*
  * lower_line_literal --
@@ -55,7 +61,7 @@ fit_line lower_line(std::vector<fit_point> *pts);
  *	highest at the mean time (the first such pair in index order on a
  *	tie). O(n^3): for checks on small inputs.
  */
-fit_line lower_line_literal(const std::vector<fit_point> &pts);
+fit_line lower_line_literal(const fit_points &pts);
 
 /* Fewest samples a direction needs for a fit. */
 enum { FIT_MIN_SAMPLES = 8 };
@@ -87,10 +93,10 @@ struct clock_fit {
  *	`why`, when a direction has fewer than FIT_MIN_SAMPLES samples or no
  *	line.
  */
-clock_fit fit_clock(std::vector<fit_point> *to_peer, std::vector<fit_point> *from_peer);
+clock_fit fit_clock(fit_points *to_peer, fit_points *from_peer);
 
 /* The same through lower_line_literal, for checks on small inputs. */
-clock_fit fit_clock_literal(std::vector<fit_point> *to_peer, std::vector<fit_point> *from_peer);
+clock_fit fit_clock_literal(fit_points *to_peer, fit_points *from_peer);
 
 /*
  * peer_to_main --

@@ -8,7 +8,6 @@
 #include "load/drift.h"
 
 #include <cmath>
-#include <vector>
 
 #include "analysis/line.h"
 #include "trace/trace.h"
@@ -22,25 +21,34 @@ void drift_reset()
     g_drift.correct = correct;
 }
 
-void drift_fit_lines(int32_t (*copy_of)(int32_t), bool (*peer_receives)(int32_t))
+void drift_fit_lines(const line_record *lines, const int32_t *copy_of, int32_t count,
+                     int32_t peer_dir, double offset)
 {
-    const trace_array &main = g_trace.main;
-    const trace_array &peer = g_trace.peer;
-    std::vector<fit_point> to_peer, from_peer;
-    g_drift.to_peer_dir = 1;
-    for (int32_t j = 0; j < main.count; j++) {
-        int32_t m = copy_of(j);
-        if (m < 0)
-            continue;
-        double t = main.rec[j].time, p = peer.rec[m].time;
-        if (peer_receives(j)) {
-            to_peer.push_back({t, p - t});
-            g_drift.to_peer_dir = g_trace.lines[j].dir;
-        } else {
-            from_peer.push_back({t, t - p});
+    /* Counted first, so that each vector takes its memory once. */
+    size_t receives = 0, copies = 0;
+    for (int32_t j = 0; j < count; j++)
+        if (copy_of[j] >= 0) {
+            copies++;
+            receives += lines[j].dir == peer_dir;
         }
+    fit_points to_peer, from_peer;
+    to_peer.reserve(receives);
+    from_peer.reserve(copies - receives);
+    /* A line's main time is its send time when the peer received it, its
+     * arrival otherwise; its delay is the apparent one either way. */
+    for (int32_t j = 0; j < count; j++) {
+        const line_record &l = lines[j];
+        if (copy_of[j] < 0)
+            continue;
+        if (l.dir == peer_dir)
+            to_peer.push_back({l.t_send, l.delay});
+        else
+            from_peer.push_back({l.t_recv, l.delay});
     }
     g_drift.fit = fit_clock(&to_peer, &from_peer);
+    /* The peer times the lines hold are shifted by the offset. */
+    g_drift.fit.offset -= offset;
+    g_drift.to_peer_dir = peer_dir;
     g_drift.fitted = 1;
 }
 

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "analysis/clockfit.h"
+#include "analysis/line.h"
 
 /*
  * The clock-drift state, one instance, g_drift. `correct` is the user's
@@ -38,12 +39,14 @@ void drift_reset();
 
 /*
  * drift_fit_lines --
- *	Fits the peer clock from the lines of the current two-file load that
- *	have a copy (copy_of(j) >= 0), on their times as the one-offset
- *	alignment left them, and with `peer_receives(j)` telling which end
- *	took line j's main time; sets g_drift.fit and fitted. Reads g_trace.
+ *	Fits the peer clock from the `count` lines of the current two-file
+ *	load, aligned by the one offset `offset` (s), that have a copy
+ *	(copy_of[j] >= 0): lines of dir `peer_dir` were sent at the main
+ *	end and received at the peer's, the others the reverse. Sets
+ *	g_drift.fit (on the peer trace's own times), to_peer_dir and fitted.
  */
-void drift_fit_lines(int32_t (*copy_of)(int32_t), bool (*peer_receives)(int32_t));
+void drift_fit_lines(const line_record *lines, const int32_t *copy_of, int32_t count,
+                     int32_t peer_dir, double offset);
 
 /*
  * drift_peer_time --

@@ -216,11 +216,13 @@ void analyse_main(bool two_files)
     load_fail(-1, fatal_unmatched);
 }
 
-/* Whether line j's main time is its send time, so that its copy in the
- * peer trace gives its arrival. */
+/* The dir of the lines whose main time is their send time, so that
+ * their copy in the peer trace gives their arrival. */
+constexpr int32_t PEER_RECEIVES = 1;
+
 bool peer_receives(int32_t j)
 {
-    return g_trace.lines[j].dir == 1;
+    return g_trace.lines[j].dir == PEER_RECEIVES;
 }
 
 /*
@@ -330,7 +332,7 @@ void align_clocks()
 
     g_copy_of.assign(static_cast<size_t>(main.count), -1);
     align_all(offset, delay, false);
-    drift_fit_lines(loader_copy_of, peer_receives);
+    drift_fit_lines(g_trace.lines, g_copy_of.data(), main.count, PEER_RECEIVES, offset);
     g_drift.start_gap = static_cast<double>(g_peer_stamp - g_main_stamp) / 1e6;
     apply_drift_wish();
 }

@@ -17,10 +17,10 @@
 namespace {
 
 /* Samples above d = a + b t: uniform times, delays with positive noise. */
-std::vector<fit_point> above(std::mt19937_64 &rng, int n, double a, double b, double noise)
+fit_points above(std::mt19937_64 &rng, int n, double a, double b, double noise)
 {
     std::uniform_real_distribution<double> time(0.0, 60.0), extra(0.0, noise);
-    std::vector<fit_point> v;
+    fit_points v;
     for (int i = 0; i < n; i++) {
         double t = time(rng);
         v.push_back({t, a + b * t + extra(rng)});
@@ -34,11 +34,11 @@ TEST(clockfit, hull_line_is_the_linear_programme_line)
     std::uniform_int_distribution<int> size(2, 40);
     std::uniform_real_distribution<double> slope(-1e-3, 1e-3);
     for (int round = 0; round < 3000; round++) {
-        std::vector<fit_point> a = above(rng, size(rng), 0.02, slope(rng), round % 2 ? 1e-3 : 1.0);
-        std::vector<fit_point> b = above(rng, size(rng), -0.01, slope(rng), 5e-4);
-        std::vector<fit_point> a2 = a, b2 = b;
+        fit_points a = above(rng, size(rng), 0.02, slope(rng), round % 2 ? 1e-3 : 1.0);
+        fit_points b = above(rng, size(rng), -0.01, slope(rng), 5e-4);
+        fit_points a2 = a, b2 = b;
         fit_line lit = lower_line_literal(a);
-        std::vector<fit_point> sorted = a;
+        fit_points sorted = a;
         fit_line fast = lower_line(&sorted);
         ASSERT_EQ(fast.ok, lit.ok) << round;
         ASSERT_EQ(fast.alpha, lit.alpha) << round;
@@ -58,8 +58,8 @@ TEST(clockfit, known_clocks_and_no_fit)
     /* Peer clock 2.5 s ahead and 100 ppm fast, 20 ms each way plus up to
      * 0.5 ms of queueing: p = 2.5 + (1 + 1e-4) T. */
     double skew = 1e-4, offset = 2.5, delay = 0.020;
-    std::vector<fit_point> out = above(rng, 5000, offset + delay * (1 + skew), skew, 5e-4);
-    std::vector<fit_point> back = above(rng, 3000, -offset + delay * (1 + skew), -skew, 5e-4);
+    fit_points out = above(rng, 5000, offset + delay * (1 + skew), skew, 5e-4);
+    fit_points back = above(rng, 3000, -offset + delay * (1 + skew), -skew, 5e-4);
     clock_fit f = fit_clock(&out, &back);
     ASSERT_TRUE(f.ok);
     EXPECT_NEAR(f.skew, skew, 1e-7);
@@ -69,13 +69,13 @@ TEST(clockfit, known_clocks_and_no_fit)
     EXPECT_LT(f.disagreement, 2e-7);
     EXPECT_NEAR(peer_to_main(f, offset + (1 + skew) * 40.0), 40.0, 2e-5);
 
-    std::vector<fit_point> few(out.begin(), out.begin() + FIT_MIN_SAMPLES - 1);
+    fit_points few(out.begin(), out.begin() + FIT_MIN_SAMPLES - 1);
     EXPECT_FALSE(fit_clock(&out, &few).ok);
-    std::vector<fit_point> none;
+    fit_points none;
     clock_fit g = fit_clock(&none, &back);
     EXPECT_FALSE(g.ok);
     EXPECT_NE(g.why, nullptr);
-    std::vector<fit_point> one_time(FIT_MIN_SAMPLES, fit_point{3.0, 0.02});
+    fit_points one_time(FIT_MIN_SAMPLES, fit_point{3.0, 0.02});
     EXPECT_FALSE(fit_clock(&out, &one_time).ok);
 }
 
