@@ -47,9 +47,16 @@ float g_clock_offset;
  * large trace, so kept in scratch storage (huge pages). */
 scratch_vec<int32_t> g_copy_of;
 
-/* First time stamps of the main and peer files of the last two-file
- * load, microseconds; read_one sets g_last_stamp for the file it read. */
-int64_t g_last_stamp, g_main_stamp, g_peer_stamp;
+/* What the clock fit and its correction need of the last two-file load,
+ * one instance, written by the load (read_one, align_clocks). */
+struct clock_bridge {
+    int64_t last_stamp;   /* us, first stamp of the file read_one read last */
+    int64_t main_stamp;   /* us, first stamp of the main trace's file */
+    int64_t peer_stamp;   /* us, first stamp of the peer trace's file */
+    float anchor_delay;   /* s, the anchor's one-way delay */
+};
+
+clock_bridge g_bridge;
 
 const char fatal_unmatched[] = "Fatal: cannot find matched data in two files\n";
 
@@ -66,6 +73,7 @@ void reset_traces()
     g_copy_of.clear();
     matcher_reset();
     drift_reset();
+    g_bridge = clock_bridge{};
 }
 
 /* Reads one file into the trace under construction and hands it over. */
@@ -74,7 +82,7 @@ trace_array read_one(const char *name)
     if (g_trace.verbose == 1)
         std::fprintf(stderr, " reading from %s...", name);
     read_capture(name);
-    g_last_stamp = g_trace.key.t0_sec * 1000000 + g_trace.key.t0_usec;
+    g_bridge.last_stamp = g_trace.key.t0_sec * 1000000 + g_trace.key.t0_usec;
     if (g_trace.verbose == 1)
         std::fputs(" done.\n", stderr);
     trace_array t = g_trace.building;
@@ -280,9 +288,6 @@ void align_all(float offset, float delay, bool fitted)
     g_drift.corrected = fitted;
 }
 
-/* The anchor's delay of the last two-file load (s). */
-float g_anchor_delay;
-
 /* Puts the lines on the fitted clock when asked to and there is a fit;
  * says on standard error when there is none. */
 void apply_drift_wish()
@@ -295,7 +300,7 @@ void apply_drift_wish()
                      g_drift.fit.why);
         return;
     }
-    align_all(g_clock_offset, g_anchor_delay, true);
+    align_all(g_clock_offset, g_bridge.anchor_delay, true);
 }
 
 /*
@@ -328,12 +333,12 @@ void align_clocks()
     float sum = d + main.rec[anchor].time;
     float offset = sum - peer.rec[copy].time;
     g_clock_offset = offset;
-    g_anchor_delay = delay;
+    g_bridge.anchor_delay = delay;
 
     g_copy_of.assign(static_cast<size_t>(main.count), -1);
     align_all(offset, delay, false);
     drift_fit_lines(g_trace.lines, g_copy_of.data(), main.count, PEER_RECEIVES, offset);
-    g_drift.start_gap = static_cast<double>(g_peer_stamp - g_main_stamp) / 1e6;
+    g_drift.start_gap = static_cast<double>(g_bridge.peer_stamp - g_bridge.main_stamp) / 1e6;
     apply_drift_wish();
 }
 
@@ -356,7 +361,7 @@ int loader_correct_drift(int on)
     }
     if (!g_drift.corrected)
         return 0;
-    align_all(g_clock_offset, g_anchor_delay, false);
+    align_all(g_clock_offset, g_bridge.anchor_delay, false);
     return 1;
 }
 
@@ -387,7 +392,7 @@ void load_files(int nfiles, char *const names[], int reset)
     }
 
     g_trace.peer = read_one(names[1]);
-    g_peer_stamp = g_last_stamp;
+    g_bridge.peer_stamp = g_bridge.last_stamp;
     trace_array first;
     {
         helper_thread index(peer_index);
@@ -395,12 +400,12 @@ void load_files(int nfiles, char *const names[], int reset)
         index.finish();
     }
     g_trace.main = first;
-    g_main_stamp = g_last_stamp;
+    g_bridge.main_stamp = g_bridge.last_stamp;
     if (g_trace.peer.count > g_trace.main.count) {
         trace_array t = g_trace.main;
         g_trace.main = g_trace.peer;
         g_trace.peer = t;
-        std::swap(g_main_stamp, g_peer_stamp);
+        std::swap(g_bridge.main_stamp, g_bridge.peer_stamp);
     }
     g_trace.duration = trace_span(&g_trace.main);
     analyse_main(true);
