@@ -6,7 +6,9 @@
  *	the larger trace as the main trace (the first argument on equal
  *	counts), analyse it, then find an anchor segment whose estimated
  *	one-way delay bridges the two clocks, and take every line's far-end
- *	time from its copy in the peer trace on the corrected clock.
+ *	time from its copy in the peer trace on the corrected clock. The
+ *	copies found then give the fit of the peer clock (load/drift.h); with
+ *	-k the lines are aligned again on the fitted clock.
  *
  *	A reset before a reopen frees both traces, their copies and the line
  *	list; nothing else frees them. Every failure ends the process, or,
