@@ -124,6 +124,12 @@ TEST(Drift, TooFewCopiesLeaveTheOffsetAndSaySo)
         EXPECT_EQ(asked[j].t_send, plain[j].t_send) << j;
         EXPECT_EQ(asked[j].t_recv, plain[j].t_recv) << j;
     }
+    /* The peer end saw only what it sent: one direction. */
+    pcapgen::capture sent;
+    c.flags = TH_SYN, c.seq = 1000, c.ack = 0, c.paylen = 0, c.ip_id = 1;
+    sent.add(pcapgen::build_tcp(c), 5.01);
+    load(main, sent.write(), 0);
+    EXPECT_STREQ(g_drift.fit.why, "no segment found its copy in one direction");
     EXPECT_EQ(loader_correct_drift(0), 0);
     g_drift.correct = 0;
     trace_state_clear();
