@@ -16,7 +16,7 @@
  * drift_clib ?ON? --
  *	With ON (0 or 1), sets the wish for the fitted clock; when the lines
  *	of the load change with it, erases the diagram and draws it afresh
- *	(redraw_all). With no fit possible the lines stay and standard error
+ *	(redraw_all), the main canvas showing the span it showed before. With no fit possible the lines stay and standard error
  *	says why. The result is the wish, "0" or "1".
  */
 int drift_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[]);
