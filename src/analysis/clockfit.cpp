@@ -102,13 +102,18 @@ fit_line direction_line(fit_points *pts, bool literal, const char **why)
     return l;
 }
 
+/* Peer time p on the main clock of fit f, whose rate correction is k. */
+double on_main_clock(const clock_fit &f, double k, double p)
+{
+    return p - f.offset + k * (p - f.offset);
+}
+
 /* The smallest delay on the fitted clock of one direction's samples. */
 double smallest_delay(const clock_fit &f, const fit_points &pts, bool to_peer)
 {
     double least = INFINITY, k = peer_rate_correction(f);
     for (const fit_point &p : pts) {
-        double peer = to_peer ? p.t + p.d : p.t - p.d;
-        double main = peer - f.offset + k * (peer - f.offset);
+        double main = on_main_clock(f, k, to_peer ? p.t + p.d : p.t - p.d);
         least = std::min(least, to_peer ? main - p.t : p.t - main);
     }
     return least;
@@ -143,8 +148,9 @@ clock_fit combine(fit_points *to_peer, fit_points *from_peer, bool literal)
     }
     /* to_peer: d = offset + skew T + delay; from_peer: d = -offset - skew T
      * + delay. The skew is the two slopes' mean, each weighted by how
-     * close its samples keep to its line. The offset is taken where the samples are, at their mean
-     * time, and carried back to main time 0 along the skew. */
+     * close its samples keep to its line. The offset is taken where the
+     * samples are, at their mean time, and carried back to main time 0
+     * along the skew. */
     f.ok = 1;
     double w0 = slope_weight(out, t0, d0), w1 = slope_weight(back, t1, d1);
     f.skew = (w0 * out.beta - w1 * back.beta) / (w0 + w1);
@@ -236,5 +242,5 @@ double peer_rate_correction(const clock_fit &f)
 
 double peer_to_main(const clock_fit &f, double p)
 {
-    return p - f.offset + peer_rate_correction(f) * (p - f.offset);
+    return on_main_clock(f, peer_rate_correction(f), p);
 }
