@@ -402,12 +402,19 @@ proc wp::build_file_menu {mb} {
     $mb.menu add command -label "Quit" -accelerator Q -command {destroy .}
 }
 
-# The View menu: how the connection is drawn.
+# The View menu: how the diagram shows what was loaded. "Capture host"
+# draws either end on the left (the -H option); "Correct clock drift"
+# puts the other capture of a two-file load on the clock fitted to both
+# captures (the -k option) instead of one offset, and redraws.
 proc wp::build_view_menu {mb} {
+    global driftcorrect
     ttk::menubutton $mb -text "View" -style Toolbutton -menu $mb.menu
     menu $mb.menu -tearoff 0
     $mb.menu add cascade -label "Capture host" -menu $mb.menu.host
     menu $mb.menu.host -tearoff 0 -postcommand [list wp::fill_capture_host_menu $mb.menu.host]
+    set driftcorrect [drift_clib]
+    $mb.menu add checkbutton -label "Correct clock drift" -variable driftcorrect \
+        -command {set driftcorrect [drift_clib $driftcorrect]}
 }
 
 # The Capture host choices: let the capture decide, or either end.

@@ -5,7 +5,7 @@
  *	benchmarks and for trying wirepaint on big captures without root.
  *
  *	    gen_capture [-n N] [-S SEED] [-d MS] [-l LOSS] [-r REORDER]
- *	                [-o OFFSET] [-g US] [-s SNAPLEN] [-6]
+ *	                [-o OFFSET] [-D PPM] [-g US] [-s SNAPLEN] [-6]
  *	                SENDER.pcap [RECEIVER.pcap]
  *
  *	A server (10.77.1.1:8080) sends data to a client (10.77.2.1:38130)
@@ -17,7 +17,9 @@
  *	second segment and at once on a gap (duplicate ACKs); the server
  *	retransmits on the third duplicate ACK and after a 200 ms timeout at
  *	the tail. SENDER.pcap is captured at the server, RECEIVER.pcap (when
- *	named) at the client, whose clock runs -o seconds ahead. Ethernet,
+ *	named) at the client, whose clock runs -o seconds ahead and, with -D,
+ *	PPM parts per million fast (negative: slow) from the first segment on:
+ *	its time stamps are 1700000000 + OFFSET + t (1 + PPM / 10^6). Ethernet,
  *	snapshot -s (96) bytes. The same options and seed give the same files.
  *
  *	It is a small discrete-event simulation: events (send, arrival at
@@ -51,6 +53,7 @@ struct options {
     double loss = 0.002;      /* loss share of first transmissions */
     double reorder = 0.001;   /* share of segments overtaken by the next */
     double offset = 3.25;     /* s the client's clock runs ahead */
+    double ppm = 0.0;         /* the client's clock rate error, 1e-6 */
     double gap = 120e-6;      /* s between paced data segments */
     int snaplen = 96;
     bool v6 = false;
@@ -66,6 +69,7 @@ struct seg {
     uint32_t seq;
     uint32_t ack;
     int paylen;
+    uint16_t ip_id = 0;  /* set when sent: both captures show the sender's */
 };
 
 enum event_kind { SERVER_SEND_NEXT, ARRIVE_CLIENT, ARRIVE_SERVER, SERVER_TIMER };
@@ -147,7 +151,7 @@ void simulation::capture(bool at_server, const seg &s, double t)
     p.ack = (s.flags & F_ACK) ? other + s.ack : 0;
     p.flags = s.flags;
     p.win = s.from_server ? 502 : 2048;
-    p.ip_id = s.from_server ? ip_id_server_ : ip_id_client_;
+    p.ip_id = s.ip_id;
     p.paylen = s.paylen;
     if (s.flags & F_SYN)
         p.tcp_options = {2, 4, 0x05, 0xb4, 4, 2, 1, 3, 3, 7};
@@ -155,20 +159,22 @@ void simulation::capture(bool at_server, const seg &s, double t)
         server_.ip(pcapgen::build_tcp(p), 1700000000.0 + t);
         server_packets_++;
     } else if (client_) {
-        client_->ip(pcapgen::build_tcp(p), 1700000000.0 + t + o_.offset);
+        client_->ip(pcapgen::build_tcp(p), 1700000000.0 + o_.offset + t * (1.0 + o_.ppm * 1e-6));
     }
 }
 
-void simulation::client_send(const seg &s, double t)
+void simulation::client_send(const seg &sent, double t)
 {
-    ip_id_client_++;
+    seg s = sent;
+    s.ip_id = ++ip_id_client_;
     capture(false, s, t);
     schedule(t + o_.delay, ARRIVE_SERVER, s);
 }
 
-void simulation::server_send(const seg &s, double t, bool may_drop)
+void simulation::server_send(const seg &sent, double t, bool may_drop)
 {
-    ip_id_server_++;
+    seg s = sent;
+    s.ip_id = ++ip_id_server_;
     capture(true, s, t);
     std::uniform_real_distribution<double> u(0.0, 1.0);
     if (may_drop && u(rng_) < o_.loss)
@@ -297,7 +303,8 @@ void usage(const char *prog)
 {
     std::fprintf(stderr,
                  "Usage: %s [-n packets] [-S seed] [-d delay_ms] [-l loss] [-r reorder]\n"
-                 "          [-o clock_offset_s] [-g gap_us] [-s snaplen] [-6] sender.pcap [receiver.pcap]\n",
+                 "          [-o clock_offset_s] [-D clock_ppm] [-g gap_us] [-s snaplen] [-6]\n"
+                 "          sender.pcap [receiver.pcap]\n",
                  prog);
     std::exit(1);
 }
@@ -308,7 +315,7 @@ int main(int argc, char **argv)
 {
     options o;
     int c;
-    while ((c = getopt(argc, argv, "n:S:d:l:r:o:g:s:6")) != -1) {
+    while ((c = getopt(argc, argv, "n:S:d:l:r:o:D:g:s:6")) != -1) {
         switch (c) {
         case 'n': o.packets = std::atol(optarg); break;
         case 'S': o.seed = std::strtoul(optarg, nullptr, 10); break;
@@ -316,6 +323,7 @@ int main(int argc, char **argv)
         case 'l': o.loss = std::atof(optarg); break;
         case 'r': o.reorder = std::atof(optarg); break;
         case 'o': o.offset = std::atof(optarg); break;
+        case 'D': o.ppm = std::atof(optarg); break;
         case 'g': o.gap = std::atof(optarg) / 1e6; break;
         case 's': o.snaplen = std::atoi(optarg); break;
         case '6': o.v6 = true; break;

@@ -6,7 +6,9 @@
  *	the larger trace as the main trace (the first argument on equal
  *	counts), analyse it, then find an anchor segment whose estimated
  *	one-way delay bridges the two clocks, and take every line's far-end
- *	time from its copy in the peer trace on the corrected clock.
+ *	time from its copy in the peer trace on the corrected clock. The
+ *	copies found then give the fit of the peer clock (load/drift.h); with
+ *	-k the lines are aligned again on the fitted clock.
  *
  *	A reset before a reopen frees both traces, their copies and the line
  *	list; nothing else frees them. Every failure ends the process, or,
@@ -23,11 +25,13 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "analysis/analyse.h"
 #include "analysis/estimator.h"
 #include "analysis/line.h"
+#include "load/drift.h"
 #include "text/line_text.h"
 #include "trace/binread.h"
 #include "trace/loadfail.h"
@@ -45,6 +49,17 @@ float g_clock_offset;
  * large trace, so kept in scratch storage (huge pages). */
 scratch_vec<int32_t> g_copy_of;
 
+/* What the clock fit and its correction need of the last two-file load,
+ * one instance, written by the load (read_one, align_clocks). */
+struct clock_bridge {
+    int64_t last_stamp;   /* us, first stamp of the file read_one read last */
+    int64_t main_stamp;   /* us, first stamp of the main trace's file */
+    int64_t peer_stamp;   /* us, first stamp of the peer trace's file */
+    float anchor_delay;   /* s, the anchor's one-way delay */
+};
+
+clock_bridge g_bridge;
+
 const char fatal_unmatched[] = "Fatal: cannot find matched data in two files\n";
 
 void reset_traces()
@@ -59,6 +74,8 @@ void reset_traces()
     g_clock_offset = 0.0f;
     g_copy_of.clear();
     matcher_reset();
+    drift_reset();
+    g_bridge = clock_bridge{};
 }
 
 /* Reads one file into the trace under construction and hands it over. */
@@ -67,6 +84,7 @@ trace_array read_one(const char *name)
     if (g_trace.verbose == 1)
         std::fprintf(stderr, " reading from %s...", name);
     read_capture(name);
+    g_bridge.last_stamp = g_trace.key.t0_sec * 1000000 + g_trace.key.t0_usec;
     if (g_trace.verbose == 1)
         std::fputs(" done.\n", stderr);
     trace_array t = g_trace.building;
@@ -108,6 +126,7 @@ struct align_job {
     int32_t from, to;           /* line indexes, [from, to) */
     float offset;               /* s, the clock offset */
     float delay;                /* s, the anchor's one-way delay */
+    bool fitted;                /* on the fitted clock (g_drift.fit) */
 };
 
 struct helper_state {
@@ -207,26 +226,43 @@ void analyse_main(bool two_files)
     load_fail(-1, fatal_unmatched);
 }
 
+/* The dir of the lines whose main time is their send time, so that
+ * their copy in the peer trace gives their arrival. */
+constexpr int32_t PEER_RECEIVES = 1;
+
+bool peer_receives(int32_t j)
+{
+    return g_trace.lines[j].dir == PEER_RECEIVES;
+}
+
 /*
  * Lines [from, to) of the last two-file load: each line's far-end time
- * from its copy in the peer trace on the corrected clock, nearest to
- * where the anchor's delay puts it; a line without a copy is lost. Reads
- * the matcher's indexes, which must be built for the current traces, and
- * writes only those lines and their g_copy_of entries.
+ * from its copy in the peer trace on the corrected clock (the offset, or
+ * with `fitted` the fitted clock), nearest to where the anchor's delay
+ * puts it; a line without a copy is lost. Reads the matcher's indexes,
+ * which must be built for the current traces, and writes only those
+ * lines and their g_copy_of entries.
  */
-void align_lines(int32_t from, int32_t to, float offset, float delay)
+void align_lines(int32_t from, int32_t to, float offset, float delay, bool fitted)
 {
     const trace_array &peer = g_trace.peer;
+    float shift = offset, rate = 0.0f, start = 0.0f;
+    if (fitted) {
+        shift = static_cast<float>(-g_drift.fit.offset);
+        rate = static_cast<float>(peer_rate_correction(g_drift.fit));
+        start = static_cast<float>(g_drift.fit.offset);
+    }
     for (int32_t j = from; j < to; j++) {
         line_record &l = g_trace.lines[j];
-        int32_t m = match_segment(j, MATCH_NEAREST, offset, l.dir == 1 ? delay : -delay);
+        int32_t m = match_segment(j, MATCH_NEAREST, shift, peer_receives(j) ? delay : -delay,
+                                  rate, start);
         g_copy_of[static_cast<size_t>(j)] = m;
         if (m < 0) {
             l.cls = CLS_LOST;
             continue;
         }
-        float t = peer.rec[m].time + offset;
-        if (l.dir == 1)
+        float t = fitted ? drift_peer_time(peer.rec[m].time) : peer.rec[m].time + offset;
+        if (peer_receives(j))
             l.t_recv = t;
         else
             l.t_send = t;
@@ -237,7 +273,36 @@ void align_lines(int32_t from, int32_t to, float offset, float delay)
 void align_second_half()
 {
     const align_job &job = g_helper.align;
-    align_lines(job.from, job.to, job.offset, job.delay);
+    align_lines(job.from, job.to, job.offset, job.delay, job.fitted);
+}
+
+/* Every line on the clock of `fitted`. The lines are independent of
+ * each other and the matcher's indexes are built (the side passes did
+ * it): the second half goes to the second thread. */
+void align_all(float offset, float delay, bool fitted)
+{
+    const trace_array &main = g_trace.main;
+    int32_t half = main.count / 2;
+    g_helper.align = align_job{half, main.count, offset, delay, fitted};
+    helper_thread second(align_second_half);
+    align_lines(0, half, offset, delay, fitted);
+    second.finish();
+    g_drift.corrected = fitted;
+}
+
+/* Puts the lines on the fitted clock when asked to and there is a fit;
+ * says on standard error when there is none. */
+void apply_drift_wish()
+{
+    if (!g_drift.correct)
+        return;
+    if (!g_drift.fit.ok) {
+        std::fprintf(stderr,
+                     "wirepaint: -k: no clock fit possible (%s); the clocks stay aligned by one offset\n",
+                     g_drift.fit.why);
+        return;
+    }
+    align_all(g_clock_offset, g_bridge.anchor_delay, true);
 }
 
 /*
@@ -270,16 +335,13 @@ void align_clocks()
     float sum = d + main.rec[anchor].time;
     float offset = sum - peer.rec[copy].time;
     g_clock_offset = offset;
+    g_bridge.anchor_delay = delay;
 
     g_copy_of.assign(static_cast<size_t>(main.count), -1);
-    /* The lines are independent of each other and the matcher's indexes
-     * are built (the side passes did it): the second half goes to the
-     * second thread. */
-    int32_t half = main.count / 2;
-    g_helper.align = align_job{half, main.count, offset, delay};
-    helper_thread second(align_second_half);
-    align_lines(0, half, offset, delay);
-    second.finish();
+    align_all(offset, delay, false);
+    drift_fit_lines(g_trace.lines, g_copy_of.data(), main.count, PEER_RECEIVES, offset);
+    g_drift.start_gap = static_cast<double>(g_bridge.peer_stamp - g_bridge.main_stamp) / 1e6;
+    apply_drift_wish();
 }
 
 }  // namespace
@@ -287,6 +349,22 @@ void align_clocks()
 float loader_clock_offset()
 {
     return g_clock_offset;
+}
+
+int loader_correct_drift(int on)
+{
+    g_drift.correct = on != 0;
+    if (!g_trace.loaded || g_trace.peer.count == 0 || !g_drift.fitted)
+        return 0;
+    if (on) {
+        bool was = g_drift.corrected;
+        apply_drift_wish();
+        return g_drift.corrected != was;
+    }
+    if (!g_drift.corrected)
+        return 0;
+    align_all(g_clock_offset, g_bridge.anchor_delay, false);
+    return 1;
 }
 
 int32_t loader_copy_of(int32_t line)
@@ -316,6 +394,7 @@ void load_files(int nfiles, char *const names[], int reset)
     }
 
     g_trace.peer = read_one(names[1]);
+    g_bridge.peer_stamp = g_bridge.last_stamp;
     trace_array first;
     {
         helper_thread index(peer_index);
@@ -323,10 +402,12 @@ void load_files(int nfiles, char *const names[], int reset)
         index.finish();
     }
     g_trace.main = first;
+    g_bridge.main_stamp = g_bridge.last_stamp;
     if (g_trace.peer.count > g_trace.main.count) {
         trace_array t = g_trace.main;
         g_trace.main = g_trace.peer;
         g_trace.peer = t;
+        std::swap(g_bridge.main_stamp, g_bridge.peer_stamp);
     }
     g_trace.duration = trace_span(&g_trace.main);
     analyse_main(true);

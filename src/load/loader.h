@@ -35,6 +35,16 @@ void load_traces(int nfiles, char *const names[], int reset);
  */
 void unload_traces();
 
+/*
+ * loader_correct_drift --
+ *	Sets the wish for the fitted clock (g_drift.correct, as -k) and,
+ *	after a two-file load, puts the lines on the clock it asks for: the
+ *	fitted one (copies matched again with it), or the one offset. With
+ *	no fit possible, says so on standard error and leaves the lines.
+ *	Returns 1 when the lines changed. Runs the load's second thread.
+ */
+int loader_correct_drift(int on);
+
 /* The peer-trace clock offset of the last two-file load (s); 0 otherwise. */
 float loader_clock_offset();
 

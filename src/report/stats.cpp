@@ -14,6 +14,7 @@
 
 #include "analysis/class_name.h"
 #include "analysis/line.h"
+#include "load/drift.h"
 #include "load/loader.h"
 #include "text/names.h"
 #include "trace/direction.h"
@@ -90,6 +91,42 @@ std::string goodput_text(const direction_stats &d, double duration)
     return format("%.0f B/s", unique / duration);
 }
 
+/* The clock fit of a two-file load: skew, offset, smallest delays, and
+ * whether the drift matters; or why there is no fit. */
+void drift_text(std::string *out, double duration)
+{
+    if (!g_drift.fitted)
+        return;
+    const clock_fit &f = g_drift.fit;
+    if (!f.ok) {
+        *out += std::string("Clock fit:       no fit possible (") + f.why + ")\n";
+        return;
+    }
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "Clock skew:      %+.3f ppm (other capture's clock %s; the directions differ by "
+                  "%.3f ppm)\n",
+                  f.skew * 1e6, f.skew >= 0.0 ? "fast" : "slow", f.disagreement * 1e6);
+    *out += text;
+    double offset = f.offset + g_drift.start_gap;
+    std::snprintf(text, sizeof text, "Offset at start: %+.6f s (other capture's clock %s)\n", offset,
+                  offset >= 0.0 ? "ahead" : "behind");
+    *out += text;
+    int lr = g_drift.to_peer_dir == 1 ? 0 : 1;
+    std::snprintf(text, sizeof text,
+                  "Smallest delay:  %.6f s L>R, %.6f s R>L (on the fitted clock)\n",
+                  f.min_delay[lr], f.min_delay[1 - lr]);
+    *out += text;
+    if (g_drift.corrected) {
+        *out += "Clock drift:     corrected (-k): the other capture's times are on the fitted clock\n";
+    } else if (drift_over(duration) > DRIFT_WARN) {
+        std::snprintf(text, sizeof text,
+                      "Clock drift:     moves the delays by %.3f ms over the capture; -k corrects it\n",
+                      drift_over(duration) * 1e3);
+        *out += text;
+    }
+}
+
 }  // namespace
 
 sample_summary summarise(std::vector<double> *samples)
@@ -162,6 +199,7 @@ std::string statistics_text()
         out += "Clock offset:    " + format("%.6f s", c.clock_offset) + " (other capture's clock)\n";
         out += "Copies found:    " + std::to_string(c.copies_found) + " of " +
                std::to_string(g_trace.main.count) + " segments\n";
+        drift_text(&out, c.duration);
     }
     out += "\n";
     const direction_stats &a = c.dir[0];

@@ -218,10 +218,14 @@ bool qualifies(const seg_record &r, const seg_record &m)
            m.paylen == r.paylen;
 }
 
-/* The distance of a candidate at time `at` from where r's copy is expected. */
-float distance(const seg_record &r, float at, float offset, float expect)
+/* The distance of a candidate at time `at` from where r's copy is
+ * expected, on a peer clock that drifts by `rate` from `start`. */
+float distance(const seg_record &r, float at, float offset, float expect, float rate, float start)
 {
-    return std::fabs(at + offset - (r.time + expect));
+    float corrected = at + offset;
+    if (rate != 0.0f)
+        corrected += rate * (at - start);
+    return std::fabs(corrected - (r.time + expect));
 }
 
 /*
@@ -233,6 +237,8 @@ struct picker {
     match_mode mode;
     float offset;
     float expect;
+    float rate;
+    float start;
     int32_t best = -1;
     float best_dist = 0.0f;
 
@@ -246,7 +252,7 @@ struct picker {
             best = m;
             return true;
         }
-        float d = distance(*r, at, offset, expect);
+        float d = distance(*r, at, offset, expect, rate, start);
         if (best < 0 || d < best_dist) {
             best = m;
             best_dist = d;
@@ -267,10 +273,11 @@ void matcher_reset()
     g_match.by_numbers = bucket_index();
 }
 
-int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float expect)
+int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float expect, float rate,
+                              float start)
 {
     const seg_record &r = g_trace.main.rec[i];
-    picker pick{&r, mode, offset, expect};
+    picker pick{&r, mode, offset, expect, rate, start};
     for (int32_t m = 0; m < g_trace.peer.count; m++) {
         if (qualifies(r, g_trace.peer.rec[m]) && pick.offer(m))
             break;
@@ -296,7 +303,8 @@ void matcher_prepare()
         }
 }
 
-int32_t match_segment(int32_t i, match_mode mode, float offset, float expect)
+int32_t match_segment(int32_t i, match_mode mode, float offset, float expect, float rate,
+                      float start)
 {
     const seg_record &r = g_trace.main.rec[i];
     bool ident = r.ip_id != 0;
@@ -317,13 +325,13 @@ int32_t match_segment(int32_t i, match_mode mode, float offset, float expect)
      * records, in peer order. When the pick qualifies it is the pick of
      * the qualifying ones too; otherwise (a loopback peer of the other
      * end, or two keys of one tag) pick again, confirming each. */
-    picker pick{&r, mode, offset, expect};
+    picker pick{&r, mode, offset, expect, rate, start};
     for (const bucket_entry *e = from; e != to; e++)
         if (e->tag == tag && pick.offer_at(e->m, e->time))
             break;
     if (pick.best < 0 || qualifies(r, g_trace.peer.rec[pick.best]))
         return pick.best;
-    picker sure{&r, mode, offset, expect};
+    picker sure{&r, mode, offset, expect, rate, start};
     for (const bucket_entry *e = from; e != to; e++)
         if (e->tag == tag && qualifies(r, g_trace.peer.rec[e->m]) && sure.offer_at(e->m, e->time))
             break;

@@ -40,15 +40,19 @@ enum match_mode {
  *	clock (the one-way delay, negated for a segment the main capture saw
  *	arriving), so that of a run of identical duplicate acknowledgements
  *	each finds its own copy and not the one sent a delay earlier or later.
- *	With expect 0 the distance is the plain one-way delay. offset and
- *	expect are ignored with MATCH_FIRST. Reads g_trace.main and
+ *	With expect 0 the distance is the plain one-way delay. With `rate`
+ *	nonzero the peer clock is a drifting one: a candidate's corrected
+ *	time is its time + offset + rate * (its time - start). offset,
+ *	expect, rate and start are ignored with MATCH_FIRST. Reads g_trace.main and
  *	g_trace.peer; keeps its index in g_match, rebuilt whenever the peer
  *	trace changes.
  */
-int32_t match_segment(int32_t i, match_mode mode, float offset, float expect = 0.0f);
+int32_t match_segment(int32_t i, match_mode mode, float offset, float expect = 0.0f,
+                      float rate = 0.0f, float start = 0.0f);
 
 /* The same answer as match_segment, by scanning the peer trace from 0. */
-int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float expect = 0.0f);
+int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float expect = 0.0f,
+                              float rate = 0.0f, float start = 0.0f);
 
 /*
  * matcher_prepare --

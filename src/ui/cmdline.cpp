@@ -19,6 +19,7 @@
 #include <X11/Xutil.h>
 
 #include "load/choose.h"
+#include "load/drift.h"
 #include "load/loader.h"
 #include "trace/capfile.h"
 #include "trace/trace.h"
@@ -51,7 +52,7 @@ cmdline_action parse_options(int argc, char **argv, int *first_file)
 {
     /* optind 0 makes glibc start a fresh scan and reread the '+' mode. */
     optind = 0;
-    const std::string optstring = std::string("+vVd:s:g:hLc:f:H:") + output_optstring;
+    const std::string optstring = std::string("+vVd:s:g:hLc:f:H:k") + output_optstring;
     for (;;) {
         int c = getopt(argc, argv, optstring.c_str());
         if (c == -1)
@@ -83,6 +84,9 @@ cmdline_action parse_options(int argc, char **argv, int *first_file)
         case 'S':
             note_output_option(c, optarg);
             break;
+        case 'k':
+            g_drift.correct = 1;
+            break;
         case 'v':
             *first_file = optind;
             return CMDLINE_VERSION;
@@ -108,6 +112,7 @@ void print_usage()
     std::fprintf(stderr, "\t-v: show version number and quit\n");
     std::fprintf(stderr, "\t-h: display this help message\n");
     print_connection_usage();
+    std::fprintf(stderr, "\t-k: two files: correct the drift of the two capture hosts' clocks\n");
     print_output_usage();
 }
 
@@ -122,6 +127,7 @@ void read_command_line(int argc, char **argv)
     g_trace.copy_len = 0;
     g_loaded_names.clear();
     g_cmdconn = cmdline_conn_state{};
+    g_drift.correct = 0;
     output_request_reset();
     if (argc <= 1)
         return;

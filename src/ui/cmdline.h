@@ -6,7 +6,7 @@
  *	window exists.
  *
  *	    wirepaint [-V] [-d delay] [-s copylen] [-g geometry] [-v] [-h]
- *	              [-L] [-c n] [-f filter] file [file]
+ *	              [-L] [-c n] [-f filter] [-k] file [file]
  */
 
 #ifndef WIREPAINT_UI_CMDLINE_H
@@ -61,7 +61,7 @@ extern const char program_version[];
 /*
  * parse_options --
  *	Parses the options of argv with getopt and the option string
- *	"+vVd:s:g:hLc:f:" and the output letters of ui/output.h (-o -t -x -S,
+ *	"+vVd:s:g:hLc:f:k" and the output letters of ui/output.h (-o -t -x -S,
  *	handed to note_output_option): options act in the order given and
  *	parsing stops at the
  *	first argument that is not an option, or at "--", and at -v and -h.
@@ -69,7 +69,8 @@ extern const char program_version[];
  *	and saved_copy_len (-s, atoi), g_ui.win_x, win_y, win_width and
  *	win_height (-g, XParseGeometry; parts the string lacks become 0),
  *	and the connection options -L, -c and -f (apply_connection_option;
- *	a bad -c number exits with status 1).
+ *	a bad -c number exits with status 1), and -k (g_drift.correct, the
+ *	fitted clock of a two-file load).
  *	getopt writes its own diagnostic for a bad option. Restarts getopt's
  *	scan, so it can be called again. Stores in *first_file the index of the
  *	first argument after the options and returns what to do next.

@@ -13,6 +13,7 @@
 #include "ui/capture_host.h"
 #include "ui/cmdline.h"
 #include "ui/commands.h"
+#include "ui/drift_view.h"
 #include "ui/output.h"
 #include "ui/startup.h"
 #include "ui/ui_state.h"
@@ -29,6 +30,7 @@ int main(int argc, char **argv)
     register_connection_commands();
     register_capture_host_command();
     register_output_commands();
+    register_drift_commands();
     size_window();
     publish_sizes();
     source_script();

@@ -23,9 +23,6 @@
 #include "ui/publish.h"
 #include "ui/ui_state.h"
 
-namespace {
-
-/* Removes the diagram of the current load before a reload. */
 void erase_diagram()
 {
     ui_eval("eraselines");
@@ -36,6 +33,8 @@ void erase_diagram()
     if (g_ui.timeon)
         ui_eval("erasetimes");
 }
+
+namespace {
 
 /* The first reason one of the files cannot be loaded, or "". */
 std::string probe_files(int nfiles, const char *const names[])

@@ -59,6 +59,10 @@ int connlist_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[]);
  */
 int openconn_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[]);
 
+/* Removes the drawn diagram (lines, overview, box, labels and times
+ * where shown), before a reload or a redraw of changed lines. */
+void erase_diagram();
+
 /* Registers connlist_clib and openconn_clib in g_ui.interp. */
 void register_connection_commands();
 

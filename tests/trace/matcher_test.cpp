@@ -104,6 +104,8 @@ std::vector<seg_record> peer_of(rng &g, const std::vector<seg_record> &main)
 
 const std::vector<float> OFFSETS = {-1.0f, 0.0f, 0.125f, 0.5f, 3.0f, -0.25f};
 const std::vector<float> EXPECTS = {0.0f, 0.125f, -0.125f, 0.05f};
+/* Drift rates of the peer clock, from 0.5 s on; one per record in turn. */
+const std::vector<float> RATES = {0.0f, 1e-3f, -2.5e-4f};
 
 /* Every main record in every mode: the first disagreement, or empty. */
 std::string compare_all()
@@ -112,12 +114,14 @@ std::string compare_all()
         for (float off : OFFSETS) {
             for (float expect : EXPECTS) {
                 for (match_mode mode : {MATCH_FIRST, MATCH_NEAREST}) {
-                    int32_t fast = match_segment(i, mode, off, expect);
-                    int32_t plain = match_segment_literal(i, mode, off, expect);
+                    float rate = RATES[static_cast<size_t>(i) % RATES.size()];
+                    int32_t fast = match_segment(i, mode, off, expect, rate, 0.5f);
+                    int32_t plain = match_segment_literal(i, mode, off, expect, rate, 0.5f);
                     if (fast != plain)
                         return "record " + std::to_string(i) + ", mode " + std::to_string(mode) +
                                ", offset " + std::to_string(off) + ", expect " +
-                               std::to_string(expect) + ": literal " + std::to_string(plain) +
+                               std::to_string(expect) + ", rate " + std::to_string(rate) +
+                               ": literal " + std::to_string(plain) +
                                ", fast " + std::to_string(fast);
                 }
             }

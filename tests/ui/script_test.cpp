@@ -547,3 +547,40 @@ TEST(RealScript, ViewKeysPointerAndHelpWindowsWork)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RealScript, ViewMenuCorrectsClockDriftAndRedraws)
+{
+    real_session s;
+    ASSERT_TRUE(s.x.ok());
+    /* At the end of the connection, whose first label the redraw keeps. */
+    s.run("set m .toolbar.view.menu\n"
+          "rec wish $driftcorrect\n"
+          "view_clib end\nupdate\n"
+          "rec label $text(0)\n"
+          "foreach pass {1 2} {\n"
+          "    $m invoke [$m index {Correct clock drift}]\nupdate\n"
+          "    wp::statistics_dialog\nupdate\n"
+          "    rec pass $driftcorrect $linecnt [string match {*Clock drift:     corrected (-k)*} "
+          "[.stats.text get 1.0 end]]\n"
+          "    rec label $text(0)\n"
+          "}\n"
+          "destroy .\n",
+          {"-g", "800x600", WIREPAINT_SOURCE_DIR "/examples/drift-sender.pcap",
+           WIREPAINT_SOURCE_DIR "/examples/drift-receiver.pcap"});
+    ASSERT_EQ(s.result.status, 0) << s.result.err << uitest::read_file(s.dir + "/record.txt");
+    EXPECT_EQ(events(s.rec, "wish").at(0), ev({"wish", "0"}));
+    record pass = events(s.rec, "pass");
+    ASSERT_EQ(pass.size(), 2u);
+    EXPECT_EQ(pass[0][1], "1");
+    EXPECT_EQ(pass[0][3], "1");
+    EXPECT_GT(std::stoi(pass[0][2]), 0);
+    EXPECT_EQ(pass[1], ev({"pass", "0", pass[1][2], "0"}));
+    record label = events(s.rec, "label");
+    ASSERT_EQ(label.size(), 3u);
+    EXPECT_EQ(label[1], label[0]);
+    EXPECT_EQ(label[2], label[0]);
+}
+
+}  // namespace
