@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "analysis/analyse.h"
+#include "analysis/events.h"
 #include "analysis/estimator.h"
 #include "analysis/line.h"
 #include "text/line_text.h"
@@ -59,6 +60,7 @@ void reset_traces()
     g_clock_offset = 0.0f;
     g_copy_of.clear();
     matcher_reset();
+    events_clear();
 }
 
 /* Reads one file into the trace under construction and hands it over. */
@@ -193,12 +195,17 @@ void peer_index()
 }
 
 /* The analysis passes over the main trace, the side passes beside them
- * (the matcher's indexes when `two_files`). */
+ * (the matcher's indexes when `two_files`), then the events pass. */
 void analyse_main(bool two_files)
 {
     g_helper.match = two_files;
     helper_thread side(side_passes);
     analyse_trace();
+    try {
+        find_events();
+    } catch (const std::bad_alloc &) {
+        load_fail(-1, "malloc: no memory for the events\n");
+    }
     side.finish();
 }
 
