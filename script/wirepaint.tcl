@@ -350,6 +350,10 @@ proc wp::text_window {w title text} {
     $w.text configure -state disabled
     wp::copy_close_buttons $w
     pack $w.buttons -side bottom -fill x
+    # The statistics run longer than the window's 40 lines.
+    scrollbar $w.sb -command [list $w.text yview]
+    $w.text configure -yscrollcommand [list $w.sb set]
+    pack $w.sb -side right -fill y
     pack $w.text -fill both -expand 1
     bind $w <Key-Escape> "[list destroy $w]; break"
     bind $w <Control-Key-c> [list wp::copy_popup $w]
