@@ -22,6 +22,7 @@
 #include "ui/cmdline.h"
 #include "ui/jump.h"
 #include "ui/picture.h"
+#include "ui/problems_cmd.h"
 #include "ui/publish.h"
 #include "ui/startup.h"
 #include "ui/ui_state.h"
@@ -197,4 +198,5 @@ void register_output_commands()
     Tcl_CreateCommand(g_ui.interp, "statistics_clib", statistics_clib, nullptr, nullptr);
     Tcl_CreateCommand(g_ui.interp, "view_clib", view_clib, nullptr, nullptr);
     Tcl_CreateCommand(g_ui.interp, "hover_clib", hover_clib, nullptr, nullptr);
+    Tcl_CreateCommand(g_ui.interp, "problems_clib", problems_clib, nullptr, nullptr);
 }

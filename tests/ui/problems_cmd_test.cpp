@@ -1,0 +1,69 @@
+/*
+ * problems_cmd_test.cpp --
+ *
+ *	The Problems window and the event keys end to end: the real program
+ *	and UI script on a private X server, the slow-reader capture loaded.
+ *	The window lists the kinds with counts and severity and opens into
+ *	segments; the search narrows them; a double-click on a stall, the
+ *	keys ] and [, n and p reach their segments and say so in the status
+ *	line; hovering an arrow adds its events.
+ */
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ui_harness.h"
+
+namespace {
+
+using uitest::events;
+
+TEST(ProblemsWindow, ListsKindsAndReachesStallsAndWarnings)
+{
+    uitest::real_session s;
+    ASSERT_TRUE(s.x.ok());
+    s.run("update\n"
+          "event generate . <KeyPress> -keysym e\n update\n"
+          "set t .problems.tree\n"
+          "foreach k [$t children {}] { rec kind $k {*}[$t item $k -values] }\n"
+          "$t item stall -open 1\n wp::problems_fill stall\n update\n"
+          "set first [lindex [$t children stall] 0]\n $t see $first\n update\n"
+          "lassign [$t bbox $first] x y\n"
+          "eval [string map [list %W $t %x [incr x 5] %y [incr y 5]] [bind $t <Double-1>]]\n"
+          "update\n rec click [.status cget -text]\n"
+          "foreach {key name} {bracketright stall bracketleft back n warning p warning} {\n"
+          "  event generate . <KeyPress> -keysym $key\n update\n"
+          "  rec key $name [.status cget -text]\n"
+          "}\n"
+          "set wp::problems_search 1.146946s,zero\n update\n"
+          "rec search {*}[lmap k [$t children {}] {if {![$t item $k -open]} continue; set k}]\n"
+          "set i [view_clib segment 77]\n update\n"
+          "rec hover [hover_clib [expr {($x1($i) + $x2($i)) / 2}]"
+          " [expr {($y1($i) + $y2($i)) / 2 - [lindex [.subframe1.canvas yview] 0] *"
+          " [lindex [.subframe1.canvas cget -scrollregion] 3]}]]\n"
+          "destroy .\n",
+          {"-g", "900x700", WIREPAINT_SOURCE_DIR "/examples/slow-reader.pcap"});
+    ASSERT_EQ(s.result.status, 0) << s.result.err;
+    uitest::record kinds = events(s.rec, "kind");
+    ASSERT_FALSE(kinds.empty()) << s.result.err;
+    std::string all;
+    for (const auto &k : kinds)
+        all += k[1] + " " + k[2] + " " + k[3] + "\n";
+    EXPECT_NE(all.find("zero_window 4 warning\n"), std::string::npos) << all;
+    EXPECT_NE(all.find("window_full 74 note\n"), std::string::npos) << all;
+    EXPECT_NE(all.find("stall 6 warning\n"), std::string::npos) << all;
+    EXPECT_EQ(events(s.rec, "click").at(0).at(1).rfind("Segment 74: stall ", 0), 0u);
+    uitest::record keys = events(s.rec, "key");
+    ASSERT_EQ(keys.size(), 4u);
+    EXPECT_EQ(keys[0][2], "Segment 76: stall 0.882921s,application") << keys[0][2];
+    EXPECT_EQ(keys[1][2], "Segment 74: stall 0.220020s,application") << keys[1][2];
+    EXPECT_EQ(keys[2][2], "Segment 76: stall 0.882921s,application") << keys[2][2];
+    EXPECT_EQ(keys[3][2], "Segment 74: zero_window; stall 0.220020s,application") << keys[3][2];
+    EXPECT_EQ(events(s.rec, "search").at(0), uitest::record::value_type({"search", "stall"}));
+    std::string hover = events(s.rec, "hover").at(0).at(1);
+    EXPECT_EQ(hover.rfind("Segment 77: ", 0), 0u) << hover;
+    EXPECT_NE(hover.find("  [stall]"), std::string::npos) << hover;
+}
+
+}  // namespace
