@@ -231,7 +231,9 @@ finished_fwd:
             if (seglen > 1 && f.has_nextseq && f.nextseq - 1 == seq)
                 not_advanced = false;
             if (seglen > 0 && r.has_lastack && r.lastack != 0 && seq_le(seq + seglen, r.lastack)) {
-                k |= bit(EV_SPURIOUS_RETRANSMISSION);
+                /* Marked a retransmission as well, as the analyser's
+                 * fields mark it. */
+                k |= bit(EV_SPURIOUS_RETRANSMISSION) | bit(EV_RETRANSMISSION);
             } else if (not_advanced) {
                 float ooo = first_rtt > 0.0f ? first_rtt : DEFAULT_OOO_THRESHOLD;
                 if (t - r.last_time < FAST_RETRANSMISSION_WINDOW && r.dupacknum >= 2 &&
