@@ -88,6 +88,9 @@ struct flow {
     bool sent_data;
     int32_t mss;             /* largest payload sent */
     float srtt;              /* s; 0 before the first sample */
+    bool timing;             /* a segment of this flow is being timed: */
+    uint32_t timed_end;      /* ... the sequence number its ACK reaches */
+    float timed_at;          /* ... and when it was sent */
     bool in_recovery;
     uint32_t recovery_point;
     double pending[TIME_SHARES]; /* s since this flow's last segment */
@@ -333,10 +336,28 @@ void settle(flow &f, direction_events &d, const seg_events *e)
     std::fill(std::begin(f.pending), std::end(f.pending), 0.0);
 }
 
-/* An RTT sample of flow f (RFC 6298's smoothing). */
-void rtt_sample(flow &f, float sample)
+/*
+ * The round trip of f's data as a sender times it: one segment at a time,
+ * from a segment that sent new data to the first ACK from r that covers
+ * it, smoothed as RFC 6298 does. Karn's rule: a retransmission of timed
+ * data drops the timing. `s` is f's segment with kinds `kinds`; `advanced`
+ * says it moved f's next expected sequence number.
+ */
+void round_trip(flow &f, flow &r, const seg_record &s, uint16_t kinds, bool advanced)
 {
-    f.srtt = f.srtt > 0.0f ? 0.875f * f.srtt + 0.125f * sample : sample;
+    if (r.timing && (s.tcp_flags & TH_ACK) && !seq_lt(s.ack_raw, r.timed_end)) {
+        float sample = s.time - r.timed_at;
+        if (sample > 0.0f)
+            r.srtt = r.srtt > 0.0f ? 0.875f * r.srtt + 0.125f * sample : sample;
+        r.timing = false;
+    }
+    if (f.timing && (kinds & RESENT) && seq_lt(s.seq_raw, f.timed_end))
+        f.timing = false;
+    else if (!f.timing && advanced && !(kinds & (RESENT | PROBES))) {
+        f.timing = true;
+        f.timed_end = f.nextseq;
+        f.timed_at = s.time;
+    }
 }
 
 }  // namespace
@@ -410,6 +431,8 @@ void find_events()
         }
 
         bool was_outstanding = outstanding(f, r);
+        bool had_next = f.has_nextseq;
+        uint32_t next_before = f.nextseq;
         seg_result res = analyser_rules(f, r, s, i, g_events.first_rtt);
         seg_events &e = g_events.seg[static_cast<size_t>(i)];
         e.kinds = res.kinds;
@@ -421,13 +444,7 @@ void find_events()
         if (!(e.kinds & PROBES))
             settle(f, de, &e);
 
-        /* Karn's rule: samples of segments not sent again only. */
-        if (s.acks > 0 && s.acks < i) {
-            const seg_events &acked = g_events.seg[static_cast<size_t>(s.acks)];
-            float sample = t.rec[s.acks].ack_time;
-            if (!(acked.kinds & RESENT) && sample > 0.0f)
-                rtt_sample(r, sample);
-        }
+        round_trip(f, r, s, e.kinds, !had_next || seq_gt(f.nextseq, next_before));
         /* Loss recovery: from a retransmission of f, or from the third
          * duplicate ACK f sends r, until the ACK passes the point. */
         if ((e.kinds & (RESENT & ~bit(EV_OUT_OF_ORDER))) && !f.in_recovery) {
@@ -441,9 +458,8 @@ void find_events()
         if (r.in_recovery && f.has_lastack && !seq_lt(f.lastack, r.recovery_point))
             r.in_recovery = false;
 
-        for (int k = 0; k < EVENT_KINDS; k++)
-            if (e.kinds & bit(k))
-                de.count[k]++;
+        for (unsigned rest = e.kinds; rest != 0; rest &= rest - 1)
+            de.count[__builtin_ctz(rest)]++;
         if (s.paylen > 0) {
             f.sent_data = true;
             f.mss = std::max(f.mss, s.paylen);

@@ -10,10 +10,10 @@
  *	the connection went: sending freely, held by the receiver's window, in
  *	loss recovery, stalled, or idle.
  *
- *	find_events runs after analyse_trace, in one pass in segment order
- *	over the records; it reads the records (and, for the SYNs and for a
- *	few segments without payload, their TCP options) and writes only
- *	g_events. It is independent of the marking's classes.
+ *	find_events is one pass in segment order over the records of the
+ *	main trace; it reads only what the decoder set in them (and the TCP
+ *	options of the SYNs) and writes only g_events, so it depends on no
+ *	analysis pass: the loader runs it beside them, on its second thread.
  */
 
 #ifndef WIREPAINT_ANALYSIS_EVENTS_H
@@ -95,8 +95,9 @@ struct direction_events {
     double stall_time[STALL_CAUSES]; /* s, stalled time by cause */
     double share[TIME_SHARES];       /* s, sums to the connection's span */
     int sent_data;                   /* 1 when the direction sent payload */
-    float srtt;                      /* s, smoothed round trip at the end;
-                                      * 0 without a sample */
+    float srtt;                      /* s, smoothed round trip of its data
+                                      * at the end, timed one segment at a
+                                      * time; 0 without a sample */
 };
 
 /*
@@ -121,7 +122,8 @@ void events_clear();
  *	g_events (emptied first), and the per-direction figures. Linear in the
  *	records; allocates the one table of seg_events. Throws
  *	std::bad_alloc when that cannot be had. Reads only what the decoder
- *	set in the records and their copies.
+ *	set in the records and their copies (no analysis field), so it may
+ *	run while the analysis passes write theirs.
  */
 void find_events();
 

@@ -86,15 +86,16 @@ trace_array read_one(const char *name)
  *    leaving the entries the peer uses as they are). Should the traces
  *    then change places, the matcher finds the index made for another
  *    peer and builds it again.
- *  - Beside the analysis passes, the side passes: the text pass, and in a
- *    two-file load the rest of the matcher's indexes.
+ *  - Beside the analysis passes, the side passes: the text pass, the
+ *    events pass (analysis/events.h), and in a two-file load the rest of
+ *    the matcher's indexes.
  *  - In the clock alignment of a two-file load, the second half of the
  *    lines: with the indexes built, matching reads them only, and each
  *    line's result is its own. They read only what
  *    the decoder set in the records (the copies, the carried numbers and
  *    identifications), which no analysis pass writes, and write only the
- *    text tables, standard output and the matcher's indexes, which no
- *    analysis pass touches; the clock alignment that uses the indexes
+ *    text tables, the events, standard output and the matcher's indexes,
+ *    which no analysis pass touches; the clock alignment that uses the indexes
  *    comes after the join. So the two threads give what the analysis
  *    followed by the side passes gives.
  *
@@ -179,6 +180,11 @@ struct helper_thread {
 void side_passes()
 {
     prime_record_texts();
+    try {
+        find_events();
+    } catch (const std::bad_alloc &) {
+        load_fail(-1, "malloc: no memory for the events\n");
+    }
     if (g_helper.match)
         matcher_prepare();
 }
@@ -195,17 +201,12 @@ void peer_index()
 }
 
 /* The analysis passes over the main trace, the side passes beside them
- * (the matcher's indexes when `two_files`), then the events pass. */
+ * (the matcher's indexes when `two_files`). */
 void analyse_main(bool two_files)
 {
     g_helper.match = two_files;
     helper_thread side(side_passes);
     analyse_trace();
-    try {
-        find_events();
-    } catch (const std::bad_alloc &) {
-        load_fail(-1, "malloc: no memory for the events\n");
-    }
     side.finish();
 }
 
