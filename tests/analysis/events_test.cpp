@@ -178,6 +178,15 @@ TEST_F(events_fixture, own_kinds_and_time_shares)
             EXPECT_NEAR(sum, trace_span(&g_trace.main), 1e-3) << r.capture;
         }
     }
+    /* The written connection's server: its window filled, it recovered
+     * from a loss, and its stalls are all its stalled time. */
+    load(crafted);
+    const direction_events &server = g_events.dir[1];
+    EXPECT_GT(server.share[SHARE_RWND], 0.0);
+    EXPECT_GT(server.share[SHARE_RECOVERY], 0.0);
+    EXPECT_EQ(server.stalls, 3);
+    EXPECT_NEAR(server.share[SHARE_STALLED], server.stall_total, 1e-6);
+    EXPECT_NEAR(server.stall_longest, 2.17, 1e-3);
 }
 
 }  // namespace
