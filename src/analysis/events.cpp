@@ -400,7 +400,8 @@ void find_events()
     const trace_array &t = g_trace.main;
     if (t.count <= 0)
         return;
-    g_events.seg.resize(static_cast<size_t>(t.count));
+    /* Each record's events are appended once, not cleared first. */
+    g_events.seg.reserve(static_cast<size_t>(t.count));
     flow fl[2];
     flow_start(fl[0]);
     flow_start(fl[1]);
@@ -434,12 +435,9 @@ void find_events()
         bool had_next = f.has_nextseq;
         uint32_t next_before = f.nextseq;
         seg_result res = analyser_rules(f, r, s, i, g_events.first_rtt);
-        seg_events &e = g_events.seg[static_cast<size_t>(i)];
-        e.kinds = res.kinds;
-        e.cause = STALL_NONE;
-        e.dir = static_cast<uint8_t>(d);
-        e.ref = res.ref;
-        e.dup_num = res.dup_num;
+        g_events.seg.push_back(
+            seg_events{res.kinds, STALL_NONE, static_cast<uint8_t>(d), res.ref, res.dup_num});
+        seg_events &e = g_events.seg.back();
         own_kinds(e, f, r, s.time, was_outstanding);
         if (!(e.kinds & PROBES))
             settle(f, de, &e);
