@@ -461,26 +461,28 @@ proc wp::problems_window {} {
     trace add variable wp::problems_search write wp::problems_refilter
 }
 
-# The segment rows of `kind` that match the search, at most problems_most.
+# The segment rows of `kind` that match the search, at most problems_most;
+# the number of rows shown.
 proc wp::problems_fill {kind} {
     variable problems_search
     variable problems_most
     set t .problems.tree
     if {![$t exists $kind] || [$t parent $kind] ne ""} return
     $t delete [$t children $kind]
-    set pattern *[string map {* \\* ? \\? [ \\[ ] \\] \\ \\\\} $problems_search]*
-    set shown 0
-    foreach row [problems_clib segments $kind] {
+    set pattern ""
+    if {$problems_search ne ""} {
+        set pattern *[string map {* \\* ? \\? [ \\[ ] \\] \\ \\\\} $problems_search]*
+    }
+    set rows [problems_clib segments $kind $pattern $problems_most]
+    foreach row [lrange $rows 0 end-1] {
         lassign $row n time dir detail summary
         if {$detail eq "-"} { set detail "" }
-        if {![string match -nocase $pattern "$n $time $dir $detail $summary"]} continue
-        if {[incr shown] > $problems_most} {
-            $t insert $kind end -text "\u2026" -values [list "" "" "" "" "" "more: search to narrow"]
-            break
-        }
         $t insert $kind end -id $kind/$n -text $n -values [list "" "" $time $dir $detail $summary]
     }
-    return $shown
+    if {[lindex $rows end] == 1} {
+        $t insert $kind end -text "\u2026" -values [list "" "" "" "" "" "more: search to narrow"]
+    }
+    return [expr {[llength $rows] - 1}]
 }
 
 # A new search text: every kind with a match opens on its matches.

@@ -4,9 +4,9 @@
  *	The Problems window and the event keys end to end: the real program
  *	and UI script on a private X server, the slow-reader capture loaded.
  *	The window lists the kinds with counts and severity and opens into
- *	segments; the search narrows them; a double-click on a stall, the
- *	keys ] and [, n and p reach their segments and say so in the status
- *	line; hovering an arrow adds its events.
+ *	segments, a few at a time; the search narrows them; a double-click
+ *	on a stall, the keys ] and [, n and p reach their segments and say
+ *	so in the status line; hovering an arrow adds its events.
  */
 
 #include <gtest/gtest.h>
@@ -38,6 +38,8 @@ TEST(ProblemsWindow, ListsKindsAndReachesStallsAndWarnings)
           "}\n"
           "set wp::problems_search 1.146946s,zero\n update\n"
           "rec search {*}[lmap k [$t children {}] {if {![$t item $k -open]} continue; set k}]\n"
+          "set wp::problems_search {}\n set wp::problems_most 2\n rec most [wp::problems_fill window_full]"
+          " [llength [$t children window_full]]\n"
           "set i [view_clib segment 77]\n update\n"
           "rec hover [hover_clib [expr {($x1($i) + $x2($i)) / 2}]"
           " [expr {($y1($i) + $y2($i)) / 2 - [lindex [.subframe1.canvas yview] 0] *"
@@ -61,6 +63,8 @@ TEST(ProblemsWindow, ListsKindsAndReachesStallsAndWarnings)
     EXPECT_EQ(keys[2][2], "Segment 76: stall 0.882921s,application") << keys[2][2];
     EXPECT_EQ(keys[3][2], "Segment 74: zero_window; stall 0.220020s,application") << keys[3][2];
     EXPECT_EQ(events(s.rec, "search").at(0), uitest::record::value_type({"search", "stall"}));
+    /* 74 full windows, two rows shown and one saying there are more. */
+    EXPECT_EQ(events(s.rec, "most").at(0), uitest::record::value_type({"most", "2", "3"}));
     std::string hover = events(s.rec, "hover").at(0).at(1);
     EXPECT_EQ(hover.rfind("Segment 77: ", 0), 0u) << hover;
     EXPECT_NE(hover.find("  [stall]"), std::string::npos) << hover;
