@@ -77,7 +77,7 @@ struct flow {
     bool has_lastack;        /* that segment had the ACK flag */
     float last_time;         /* s, time of the last segment */
     float active_time;       /* s, time of the last segment that is not a
-                              * probe (keep-alive, zero-window probe); */
+                              * probe (keep-alive, zero-window probe) */
     int32_t active_index;    /* ... and its index; -1 before the first */
     uint32_t window;         /* last window, scaled as known */
     int scale;               /* shift in use; -1 unknown, -2 none */
@@ -93,7 +93,8 @@ struct flow {
     float timed_at;          /* ... and when it was sent */
     bool in_recovery;
     uint32_t recovery_point;
-    double pending[TIME_SHARES]; /* s since this flow's last segment */
+    double pending[TIME_SHARES]; /* s since this flow's last segment that
+                              * was not a probe, by share */
 };
 
 void flow_start(flow &f)
