@@ -28,7 +28,7 @@ TEST(ProblemsWindow, ListsKindsAndReachesStallsAndWarnings)
           "set t .problems.tree\n"
           "foreach k [$t children {}] { rec kind $k {*}[$t item $k -values] }\n"
           "$t item stall -open 1\n wp::problems_fill stall\n update\n"
-          "set first [lindex [$t children stall] 0]\n $t see $first\n update\n"
+          "set first stall/77\n $t see $first\n update\n"
           "lassign [$t bbox $first] x y\n"
           "eval [string map [list %W $t %x [incr x 5] %y [incr y 5]] [bind $t <Double-1>]]\n"
           "update\n rec click [.status cget -text]\n"
@@ -55,19 +55,27 @@ TEST(ProblemsWindow, ListsKindsAndReachesStallsAndWarnings)
     EXPECT_NE(all.find("zero_window 4 warning\n"), std::string::npos) << all;
     EXPECT_NE(all.find("window_full 74 note\n"), std::string::npos) << all;
     EXPECT_NE(all.find("stall 6 warning\n"), std::string::npos) << all;
-    EXPECT_EQ(events(s.rec, "click").at(0).at(1).rfind("Segment 74: stall ", 0), 0u);
+    /* The slow reader's zero-window stall, reached by a double-click. */
+    EXPECT_EQ(events(s.rec, "click").at(0).at(1), "Segment 77: stall 1.146946s,zero_window");
     uitest::record keys = events(s.rec, "key");
     ASSERT_EQ(keys.size(), 4u);
-    EXPECT_EQ(keys[0][2], "Segment 76: stall 0.882921s,application") << keys[0][2];
-    EXPECT_EQ(keys[1][2], "Segment 74: stall 0.220020s,application") << keys[1][2];
-    EXPECT_EQ(keys[2][2], "Segment 76: stall 0.882921s,application") << keys[2][2];
-    EXPECT_EQ(keys[3][2], "Segment 74: zero_window; stall 0.220020s,application") << keys[3][2];
+    EXPECT_EQ(keys[0][2], "Segment 161: stall 0.220045s,application") << keys[0][2];
+    EXPECT_EQ(keys[1][2], "Segment 77: stall 1.146946s,zero_window") << keys[1][2];
+    EXPECT_EQ(keys[2][2], "Segment 154: retransmission") << keys[2][2];
+    EXPECT_EQ(keys[3][2], "Segment 77: stall 1.146946s,zero_window") << keys[3][2];
     EXPECT_EQ(events(s.rec, "search").at(0), uitest::record::value_type({"search", "stall"}));
     /* 74 full windows, two rows shown and one saying there are more. */
     EXPECT_EQ(events(s.rec, "most").at(0), uitest::record::value_type({"most", "2", "3"}));
     std::string hover = events(s.rec, "hover").at(0).at(1);
     EXPECT_EQ(hover.rfind("Segment 77: ", 0), 0u) << hover;
     EXPECT_NE(hover.find("  [stall]"), std::string::npos) << hover;
+
+    /* The timeout capture: ] reaches the first timeout stall. */
+    s.run("update\n event generate . <KeyPress> -keysym bracketright\n update\n"
+          "rec key [.status cget -text]\n destroy .\n",
+          {"-g", "900x700", WIREPAINT_SOURCE_DIR "/examples/timeout.pcap"});
+    ASSERT_EQ(s.result.status, 0) << s.result.err;
+    EXPECT_EQ(events(s.rec, "key").at(0).at(1), "Segment 118: stall 0.233210s,timeout");
 }
 
 }  // namespace
