@@ -4,8 +4,8 @@
  *	libFuzzer target: every input (see frame.h) becomes one or two real
  *	capture files, which go through the connection list, the choice of
  *	connection, the trace-set loader (reader, decoder, analysis, line
- *	list and, with two files, the clock alignment) and the detail text of
- *	every line. The loads run trapped, as loads from the window do, so a
+ *	list and, with two files, the clock alignment, then the events pass)
+ *	and the detail text and the events of every line. The loads run trapped, as loads from the window do, so a
  *	fatal condition is an orderly load_error and never ends the process:
  *	the fuzzer reports any exit, crash, sanitizer error or leak.
  */
@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "analysis/events.h"
 #include "fuzz/frame.h"
 #include "load/choose.h"
 #include "load/loader.h"
@@ -43,6 +44,20 @@ void remove_paths()
     unlink(g_paths[1].c_str());
 }
 
+/* The events of line i, which the load found: a stall and a duplicate
+ * ACK name an earlier segment. Anything else is a fault of the pass. */
+void check_events(int32_t i)
+{
+    const seg_events *e = events_of(i);
+    if (e == nullptr)
+        std::abort();
+    bool refers = e->kinds & ((1u << EV_STALL) | (1u << EV_DUPLICATE_ACK));
+    if (refers && !(e->ref >= 0 && e->ref < i))
+        std::abort();
+    if (events_kinds_text(e->kinds, ';').empty() != (e->kinds == 0))
+        std::abort();
+}
+
 void run_load(const frame::input &in)
 {
     int nfiles = (in.mode & 1) ? 2 : 1;
@@ -53,8 +68,10 @@ void run_load(const frame::input &in)
         list_connections(names[0]);
         choose_connection(nfiles, names, number);
         load_traces(nfiles, names, 1);
-        for (int32_t i = 0; g_trace.loaded && i < g_trace.main.count; i++)
+        for (int32_t i = 0; g_trace.loaded && i < g_trace.main.count; i++) {
             segment_detail_text(i, 0);
+            check_events(i);
+        }
     } catch (const load_error &) {
         unload_traces();
     }

@@ -74,6 +74,8 @@ proc wp::build_toolbar {} {
         $t.ov $t.ozin $t.ozout $t.s3 $t.labels $t.times -side left -padx 1
     foreach s {s1 s2 s3} { pack configure $t.$s -fill y -padx 4 }
     pack configure $t.ov -padx {2 0}
+    wp::build_analysis_menu $t.analysis
+    pack $t.analysis -side left -padx 1 -after $t.file
     pack $t.help -side right -padx 1
     pack $t -side top -fill x
 }
@@ -245,6 +247,11 @@ proc wp::bind_view_keys {c} {
     foreach key {f 0 KP_0} { bind . <Key-$key> {view_clib fit} }
     bind . <Key-g> wp::goto_dialog
     bind . <Key-i> wp::statistics_dialog
+    bind . <Key-e> wp::problems_window
+    bind . <Key-n> {wp::event_step 1}
+    bind . <Key-p> {wp::event_step -1}
+    bind . <Key-bracketright> {wp::event_step 1 stall}
+    bind . <Key-bracketleft> {wp::event_step -1 stall}
     bind $c <Control-MouseWheel> {if {%D > 0} {zoomin_clib} else {zoomout_clib}}
     bind $c <ButtonPress-2> {set wp::pan_y %y}
     bind $c <B2-Motion> {wp::pan %y}
@@ -351,6 +358,10 @@ proc wp::text_window {w title text} {
     $w.text configure -state disabled
     wp::copy_close_buttons $w
     pack $w.buttons -side bottom -fill x
+    # The statistics run longer than the window's 40 lines.
+    scrollbar $w.sb -command [list $w.text yview]
+    $w.text configure -yscrollcommand [list $w.sb set]
+    pack $w.sb -side right -fill y
     pack $w.text -fill both -expand 1
     bind $w <Key-Escape> "[list destroy $w]; break"
     bind $w <Control-Key-c> [list wp::copy_popup $w]
@@ -379,12 +390,157 @@ proc wp::keys_text {} {
         "Ctrl-L          the connections of the current file"
         "Ctrl-S          save the view as SVG, PDF, PNG or PostScript"
         "i               statistics of the connection"
+        "e               problems: the analysis events by kind"
+        "n / p           next / previous warning (or kind chosen in Problems)"
+        "] / \[           next / previous stall"
         "q               quit"
     } "\n"]
 }
 
 proc wp::keys_window {} {
     text_window .keys "Keys" [keys_text]
+}
+
+# ---------------------------------------------------------------------
+# Analysis events: the Problems window and the keys that go to events
+
+namespace eval wp {
+    variable event_cursor 0    ;# the segment the event keys went to last
+    variable event_kind ""     ;# the kind chosen in Problems; "": warnings
+    variable problems_search "" ;# the Problems window's search text
+    variable problems_most 5000 ;# segment rows shown under one kind
+}
+
+proc wp::build_analysis_menu {mb} {
+    ttk::menubutton $mb -text "Analysis" -style Toolbutton -menu $mb.menu
+    menu $mb.menu -tearoff 0
+    $mb.menu add command -label "Problems\u2026" -accelerator E -command wp::problems_window
+}
+
+# One row per event kind found, with its count and severity, opening into
+# its segments; the search field keeps the segments whose row holds its
+# text. Double-click (or Return) on a segment goes there and flashes it.
+proc wp::problems_window {} {
+    set w .problems
+    if {[winfo exists $w]} { raise $w; return }
+    toplevel $w
+    wm title $w "Problems"
+    ttk::frame $w.top -padding {8 6}
+    ttk::label $w.top.l -text "Search:"
+    ttk::entry $w.top.e -textvariable wp::problems_search -width 40
+    pack $w.top.l -side left -padx {0 4}
+    pack $w.top.e -side left -fill x -expand 1
+    set t $w.tree
+    ttk::treeview $t -columns {count severity time dir detail summary} -height 18 \
+        -yscrollcommand [list $w.sb set]
+    foreach {col text width anchor} {#0 "Kind / segment" 190 w count "Count" 60 e
+            severity "Severity" 80 w time "Time (s)" 90 e dir "Dir" 40 w
+            detail "Detail" 190 w summary "Summary" 520 w} {
+        $t heading $col -text $text -anchor w
+        $t column $col -width $width -anchor $anchor -stretch [expr {$col eq "summary"}]
+    }
+    $t tag configure warning -foreground "#b00000"
+    scrollbar $w.sb -command [list $t yview]
+    ttk::frame $w.buttons -padding 4
+    ttk::button $w.buttons.close -text "Close" -command [list destroy $w]
+    pack $w.buttons.close -side right -padx 2
+    pack $w.top -side top -fill x
+    pack $w.buttons -side bottom -fill x
+    pack $w.sb -side right -fill y
+    pack $t -fill both -expand 1
+    foreach row [problems_clib kinds] {
+        lassign $row kind count severity
+        $t insert {} end -id $kind -text $kind -values [list $count $severity] -tags $severity
+        $t insert $kind end -text "\u2026"
+    }
+    bind $t <<TreeviewOpen>> {wp::problems_fill [%W focus]}
+    bind $t <<TreeviewSelect>> wp::problems_selected
+    bind $t <Double-1> {wp::problems_activate [%W identify item %x %y]}
+    bind $t <Key-Return> {wp::problems_activate [%W focus]}
+    bind $w <Key-Escape> "[list destroy $w]; break"
+    trace remove variable wp::problems_search write wp::problems_refilter
+    trace add variable wp::problems_search write wp::problems_refilter
+}
+
+# The segment rows of `kind` that match the search, at most problems_most;
+# the number of rows shown.
+proc wp::problems_fill {kind} {
+    variable problems_search
+    variable problems_most
+    set t .problems.tree
+    if {![$t exists $kind] || [$t parent $kind] ne ""} return
+    $t delete [$t children $kind]
+    set pattern ""
+    if {$problems_search ne ""} {
+        set pattern *[string map {* \\* ? \\? [ \\[ ] \\] \\ \\\\} $problems_search]*
+    }
+    set rows [problems_clib segments $kind $pattern $problems_most]
+    foreach row [lrange $rows 0 end-1] {
+        lassign $row n time dir detail summary
+        if {$detail eq "-"} { set detail "" }
+        $t insert $kind end -id $kind/$n -text $n -values [list "" "" $time $dir $detail $summary]
+    }
+    if {[lindex $rows end] == 1} {
+        $t insert $kind end -text "\u2026" -values [list "" "" "" "" "" "more: search to narrow"]
+    }
+    return [expr {[llength $rows] - 1}]
+}
+
+# A new search text: every kind with a match opens on its matches.
+proc wp::problems_refilter {args} {
+    variable problems_search
+    if {![winfo exists .problems]} return
+    set t .problems.tree
+    foreach kind [$t children {}] {
+        set open [$t item $kind -open]
+        if {!$open && $problems_search eq ""} continue
+        set shown [problems_fill $kind]
+        $t item $kind -open [expr {$problems_search ne "" ? $shown > 0 : $open}]
+    }
+}
+
+# The kind of the row selected is what n and p go to.
+proc wp::problems_selected {} {
+    variable event_kind
+    set t .problems.tree
+    set item [lindex [$t selection] 0]
+    if {$item eq ""} return
+    set parent [$t parent $item]
+    set event_kind [expr {$parent eq "" ? $item : $parent}]
+    .status configure -text "n / p go to the next / previous $event_kind"
+}
+
+proc wp::problems_activate {item} {
+    variable event_cursor
+    set t .problems.tree
+    if {$item eq "" || ![$t exists $item]} return
+    set kind [$t parent $item]
+    set n [$t item $item -text]
+    if {$kind eq "" || ![string is integer -strict $n]} return
+    set event_cursor [expr {$n - 1}]
+    event_step 1 $kind
+}
+
+# n / p (step 1 / -1): the next / previous segment with a warning, or with
+# the kind chosen in the Problems window; ] / [ the same for stalls. The
+# status line says which events the segment has.
+proc wp::event_step {step {name ""}} {
+    variable event_cursor
+    variable event_kind
+    if {$name eq ""} { set name [expr {$event_kind ne "" ? $event_kind : "warning"}] }
+    set found [problems_clib [expr {$step > 0 ? "next" : "prev"}] $event_cursor $name]
+    if {$found eq ""} { bell; return }
+    lassign $found n text
+    set event_cursor $n
+    goto_segment $n
+    .status configure -text $text
+}
+
+# A new load starts the event keys afresh and closes the Problems window.
+proc wp::events_reset {} {
+    variable event_cursor 0
+    variable event_kind ""
+    destroy .problems
 }
 
 # The File menu: what acts on files and on the connection as a whole. A
@@ -542,6 +698,7 @@ proc wp::load_outcome {files title} {
         }
     }
     describe
+    events_reset
     if {$loaderror ne ""} {
         set what [join [lmap f $files {file tail $f}] " + "]
         .status configure -text "Could not load $what: $loaderror"

@@ -9,11 +9,13 @@ set -euo pipefail
 # Build and run: compiler, Tcl/Tk, libpcap, Xlib, cairo. Test: GoogleTest,
 # Xvfb and the tools that read pictures back (ImageMagick, rsvg-convert,
 # pdftoppm), groff for the manual page, clang and its runtimes for the fuzzer,
-# tcpdump to check the connection list against.
+# tcpdump to check the connection list against, tshark to check the
+# analysis events against (its debconf question, whether non-root users may
+# capture, is answered "no" by the non-interactive front end).
 packages=(cmake g++ make pkg-config tcl8.6-dev tk8.6-dev libpcap-dev
           libx11-dev libcairo2-dev libgtest-dev xvfb xauth x11-apps imagemagick
           librsvg2-bin poppler-utils groff man-db clang libclang-rt-14-dev
-          tcpdump)
+          tcpdump tshark)
 if [ "${1:-}" = bench ]; then
   # tcptrace and GNU time (peak memory) for tools/bench-load.sh.
   packages+=(tcptrace time)

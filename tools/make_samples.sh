@@ -167,27 +167,16 @@ C_ADDR=10.77.2.1
 work=$(mktemp -d "${TMPDIR:-/tmp}/make_samples.XXXXXX")
 bg_pids=()
 
-cleanup() {
-    local p
-    for p in "${bg_pids[@]}"; do
-        kill "$p" 2>/dev/null || true
-    done
-    for p in "${bg_pids[@]}"; do
-        wait "$p" 2>/dev/null || true
-    done
-    bg_pids=()
-    ip netns del "$NS_S" 2>/dev/null || true
-    ip netns del "$NS_R" 2>/dev/null || true
-    ip netns del "$NS_C" 2>/dev/null || true
-}
+# shellcheck source=tools/netns-common.sh
+. "$script_dir/netns-common.sh"
+
+cleanup() { stop_and_delete "$NS_S" "$NS_R" "$NS_C"; }
 on_exit() {
     cleanup
     rm -rf "$work"
 }
 trap on_exit EXIT
 trap 'exit 130' INT TERM
-
-in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
 
 # ---- pcap checker: one connection, SYN..FIN, count retransmissions ----------
 # A retransmitted segment is counted as: a TCP segment from the server port
@@ -421,15 +410,6 @@ check_rtt() {
     python3 -c "import sys; sys.exit(not ($min >= 2*$DELAY_MS - 2 and $avg <= 2*$DELAY_MS + 20))" ||
         die "round trip $avg ms, expected about $(( 2 * DELAY_MS )) ms"
     rtt_how="ping rtt min $min ms, avg $avg ms"
-}
-
-wait_for() {  # wait_for SECONDS COMMAND...
-    local t=$(( $1 * 10 )); shift
-    while ! "$@" >/dev/null 2>&1; do
-        t=$(( t - 1 ))
-        [ "$t" -gt 0 ] || return 1
-        sleep 0.1
-    done
 }
 
 listening() { in_ns "$NS_S" ss -Hltn "sport = :$PORT" | grep -q .; }

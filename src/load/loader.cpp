@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "analysis/analyse.h"
+#include "analysis/events.h"
 #include "analysis/estimator.h"
 #include "analysis/line.h"
 #include "load/drift.h"
@@ -76,6 +77,7 @@ void reset_traces()
     matcher_reset();
     drift_reset();
     g_bridge = clock_bridge{};
+    events_clear();
 }
 
 /* Reads one file into the trace under construction and hands it over. */
@@ -102,15 +104,16 @@ trace_array read_one(const char *name)
  *    leaving the entries the peer uses as they are). Should the traces
  *    then change places, the matcher finds the index made for another
  *    peer and builds it again.
- *  - Beside the analysis passes, the side passes: the text pass, and in a
- *    two-file load the rest of the matcher's indexes.
+ *  - Beside the analysis passes, the side passes: the text pass, the
+ *    events pass (analysis/events.h), and in a two-file load the rest of
+ *    the matcher's indexes.
  *  - In the clock alignment of a two-file load, the second half of the
  *    lines: with the indexes built, matching reads them only, and each
  *    line's result is its own. They read only what
  *    the decoder set in the records (the copies, the carried numbers and
  *    identifications), which no analysis pass writes, and write only the
- *    text tables, standard output and the matcher's indexes, which no
- *    analysis pass touches; the clock alignment that uses the indexes
+ *    text tables, the events, standard output and the matcher's indexes,
+ *    which no analysis pass touches; the clock alignment that uses the indexes
  *    comes after the join. So the two threads give what the analysis
  *    followed by the side passes gives.
  *
@@ -196,6 +199,11 @@ struct helper_thread {
 void side_passes()
 {
     prime_record_texts();
+    try {
+        find_events();
+    } catch (const std::bad_alloc &) {
+        load_fail(-1, "malloc: no memory for the events\n");
+    }
     if (g_helper.match)
         matcher_prepare();
 }

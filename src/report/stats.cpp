@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "analysis/class_name.h"
+#include "analysis/events.h"
 #include "analysis/line.h"
 #include "load/drift.h"
 #include "load/loader.h"
@@ -127,6 +128,74 @@ void drift_text(std::string *out, double duration)
     }
 }
 
+/* Seconds with three decimals, or "-" for a direction without data. */
+std::string span_text(int has, double s)
+{
+    return has ? format("%.3f s", s) : std::string("-");
+}
+
+std::string part_text(int has, double part, double whole)
+{
+    if (!has || !(whole > 0.0))
+        return "-";
+    return format("%.1f%%", 100.0 * part / whole);
+}
+
+/* The events of each kind, the stalls and where the time went; `lr` is
+ * the index in g_events.dir of the L>R direction. */
+void event_rows(std::string *out, int lr, double duration)
+{
+    const direction_events &a = g_events.dir[lr];
+    const direction_events &b = g_events.dir[1 - lr];
+    row(out, "analysis events", "", "");
+    for (int k = 0; k < EVENT_KINDS; k++)
+        if (a.count[k] != 0 || b.count[k] != 0)
+            row(out, std::string("  ") + event_kind_names[k], count_text(a.count[k]),
+                count_text(b.count[k]));
+    row(out, "stalls", count_text(a.stalls), count_text(b.stalls));
+    row(out, "  total", span_text(1, a.stall_total), span_text(1, b.stall_total));
+    row(out, "  longest", span_text(1, a.stall_longest), span_text(1, b.stall_longest));
+    for (int c = STALL_TIMEOUT; c < STALL_CAUSES; c++)
+        if (a.stall_time[c] > 0.0 || b.stall_time[c] > 0.0)
+            row(out, std::string("  ") + stall_cause_names[c], span_text(1, a.stall_time[c]),
+                span_text(1, b.stall_time[c]));
+    int ha = a.sent_data, hb = b.sent_data;
+    row(out, "where the time went (data senders)", "", "");
+    /* The capture is made at the left host: exact for what it sends. */
+    row(out, "  at the capture point", ha ? "exact" : "-", hb ? "estimate" : "-");
+    const char *names[TIME_SHARES] = {"sending, nothing limiting", "receiver window limited",
+                                      "loss recovery", "stalled", "idle, nothing outstanding"};
+    for (int sh = 0; sh < TIME_SHARES; sh++)
+        row(out, std::string("  ") + names[sh], part_text(ha, a.share[sh], duration),
+            part_text(hb, b.share[sh], duration));
+}
+
+/* The longest stalls, longest first: where, which way, how long, why. */
+void stall_lines(std::string *out, int lr)
+{
+    struct stall { double len; int32_t at; };
+    std::vector<stall> all;
+    const seg_record *rec = g_trace.main.rec;
+    for (size_t i = 0; i < g_events.seg.size(); i++) {
+        const seg_events &e = g_events.seg[i];
+        if (e.cause != STALL_NONE)
+            all.push_back({static_cast<double>(rec[i].time) - rec[e.ref].time,
+                           static_cast<int32_t>(i)});
+    }
+    if (all.empty())
+        return;
+    std::stable_sort(all.begin(), all.end(),
+                     [](const stall &x, const stall &y) { return x.len > y.len; });
+    *out += "\nLongest stalls (segment, direction, length, cause):\n";
+    for (size_t n = 0; n < all.size() && n < 10; n++) {
+        const seg_events &e = g_events.seg[static_cast<size_t>(all[n].at)];
+        char text[128];
+        std::snprintf(text, sizeof text, "  %8d  %s  %10.6f s  %s\n", all[n].at + 1,
+                      e.dir == lr ? "L>R" : "R>L", all[n].len, stall_cause_names[e.cause]);
+        *out += text;
+    }
+}
+
 }  // namespace
 
 sample_summary summarise(std::vector<double> *samples)
@@ -221,5 +290,10 @@ std::string statistics_text()
     sample_rows(&out, "ack time (RTT sample), s", a.ack_time, b.ack_time, 1);
     std::string how = c.two_files ? "one-way delay (measured), s" : "one-way delay (estimated), s";
     sample_rows(&out, how.c_str(), a.delay, b.delay, 0);
+    if (!g_events.seg.empty()) {
+        int lr = left_is_source ? 0 : 1;  /* record 0's direction is 0 */
+        event_rows(&out, lr, c.duration);
+        stall_lines(&out, lr);
+    }
     return out;
 }

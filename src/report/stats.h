@@ -8,7 +8,9 @@
  *	one-way delay (measured from the copies after a two-file load,
  *	estimated otherwise, and the text says which); after a two-file load
  *	the clock offset and how many segments found their copy; the
- *	duration and the goodput.
+ *	duration and the goodput; the analysis events of each kind, the
+ *	stalls and where the time of each data sender went (analysis/events.h),
+ *	and the longest stalls.
  */
 
 #ifndef WIREPAINT_REPORT_STATS_H

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "analysis/class_name.h"
+#include "analysis/events.h"
 #include "analysis/line.h"
 #include "load/loader.h"
 #include "text/summary.h"
@@ -84,6 +85,7 @@ std::string table_header(int two_files)
         add(&row, c);
     if (two_files)
         add(&row, "far_end");
+    add(&row, "events");
     return row;
 }
 
@@ -108,6 +110,8 @@ std::string table_row(int line, int two_files)
     add(&row, sample_text(r.resp_time));
     if (two_files)
         add(&row, loader_copy_of(line) >= 0 ? "measured" : "estimated");
+    const seg_events *e = events_of(line);
+    add(&row, e != nullptr ? events_kinds_text(e->kinds, ';') : std::string());
     return row;
 }
 

@@ -14,7 +14,9 @@
  *	acked_by (the index of the acknowledging segment), ack_time and
  *	response_time (s); after a two-file load also far_end, "measured"
  *	when the segment's copy was found in the other capture and
- *	"estimated" otherwise. A value that does not exist is an empty cell.
+ *	"estimated" otherwise; last, events: the analysis event kinds of the
+ *	segment (analysis/events.h) joined by ";", empty when none. A value
+ *	that does not exist is an empty cell.
  *	Times print with "%.9g", enough digits to give back the same float.
  */
 

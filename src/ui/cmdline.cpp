@@ -82,6 +82,7 @@ cmdline_action parse_options(int argc, char **argv, int *first_file)
         case 't':
         case 'x':
         case 'S':
+        case 'E':
             note_output_option(c, optarg);
             break;
         case 'k':

@@ -60,7 +60,8 @@ int view_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[]);
  * hover_clib X Y --
  *	The result is "Segment N: " and the summary line of the arrow nearest
  *	to window position (X, Y) of the main canvas, when one lies within
- *	10 px (as a click would pick it); "" otherwise.
+ *	10 px (as a click would pick it), then its analysis events in
+ *	brackets when it has any ("  [duplicate_ack]"); "" otherwise.
  */
 int hover_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[]);
 

@@ -15,12 +15,14 @@
 #include <string>
 
 #include "render/render.h"
+#include "report/event_list.h"
 #include "report/stats.h"
 #include "report/table.h"
 #include "trace/trace.h"
 #include "ui/cmdline.h"
 #include "ui/jump.h"
 #include "ui/picture.h"
+#include "ui/problems_cmd.h"
 #include "ui/publish.h"
 #include "ui/startup.h"
 #include "ui/ui_state.h"
@@ -28,7 +30,7 @@
 
 output_request g_output;
 
-const char output_optstring[] = "o:t:x:S";
+const char output_optstring[] = "o:t:x:SE";
 
 /* The window size of a run without a window when -g gives none. */
 static const int DEFAULT_WIDTH = 1000, DEFAULT_HEIGHT = 800;
@@ -38,6 +40,7 @@ void output_request_reset()
     g_output = output_request();
     g_output.have_span = 0;
     g_output.statistics = 0;
+    g_output.events = 0;
 }
 
 [[noreturn]] static void bad_option(const char *fmt, const char *arg)
@@ -94,6 +97,9 @@ int note_output_option(int c, const char *arg)
     case 'S':
         g_output.statistics = 1;
         return 1;
+    case 'E':
+        g_output.events = 1;
+        return 1;
     default:
         return 0;
     }
@@ -105,12 +111,14 @@ void print_output_usage()
     std::fprintf(stderr, "\t-t <from>:<to>: show the diagram from <from> to <to> seconds\n");
     std::fprintf(stderr, "\t-x <file>: write one CSV row per segment to file (- for stdout), no window\n");
     std::fprintf(stderr, "\t-S: print statistics of the connection, no window\n");
+    std::fprintf(stderr, "\t-E: print the TCP analysis events, one per line, no window\n");
     std::fprintf(stderr, "\tSee wirepaint(1) for the keys of the window.\n");
 }
 
 int output_without_window()
 {
-    return !g_output.picture.empty() || !g_output.table.empty() || g_output.statistics;
+    return !g_output.picture.empty() || !g_output.table.empty() || g_output.statistics ||
+           g_output.events;
 }
 
 static int write_table_file(const std::string &path)
@@ -155,6 +163,8 @@ int run_without_window()
         status = 1;
     if (g_output.statistics)
         std::fputs(statistics_text().c_str(), stdout);
+    if (g_output.events && !write_event_list(stdout))
+        status = 1;
     if (!g_output.picture.empty()) {
         std::string error;
         if (!save_picture(g_output.picture, &error)) {
@@ -188,4 +198,5 @@ void register_output_commands()
     Tcl_CreateCommand(g_ui.interp, "statistics_clib", statistics_clib, nullptr, nullptr);
     Tcl_CreateCommand(g_ui.interp, "view_clib", view_clib, nullptr, nullptr);
     Tcl_CreateCommand(g_ui.interp, "hover_clib", hover_clib, nullptr, nullptr);
+    Tcl_CreateCommand(g_ui.interp, "problems_clib", problems_clib, nullptr, nullptr);
 }

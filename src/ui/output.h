@@ -11,6 +11,7 @@
  *	    -t FROM:TO     the main view from FROM to TO seconds (diagram times)
  *	    -x FILE        the per-segment table as CSV; "-" for standard output
  *	    -S             the statistics on standard output
+ *	    -E             the analysis events on standard output
  */
 
 #ifndef WIREPAINT_UI_OUTPUT_H
@@ -28,6 +29,7 @@ struct output_request {
     float span_to;         /* s, -t TO; span_from < span_to */
     std::string table;     /* -x file name, "-" for stdout; "" for none */
     int statistics;        /* 1 for -S */
+    int events;            /* 1 for -E */
 };
 
 extern output_request g_output;
@@ -40,7 +42,7 @@ extern const char output_optstring[];
 
 /*
  * note_output_option --
- *	Takes option letter `c` ('o', 't', 'x' or 'S') with its argument.
+ *	Takes option letter `c` ('o', 't', 'x', 'S' or 'E') with its argument.
  *	A -o name without a known extension, or a -t that is not two numbers
  *	FROM:TO with FROM < TO, writes a message naming the option on
  *	standard error and exits with status 1. Returns 1 when `c` was one
@@ -51,15 +53,15 @@ int note_output_option(int c, const char *arg);
 /* The usage lines of the output options, on standard error. */
 void print_output_usage();
 
-/* Nonzero when -o, -x or -S asks for a run without a window. */
+/* Nonzero when -o, -x, -S or -E asks for a run without a window. */
 int output_without_window();
 
 /*
  * run_without_window --
  *	After the command-line load: sizes the canvases as the window would
  *	for the -g size (1000x800 without one), sets up the view, applies -t,
- *	then writes the -x table, the -S statistics and the -o picture, in
- *	that order. Returns the exit status: 0, or 1 after a message on
+ *	then writes the -x table, the -S statistics, the -E events and the
+ *	-o picture, in that order. Returns the exit status: 0, or 1 after a message on
  *	standard error when a file could not be written.
  */
 int run_without_window();
@@ -77,7 +79,7 @@ int statistics_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[]
 /*
  * register_output_commands --
  *	Registers the commands beyond the sixteen: saveas_clib, statistics_clib,
- *	view_clib and hover_clib.
+ *	view_clib, hover_clib and problems_clib.
  */
 void register_output_commands();
 

@@ -60,10 +60,11 @@ TEST(ManualPage, RendersWithoutWarningsAndNamesEveryOptionAndKey)
     for (const char *section : {"OPTIONS", "THE WINDOW", "COLOUR CLASSES", "EXIT STATUS", "FILES",
                                 "EXAMPLES", "One-file use", "Two-file use"})
         EXPECT_NE(flat.find(section), std::string::npos) << section;
-    for (const char *opt : {"-V", "-g", "-d", "-s", "-L", "-c", "-f", "-o", "-t", "-x", "-S", "-v", "-h"})
+    for (const char *opt : {"-V", "-g", "-d", "-s", "-L", "-c", "-f", "-o", "-t", "-x", "-S", "-E", "-v", "-h"})
         EXPECT_NE(flat.find(std::string("\n ") + opt), std::string::npos) << opt;
     for (const char *key : {"Home", "End", "f or 0", "Go to a segment", "Wheel", "Middle drag",
-                            "Ctrl-C", "PageUp", "Escape", "Ctrl-O", "Ctrl-L", "Ctrl-S", "Hover"})
+                            "Ctrl-C", "PageUp", "Escape", "Ctrl-O", "Ctrl-L", "Ctrl-S", "Hover",
+                            "Problems", "n / p", "] / ["})
         EXPECT_NE(flat.find(key), std::string::npos) << key;
     for (const char *colour : {"blue", "red", "green", "orange", "purple", "brown"})
         EXPECT_NE(flat.find(colour), std::string::npos) << colour;

@@ -105,4 +105,24 @@ TEST_F(Stats, TextSaysHowDelaysWereFound)
         << two;
 }
 
+/* The troubled captures: their longest stall, by cause, and where the
+ * time went, with the share of each state. */
+TEST_F(Stats, TextNamesTheLongestStallAndWhereTheTimeWent)
+{
+    struct {
+        const char *capture, *longest;
+    } rows[] = {{"slow-reader.pcap", "R>L    1.146946 s  zero_window\n"},
+                {"timeout.pcap", "R>L    0.464001 s  timeout\n"}};
+    for (const auto &r : rows) {
+        reporttest::load_samples({r.capture});
+        std::string text = statistics_text();
+        size_t list = text.find("Longest stalls (segment, direction, length, cause):\n");
+        ASSERT_NE(list, std::string::npos) << text;
+        EXPECT_NE(text.find(r.longest, list), std::string::npos) << text;
+        for (const char *share : {"sending, nothing limiting", "receiver window limited",
+                                  "loss recovery", "stalled", "idle, nothing outstanding"})
+            EXPECT_NE(text.find(share), std::string::npos) << share;
+    }
+}
+
 }  // namespace

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "analysis/class_name.h"
+#include "analysis/events.h"
 #include "analysis/line.h"
 #include "load/loader.h"
 #include "report/table.h"
@@ -95,7 +96,8 @@ void expect_sample(const std::string &cell, float v, const std::string &what)
 void check_rows(const std::vector<row> &rows, int two_files)
 {
     ASSERT_EQ(rows.size(), static_cast<size_t>(g_trace.main.count) + 1);
-    EXPECT_EQ(rows[0].size(), two_files ? 15u : 14u);
+    EXPECT_EQ(rows[0].size(), two_files ? 16u : 15u);
+    EXPECT_EQ(rows[0].back(), "events");
     EXPECT_EQ(rows[0][0], "index");
     for (int j = 0; j < g_trace.main.count; j++) {
         const row &r = rows[static_cast<size_t>(j) + 1];
@@ -120,6 +122,7 @@ void check_rows(const std::vector<row> &rows, int two_files)
         if (two_files) {
             EXPECT_EQ(r[14], loader_copy_of(j) >= 0 ? "measured" : "estimated") << at;
         }
+        EXPECT_EQ(r.back(), events_kinds_text(events_of(j)->kinds, ';')) << at;
     }
 }
 
@@ -143,7 +146,7 @@ TEST_F(Table, OneFileRowsAgreeWithTheLineList)
     std::vector<row> rows = parse_csv(text);
     check_rows(rows, 0);
     EXPECT_EQ(text.rfind("index,direction,class,send_time,arrival_time,delay,seq,ack,payload,"
-                         "window,flags,acked_by,ack_time,response_time\r\n", 0), 0u);
+                         "window,flags,acked_by,ack_time,response_time,events\r\n", 0), 0u);
     /* The handshake opens the table: SYN, no ack cell; SYN-ACK flags. */
     EXPECT_EQ(rows[1][10], "S");
     EXPECT_EQ(rows[1][7], "");

@@ -37,6 +37,7 @@ const char usage_text[] =
     "\t-t <from>:<to>: show the diagram from <from> to <to> seconds\n"
     "\t-x <file>: write one CSV row per segment to file (- for stdout), no window\n"
     "\t-S: print statistics of the connection, no window\n"
+    "\t-E: print the TCP analysis events, one per line, no window\n"
     "\tSee wirepaint(1) for the keys of the window.\n";
 
 const char version_text[] = "wirepaint version 2.01a (20080212)\n";

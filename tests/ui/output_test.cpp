@@ -105,7 +105,14 @@ TEST(Output, TableAndStatisticsOnStandardOutput)
     r = h.run({"-x", "t.csv", "-S", sender, receiver});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Copies found:    486 of 492 segments"), std::string::npos) << r.out;
-    EXPECT_NE(uitest::read_file(h.dir + "/t.csv").find(",far_end\r\n"), std::string::npos);
+    EXPECT_NE(uitest::read_file(h.dir + "/t.csv").find(",far_end,events\r\n"), std::string::npos);
+
+    /* -E: the events, one per line; the slow reader's zero-window stall. */
+    r = h.run({"-E", WIREPAINT_SOURCE_DIR "/examples/slow-reader.pcap"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("index time direction kind detail\n", 0), 0u);
+    EXPECT_NE(r.out.find(" zero_window -\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("s,zero_window\n"), std::string::npos) << r.out;
 }
 
 TEST(Output, SpanMovesTheFirstViewAndStatisticsReachTheScript)

@@ -1,0 +1,479 @@
+/*
+ * events.cpp --
+ *
+ *	The events pass: one walk over the main trace in segment order with
+ *	the state of each direction ("flow"), the rules of each event kind,
+ *	and the bookkeeping of where each direction's time went.
+ *
+ *	The flow state and the order of the rules follow the common packet
+ *	analyser's TCP sequence analysis, so that its tcp.analysis fields and
+ *	ours agree frame by frame: sequence numbers are compared modulo 2^32
+ *	as carried, windows are scaled by the handshake's shift when both
+ *	ends offered one, and several kinds end the checks of a segment early
+ *	(a zero-window probe, a keep-alive ACK, a zero-window-probe ACK).
+ */
+
+#include "analysis/events.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "trace/binread.h"
+#include "trace/bytes.h"
+#include "trace/direction.h"
+#include "trace/trace.h"
+
+events_state g_events;
+
+const char *const event_kind_names[EVENT_KINDS] = {
+    "ack_lost_segment",   "duplicate_ack",          "retransmission",
+    "fast_retransmission", "out_of_order",          "spurious_retransmission",
+    "lost_segment",       "keep_alive",             "keep_alive_ack",
+    "zero_window",        "zero_window_probe",      "zero_window_probe_ack",
+    "window_full",        "window_update",          "timeout_retransmission",
+    "stall"};
+
+const char *const stall_cause_names[STALL_CAUSES] = {"", "timeout", "zero_window",
+                                                     "application", "unknown"};
+
+namespace {
+
+constexpr uint16_t bit(int kind)
+{
+    return static_cast<uint16_t>(1u << kind);
+}
+
+/* Kinds that send data again. */
+constexpr uint16_t RESENT = bit(EV_RETRANSMISSION) | bit(EV_FAST_RETRANSMISSION) |
+                            bit(EV_OUT_OF_ORDER) | bit(EV_SPURIOUS_RETRANSMISSION);
+
+constexpr uint16_t WARNINGS = bit(EV_RETRANSMISSION) | bit(EV_FAST_RETRANSMISSION) |
+                              bit(EV_SPURIOUS_RETRANSMISSION) | bit(EV_LOST_SEGMENT) |
+                              bit(EV_ACK_LOST_SEGMENT) | bit(EV_ZERO_WINDOW) |
+                              bit(EV_TIMEOUT_RETRANSMISSION) | bit(EV_STALL);
+
+/* The analyser's out-of-order threshold without a handshake round trip. */
+constexpr float DEFAULT_OOO_THRESHOLD = 0.003f;
+/* A fast retransmission follows the duplicate ACKs within this. */
+constexpr float FAST_RETRANSMISSION_WINDOW = 0.020f;
+/* Floors of the timeout and stall thresholds. */
+constexpr float MIN_TIMEOUT = 0.200f;
+
+bool seq_gt(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) > 0; }
+bool seq_lt(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) < 0; }
+bool seq_le(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) <= 0; }
+
+/*
+ * The state of one direction of the walk. Starts all zero but for the
+ * window scale and the indexes (flow_start).
+ */
+struct flow {
+    uint32_t nextseq;        /* next expected sequence number */
+    bool has_nextseq;
+    float nextseq_time;      /* s, when nextseq last moved */
+    uint32_t maxseq;         /* highest contiguous seq still to be acked */
+    bool has_maxseq;
+    uint32_t lastack;        /* ack number of the last segment */
+    bool has_lastack;        /* that segment had the ACK flag */
+    float last_time;         /* s, time of the last segment */
+    float active_time;       /* s, time of the last segment that is not a
+                              * probe (keep-alive, zero-window probe) */
+    int32_t active_index;    /* ... and its index; -1 before the first */
+    uint32_t window;         /* last window, scaled as known */
+    int scale;               /* shift in use; -1 unknown, -2 none */
+    uint16_t lastkinds;      /* kinds of the last segment */
+    int32_t dupacknum;       /* duplicate ACKs in a row */
+    int32_t lastnondupack;   /* index of the ACK they duplicate */
+    float last_zero_time;    /* s, last segment with a zero window; -1 */
+    bool sent_data;
+    int32_t mss;             /* largest payload sent */
+    float srtt;              /* s; 0 before the first sample */
+    bool timing;             /* a segment of this flow is being timed: */
+    uint32_t timed_end;      /* ... the sequence number its ACK reaches */
+    float timed_at;          /* ... and when it was sent */
+    bool in_recovery;
+    uint32_t recovery_point;
+    double pending[TIME_SHARES]; /* s since this flow's last segment that
+                              * was not a probe, by share */
+};
+
+void flow_start(flow &f)
+{
+    std::memset(&f, 0, sizeof f);
+    f.scale = -1;
+    f.active_index = -1;
+    f.lastnondupack = -1;
+    f.last_zero_time = -1.0f;
+}
+
+/* What the SYN options offer: the window-scale shift, or -1. */
+int offered_scale(int32_t i)
+{
+    const trace_array &t = g_trace.main;
+    const uint8_t *ip = record_bytes(&t, i);
+    int32_t cap = record_cap_bytes(&t, i);
+    tcp_header_place where;
+    if (ip == nullptr || cap <= 0 || !find_tcp_header(ip, static_cast<uint32_t>(cap), &where))
+        return -1;
+    const uint8_t *tcp = ip + where.off;
+    uint32_t avail = static_cast<uint32_t>(cap) - where.off;
+    if (avail < 13)
+        return -1;
+    uint32_t hlen = static_cast<uint32_t>(tcp[12] >> 4) * 4;
+    uint32_t end = std::min(hlen, avail);
+    for (uint32_t p = 20; p < end;) {
+        uint8_t kind = tcp[p];
+        if (kind == 0)
+            break;
+        if (kind == 1) {
+            p++;
+            continue;
+        }
+        if (p + 1 >= end || tcp[p + 1] < 2)
+            break;
+        uint32_t len = tcp[p + 1];
+        if (kind == 3 && len == 3 && p + 2 < end)
+            return std::min<int>(tcp[p + 2], 14);
+        p += len;
+    }
+    return -1;
+}
+
+/*
+ * The handshake fixes each direction's scale: a SYN without the option
+ * means no scaling either way; a SYN-ACK with it after a SYN without
+ * does not scale either.
+ */
+void note_syn(flow &f, flow &r, int32_t i, bool is_synack)
+{
+    int shift = offered_scale(i);
+    f.scale = shift;
+    if (f.scale == -1) {
+        f.scale = -2;
+        r.scale = -2;
+    } else if (is_synack && r.scale == -2) {
+        f.scale = -2;
+    }
+}
+
+uint32_t scaled_window(const flow &f, const seg_record &s)
+{
+    uint32_t w = s.win;
+    if (!(s.tcp_flags & TH_SYN) && f.scale >= 0)
+        w <<= f.scale;
+    return w;
+}
+
+/* The analyser's rules for one segment of flow f (r: the other flow). */
+struct seg_result {
+    uint16_t kinds;
+    int32_t ref;
+    int32_t dup_num;
+};
+
+seg_result analyser_rules(flow &f, flow &r, const seg_record &s, int32_t i, float first_rtt)
+{
+    seg_result out{0, -1, 0};
+    uint16_t &k = out.kinds;
+    uint32_t seq = s.seq_raw;
+    uint32_t ack = s.ack_raw;
+    uint32_t seglen = s.paylen > 0 ? static_cast<uint32_t>(s.paylen) : 0;
+    uint8_t flags = s.tcp_flags;
+    bool sfr = (flags & (TH_SYN | TH_FIN | TH_RST)) != 0;
+    uint32_t win = scaled_window(f, s);
+    float t = s.time;
+    bool at_next = f.has_nextseq && seq == f.nextseq;
+    bool same_ack = f.has_lastack && (flags & TH_ACK) && ack == f.lastack;
+
+    if (seglen == 1 && at_next && r.window == 0) {
+        k |= bit(EV_ZERO_WINDOW_PROBE);
+        goto finished_fwd;
+    }
+    if (win == 0 && !sfr)
+        k |= bit(EV_ZERO_WINDOW);
+    if (f.has_nextseq && seq_gt(seq, f.nextseq) && !(flags & TH_RST))
+        k |= bit(EV_LOST_SEGMENT);
+    if (seglen <= 1 && f.has_nextseq && seq == f.nextseq - 1 && !sfr)
+        k |= bit(EV_KEEP_ALIVE);
+    if (seglen == 0 && win != 0 && win != f.window && at_next && same_ack && !sfr)
+        k |= bit(EV_WINDOW_UPDATE);
+    if (seglen > 0 && r.scale != -1 && r.has_lastack && seq + seglen == r.lastack + r.window &&
+        !sfr)
+        k |= bit(EV_WINDOW_FULL);
+    if (seglen == 0 && win != 0 && win == f.window && at_next && same_ack &&
+        (r.lastkinds & bit(EV_KEEP_ALIVE)) && !sfr) {
+        k |= bit(EV_KEEP_ALIVE_ACK);
+        goto finished_fwd;
+    }
+    if (seglen == 0 && win == 0 && win == f.window && at_next && same_ack &&
+        (r.lastkinds & bit(EV_ZERO_WINDOW_PROBE)) && !sfr) {
+        k |= bit(EV_ZERO_WINDOW_PROBE_ACK);
+        goto finished_fwd;
+    }
+    if (seglen == 0 && win != 0 && win == f.window && at_next && same_ack && !sfr) {
+        f.dupacknum++;
+        k |= bit(EV_DUPLICATE_ACK);
+        out.ref = f.lastnondupack;
+        out.dup_num = f.dupacknum;
+    }
+
+finished_fwd:
+    /* A window update leaves the run of duplicates as it was: the next
+     * duplicate still names the ACK before it. */
+    if (!(k & (bit(EV_DUPLICATE_ACK) | bit(EV_WINDOW_UPDATE)))) {
+        f.lastnondupack = i;
+        f.dupacknum = 0;
+    }
+    if (r.has_maxseq && seq_gt(ack, r.maxseq) && (flags & TH_ACK)) {
+        k |= bit(EV_ACK_LOST_SEGMENT);
+        r.maxseq = r.nextseq;
+    }
+
+    if (seglen > 0 || (flags & (TH_SYN | TH_FIN))) {
+        if (!(k & bit(EV_KEEP_ALIVE))) {
+            bool not_advanced = f.has_nextseq && seq_lt(seq, f.nextseq);
+            if (seglen > 1 && f.has_nextseq && f.nextseq - 1 == seq)
+                not_advanced = false;
+            if (seglen > 0 && r.has_lastack && r.lastack != 0 && seq_le(seq + seglen, r.lastack)) {
+                /* Marked a retransmission as well, as the analyser's
+                 * fields mark it. */
+                k |= bit(EV_SPURIOUS_RETRANSMISSION) | bit(EV_RETRANSMISSION);
+            } else if (not_advanced) {
+                float ooo = first_rtt > 0.0f ? first_rtt : DEFAULT_OOO_THRESHOLD;
+                if (t - r.last_time < FAST_RETRANSMISSION_WINDOW && r.dupacknum >= 2 &&
+                    r.has_lastack && r.lastack == seq)
+                    k |= bit(EV_FAST_RETRANSMISSION) | bit(EV_RETRANSMISSION);
+                else if (t - f.nextseq_time < ooo && f.nextseq != seq + seglen)
+                    k |= bit(EV_OUT_OF_ORDER);
+                else
+                    k |= bit(EV_RETRANSMISSION);
+            }
+        }
+        uint32_t next = seq + seglen + ((flags & (TH_SYN | TH_FIN)) ? 1 : 0);
+        if (!(k & bit(EV_ZERO_WINDOW_PROBE))) {
+            if (!f.has_nextseq || seq_gt(next, f.nextseq)) {
+                f.nextseq = next;
+                f.has_nextseq = true;
+                f.nextseq_time = t;
+            }
+            if (!f.has_maxseq || seq == f.maxseq) {
+                f.maxseq = f.nextseq;
+                f.has_maxseq = true;
+            }
+        }
+    }
+    f.window = win;
+    f.lastack = ack;
+    f.has_lastack = (flags & TH_ACK) != 0;
+    f.lastkinds = k;
+    return out;
+}
+
+/* Data of flow f not yet acknowledged by r. */
+bool outstanding(const flow &f, const flow &r)
+{
+    return f.has_nextseq && (!r.has_lastack || seq_gt(f.nextseq, r.lastack));
+}
+
+/* Which share the time from now to the next segment goes to, for f. */
+int share_now(const flow &f, const flow &r)
+{
+    if (f.in_recovery)
+        return SHARE_RECOVERY;
+    if (!outstanding(f, r))
+        return SHARE_IDLE;
+    uint32_t in_flight = f.nextseq - r.lastack;
+    uint32_t mss = f.mss > 0 ? static_cast<uint32_t>(f.mss) : 536u;
+    if (!r.has_lastack || r.window <= in_flight + mss)
+        return SHARE_RWND;
+    return SHARE_SENDING;
+}
+
+/* Probes do not end a silence: they keep an idle or closed-window
+ * connection alive without sending anything new. */
+constexpr uint16_t PROBES = bit(EV_KEEP_ALIVE) | bit(EV_ZERO_WINDOW_PROBE);
+
+/*
+ * The own kinds of segment e of f at time t. `was_outstanding`: f had
+ * data not yet acknowledged before this segment.
+ */
+void own_kinds(seg_events &e, const flow &f, const flow &r, float t, bool was_outstanding)
+{
+    float rto = std::max(MIN_TIMEOUT, 2.0f * f.srtt);
+    float stall = std::max(MIN_TIMEOUT, 4.0f * f.srtt);
+    if ((e.kinds & RESENT) && f.active_index >= 0 && t - f.last_time >= rto && r.dupacknum < 3)
+        e.kinds |= bit(EV_TIMEOUT_RETRANSMISSION);
+    if (!f.sent_data || f.active_index < 0 || (e.kinds & PROBES) || t - f.active_time < stall)
+        return;
+    e.kinds |= bit(EV_STALL);
+    e.ref = f.active_index;
+    if (e.kinds & bit(EV_TIMEOUT_RETRANSMISSION))
+        e.cause = STALL_TIMEOUT;
+    else if (r.window == 0 || r.last_zero_time >= f.active_time)
+        e.cause = STALL_ZERO_WINDOW;
+    else if (!was_outstanding)
+        e.cause = STALL_APPLICATION;
+    else
+        e.cause = STALL_UNKNOWN;
+}
+
+/* Settles the time since f's last segment that was not a probe into its
+ * figures: all of it is stalled time when `e` ends a stall. */
+void settle(flow &f, direction_events &d, const seg_events *e)
+{
+    double total = 0.0;
+    for (double p : f.pending)
+        total += p;
+    if (e != nullptr && (e->kinds & bit(EV_STALL))) {
+        d.stalls++;
+        d.stall_total += total;
+        d.stall_longest = std::max(d.stall_longest, total);
+        d.stall_time[e->cause] += total;
+        d.share[SHARE_STALLED] += total;
+    } else {
+        for (int s = 0; s < TIME_SHARES; s++)
+            d.share[s] += f.pending[s];
+    }
+    std::fill(std::begin(f.pending), std::end(f.pending), 0.0);
+}
+
+/*
+ * The round trip of f's data as a sender times it: one segment at a time,
+ * from a segment that sent new data to the first ACK from r that covers
+ * it, smoothed as RFC 6298 does. Karn's rule: a retransmission of timed
+ * data drops the timing. `s` is f's segment with kinds `kinds`; `advanced`
+ * says it moved f's next expected sequence number.
+ */
+void round_trip(flow &f, flow &r, const seg_record &s, uint16_t kinds, bool advanced)
+{
+    if (r.timing && (s.tcp_flags & TH_ACK) && !seq_lt(s.ack_raw, r.timed_end)) {
+        float sample = s.time - r.timed_at;
+        if (sample > 0.0f)
+            r.srtt = r.srtt > 0.0f ? 0.875f * r.srtt + 0.125f * sample : sample;
+        r.timing = false;
+    }
+    if (f.timing && (kinds & RESENT) && seq_lt(s.seq_raw, f.timed_end))
+        f.timing = false;
+    else if (!f.timing && advanced && !(kinds & (RESENT | PROBES))) {
+        f.timing = true;
+        f.timed_end = f.nextseq;
+        f.timed_at = s.time;
+    }
+}
+
+}  // namespace
+
+bool event_is_warning(int kind)
+{
+    return kind >= 0 && kind < EVENT_KINDS && (WARNINGS & bit(kind)) != 0;
+}
+
+void events_clear()
+{
+    scratch_vec<seg_events>().swap(g_events.seg);
+    std::memset(g_events.dir, 0, sizeof g_events.dir);
+    g_events.first_rtt = 0.0f;
+}
+
+const seg_events *events_of(int32_t i)
+{
+    if (i < 0 || static_cast<size_t>(i) >= g_events.seg.size())
+        return nullptr;
+    return &g_events.seg[static_cast<size_t>(i)];
+}
+
+std::string events_kinds_text(uint16_t kinds, char sep)
+{
+    std::string out;
+    for (int k = 0; k < EVENT_KINDS; k++) {
+        if (!(kinds & bit(k)))
+            continue;
+        if (!out.empty())
+            out += sep;
+        out += event_kind_names[k];
+    }
+    return out;
+}
+
+void find_events()
+{
+    events_clear();
+    const trace_array &t = g_trace.main;
+    if (t.count <= 0)
+        return;
+    /* Each record's events are appended once, not cleared first. */
+    g_events.seg.reserve(static_cast<size_t>(t.count));
+    flow fl[2];
+    flow_start(fl[0]);
+    flow_start(fl[1]);
+    float syn_time = -1.0f;
+    float prev_time = t.rec[0].time;
+
+    for (int32_t i = 0; i < t.count; i++) {
+        const seg_record &s = t.rec[i];
+        int d = same_direction(s, t.rec[0]) ? 0 : 1;
+        flow &f = fl[d];
+        flow &r = fl[1 - d];
+        direction_events &de = g_events.dir[d];
+
+        /* The time since the last segment goes to each flow's state. */
+        double dt = static_cast<double>(s.time) - prev_time;
+        if (dt > 0.0) {
+            fl[0].pending[share_now(fl[0], fl[1])] += dt;
+            fl[1].pending[share_now(fl[1], fl[0])] += dt;
+        }
+        prev_time = s.time;
+
+        if (s.tcp_flags & TH_SYN) {
+            note_syn(f, r, i, (s.tcp_flags & TH_ACK) != 0);
+            if (!(s.tcp_flags & TH_ACK))
+                syn_time = s.time;
+        } else if ((s.tcp_flags & TH_ACK) && g_events.first_rtt == 0.0f && syn_time >= 0.0f) {
+            g_events.first_rtt = s.time - syn_time;
+        }
+
+        bool was_outstanding = outstanding(f, r);
+        bool had_next = f.has_nextseq;
+        uint32_t next_before = f.nextseq;
+        seg_result res = analyser_rules(f, r, s, i, g_events.first_rtt);
+        g_events.seg.push_back(
+            seg_events{res.kinds, STALL_NONE, static_cast<uint8_t>(d), res.ref, res.dup_num});
+        seg_events &e = g_events.seg.back();
+        own_kinds(e, f, r, s.time, was_outstanding);
+        if (!(e.kinds & PROBES))
+            settle(f, de, &e);
+
+        round_trip(f, r, s, e.kinds, !had_next || seq_gt(f.nextseq, next_before));
+        /* Loss recovery: from a retransmission of f, or from the third
+         * duplicate ACK f sends r, until the ACK passes the point. */
+        if ((e.kinds & (RESENT & ~bit(EV_OUT_OF_ORDER))) && !f.in_recovery) {
+            f.in_recovery = true;
+            f.recovery_point = f.nextseq;
+        }
+        if (res.dup_num == 3 && !r.in_recovery && r.has_nextseq) {
+            r.in_recovery = true;
+            r.recovery_point = r.nextseq;
+        }
+        if (r.in_recovery && f.has_lastack && !seq_lt(f.lastack, r.recovery_point))
+            r.in_recovery = false;
+
+        for (unsigned rest = e.kinds; rest != 0; rest &= rest - 1)
+            de.count[__builtin_ctz(rest)]++;
+        if (s.paylen > 0) {
+            f.sent_data = true;
+            f.mss = std::max(f.mss, s.paylen);
+        }
+        if (s.win == 0 && !(s.tcp_flags & (TH_SYN | TH_FIN | TH_RST)))
+            f.last_zero_time = s.time;
+        f.last_time = s.time;
+        if (!(e.kinds & PROBES)) {
+            f.active_time = s.time;
+            f.active_index = i;
+        }
+    }
+    for (int d = 0; d < 2; d++) {
+        settle(fl[d], g_events.dir[d], nullptr);
+        g_events.dir[d].sent_data = fl[d].sent_data;
+        g_events.dir[d].srtt = fl[d].srtt;
+    }
+}
