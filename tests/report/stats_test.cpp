@@ -111,8 +111,8 @@ TEST_F(Stats, TextNamesTheLongestStallAndWhereTheTimeWent)
 {
     struct {
         const char *capture, *longest;
-    } rows[] = {{"slow-reader.pcap", "R>L    1.146946 s  zero_window\n"},
-                {"timeout.pcap", "R>L    0.464001 s  timeout\n"}};
+    } rows[] = {{"slow-reader.pcap", "L>R    1.146946 s  zero_window\n"},
+                {"timeout.pcap", "L>R    0.464001 s  timeout\n"}};
     for (const auto &r : rows) {
         reporttest::load_samples({r.capture});
         std::string text = statistics_text();
