@@ -9,11 +9,13 @@ set -euo pipefail
 # Build and run: compiler, Tcl/Tk, libpcap, Xlib, cairo. Test: GoogleTest,
 # Xvfb and the tools that read pictures back (ImageMagick, rsvg-convert,
 # pdftoppm), groff for the manual page, clang and its runtimes for the fuzzer,
-# tcpdump to check the connection list against.
+# tcpdump to check the connection list against, tcptrace to check the
+# time-sequence graph against.
 packages=(cmake g++ make pkg-config tcl8.6-dev tk8.6-dev libpcap-dev
           libx11-dev libcairo2-dev libgtest-dev xvfb xauth x11-apps imagemagick
           librsvg2-bin poppler-utils groff man-db clang libclang-rt-14-dev
-          tcpdump)
+          tcpdump
+          tcptrace)
 if [ "${1:-}" = bench ]; then
   # tcptrace and GNU time (peak memory) for tools/bench-load.sh.
   packages+=(tcptrace time)

@@ -11,9 +11,6 @@
 
 #include "ui/publish.h"
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +18,7 @@
 #include <vector>
 
 #include "analysis/line.h"
+#include "text/endpoint_text.h"
 #include "text/line_text.h"
 #include "trace/direction.h"
 #include "trace/trace.h"
@@ -273,22 +271,6 @@ void publish_view_box()
     float bottom = 5.0f + g_ui.over_scale * (g_ui.main_end - q - g_ui.over_start);
     set_var_f("ry1", top);
     set_var_f("ry2", bottom);
-}
-
-/* "address:port" of one end of record `r`: its source or its destination. */
-static void endpoint_text(const seg_record &r, int source, char *out, size_t size)
-{
-    char addr[64];
-    unsigned port = source ? r.sport : r.dport;
-    if (g_trace.ipv6) {
-        inet_ntop(AF_INET6, source ? src6_of(r) : dst6_of(r), addr, sizeof addr);
-        std::snprintf(out, size, "[%s]:%u", addr, port);
-        return;
-    }
-    uint64_t a = source ? src4_of(r) : dst4_of(r);
-    std::snprintf(out, size, "%u.%u.%u.%u:%u", static_cast<unsigned>((a >> 24) & 0xff),
-                  static_cast<unsigned>((a >> 16) & 0xff), static_cast<unsigned>((a >> 8) & 0xff),
-                  static_cast<unsigned>(a & 0xff), port);
 }
 
 void publish_trace_info()
