@@ -646,6 +646,11 @@ proc drawlines {} {
         $c create line $x1($i) $y1($i) $x2($i) $y2($i) -fill $color($i) \
             -arrow $arrow($i) -arrowshape {9 11 3} -tags lines
     }
+    global lnotice lnoticex lnoticey
+    if {[info exists lnotice] && $lnotice ne ""} {
+        $c create text $lnoticex $lnoticey -text $lnotice -font wpSmall \
+            -fill #2d3748 -tags lines
+    }
 }
 
 proc eraselines {} { .subframe1.canvas delete lines }

@@ -32,7 +32,7 @@ const char *const type_titles[GRAPH_TYPES] = {"time-sequence", "throughput", "ro
 
 /* Colours of the series that are not a segment class. */
 const char ACK_COLOUR[] = "#008000";
-const char WINDOW_COLOUR[] = "#c8a000";
+const char WINDOW_COLOUR[] = "#319795";
 const char SACK_COLOUR[] = "#d53f8c";
 const char ZERO_WINDOW_COLOUR[] = "#e53e3e";
 const char LABEL_COLOUR[] = "#1a202c";

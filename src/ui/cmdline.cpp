@@ -80,6 +80,7 @@ cmdline_action parse_options(int argc, char **argv, int *first_file)
         case 't':
         case 'x':
         case 'S':
+        case 'G':
             note_output_option(c, optarg);
             break;
         case 'v':

@@ -19,6 +19,7 @@
 #include "report/table.h"
 #include "trace/trace.h"
 #include "ui/cmdline.h"
+#include "ui/graph_window.h"
 #include "ui/jump.h"
 #include "ui/picture.h"
 #include "ui/publish.h"
@@ -28,7 +29,7 @@
 
 output_request g_output;
 
-const char output_optstring[] = "o:t:x:S";
+const char output_optstring[] = "o:t:x:SG:";
 
 /* The window size of a run without a window when -g gives none. */
 static const int DEFAULT_WIDTH = 1000, DEFAULT_HEIGHT = 800;
@@ -94,6 +95,17 @@ int note_output_option(int c, const char *arg)
     case 'S':
         g_output.statistics = 1;
         return 1;
+    case 'G': {
+        graph_type type;
+        int dir;
+        if (!parse_graph_request(arg, &type, &dir))
+            bad_option("-G wants TYPE[:DIR], TYPE one of tsg, tput, rtt, owd, inflight and DIR "
+                       "LR or RL, not \"%s\"", arg);
+        g_output.graph = 1;
+        g_output.graph_type = type;
+        g_output.graph_dir = dir;
+        return 1;
+    }
     default:
         return 0;
     }
@@ -105,6 +117,7 @@ void print_output_usage()
     std::fprintf(stderr, "\t-t <from>:<to>: show the diagram from <from> to <to> seconds\n");
     std::fprintf(stderr, "\t-x <file>: write one CSV row per segment to file (- for stdout), no window\n");
     std::fprintf(stderr, "\t-S: print statistics of the connection, no window\n");
+    std::fprintf(stderr, "\t-G <type>[:<dir>]: -o writes graph tsg, tput, rtt, owd or inflight, dir LR or RL\n");
     std::fprintf(stderr, "\tSee wirepaint(1) for the keys of the window.\n");
 }
 
@@ -157,7 +170,13 @@ int run_without_window()
         std::fputs(statistics_text().c_str(), stdout);
     if (!g_output.picture.empty()) {
         std::string error;
-        if (!save_picture(g_output.picture, &error)) {
+        int ok = g_output.graph
+                     ? save_graph_file(static_cast<graph_type>(g_output.graph_type),
+                                       g_output.graph_dir, g_ui.win_width, g_ui.win_height,
+                                       g_output.have_span, g_output.span_from, g_output.span_to,
+                                       g_output.picture, &error)
+                     : save_picture(g_output.picture, &error);
+        if (!ok) {
             std::fprintf(stderr, "%s: %s\n", program_name, error.c_str());
             status = 1;
         }

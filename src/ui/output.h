@@ -11,6 +11,8 @@
  *	    -t FROM:TO     the main view from FROM to TO seconds (diagram times)
  *	    -x FILE        the per-segment table as CSV; "-" for standard output
  *	    -S             the statistics on standard output
+ *	    -G TYPE[:DIR]  -o writes that graph (tsg tput rtt owd inflight;
+ *	                   LR or RL) instead of the ladder
  */
 
 #ifndef WIREPAINT_UI_OUTPUT_H
@@ -28,6 +30,9 @@ struct output_request {
     float span_to;         /* s, -t TO; span_from < span_to */
     std::string table;     /* -x file name, "-" for stdout; "" for none */
     int statistics;        /* 1 for -S */
+    int graph;             /* 1 once -G named a graph */
+    int graph_type;        /* -G TYPE: a graph_type (graph/series.h) */
+    int graph_dir;         /* -G DIR: 1 LR, 2 RL, 0 the default */
 };
 
 extern output_request g_output;
@@ -40,7 +45,8 @@ extern const char output_optstring[];
 
 /*
  * note_output_option --
- *	Takes option letter `c` ('o', 't', 'x' or 'S') with its argument.
+ *	Takes option letter `c` ('o', 't', 'x', 'S' or 'G') with its argument.
+ *	A -G that is not TYPE[:DIR] exits the same way.
  *	A -o name without a known extension, or a -t that is not two numbers
  *	FROM:TO with FROM < TO, writes a message naming the option on
  *	standard error and exits with status 1. Returns 1 when `c` was one

@@ -11,6 +11,7 @@
 
 #include "ui/publish.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include "text/line_text.h"
 #include "trace/direction.h"
 #include "trace/trace.h"
+#include "ui/graph_window.h"
 #include "ui/line_index.h"
 #include "ui/ui_state.h"
 #include "ui/view.h"
@@ -164,6 +166,35 @@ static void add_hit(int n, const line_ends &e, int line)
     h.line = line;
 }
 
+/*
+ * The notice under the last arrow of a full publication: how many lines
+ * the span holds (those between the first line the scan publishes and
+ * the line that would end an uncapped scan), and where to look instead.
+ * lnotice is "" when every line of the span is drawn.
+ */
+static void publish_line_notice(int drawn)
+{
+    char text[128] = "";
+    if (drawn == MAX_HITS) {
+        window_span span = window_span_of(g_trace.lines, g_trace.main.count, g_ui.main_start,
+                                          g_ui.main_end);
+        int64_t held = static_cast<int64_t>(span.stop) - span.first;
+        if (held > MAX_HITS)
+            std::snprintf(text, sizeof text,
+                          "first %d of %lld segments in this span: zoom in, or press t for the "
+                          "graphs",
+                          MAX_HITS, static_cast<long long>(held));
+    }
+    ui_set_var("lnotice", text);
+    if (text[0] == 0)
+        return;
+    const hit_entry &h = g_ui.hits[MAX_HITS - 1];
+    /* Below the lower end of the last arrow. */
+    line_ends e = main_arrow(g_trace.lines[h.line]);
+    ui_set_var_int("lnoticex", g_ui.main_width / 2);
+    ui_set_var_int("lnoticey", std::max(e.y1, e.y2) + 12);
+}
+
 void publish_lines()
 {
     std::vector<int32_t> visible;
@@ -187,6 +218,7 @@ void publish_lines()
     }
     g_ui.hit_count = n;
     ui_set_var_int("linecnt", n);
+    publish_line_notice(n);
 }
 
 static int visible_range_empty()
@@ -353,6 +385,7 @@ void redraw_all()
 void forget_publication()
 {
     line_index_clear();
+    graph_forget();
     g_ui.first_visible = -1;
     g_ui.last_visible = -1;
     g_ui.hit_count = 0;
