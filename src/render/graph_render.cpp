@@ -397,9 +397,17 @@ void draw_graph(cairo_t *cr, const graph_data &g, const graph_view &v)
     cairo_save(cr);
     cairo_rectangle(cr, m.p.left, m.p.top, m.p.width, m.p.height);
     cairo_clip(cr);
+    /* Lines lowest, then bars, then the small marks on top of both. */
     std::vector<column_cell> cells;
-    for (const graph_series &s : g.series)
-        draw_series(cr, s, m, cells);
+    for (int layer = 0; layer < 3; layer++) {
+        for (const graph_series &s : g.series) {
+            int own = s.style == STYLE_STEPS || s.style == STYLE_LINE ? 0
+                      : s.style == STYLE_BARS                         ? 1
+                                                                      : 2;
+            if (own == layer)
+                draw_series(cr, s, m, cells);
+        }
+    }
     cairo_restore(cr);
     draw_legend(cr, g, v, m.p);
 }
