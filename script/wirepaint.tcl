@@ -71,6 +71,8 @@ proc wp::build_toolbar {} {
     ttk::checkbutton $t.times -text "Times" -variable timeon -command time_clib
     pack $t.file $t.s1 $t.back $t.fwd $t.zin $t.zout $t.s2 \
         $t.ov $t.ozin $t.ozout $t.s3 $t.labels $t.times -side left -padx 1
+    wp::build_analysis_menu $t.analysis
+    pack $t.analysis -after $t.file -side left -padx 1
     foreach s {s1 s2 s3} { pack configure $t.$s -fill y -padx 4 }
     pack configure $t.ov -padx {2 0}
     pack $t.help -side right -padx 1
@@ -244,6 +246,7 @@ proc wp::bind_view_keys {c} {
     foreach key {f 0 KP_0} { bind . <Key-$key> {view_clib fit} }
     bind . <Key-g> wp::goto_dialog
     bind . <Key-i> wp::statistics_dialog
+    bind . <Key-t> wp::graph_window
     bind $c <Control-MouseWheel> {if {%D > 0} {zoomin_clib} else {zoomout_clib}}
     bind $c <ButtonPress-2> {set wp::pan_y %y}
     bind $c <B2-Motion> {wp::pan %y}
@@ -378,6 +381,7 @@ proc wp::keys_text {} {
         "Ctrl-L          the connections of the current file"
         "Ctrl-S          save the view as SVG, PDF, PNG or PostScript"
         "i               statistics of the connection"
+        "t               the graphs (time-sequence, throughput, RTT, delay, in flight)"
         "q               quit"
     } "\n"]
 }
@@ -399,6 +403,13 @@ proc wp::build_file_menu {mb} {
     $mb.menu add command -label "Statistics\u2026" -accelerator I -command wp::statistics_dialog
     $mb.menu add separator
     $mb.menu add command -label "Quit" -accelerator Q -command {destroy .}
+}
+
+# The Analysis menu: views of the whole connection beside the ladder.
+proc wp::build_analysis_menu {mb} {
+    ttk::menubutton $mb -text "Analysis" -style Toolbutton -menu $mb.menu
+    menu $mb.menu -tearoff 0
+    $mb.menu add command -label "Graphs\u2026" -accelerator T -command wp::graph_window
 }
 
 proc wp::build_help_menu {mb} {
@@ -787,3 +798,117 @@ wp::build_window
 init_clib
 wp::describe
 focus .subframe1.canvas
+
+# ---------------------------------------------------------------------
+# The Graph window: one photo image that the program fills (graph_clib),
+# a crosshair and a zoom rectangle on top of it, and the keys:
+# 1-5 the graph, d the direction, drag a rectangle to zoom (right click
+# or BackSpace goes back), wheel zooms time, Ctrl+wheel the values,
+# arrows pan, Home or 0 everything; a click centres the ladder on the
+# segment and flashes it.
+
+proc wp::graph_window {} {
+    set w .graph
+    if {[winfo exists $w]} { raise $w; focus $w.c; return }
+    toplevel $w
+    catch {image create photo wpgraph}
+    set t [ttk::frame $w.bar -padding {2 2}]
+    ttk::combobox $t.type -state readonly -width 18 -values {
+        "1 time-sequence" "2 throughput" "3 round-trip time" "4 one-way delay"
+        "5 bytes in flight"}
+    bind $t.type <<ComboboxSelected>> {wp::graph_do type [expr {[%W current] + 1}]}
+    ttk::button $t.dir -text "Direction (d)" -style Toolbutton -command {wp::graph_do dir}
+    ttk::button $t.home -text "All (Home)" -style Toolbutton -command {wp::graph_do home}
+    ttk::button $t.save -text "Save as\u2026" -style Toolbutton -command wp::graph_save
+    pack $t.type $t.dir $t.home $t.save -side left -padx 2
+    canvas $w.c -width 1000 -height 600 -highlightthickness 0 -background white \
+        -cursor crosshair
+    $w.c create image 0 0 -anchor nw -image wpgraph -tags graph
+    ttk::label $w.status -anchor w -padding {4 1}
+    pack $w.bar -side top -fill x
+    pack $w.status -side bottom -fill x
+    pack $w.c -fill both -expand 1
+    graph_clib open
+    bind $w.c <Configure> {graph_clib size %w %h; wp::graph_title}
+    bind $w <Destroy> {if {"%W" eq ".graph"} {graph_clib close}}
+    foreach n {1 2 3 4 5} { bind $w <Key-$n> [list wp::graph_do type $n] }
+    bind $w <Key-d> {wp::graph_do dir}
+    foreach key {Home 0 KP_0} { bind $w <Key-$key> {wp::graph_do home} }
+    bind $w <Key-BackSpace> {wp::graph_do back}
+    bind $w <Key-Escape> {destroy .graph}
+    foreach {key dx dy} {Left -1 0 Right 1 0 Up 0 1 Down 0 -1} {
+        bind $w <Key-$key> [list wp::graph_do pan $dx $dy]
+    }
+    bind $w.c <ButtonPress-1> {set wp::graph_from [list %x %y]}
+    bind $w.c <B1-Motion> {wp::graph_drag %x %y}
+    bind $w.c <ButtonRelease-1> {wp::graph_release %x %y}
+    bind $w.c <ButtonPress-3> {wp::graph_do back}
+    bind $w.c <MouseWheel> {wp::graph_do wheel %x %y [expr {%D > 0}] 0}
+    bind $w.c <Control-MouseWheel> {wp::graph_do wheel %x %y [expr {%D > 0}] 1}
+    bind $w.c <Button-4> {wp::graph_do wheel %x %y 1 0}
+    bind $w.c <Button-5> {wp::graph_do wheel %x %y 0 0}
+    bind $w.c <Control-Button-4> {wp::graph_do wheel %x %y 1 1}
+    bind $w.c <Control-Button-5> {wp::graph_do wheel %x %y 0 1}
+    bind $w.c <Motion> {wp::graph_cross %x %y}
+    bind $w.c <Leave> {.graph.c delete cross}
+    graph_clib size [winfo reqwidth $w.c] [winfo reqheight $w.c]
+    wp::graph_title
+    focus $w.c
+}
+
+proc wp::graph_title {} {
+    if {![winfo exists .graph]} { return }
+    set title [graph_clib title]
+    wm title .graph $title
+    set types {tsg tput rtt owd inflight}
+    set n [lsearch $types [lindex $title 1]]
+    if {$n >= 0} { .graph.bar.type current $n }
+}
+
+proc wp::graph_do {args} {
+    graph_clib {*}$args
+    wp::graph_title
+}
+
+proc wp::graph_drag {x y} {
+    variable graph_from
+    if {![info exists graph_from]} { return }
+    set c .graph.c
+    $c delete zoombox
+    $c create rectangle {*}$graph_from $x $y -outline "#2b6cb0" -dash {4 2} -tags zoombox
+}
+
+proc wp::graph_release {x y} {
+    variable graph_from
+    if {![info exists graph_from]} { return }
+    lassign $graph_from x0 y0
+    unset graph_from
+    .graph.c delete zoombox
+    if {abs($x - $x0) > 4 && abs($y - $y0) > 4} {
+        graph_clib zoom $x0 $y0 $x $y
+        return
+    }
+    set n [graph_clib click $x $y]
+    if {$n eq ""} { bell; return }
+    wp::goto_segment $n
+    .graph.status configure -text "Segment $n"
+}
+
+proc wp::graph_cross {x y} {
+    set c .graph.c
+    $c delete cross
+    $c create line 0 $y [winfo width $c] $y -fill "#a0aec0" -tags cross
+    $c create line $x 0 $x [winfo height $c] -fill "#a0aec0" -tags cross
+    .graph.status configure -text [graph_clib status $x $y]
+}
+
+proc wp::graph_save {} {
+    set path [tk_getSaveFile -parent .graph -title "Save the graph as" -defaultextension .svg \
+        -filetypes {{SVG {.svg}} {PDF {.pdf}} {PNG {.png}} {PostScript {.ps .eps}}}]
+    if {$path eq ""} { return }
+    if {[catch {graph_clib save $path} err]} {
+        tk_messageBox -parent .graph -icon error -title "Save as" -message $err
+        return
+    }
+    .graph.status configure -text "Saved the graph to $path."
+}

@@ -29,16 +29,20 @@
 struct graph_ui_state {
     std::unique_ptr<graph_data> built[GRAPH_TYPES][2];  /* [type][dir - 1] */
     double tput_window;         /* s; 0: the default of the direction */
+    int open;                   /* 1 while the Graph window exists */
+    int width, height;          /* its image, pixels; 0 before its first
+                                 * size */
     graph_type type;            /* the window's graph */
     int dir;                    /* its direction, 1 or 2; 0 not chosen yet */
-    graph_view view;            /* its view; width 0: not shown yet */
+    int have_view;              /* 1 once `view` is set for this load */
+    graph_view view;            /* its view */
     std::vector<graph_view> zooms;   /* views to go back to, latest last */
-    int flash_line;             /* line the last click centred; -1 none */
 };
 
 extern graph_ui_state g_graph;
 
-/* graph_forget -- Drops every built series and the window's view. */
+/* graph_forget -- Drops every built series and the window's view (the
+ * window's size, type and direction stay). */
 void graph_forget();
 
 /*
@@ -73,5 +77,37 @@ void fit_values(const graph_data &g, graph_view *v);
  */
 int save_graph_file(graph_type type, int dir, int w, int h, int span, double from, double to,
                     const std::string &path, std::string *error);
+
+/*
+ * graph_follow_view --
+ *	When the Graph window is open, draws its graph again with the main
+ *	view's span shaded (a new load's graph over the whole connection).
+ *	Called after every move of the main view and after every load.
+ */
+void graph_follow_view();
+
+/*
+ * graph_clib SUBCOMMAND ?ARGS? --
+ *	The Graph window's commands, X and Y in image pixels:
+ *	  open | close               the window opened or gone
+ *	  size W H                   the image size; redraws
+ *	  type N                     graph N (1 tsg ... 5 inflight), whole view
+ *	  dir                        the other direction, whole view
+ *	  zoom X0 Y0 X1 Y1           the rectangle's spans; the view before
+ *	                             goes on the zoom stack
+ *	  back                       the view on top of the stack (bell: none)
+ *	  wheel X Y IN VALUE         zooms time (value axis when VALUE is 1) in
+ *	                             (IN 1) or out about the pointer
+ *	  pan DX DY                  moves a tenth of a span per step
+ *	  home                       the whole connection; empties the stack
+ *	  status X Y                 result: "t = ... s   <value name> = ..."
+ *	  click X Y                  result: the number of the segment drawn
+ *	                             nearest (within 8 px), "" for none
+ *	  save PATH                  the current view into PATH (format by its
+ *	                             extension); an error with the reason
+ *	  title                      result: the window's title text
+ *	Redraws fill the photo image "wpgraph". Without a load: nothing.
+ */
+int graph_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[]);
 
 #endif

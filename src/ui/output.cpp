@@ -207,4 +207,5 @@ void register_output_commands()
     Tcl_CreateCommand(g_ui.interp, "statistics_clib", statistics_clib, nullptr, nullptr);
     Tcl_CreateCommand(g_ui.interp, "view_clib", view_clib, nullptr, nullptr);
     Tcl_CreateCommand(g_ui.interp, "hover_clib", hover_clib, nullptr, nullptr);
+    Tcl_CreateCommand(g_ui.interp, "graph_clib", graph_clib, nullptr, nullptr);
 }

@@ -83,7 +83,7 @@ int statistics_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[]
 /*
  * register_output_commands --
  *	Registers the commands beyond the sixteen: saveas_clib, statistics_clib,
- *	view_clib and hover_clib.
+ *	view_clib, hover_clib and graph_clib.
  */
 void register_output_commands();
 

@@ -353,7 +353,7 @@ void redraw_box()
 {
     publish_view_box();
     ui_eval("erasebox");
-    ui_eval("drawbox");
+    ui_eval("drawbox");    graph_follow_view();
 }
 
 void redraw_all()
@@ -380,6 +380,7 @@ void redraw_all()
     ui_set_var("timeon", "1");
     g_ui.texton = 1;
     g_ui.timeon = 1;
+    graph_follow_view();
 }
 
 void forget_publication()
