@@ -237,6 +237,12 @@ int graph_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
     if (cmd == "size") {
         g_graph.width = std::max(0, static_cast<int>(arg_num(argc, argv, 2)));
         g_graph.height = std::max(0, static_cast<int>(arg_num(argc, argv, 3)));
+        g_graph.view.width = g_graph.width;
+        g_graph.view.height = g_graph.height;
+        for (graph_view &z : g_graph.zooms) {
+            z.width = g_graph.width;
+            z.height = g_graph.height;
+        }
         draw_window_graph();
         return TCL_OK;
     }
