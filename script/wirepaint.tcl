@@ -804,8 +804,8 @@ focus .subframe1.canvas
 # a crosshair and a zoom rectangle on top of it, and the keys:
 # 1-5 the graph, d the direction, drag a rectangle to zoom (right click
 # or BackSpace goes back), wheel zooms time, Ctrl+wheel the values,
-# arrows pan, Home or 0 everything; a click centres the ladder on the
-# segment and flashes it.
+# arrows pan, Home or 0 everything, w the throughput window; a click
+# centres the ladder on the segment and flashes it.
 
 proc wp::graph_window {} {
     set w .graph
@@ -833,6 +833,7 @@ proc wp::graph_window {} {
     bind $w <Destroy> {if {"%W" eq ".graph"} {graph_clib close}}
     foreach n {1 2 3 4 5} { bind $w <Key-$n> [list wp::graph_do type $n] }
     bind $w <Key-d> {wp::graph_do dir}
+    bind $w <Key-w> {wp::graph_do window}
     foreach key {Home 0 KP_0} { bind $w <Key-$key> {wp::graph_do home} }
     bind $w <Key-BackSpace> {wp::graph_do back}
     bind $w <Key-Escape> {destroy .graph}

@@ -285,7 +285,7 @@ void build_tput(graph_data &g, int dir, const graph_inputs &in)
     add_series(g, "throughput", LR_COLOUR, STYLE_LINE);
     add_series(g, "goodput (first sent)", RL_COLOUR, STYLE_LINE);
     char note[64];
-    std::snprintf(note, sizeof note, "over %g s", window);
+    std::snprintf(note, sizeof note, "over %.3g s", window);
     g.notes.push_back(note);
     struct sent {
         float t;

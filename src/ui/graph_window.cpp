@@ -208,6 +208,15 @@ int change_view(const std::string &cmd, int argc, const char *argv[])
             zoom_axis(&v.v0, &v.v1, graph_value_at(v, arg_num(argc, argv, 3)), f);
         else
             zoom_axis(&v.t0, &v.t1, graph_time_at(v, arg_num(argc, argv, 2)), f);
+    } else if (cmd == "window") {
+        /* The throughput window: the default, then 0.1, 0.5, 1 and 5 s. */
+        static const double steps[] = {0, 0.1, 0.5, 1, 5};
+        size_t k = 0;
+        while (k < 5 && steps[k] != g_graph.tput_window)
+            k++;
+        g_graph.tput_window = steps[(k + 1) % 5];
+        for (std::unique_ptr<graph_data> &slot : g_graph.built[GRAPH_TPUT])
+            slot.reset();
     } else if (cmd == "pan") {
         double dt = (v.t1 - v.t0) * 0.1 * arg_num(argc, argv, 2);
         double dv = (v.v1 - v.v0) * 0.1 * arg_num(argc, argv, 3);
@@ -248,7 +257,15 @@ int graph_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
     }
     if (cmd == "title") {
         std::string dir = (g_graph.dir == 0 ? default_graph_dir() : g_graph.dir) == 1 ? "LR" : "RL";
-        set_result(interp, std::string("Graph: ") + graph_type_name(g_graph.type) + " " + dir);
+        std::string title = std::string("Graph: ") + graph_type_name(g_graph.type) + " " + dir;
+        if (g_graph.type == GRAPH_TPUT && g_trace.loaded) {
+            char over[48];
+            double w = g_graph.tput_window > 0 ? g_graph.tput_window
+                                               : tput_default_window(dir == "LR" ? 1 : 2);
+            std::snprintf(over, sizeof over, ", over %.3g s", w);
+            title += over;
+        }
+        set_result(interp, title);
         return TCL_OK;
     }
     if (!graph_ready())

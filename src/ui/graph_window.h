@@ -98,6 +98,8 @@ void graph_follow_view();
  *	  back                       the view on top of the stack (bell: none)
  *	  wheel X Y IN VALUE         zooms time (value axis when VALUE is 1) in
  *	                             (IN 1) or out about the pointer
+ *	  window                     the next throughput window: the default,
+ *	                             0.1, 0.5, 1, 5 s
  *	  pan DX DY                  moves a tenth of a span per step
  *	  home                       the whole connection; empties the stack
  *	  status X Y                 result: "t = ... s   <value name> = ..."
@@ -105,7 +107,8 @@ void graph_follow_view();
  *	                             nearest (within 8 px), "" for none
  *	  save PATH                  the current view into PATH (format by its
  *	                             extension); an error with the reason
- *	  title                      result: the window's title text
+ *	  title                      result: the window's title text,
+ *	                             "Graph: TYPE DIR" (", over W s" for tput)
  *	Redraws fill the photo image "wpgraph". Without a load: nothing.
  */
 int graph_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[]);

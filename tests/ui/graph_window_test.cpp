@@ -107,6 +107,8 @@ TEST(GraphWindow, ShadeFollowsTheLadderAndAClickCentresTheLadderOnTheSegment)
           "event generate .graph.c <Key-3>\nupdate\n"
           "event generate .graph.c <Key-d>\nupdate\n"
           "rec keys [wm title .graph]\n"
+          "event generate .graph.c <Key-2>\nupdate\nevent generate .graph.c <Key-w>\nupdate\n"
+          "rec window [string match {*over 0.1 s*} [graph_clib title]]\n"
           "proc tk_getSaveFile {args} { return {" + png + "} }\n"
           ".graph.bar.save invoke\nupdate\n"
           "rec saved [.graph.status cget -text]\n"
@@ -125,6 +127,7 @@ TEST(GraphWindow, ShadeFollowsTheLadderAndAClickCentresTheLadderOnTheSegment)
     EXPECT_EQ(at[0], at[1]);   /* BackSpace went back to the view before the zoom */
     EXPECT_EQ(events(s.rec, "zoomed").at(0), (std::vector<std::string>{"zoomed", "1"}));
     EXPECT_EQ(events(s.rec, "keys").at(0), (std::vector<std::string>{"keys", "Graph: rtt RL"}));
+    EXPECT_EQ(events(s.rec, "window").at(0), (std::vector<std::string>{"window", "1"}));
     EXPECT_EQ(events(s.rec, "saved").at(0),
               (std::vector<std::string>{"saved", "Saved the graph to " + png + "."}));
     EXPECT_EQ(std::system(("identify -format '%w %h' " + png + " > " + s.dir + "/size.txt").c_str()), 0);
