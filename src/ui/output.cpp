@@ -187,12 +187,19 @@ int run_without_window()
 
 void apply_start_span()
 {
-    if (!g_output.have_span || !ui_view_ready())
+    if (!ui_view_ready())
         return;
-    show_main_span(g_output.span_from, g_output.span_to);
-    redraw_main();
-    redraw_overview();
-    redraw_box();
+    if (g_output.have_span) {
+        show_main_span(g_output.span_from, g_output.span_to);
+        redraw_main();
+        redraw_overview();
+        redraw_box();
+    }
+    if (g_output.graph) {
+        g_graph.type = static_cast<graph_type>(g_output.graph_type);
+        g_graph.dir = g_output.graph_dir;
+        ui_eval("wp::graph_window");
+    }
 }
 
 int statistics_clib(ClientData, Tcl_Interp *interp, int, const char *[])

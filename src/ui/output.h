@@ -12,7 +12,8 @@
  *	    -x FILE        the per-segment table as CSV; "-" for standard output
  *	    -S             the statistics on standard output
  *	    -G TYPE[:DIR]  -o writes that graph (tsg tput rtt owd inflight;
- *	                   LR or RL) instead of the ladder
+ *	                   LR or RL) instead of the ladder; without -o the
+ *	                   window opens its Graph window on it
  */
 
 #ifndef WIREPAINT_UI_OUTPUT_H
@@ -73,7 +74,8 @@ int run_without_window();
 /*
  * apply_start_span --
  *	In the window, after the first drawing: a -t span moves the main view
- *	there and redraws. Nothing without -t or without a drawn load.
+ *	there and redraws, and a -G graph opens the Graph window on it.
+ *	Nothing without a drawn load.
  */
 void apply_start_span();
 

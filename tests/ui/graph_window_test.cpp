@@ -132,4 +132,9 @@ TEST(GraphWindow, ShadeFollowsTheLadderAndAClickCentresTheLadderOnTheSegment)
               (std::vector<std::string>{"saved", "Saved the graph to " + png + "."}));
     EXPECT_EQ(std::system(("identify -format '%w %h' " + png + " > " + s.dir + "/size.txt").c_str()), 0);
     EXPECT_EQ(uitest::read_file(s.dir + "/size.txt"), "800 500");
+    /* -G without -o: the window opens on that graph once it is drawn. */
+    uitest::real_session opened;
+    opened.run("after 300 {rec graph [winfo exists .graph] [wm title .graph]; destroy .}\n",
+          {"-G", "owd:RL", sender});
+    EXPECT_EQ(events(opened.rec, "graph").at(0), (std::vector<std::string>{"graph", "1", "Graph: owd RL"}));
 }
