@@ -39,6 +39,8 @@ const graph_data &graph_of(graph_type type, int dir)
     int d = dir == 2 ? 2 : 1;
     std::unique_ptr<graph_data> &slot = g_graph.built[type][d - 1];
     if (!slot) {
+        /* Hook for the events pass: its per-record SEG_EVENT_* flags go in
+         * place of the null here, and the time-sequence graph marks them. */
         graph_inputs in{nullptr, g_graph.tput_window};
         slot.reset(new graph_data(build_graph(type, d, in)));
     }
