@@ -281,6 +281,7 @@ void build_tsg(graph_data &g, int dir, const graph_inputs &in)
 void build_tput(graph_data &g, int dir, const graph_inputs &in)
 {
     double window = in.tput_window > 0 ? in.tput_window : tput_default_window(dir);
+    g.window = window;
     size_t good_at = g.series.size() + 1;
     add_series(g, "throughput", LR_COLOUR, STYLE_LINE);
     add_series(g, "goodput (first sent)", RL_COLOUR, STYLE_LINE);
@@ -477,6 +478,7 @@ graph_data build_graph(graph_type type, int dir, const graph_inputs &in)
                                                      "one-way delay", "bytes"};
     g.y_name = type < GRAPH_TYPES ? y_names[type] : "";
     g.t_min = g.t_max = g.v_min = g.v_max = 0;
+    g.window = 0;
     if (type < 0 || type >= GRAPH_TYPES)
         return g;
     if (!have_connection()) {

@@ -73,6 +73,7 @@ struct graph_data {
     std::vector<std::string> notes;  /* legend notes: "window scale unknown" */
     double t_min, t_max;        /* s, extent of all points; 0 0 when none */
     double v_min, v_max;        /* value extent, 0 included */
+    double window;              /* s, a tput graph's moving window; 0 else */
 };
 
 /*

@@ -30,6 +30,7 @@ void graph_forget()
             slot.reset();
     }
     g_graph.have_view = 0;
+    g_graph.dir = 0;
     g_graph.view = graph_view{};
     g_graph.zooms.clear();
 }
@@ -258,13 +259,13 @@ int graph_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
         return TCL_OK;
     }
     if (cmd == "title") {
-        std::string dir = (g_graph.dir == 0 ? default_graph_dir() : g_graph.dir) == 1 ? "LR" : "RL";
-        std::string title = std::string("Graph: ") + graph_type_name(g_graph.type) + " " + dir;
-        if (g_graph.type == GRAPH_TPUT && g_trace.loaded) {
+        if (g_graph.dir == 0 && g_trace.loaded)
+            g_graph.dir = default_graph_dir();
+        std::string title = std::string("Graph: ") + graph_type_name(g_graph.type) + " " +
+                            (g_graph.dir == 2 ? "RL" : "LR");
+        if (g_graph.type == GRAPH_TPUT && graph_ready()) {
             char over[48];
-            double w = g_graph.tput_window > 0 ? g_graph.tput_window
-                                               : tput_default_window(dir == "LR" ? 1 : 2);
-            std::snprintf(over, sizeof over, ", over %.3g s", w);
+            std::snprintf(over, sizeof over, ", over %.3g s", current_graph().window);
             title += over;
         }
         set_result(interp, title);

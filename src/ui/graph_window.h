@@ -41,8 +41,9 @@ struct graph_ui_state {
 
 extern graph_ui_state g_graph;
 
-/* graph_forget -- Drops every built series and the window's view (the
- * window's size, type and direction stay). */
+/* graph_forget -- Drops every built series, the window's view and its
+ * direction (a new load starts with its own default); the window's size
+ * and type stay. */
 void graph_forget();
 
 /*
