@@ -151,10 +151,11 @@ protected:
 TEST_F(Series, TimeSequenceAgreesWithTcptrace)
 {
     std::string gen = generated("tsg", "-n 4000 -S 3 -l 0.01 -r 0.01 -s 200");
-    for (const std::string &file : {sample("sender.pcap"), sample("receiver.pcap"), gen}) {
+    for (const std::string &file : {sample("sender.pcap"), sample("receiver.pcap"),
+                                    sample("loopback-any-sll.pcap"), gen}) {
         load_files({file});
         std::string dir = pcapgen::temp_path("xpl-" + std::to_string(std::rand()));
-        std::string cmd = "mkdir -p " + dir + " && cd " + dir + " && tcptrace -S -zxy " + file +
+        std::string cmd = "mkdir -p " + dir + " && cd " + dir + " && tcptrace -n -S -zxy " + file +
                           " >/dev/null";
         ASSERT_EQ(std::system(cmd.c_str()), 0) << "tcptrace (tools/install-deps.sh)";
         for (const char *name : {"a2b_tsg.xpl", "b2a_tsg.xpl"}) {
@@ -166,6 +167,7 @@ TEST_F(Series, TimeSequenceAgreesWithTcptrace)
                     break;
             }
             SCOPED_TRACE(file + " " + name + " " + g.title);
+            ASSERT_NE(g.title.find("  " + x.sender + " \u2192"), std::string::npos);
             std::vector<std::tuple<double, double, double>> ours;
             for (const graph_series &s : g.series) {
                 if (s.style != STYLE_BARS || s.name.rfind("SACK", 0) == 0)
