@@ -254,6 +254,9 @@ void draw_series(cairo_t *cr, const graph_series &s, const mapper &m,
     }
     if (s.style != STYLE_DOTS && s.style != STYLE_HOLLOW)
         cairo_stroke(cr);
+    /* A line of one point is a dot, or nothing would show. */
+    if ((s.style == STYLE_LINE || s.style == STYLE_STEPS) && cells.size() == 1)
+        dot(cr, m.p.left + cells[0].x, m.y(cells[0].hi), true);
     cairo_set_dash(cr, nullptr, 0, 0);
 }
 
@@ -409,6 +412,15 @@ void draw_graph(cairo_t *cr, const graph_data &g, const graph_view &v)
         }
     }
     cairo_restore(cr);
+    bool empty = true;
+    for (const graph_series &s : g.series)
+        empty = empty && s.pts.empty();
+    if (empty) {
+        font(cr, TITLE_SIZE, false);
+        set_named_colour(cr, AXIS);
+        show_text(cr, "nothing to draw: no such segments in this direction",
+                  m.p.left + m.p.width / 2, m.p.top + m.p.height / 2, 0.5, 0.5);
+    }
     draw_legend(cr, g, v, m.p);
 }
 
