@@ -13,7 +13,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "analysis/class_name.h"
@@ -329,7 +328,15 @@ void build_rtt(graph_data &g, int dir)
 {
     ack_time_samples(dir, add_series(g, "ACK time (Karn)", LR_COLOUR, STYLE_DOTS));
     graph_series &ts = add_series(g, "timestamp echo", RL_COLOUR, STYLE_HOLLOW);
-    std::unordered_map<uint32_t, std::pair<float, int32_t>> first_sent;
+    /* The first sending of each TSval of `dir`, in one array sorted by
+     * value (then index), and the echoes of the other side looked up in
+     * it; each TSval gives one sample, from its first echo. */
+    struct sent_ts {
+        uint32_t val;
+        int32_t rec;
+    };
+    std::vector<sent_ts> sent;
+    std::vector<std::pair<uint32_t, int32_t>> echoes;
     for (int32_t i = 0; i < g_trace.main.count; i++) {
         const seg_record &r = g_trace.main.rec[i];
         bool ours = dir_of(i) == dir;
@@ -338,16 +345,26 @@ void build_rtt(graph_data &g, int dir)
         tcp_fields f = record_tcp_fields(i);
         if (!f.has_ts)
             continue;
-        if (ours) {
-            first_sent.emplace(f.ts_val, std::make_pair(r.time, i));
+        if (ours)
+            sent.push_back(sent_ts{f.ts_val, i});
+        else
+            echoes.emplace_back(f.ts_ecr, i);
+    }
+    std::stable_sort(sent.begin(), sent.end(),
+                     [](const sent_ts &a, const sent_ts &b) { return a.val < b.val; });
+    std::vector<uint8_t> used(sent.size(), 0);
+    for (const auto &e : echoes) {
+        auto it = std::lower_bound(sent.begin(), sent.end(), e.first,
+                                   [](const sent_ts &a, uint32_t v) { return a.val < v; });
+        if (it == sent.end() || it->val != e.first || it->rec > e.second)
             continue;
-        }
-        auto it = first_sent.find(f.ts_ecr);
-        if (it == first_sent.end())
+        size_t k = static_cast<size_t>(it - sent.begin());
+        if (used[k])
             continue;
-        double rtt = static_cast<double>(r.time) - it->second.first;
-        add_point(ts, it->second.first, it->second.second, rtt, rtt);
-        first_sent.erase(it);
+        used[k] = 1;
+        const seg_record &first = g_trace.main.rec[it->rec];
+        double rtt = static_cast<double>(g_trace.main.rec[e.second].time) - first.time;
+        add_point(ts, first.time, it->rec, rtt, rtt);
     }
 }
 

@@ -23,6 +23,15 @@
 
 graph_ui_state g_graph;
 
+void graph_state_reset()
+{
+    graph_forget();
+    g_graph.tput_window = 0;
+    g_graph.open = 0;
+    g_graph.width = g_graph.height = 0;
+    g_graph.type = GRAPH_TSG;
+}
+
 void graph_forget()
 {
     for (auto &per_type : g_graph.built) {

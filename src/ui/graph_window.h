@@ -41,6 +41,10 @@ struct graph_ui_state {
 
 extern graph_ui_state g_graph;
 
+/* graph_state_reset -- Puts g_graph back to its process-start state:
+ * nothing built, the window closed, no size, tsg, no direction chosen. */
+void graph_state_reset();
+
 /* graph_forget -- Drops every built series, the window's view and its
  * direction (a new load starts with its own default); the window's size
  * and type stay. */

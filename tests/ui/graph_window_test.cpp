@@ -77,7 +77,7 @@ TEST(GraphWindow, ShadeFollowsTheLadderAndAClickCentresTheLadderOnTheSegment)
     int x = static_cast<int>(p.left + (q.t - v.t0) * p.width / (v.t1 - v.t0));
     int y = static_cast<int>(p.top + (v.v1 - (q.lo + q.hi) / 2) * p.height / (v.v1 - v.v0));
     int segment = q.rec + 1;
-    graph_forget();
+    graph_state_reset();
     trace_state_clear();
 
     uitest::real_session s;
