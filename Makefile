@@ -8,7 +8,8 @@
 #                loader for FUZZ_TIME seconds (default 600)
 #   make bench - also installs what the benchmarks compare with (tcptrace,
 #                GNU time), builds, and times the load and the navigation
-#                on a generated 500,000-segment connection (tools/bench.sh)
+#                on a generated 500,000-segment connection, and the graph
+#                redraws on it and on a 1,000,000-segment one (tools/bench.sh)
 
 JOBS ?= $(shell nproc)
 SAMPLE ?= examples/sender.pcap
@@ -50,7 +51,7 @@ test: build build-asan
 bench:
 	@bash tools/install-deps.sh bench
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build build -j $(JOBS) --target wirepaint gen_capture pcap_count
+	cmake --build build -j $(JOBS) --target wirepaint gen_capture pcap_count bench_graph
 	bash tools/bench.sh build
 
 install: build

@@ -75,7 +75,7 @@ proc wp::build_toolbar {} {
     foreach s {s1 s2 s3} { pack configure $t.$s -fill y -padx 4 }
     pack configure $t.ov -padx {2 0}
     wp::build_analysis_menu $t.analysis
-    pack $t.analysis -side left -padx 1 -after $t.file
+    pack $t.analysis -side left -padx 1 -after $t.view
     pack $t.help -side right -padx 1
     pack $t -side top -fill x
 }
@@ -252,6 +252,7 @@ proc wp::bind_view_keys {c} {
     bind . <Key-p> {wp::event_step -1}
     bind . <Key-bracketright> {wp::event_step 1 stall}
     bind . <Key-bracketleft> {wp::event_step -1 stall}
+    bind . <Key-t> wp::graph_window
     bind $c <Control-MouseWheel> {if {%D > 0} {zoomin_clib} else {zoomout_clib}}
     bind $c <ButtonPress-2> {set wp::pan_y %y}
     bind $c <B2-Motion> {wp::pan %y}
@@ -393,6 +394,7 @@ proc wp::keys_text {} {
         "e               problems: the analysis events by kind"
         "n / p           next / previous warning (or kind chosen in Problems)"
         "] / \[           next / previous stall"
+        "t               the graphs (time-sequence, throughput, RTT, delay, in flight)"
         "q               quit"
     } "\n"]
 }
@@ -415,6 +417,7 @@ proc wp::build_analysis_menu {mb} {
     ttk::menubutton $mb -text "Analysis" -style Toolbutton -menu $mb.menu
     menu $mb.menu -tearoff 0
     $mb.menu add command -label "Problems\u2026" -accelerator E -command wp::problems_window
+    $mb.menu add command -label "Graphs\u2026" -accelerator T -command wp::graph_window
 }
 
 # One row per event kind found, with its count and severity, opening into
@@ -851,6 +854,11 @@ proc drawlines {} {
         $c create line $x1($i) $y1($i) $x2($i) $y2($i) -fill $color($i) \
             -arrow $arrow($i) -arrowshape {9 11 3} -tags lines
     }
+    global lnotice lnoticex lnoticey
+    if {[info exists lnotice] && $lnotice ne ""} {
+        $c create text $lnoticex $lnoticey -text $lnotice -font wpSmall \
+            -fill #2d3748 -tags lines
+    }
 }
 
 proc eraselines {} { .subframe1.canvas delete lines }
@@ -987,3 +995,118 @@ wp::build_window
 init_clib
 wp::describe
 focus .subframe1.canvas
+
+# ---------------------------------------------------------------------
+# The Graph window: one photo image that the program fills (graph_clib),
+# a crosshair and a zoom rectangle on top of it, and the keys:
+# 1-5 the graph, d the direction, drag a rectangle to zoom (right click
+# or BackSpace goes back), wheel zooms time, Ctrl+wheel the values,
+# arrows pan, Home or 0 everything, w the throughput window; a click
+# centres the ladder on the segment and flashes it.
+
+proc wp::graph_window {} {
+    set w .graph
+    if {[winfo exists $w]} { raise $w; focus $w.c; return }
+    toplevel $w
+    catch {image create photo wpgraph}
+    set t [ttk::frame $w.bar -padding {2 2}]
+    ttk::combobox $t.type -state readonly -width 18 -values {
+        "1 time-sequence" "2 throughput" "3 round-trip time" "4 one-way delay"
+        "5 bytes in flight"}
+    bind $t.type <<ComboboxSelected>> {wp::graph_do type [expr {[%W current] + 1}]}
+    ttk::button $t.dir -text "Direction (d)" -style Toolbutton -command {wp::graph_do dir}
+    ttk::button $t.home -text "All (Home)" -style Toolbutton -command {wp::graph_do home}
+    ttk::button $t.save -text "Save as\u2026" -style Toolbutton -command wp::graph_save
+    pack $t.type $t.dir $t.home $t.save -side left -padx 2
+    canvas $w.c -width 1000 -height 600 -highlightthickness 0 -background white \
+        -cursor crosshair
+    $w.c create image 0 0 -anchor nw -image wpgraph -tags graph
+    ttk::label $w.status -anchor w -padding {4 1}
+    pack $w.bar -side top -fill x
+    pack $w.status -side bottom -fill x
+    pack $w.c -fill both -expand 1
+    graph_clib open
+    bind $w.c <Configure> {graph_clib size %w %h; wp::graph_title}
+    bind $w <Destroy> {if {"%W" eq ".graph"} {graph_clib close}}
+    foreach n {1 2 3 4 5} { bind $w <Key-$n> [list wp::graph_do type $n] }
+    bind $w <Key-d> {wp::graph_do dir}
+    bind $w <Key-w> {wp::graph_do window}
+    foreach key {Home 0 KP_0} { bind $w <Key-$key> {wp::graph_do home} }
+    bind $w <Key-BackSpace> {wp::graph_do back}
+    bind $w <Key-Escape> {destroy .graph}
+    foreach {key dx dy} {Left -1 0 Right 1 0 Up 0 1 Down 0 -1} {
+        bind $w <Key-$key> [list wp::graph_do pan $dx $dy]
+    }
+    bind $w.c <ButtonPress-1> {set wp::graph_from [list %x %y]}
+    bind $w.c <B1-Motion> {wp::graph_drag %x %y}
+    bind $w.c <ButtonRelease-1> {wp::graph_release %x %y}
+    bind $w.c <ButtonPress-3> {wp::graph_do back}
+    bind $w.c <MouseWheel> {wp::graph_do wheel %x %y [expr {%D > 0}] 0}
+    bind $w.c <Control-MouseWheel> {wp::graph_do wheel %x %y [expr {%D > 0}] 1}
+    bind $w.c <Button-4> {wp::graph_do wheel %x %y 1 0}
+    bind $w.c <Button-5> {wp::graph_do wheel %x %y 0 0}
+    bind $w.c <Control-Button-4> {wp::graph_do wheel %x %y 1 1}
+    bind $w.c <Control-Button-5> {wp::graph_do wheel %x %y 0 1}
+    bind $w.c <Motion> {wp::graph_cross %x %y}
+    bind $w.c <Leave> {.graph.c delete cross}
+    graph_clib size [winfo reqwidth $w.c] [winfo reqheight $w.c]
+    wp::graph_title
+    focus $w.c
+}
+
+proc wp::graph_title {} {
+    if {![winfo exists .graph]} { return }
+    set title [graph_clib title]
+    wm title .graph $title
+    set types {tsg tput rtt owd inflight}
+    set n [lsearch $types [lindex $title 1]]
+    if {$n >= 0} { .graph.bar.type current $n }
+}
+
+proc wp::graph_do {args} {
+    graph_clib {*}$args
+    wp::graph_title
+}
+
+proc wp::graph_drag {x y} {
+    variable graph_from
+    if {![info exists graph_from]} { return }
+    set c .graph.c
+    $c delete zoombox
+    $c create rectangle {*}$graph_from $x $y -outline "#2b6cb0" -dash {4 2} -tags zoombox
+}
+
+proc wp::graph_release {x y} {
+    variable graph_from
+    if {![info exists graph_from]} { return }
+    lassign $graph_from x0 y0
+    unset graph_from
+    .graph.c delete zoombox
+    if {abs($x - $x0) > 4 && abs($y - $y0) > 4} {
+        graph_clib zoom $x0 $y0 $x $y
+        return
+    }
+    set n [graph_clib click $x $y]
+    if {$n eq ""} { bell; return }
+    wp::goto_segment $n
+    .graph.status configure -text "Segment $n"
+}
+
+proc wp::graph_cross {x y} {
+    set c .graph.c
+    $c delete cross
+    $c create line 0 $y [winfo width $c] $y -fill "#a0aec0" -tags cross
+    $c create line $x 0 $x [winfo height $c] -fill "#a0aec0" -tags cross
+    .graph.status configure -text [graph_clib status $x $y]
+}
+
+proc wp::graph_save {} {
+    set path [tk_getSaveFile -parent .graph -title "Save the graph as" -defaultextension .svg \
+        -filetypes {{SVG {.svg}} {PDF {.pdf}} {PNG {.png}} {PostScript {.ps .eps}}}]
+    if {$path eq ""} { return }
+    if {[catch {graph_clib save $path} err]} {
+        tk_messageBox -parent .graph -icon error -title "Save as" -message $err
+        return
+    }
+    .graph.status configure -text "Saved the graph to $path."
+}

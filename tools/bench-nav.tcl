@@ -8,8 +8,9 @@
 #	the X server's drawing included (`update` waits for the server), in
 #	two views: the view right after the load, and a view zoomed out until
 #	the main canvas holds its full 256 arrows and the overview the whole
-#	trace. Prints one line per command and view on standard output and
-#	closes the window.
+#	trace, and then the redraw of each graph in the Graph window. Prints
+#	one line per command and view on standard output and closes the
+#	window.
 #
 #	First it prints how long the first drawing took: from the start of
 #	this script to the window drawn (the script's window built, init_clib
@@ -123,5 +124,16 @@ update
 puts "# zoomed view: $linecnt arrows on the main canvas; the overview zoomed out\
     $subzooms times shows $segcount segments as $sublinecnt lines"
 bench_view zoomed
+
+# The Graph window at 1000x600: each graph built once, then redrawn into
+# its photo image (column reduction, cairo, the photo's copy, the X
+# server's drawing) by a pan of a tenth of the time axis.
+wp::graph_window
+graph_clib size 1000 600
+foreach n {1 2 3 4 5} {
+    graph_clib type $n
+    update
+    measure graph$n "graph_clib pan 1 0" "graph_clib pan -1 0"
+}
 
 destroy .

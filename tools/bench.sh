@@ -8,7 +8,9 @@
 # BUILD/gen_capture into BUILD/bench/, unless the files are there from an
 # earlier run with the same count, then runs tools/bench-load.sh on the
 # sender's file and on both files, and tools/bench-nav.sh on the sender's
-# file. `make bench` installs what they need, builds and runs this.
+# file, then tools/bench-graph.cpp (BUILD/bench_graph) on the sender's
+# file and on a 1,000,000-segment one. `make bench` installs what they
+# need, builds and runs this.
 set -euo pipefail
 
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -32,3 +34,17 @@ if [ -x "$repo_root/tools/bench-load.sh" ]; then
   echo
 fi
 "$repo_root/tools/bench-nav.sh" "$build/wirepaint" "$sender"
+
+# The graph redraws, on this capture and on one of 1,000,000 segments
+# (BENCH_GRAPH_SEGMENTS), written at the sender only.
+if [ -x "$build/bench_graph" ]; then
+  echo
+  "$build/bench_graph" "$sender"
+  big=${BENCH_GRAPH_SEGMENTS:-1000000}
+  if [ "$big" != "$segments" ]; then
+    big_sender=$dir/sender-$big.pcap
+    [ -s "$big_sender" ] || "$build/gen_capture" -n "$big" "$big_sender"
+    echo
+    "$build/bench_graph" "$big_sender"
+  fi
+fi

@@ -11,11 +11,12 @@ set -euo pipefail
 # pdftoppm), groff for the manual page, clang and its runtimes for the fuzzer,
 # tcpdump to check the connection list against, tshark to check the
 # analysis events against (its debconf question, whether non-root users may
-# capture, is answered "no" by the non-interactive front end).
+# capture, is answered "no" by the non-interactive front end), tcptrace to
+# check the time-sequence graph against.
 packages=(cmake g++ make pkg-config tcl8.6-dev tk8.6-dev libpcap-dev
           libx11-dev libcairo2-dev libgtest-dev xvfb xauth x11-apps imagemagick
           librsvg2-bin poppler-utils groff man-db clang libclang-rt-14-dev
-          tcpdump tshark)
+          tcpdump tshark tcptrace)
 if [ "${1:-}" = bench ]; then
   # tcptrace and GNU time (peak memory) for tools/bench-load.sh.
   packages+=(tcptrace time)

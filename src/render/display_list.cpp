@@ -127,7 +127,8 @@ void draw_subframe(display_list *dl)
     }
 }
 
-/* drawlines: one arrow per published line, head as "arrow" says. */
+/* drawlines: one arrow per published line, head as "arrow" says, and
+ * the notice "lnotice" when it is not empty. */
 void draw_lines(display_list *dl)
 {
     int n = count_of(*dl, "linecnt");
@@ -139,6 +140,12 @@ void draw_lines(display_list *dl)
                                                dl_get_num(*dl, "y2", i), dl_get(*dl, "color", i),
                                                1.0, head));
     }
+    /* The notice under the last arrow when the span holds more lines. */
+    const std::string &notice = dl_get(*dl, "lnotice");
+    if (!notice.empty())
+        dl->items[DL_MAIN].push_back(make_text(DL_TAG_LINES, dl_get_num(*dl, "lnoticex"),
+                                               dl_get_num(*dl, "lnoticey"), notice, "#2d3748",
+                                               DL_FONT_SMALL, false));
 }
 
 void draw_sublines(display_list *dl)

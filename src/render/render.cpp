@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "analysis/class_name.h"
@@ -66,8 +67,7 @@ rgb colour_of(const std::string &name)
 
 void set_colour(cairo_t *cr, const std::string &name)
 {
-    rgb c = colour_of(name);
-    cairo_set_source_rgb(cr, c.r, c.g, c.b);
+    set_named_colour(cr, name);
 }
 
 void fill_rect(cairo_t *cr, double x, double y, double w, double h, const std::string &colour)
@@ -283,13 +283,6 @@ void draw_legend(cairo_t *cr, const display_list &dl)
 
 void draw_picture(cairo_t *cr, const display_list &dl)
 {
-    /* Whole-pixel glyph advances, as the window's fonts have them, so that
-     * texts take the same width in every format. */
-    cairo_font_options_t *fo = cairo_font_options_create();
-    cairo_font_options_set_hint_metrics(fo, CAIRO_HINT_METRICS_ON);
-    cairo_font_options_set_hint_style(fo, CAIRO_HINT_STYLE_FULL);
-    cairo_set_font_options(cr, fo);
-    cairo_font_options_destroy(fo);
     draw_header(cr, dl);
     draw_canvas(cr, dl, DL_MAIN, 0, dl.main_width, dl.main_height, main_ground);
     draw_canvas(cr, dl, DL_OVER, dl.main_width, dl.over_width, dl.over_height, over_ground);
@@ -297,10 +290,18 @@ void draw_picture(cairo_t *cr, const display_list &dl)
 }
 
 /* Draws on `surface`, finishes a vector surface's file, reports status. */
-int draw_and_finish(cairo_surface_t *surface, const display_list &dl, std::string *error)
+int draw_and_finish(cairo_surface_t *surface, const std::function<void(cairo_t *)> &draw,
+                    std::string *error)
 {
     cairo_t *cr = cairo_create(surface);
-    draw_picture(cr, dl);
+    /* Whole-pixel glyph advances, as the window's fonts have them, so that
+     * texts take the same width in every format. */
+    cairo_font_options_t *fo = cairo_font_options_create();
+    cairo_font_options_set_hint_metrics(fo, CAIRO_HINT_METRICS_ON);
+    cairo_font_options_set_hint_style(fo, CAIRO_HINT_STYLE_FULL);
+    cairo_set_font_options(cr, fo);
+    cairo_font_options_destroy(fo);
+    draw(cr);
     cairo_status_t st = cairo_status(cr);
     cairo_destroy(cr);
     if (cairo_surface_get_type(surface) == CAIRO_SURFACE_TYPE_IMAGE)
@@ -338,14 +339,20 @@ cairo_surface_t *vector_surface(const std::string &path, picture_format format, 
     }
 }
 
-int render_to(const display_list &dl, const std::string &path, picture_format format,
-              std::string *error)
+}  // namespace
+
+void set_named_colour(cairo_t *cr, const std::string &name)
 {
-    int w = picture_width(dl);
-    int h = picture_height(dl);
+    rgb c = colour_of(name);
+    cairo_set_source_rgb(cr, c.r, c.g, c.b);
+}
+
+int render_drawing(int w, int h, const std::string &path, picture_format format,
+                   const std::function<void(cairo_t *)> &draw, std::string *error)
+{
     if (format == PICTURE_PNG) {
         cairo_surface_t *s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
-        int ok = draw_and_finish(s, dl, error);
+        int ok = draw_and_finish(s, draw, error);
         if (ok) {
             cairo_status_t st = cairo_surface_write_to_png(s, path.c_str());
             ok = st == CAIRO_STATUS_SUCCESS;
@@ -356,12 +363,10 @@ int render_to(const display_list &dl, const std::string &path, picture_format fo
         return ok;
     }
     cairo_surface_t *s = vector_surface(path, format, w, h);
-    int ok = draw_and_finish(s, dl, error);
+    int ok = draw_and_finish(s, draw, error);
     cairo_surface_destroy(s);
     return ok;
 }
-
-}  // namespace
 
 picture_format picture_format_for(const std::string &path)
 {
@@ -405,7 +410,8 @@ int render_picture(const display_list &dl, const std::string &path, picture_form
         *error = "the picture has no size";
         return 0;
     }
-    if (!render_to(dl, path, format, error)) {
+    auto draw = [&dl](cairo_t *cr) { draw_picture(cr, dl); };
+    if (!render_drawing(picture_width(dl), picture_height(dl), path, format, draw, error)) {
         *error = "cannot write " + path + ": " + *error;
         return 0;
     }

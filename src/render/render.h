@@ -18,9 +18,12 @@
 #ifndef WIREPAINT_RENDER_RENDER_H
 #define WIREPAINT_RENDER_RENDER_H
 
+#include <functional>
 #include <string>
 
 #include "render/display_list.h"
+
+typedef struct _cairo cairo_t;
 
 enum { HEADER_HEIGHT = 22, LEGEND_HEIGHT = 20 };
 
@@ -53,5 +56,19 @@ int picture_height(const display_list &dl);
  */
 int render_picture(const display_list &dl, const std::string &path, picture_format format,
                    std::string *error);
+
+/*
+ * render_drawing --
+ *	Runs `draw` on a cairo context of a w x h surface of `format` (hinted
+ *	font metrics set) and writes it to `path`: the vector formats as
+ *	cairo writes them, PNG from an image surface. Returns 1 on success;
+ *	0 with cairo's reason in *error.
+ */
+int render_drawing(int w, int h, const std::string &path, picture_format format,
+                   const std::function<void(cairo_t *)> &draw, std::string *error);
+
+/* set_named_colour -- Makes a colour name of the diagram or "#rrggbb"
+ * the source of `cr`. */
+void set_named_colour(cairo_t *cr, const std::string &name);
 
 #endif

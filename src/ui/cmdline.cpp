@@ -83,6 +83,7 @@ cmdline_action parse_options(int argc, char **argv, int *first_file)
         case 'x':
         case 'S':
         case 'E':
+        case 'G':
             note_output_option(c, optarg);
             break;
         case 'k':

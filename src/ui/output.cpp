@@ -20,6 +20,7 @@
 #include "report/table.h"
 #include "trace/trace.h"
 #include "ui/cmdline.h"
+#include "ui/graph_window.h"
 #include "ui/jump.h"
 #include "ui/picture.h"
 #include "ui/problems_cmd.h"
@@ -30,7 +31,7 @@
 
 output_request g_output;
 
-const char output_optstring[] = "o:t:x:SE";
+const char output_optstring[] = "o:t:x:SEG:";
 
 /* The window size of a run without a window when -g gives none. */
 static const int DEFAULT_WIDTH = 1000, DEFAULT_HEIGHT = 800;
@@ -100,6 +101,17 @@ int note_output_option(int c, const char *arg)
     case 'E':
         g_output.events = 1;
         return 1;
+    case 'G': {
+        graph_type type;
+        int dir;
+        if (!parse_graph_request(arg, &type, &dir))
+            bad_option("-G wants TYPE[:DIR], TYPE one of tsg, tput, rtt, owd, inflight and DIR "
+                       "LR or RL, not \"%s\"", arg);
+        g_output.graph = 1;
+        g_output.graph_type = type;
+        g_output.graph_dir = dir;
+        return 1;
+    }
     default:
         return 0;
     }
@@ -112,6 +124,7 @@ void print_output_usage()
     std::fprintf(stderr, "\t-x <file>: write one CSV row per segment to file (- for stdout), no window\n");
     std::fprintf(stderr, "\t-S: print statistics of the connection, no window\n");
     std::fprintf(stderr, "\t-E: print the TCP analysis events, one per line, no window\n");
+    std::fprintf(stderr, "\t-G <type>[:<dir>]: -o writes graph tsg, tput, rtt, owd or inflight, dir LR or RL\n");
     std::fprintf(stderr, "\tSee wirepaint(1) for the keys of the window.\n");
 }
 
@@ -167,7 +180,13 @@ int run_without_window()
         status = 1;
     if (!g_output.picture.empty()) {
         std::string error;
-        if (!save_picture(g_output.picture, &error)) {
+        int ok = g_output.graph
+                     ? save_graph_file(static_cast<graph_type>(g_output.graph_type),
+                                       g_output.graph_dir, g_ui.win_width, g_ui.win_height,
+                                       g_output.have_span, g_output.span_from, g_output.span_to,
+                                       g_output.picture, &error)
+                     : save_picture(g_output.picture, &error);
+        if (!ok) {
             std::fprintf(stderr, "%s: %s\n", program_name, error.c_str());
             status = 1;
         }
@@ -178,12 +197,19 @@ int run_without_window()
 
 void apply_start_span()
 {
-    if (!g_output.have_span || !ui_view_ready())
+    if (!ui_view_ready())
         return;
-    show_main_span(g_output.span_from, g_output.span_to);
-    redraw_main();
-    redraw_overview();
-    redraw_box();
+    if (g_output.have_span) {
+        show_main_span(g_output.span_from, g_output.span_to);
+        redraw_main();
+        redraw_overview();
+        redraw_box();
+    }
+    if (g_output.graph) {
+        g_graph.type = static_cast<graph_type>(g_output.graph_type);
+        g_graph.dir = g_output.graph_dir;
+        ui_eval("wp::graph_window");
+    }
 }
 
 int statistics_clib(ClientData, Tcl_Interp *interp, int, const char *[])
@@ -199,4 +225,5 @@ void register_output_commands()
     Tcl_CreateCommand(g_ui.interp, "view_clib", view_clib, nullptr, nullptr);
     Tcl_CreateCommand(g_ui.interp, "hover_clib", hover_clib, nullptr, nullptr);
     Tcl_CreateCommand(g_ui.interp, "problems_clib", problems_clib, nullptr, nullptr);
+    Tcl_CreateCommand(g_ui.interp, "graph_clib", graph_clib, nullptr, nullptr);
 }

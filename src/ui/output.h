@@ -12,6 +12,9 @@
  *	    -x FILE        the per-segment table as CSV; "-" for standard output
  *	    -S             the statistics on standard output
  *	    -E             the analysis events on standard output
+ *	    -G TYPE[:DIR]  -o writes that graph (tsg tput rtt owd inflight;
+ *	                   LR or RL) instead of the ladder; without -o the
+ *	                   window opens its Graph window on it
  */
 
 #ifndef WIREPAINT_UI_OUTPUT_H
@@ -30,6 +33,9 @@ struct output_request {
     std::string table;     /* -x file name, "-" for stdout; "" for none */
     int statistics;        /* 1 for -S */
     int events;            /* 1 for -E */
+    int graph;             /* 1 once -G named a graph */
+    int graph_type;        /* -G TYPE: a graph_type (graph/series.h) */
+    int graph_dir;         /* -G DIR: 1 LR, 2 RL, 0 the default */
 };
 
 extern output_request g_output;
@@ -42,7 +48,8 @@ extern const char output_optstring[];
 
 /*
  * note_output_option --
- *	Takes option letter `c` ('o', 't', 'x', 'S' or 'E') with its argument.
+ *	Takes option letter `c` ('o', 't', 'x', 'S', 'E' or 'G') with its argument.
+ *	A -G that is not TYPE[:DIR] exits the same way.
  *	A -o name without a known extension, or a -t that is not two numbers
  *	FROM:TO with FROM < TO, writes a message naming the option on
  *	standard error and exits with status 1. Returns 1 when `c` was one
@@ -69,7 +76,8 @@ int run_without_window();
 /*
  * apply_start_span --
  *	In the window, after the first drawing: a -t span moves the main view
- *	there and redraws. Nothing without -t or without a drawn load.
+ *	there and redraws, and a -G graph opens the Graph window on it.
+ *	Nothing without a drawn load.
  */
 void apply_start_span();
 
@@ -79,7 +87,7 @@ int statistics_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[]
 /*
  * register_output_commands --
  *	Registers the commands beyond the sixteen: saveas_clib, statistics_clib,
- *	view_clib, hover_clib and problems_clib.
+ *	view_clib, hover_clib, problems_clib and graph_clib.
  */
 void register_output_commands();
 

@@ -11,9 +11,7 @@
 
 #include "ui/publish.h"
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,9 +19,11 @@
 #include <vector>
 
 #include "analysis/line.h"
+#include "text/endpoint_text.h"
 #include "text/line_text.h"
 #include "trace/direction.h"
 #include "trace/trace.h"
+#include "ui/graph_window.h"
 #include "ui/line_index.h"
 #include "ui/ui_state.h"
 #include "ui/view.h"
@@ -159,6 +159,35 @@ static void add_hit(int n, const line_ends &e, int line)
     h.line = line;
 }
 
+/*
+ * The notice under the last arrow of a full publication: how many lines
+ * the span holds (those between the first line the scan publishes and
+ * the line that would end an uncapped scan), and where to look instead.
+ * lnotice is "" when every line of the span is drawn.
+ */
+static void publish_line_notice(int drawn)
+{
+    char text[128] = "";
+    if (drawn == MAX_HITS) {
+        window_span span = window_span_of(g_trace.lines, g_trace.main.count, g_ui.main_start,
+                                          g_ui.main_end);
+        int64_t held = static_cast<int64_t>(span.stop) - span.first;
+        if (held > MAX_HITS)
+            std::snprintf(text, sizeof text,
+                          "first %d of %lld segments in this span: zoom in, or press t for the "
+                          "graphs",
+                          MAX_HITS, static_cast<long long>(held));
+    }
+    ui_set_var("lnotice", text);
+    if (text[0] == 0)
+        return;
+    const hit_entry &h = g_ui.hits[MAX_HITS - 1];
+    /* Below the lower end of the last arrow. */
+    line_ends e = main_arrow(g_trace.lines[h.line]);
+    ui_set_var_int("lnoticex", g_ui.main_width / 2);
+    ui_set_var_int("lnoticey", std::max(e.y1, e.y2) + 12);
+}
+
 void publish_lines()
 {
     std::vector<int32_t> visible;
@@ -182,6 +211,7 @@ void publish_lines()
     }
     g_ui.hit_count = n;
     ui_set_var_int("linecnt", n);
+    publish_line_notice(n);
 }
 
 static int visible_range_empty()
@@ -267,22 +297,6 @@ void publish_view_box()
     set_var_f("ry2", bottom);
 }
 
-/* "address:port" of one end of record `r`: its source or its destination. */
-static void endpoint_text(const seg_record &r, int source, char *out, size_t size)
-{
-    char addr[64];
-    unsigned port = source ? r.sport : r.dport;
-    if (g_trace.ipv6) {
-        inet_ntop(AF_INET6, source ? src6_of(r) : dst6_of(r), addr, sizeof addr);
-        std::snprintf(out, size, "[%s]:%u", addr, port);
-        return;
-    }
-    uint64_t a = source ? src4_of(r) : dst4_of(r);
-    std::snprintf(out, size, "%u.%u.%u.%u:%u", static_cast<unsigned>((a >> 24) & 0xff),
-                  static_cast<unsigned>((a >> 16) & 0xff), static_cast<unsigned>((a >> 8) & 0xff),
-                  static_cast<unsigned>(a & 0xff), port);
-}
-
 void publish_trace_info()
 {
     int have = g_trace.loaded && g_trace.main.count > 0 && g_trace.lines != nullptr &&
@@ -331,7 +345,7 @@ void redraw_box()
 {
     publish_view_box();
     ui_eval("erasebox");
-    ui_eval("drawbox");
+    ui_eval("drawbox");    graph_follow_view();
 }
 
 void redraw_all()
@@ -358,11 +372,13 @@ void redraw_all()
     ui_set_var("timeon", "1");
     g_ui.texton = 1;
     g_ui.timeon = 1;
+    graph_follow_view();
 }
 
 void forget_publication()
 {
     line_index_clear();
+    graph_forget();
     g_ui.first_visible = -1;
     g_ui.last_visible = -1;
     g_ui.hit_count = 0;

@@ -11,6 +11,8 @@
  *	  fx1 fx2 fy1 fy2              main time axes, "0" left, "1" right
  *	  subfx1 subfx2 subfy1 subfy2  overview time axes
  *	  x1 y1 x2 y2 color arrow      main arrows; linecnt
+ *	  lnotice lnoticex lnoticey    the notice under the 256th arrow when
+ *	                               the span holds more lines; "" none
  *	  tx ty text txcolor           segment labels; textcnt
  *	  tmx tmy time tmcolor         time stamps; timecnt
  *	  subx1 suby1 subx2 suby2 subcolor   overview lines; sublinecnt
@@ -95,7 +97,8 @@ void publish_overview_frame();
  *	The arrows of the lines inside the main window, at most 256, in list
  *	order; the scan ends at the first line sent after the window. Sets
  *	first_visible and last_visible, rewrites the hit table, and publishes
- *	x1 y1 x2 y2 color arrow per arrow and linecnt.
+ *	x1 y1 x2 y2 color arrow per arrow and linecnt, and the notice
+ *	lnotice (with lnoticex, lnoticey) when the cap left lines out.
  */
 void publish_lines();
 

@@ -130,3 +130,26 @@ TEST(DisplayList, FollowsYviewMovetoAndIgnoresOtherScripts)
 }
 
 }  // namespace
+
+TEST(DisplayList, DrawlinesAddsTheNoticeWithTheArrowsAndEraseTakesIt)
+{
+    display_list dl;
+    dl_clear(&dl);
+    publish_sample(&dl);
+    dl_set_var(&dl, "lnotice", "first 256 of 300 segments in this span: zoom in, or press t for the graphs");
+    dl_set_var(&dl, "lnoticex", "320");
+    dl_set_var(&dl, "lnoticey", "462");
+    dl_eval(&dl, "drawlines");
+    const auto &m = dl.items[DL_MAIN];
+    ASSERT_EQ(m.size(), 3u);
+    EXPECT_EQ(m[2].kind, DL_TEXT);
+    EXPECT_EQ(m[2].tag, DL_TAG_LINES);
+    EXPECT_EQ(m[2].x1, 320);
+    EXPECT_EQ(m[2].y1, 462);
+    EXPECT_EQ(m[2].text.substr(0, 13), "first 256 of ");
+    dl_eval(&dl, "eraselines");
+    EXPECT_TRUE(dl.items[DL_MAIN].empty());
+    dl_set_var(&dl, "lnotice", "");
+    dl_eval(&dl, "drawlines");
+    EXPECT_EQ(dl.items[DL_MAIN].size(), 2u);
+}

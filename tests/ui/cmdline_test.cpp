@@ -38,6 +38,7 @@ const char usage_text[] =
     "\t-x <file>: write one CSV row per segment to file (- for stdout), no window\n"
     "\t-S: print statistics of the connection, no window\n"
     "\t-E: print the TCP analysis events, one per line, no window\n"
+    "\t-G <type>[:<dir>]: -o writes graph tsg, tput, rtt, owd or inflight, dir LR or RL\n"
     "\tSee wirepaint(1) for the keys of the window.\n";
 
 const char version_text[] = "wirepaint version 2.01a (20080212)\n";

@@ -12,6 +12,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -242,6 +244,16 @@ TEST_F(publish_env, AtMost256ArrowsAndTheRangeThatLabelsAndTimesCover)
     EXPECT_EQ(g_ui.first_visible, 0);
     EXPECT_EQ(g_ui.last_visible, 255);
     EXPECT_EQ(g_ui.hits[255].line, 255);
+    /* The notice under the last arrow says how many the span holds. */
+    std::string notice = var("lnotice");
+    int held = 0;
+    ASSERT_EQ(std::sscanf(notice.c_str(), "first 256 of %d segments", &held), 1) << notice;
+    EXPECT_GT(held, 256);
+    EXPECT_LE(held, 300);
+    EXPECT_EQ(notice.substr(notice.find(" segments")),
+              " segments in this span: zoom in, or press t for the graphs");
+    EXPECT_EQ(std::stoi(var("lnoticey")),
+              std::max(std::stoi(elem("y1", 255)), std::stoi(elem("y2", 255))) + 12);
     /* Labels and times come from lines 0 to 255 only: the 256th arrives
      * at 0.070 s, and line 256 would be sent at 0.066 s. */
     publish_times();
@@ -270,6 +282,7 @@ TEST_F(publish_env, ArrowsMeetingTheWindowEdgeArePublished)
     add_line(0.0f, 0.01f);            /* would fit, but is never looked at */
     publish_lines();
     EXPECT_EQ(var("linecnt"), "2");
+    EXPECT_EQ(var("lnotice"), "");
     EXPECT_EQ(g_ui.first_visible, 0);
     EXPECT_EQ(g_ui.last_visible, 2);
     EXPECT_EQ(g_ui.hits[1].line, 2);

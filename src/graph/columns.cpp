@@ -1,0 +1,169 @@
+/*
+ * columns.cpp --
+ *
+ *	Column reduction of a series, literal and through the pyramid.
+ */
+
+#include "graph/columns.h"
+
+#include <algorithm>
+#include <cmath>
+
+void pyramid_build(column_pyramid *pyr, const std::vector<graph_point> &pts)
+{
+    pyr->lo_min.clear();
+    pyr->hi_max.clear();
+    size_t n = pts.size();
+    if (n < 2)
+        return;
+    std::vector<double> lo((n + 1) / 2), hi((n + 1) / 2);
+    for (size_t j = 0; j < lo.size(); j++) {
+        size_t a = 2 * j, b = std::min(n, a + 2);
+        lo[j] = pts[a].lo;
+        hi[j] = pts[a].hi;
+        for (size_t i = a + 1; i < b; i++) {
+            lo[j] = std::min(lo[j], pts[i].lo);
+            hi[j] = std::max(hi[j], pts[i].hi);
+        }
+    }
+    pyr->lo_min.push_back(std::move(lo));
+    pyr->hi_max.push_back(std::move(hi));
+    while (pyr->lo_min.back().size() > 1) {
+        const std::vector<double> &plo = pyr->lo_min.back();
+        const std::vector<double> &phi = pyr->hi_max.back();
+        size_t m = plo.size();
+        std::vector<double> nlo((m + 1) / 2), nhi((m + 1) / 2);
+        for (size_t j = 0; j < nlo.size(); j++) {
+            size_t a = 2 * j;
+            nlo[j] = a + 1 < m ? std::min(plo[a], plo[a + 1]) : plo[a];
+            nhi[j] = a + 1 < m ? std::max(phi[a], phi[a + 1]) : phi[a];
+        }
+        pyr->lo_min.push_back(std::move(nlo));
+        pyr->hi_max.push_back(std::move(nhi));
+    }
+}
+
+void range_extremes(const std::vector<graph_point> &pts, const column_pyramid &pyr, int64_t a,
+                    int64_t b, double *lo, double *hi)
+{
+    double l = pts[static_cast<size_t>(a)].lo;
+    double h = pts[static_cast<size_t>(a)].hi;
+    int levels = static_cast<int>(pyr.lo_min.size());
+    while (a < b) {
+        /* The largest aligned block that starts at a and fits in [a, b). */
+        int k = 0;
+        while (k < levels && (a & ((int64_t{2} << k) - 1)) == 0 && a + (int64_t{2} << k) <= b)
+            k++;
+        if (k == 0) {
+            l = std::min(l, pts[static_cast<size_t>(a)].lo);
+            h = std::max(h, pts[static_cast<size_t>(a)].hi);
+            a++;
+            continue;
+        }
+        size_t j = static_cast<size_t>(a >> k);
+        l = std::min(l, pyr.lo_min[static_cast<size_t>(k - 1)][j]);
+        h = std::max(h, pyr.hi_max[static_cast<size_t>(k - 1)][j]);
+        a += int64_t{1} << k;
+    }
+    *lo = l;
+    *hi = h;
+}
+
+double view_x(const column_view &v, double t)
+{
+    return (t - v.t0) * v.width / (v.t1 - v.t0);
+}
+
+namespace {
+
+/* The column of a point inside the view: floor(view_x), t1 in the last. */
+int column_of(const column_view &v, double t)
+{
+    double x = std::floor(view_x(v, t));
+    if (!(x >= 0))
+        return 0;
+    if (x >= v.width)
+        return v.width - 1;
+    return static_cast<int>(x);
+}
+
+column_cell point_cell(const std::vector<graph_point> &pts, const column_view &v, int64_t i)
+{
+    const graph_point &p = pts[static_cast<size_t>(i)];
+    return column_cell{view_x(v, p.t), p.lo, p.hi, static_cast<int32_t>(i),
+                       static_cast<int32_t>(i)};
+}
+
+}  // namespace
+
+void points_in_view(const std::vector<graph_point> &pts, double t0, double t1, int64_t *a,
+                    int64_t *b)
+{
+    auto first = std::lower_bound(pts.begin(), pts.end(), t0,
+                                  [](const graph_point &p, double t) { return p.t < t; });
+    auto last = std::upper_bound(first, pts.end(), t1,
+                                 [](double t, const graph_point &p) { return t < p.t; });
+    *a = first - pts.begin();
+    *b = last - pts.begin();
+}
+
+void reduce_columns_literal(const std::vector<graph_point> &pts, const column_view &v,
+                            std::vector<column_cell> &out)
+{
+    out.clear();
+    int64_t a, b;
+    points_in_view(pts, v.t0, v.t1, &a, &b);
+    if (a > 0)
+        out.push_back(point_cell(pts, v, a - 1));
+    bool each = b - a <= v.width;
+    int col = -1;
+    for (int64_t i = a; i < b; i++) {
+        const graph_point &p = pts[static_cast<size_t>(i)];
+        if (each) {
+            out.push_back(point_cell(pts, v, i));
+            continue;
+        }
+        int c = column_of(v, p.t);
+        if (c != col) {
+            out.push_back(column_cell{c + 0.5, p.lo, p.hi, static_cast<int32_t>(i),
+                                      static_cast<int32_t>(i)});
+            col = c;
+            continue;
+        }
+        column_cell &cell = out.back();
+        cell.lo = std::min(cell.lo, p.lo);
+        cell.hi = std::max(cell.hi, p.hi);
+        cell.last = static_cast<int32_t>(i);
+    }
+    if (b < static_cast<int64_t>(pts.size()))
+        out.push_back(point_cell(pts, v, b));
+}
+
+void reduce_columns(const std::vector<graph_point> &pts, const column_pyramid &pyr,
+                    const column_view &v, std::vector<column_cell> &out)
+{
+    int64_t a, b;
+    points_in_view(pts, v.t0, v.t1, &a, &b);
+    if (b - a <= v.width) {
+        reduce_columns_literal(pts, v, out);
+        return;
+    }
+    out.clear();
+    if (a > 0)
+        out.push_back(point_cell(pts, v, a - 1));
+    int64_t s = a;
+    while (s < b) {
+        int c = column_of(v, pts[static_cast<size_t>(s)].t);
+        /* The first point of a later column. */
+        auto it = std::partition_point(
+            pts.begin() + s, pts.begin() + b,
+            [&](const graph_point &p) { return column_of(v, p.t) <= c; });
+        int64_t e = it - pts.begin();
+        column_cell cell{c + 0.5, 0, 0, static_cast<int32_t>(s), static_cast<int32_t>(e - 1)};
+        range_extremes(pts, pyr, s, e, &cell.lo, &cell.hi);
+        out.push_back(cell);
+        s = e;
+    }
+    if (b < static_cast<int64_t>(pts.size()))
+        out.push_back(point_cell(pts, v, b));
+}

@@ -1,0 +1,82 @@
+/*
+ * columns_test.cpp --
+ *
+ *	The column reduction: the pyramid form gives the literal form's cells
+ *	on random series and views, and a lone spike survives a view of far
+ *	more points than columns.
+ */
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "graph/columns.h"
+
+namespace {
+
+void expect_same(const std::vector<column_cell> &a, const std::vector<column_cell> &b)
+{
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); i++) {
+        EXPECT_EQ(a[i].x, b[i].x) << i;
+        EXPECT_EQ(a[i].lo, b[i].lo) << i;
+        EXPECT_EQ(a[i].hi, b[i].hi) << i;
+        EXPECT_EQ(a[i].first, b[i].first) << i;
+        EXPECT_EQ(a[i].last, b[i].last) << i;
+    }
+}
+
+}  // namespace
+
+TEST(Columns, PyramidFormEqualsLiteralOnRandomSeries)
+{
+    std::mt19937 rng(17);
+    for (int round = 0; round < 300; round++) {
+        size_t n = rng() % (round < 50 ? 40 : 5000);
+        std::vector<graph_point> pts;
+        float t = 0;
+        for (size_t i = 0; i < n; i++) {
+            t += (rng() % 4 == 0) ? 0.0f : static_cast<float>(rng() % 1000) * 1e-4f;
+            double lo = static_cast<double>(rng() % 100000) - 500;
+            pts.push_back({t, static_cast<int32_t>(i), lo, lo + rng() % 3000});
+        }
+        column_pyramid pyr;
+        pyramid_build(&pyr, pts);
+        double end = t + 0.01;
+        column_view v;
+        v.t0 = (rng() % 3 == 0) ? -0.5 : end * (rng() % 1000) / 1000.0;
+        v.t1 = v.t0 + (end - v.t0) * (1 + rng() % 1000) / 900.0;
+        v.width = 1 + static_cast<int>(rng() % 1200);
+        std::vector<column_cell> slow, fast;
+        reduce_columns_literal(pts, v, slow);
+        reduce_columns(pts, pyr, v, fast);
+        expect_same(slow, fast);
+    }
+}
+
+TEST(Columns, LoneSpikeAndEdgesSurviveReduction)
+{
+    std::vector<graph_point> pts;
+    for (int i = 0; i < 100000; i++)
+        pts.push_back({i * 1e-4f, i, 10.0, 10.0});
+    pts[54321].hi = 1e6;
+    column_pyramid pyr;
+    pyramid_build(&pyr, pts);
+    column_view v{1.0, 8.0, 700};
+    std::vector<column_cell> cells;
+    reduce_columns(pts, pyr, v, cells);
+    /* The point before the view, 700 columns, the point after it. */
+    ASSERT_EQ(cells.size(), 702u);
+    EXPECT_LT(cells.front().x, 0.0);
+    EXPECT_GT(cells.back().x, 700.0);
+    int spikes = 0;
+    for (const column_cell &c : cells)
+        spikes += c.hi == 1e6 && c.first <= 54321 && c.last >= 54321;
+    EXPECT_EQ(spikes, 1);
+    /* Few points: each its own cell at its own x. */
+    reduce_columns(pts, pyr, column_view{1.0, 1.01, 1000}, cells);
+    ASSERT_EQ(cells.size(), 103u);
+    EXPECT_NEAR(cells[1].x, 0.0, 1e-3);
+    EXPECT_EQ(cells[1].first, 10000);
+}

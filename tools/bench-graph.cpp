@@ -1,0 +1,79 @@
+/*
+ * bench-graph.cpp --
+ *
+ *	The graph benchmark: loads one capture as wirepaint does, builds each
+ *	graph of the direction that sent more payload once, then redraws it
+ *	into a 1000x600 image (column reduction, cairo drawing, the image
+ *	the window shows) over the whole connection and over a tenth of it,
+ *	and prints the build time and the redraw medians in milliseconds.
+ *
+ *	    bench_graph CAPTURE [ROUNDS]      (15 rounds by default)
+ */
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "graph/series.h"
+#include "load/loader.h"
+#include "render/graph_render.h"
+#include "trace/trace.h"
+
+namespace {
+
+double now_ms()
+{
+    using clock = std::chrono::steady_clock;
+    return std::chrono::duration<double, std::milli>(clock::now().time_since_epoch()).count();
+}
+
+double median_redraw(const graph_data &g, const graph_view &v, int rounds)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < rounds; i++) {
+        double t0 = now_ms();
+        cairo_surface_t *s = graph_image(g, v);
+        ms.push_back(now_ms() - t0);
+        cairo_surface_destroy(s);
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "Usage: %s capture [rounds]\n", argv[0]);
+        return 1;
+    }
+    int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 15;
+    load_traces(1, argv + 1, 1);
+    int dir = default_graph_dir();
+    std::printf("wirepaint graph benchmark: %d segments, direction %s, 1000x600 image, "
+                "medians of %d redraws\n",
+                g_trace.main.count, dir == 1 ? "LR" : "RL", rounds);
+    for (int t = 0; t < GRAPH_TYPES; t++) {
+        double b0 = now_ms();
+        graph_data g = build_graph(static_cast<graph_type>(t), dir, graph_inputs{nullptr, 0});
+        double built = now_ms() - b0;
+        size_t points = 0;
+        for (const graph_series &s : g.series)
+            points += s.pts.size();
+        graph_view all = graph_full_view(g, 1000, 600);
+        graph_view tenth = all;
+        double mid = (all.t0 + all.t1) / 2, span = (all.t1 - all.t0) / 20;
+        tenth.t0 = mid - span;
+        tenth.t1 = mid + span;
+        std::printf("  %-8s %9zu points  built in %7.1f ms  redraw: whole %6.2f ms, a tenth "
+                    "%6.2f ms\n",
+                    graph_type_name(static_cast<graph_type>(t)), points, built,
+                    median_redraw(g, all, rounds), median_redraw(g, tenth, rounds));
+    }
+    return 0;
+}
