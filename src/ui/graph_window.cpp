@@ -16,6 +16,7 @@
 #include <cstring>
 #include <string>
 
+#include "analysis/events.h"
 #include "graph/columns.h"
 #include "trace/trace.h"
 #include "ui/graph_photo.h"
@@ -42,6 +43,36 @@ void graph_forget()
     g_graph.dir = 0;
     g_graph.view = graph_view{};
     g_graph.zooms.clear();
+    g_graph.seg_events.clear();
+}
+
+/* The time-sequence marks of each main record from the events pass, or
+ * null when the pass has not run for this load. */
+static const uint8_t *event_marks()
+{
+    size_t n = g_events.seg.size();
+    if (n == 0 || n != static_cast<size_t>(g_trace.main.count))
+        return nullptr;
+    if (g_graph.seg_events.size() == n)
+        return g_graph.seg_events.data();
+    const unsigned resent = (1u << EV_RETRANSMISSION) | (1u << EV_FAST_RETRANSMISSION) |
+                            (1u << EV_SPURIOUS_RETRANSMISSION) |
+                            (1u << EV_TIMEOUT_RETRANSMISSION);
+    g_graph.seg_events.assign(n, 0);
+    for (size_t i = 0; i < n; i++) {
+        unsigned k = g_events.seg[i].kinds;
+        uint8_t b = 0;
+        if (k & resent)
+            b |= SEG_EVENT_RETRANSMISSION;
+        if (k & (1u << EV_OUT_OF_ORDER))
+            b |= SEG_EVENT_OUT_OF_ORDER;
+        if (k & (1u << EV_LOST_SEGMENT))
+            b |= SEG_EVENT_LOST;
+        if (k & (1u << EV_ZERO_WINDOW_PROBE))
+            b |= SEG_EVENT_ZERO_WINDOW_PROBE;
+        g_graph.seg_events[i] = b;
+    }
+    return g_graph.seg_events.data();
 }
 
 const graph_data &graph_of(graph_type type, int dir)
@@ -49,9 +80,7 @@ const graph_data &graph_of(graph_type type, int dir)
     int d = dir == 2 ? 2 : 1;
     std::unique_ptr<graph_data> &slot = g_graph.built[type][d - 1];
     if (!slot) {
-        /* Hook for the events pass: its per-record SEG_EVENT_* flags go in
-         * place of the null here, and the time-sequence graph marks them. */
-        graph_inputs in{nullptr, g_graph.tput_window};
+        graph_inputs in{event_marks(), g_graph.tput_window};
         slot.reset(new graph_data(build_graph(type, d, in)));
     }
     return *slot;

@@ -37,6 +37,9 @@ struct graph_ui_state {
     int have_view;              /* 1 once `view` is set for this load */
     graph_view view;            /* its view */
     std::vector<graph_view> zooms;   /* views to go back to, latest last */
+    std::vector<uint8_t> seg_events; /* SEG_EVENT_* bits per main record,
+                                      * from the events pass; built with the
+                                      * first graph of a load, empty before */
 };
 
 extern graph_ui_state g_graph;

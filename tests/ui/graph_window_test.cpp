@@ -6,7 +6,8 @@
  *	a bad type or direction ends with a message and status 1. And the
  *	Graph window of the real script on a private Xvfb: the ladder's span
  *	shaded and following the ladder, a click centring the ladder on the
- *	segment, zoom and its stack, the keys, Save as.
+ *	segment, zoom and its stack, the keys, Save as. The time-sequence
+ *	graph marks the events of the events pass.
  */
 
 #include <gtest/gtest.h>
@@ -47,6 +48,13 @@ TEST(GraphOutput, EveryTypeWritesAtTheGeometrySizeAndBadRequestsFail)
     std::string text = uitest::read_file(dir + "/g.txt");
     EXPECT_NE(text.find("0.24"), std::string::npos) << text;
     EXPECT_NE(text.find("10.77.1.1:8080"), std::string::npos) << text;
+
+    /* The events pass marks the retransmissions of a lossy download. */
+    r = uitest::run_wirepaint({"-G", "tsg", "-o", "e.pdf",
+                               WIREPAINT_SOURCE_DIR "/examples/bulk-loss-sender.pcap"}, dir, "");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sh("pdftotext e.pdf e.txt"), 0);
+    EXPECT_NE(uitest::read_file(dir + "/e.txt").find("event: retransmission"), std::string::npos);
 
     for (const char *bad : {"tcp", "tsg:LEFT", "rtt:"}) {
         r = uitest::run_wirepaint({"-G", bad, "-o", "x.png", sender}, dir, "");
