@@ -338,6 +338,9 @@ void align_clocks()
     }
     if (anchor < 0)
         fail_unmatched();
+    /* The anchor's copy tells whether both captures carry the same
+     * sequence numbers; then an identification match must carry them too. */
+    matcher_same_numbers(main.rec[anchor].seq_raw == peer.rec[copy].seq_raw);
     float d = g_trace.lines[anchor].dir == 1 ? e : -e;
     float delay = e;
     float sum = d + main.rec[anchor].time;

@@ -64,6 +64,10 @@ struct match_state {
     bucket_index by_numbers;    /* peer records by carried numbers: all, or
                                  * those that some main record without an
                                  * identification has the numbers of */
+    bool same_numbers;          /* the captures carry the same sequence
+                                 * numbers: a copy found by identification
+                                 * must carry the record's too; set by
+                                 * matcher_same_numbers, cleared by reset */
 };
 
 /* The index by numbers holds only the peer records that main records
@@ -213,7 +217,8 @@ const bucket_index &index_for(bool ident)
 bool qualifies(const seg_record &r, const seg_record &m)
 {
     if (r.ip_id != 0)
-        return m.ip_id == r.ip_id && same_direction(r, m);
+        return m.ip_id == r.ip_id && same_direction(r, m) &&
+               (!g_match.same_numbers || m.seq_raw == r.seq_raw);
     return m.seq_raw == r.seq_raw && m.ack_raw == r.ack_raw && m.win == r.win &&
            m.paylen == r.paylen;
 }
@@ -271,6 +276,12 @@ void matcher_reset()
     g_match.peer_count = 0;
     g_match.by_ident = bucket_index();
     g_match.by_numbers = bucket_index();
+    g_match.same_numbers = false;
+}
+
+void matcher_same_numbers(bool same)
+{
+    g_match.same_numbers = same;
 }
 
 int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float expect, float rate,

@@ -78,4 +78,17 @@ void matcher_prepare_peer();
 /* Drops the peer index (the loader calls it after every load). */
 void matcher_reset();
 
+/*
+ * matcher_same_numbers --
+ *	Says whether the two captures carry the same sequence numbers (no
+ *	middlebox rewrote them; the loader asks its anchor segment). While
+ *	set, a copy found by its identification must also carry the main
+ *	record's sequence number: a host's identifications repeat every
+ *	65,536 segments, and a segment lost between the capture points would
+ *	otherwise take the copy of a later segment that reuses its
+ *	identification. Both match_segment and match_segment_literal obey it.
+ *	Cleared by matcher_reset.
+ */
+void matcher_same_numbers(bool same);
+
 #endif

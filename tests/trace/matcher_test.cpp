@@ -140,6 +140,7 @@ TEST_F(matcher, IndexedMatchEqualsThePeerScanOnThousandsOfTracePairs)
             add_times(g, t, g.chance(20));
             add_identities(g, t.rec);
             install_pair(t.rec, peer_of(g, t.rec));
+            matcher_same_numbers(g.chance(50));
             if (g.chance(30))
                 matcher_prepare_peer();  /* as the loader does, while it reads */
             if (g.chance(50))
@@ -201,6 +202,32 @@ TEST_F(matcher, SparseIndexByNumbersFollowsTheMainTrace)
     g_trace.main = make_array(main);
     EXPECT_EQ(match_segment(9, MATCH_FIRST, 0.0f), 9);
     EXPECT_TRUE(compare_all().empty());
+}
+
+/* A segment lost between the capture points, whose identification a
+ * later segment reuses after 65,536 more: no copy once the captures are
+ * known to carry the same sequence numbers. */
+TEST_F(matcher, ReusedIdentificationIsNoCopyOfALostSegment)
+{
+    std::vector<seg_record> main(3), peer;
+    for (size_t k = 0; k < main.size(); k++) {
+        main[k].ip_id = static_cast<uint16_t>(100 + k);
+        main[k].seq_raw = static_cast<uint32_t>(1000 * k);
+        main[k].time = static_cast<float>(k);
+    }
+    peer = {main[0], main[2], main[1]};
+    peer[2].seq_raw = 777000;      /* identification 101 again, 8 s on */
+    peer[2].time = 9.0f;
+    install_pair(main, peer);
+    EXPECT_EQ(match_segment(1, MATCH_NEAREST, 0.5f), 2);
+    matcher_same_numbers(true);
+    for (match_mode mode : {MATCH_FIRST, MATCH_NEAREST}) {
+        EXPECT_EQ(match_segment(1, mode, 0.5f), -1);
+        EXPECT_EQ(match_segment_literal(1, mode, 0.5f), -1);
+        EXPECT_EQ(match_segment(2, mode, 0.5f), 1);
+    }
+    matcher_reset();
+    EXPECT_EQ(match_segment(1, MATCH_NEAREST, 0.5f), 2);
 }
 
 TEST_F(matcher, LongBulkTransferFindsItsOwnCopies)
