@@ -67,12 +67,9 @@ proc wp::build_toolbar {} {
     }
     ttk::separator $t.s2 -orient vertical
     ttk::label $t.ov -text "Overview:"
-    ttk::separator $t.s3 -orient vertical
-    ttk::checkbutton $t.labels -text "Labels" -variable texton -command text_clib
-    ttk::checkbutton $t.times -text "Times" -variable timeon -command time_clib
     pack $t.file $t.view $t.s1 $t.back $t.fwd $t.zin $t.zout $t.s2 \
-        $t.ov $t.ozin $t.ozout $t.s3 $t.labels $t.times -side left -padx 1
-    foreach s {s1 s2 s3} { pack configure $t.$s -fill y -padx 4 }
+        $t.ov $t.ozin $t.ozout -side left -padx 1
+    foreach s {s1 s2} { pack configure $t.$s -fill y -padx 4 }
     pack configure $t.ov -padx {2 0}
     wp::build_analysis_menu $t.analysis
     pack $t.analysis -side left -padx 1 -after $t.view
@@ -561,7 +558,9 @@ proc wp::build_file_menu {mb} {
     $mb.menu add command -label "Quit" -accelerator Q -command {destroy .}
 }
 
-# The View menu: how the diagram shows what was loaded. "Capture host"
+# The View menu: how the diagram shows what was loaded. Labels and Times
+# switch the arrows' labels and time stamps (a menu, so that the toolbar
+# stays within the canvases' width); "Capture host"
 # draws either end on the left (the -H option); "Correct clock drift"
 # puts the other capture of a two-file load on the clock fitted to both
 # captures (the -k option) instead of one offset, and redraws.
@@ -569,6 +568,9 @@ proc wp::build_view_menu {mb} {
     global driftcorrect
     ttk::menubutton $mb -text "View" -style Toolbutton -menu $mb.menu
     menu $mb.menu -tearoff 0
+    $mb.menu add checkbutton -label "Labels" -variable texton -command text_clib
+    $mb.menu add checkbutton -label "Times" -variable timeon -command time_clib
+    $mb.menu add separator
     $mb.menu add cascade -label "Capture host" -menu $mb.menu.host
     menu $mb.menu.host -tearoff 0 -postcommand [list wp::fill_capture_host_menu $mb.menu.host]
     set driftcorrect [drift_clib]
