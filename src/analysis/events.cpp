@@ -18,9 +18,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "trace/binread.h"
-#include "trace/bytes.h"
 #include "trace/direction.h"
+#include "trace/tcp_fields.h"
 #include "trace/trace.h"
 
 events_state g_events;
@@ -106,37 +105,11 @@ void flow_start(flow &f)
     f.last_zero_time = -1.0f;
 }
 
-/* What the SYN options offer: the window-scale shift, or -1. */
+/* What the SYN options offer: the window-scale shift (at most 14), or -1. */
 int offered_scale(int32_t i)
 {
-    const trace_array &t = g_trace.main;
-    const uint8_t *ip = record_bytes(&t, i);
-    int32_t cap = record_cap_bytes(&t, i);
-    tcp_header_place where;
-    if (ip == nullptr || cap <= 0 || !find_tcp_header(ip, static_cast<uint32_t>(cap), &where))
-        return -1;
-    const uint8_t *tcp = ip + where.off;
-    uint32_t avail = static_cast<uint32_t>(cap) - where.off;
-    if (avail < 13)
-        return -1;
-    uint32_t hlen = static_cast<uint32_t>(tcp[12] >> 4) * 4;
-    uint32_t end = std::min(hlen, avail);
-    for (uint32_t p = 20; p < end;) {
-        uint8_t kind = tcp[p];
-        if (kind == 0)
-            break;
-        if (kind == 1) {
-            p++;
-            continue;
-        }
-        if (p + 1 >= end || tcp[p + 1] < 2)
-            break;
-        uint32_t len = tcp[p + 1];
-        if (kind == 3 && len == 3 && p + 2 < end)
-            return std::min<int>(tcp[p + 2], 14);
-        p += len;
-    }
-    return -1;
+    tcp_fields f = record_tcp_fields(i);
+    return f.has_wscale ? std::min(f.wscale, 14) : -1;
 }
 
 /*

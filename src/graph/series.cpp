@@ -18,7 +18,7 @@
 #include "analysis/class_name.h"
 #include "analysis/line.h"
 #include "analysis/marking.h"
-#include "graph/tcp_fields.h"
+#include "trace/tcp_fields.h"
 #include "load/loader.h"
 #include "text/endpoint_text.h"
 #include "trace/trace.h"

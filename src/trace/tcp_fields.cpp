@@ -1,12 +1,14 @@
 /*
  * tcp_fields.cpp --
  *
- *	Reading the window scale, SACK and timestamp options of a segment.
+ *	Reading the window scale, SACK and timestamp options of a segment
+ *	from its packet copy: the one option reader of the analysis and the
+ *	graphs (the option text of the summary line has its own printer).
  */
 
-#include "graph/tcp_fields.h"
+#include "trace/tcp_fields.h"
 
-#include "text/detail.h"
+#include "trace/binread.h"
 #include "trace/bytes.h"
 #include "trace/trace.h"
 
@@ -16,7 +18,7 @@ enum { TCP_FIXED = 20, OPT_END = 0, OPT_NOP = 1, OPT_WSCALE = 3, OPT_SACK = 5, O
 
 void take_option(tcp_fields *f, int kind, const uint8_t *p, int len)
 {
-    if (kind == OPT_WSCALE && len == 3) {
+    if (kind == OPT_WSCALE && len == 3 && !f->has_wscale) {
         f->has_wscale = 1;
         f->wscale = p[2];
     } else if (kind == OPT_TS && len == 10) {
@@ -72,8 +74,9 @@ tcp_fields record_tcp_fields(int32_t i)
     int32_t have = record_cap_bytes(&g_trace.main, i);
     if (g_trace.main.copy_len > 0 && have > g_trace.main.copy_len)
         have = g_trace.main.copy_len;
-    segment_bytes seg = locate_segment(p, have, g_trace.ipv6);
-    if (seg.tcp_off < 0 || seg.tcp_off >= have)
+    tcp_header_place where;
+    if (have <= 0 || !find_tcp_header(p, static_cast<uint32_t>(have), &where) ||
+        where.off >= static_cast<uint32_t>(have))
         return tcp_fields{};
-    return parse_tcp_fields(p + seg.tcp_off, have - seg.tcp_off);
+    return parse_tcp_fields(p + where.off, have - static_cast<int32_t>(where.off));
 }

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "graph/tcp_fields.h"
+#include "trace/tcp_fields.h"
 
 TEST(TcpFields, OptionsReadUpToTheCopyAndTheFirstFault)
 {

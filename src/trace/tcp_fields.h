@@ -1,15 +1,15 @@
 /*
  * tcp_fields.h --
  *
- *	The TCP options the graphs need of a segment, read from its packet
- *	copy: the window scale shift of a SYN, the SACK blocks of an ACK and
- *	the timestamp pair. The records keep only the fixed header fields;
+ *	The TCP options the analysis and the graphs need of a segment, read
+ *	from its packet copy: the window scale shift of a SYN (the first one
+ *	offered), the SACK blocks of an ACK and the timestamp pair. The records keep only the fixed header fields;
  *	these come from the copy, read with the byte-order readers and never
  *	past the bytes the copy holds (a cut copy yields fewer options).
  */
 
-#ifndef WIREPAINT_GRAPH_TCP_FIELDS_H
-#define WIREPAINT_GRAPH_TCP_FIELDS_H
+#ifndef WIREPAINT_TRACE_TCP_FIELDS_H
+#define WIREPAINT_TRACE_TCP_FIELDS_H
 
 #include <cstdint>
 
@@ -40,8 +40,8 @@ tcp_fields parse_tcp_fields(const uint8_t *tcp, int32_t avail);
 /*
  * record_tcp_fields --
  *	parse_tcp_fields of main-trace record `i`'s copy (g_trace.main),
- *	placed through the IP header; all zero for a record without a copy
- *	or an index outside the trace. No side effects.
+ *	its TCP header found as the decoder finds it; all zero for a record
+ *	without a copy or an index outside the trace. No side effects.
  */
 tcp_fields record_tcp_fields(int32_t i);
 
