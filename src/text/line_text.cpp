@@ -52,8 +52,15 @@ void prime_record_texts()
 {
     if (g_trace.main.rec == nullptr)
         return;
-    for (int32_t i = 0; i < g_trace.main.count; i++)
-        prime_record_text(i);
+    /* Every record's bytes are read once, in file order: the pages of
+     * the mapped file read are given back as the pass goes. */
+    const int32_t step = 1 << 16;
+    for (int32_t from = 0; from < g_trace.main.count; from += step) {
+        int32_t to = g_trace.main.count - from > step ? from + step : g_trace.main.count;
+        for (int32_t i = from; i < to; i++)
+            prime_record_text(i);
+        trace_release_bytes(&g_trace.main, from, to);
+    }
 }
 
 void prime_text_state_literal()
