@@ -54,13 +54,11 @@ void prime_record_texts()
         return;
     /* Every record's bytes are read once, in file order: the pages of
      * the mapped file read are given back as the pass goes. */
-    const int32_t step = 1 << 16;
-    for (int32_t from = 0; from < g_trace.main.count; from += step) {
-        int32_t to = g_trace.main.count - from > step ? from + step : g_trace.main.count;
-        for (int32_t i = from; i < to; i++)
-            prime_record_text(i);
-        trace_release_bytes(&g_trace.main, from, to);
+    for (int32_t i = 0; i < g_trace.main.count; i++) {
+        trace_release_behind(&g_trace.main, i);
+        prime_record_text(i);
     }
+    trace_release_behind(&g_trace.main, g_trace.main.count);
 }
 
 void prime_text_state_literal()

@@ -308,6 +308,14 @@ void trace_release_bytes(const trace_array *t, int32_t from, int32_t to)
     filemap_release(t->map, from, to);
 }
 
+void trace_release_behind(const trace_array *t, int32_t i)
+{
+    bool end = i == t->count;
+    if (i <= 0 || (!end && i % RELEASE_RECORDS != 0))
+        return;
+    filemap_release(t->map, (i - 1) / RELEASE_RECORDS * RELEASE_RECORDS, i);
+}
+
 uint16_t trace_address_index(const ip_address &a)
 {
     address_table &tab = g_trace.addrs;

@@ -272,6 +272,18 @@ bool trace_map_to_copies(trace_array *t);
 void trace_release_bytes(const trace_array *t, int32_t from, int32_t to);
 
 /*
+ * trace_release_behind --
+ *	For a pass reading record i's bytes with i rising: at every
+ *	RELEASE_RECORDS-th record, and at i == t->count when the pass is
+ *	done, gives back the pages of the records before i since the last
+ *	such point (trace_release_bytes).
+ */
+void trace_release_behind(const trace_array *t, int32_t i);
+
+/* Records between two give-backs of a pass over every record's bytes. */
+enum { RELEASE_RECORDS = 1 << 16 };
+
+/*
  * trace_ask_records_ahead --
  *	Asks the populate-ahead helper (trace/prefault.h) for the pages of
  *	t's record array from record `from` on, RECORDS_AHEAD bytes' worth,
