@@ -9,7 +9,8 @@
  *	First it prints what the loaded connection holds per segment, by
  *	structure, and the process's memory after the load and at its peak.
  *
- *	    bench_graph CAPTURE [ROUNDS]      (15 rounds by default)
+ *	    bench_graph CAPTURE [ROUNDS]      (15 rounds by default; 0: the
+ *	                                       memory only, no graph)
  */
 
 #include <cairo.h>
@@ -88,9 +89,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "Usage: %s capture [rounds]\n", argv[0]);
         return 1;
     }
-    int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 15;
+    int rounds = argc > 2 ? std::max(0, std::atoi(argv[2])) : 15;
     load_traces(1, argv + 1, 1);
     print_memory();
+    if (rounds == 0)
+        return 0;
     int dir = default_graph_dir();
     std::printf("wirepaint graph benchmark: %d segments, direction %s, 1000x600 image, "
                 "medians of %d redraws\n",
