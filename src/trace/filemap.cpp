@@ -24,8 +24,9 @@ namespace {
 
 enum { FILE_HEADER = 24, RECORD_HEADER = 16, MAX_HIGH = 64 };
 
-/* The walk gives back the pages behind it each time it has passed this. */
-const size_t RELEASE_STEP = (size_t)8 << 20;
+/* The walk gives back the pages behind it each time it has passed this:
+ * little of the file is mapped in at any time. */
+const size_t RELEASE_STEP = (size_t)1 << 20;
 
 const uint32_t MAGIC_US = 0xa1b2c3d4;
 const uint32_t MAGIC_NS = 0xa1b23c4d;

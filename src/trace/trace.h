@@ -281,7 +281,7 @@ void trace_release_bytes(const trace_array *t, int32_t from, int32_t to);
 void trace_release_behind(const trace_array *t, int32_t i);
 
 /* Records between two give-backs of a pass over every record's bytes. */
-enum { RELEASE_RECORDS = 1 << 16 };
+enum { RELEASE_RECORDS = 1 << 14 };
 
 /*
  * trace_ask_records_ahead --
