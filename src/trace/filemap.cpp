@@ -9,10 +9,12 @@
 #include "trace/filemap.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -89,6 +91,72 @@ bool keep(file_map *m, size_t pos)
     return true;
 }
 
+/*
+ * The guard against a file cut short while it is mapped (a capture
+ * written again under the same name): a read of a page of the mapping
+ * past the file's new end raises SIGBUS. The guard's handler puts a page
+ * of zeros there and the read goes on, so a record there reads as a
+ * header of length 0, a record without bytes, instead of ending the
+ * process. Faults outside the mappings go to the handler that was there
+ * before. The mapped ranges, one slot per open map (0: free), and that
+ * handler are the guard's state: set by filemap_open and filemap_close,
+ * read by the handler.
+ */
+enum { GUARDED_MAPS = 16 };
+
+struct guard_state {
+    std::atomic<uintptr_t> start[GUARDED_MAPS];
+    std::atomic<uintptr_t> end[GUARDED_MAPS];
+    struct sigaction previous;
+    bool installed;
+};
+
+guard_state g_guard;
+
+void on_sigbus(int, siginfo_t *info, void *)
+{
+    uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
+    for (int k = 0; k < GUARDED_MAPS; k++) {
+        if (at < g_guard.start[k].load() || at >= g_guard.end[k].load())
+            continue;
+        uintptr_t page = at & ~(uintptr_t)(page_size() - 1);
+        if (mmap(reinterpret_cast<void *>(page), page_size(), PROT_READ,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED)
+            return;
+    }
+    /* Not ours: the fault comes again under the handler before ours. */
+    sigaction(SIGBUS, &g_guard.previous, nullptr);
+}
+
+void guard(const file_map *m)
+{
+    if (!g_guard.installed) {
+        struct sigaction sa;
+        std::memset(&sa, 0, sizeof sa);
+        sa.sa_sigaction = on_sigbus;
+        sa.sa_flags = SA_SIGINFO;
+        sigemptyset(&sa.sa_mask);
+        g_guard.installed = sigaction(SIGBUS, &sa, &g_guard.previous) == 0;
+    }
+    for (int k = 0; k < GUARDED_MAPS; k++) {
+        if (g_guard.end[k].load() != 0)
+            continue;
+        g_guard.start[k].store(reinterpret_cast<uintptr_t>(m->base));
+        g_guard.end[k].store(reinterpret_cast<uintptr_t>(m->base) + m->len);
+        return;
+    }
+}
+
+void unguard(const file_map *m)
+{
+    for (int k = 0; k < GUARDED_MAPS; k++) {
+        if (g_guard.start[k].load() != reinterpret_cast<uintptr_t>(m->base))
+            continue;
+        g_guard.end[k].store(0);
+        g_guard.start[k].store(0);
+    }
+}
+
 }  // namespace
 
 file_map *filemap_open(const char *file, int linktype, int32_t records)
@@ -125,6 +193,7 @@ file_map *filemap_open(const char *file, int linktype, int32_t records)
         m->room = m->where != nullptr ? records : 0;
     }
     madvise(base, m->len, MADV_SEQUENTIAL);
+    guard(m);
     return m;
 }
 
@@ -132,6 +201,7 @@ void filemap_close(file_map *m)
 {
     if (m == nullptr)
         return;
+    unguard(m);
     munmap(const_cast<uint8_t *>(m->base), m->len);
     std::free(m->where);
     delete m;

@@ -17,6 +17,10 @@
  *	gives up its map, and its records get copies as before
  *	(trace_new_copy).
  *
+ *	A file cut short while it is mapped (written again under its name)
+ *	does not end the process when a record past its new end is read: the
+ *	pages past the end read as zeros, and such a record has no bytes.
+ *
  *	Pages of the mapping count in the process's memory only while they
  *	are mapped in: the walk and the passes that read every record's
  *	bytes give back the pages behind them (filemap_release), which the

@@ -159,3 +159,26 @@ TEST(FileMap, ReleasedPagesLeaveAndReadTheSame)
     }
     trace_state_clear();
 }
+
+/* A file cut short while mapped: the records past its new end have no
+ * bytes, and reading them does not end the process. */
+TEST(FileMap, FileCutShortWhileMappedReadsAsRecordsWithoutBytes)
+{
+    pcapgen::capture c;
+    std::mt19937 rng(9);
+    for (int i = 0; i < 5000; i++)
+        c.add(pcapgen::build_tcp(random_segment(rng)), i * 0.001);
+    std::string path = c.write();
+    read_bytes before = take(path, 0);
+    ASSERT_NE(g_trace.building.map, nullptr);
+    trace_release_bytes(&g_trace.building, 0, g_trace.building.count);
+    ASSERT_EQ(truncate(path.c_str(), 8192), 0);
+    int32_t last = g_trace.building.count - 1;
+    EXPECT_EQ(record_bytes(&g_trace.building, last), nullptr);
+    EXPECT_EQ(record_cap_bytes(&g_trace.building, last), 0);
+    const uint8_t *first = record_bytes(&g_trace.building, 0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(first, first + record_cap_bytes(&g_trace.building, 0)),
+              before.bytes[0]);
+    trace_state_clear();
+}
