@@ -78,6 +78,8 @@ std::string own_path()
 
 bool in_build_tree(const char *exe, const char *build_dir)
 {
+    if (exe[0] != '/')
+        return false;
     std::string folder = real_path(folder_of(exe));
     return !folder.empty() && folder == real_path(build_dir);
 }
@@ -88,7 +90,7 @@ void script_lookup_dirs(const char *exe, const char *build_dir, char dirs[2][SCR
         std::memcpy(dirs, script_dirs, sizeof script_dirs);
         return;
     }
-    std::string prefix = real_path(folder_of(exe) + "/..");
+    std::string prefix = exe[0] == '/' ? real_path(folder_of(exe) + "/..") : "";
     std::string beside = prefix.empty() ? script_dirs[1]
                                         : (prefix == "/" ? "" : prefix) + "/share/wirepaint";
     std::snprintf(dirs[0], SCRIPT_DIR_SIZE, "%s", beside.c_str());

@@ -23,8 +23,9 @@ extern const char script_dirs[2][SCRIPT_DIR_SIZE];
 
 /*
  * in_build_tree --
- *	Whether the binary at `exe` lies in the folder `build_dir` (both as
- *	real paths, links resolved). False when either cannot be resolved.
+ *	Whether the binary at the absolute path `exe` lies in the folder
+ *	`build_dir` (both as real paths, links resolved). False for a
+ *	relative or empty `exe` and when either cannot be resolved.
  */
 bool in_build_tree(const char *exe, const char *build_dir);
 
@@ -32,9 +33,10 @@ bool in_build_tree(const char *exe, const char *build_dir);
  * script_lookup_dirs --
  *	The directories the binary at `exe` searches for the UI script. Run
  *	from its build tree (`build_dir`): script_dirs, "./" first. Anywhere
- *	else (installed): only installed places, never the current folder:
- *	the share/wirepaint folder beside the binary's bin folder, then the
- *	install prefix's (script_dirs[1]).
+ *	else (installed, or a path that cannot be resolved): only installed
+ *	places, never the current folder: the share/wirepaint folder beside
+ *	the binary's bin folder, then the install prefix's (script_dirs[1]),
+ *	which is also the first when the binary's folder is unknown.
  */
 void script_lookup_dirs(const char *exe, const char *build_dir, char dirs[2][SCRIPT_DIR_SIZE]);
 
