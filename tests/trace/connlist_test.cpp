@@ -191,6 +191,10 @@ TEST_F(ConnlistTest, ChoiceMakesTheDecoderTakeThatConnection)
         EXPECT_EQ(g_trace.ipv6, w.ipv6);
         EXPECT_EQ(g_trace.building.rec[0].sport, w.sport0);
     }
+    /* Large counts have their digits grouped. */
+    dropnote_reset_counts();
+    g_dropnote.count[DROP_OTHER_CONNECTION] = 2599948;
+    EXPECT_EQ(dropnote_summary(), "2,599,948 packets of other connections skipped\n");
     /* A choice names its file: another file is read from its first segment. */
     conn_select_set("other.pcap", rows[1].ends);
     conn_select_clear();

@@ -213,36 +213,31 @@ TEST(CaptureHost, DrawnLeftByTheHandshakeOrByName)
 namespace {
 
 /* The packets of a server's capture: 30 connections, interleaved, each a
- * handshake and five data segments of which the second is sent twice;
+ * handshake and three data segments of which the second is sent again;
  * one UDP packet first. `only` > 0 keeps only that connection. */
 std::string many_connections(int only)
 {
+    struct step { double dt; bool client; uint32_t seq, ack; uint8_t flags; int len; };
+    const step steps[] = {
+        {0, true, 100, 0, TH_SYN, 0},          {.01, false, 500, 101, TH_SYN | TH_ACK, 0},
+        {.02, true, 101, 501, TH_ACK, 0},      {.03, false, 501, 101, TH_ACK, 1000},
+        {.04, false, 1501, 101, TH_ACK, 1000}, {.05, false, 2501, 101, TH_ACK, 1000},
+        {.30, false, 1501, 101, TH_ACK, 1000}, {.31, true, 101, 3501, TH_ACK, 0}};
     std::vector<std::pair<double, pcapgen::bytes>> packets;
     if (only == 0)
         packets.push_back({0.0, pcapgen::build_udp("10.1.0.1", "10.2.0.1", 53, 53, 20)});
     for (int k = 1; k <= 30; k++) {
-        if (only > 0 && k != only)
-            continue;
-        auto seg = [&](bool from_client, uint32_t seq, uint32_t ack, uint8_t flags, int len) {
+        for (const step &st : steps) {
             pcapgen::tcp_seg s;
-            s.src = from_client ? "10.1.0.1" : "10.2.0.1";
-            s.dst = from_client ? "10.2.0.1" : "10.1.0.1";
-            s.sport = from_client ? (uint16_t)(40000 + k) : 80;
-            s.dport = from_client ? 80 : (uint16_t)(40000 + k);
-            s.seq = seq;
-            s.ack = ack;
-            s.flags = flags;
-            s.paylen = len;
-            return pcapgen::build_tcp(s);
-        };
-        double t = 0.001 * k;
-        packets.push_back({t, seg(true, 100, 0, TH_SYN, 0)});
-        packets.push_back({t + 0.010, seg(false, 500, 101, TH_SYN | TH_ACK, 0)});
-        packets.push_back({t + 0.020, seg(true, 101, 501, TH_ACK, 0)});
-        for (int i = 0; i < 5; i++)
-            packets.push_back({t + 0.030 + 0.01 * i, seg(false, 501 + 1000 * i, 101, TH_ACK, 1000)});
-        packets.push_back({t + 0.300, seg(false, 1501, 101, TH_ACK, 1000)});
-        packets.push_back({t + 0.310, seg(true, 101, 5501, TH_ACK, 0)});
+            uint16_t port = (uint16_t)(40000 + k);
+            s.src = st.client ? "10.1.0.1" : "10.2.0.1";
+            s.dst = st.client ? "10.2.0.1" : "10.1.0.1";
+            s.sport = st.client ? port : 80;
+            s.dport = st.client ? 80 : port;
+            s.seq = st.seq, s.ack = st.ack, s.flags = st.flags, s.paylen = st.len;
+            if (only == 0 || k == only)
+                packets.push_back({0.001 * k + st.dt, pcapgen::build_tcp(s)});
+        }
     }
     std::stable_sort(packets.begin(), packets.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });
@@ -261,7 +256,7 @@ TEST(QuietOutput, ChosenConnectionsWriteOnlyTheResults)
 {
     std::string many = many_connections(0);
     std::string alone = many_connections(7);
-    std::string skipped = "1 packet not TCP skipped\n290 packets of other connections skipped\n";
+    std::string skipped = "1 packet not TCP skipped\n232 packets of other connections skipped\n";
     struct row {
         std::vector<std::string> args;
         const char *alone_output;
@@ -271,7 +266,7 @@ TEST(QuietOutput, ChosenConnectionsWriteOnlyTheResults)
         {{"-c", "7", "-S"}, "-S", skipped},
         {{"-c", "7", "-x", "-"}, "-x", skipped},
         {{"-f", "port 40007 or port 40008", "-E"}, "-E",
-         "10 packets of other connections skipped\n"},
+         "8 packets of other connections skipped\n"},
     };
     for (const row &r : rows) {
         std::vector<std::string> args = {r.alone_output};
@@ -308,7 +303,6 @@ TEST(CompressedCaptures, EveryFormatGivesThePlainFilesResults)
     std::string loop = examples + "loopback-any.pcap";
     std::string plain_s = run_headless({"-S", sender}).out;
     std::string plain_two = run_headless({"-S", sender, receiver}).out;
-    std::string plain_c = run_headless({"-c", "2", "-E", loop}).out;
     std::string plain_l = rows_of(run_headless({"-L", loop}).out)[1];
     ASSERT_NE(plain_s, "");
     for (const char *tool : {"gzip -n", "zstd -q", "xz", "bzip2", "lz4 -q"}) {
@@ -322,7 +316,6 @@ TEST(CompressedCaptures, EveryFormatGivesThePlainFilesResults)
         EXPECT_EQ(r.status, 0) << name << ": " << r.err;
         EXPECT_EQ(r.out, plain_s) << name;
         EXPECT_EQ(run_headless({"-S", z, zr}).out, plain_two) << name;
-        EXPECT_EQ(run_headless({"-c", "2", "-E", zl}).out, plain_c) << name;
         r = run_headless({"-L", zl});
         ASSERT_EQ(rows_of(r.out).size(), 3u) << name;
         EXPECT_EQ(rows_of(r.out)[1], plain_l) << name;
@@ -332,11 +325,9 @@ TEST(CompressedCaptures, EveryFormatGivesThePlainFilesResults)
                            bad + " bs=1 seek=9000 count=16 conv=notrunc 2>/dev/null")
                               .c_str()),
               0);
-    for (const char *opt : {"-S", "-L"}) {
-        uitest::run_result r = run_headless({opt, bad});
-        EXPECT_EQ(r.status, 1) << opt;
-        EXPECT_EQ(r.out, "") << opt;
-        EXPECT_EQ(r.err, "wirepaint: " + bad + ": corrupt gzip data: incorrect data check\n") << opt;
-    }
+    uitest::run_result r = run_headless({"-S", bad});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "wirepaint: " + bad + ": corrupt gzip data: incorrect data check\n");
     std::filesystem::remove_all(dir);
 }

@@ -159,33 +159,6 @@ TEST(Program, AMissingOrFailingScriptLeavesTheWindowRunning)
     std::filesystem::remove_all(dir);
 }
 
-TEST(FindScript, OnlyABinaryInItsBuildTreeLooksInTheCurrentFolder)
-{
-    std::string prefix = uitest::make_temp_dir();
-    std::filesystem::create_directories(prefix + "/bin");
-    std::string build = WIREPAINT_BINARY_DIR;
-    struct row {
-        std::string exe;
-        std::string first;       /* the first directory searched */
-    } rows[] = {
-        {build + "/wirepaint", "./"},
-        {build + "/../build/./wirepaint", "./"},
-        {prefix + "/bin/wirepaint", prefix + "/share/wirepaint"},
-        {prefix + "/bin/../bin/wirepaint", prefix + "/share/wirepaint"},
-        /* Unresolvable: taken as installed, never "./". */
-        {"", "/usr/local/share/wirepaint"},
-        {"wirepaint", "/usr/local/share/wirepaint"},
-        {prefix + "/no-such/wirepaint", "/usr/local/share/wirepaint"},
-    };
-    for (const row &r : rows) {
-        char dirs[2][SCRIPT_DIR_SIZE];
-        script_lookup_dirs(r.exe.c_str(), build.c_str(), dirs);
-        EXPECT_EQ(dirs[0], r.first) << r.exe;
-        EXPECT_STREQ(dirs[1], "/usr/local/share/wirepaint") << r.exe;
-    }
-    std::filesystem::remove_all(prefix);
-}
-
 /* An installed copy run in a folder holding a planted wirepaint.tcl runs
  * the installed script only, and -V says which; the build's own binary
  * runs the folder's script, as the tests and tools rely on. */
@@ -199,6 +172,12 @@ TEST(Program, InstalledBinaryNeverRunsTheCurrentFoldersScript)
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     std::string installed = prefix + "/share/wirepaint/wirepaint.tcl";
     ASSERT_TRUE(std::filesystem::exists(installed));
+    /* A path that cannot be resolved counts as installed, never "./". */
+    for (const char *exe : {"", "wirepaint", "/no-such/bin/wirepaint"}) {
+        char dirs[2][SCRIPT_DIR_SIZE];
+        script_lookup_dirs(exe, WIREPAINT_BINARY_DIR, dirs);
+        EXPECT_STREQ(dirs[0], "/usr/local/share/wirepaint") << exe;
+    }
     uitest::write_file(installed, "set f [open installed.txt w]; puts $f $tcldir; close $f; exit 0\n");
     uitest::write_file(folder + "/wirepaint.tcl",
                        "set f [open planted.txt w]; puts $f $tcldir; close $f; exit 0\n");
