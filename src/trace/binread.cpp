@@ -12,7 +12,7 @@
  *	belong to it in either direction. Accepted segments become seg_records
  *	in g_trace.building with relative numbers, a relative time and their
  *	own packet copy; every other packet is reported in one line on
- *	standard output and dropped.
+ *	standard output (or only counted, trace/dropnote.h) and dropped.
  *
  *	Nothing read here ever lies past the captured bytes: a packet that
  *	ends before the header fields the decoder needs is dropped with
