@@ -31,6 +31,7 @@
 #include "analysis/analyse.h"
 #include "analysis/events.h"
 #include "analysis/estimator.h"
+#include "analysis/left_host.h"
 #include "analysis/line.h"
 #include "load/drift.h"
 #include "text/line_text.h"
@@ -65,6 +66,7 @@ const char fatal_unmatched[] = "Fatal: cannot find matched data in two files\n";
 
 void reset_traces()
 {
+    capture_host_reset();
     scratch_free(g_trace.lines);
     g_trace.lines = nullptr;
     trace_free(&g_trace.main);
@@ -355,6 +357,33 @@ void align_clocks()
     apply_drift_wish();
 }
 
+/*
+ * With two captures and no host named, the gaps between the copies tell
+ * where the main capture was taken, however short the path. When they
+ * put it at the other end than the analysis chose, the lines are built
+ * again with that host, as a load naming it would build them.
+ */
+void decide_by_gaps()
+{
+    if (g_left_choice.outcome == LEFT_NAMED_TAKEN)
+        return;
+    endpoint host;
+    int pairs = 0, votes = 0;
+    if (!gap_left_host(&host, &pairs, &votes))
+        return;
+    capture_host_evidence &ev = g_capture_host;
+    ev.by_gaps = 1;
+    ev.gap_host = host;
+    ev.pairs = pairs;
+    ev.votes = votes;
+    bool left_is_source = g_trace.lines[0].dir == 1;
+    if (sent_by(g_trace.main.rec[0], host) == left_is_source) {
+        ev.rule = HOST_BY_GAPS;
+        return;
+    }
+    analyse_left_host_again();
+}
+
 }  // namespace
 
 float loader_clock_offset()
@@ -392,6 +421,7 @@ void load_files(int nfiles, char *const names[], int reset)
 {
     if (reset)
         reset_traces();
+    capture_host_reset();
 
     if (nfiles < 2) {
         g_trace.main = read_one(names[0]);
@@ -424,6 +454,7 @@ void load_files(int nfiles, char *const names[], int reset)
     analyse_main(true);
     if (g_trace.main.count == 0)
         fail_unmatched();
+    decide_by_gaps();
     align_clocks();
     g_trace.loaded = 1;
 }
