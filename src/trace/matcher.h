@@ -14,6 +14,16 @@
  *	first in peer order, or the one nearest in time once the clock offset
  *	is applied (ties to the lowest peer index).
  *
+ *	A segment with payload that finds no copy so, once the captures are
+ *	known to carry the same sequence numbers (matcher_same_numbers), may
+ *	have been cut otherwise at the other capture point (segmentation
+ *	offload at the sender, receive offload at the receiver): its copy is
+ *	then the peer record in its direction that holds its last payload
+ *	byte, of several the one the mode picks (ties to the lowest index).
+ *	In the nearest-time mode a main record that holds the same byte and
+ *	is nearer to that peer record takes it instead (a retransmission
+ *	whose original was lost): the original then has no copy.
+ *
  *	match_segment answers from indexes of the peer trace that it builds
  *	on first use for a given pair of traces (the few records without an
  *	identification of an IPv4 trace by scanning, before the index they
