@@ -12,6 +12,7 @@
 #include "analysis/left_host.h"
 #include "analysis/line.h"
 #include "text/endpoint_text.h"
+#include "trace/direction.h"
 #include "trace/trace.h"
 
 namespace {
@@ -61,7 +62,12 @@ std::string capture_host_line()
     std::string why = evidence_text(g_capture_host);
     if (why.empty())
         return "";
-    char addr[64];
-    address_text(g_trace.main.rec[0], g_trace.lines[0].dir == 1, addr, sizeof addr);
+    /* The address, with the port when both ends share it (as -H takes it). */
+    const seg_record &r0 = g_trace.main.rec[0];
+    char addr[80];
+    if (same_address_connection(r0))
+        endpoint_text(r0, g_trace.lines[0].dir == 1, addr, sizeof addr);
+    else
+        address_text(r0, g_trace.lines[0].dir == 1, addr, sizeof addr);
     return std::string("Capture host:    ") + addr + " (" + why + ")\n";
 }

@@ -18,9 +18,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "analysis/left_host.h"
 #include "analysis/line.h"
 #include "support/pcapgen.h"
 #include "text/detail.h"
@@ -50,6 +52,8 @@ struct sim {
     std::vector<sim_event> ev;
     uint16_t next_id_a = 100, next_id_b = 5000;
     bool use_ids = true;
+    uint8_t ttl_local = 64, ttl_remote = 64; /* TTL of the capture host's
+                                              * own packets, of the peer's */
 
     tcp_seg seg(bool from_a, uint32_t seq, uint32_t ack, uint8_t flags, int len, uint16_t win)
     {
@@ -86,7 +90,9 @@ struct sim {
             if (!local && e.lost)
                 continue;
             double t = e.t + (local ? 0.0 : owd) + (at_a ? 0.0 : skew);
-            pk.push_back({t, build_tcp(e.seg)});
+            tcp_seg seg = e.seg;
+            seg.ttl = local ? ttl_local : ttl_remote;
+            pk.push_back({t, build_tcp(seg)});
         }
         std::stable_sort(pk.begin(), pk.end(),
                          [](const auto &x, const auto &y) { return x.first < y.first; });
@@ -411,6 +417,112 @@ TEST_F(LoaderTest, TextPassBesideTheAnalysisPrimesAsTheLiteralPass)
         for (int i = g_trace.main.count - 1; i >= 0; i--)
             literal.push_back(segment_detail_text(i, 0));
         EXPECT_EQ(threaded, literal) << files.size() << " file(s)";
+    }
+}
+
+/*
+ * A server whose SYN-ACK leaves 20 ms after the SYN on a path of 0.2 ms:
+ * the handshake points at the client wherever the capture was taken. The
+ * TTLs tell (one file) when a router lies between the ends; with two
+ * files the gaps between copies tell, and the load is then the load that
+ * names the host with -H, line for line and copy for copy.
+ */
+sim slow_server()
+{
+    sim s;
+    s.owd = 0.0002;
+    s.send(true, 0.0, 1000, 0, TH_SYN);
+    s.send(false, 0.0202, 5000, 1001, TH_SYN | TH_ACK);
+    s.send(true, 0.0205, 1001, 5001, TH_ACK);
+    s.send(true, 0.0206, 1001, 5001, TH_ACK | TH_PUSH, 100);
+    for (int k = 0; k < 30; k++) {
+        double t = 0.03 + k * 0.001;
+        s.send(false, t, 5001 + 1000u * k, 1101, TH_ACK, 1000, 65535, k == 7);
+        s.send(true, t + 0.0003, 1101, 5001 + 1000u * (k + 1), TH_ACK);
+    }
+    return s;
+}
+
+TEST_F(LoaderTest, TtlsTellTheCaptureHostOfOneFile)
+{
+    const endpoint a = {{}, 0x0a000001, 40000}, b = {{}, 0x0a000002, 80};
+    struct row {
+        bool at_a, v6;
+        uint8_t local, remote;
+        capture_host_rule rule;
+        const endpoint *left;
+    } rows[] = {
+        {false, false, 64, 63, HOST_BY_TTL, &b},        /* one router */
+        {true, false, 128, 120, HOST_BY_TTL, &a},
+        {false, false, 255, 250, HOST_BY_TTL, &b},
+        {false, false, 32, 30, HOST_BY_TTL, &b},
+        {false, false, 62, 64, HOST_BY_TTL, &a},        /* taken at a's router */
+        {true, false, 63, 61, HOST_BY_PATH_TTL, &a},    /* in the path: 1 hop from a, 3 from b */
+        {true, false, 120, 62, HOST_BY_PATH_TTL, &b},   /* 8 hops against 2 */
+        {false, false, 64, 64, HOST_BY_HANDSHAKE, &a},  /* as before: the handshake */
+        {false, false, 128, 64, HOST_BY_HANDSHAKE, &a}, /* both initial */
+        {false, false, 63, 63, HOST_BY_HANDSHAKE, &a},  /* as far from both */
+        {false, true, 64, 63, HOST_BY_TTL, &b},         /* IPv6 hop limit */
+    };
+    for (const row &r : rows) {
+        sim s = slow_server();
+        s.v6 = r.v6;
+        s.ttl_local = r.local;
+        s.ttl_remote = r.remote;
+        quiet_load(1, {s.write(r.at_a)}, 1);
+        ASSERT_EQ(g_trace.loaded, 1);
+        std::string what = std::to_string(r.local) + "/" + std::to_string(r.remote);
+        EXPECT_EQ(g_capture_host.rule, r.rule) << what;
+        /* Record 0 is a's SYN. */
+        EXPECT_EQ(line(0).dir, r.left == &a ? 1 : 2) << what;
+        if (r.rule == HOST_BY_TTL || r.rule == HOST_BY_PATH_TTL) {
+            EXPECT_EQ(g_capture_host.ttl_left, r.left == &a ? (r.at_a ? r.local : r.remote)
+                                                            : (r.at_a ? r.remote : r.local)) << what;
+        }
+    }
+}
+
+TEST_F(LoaderTest, GapsBetweenCopiesDecideAsANamedHostWould)
+{
+    sim s = slow_server();
+    const std::string a = s.write(true), b = s.write(false);
+    struct load {
+        std::vector<line_record> lines;
+        std::vector<int32_t> copies;
+    };
+    auto take = [](const std::vector<std::string> &files) {
+        quiet_load(2, files, 1);
+        load l;
+        if (g_trace.loaded != 1)
+            return l;
+        l.lines.assign(g_trace.lines, g_trace.lines + g_trace.main.count);
+        for (int32_t i = 0; i < g_trace.main.count; i++)
+            l.copies.push_back(loader_copy_of(i));
+        return l;
+    };
+    for (int order = 0; order < 2; order++) {
+        /* b holds one segment more (the one lost on the path): it is drawn. */
+        std::vector<std::string> files = order == 0 ? std::vector<std::string>{a, b}
+                                                    : std::vector<std::string>{b, a};
+        left_host_forget();
+        load by_gaps = take(files);
+        ASSERT_FALSE(by_gaps.lines.empty());
+        EXPECT_EQ(g_capture_host.rule, HOST_BY_GAPS);
+        EXPECT_EQ(g_capture_host.pairs, MAX_GAP_PAIRS);
+        EXPECT_EQ(g_capture_host.votes, MAX_GAP_PAIRS);
+        EXPECT_EQ(by_gaps.lines[0].dir, 2);  /* a's SYN reaches the left host */
+        ASSERT_TRUE(left_host_name("10.0.0.2"));
+        load named = take(files);
+        left_host_forget();
+        EXPECT_EQ(g_capture_host.rule, HOST_BY_NAME);
+        ASSERT_EQ(named.lines.size(), by_gaps.lines.size());
+        EXPECT_EQ(std::memcmp(named.lines.data(), by_gaps.lines.data(),
+                              named.lines.size() * sizeof(line_record)), 0) << order;
+        EXPECT_EQ(named.copies, by_gaps.copies) << order;
+        /* b alone: the handshake decides, wrongly here, as before. */
+        quiet_load(1, {b}, 1);
+        EXPECT_EQ(g_capture_host.rule, HOST_BY_HANDSHAKE);
+        EXPECT_EQ(line(0).dir, 1);
     }
 }
 

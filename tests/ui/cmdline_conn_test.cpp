@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -205,5 +206,167 @@ TEST(CaptureHost, DrawnLeftByTheHandshakeOrByName)
         }
         EXPECT_GT(rows_with_data, 1u) << r.args.back();
         EXPECT_EQ(dup_with_data, 0u) << r.args.back();
+    }
+}
+
+namespace {
+
+/* The comma-separated fields of a -x row. */
+std::vector<std::string> csv_fields(const std::string &line)
+{
+    std::vector<std::string> f;
+    for (size_t i = 0, j; i <= line.size(); i = j + 1) {
+        j = line.find(',', i);
+        j = j == std::string::npos ? line.size() : j;
+        f.push_back(line.substr(i, j - i));
+    }
+    return f;
+}
+
+/* The -x rows (header dropped) of a load of `files`. */
+std::vector<std::vector<std::string>> table_of(const std::vector<std::string> &files)
+{
+    std::vector<std::string> args = {"-x", "-"};
+    args.insert(args.end(), files.begin(), files.end());
+    uitest::run_result res = run_headless(args);
+    EXPECT_EQ(res.status, 0) << res.err;
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string &line : rows_of(res.out))
+        if (line.compare(0, 6, "index,") != 0)
+            rows.push_back(csv_fields(line));
+    return rows;
+}
+
+/* The -S line that begins with `head`, or "". */
+std::string stats_line(const std::vector<std::string> &files, const std::string &head)
+{
+    std::vector<std::string> args = {"-S"};
+    args.insert(args.end(), files.begin(), files.end());
+    uitest::run_result res = run_headless(args);
+    EXPECT_EQ(res.status, 0) << res.err;
+    std::string out = "\n" + res.out;
+    size_t at = out.find("\n" + head);
+    if (at == std::string::npos)
+        return "";
+    return out.substr(at + 1, out.find('\n', at + 1) - at - 1);
+}
+
+/* -x columns. */
+enum { X_DIR = 1, X_DELAY = 5, X_SEQ = 6, X_PAYLOAD = 8, X_FAR_END = 14 };
+
+}  // namespace
+
+/* Every one-file capture of the examples: the capture host and the
+ * evidence that named it, as -S and -V say it. */
+TEST(CaptureHost, EveryExampleNamesItsHostAndTheEvidence)
+{
+    const std::string ttl62 = " (its packets leave with TTL 64, the peer's arrive with 62)";
+    const std::string ttl63 = " (its packets leave with TTL 64, the peer's arrive with 63)";
+    struct row {
+        const char *file;
+        std::string line;
+    } rows[] = {
+        {"sender.pcap", "10.77.1.1" + ttl62},
+        {"sender.pcapng", "10.77.1.1" + ttl62},
+        {"receiver.pcap", "10.77.2.1" + ttl62},
+        {"bulk-loss-sender.pcap", "10.77.1.1" + ttl62},
+        {"bulk-loss-receiver.pcap", "10.77.2.1" + ttl62},
+        {"drift-sender.pcap", "10.77.1.1" + ttl62},
+        {"drift-receiver.pcap", "10.77.2.1" + ttl62},
+        {"offload-sender.pcap", "10.77.1.1" + ttl62},
+        {"offload-receiver.pcap", "10.77.2.1" + ttl62},
+        {"offload-router.pcap", "10.77.1.1" + ttl62},
+        {"lan-server.pcap", "10.78.1.1" + ttl63},
+        {"lan-client.pcap", "10.78.2.1" + ttl63},
+        {"slow-reader.pcap", "10.78.1.1 (handshake gaps)"},
+        {"timeout.pcap", "10.78.1.1 (handshake gaps)"},
+        {"keepalive.pcap", "10.78.1.2 (delay estimate of the first acknowledged segment)"},
+        {"loopback-any.pcap", "127.0.0.1:34086 (handshake gaps)"},
+    };
+    for (const row &r : rows)
+        EXPECT_EQ(stats_line({examples + r.file}, "Capture host:"),
+                  "Capture host:    " + r.line) << r.file;
+    uitest::run_result res =
+        run_headless({"-V", "-S", "-H", "10.77.2.1", examples + "sender.pcap"});
+    EXPECT_NE(res.err.find("\nCapture host:    10.77.2.1 (named with -H)\n"), std::string::npos)
+        << res.err;
+}
+
+/* Every two-file pair of the examples, in both orders: the drawn capture
+ * (the one with more segments, the first on equal counts) has its host
+ * on the left, named by the gaps between copies, and no measured
+ * one-way delay lies below -200 us (both ends on one clock). */
+TEST(CaptureHost, BothOrdersOfEveryPairDrawTheDrawnCapturesHostLeft)
+{
+    struct end {
+        const char *file;
+        const char *host;
+    };
+    const std::vector<std::pair<end, end>> pairs = {
+        {{"sender.pcap", "10.77.1.1"}, {"receiver.pcap", "10.77.2.1"}},
+        {{"bulk-loss-sender.pcap", "10.77.1.1"}, {"bulk-loss-receiver.pcap", "10.77.2.1"}},
+        {{"drift-sender.pcap", "10.77.1.1"}, {"drift-receiver.pcap", "10.77.2.1"}},
+        {{"offload-sender.pcap", "10.77.1.1"}, {"offload-receiver.pcap", "10.77.2.1"}},
+        {{"lan-server.pcap", "10.78.1.1"}, {"lan-client.pcap", "10.78.2.1"}},
+    };
+    for (const auto &p : pairs) {
+        for (int order = 0; order < 2; order++) {
+            const end &first = order == 0 ? p.first : p.second;
+            const end &second = order == 0 ? p.second : p.first;
+            std::vector<std::string> files = {examples + first.file, examples + second.file};
+            size_t n1 = table_of({files[0]}).size(), n2 = table_of({files[1]}).size();
+            const end &drawn = n2 > n1 ? second : first;
+            std::string what = std::string(first.file) + " " + second.file;
+            std::string evidence = stats_line(files, "Capture host:");
+            std::string head = std::string("Capture host:    ") + drawn.host + " (two captures";
+            EXPECT_EQ(evidence.substr(0, head.size()), head) << what;
+            EXPECT_EQ(stats_line(files, "Left host (L):").find(drawn.host), 17u) << what;
+            double lowest = 0.0;
+            for (const std::vector<std::string> &f : table_of(files))
+                if (f.size() > X_FAR_END && f[X_FAR_END] == "measured")
+                    lowest = std::min(lowest, std::stod(f[X_DELAY]));
+            EXPECT_GT(lowest, -200e-6) << what;
+        }
+    }
+}
+
+/* The pair captured with offloads on: the sender's super-segments and
+ * the receiver's pieces. Every data segment of the drawn capture whose
+ * last byte the other capture holds has a measured far end, drawn as
+ * one arrow per segment captured. */
+TEST(CaptureHost, OffloadPairMeasuresEverySegmentTheOtherCaptureSaw)
+{
+    const std::string snd = examples + "offload-sender.pcap", rcv = examples + "offload-receiver.pcap";
+    for (const std::vector<std::string> &files :
+         {std::vector<std::string>{snd, rcv}, std::vector<std::string>{rcv, snd}}) {
+        std::vector<std::vector<std::string>> drawn = table_of(files);
+        std::vector<std::vector<std::string>> a = table_of({files[0]}), b = table_of({files[1]});
+        bool first_drawn = drawn.size() == a.size();
+        const std::vector<std::vector<std::string>> &other = first_drawn ? b : a;
+        ASSERT_EQ(drawn.size(), first_drawn ? a.size() : b.size());
+        /* The other capture's data ranges per direction; both captures
+         * begin with the SYN, so their relative numbers agree. Its L>R
+         * is the drawn capture's R>L. */
+        std::vector<std::pair<long, long>> held[2];
+        for (const std::vector<std::string> &f : other)
+            if (f.size() > X_PAYLOAD && f[X_PAYLOAD] != "0")
+                held[f[X_DIR] == "L>R" ? 1 : 0].push_back(
+                    {std::stol(f[X_SEQ]), std::stol(f[X_SEQ]) + std::stol(f[X_PAYLOAD])});
+        size_t data = 0, saw = 0, measured = 0;
+        for (const std::vector<std::string> &f : drawn) {
+            if (f.size() <= X_FAR_END || f[X_PAYLOAD] == "0")
+                continue;
+            data++;
+            long last = std::stol(f[X_SEQ]) + std::stol(f[X_PAYLOAD]) - 1;
+            bool seen = false;
+            for (const auto &r : held[f[X_DIR] == "L>R" ? 0 : 1])
+                seen = seen || (r.first <= last && last < r.second);
+            saw += seen;
+            measured += f[X_FAR_END] == "measured";
+            EXPECT_TRUE(!seen || f[X_FAR_END] == "measured") << files[0] << " seq " << f[X_SEQ];
+        }
+        EXPECT_GT(data, 200u);
+        EXPECT_EQ(saw, data);
+        EXPECT_EQ(measured, data);
     }
 }
