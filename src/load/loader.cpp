@@ -38,6 +38,7 @@
 #include "trace/binread.h"
 #include "trace/loadfail.h"
 #include "trace/matcher.h"
+#include "trace/resegment.h"
 #include "trace/scratch.h"
 #include "trace/trace.h"
 
@@ -58,6 +59,8 @@ struct clock_bridge {
     int64_t main_stamp;   /* us, first stamp of the main trace's file */
     int64_t peer_stamp;   /* us, first stamp of the peer trace's file */
     float anchor_delay;   /* s, the anchor's one-way delay */
+    bool same_numbers;    /* the anchor's copy carries its sequence number:
+                           * segments cut otherwise can be found */
 };
 
 clock_bridge g_bridge;
@@ -245,38 +248,92 @@ bool peer_receives(int32_t j)
     return g_trace.lines[j].dir == PEER_RECEIVES;
 }
 
+/* The peer clock of an alignment: the offset, or with `fitted` the
+ * fitted clock, as match_segment takes it. */
+struct peer_clock {
+    float shift, rate, start;
+};
+
+peer_clock clock_for(float offset, bool fitted)
+{
+    if (!fitted)
+        return peer_clock{offset, 0.0f, 0.0f};
+    return peer_clock{static_cast<float>(-g_drift.fit.offset),
+                      static_cast<float>(peer_rate_correction(g_drift.fit)),
+                      static_cast<float>(g_drift.fit.offset)};
+}
+
+/* Line j's far-end time from its copy m in the peer trace. */
+void take_copy(int32_t j, int32_t m, float offset, bool fitted)
+{
+    line_record &l = g_trace.lines[j];
+    g_copy_of[static_cast<size_t>(j)] = m;
+    float t = fitted ? drift_peer_time(g_trace.peer.rec[m].time) : g_trace.peer.rec[m].time + offset;
+    if (peer_receives(j))
+        l.t_recv = t;
+    else
+        l.t_send = t;
+    l.delay = l.t_recv - l.t_send;
+}
+
+/* A line whose copy the other capture may hold cut otherwise: it is
+ * looked for after all lines are aligned (align_resegmented). */
+bool may_be_cut_otherwise(int32_t j)
+{
+    return g_bridge.same_numbers && g_trace.main.rec[j].paylen > 0;
+}
+
 /*
  * Lines [from, to) of the last two-file load: each line's far-end time
  * from its copy in the peer trace on the corrected clock (the offset, or
  * with `fitted` the fitted clock), nearest to where the anchor's delay
- * puts it; a line without a copy is lost. Reads the matcher's indexes,
- * which must be built for the current traces, and writes only those
- * lines and their g_copy_of entries.
+ * puts it; a line without a copy is lost, unless its copy may be cut
+ * otherwise. Reads the matcher's indexes, which must be built for the
+ * current traces, and writes only those lines and their g_copy_of
+ * entries.
  */
 void align_lines(int32_t from, int32_t to, float offset, float delay, bool fitted)
 {
-    const trace_array &peer = g_trace.peer;
-    float shift = offset, rate = 0.0f, start = 0.0f;
-    if (fitted) {
-        shift = static_cast<float>(-g_drift.fit.offset);
-        rate = static_cast<float>(peer_rate_correction(g_drift.fit));
-        start = static_cast<float>(g_drift.fit.offset);
-    }
+    peer_clock c = clock_for(offset, fitted);
     for (int32_t j = from; j < to; j++) {
-        line_record &l = g_trace.lines[j];
-        int32_t m = match_segment(j, MATCH_NEAREST, shift, peer_receives(j) ? delay : -delay,
-                                  rate, start);
+        int32_t m = match_segment(j, MATCH_NEAREST, c.shift, peer_receives(j) ? delay : -delay,
+                                  c.rate, c.start);
         g_copy_of[static_cast<size_t>(j)] = m;
-        if (m < 0) {
-            l.cls = CLS_LOST;
-            continue;
-        }
-        float t = fitted ? drift_peer_time(peer.rec[m].time) : peer.rec[m].time + offset;
-        if (peer_receives(j))
-            l.t_recv = t;
+        if (m >= 0)
+            take_copy(j, m, offset, fitted);
+        else if (!may_be_cut_otherwise(j))
+            g_trace.lines[j].cls = CLS_LOST;
+    }
+}
+
+/*
+ * The lines with payload that found no copy of their own numbers: their
+ * copy is the peer record holding their last byte (trace/resegment.h).
+ * Those still without one are lost.
+ */
+void align_resegmented(float offset, float delay, bool fitted)
+{
+    if (!g_bridge.same_numbers)
+        return;
+    const trace_array &main = g_trace.main;
+    scratch_vec<reseg_query> q;
+    scratch_vec<int32_t> copy;
+    try {
+        for (int32_t j = 0; j < main.count; j++)
+            if (g_copy_of[static_cast<size_t>(j)] < 0 && main.rec[j].paylen > 0)
+                q.push_back({j, peer_receives(j) ? delay : -delay});
+        copy.assign(q.size(), -1);
+        peer_clock c = clock_for(offset, fitted);
+        match_resegmented(q.data(), static_cast<int32_t>(q.size()), c.shift, c.rate, c.start,
+                          copy.data());
+    } catch (const std::bad_alloc &) {
+        load_fail(-1, "malloc: no memory for matching segments cut otherwise\n");
+    }
+    for (size_t k = 0; k < q.size(); k++) {
+        if (copy[k] >= 0)
+            take_copy(q[k].i, copy[k], offset, fitted);
         else
-            l.t_send = t;
-        l.delay = l.t_recv - l.t_send;
+            g_trace.lines[q[k].i].cls = CLS_LOST;
     }
 }
 
@@ -297,6 +354,7 @@ void align_all(float offset, float delay, bool fitted)
     helper_thread second(align_second_half);
     align_lines(0, half, offset, delay, fitted);
     second.finish();
+    align_resegmented(offset, delay, fitted);
     g_drift.corrected = fitted;
 }
 
@@ -342,7 +400,8 @@ void align_clocks()
         fail_unmatched();
     /* The anchor's copy tells whether both captures carry the same
      * sequence numbers; then an identification match must carry them too. */
-    matcher_same_numbers(main.rec[anchor].seq_raw == peer.rec[copy].seq_raw);
+    g_bridge.same_numbers = main.rec[anchor].seq_raw == peer.rec[copy].seq_raw;
+    matcher_same_numbers(g_bridge.same_numbers);
     float d = g_trace.lines[anchor].dir == 1 ? e : -e;
     float delay = e;
     float sum = d + main.rec[anchor].time;

@@ -16,11 +16,8 @@
 #include "trace/matcher.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <mutex>
 
-#include "trace/byte_index.h"
 #include "trace/direction.h"
 #include "trace/scratch.h"
 #include "trace/trace.h"
@@ -69,19 +66,9 @@ struct match_state {
                                  * identification has the numbers of */
     bool same_numbers;          /* the captures carry the same sequence
                                  * numbers: a copy found by identification
-                                 * must carry the record's too, and a copy
-                                 * cut otherwise may be looked for; set by
+                                 * must carry the record's too; set by
                                  * matcher_same_numbers, cleared by reset */
-    byte_index peer_bytes;      /* the bytes each peer record holds, and */
-    byte_index main_bytes;      /* each main record: built together by the
-                                 * first record that finds no copy by its
-                                 * numbers (under bytes_lock, since the
-                                 * loader's two threads match at once) */
-    std::atomic<bool> bytes_built; /* both built for the current traces */
 };
-
-/* Held while the byte indexes are built. */
-std::mutex bytes_lock;
 
 /* The index by numbers holds only the peer records that main records
  * without an identification may match when those are at most this
@@ -172,7 +159,6 @@ void follow_traces()
     g_match.by_numbers = bucket_index();
     g_match.main_rec = main.rec;
     g_match.main_count = main.count;
-    g_match.bytes_built = false;
 }
 
 /*
@@ -237,16 +223,6 @@ bool qualifies(const seg_record &r, const seg_record &m)
            m.paylen == r.paylen;
 }
 
-/* The distance of a candidate at time `at` from where r's copy is
- * expected, on a peer clock that drifts by `rate` from `start`. */
-float distance(const seg_record &r, float at, float offset, float expect, float rate, float start)
-{
-    float corrected = at + offset;
-    if (rate != 0.0f)
-        corrected += rate * (at - start);
-    return std::fabs(corrected - (r.time + expect));
-}
-
 /*
  * Picks among candidates offered in ascending peer order: the first, or
  * the nearest in corrected time with ties to the earliest.
@@ -271,7 +247,7 @@ struct picker {
             best = m;
             return true;
         }
-        float d = distance(*r, at, offset, expect, rate, start);
+        float d = match_distance(*r, at, offset, expect, rate, start);
         if (best < 0 || d < best_dist) {
             best = m;
             best_dist = d;
@@ -280,93 +256,16 @@ struct picker {
     }
 };
 
-/* The byte indexes of both traces, built on first use. */
-void need_byte_indexes()
-{
-    if (g_match.bytes_built.load(std::memory_order_acquire))
-        return;
-    std::lock_guard<std::mutex> hold(bytes_lock);
-    if (g_match.bytes_built.load(std::memory_order_relaxed))
-        return;
-    byte_index_build(g_match.peer_bytes, g_trace.peer);
-    byte_index_build(g_match.main_bytes, g_trace.main);
-    g_match.bytes_built.store(true, std::memory_order_release);
-}
-
-/* Keeps the better of two candidates: the nearer (or, picking the
- * first, the earlier), ties to the lower index. */
-struct best_of {
-    match_mode mode;
-    int32_t best = -1;
-    float dist = 0.0f;
-    void offer(int32_t m, float d)
-    {
-        if (mode == MATCH_FIRST)
-            d = 0.0f;
-        if (best < 0 || d < dist || (d == dist && m < best)) {
-            best = m;
-            dist = d;
-        }
-    }
-};
-
-/* The last payload byte of r, as carried. */
-uint32_t last_byte(const seg_record &r)
-{
-    return r.seq_raw + (uint32_t)r.paylen - 1u;
-}
-
-/*
- * The copy of main record i in a peer capture that cut its bytes
- * otherwise: the peer record holding its last byte, the nearest (or
- * first) of several. Nearest-time picks leave it to a retransmission in
- * the main trace that holds the same byte and is nearer to that peer
- * record: the original was lost, and the peer record is the copy of the
- * retransmission. `fast` asks the byte indexes, otherwise both traces
- * are scanned; the answers are the same.
- */
-int32_t resegmented_copy(int32_t i, match_mode mode, float offset, float expect, float rate,
-                         float start, bool fast)
-{
-    const seg_record &r = g_trace.main.rec[i];
-    if (!g_match.same_numbers || r.paylen <= 0)
-        return -1;
-    const trace_array &peer = g_trace.peer;
-    const trace_array &main = g_trace.main;
-    uint32_t b = last_byte(r);
-    best_of pick{mode};
-    auto offer_peer = [&](int32_t m) {
-        pick.offer(m, distance(r, peer.rec[m].time, offset, expect, rate, start));
-    };
-    if (fast) {
-        need_byte_indexes();
-        byte_index_each(g_match.peer_bytes, r, b, offer_peer);
-    } else {
-        for (int32_t m = 0; m < peer.count; m++)
-            if (same_direction(r, peer.rec[m]) && holds_byte(peer.rec[m], b))
-                offer_peer(m);
-    }
-    if (pick.best < 0 || mode == MATCH_FIRST)
-        return pick.best;
-    float at = peer.rec[pick.best].time;
-    bool taken = false;
-    auto rival = [&](int32_t q) {
-        if (q == i)
-            return;
-        float d = distance(main.rec[q], at, offset, expect, rate, start);
-        taken = taken || d < pick.dist || (d == pick.dist && q < i);
-    };
-    if (fast) {
-        byte_index_each(g_match.main_bytes, r, b, rival);
-    } else {
-        for (int32_t q = 0; q < main.count; q++)
-            if (same_direction(r, main.rec[q]) && holds_byte(main.rec[q], b))
-                rival(q);
-    }
-    return taken ? -1 : pick.best;
-}
-
 }  // namespace
+
+float match_distance(const seg_record &r, float at, float offset, float expect, float rate,
+                     float start)
+{
+    float corrected = at + offset;
+    if (rate != 0.0f)
+        corrected += rate * (at - start);
+    return std::fabs(corrected - (r.time + expect));
+}
 
 void matcher_reset()
 {
@@ -377,9 +276,6 @@ void matcher_reset()
     g_match.by_ident = bucket_index();
     g_match.by_numbers = bucket_index();
     g_match.same_numbers = false;
-    g_match.peer_bytes = byte_index();
-    g_match.main_bytes = byte_index();
-    g_match.bytes_built = false;
 }
 
 void matcher_same_numbers(bool same)
@@ -396,9 +292,7 @@ int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float ex
         if (qualifies(r, g_trace.peer.rec[m]) && pick.offer(m))
             break;
     }
-    if (pick.best >= 0)
-        return pick.best;
-    return resegmented_copy(i, mode, offset, expect, rate, start, false);
+    return pick.best;
 }
 
 void matcher_prepare_peer()
@@ -445,15 +339,11 @@ int32_t match_segment(int32_t i, match_mode mode, float offset, float expect, fl
     for (const bucket_entry *e = from; e != to; e++)
         if (e->tag == tag && pick.offer_at(e->m, e->time))
             break;
-    if (pick.best >= 0 && qualifies(r, g_trace.peer.rec[pick.best]))
+    if (pick.best < 0 || qualifies(r, g_trace.peer.rec[pick.best]))
         return pick.best;
     picker sure{&r, mode, offset, expect, rate, start};
-    if (pick.best >= 0)
-        for (const bucket_entry *e = from; e != to; e++)
-            if (e->tag == tag && qualifies(r, g_trace.peer.rec[e->m]) &&
-                sure.offer_at(e->m, e->time))
-                break;
-    if (sure.best >= 0)
-        return sure.best;
-    return resegmented_copy(i, mode, offset, expect, rate, start, true);
+    for (const bucket_entry *e = from; e != to; e++)
+        if (e->tag == tag && qualifies(r, g_trace.peer.rec[e->m]) && sure.offer_at(e->m, e->time))
+            break;
+    return sure.best;
 }

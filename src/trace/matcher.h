@@ -14,16 +14,6 @@
  *	first in peer order, or the one nearest in time once the clock offset
  *	is applied (ties to the lowest peer index).
  *
- *	A segment with payload that finds no copy so, once the captures are
- *	known to carry the same sequence numbers (matcher_same_numbers), may
- *	have been cut otherwise at the other capture point (segmentation
- *	offload at the sender, receive offload at the receiver): its copy is
- *	then the peer record in its direction that holds its last payload
- *	byte, of several the one the mode picks (ties to the lowest index).
- *	In the nearest-time mode a main record that holds the same byte and
- *	is nearer to that peer record takes it instead (a retransmission
- *	whose original was lost): the original then has no copy.
- *
  *	match_segment answers from indexes of the peer trace that it builds
  *	on first use for a given pair of traces (the few records without an
  *	identification of an IPv4 trace by scanning, before the index they
@@ -35,6 +25,8 @@
 #define WIREPAINT_TRACE_MATCHER_H
 
 #include <cstdint>
+
+struct seg_record;
 
 enum match_mode {
     MATCH_FIRST = 0,    /* the first qualifying peer record */
@@ -59,6 +51,15 @@ enum match_mode {
  */
 int32_t match_segment(int32_t i, match_mode mode, float offset, float expect = 0.0f,
                       float rate = 0.0f, float start = 0.0f);
+
+/*
+ * match_distance --
+ *	How far a peer record at time `at` lies from where the copy of main
+ *	record r is expected, as MATCH_NEAREST measures it (s):
+ *	|at + offset + rate * (at - start) - (r.time + expect)|.
+ */
+float match_distance(const seg_record &r, float at, float offset, float expect, float rate,
+                     float start);
 
 /* The same answer as match_segment, by scanning the peer trace from 0. */
 int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float expect = 0.0f,

@@ -8,9 +8,7 @@
  *	and wrap, identical sequence, acknowledgement and window numbers,
  *	payload lengths that tell pure acknowledgements from data, IPv4, IPv6
  *	and loopback ends, peer copies dropped, repeated and shifted in time
- *	with ties of distance; and on streams the other capture cut into
- *	other segments (offloads), where a record's copy is the peer record
- *	holding its last byte.
+ *	with ties of distance.
  */
 
 #include "trace/matcher.h"
@@ -26,8 +24,6 @@
 
 #include "support/random_trace.h"
 #include "trace/binread.h"
-#include "trace/byte_index.h"
-#include "trace/direction.h"
 #include "trace/trace.h"
 
 using namespace randtrace;
@@ -256,153 +252,6 @@ TEST_F(matcher, LongBulkTransferFindsItsOwnCopies)
     for (int32_t i = 0; i < g_trace.main.count; i += 997)
         EXPECT_EQ(match_segment(i, MATCH_NEAREST, 0.05f),
                   match_segment_literal(i, MATCH_NEAREST, 0.05f)) << i;
-}
-
-/*
- * A bulk stream of both directions, from sequence number `isn` on (near
- * the 2^32 wrap at times), with retransmissions and pure ACKs; and the
- * same bytes cut otherwise at the other capture point: pieces split and
- * neighbours merged, some lost, some twice, all a little later.
- */
-struct recut_pair {
-    std::vector<seg_record> main, peer;
-};
-
-recut_pair make_recut(rng &g)
-{
-    recut_pair p;
-    const ends *dirs[2] = {&A_B, &B_A};
-    if (g.chance(30))
-        dirs[0] = &X_Y, dirs[1] = &Y_X;
-    else if (g.chance(20))
-        dirs[0] = &LA_LB, dirs[1] = &LB_LA;
-    uint32_t next[2] = {g.chance(30) ? 0xffff0000u : static_cast<uint32_t>(g.next()), 5000u};
-    float now = 0.0f;
-    int32_t n = 5 + g.below(60);
-    for (int32_t k = 0; k < n; k++) {
-        int d = g.chance(70) ? 0 : 1;
-        int32_t len = g.chance(20) ? 0 : g.pick(std::vector<int32_t>{1, 100, 1448, 2896, 30000});
-        seg_record r = make(*dirs[d], 0, 0, len, 0x10);
-        now += 0.01f * static_cast<float>(g.below(4));
-        r.time = now;
-        r.seq_raw = next[d];
-        if (len > 0 && g.chance(15))
-            r.seq_raw -= static_cast<uint32_t>(g.below(2) == 0 ? len : len / 2 + 1);  /* resent */
-        else
-            next[d] += static_cast<uint32_t>(len);
-        r.win = static_cast<uint16_t>(g.below(3));
-        p.main.push_back(r);
-    }
-    /* The peer: each record cut in up to three pieces, or merged with the
-     * next one of its direction that follows on. */
-    for (size_t k = 0; k < p.main.size(); k++) {
-        seg_record r = p.main[k];
-        r.time += 0.02f + 0.01f * static_cast<float>(g.below(2));
-        if (g.chance(10))
-            continue;
-        if (k + 1 < p.main.size() && g.chance(25) && same_direction(r, p.main[k + 1]) &&
-            p.main[k + 1].seq_raw == r.seq_raw + static_cast<uint32_t>(r.paylen)) {
-            r.paylen += p.main[k + 1].paylen;
-            k++;
-        }
-        int32_t pieces = r.paylen > 2 && g.chance(40) ? 1 + g.below(3) : 1;
-        int32_t left = r.paylen;
-        for (int32_t c = 0; c < pieces; c++) {
-            seg_record piece = r;
-            piece.paylen = c + 1 == pieces ? left : left / 2;
-            left -= piece.paylen;
-            r.seq_raw += static_cast<uint32_t>(piece.paylen);
-            piece.win = static_cast<uint16_t>(g.below(3));
-            for (int copies = g.chance(10) ? 2 : 1; copies > 0; copies--)
-                p.peer.push_back(piece);
-        }
-    }
-    return p;
-}
-
-TEST_F(matcher, CopiesCutOtherwiseAgreeWithTheScanOfBothTraces)
-{
-    rng g{2121};
-    int32_t resegmented = 0, lost = 0;
-    for (int32_t round = 0; round < 1500; round++) {
-        recut_pair p = make_recut(g);
-        install_pair(p.main, p.peer);
-        if (g.chance(50))
-            matcher_prepare();
-        else
-            matcher_prepare_peer();
-        bool same = !g.chance(10);
-        matcher_same_numbers(same);
-        std::string diff = compare_all();
-        ASSERT_TRUE(diff.empty()) << "round " << round << ": " << diff;
-        for (int32_t i = 0; i < g_trace.main.count; i++) {
-            const seg_record &r = g_trace.main.rec[i];
-            matcher_same_numbers(false);
-            int32_t own = match_segment(i, MATCH_NEAREST, 0.0f, 0.025f);
-            matcher_same_numbers(same);
-            int32_t m = match_segment(i, MATCH_NEAREST, 0.0f, 0.025f);
-            /* A copy found by its own numbers stays; another one holds
-             * the last byte, and only when the numbers are the same. */
-            if (own >= 0) {
-                ASSERT_EQ(m, own) << "round " << round << " record " << i;
-                continue;
-            }
-            if (m < 0) {
-                lost += r.paylen > 0 ? 1 : 0;
-                continue;
-            }
-            ASSERT_TRUE(same && r.paylen > 0) << "round " << round << " record " << i;
-            ASSERT_TRUE(holds_byte(g_trace.peer.rec[m], r.seq_raw + static_cast<uint32_t>(r.paylen) - 1u));
-            resegmented++;
-        }
-    }
-    EXPECT_GT(resegmented, 10000);
-    EXPECT_GT(lost, 500);
-}
-
-/* Both traces, known to carry the same sequence numbers. */
-void install_same(const std::vector<seg_record> &main, const std::vector<seg_record> &peer)
-{
-    install_pair(main, peer);
-    matcher_prepare_peer();
-    matcher_same_numbers(true);
-}
-
-/* A super-segment of three MSS against its pieces, the pieces against
- * the super-segment, and a lost original whose retransmission is the
- * only peer record holding its bytes. */
-TEST_F(matcher, CopyOfASegmentCutOtherwiseHoldsItsLastByte)
-{
-    auto data = [](uint32_t seq, int32_t len, float t, uint16_t id) {
-        seg_record r = make(A_B, 0, 0, len, 0x10);
-        r.seq_raw = seq;
-        r.time = t;
-        r.ip_id = id;
-        return r;
-    };
-    std::vector<seg_record> super = {data(1000, 4344, 0.0f, 7), data(5344, 1448, 0.5f, 10)};
-    std::vector<seg_record> pieces = {data(1000, 1448, 0.1f, 7), data(2448, 1448, 0.11f, 8),
-                                      data(3896, 1448, 0.12f, 9), data(5344, 1448, 0.6f, 10)};
-    pieces[0].seq_raw = 999;   /* not the super-segment's numbers: no identification match */
-    pieces[0].paylen = 1449;
-    install_same(super, pieces);
-    EXPECT_EQ(match_segment(0, MATCH_NEAREST, 0.0f, 0.1f), 2);
-    EXPECT_EQ(match_segment(1, MATCH_NEAREST, 0.0f, 0.1f), 3);  /* its own copy */
-    install_same(pieces, super);
-    EXPECT_EQ(match_segment(0, MATCH_NEAREST, 0.0f, -0.1f), 0);
-    EXPECT_EQ(match_segment(2, MATCH_NEAREST, 0.0f, -0.1f), 0);
-    /* Before the captures are known to carry the same numbers, nothing. */
-    matcher_reset();
-    EXPECT_EQ(match_segment(2, MATCH_NEAREST, 0.0f, -0.1f), -1);
-
-    /* The original (id 7) was lost; its retransmission (id 20) arrived. */
-    std::vector<seg_record> sent = {data(1000, 1448, 0.0f, 7), data(1000, 1448, 0.3f, 20)};
-    std::vector<seg_record> got = {data(1000, 1448, 0.32f, 21)};
-    install_same(sent, got);
-    EXPECT_EQ(match_segment(1, MATCH_NEAREST, 0.0f, 0.02f), 0);
-    EXPECT_EQ(match_segment(0, MATCH_NEAREST, 0.0f, 0.02f), -1);
-    EXPECT_EQ(match_segment_literal(0, MATCH_NEAREST, 0.0f, 0.02f), -1);
-    EXPECT_EQ(match_segment(0, MATCH_FIRST, -1.0f), 0);
 }
 
 /* CPU time of this thread in ms: steadier than the clock on a shared machine. */
