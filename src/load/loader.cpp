@@ -52,6 +52,11 @@ float g_clock_offset;
  * large trace, so kept in scratch storage (huge pages). */
 scratch_vec<int32_t> g_copy_of;
 
+/* Per line of the last two-file load: 1 when its copy holds its bytes
+ * cut alike (same first byte and length), so that no other line's copy
+ * is looked for in it. Set by align_lines beside g_copy_of. */
+scratch_vec<uint8_t> g_cut_alike;
+
 /* What the clock fit and its correction need of the last two-file load,
  * one instance, written by the load (read_one, align_clocks). */
 struct clock_bridge {
@@ -79,6 +84,7 @@ void reset_traces()
     g_trace.copy_len = g_trace.saved_copy_len;
     g_clock_offset = 0.0f;
     g_copy_of.clear();
+    g_cut_alike.clear();
     matcher_reset();
     drift_reset();
     g_bridge = clock_bridge{};
@@ -276,6 +282,13 @@ void take_copy(int32_t j, int32_t m, float offset, bool fitted)
     l.delay = l.t_recv - l.t_send;
 }
 
+/* Whether copy p holds the payload of r cut alike (none, for a segment
+ * without payload: then it holds no byte another could look for). */
+bool cut_alike(const seg_record &r, const seg_record &p)
+{
+    return p.paylen == r.paylen && p.seq_raw == r.seq_raw;
+}
+
 /* A line whose copy the other capture may hold cut otherwise: it is
  * looked for after all lines are aligned (align_resegmented). */
 bool may_be_cut_otherwise(int32_t j)
@@ -294,11 +307,13 @@ bool may_be_cut_otherwise(int32_t j)
  */
 void align_lines(int32_t from, int32_t to, float offset, float delay, bool fitted)
 {
+    const trace_array &main = g_trace.main;
     peer_clock c = clock_for(offset, fitted);
     for (int32_t j = from; j < to; j++) {
         int32_t m = match_segment(j, MATCH_NEAREST, c.shift, peer_receives(j) ? delay : -delay,
                                   c.rate, c.start);
         g_copy_of[static_cast<size_t>(j)] = m;
+        g_cut_alike[static_cast<size_t>(j)] = m >= 0 && cut_alike(main.rec[j], g_trace.peer.rec[m]);
         if (m >= 0)
             take_copy(j, m, offset, fitted);
         else if (!may_be_cut_otherwise(j))
@@ -318,14 +333,23 @@ void align_resegmented(float offset, float delay, bool fitted)
     const trace_array &main = g_trace.main;
     scratch_vec<reseg_query> q;
     scratch_vec<int32_t> copy;
+    scratch_vec<uint8_t> taken;
     try {
         for (int32_t j = 0; j < main.count; j++)
             if (g_copy_of[static_cast<size_t>(j)] < 0 && main.rec[j].paylen > 0)
                 q.push_back({j, peer_receives(j) ? delay : -delay});
+        if (q.empty())
+            return;
+        /* A peer record that is a segment's copy cut alike is that
+         * segment's: no other segment's copy. */
+        taken.assign(static_cast<size_t>(g_trace.peer.count), 0);
+        for (int32_t j = 0; j < main.count; j++)
+            if (g_cut_alike[static_cast<size_t>(j)])
+                taken[static_cast<size_t>(g_copy_of[static_cast<size_t>(j)])] = 1;
         copy.assign(q.size(), -1);
         peer_clock c = clock_for(offset, fitted);
-        match_resegmented(q.data(), static_cast<int32_t>(q.size()), c.shift, c.rate, c.start,
-                          copy.data());
+        match_resegmented(q.data(), static_cast<int32_t>(q.size()), taken.data(), c.shift, c.rate,
+                          c.start, copy.data());
     } catch (const std::bad_alloc &) {
         load_fail(-1, "malloc: no memory for matching segments cut otherwise\n");
     }
@@ -410,6 +434,7 @@ void align_clocks()
     g_bridge.anchor_delay = delay;
 
     g_copy_of.assign(static_cast<size_t>(main.count), -1);
+    g_cut_alike.assign(static_cast<size_t>(main.count), 0);
     align_all(offset, delay, false);
     drift_fit_lines(g_trace.lines, g_copy_of.data(), main.count, PEER_RECEIVES, offset);
     g_drift.start_gap = static_cast<double>(g_bridge.peer_stamp - g_bridge.main_stamp) / 1e6;

@@ -124,16 +124,22 @@ TEST_F(resegment, BatchEqualsTheScanOfBothTracesOnRandomRecutStreams)
         make_recut(g, main, peer);
         install_pair(main, peer);
         float off = g.pick(offsets), rate = g.chance(30) ? 1e-3f : 0.0f;
-        /* Every record, or a random part of them, each with its expect. */
+        /* Every record, or a random part of them, each with its expect;
+         * some peer records ruled out, or none. */
         std::vector<reseg_query> q;
         for (int32_t i = 0; i < g_trace.main.count; i++)
             if (g.chance(80))
                 q.push_back({i, g.pick(expects)});
+        std::vector<uint8_t> skip(peer.size() + 1);
+        for (uint8_t &b : skip)
+            b = g.chance(20);
+        const uint8_t *ruled = g.chance(50) ? skip.data() : nullptr;
         std::vector<int32_t> copy(q.size(), 7);
-        match_resegmented(q.data(), static_cast<int32_t>(q.size()), off, rate, 0.5f, copy.data());
+        match_resegmented(q.data(), static_cast<int32_t>(q.size()), ruled, off, rate, 0.5f,
+                          copy.data());
         for (size_t k = 0; k < q.size(); k++) {
             int32_t i = q[k].i;
-            int32_t plain = match_resegmented_literal(i, off, q[k].expect, rate, 0.5f);
+            int32_t plain = match_resegmented_literal(i, ruled, off, q[k].expect, rate, 0.5f);
             ASSERT_EQ(copy[k], plain) << "round " << round << " record " << i;
             const seg_record &r = g_trace.main.rec[i];
             if (plain < 0) {
@@ -158,12 +164,12 @@ seg_record data(uint32_t seq, int32_t len, float t)
 }
 
 /* Both forms for main record i, which must agree. */
-int32_t copy_of(int32_t i, float expect)
+int32_t copy_of(int32_t i, float expect, const uint8_t *skip = nullptr)
 {
     reseg_query q{i, expect};
     int32_t batch = -3;
-    match_resegmented(&q, 1, 0.0f, 0.0f, 0.0f, &batch);
-    EXPECT_EQ(batch, match_resegmented_literal(i, 0.0f, expect, 0.0f, 0.0f)) << i;
+    match_resegmented(&q, 1, skip, 0.0f, 0.0f, 0.0f, &batch);
+    EXPECT_EQ(batch, match_resegmented_literal(i, skip, 0.0f, expect, 0.0f, 0.0f)) << i;
     return batch;
 }
 
@@ -177,6 +183,8 @@ TEST_F(resegment, CopyHoldsTheLastByteUnlessARetransmissionIsNearer)
                                       data(3896, 1448, 0.12f), data(3896, 1448, 0.5f)};
     install_pair(super, pieces);
     EXPECT_EQ(copy_of(0, 0.1f), 2);   /* the nearer of two holding 5343 */
+    const uint8_t skip[4] = {0, 0, 1, 0};
+    EXPECT_EQ(copy_of(0, 0.1f, skip), 3);
     EXPECT_EQ(copy_of(1, 0.1f), -1);  /* no payload */
     install_pair(pieces, super);
     for (int32_t i = 0; i < 3; i++)
