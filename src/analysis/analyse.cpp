@@ -278,6 +278,8 @@ void analyse_trace()
 {
     seg_record *rec = g_trace.main.rec;
     int32_t count = g_trace.main.count;
+    /* A trace analysed afresh has no verdict of the gaps yet. */
+    g_capture_host.by_gaps = 0;
 
     mark_order_check();
     /* One index of endpoints and acks serves the pair scan, the forward

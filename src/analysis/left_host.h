@@ -112,8 +112,9 @@ enum capture_host_rule {
 
 /*
  * What chose the capture host, one instance, g_capture_host. The loader
- * sets the gap fields (capture_host_by_gaps) before it has the lines
- * built with that host; choose_left_host writes the rest. Cleared by
+ * sets the gap fields after analyse_trace, before it has the lines built
+ * again with that host (analyse_left_host_again); analyse_trace clears
+ * by_gaps, and choose_left_host writes the rule and TTLs. All cleared by
  * capture_host_reset (the loader, before every load).
  */
 struct capture_host_evidence {
@@ -121,7 +122,8 @@ struct capture_host_evidence {
     int ttl_left;            /* most common TTL / hop limit of the left
                               * host's records; -1: none; set likewise */
     int ttl_right;           /* the same of the right host's records */
-    int by_gaps;             /* 1: the gaps named gap_host; set by the loader */
+    int by_gaps;             /* 1: the gaps named gap_host; set by the
+                              * loader, cleared by analyse_trace */
     endpoint gap_host;       /* the end the gaps put the capture at */
     int pairs;               /* pairs of records whose gaps were compared */
     int votes;               /* of them, those that put it at gap_host */
