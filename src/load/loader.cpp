@@ -36,6 +36,7 @@
 #include "load/drift.h"
 #include "text/line_text.h"
 #include "trace/binread.h"
+#include "trace/dropnote.h"
 #include "trace/loadfail.h"
 #include "trace/matcher.h"
 #include "trace/resegment.h"
@@ -547,8 +548,10 @@ void load_files(int nfiles, char *const names[], int reset)
 
 void load_traces(int nfiles, char *const names[], int reset)
 {
+    dropnote_reset_counts();
     load_files(nfiles, names, reset);
     scratch_trim();
+    dropnote_write_summary();
 }
 
 void unload_traces()

@@ -23,6 +23,7 @@
 #include "load/loader.h"
 #include "text/host_evidence.h"
 #include "trace/capfile.h"
+#include "trace/dropnote.h"
 #include "trace/trace.h"
 #include "ui/output.h"
 #include "ui/ui_state.h"
@@ -131,6 +132,7 @@ void read_command_line(int argc, char **argv)
     g_loaded_names.clear();
     g_cmdconn = cmdline_conn_state{};
     g_drift.correct = 0;
+    g_dropnote.stdout_taken = 0;
     output_request_reset();
     if (argc <= 1)
         return;
@@ -145,6 +147,7 @@ void read_command_line(int argc, char **argv)
         print_usage();
         std::exit(0);
     }
+    g_dropnote.stdout_taken = output_takes_stdout() || g_cmdconn.list;
     int n = argc - first;
     if (!is_file_count_ok(n)) {
         print_usage();
