@@ -221,6 +221,7 @@ void trace_free(trace_array *t)
     t->cap = 0;
     filemap_close(t->map);
     t->map = nullptr;
+    std::memset(t->ttl_count, 0, sizeof t->ttl_count);
 }
 
 uint8_t *trace_new_copy(trace_array *t, size_t n, int32_t cap)

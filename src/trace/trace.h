@@ -126,6 +126,11 @@ struct trace_array {
     file_map *map;       /* the capture file the records' bytes are read
                           * from (trace/filemap.h), set by the reader; null:
                           * they lie in the copy blocks */
+    uint32_t ttl_count[2][256]; /* records per IPv4 TTL or IPv6 hop limit:
+                          * [0] those travelling as record 0, [1] the
+                          * others; counted by the decoder, so that the
+                          * capture host can be told without a field in
+                          * every record (analysis/left_host.h) */
 };
 
 /*
