@@ -249,7 +249,9 @@ int share_now(const flow &f, const flow &r)
 {
     if (f.in_recovery)
         return SHARE_RECOVERY;
-    if (!outstanding(f, r))
+    /* Before its first data a direction sends nothing the receiver's
+     * window could hold back: the handshake's round trip is idle time. */
+    if (!f.sent_data || !outstanding(f, r))
         return SHARE_IDLE;
     uint32_t in_flight = f.nextseq - r.lastack;
     uint32_t mss = f.mss > 0 ? static_cast<uint32_t>(f.mss) : 536u;
