@@ -86,6 +86,7 @@ struct flow {
     int32_t lastnondupack;   /* index of the ACK they duplicate */
     float last_zero_time;    /* s, last segment with a zero window; -1 */
     bool sent_data;
+    bool sent_fin;           /* a FIN of this flow was seen */
     int32_t mss;             /* largest payload sent */
     float srtt;              /* s; 0 before the first sample */
     bool timing;             /* a segment of this flow is being timed: */
@@ -275,6 +276,11 @@ void own_kinds(seg_events &e, const flow &f, const flow &r, float t, bool was_ou
     if ((e.kinds & RESENT) && f.active_index >= 0 && t - f.last_time >= rto && r.dupacknum < 3)
         e.kinds |= bit(EV_TIMEOUT_RETRANSMISSION);
     if (!f.sent_data || f.active_index < 0 || (e.kinds & PROBES) || t - f.active_time < stall)
+        return;
+    /* After its FIN a direction has nothing left to send: its silence
+     * (until it ACKs the other's FIN) is no stall, unless it ends with
+     * something sent again. */
+    if (f.sent_fin && !(e.kinds & RESENT))
         return;
     e.kinds |= bit(EV_STALL);
     e.ref = f.active_index;
@@ -481,6 +487,8 @@ seg_events events_walk_step(events_walk *w, const seg_record &s, int d, int syn_
     }
     if (s.win == 0 && !(s.tcp_flags & (TH_SYN | TH_FIN | TH_RST)))
         f.last_zero_time = s.time;
+    if (s.tcp_flags & TH_FIN)
+        f.sent_fin = true;
     f.last_time = s.time;
     if (!(e.kinds & PROBES)) {
         f.active_time = s.time;
