@@ -776,21 +776,24 @@ proc wp::connections_dialog {{only_many 0}} {
     ttk::treeview $t -columns [lmap c $columns {string map {< lt > gt # n} $c}] \
         -show headings -height $conn_rows -selectmode browse
     # Each column as wide as its heading or a wide value of its kind.
-    set wide {# 50000 from 255.255.255.255:65535 to 255.255.255.255:65535
-        pkts> 1234567 bytes> 1234567890 pkts< 1234567 bytes< 1234567890
-        first 1750000000.000000 duration 1234.567 rtt 0.1234 retr> 99999
-        retr< 99999 zwin> 99999 zwin< 99999 stall 123.456 cause application
-        gput> 123456789 gput< 123456789 verdict incomplete}
+    set wide {# 50000 from 192.168.100.100:65535 to 192.168.100.100:65535
+        pkts> 123456 bytes> 12345678 pkts< 123456 bytes< 12345678
+        first 1750000000.000 duration 123.456 rtt 0.1234 retr> 999
+        retr< 999 zwin> 999 zwin< 999 stall 12.345 cause application
+        gput> 12345678 gput< 12345678 verdict incomplete}
     set i 0
     foreach c $columns id [$t cget -columns] {
-        set sample [expr {[dict exists $wide $c] ? [dict get $wide $c] : $c}]
-        set px [expr {max([font measure TkHeadingFont $c], [font measure TkDefaultFont $sample]) + 16}]
+        set sample $c
+        if {[dict exists $wide $c]} { set sample [dict get $wide $c] }
+        set px [expr {max([font measure TkHeadingFont $c], [font measure TkDefaultFont $sample]) + 10}]
         $t heading $id -text $c -command [list wp::conn_sort $w $i]
         $t column $id -width $px -stretch 0 \
             -anchor [expr {$c in {from to verdict cause} ? "w" : "e"}]
         incr i
     }
     ttk::scrollbar $w.ys -orient vertical -command [list wp::conn_yview $w]
+    ttk::scrollbar $w.xs -orient horizontal -command [list $t xview]
+    $t configure -xscrollcommand [list $w.xs set]
     ttk::frame $w.buttons -padding 6
     ttk::button $w.buttons.open -text "Open" -default active \
         -command [list wp::open_connection $w]
@@ -800,7 +803,8 @@ proc wp::connections_dialog {{only_many 0}} {
     grid $w.find -row 1 -column 0 -columnspan 2 -sticky w
     grid $t -row 2 -column 0 -sticky nsew -padx {8 0}
     grid $w.ys -row 2 -column 1 -sticky ns -padx {0 8}
-    grid $w.buttons -row 3 -column 0 -columnspan 2 -sticky ew
+    grid $w.xs -row 3 -column 0 -sticky ew -padx {8 0}
+    grid $w.buttons -row 4 -column 0 -columnspan 2 -sticky ew
     grid rowconfigure $w 2 -weight 1
     grid columnconfigure $w 0 -weight 1
     bind $t <Double-Button-1> [list wp::open_connection $w]
@@ -817,6 +821,12 @@ proc wp::connections_dialog {{only_many 0}} {
     set conn_top 0
     set conn_pick 0
     wp::conn_show $w
+    # No wider than the screen: the scroll bar below reaches the rest.
+    update idletasks
+    set most [expr {[winfo screenwidth $w] - 40}]
+    if {[winfo reqwidth $w] > $most} {
+        wm geometry $w ${most}x[winfo reqheight $w]
+    }
     focus $t
 }
 

@@ -32,10 +32,10 @@ const char health_csv_header[] =
     "lost_to,zero_windows_from,zero_windows_to,longest_stall,stall_cause,goodput_from,"
     "goodput_to,verdict";
 
-const char *const health_cell_names[] = {"#",       "from",    "to",     "pkts>",  "bytes>",
-                                         "pkts<",   "bytes<",  "first",  "duration", "rtt",
-                                         "retr>",   "retr<",   "zwin>",  "zwin<",  "stall",
-                                         "cause",   "gput>",   "gput<",  "verdict"};
+const char *const health_cell_names[] = {"#",      "verdict", "from",   "to",     "pkts>",
+                                         "bytes>", "pkts<",   "bytes<", "first",  "duration",
+                                         "rtt",    "retr>",   "retr<",  "zwin>",  "zwin<",
+                                         "stall",  "cause",   "gput>",  "gput<"};
 const int health_cell_count = sizeof health_cell_names / sizeof health_cell_names[0];
 
 namespace {
@@ -407,13 +407,14 @@ std::vector<std::string> health_cells(const health_row &r, size_t number)
     const conn_row &c = r.conn;
     const conn_health &h = r.health;
     return {std::to_string(number),
+            verdict_names[h.verdict],
             conn_end_text(c.ends, 0),
             conn_end_text(c.ends, 1),
             std::to_string(c.packets[0]),
             std::to_string(c.bytes[0]),
             std::to_string(c.packets[1]),
             std::to_string(c.bytes[1]),
-            time_text(c.first_sec, c.first_usec),
+            fixed(static_cast<double>(c.first_sec) + c.first_usec / 1e6, "%.3f"),
             fixed(h.duration, "%.3f"),
             h.rtt_median >= 0.0 ? fixed(h.rtt_median, "%.4f") : std::string("-"),
             std::to_string(h.retransmissions[0]),
@@ -423,8 +424,7 @@ std::vector<std::string> health_cells(const health_row &r, size_t number)
             h.stall_cause != STALL_NONE ? fixed(h.longest_stall, "%.3f") : std::string("-"),
             h.stall_cause != STALL_NONE ? stall_cause_names[h.stall_cause] : "-",
             goodput_text(r, 0, "-"),
-            goodput_text(r, 1, "-"),
-            verdict_names[h.verdict]};
+            goodput_text(r, 1, "-")};
 }
 
 int write_health_csv(FILE *out, const std::vector<health_row> &rows)

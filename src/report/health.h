@@ -123,7 +123,9 @@ int print_health_tables(int nfiles, char *const names[], FILE *csv);
 /*
  * health_cells --
  *	The fields the Connections dialog shows of row `r` numbered `number`,
- *	in health_cell_names' order.
+ *	in health_cell_names' order: the number, the verdict, then the -L
+ *	text's columns (the first time with 3 decimals), "-" for a figure
+ *	missing.
  */
 std::vector<std::string> health_cells(const health_row &r, size_t number);
 extern const char *const health_cell_names[];

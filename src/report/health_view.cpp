@@ -16,9 +16,9 @@ namespace {
 
 /* The columns of health_cell_names, by index. */
 enum {
-    COL_NUMBER, COL_FROM, COL_TO, COL_PKTS_FROM, COL_BYTES_FROM, COL_PKTS_TO, COL_BYTES_TO,
-    COL_FIRST, COL_DURATION, COL_RTT, COL_RETR_FROM, COL_RETR_TO, COL_ZWIN_FROM, COL_ZWIN_TO,
-    COL_STALL, COL_CAUSE, COL_GPUT_FROM, COL_GPUT_TO, COL_VERDICT
+    COL_NUMBER, COL_VERDICT, COL_FROM, COL_TO, COL_PKTS_FROM, COL_BYTES_FROM, COL_PKTS_TO,
+    COL_BYTES_TO, COL_FIRST, COL_DURATION, COL_RTT, COL_RETR_FROM, COL_RETR_TO, COL_ZWIN_FROM,
+    COL_ZWIN_TO, COL_STALL, COL_CAUSE, COL_GPUT_FROM, COL_GPUT_TO
 };
 
 std::string lower(std::string s)
@@ -112,7 +112,7 @@ void health_view_sort(health_view *v, int column, bool descending)
         int c = compare(rows[static_cast<size_t>(a)], rows[static_cast<size_t>(b)], column);
         if (c != 0)
             return descending ? c > 0 : c < 0;
-        return a < b;
+        return column == COL_NUMBER && descending ? a > b : a < b;
     });
     apply_filter(v);
 }
