@@ -64,16 +64,14 @@ int compare_end(const conn_ends &a, const conn_ends &b, int i)
     return a.port[i] < b.port[i] ? -1 : a.port[i] > b.port[i] ? 1 : 0;
 }
 
-/* -1, 0, 1 as row a sorts before, with or after row b by `column`. */
+/* -1, 0, 1 as row a sorts before, with or after row b by `column`, one
+ * of the ends or the stall cause. */
 int compare(const health_row &a, const health_row &b, int column)
 {
-    if (column == COL_FROM || column == COL_TO)
-        return compare_end(a.conn.ends, b.conn.ends, column == COL_FROM ? 0 : 1);
     if (column == COL_CAUSE)
         return std::strcmp(stall_cause_names[a.health.stall_cause],
                            stall_cause_names[b.health.stall_cause]);
-    double x = number_key(a, column), y = number_key(b, column);
-    return x < y ? -1 : x > y ? 1 : 0;
+    return compare_end(a.conn.ends, b.conn.ends, column == COL_FROM ? 0 : 1);
 }
 
 void apply_filter(health_view *v)
@@ -104,16 +102,33 @@ void health_view_sort(health_view *v, int column, bool descending)
 {
     v->column = column;
     v->descending = descending;
-    v->sorted.resize(v->rows.size());
-    for (size_t i = 0; i < v->sorted.size(); i++)
+    size_t n = v->rows.size();
+    v->sorted.resize(n);
+    for (size_t i = 0; i < n; i++)
         v->sorted[i] = static_cast<int32_t>(i);
     const std::vector<health_row> &rows = v->rows;
-    std::sort(v->sorted.begin(), v->sorted.end(), [&](int32_t a, int32_t b) {
-        int c = compare(rows[static_cast<size_t>(a)], rows[static_cast<size_t>(b)], column);
-        if (c != 0)
-            return descending ? c > 0 : c < 0;
+    auto tie = [&](int32_t a, int32_t b) {
         return column == COL_NUMBER && descending ? a > b : a < b;
-    });
+    };
+    if (column == COL_FROM || column == COL_TO || column == COL_CAUSE) {
+        std::sort(v->sorted.begin(), v->sorted.end(), [&](int32_t a, int32_t b) {
+            int c = compare(rows[static_cast<size_t>(a)], rows[static_cast<size_t>(b)], column);
+            if (c != 0)
+                return descending ? c > 0 : c < 0;
+            return tie(a, b);
+        });
+    } else {
+        /* Numbers: each row's key found once, not in every comparison. */
+        std::vector<double> key(n);
+        for (size_t i = 0; i < n; i++)
+            key[i] = number_key(rows[i], column);
+        std::sort(v->sorted.begin(), v->sorted.end(), [&](int32_t a, int32_t b) {
+            double x = key[static_cast<size_t>(a)], y = key[static_cast<size_t>(b)];
+            if (x != y)
+                return descending ? x > y : x < y;
+            return tie(a, b);
+        });
+    }
     apply_filter(v);
 }
 
