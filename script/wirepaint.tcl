@@ -782,10 +782,12 @@ proc wp::connections_dialog {{only_many 0}} {
         retr< 999 zwin> 999 zwin< 999 stall 12.345 cause application
         gput> 12345678 gput< 12345678 verdict incomplete}
     set i 0
+    set total 0
     foreach c $columns id [$t cget -columns] {
         set sample $c
         if {[dict exists $wide $c]} { set sample [dict get $wide $c] }
         set px [expr {max([font measure TkHeadingFont $c], [font measure TkDefaultFont $sample]) + 10}]
+        incr total $px
         $t heading $id -text $c -command [list wp::conn_sort $w $i]
         $t column $id -width $px -stretch 0 \
             -anchor [expr {$c in {from to verdict cause} ? "w" : "e"}]
@@ -822,11 +824,8 @@ proc wp::connections_dialog {{only_many 0}} {
     set conn_pick 0
     wp::conn_show $w
     # No wider than the screen: the scroll bar below reaches the rest.
-    update idletasks
     set most [expr {[winfo screenwidth $w] - 40}]
-    if {[winfo reqwidth $w] > $most} {
-        wm geometry $w ${most}x[winfo reqheight $w]
-    }
+    if {$total + 40 > $most} { wm geometry $w ${most}x[expr {($conn_rows + 6) * 22}] }
     focus $t
 }
 

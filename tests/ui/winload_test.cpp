@@ -152,7 +152,7 @@ TEST(WindowLoad, ConnectionsDialogLetsTheUserPick)
     s.run(std::string(answering) +
               "open_file {" + examples + "loopback-any.pcap} opened\n"
               "set items [.conns.list children {}]\n"
-              "rec rows [llength $items] [lindex [.conns.list item [lindex $items 0] -values] 1]\n"
+              "rec rows [llength $items] [lindex [.conns.list item [lindex $items 0] -values] 2]\n"
               ".conns.list selection set [lindex $items 1]\n"
               ".conns.buttons.open invoke\n"
               "state picked\n"
