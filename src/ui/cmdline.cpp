@@ -21,7 +21,9 @@
 #include "load/choose.h"
 #include "load/drift.h"
 #include "load/loader.h"
+#include "text/host_evidence.h"
 #include "trace/capfile.h"
+#include "trace/dropnote.h"
 #include "trace/trace.h"
 #include "ui/output.h"
 #include "ui/ui_state.h"
@@ -130,6 +132,7 @@ void read_command_line(int argc, char **argv)
     g_loaded_names.clear();
     g_cmdconn = cmdline_conn_state{};
     g_drift.correct = 0;
+    g_dropnote.stdout_taken = 0;
     output_request_reset();
     if (argc <= 1)
         return;
@@ -144,6 +147,7 @@ void read_command_line(int argc, char **argv)
         print_usage();
         std::exit(0);
     }
+    g_dropnote.stdout_taken = output_takes_stdout() || g_cmdconn.list;
     int n = argc - first;
     if (!is_file_count_ok(n)) {
         print_usage();
@@ -156,6 +160,8 @@ void read_command_line(int argc, char **argv)
     choose_connection(n, argv + first, g_cmdconn.number);
     load_traces(n, argv + first, 0);
     check_named_host();
+    if (g_trace.verbose == 1)
+        std::fputs(capture_host_line().c_str(), stderr);
 }
 
 const std::vector<std::string> &loaded_file_names()
