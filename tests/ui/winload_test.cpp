@@ -275,7 +275,7 @@ TEST(WindowLoad, CompressedFilesOpenAndListAndChosenConnectionsLoadQuietly)
               "open_file {" + dir + "sender.gz} gzip\n"
               "open_file {" + dir + "bad.xz} corrupt\n"
               "connlist_clib {" + dir + "loop.zst}\n"
-              "rec listed [llength $::connlines] $::loaderror\n"
+              "rec listed $::conncount $::loaderror\n"
               "openconn_clib 2 {" + dir + "loop.zst}\n"
               "state zstd\n"
               "rec hosts $::lefthost $::righthost\n"
