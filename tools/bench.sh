@@ -9,13 +9,15 @@
 # earlier run with the same count, then runs tools/bench-load.sh on the
 # sender's file and on both files, and tools/bench-nav.sh on the sender's
 # file, then tools/bench-graph.cpp (BUILD/bench_graph) on the sender's
-# file and on a 1,000,000-segment one; bench_graph first prints the bytes
-# per segment of each structure the load keeps and the peak. With
-# BENCH_BIG set to a packet count (50000000 for the fifty-million case)
-# it also writes a bulk download of that many packets at the sender
-# (1448-byte segments every 12 us, 0.1% loss; about 91 bytes a packet
-# on disk) and times its load against tcptrace, one round. `make bench`
-# installs what they need, builds and runs this.
+# file and on a 1,000,000-segment one (bench_graph first prints the bytes
+# per segment of each structure the load keeps and the peak), then
+# tools/bench-health.sh (the -L health table against tcptrace, the
+# Connections dialog's sorting). With BENCH_BIG set to a packet count
+# (50000000 for the fifty-million case) it also writes a bulk download of
+# that many packets at the sender (1448-byte segments every 12 us, 0.1%
+# loss; about 91 bytes a packet on disk) and times its load against
+# tcptrace, one round. `make bench` installs what they need, builds and
+# runs this.
 set -euo pipefail
 
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -52,6 +54,13 @@ if [ -x "$build/bench_graph" ]; then
     echo
     "$build/bench_graph" "$big_sender"
   fi
+fi
+
+# The health table and the Connections dialog on a capture of many
+# connections (BENCH_CONNS, 50,000 by default).
+if [ -x "$build/gen_many" ]; then
+  echo
+  "$repo_root/tools/bench-health.sh" "$build"
 fi
 
 # The large load (BENCH_BIG packets), when asked for.
