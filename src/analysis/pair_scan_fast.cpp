@@ -286,7 +286,12 @@ struct scan_tables {
     scratch_vec<int32_t> last_skip;        /* latest outer index < x with a skip
                                             * range or follow-up over x; NONE */
     scratch_vec<span> follow_spans;        /* follow-up coverings, any order */
-    scratch_vec<span> reach_spans;         /* skip ranges, ascending phase */
+    std::vector<span> reach_spans;         /* skip ranges, ascending phase;
+                                            * room for one a record is kept,
+                                            * mostly untouched: plain memory,
+                                            * whose untouched pages cost
+                                            * nothing (scratch memory may
+                                            * hold pages already) */
     scratch_table<keyed_record> keyed;     /* the records of one grouping */
     scratch_table<keyed_record> spare;     /* room for sorting a grouping */
 

@@ -23,7 +23,7 @@ constexpr size_t LARGE_BLOCK = size_t{1} << 20;
 /* Large blocks the state below can follow at once. */
 constexpr int MAX_BLOCKS = 64;
 
-/* One large block taken from the C library. */
+/* One large block, mapped from the kernel. */
 struct scratch_block {
     void *p;       /* the block, 2 MiB-aligned; null: slot unused */
     size_t bytes;  /* its size, a whole number of huge pages */
@@ -32,7 +32,7 @@ struct scratch_block {
 
 /*
  * The scratch storage's single-instance state: every large block handed
- * out and not given back to the C library. A block its user frees stays
+ * out and not given back to the kernel. A block its user frees stays
  * here, idle, so that the next pass's table takes pages that are already
  * there instead of fresh ones the kernel must clear (on a large trace
  * that clearing is most of a pass's cost). Set by scratch_alloc,
@@ -90,7 +90,7 @@ void trim_idle()
     for (scratch_block &b : g_scratch.blocks) {
         if (b.p == nullptr || !b.idle)
             continue;
-        std::free(b.p);
+        munmap(b.p, b.bytes);
         b = scratch_block{};
     }
 }
@@ -103,9 +103,70 @@ void scratch_trim()
     trim_idle();
 }
 
+namespace {
+
+/* Maps `whole` bytes (a multiple of HUGE_PAGE), HUGE_PAGE-aligned and
+ * not yet touched; null when the memory cannot be had. */
+void *map_aligned(size_t whole)
+{
+    size_t span = whole + HUGE_PAGE;
+    void *raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED)
+        return nullptr;
+    uintptr_t from = reinterpret_cast<uintptr_t>(raw);
+    uintptr_t at = (from + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+    if (at > from)
+        munmap(raw, at - from);
+    size_t tail = from + span - (at + whole);
+    if (tail > 0)
+        munmap(reinterpret_cast<void *>(at + whole), tail);
+    return reinterpret_cast<void *>(at);
+}
+
+/* The largest idle block, or null. */
+scratch_block *largest_idle()
+{
+    scratch_block *best = nullptr;
+    for (scratch_block &b : g_scratch.blocks)
+        if (b.p != nullptr && b.idle && (best == nullptr || b.bytes > best->bytes))
+            best = &b;
+    return best;
+}
+
+/*
+ * Moves the pages of idle blocks, largest first, to the front of the
+ * fresh block p of `whole` bytes (mremap moves page tables, not bytes),
+ * so that the new block takes pages the process has already instead of
+ * pages the kernel must clear. The blocks moved leave their slots; the
+ * part of a block beyond what p needs is unmapped. Should a move fail,
+ * the rest of p is mapped afresh; false when even that fails (p may
+ * then have a hole: the caller unmaps it).
+ */
+bool gather_idle(char *p, size_t whole)
+{
+    size_t at = 0;
+    while (at < whole) {
+        scratch_block *b = largest_idle();
+        if (b == nullptr)
+            return true;
+        size_t take = b->bytes < whole - at ? b->bytes : whole - at;
+        void *moved = mremap(b->p, b->bytes, take, MREMAP_MAYMOVE | MREMAP_FIXED, p + at);
+        if (moved == MAP_FAILED) {
+            munmap(b->p, b->bytes);
+            *b = scratch_block{};
+            return mmap(p + at, whole - at, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED;
+        }
+        at += take;
+        *b = scratch_block{};
+    }
+    return true;
+}
+
+}  // namespace
+
 void *scratch_alloc(size_t bytes)
 {
-    void *p = nullptr;
     if (bytes >= LARGE_BLOCK) {
         std::lock_guard<std::mutex> hold(g_scratch.lock);
         size_t whole = (bytes + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
@@ -113,18 +174,24 @@ void *scratch_alloc(size_t bytes)
             b->idle = false;
             return b->p;
         }
-        /* No idle block serves: give the idle ones back before taking
-         * new memory, so that they never add to the peak. */
-        trim_idle();
-        p = std::aligned_alloc(HUGE_PAGE, whole);
+        /* No idle block serves: the new one takes the idle ones' pages,
+         * and what is left of them goes back, so that they never add to
+         * the peak. */
+        scratch_block *slot = slot_of(nullptr);
+        void *p = slot != nullptr ? map_aligned(whole) : nullptr;
         if (p != nullptr) {
             prefer_huge_pages(p, whole);
-            if (scratch_block *b = slot_of(nullptr))
-                *b = scratch_block{p, whole, false};
-            return p;
+            bool whole_block = gather_idle(static_cast<char *>(p), whole);
+            trim_idle();
+            if (whole_block) {
+                *slot = scratch_block{p, whole, false};
+                return p;
+            }
+            munmap(p, whole);
         }
+        trim_idle();
     }
-    p = std::malloc(bytes > 0 ? bytes : 1);
+    void *p = std::malloc(bytes > 0 ? bytes : 1);
     if (p == nullptr)
         throw std::bad_alloc();
     return p;

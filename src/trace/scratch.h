@@ -12,7 +12,9 @@
  *
  *	A large block its user frees is kept for the next request it can
  *	serve: the passes of one load run one after another, and the later
- *	ones then find their pages already there.
+ *	ones then find their pages already there. A request no idle block
+ *	serves takes the idle blocks' pages (moved, not copied) as far as
+ *	they go, so that only the rest is fresh memory.
  *
  *	scratch_vec<T> is a std::vector drawing from that storage; every
  *	large table of the fast passes is one.
@@ -38,13 +40,13 @@ void *scratch_alloc(size_t bytes);
  *	Frees a block of scratch_alloc; null is allowed. A large block is
  *	kept idle for the next scratch_alloc it can serve (the process's
  *	scratch state keeps it) until scratch_trim or a request no idle
- *	block serves gives it back.
+ *	block serves takes its pages or gives it back.
  */
 void scratch_free(void *p);
 
 /*
  * scratch_trim --
- *	Gives every idle large block back to the C library. Called when a
+ *	Gives every idle large block back to the kernel. Called when a
  *	load ends, so that a loaded trace holds no idle scratch memory;
  *	a test calls it to put the scratch state back to its start.
  */

@@ -3,7 +3,8 @@
  *
  *	Scratch storage: large blocks are huge-page aligned, a freed one
  *	serves the next request it can hold, and idle blocks go back to the
- *	C library when no idle block serves a request or on scratch_trim.
+ *	kernel on scratch_trim; a request no idle block serves takes the
+ *	idle blocks' pages, largest first, and gives back what is left.
  */
 #include <gtest/gtest.h>
 
@@ -86,6 +87,29 @@ TEST(scratch, VectorsReuseTheTablesOfEarlierOnes)
     for (size_t i = 0; i < w.size(); i += 4099)
         ASSERT_EQ(w[i], 7);
     w = scratch_vec<int32_t>();
+    scratch_trim();
+}
+
+TEST(scratch, LargerRequestsTakeTheIdleBlocksPages)
+{
+    scratch_trim();
+    /* Two idle blocks of 4 and 2 MiB, filled with their own byte; a
+     * request of 8 MiB starts with the larger one's pages, then the
+     * smaller one's, then fresh (zeroed) ones. */
+    char *big = static_cast<char *>(scratch_alloc(4 * MIB));
+    char *small = static_cast<char *>(scratch_alloc(2 * MIB));
+    std::memset(big, 0x4b, 4 * MIB);
+    std::memset(small, 0x53, 2 * MIB);
+    scratch_free(small);
+    scratch_free(big);
+    const char *c = static_cast<const char *>(scratch_alloc(8 * MIB));
+    ASSERT_TRUE(huge_aligned(c));
+    const struct { size_t from, to; char byte; } runs[] = {
+        {0, 4 * MIB, 0x4b}, {4 * MIB, 6 * MIB, 0x53}, {6 * MIB, 8 * MIB, 0}};
+    for (const auto &r : runs)
+        for (size_t k = r.from; k < r.to; k += 4093)
+            ASSERT_EQ(c[k], r.byte) << k;
+    scratch_free(const_cast<char *>(c));
     scratch_trim();
 }
 
