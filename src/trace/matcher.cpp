@@ -46,6 +46,8 @@ struct bucket_index {
     bool sparse;                      /* holds only peer records with a tag
                                        * of `wanted` (the index by numbers) */
     scratch_vec<uint64_t> wanted;     /* sorted tags it was built for */
+    scratch_vec<uint8_t> rising;      /* bucket b: 1 when its entries' times
+                                       * never fall (set with `entry`) */
 };
 
 /*
@@ -77,6 +79,12 @@ struct match_state {
 constexpr int32_t SPARSE_NUMBERS = 16;
 
 match_state g_match;
+
+/* Buckets of the index by identification at most: a source's
+ * identifications take 65,536 consecutive buckets, so that the two ends
+ * of a connection mostly have buckets of their own, and a long trace
+ * (whose identifications repeat) needs no more. */
+constexpr size_t IDENT_BUCKETS = size_t{1} << 19;
 
 /* Spreads a key over all bits (the splitmix64 finaliser). */
 uint64_t mix(uint64_t z)
@@ -133,6 +141,10 @@ void build_buckets(bucket_index &c, const trace_array &p, size_t expected, Take 
         if (take(r))
             c.entry[(size_t)fill[bucket(r) & c.mask]++] = {tag(r), m, r.time};
     }
+    c.rising.assign(buckets, 1);
+    for (size_t b = 0; b < buckets; b++)
+        for (int32_t e = c.begin[b] + 1; e < c.begin[b + 1] && c.rising[b]; e++)
+            c.rising[b] = c.entry[(size_t)e].time >= c.entry[(size_t)e - 1].time;
     c.built = true;
 }
 
@@ -203,7 +215,7 @@ const bucket_index &index_for(bool ident)
     const trace_array &p = g_trace.peer;
     if (ident) {
         if (!g_match.by_ident.built)
-            build_buckets(g_match.by_ident, p, static_cast<size_t>(p.count),
+            build_buckets(g_match.by_ident, p, std::min(static_cast<size_t>(p.count), IDENT_BUCKETS),
                           [](const seg_record &r) { return r.ip_id != 0; }, ident_tag,
                           ident_bucket);
         return g_match.by_ident;
@@ -255,6 +267,46 @@ struct picker {
         return false;
     }
 };
+
+/*
+ * The pick of the nearest-time mode without drift among the entries with
+ * `tag` of [from, to), whose times never fall: the same as offering them
+ * all in order. The signed distance (at + offset) - (time + expect) then
+ * never falls either (float rounding keeps order), so the distances fall
+ * while it is negative and rise after: the nearest is the last entry
+ * before it turns non-negative (or the earliest of equal distance before
+ * it) or the first after, the earlier on a tie.
+ */
+void pick_nearest_rising(picker &pick, const bucket_entry *from, const bucket_entry *to,
+                         uint64_t tag)
+{
+    float target = pick.r->time + pick.expect;
+    const bucket_entry *turn = std::partition_point(
+        from, to, [&](const bucket_entry &e) { return (e.time + pick.offset) - target < 0.0f; });
+    auto dist = [&](const bucket_entry *e) {
+        return match_distance(*pick.r, e->time, pick.offset, pick.expect, 0.0f, 0.0f);
+    };
+    const bucket_entry *before = nullptr;
+    for (const bucket_entry *e = turn; e != from && before == nullptr;)
+        if ((--e)->tag == tag)
+            before = e;
+    if (before != nullptr) {
+        float d = dist(before);
+        for (const bucket_entry *e = before; e != from;) {
+            if ((--e)->tag != tag)
+                continue;
+            if (dist(e) != d)
+                break;
+            before = e;
+        }
+        pick.offer_at(before->m, before->time);
+    }
+    for (const bucket_entry *e = turn; e != to; e++)
+        if (e->tag == tag) {
+            pick.offer_at(e->m, e->time);
+            return;
+        }
+}
 
 }  // namespace
 
@@ -336,9 +388,12 @@ int32_t match_segment(int32_t i, match_mode mode, float offset, float expect, fl
      * the qualifying ones too; otherwise (a loopback peer of the other
      * end, or two keys of one tag) pick again, confirming each. */
     picker pick{&r, mode, offset, expect, rate, start};
-    for (const bucket_entry *e = from; e != to; e++)
-        if (e->tag == tag && pick.offer_at(e->m, e->time))
-            break;
+    if (mode == MATCH_NEAREST && rate == 0.0f && c.rising[b])
+        pick_nearest_rising(pick, from, to, tag);
+    else
+        for (const bucket_entry *e = from; e != to; e++)
+            if (e->tag == tag && pick.offer_at(e->m, e->time))
+                break;
     if (pick.best < 0 || qualifies(r, g_trace.peer.rec[pick.best]))
         return pick.best;
     picker sure{&r, mode, offset, expect, rate, start};
