@@ -240,4 +240,46 @@ TEST_F(overview_env, TheIndexGivesTheLiteralLinesOnRandomTransfersAndViews)
     EXPECT_LT(candidates * 3, window);
 }
 
+TEST_F(overview_env, TheIndexHoldsAtItsEdges)
+{
+    /* One row per case: the lines, then the view; every case published
+     * through the index as the literal publication does. */
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        const char *name;
+        int lines;        /* all alike, sent 1 us apart from 0 */
+        float odd_send;   /* t_send of line 5 when not 0 */
+        float start, scale, end;
+        bool indexed;     /* whether the index may answer */
+    } cases[] = {
+        {"no list", 0, 0.0f, -0.3f, 300.0f, 8.0f, false},
+        {"one line", 1, 0.0f, -0.3f, 300.0f, 8.0f, true},
+        {"thousands alike, one candidate", 5000, 0.0f, -0.3f, 3.0f, 8.0f, true},
+        {"a NaN send among them", 5000, std::nanf(""), -0.3f, 3.0f, 8.0f, true},
+        {"an infinite send among them", 5000, inf, -0.3f, 3.0f, 8.0f, true},
+        {"window starting inside the lines", 5000, 0.0f, 0.002f, 3000.0f, 8.0f, true},
+        {"infinite scale", 300, 0.0f, -0.3f, inf, 8.0f, false},
+        {"NaN start", 300, 0.0f, std::nanf(""), 300.0f, 8.0f, false},
+    };
+    for (const auto &c : cases) {
+        lines_.clear();
+        g_trace.lines = nullptr;
+        g_trace.main.count = 0;
+        for (int i = 0; i < c.lines; i++)
+            add_line(1e-6f * static_cast<float>(i), 0.02f, 1, CLS_LOST);
+        if (c.odd_send != 0.0f)
+            lines_[5].t_send = c.odd_send;
+        g_ui.over_start = c.start;
+        g_ui.over_scale = c.scale;
+        g_ui.over_end = c.end;
+        line_index_build(g_trace.lines, g_trace.main.count);
+        overview_index_build(g_trace.lines, g_trace.main.count);
+        std::vector<published> want = last_of_each(literal());
+        EXPECT_EQ(kept(), want) << c.name;
+        g_overview_index.found.assign(1, -1);
+        publish_overview_lines();
+        EXPECT_EQ(g_overview_index.found != std::vector<int32_t>{-1}, c.indexed) << c.name;
+    }
+}
+
 }  // namespace
