@@ -16,15 +16,21 @@ void pyramid_build(column_pyramid *pyr, const std::vector<graph_point> &pts)
     size_t n = pts.size();
     if (n < 2)
         return;
+    /* Levels below PYRAMID_FIRST_LEVEL stay empty: range_extremes reads
+     * the points there, a few more reads per column, and a series of
+     * millions of points keeps a quarter of the doubles. */
+    pyr->lo_min.resize(PYRAMID_FIRST_LEVEL - 1);
+    pyr->hi_max.resize(PYRAMID_FIRST_LEVEL - 1);
+    const size_t block = size_t{1} << PYRAMID_FIRST_LEVEL;
     /* Filled by push_back: no pass that zeroes the arrays first. */
     std::vector<double> lo, hi;
-    lo.reserve((n + 1) / 2);
-    hi.reserve((n + 1) / 2);
-    for (size_t a = 0; a < n; a += 2) {
+    lo.reserve((n + block - 1) / block);
+    hi.reserve((n + block - 1) / block);
+    for (size_t a = 0; a < n; a += block) {
         double l = pts[a].lo, h = pts[a].hi;
-        if (a + 1 < n) {
-            l = std::min(l, pts[a + 1].lo);
-            h = std::max(h, pts[a + 1].hi);
+        for (size_t i = a + 1; i < std::min(n, a + block); i++) {
+            l = std::min(l, pts[i].lo);
+            h = std::max(h, pts[i].hi);
         }
         lo.push_back(l);
         hi.push_back(h);
@@ -58,7 +64,7 @@ void range_extremes(const std::vector<graph_point> &pts, const column_pyramid &p
         int k = 0;
         while (k < levels && (a & ((int64_t{2} << k) - 1)) == 0 && a + (int64_t{2} << k) <= b)
             k++;
-        if (k == 0) {
+        if (k < PYRAMID_FIRST_LEVEL) {
             l = std::min(l, pts[static_cast<size_t>(a)].lo);
             h = std::max(h, pts[static_cast<size_t>(a)].hi);
             a++;

@@ -101,11 +101,31 @@ void add_point(graph_series &s, float t, int32_t rec, double lo, double hi)
     s.pts.push_back(graph_point{t, rec, std::min(lo, hi), std::max(lo, hi)});
 }
 
-/* Time order (stable, labels kept with their points), pyramid, extents. */
-void finish_series(graph_series &s)
+/* Widens the graph's extents by the points of `s` (*any: whether a point
+ * was seen before) and tells whether the points are in time order: one
+ * pass for both. */
+bool widen_extents(graph_data &g, bool *any, const graph_series &s)
 {
-    bool sorted = std::is_sorted(s.pts.begin(), s.pts.end(),
-                                 [](const graph_point &a, const graph_point &b) { return a.t < b.t; });
+    bool sorted = true;
+    for (size_t i = 0; i < s.pts.size(); i++) {
+        const graph_point &p = s.pts[i];
+        if (i > 0 && p.t < s.pts[i - 1].t)
+            sorted = false;
+        if (!*any) {
+            g.t_min = g.t_max = p.t;
+            *any = true;
+        }
+        g.t_min = std::min(g.t_min, static_cast<double>(p.t));
+        g.t_max = std::max(g.t_max, static_cast<double>(p.t));
+        g.v_min = std::min(g.v_min, p.lo);
+        g.v_max = std::max(g.v_max, p.hi);
+    }
+    return sorted;
+}
+
+/* Time order (stable, labels kept with their points), then the pyramid. */
+void finish_series(graph_series &s, bool sorted)
+{
     if (!sorted) {
         std::vector<size_t> order(s.pts.size());
         for (size_t i = 0; i < order.size(); i++)
@@ -129,19 +149,8 @@ void finish_graph(graph_data &g)
 {
     bool any = false;
     g.t_min = g.t_max = g.v_min = g.v_max = 0;
-    for (graph_series &s : g.series) {
-        finish_series(s);
-        for (const graph_point &p : s.pts) {
-            if (!any) {
-                g.t_min = g.t_max = p.t;
-                any = true;
-            }
-            g.t_min = std::min(g.t_min, static_cast<double>(p.t));
-            g.t_max = std::max(g.t_max, static_cast<double>(p.t));
-            g.v_min = std::min(g.v_min, p.lo);
-            g.v_max = std::max(g.v_max, p.hi);
-        }
-    }
+    for (graph_series &s : g.series)
+        finish_series(s, widen_extents(g, &any, s));
 }
 
 int dir_of(int32_t i)
