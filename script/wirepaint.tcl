@@ -290,6 +290,10 @@ proc wp::hover_end {} {
 # ---------------------------------------------------------------------
 # Go to a segment, statistics, keys
 
+namespace eval wp {
+    variable goto_number ""    ;# the Go-to window's entry; empty at first
+}
+
 proc wp::goto_dialog {} {
     global segcount
     set w .goto
