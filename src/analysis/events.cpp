@@ -87,6 +87,9 @@ struct flow {
     int32_t lastnondupack;   /* index of the ACK they duplicate */
     float last_zero_time;    /* s, last segment with a zero window; -1 */
     bool sent_data;
+    bool took_space;         /* a segment took sequence space (payload,
+                              * SYN or FIN): only then can data be
+                              * outstanding */
     int32_t mss;             /* largest payload sent */
     float srtt;              /* s; 0 before the first sample */
     bool timing;             /* a segment of this flow is being timed: */
@@ -267,7 +270,7 @@ finished_fwd:
 /* Data of flow f not yet acknowledged by r. */
 bool outstanding(const flow &f, const flow &r)
 {
-    return f.has_nextseq && (!r.has_lastack || seq_gt(f.nextseq, r.lastack));
+    return f.took_space && (!r.has_lastack || seq_gt(f.nextseq, r.lastack));
 }
 
 /* Which share the time from now to the next segment goes to, for f. */
@@ -443,6 +446,7 @@ void find_events()
         bool takes_space = s.paylen > 0 || (s.tcp_flags & (TH_SYN | TH_FIN));
         round_trip(f, r, s, e.kinds,
                    takes_space && (!had_next || seq_gt(f.nextseq, next_before)));
+        f.took_space = f.took_space || takes_space;
         /* Loss recovery: from a retransmission of f, or from the third
          * duplicate ACK f sends r, until the ACK passes the point. */
         if ((e.kinds & (RESENT & ~bit(EV_OUT_OF_ORDER))) && !f.in_recovery) {

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,7 @@ TEST(RandomWalk, NoScriptErrorSanitizerReportOrDeathOnAnyCaptureOrWindow)
     unsigned long seed = env != nullptr ? std::strtoul(env, nullptr, 10) : 2026;
     env = std::getenv("WIREPAINT_WALK_STEPS");
     std::string steps = env != nullptr ? env : "90";
+    std::set<std::string> visited;
     for (const std::vector<std::string> &files : loads) {
         std::string body = replace(replace(walk, "SEED", std::to_string(seed)), "STEPS", steps);
         uitest::real_session s;
@@ -163,5 +165,10 @@ TEST(RandomWalk, NoScriptErrorSanitizerReportOrDeathOnAnyCaptureOrWindow)
             << what << "\n" << rec;
         EXPECT_EQ(s.result.err.find("Sanitizer"), std::string::npos) << what << s.result.err;
         EXPECT_EQ(s.result.err.find("runtime error"), std::string::npos) << what << s.result.err;
+        for (const std::vector<std::string> &step : uitest::events(s.rec, "step"))
+            visited.insert(step[2].substr(0, 3) == ".pi" ? ".pi" : step[2]);
     }
+    /* The walks went into every window. */
+    EXPECT_EQ(visited, (std::set<std::string>{".", ".conns", ".goto", ".graph", ".keys", ".pi",
+                                              ".problems", ".stats"}));
 }
