@@ -10,7 +10,11 @@
  *	    byte 0      link type: index into frame_linktypes (mod its size)
  *	    bytes 1-2   snapshot length - 16, big-endian
  *	    byte 3      mode: bit 0 two files; bit 1 a copy length (-s) of
- *	                4 * byte 4 + 1; bit 2 load connection 1 + (byte 4 % 4)
+ *	                4 * byte 4 + 1; bit 2 load connection 1 + (byte 4 % 4);
+ *	                bit 3 the first file compressed, by the compressor
+ *	                byte 4 % 5 names (gzip, zstd, xz, bzip2, lz4); bit 4
+ *	                that file then cut to (1 + byte 4 % 7) eighths; bit 5
+ *	                one of its bytes, at (byte 4 % 13) thirteenths, flipped
  *	    byte 4      parameter of the mode bits
  *	    records     each: 1 byte flags (bit 0: second file), 2 bytes
  *	                time step in 100 us, signed, big-endian, 2 bytes

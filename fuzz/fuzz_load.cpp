@@ -5,17 +5,26 @@
  *	capture files, which go through the connection list, the choice of
  *	connection, the trace-set loader (reader, decoder, analysis, line
  *	list and, with two files, the clock alignment, then the events pass)
- *	and the detail text and the events of every line. The loads run trapped, as loads from the window do, so a
+ *	and the detail text and the events of every line; the first file may
+ *	go compressed, whole, cut or damaged, through the decompression. The
+ *	loads run trapped, as loads from the window do, so a
  *	fatal condition is an orderly load_error and never ends the process:
  *	the fuzzer reports any exit, crash, sanitizer error or leak.
  */
 
 #include <unistd.h>
 
+#include <bzlib.h>
+#include <lz4frame.h>
+#include <lzma.h>
+#include <zlib.h>
+#include <zstd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "analysis/events.h"
 #include "fuzz/frame.h"
@@ -58,6 +67,84 @@ void check_events(int32_t i)
         std::abort();
 }
 
+std::vector<uint8_t> file_bytes(const std::string &path)
+{
+    std::vector<uint8_t> b;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        return b;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        b.insert(b.end(), buf, buf + n);
+    std::fclose(f);
+    return b;
+}
+
+/* `plain` compressed by compressor `which` (0 gzip, 1 zstd, 2 xz,
+ * 3 bzip2, 4 lz4) through its library; empty when it failed. */
+std::vector<uint8_t> compressed(const std::vector<uint8_t> &plain, int which)
+{
+    size_t cap = plain.size() + plain.size() / 2 + 1024;
+    std::vector<uint8_t> out(cap);
+    size_t len = 0;
+    if (which == 0) {
+        z_stream z = {};
+        if (deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            return {};
+        z.next_in = const_cast<uint8_t *>(plain.data());
+        z.avail_in = (uInt)plain.size();
+        z.next_out = out.data();
+        z.avail_out = (uInt)cap;
+        bool ok = deflate(&z, Z_FINISH) == Z_STREAM_END;
+        len = z.total_out;
+        deflateEnd(&z);
+        if (!ok)
+            return {};
+    } else if (which == 1) {
+        len = ZSTD_compress(out.data(), cap, plain.data(), plain.size(), 3);
+        if (ZSTD_isError(len))
+            return {};
+    } else if (which == 2) {
+        if (lzma_easy_buffer_encode(1, LZMA_CHECK_CRC64, nullptr, plain.data(), plain.size(),
+                                    out.data(), &len, cap) != LZMA_OK)
+            return {};
+    } else if (which == 3) {
+        unsigned int n = (unsigned int)cap;
+        if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char *>(out.data()), &n,
+                                     reinterpret_cast<char *>(const_cast<uint8_t *>(plain.data())),
+                                     (unsigned int)plain.size(), 1, 0, 0) != BZ_OK)
+            return {};
+        len = n;
+    } else {
+        len = LZ4F_compressFrame(out.data(), cap, plain.data(), plain.size(), nullptr);
+        if (LZ4F_isError(len))
+            return {};
+    }
+    out.resize(len);
+    return out;
+}
+
+/* Mode bits 3 to 5 (frame.h): the first file compressed, then cut or
+ * with one byte flipped. */
+void compress_first_file(const frame::input &in)
+{
+    if (!(in.mode & 8))
+        return;
+    std::vector<uint8_t> z = compressed(file_bytes(g_paths[0]), in.param % 5);
+    if (z.empty())
+        return;
+    if (in.mode & 16)
+        z.resize(z.size() * (size_t)(1 + in.param % 7) / 8);
+    if ((in.mode & 32) && !z.empty())
+        z[z.size() * (size_t)(in.param % 13) / 13] ^= 0xa5;
+    FILE *f = std::fopen(g_paths[0].c_str(), "wb");
+    if (f == nullptr)
+        return;
+    std::fwrite(z.data(), 1, z.size(), f);
+    std::fclose(f);
+}
+
 void run_load(const frame::input &in)
 {
     int nfiles = (in.mode & 1) ? 2 : 1;
@@ -96,6 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     frame::input in = frame::parse(data, size);
     if (!frame::write_capture(in, 0, g_paths[0]) || !frame::write_capture(in, 1, g_paths[1]))
         return 0;
+    compress_first_file(in);
     g_loadfail.warnings.clear();
     run_load(in);
     return 0;

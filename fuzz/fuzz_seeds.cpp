@@ -172,6 +172,16 @@ int main(int argc, char **argv)
         chosen.mode = 4 | 2;
         chosen.param = 17;
         write_seed(dir, stem + "-chosen", chosen);
+        /* Compressed by each compressor, whole, cut and damaged. */
+        for (uint8_t mode : {8, 8 | 16, 8 | 32}) {
+            frame::input packed = rewrapped(s, 1, 0);
+            packed.mode = mode;
+            for (uint8_t which = 0; which < 5; which++) {
+                packed.param = (uint8_t)(which + 5 * 3);
+                write_seed(dir, stem + "-z" + std::to_string(mode) + "-" + std::to_string(which),
+                           packed);
+            }
+        }
     }
     return 0;
 }

@@ -652,20 +652,25 @@ proc wp::describe {} {
 # ---------------------------------------------------------------------
 # Open and save
 
-# Whether the first four bytes of `path` are a pcap or pcapng magic number.
+# Whether the first bytes of `path` are a pcap or pcapng magic number, or
+# those of a compressor wirepaint reads (gzip, zstd, xz, bzip2, lz4).
 proc wp::is_capture {path} {
     if {[catch {open $path rb} f]} { return 0 }
-    set head [read $f 4]
+    set head [read $f 6]
     close $f
-    if {[string length $head] < 4} { return 0 }
-    binary scan $head H8 magic
-    return [expr {$magic in {a1b2c3d4 d4c3b2a1 a1b23c4d 4d3cb2a1 0a0d0d0a}}]
+    binary scan $head H* magic
+    foreach m {a1b2c3d4 d4c3b2a1 a1b23c4d 4d3cb2a1 0a0d0d0a
+               1f8b 28b52ffd fd377a585a00 425a68 04224d18} {
+        if {[string length $magic] >= [string length $m] &&
+            [string first $m $magic] == 0} { return 1 }
+    }
+    return 0
 }
 
 proc wp::open_dialog {} {
     variable loaded_name
     set path [tk_getOpenFile -parent . -title "Open capture" -filetypes {
-        {{Capture files} {.pcap .pcapng .cap .dmp}}
+        {{Capture files} {.pcap .pcapng .cap .dmp .gz .zst .xz .bz2 .lz4}}
         {{All files} *}
     }]
     if {$path eq ""} { return }

@@ -35,6 +35,7 @@
 #include "load/drift.h"
 #include "text/line_text.h"
 #include "trace/binread.h"
+#include "trace/dropnote.h"
 #include "trace/loadfail.h"
 #include "trace/matcher.h"
 #include "trace/scratch.h"
@@ -432,8 +433,10 @@ void load_files(int nfiles, char *const names[], int reset)
 
 void load_traces(int nfiles, char *const names[], int reset)
 {
+    dropnote_reset_counts();
     load_files(nfiles, names, reset);
     scratch_trim();
+    dropnote_write_summary();
 }
 
 void unload_traces()

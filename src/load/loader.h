@@ -20,7 +20,9 @@
  *	On return g_trace.main, g_trace.lines (g_trace.main.count lines) and,
  *	with two files, g_trace.peer are ready and g_trace.loaded is 1; a
  *	one-file load of a file without any TCP segment of a connection leaves
- *	g_trace.loaded at 0 and says so on standard error. Every failure ends
+ *	g_trace.loaded at 0 and says so on standard error. With -V, the
+ *	counts of the packets passed over quietly (trace/dropnote.h) follow
+ *	on standard error. Every failure ends
  *	the process with a message and status -1 (-2 for a read error), or
  *	inside a trapped load throws load_error (trace/loadfail.h), leaving
  *	a half-done state that unload_traces clears.

@@ -17,6 +17,7 @@
 #include <cstdio>
 
 #include "trace/bytes.h"
+#include "trace/dropnote.h"
 
 namespace {
 
@@ -175,7 +176,7 @@ step print_option(opt_walk &w, uint8_t kind, uint32_t len, uint32_t sack_base, t
 
 option_end end_malformed(text_out *o)
 {
-    std::fputs("[bad opt]", stdout);
+    drop_mark(DROP_BAD_OPTIONS, "[bad opt]");
     out_flag_item(o, '>');
     return OPTIONS_MALFORMED;
 }

@@ -12,7 +12,7 @@
  *	belong to it in either direction. Accepted segments become seg_records
  *	in g_trace.building with relative numbers, a relative time and their
  *	own packet copy; every other packet is reported in one line on
- *	standard output and dropped.
+ *	standard output (or only counted, trace/dropnote.h) and dropped.
  *
  *	Nothing read here ever lies past the captured bytes: a packet that
  *	ends before the header fields the decoder needs is dropped with
@@ -27,8 +27,6 @@
 
 #include "trace/binread.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -38,6 +36,7 @@
 #include "trace/capfile.h"
 #include "trace/connlist.h"
 #include "trace/direction.h"
+#include "trace/dropnote.h"
 #include "trace/linktype.h"
 #include "trace/loadfail.h"
 #include "trace/prefault.h"
@@ -185,7 +184,8 @@ void set_key(const packet_addrs &a, bool v6, const uint8_t *tcp, const pcap_pkth
 /*
  * The most records the file being read can give: every accepted segment
  * takes at least a savefile record header (16 bytes) and an IP and TCP
- * header's worth (36 bytes) of the file. 1 when its size is unknown.
+ * header's worth (36 bytes) of the capture (decompressed, for a
+ * compressed file). 1 when its size is unknown.
  */
 /* Records in RECORDS_AHEAD bytes of the array: the reader asks for the
  * pages of the next so many records each time it has filled so many. */
@@ -205,10 +205,9 @@ struct populate_ahead {
 
 int32_t records_file_can_hold()
 {
-    struct stat st;
-    if (g_trace.reading == nullptr || stat(g_trace.reading, &st) != 0 || !S_ISREG(st.st_mode))
+    if (g_capfile.capture_size < 0)
         return 1;
-    off_t n = st.st_size / 52 + 1;
+    int64_t n = g_capfile.capture_size / 52 + 1;
     return n > INT32_MAX / 2 ? INT32_MAX / 2 : (int32_t)n;
 }
 
@@ -283,14 +282,14 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
                     uint32_t caplen)
 {
     if (avail < 1) {
-        std::puts(msg_short);
+        drop_note(DROP_TRUNCATED, msg_short);
         return;
     }
     bool v6 = (ip[0] >> 4) == 6;
     tcp_place where;
     const char *drop = v6 ? find_tcp6(ip, avail, &where) : find_tcp4(ip, avail, &where);
     if (drop != nullptr) {
-        std::puts(drop);
+        drop_note(drop == msg_short ? DROP_TRUNCATED : DROP_NOT_TCP, drop);
         return;
     }
     const uint8_t *tcp = ip + where.off;
@@ -304,14 +303,14 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
     if (g_trace.building.count == 0) {
         conn_verdict choice = conn_select_verdict(ip, v6, sport, dport);
         if (choice != CONN_TAKE) {
-            std::puts(choice == CONN_OTHER_PORTS ? msg_port : msg_addr);
+            drop_note(DROP_OTHER_CONNECTION, choice == CONN_OTHER_PORTS ? msg_port : msg_addr);
             return;
         }
         set_key(a, v6, tcp, hdr);
     } else {
         drop = filter_against_key(a, v6, sport, dport);
         if (drop != nullptr) {
-            std::puts(drop);
+            drop_note(DROP_OTHER_CONNECTION, drop);
             return;
         }
     }
@@ -366,7 +365,7 @@ void handle_packet(u_char *user, const struct pcap_pkthdr *hdr, const u_char *da
     if (link == LINK_UNKNOWN)
         load_failf(-1, "Unknown DLT %x\n", g_trace.linktype);
     if (link == LINK_NOT_IP)
-        std::puts(msg_not_tcp4);
+        drop_note(DROP_NOT_TCP, msg_not_tcp4);
     if (link != LINK_IP)
         return;
     decode_segment(g_trace.copybuf + link_len, caplen - link_len, hdr, caplen);
@@ -389,6 +388,7 @@ seg_record *read_capture(const char *file)
         load_fail_errno(-1, "malloc");
     }
     conn_select_begin(file);
+    dropnote_begin_file();
     populate_ahead helper;
     capture_run(pc, file, handle_packet, nullptr);
     helper.end();

@@ -50,8 +50,9 @@ void handle_packet(u_char *user, const struct pcap_pkthdr *hdr, const u_char *da
  *	bytes from there on, `caplen` being the captured length of the whole
  *	frame. Either appends one record to the trace under construction, or
  *	writes one line on standard output ("Not tcp", "not tcp", "Warning:
- *	address unmatch", "Warning: port unmatch", "Warning: truncated packet")
- *	and changes nothing, or ends the process when memory runs out.
+ *	address unmatch", "Warning: port unmatch", "Warning: truncated packet";
+ *	only counted while the reader is quiet, trace/dropnote.h) and changes
+ *	nothing else, or ends the process when memory runs out.
  */
 void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr *hdr,
                     uint32_t caplen);

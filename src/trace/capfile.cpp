@@ -22,13 +22,21 @@
 #include <cstring>
 
 #include <stdio_ext.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "trace/capbytes.h"
+#include "trace/decompress.h"
 #include "trace/linktype.h"
 #include "trace/loadfail.h"
 
-capfile_state g_capfile;
+capfile_state g_capfile = {"", nullptr, nullptr, -1};
 
 namespace {
+
+/* Decompressed bytes enough for the probe to see a capture's header and
+ * first packets. */
+const size_t PROBE_BYTES = 1 << 20;
 
 /* What the wrapped handler carries between libpcap and the real one. */
 struct run_context {
@@ -74,27 +82,88 @@ const char *apply_filter(pcap_t *pc)
     return rc < 0 ? pcap_geterr(pc) : nullptr;
 }
 
-/*
- * pcap_open_offline with the read buffer: the same opening (fopen "rb",
- * then libpcap on the stream), so every failure gives the same text and
- * errno. Standard input ("-"), a busy buffer or a buffer that cannot be
- * had leave the open to pcap_open_offline alone.
- */
-pcap_t *open_buffered(const char *file, char *errbuf)
+/* How the opening of a file went, beside libpcap's own outcome. */
+struct open_report {
+    compression c;        /* the file's compressor; COMP_NONE for plain */
+    decompress_end end;   /* how its decompression ended */
+    std::string reason;   /* the library's text for a corrupt stream */
+    int err;              /* errno of a failed decompression */
+};
+
+/* The compressor that made the open file `f`, from its first bytes, read
+ * where they lie without moving the stream; COMP_NONE for a plain file
+ * and for one that cannot be read so (a pipe). */
+compression sniff(std::FILE *f)
 {
-    if (std::strcmp(file, "-") == 0 || g_capfile.buffer_user != nullptr)
+    uint8_t head[COMPRESSION_MAGIC_MAX];
+    ssize_t n = pread(fileno(f), head, sizeof head, 0);
+    return n > 0 ? compression_of(head, (size_t)n) : COMP_NONE;
+}
+
+/*
+ * libpcap on the decompressed bytes of `f` (closed here), of at most
+ * about `limit` bytes when `limit` > 0. Null when the decompression
+ * failed (rep->end says how) or libpcap refused the bytes (errbuf).
+ */
+pcap_t *open_compressed(std::FILE *f, size_t limit, char *errbuf, open_report *rep)
+{
+    capture_bytes bytes = {};
+    rep->end = decompress_fd(fileno(f), rep->c, &bytes, limit, &rep->reason);
+    rep->err = errno;
+    std::fclose(f);
+    std::FILE *mem = nullptr;
+    if (rep->end == DECOMPRESS_DONE || rep->end == DECOMPRESS_CUT) {
+        mem = capbytes_stream(&bytes);
+        if (mem == nullptr) {
+            rep->end = DECOMPRESS_FAILED;
+            rep->err = errno;
+        }
+    }
+    if (mem == nullptr) {
+        capbytes_free(&bytes);
+        return nullptr;
+    }
+    g_capfile.capture_size = (int64_t)bytes.size;
+    errno = 0;
+    pcap_t *pc = pcap_fopen_offline(mem, errbuf);
+    if (pc == nullptr)
+        std::fclose(mem);
+    return pc;
+}
+
+/*
+ * Opens `file` for libpcap: a compressed file through its decompressed
+ * bytes, a plain one as pcap_open_offline would (fopen "rb", then
+ * libpcap on the stream, so every failure gives the same text and
+ * errno), through the read buffer when it is free. Standard input ("-")
+ * is left to pcap_open_offline and read plain.
+ */
+pcap_t *open_any(const char *file, size_t limit, bool buffered, char *errbuf, open_report *rep)
+{
+    *rep = open_report{COMP_NONE, DECOMPRESS_DONE, "", 0};
+    g_capfile.capture_size = -1;
+    if (std::strcmp(file, "-") == 0)
         return pcap_open_offline(file, errbuf);
-    if (g_capfile.buffer == nullptr)
-        g_capfile.buffer = static_cast<char *>(std::malloc(READ_BUFFER));
-    std::FILE *f = g_capfile.buffer != nullptr ? std::fopen(file, "rb") : nullptr;
+    std::FILE *f = std::fopen(file, "rb");
     if (f == nullptr)
         return pcap_open_offline(file, errbuf);
+    rep->c = sniff(f);
+    if (rep->c != COMP_NONE)
+        return open_compressed(f, limit, errbuf, rep);
+    struct stat st;
+    if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode))
+        g_capfile.capture_size = (int64_t)st.st_size;
+    buffered = buffered && g_capfile.buffer_user == nullptr;
+    if (buffered && g_capfile.buffer == nullptr)
+        g_capfile.buffer = static_cast<char *>(std::malloc(READ_BUFFER));
+    if (buffered && g_capfile.buffer != nullptr) {
+        std::setvbuf(f, g_capfile.buffer, _IOFBF, READ_BUFFER);
+        /* Only the loading thread reads the stream, and once the window
+         * runs the process has other threads: stdio need not lock the
+         * stream for each of libpcap's two reads per packet. */
+        __fsetlocking(f, FSETLOCKING_BYCALLER);
+    }
     errno = 0;
-    std::setvbuf(f, g_capfile.buffer, _IOFBF, READ_BUFFER);
-    /* Only the loading thread reads the stream, and once the window runs
-     * the process has other threads: stdio need not lock the stream for
-     * each of libpcap's two reads per packet. */
-    __fsetlocking(f, FSETLOCKING_BYCALLER);
     pcap_t *pc = pcap_fopen_offline(f, errbuf);
     if (pc == nullptr) {
         int err = errno;
@@ -102,8 +171,24 @@ pcap_t *open_buffered(const char *file, char *errbuf)
         errno = err;
         return nullptr;
     }
-    g_capfile.buffer_user = pc;
+    if (buffered && g_capfile.buffer != nullptr)
+        g_capfile.buffer_user = pc;
     return pc;
+}
+
+/* The failure or warning a decompression gives in a load (load_fail,
+ * load_warnf); nothing for one that went well. */
+void report_decompression(const char *file, const open_report &rep)
+{
+    const char *name = compression_name(rep.c);
+    if (rep.end == DECOMPRESS_CORRUPT)
+        load_failf(1, "wirepaint: %s: corrupt %s data: %s\n", file, name, rep.reason.c_str());
+    if (rep.end == DECOMPRESS_FAILED) {
+        errno = rep.err;
+        load_fail_errno(-1, file);
+    }
+    if (rep.end == DECOMPRESS_CUT)
+        load_warnf("wirepaint: warning: %s: %s data cut short; read up to the cut\n", file, name);
 }
 
 }  // namespace
@@ -118,8 +203,10 @@ void capture_close(pcap_t *pc)
 pcap_t *capture_open(const char *file)
 {
     char errbuf[PCAP_ERRBUF_SIZE];
+    open_report rep;
     errno = 0;
-    pcap_t *pc = open_buffered(file, errbuf);
+    pcap_t *pc = open_any(file, 0, true, errbuf, &rep);
+    report_decompression(file, rep);
     if (pc == nullptr) {
         /* A file that opens but is no capture leaves errno at 0; then the
          * system has nothing to say and libpcap's own reason is shown. */
@@ -158,7 +245,16 @@ void capture_run(pcap_t *pc, const char *file, pcap_handler handler, u_char *use
 int capture_probe(const char *file, std::string *reason)
 {
     char errbuf[PCAP_ERRBUF_SIZE];
-    pcap_t *pc = pcap_open_offline(file, errbuf);
+    open_report rep;
+    pcap_t *pc = open_any(file, PROBE_BYTES, false, errbuf, &rep);
+    if (rep.end == DECOMPRESS_CORRUPT) {
+        *reason = std::string("corrupt ") + compression_name(rep.c) + " data: " + rep.reason;
+        return 0;
+    }
+    if (rep.end == DECOMPRESS_FAILED) {
+        *reason = std::strerror(rep.err);
+        return 0;
+    }
     if (pc == nullptr) {
         *reason = errbuf;
         return 0;

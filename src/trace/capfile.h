@@ -5,13 +5,17 @@
  *	the capture reader and the connection list: the open with its
  *	failure message, the -f filter applied to the opened file, the run
  *	over every packet with libpcap's own text for a read error, and the
- *	file cut short, whose packets are kept after a warning. Also the
- *	check the window makes before it lets go of the current connection.
+ *	file cut short, whose packets are kept after a warning. A compressed
+ *	file (trace/decompress.h) is decompressed whole into memory first
+ *	and read from there, so everything after the open is the same for
+ *	both. Also the check the window makes before it lets go of the
+ *	current connection.
  */
 
 #ifndef WIREPAINT_TRACE_CAPFILE_H
 #define WIREPAINT_TRACE_CAPFILE_H
 
+#include <cstdint>
 #include <string>
 
 #include <pcap/pcap.h>
@@ -26,6 +30,9 @@ struct capfile_state {
                            * kept for the next one; null until then */
     pcap_t *buffer_user;  /* the open capture reading through `buffer`;
                            * null when none does (capture_close) */
+    int64_t capture_size; /* bytes of capture the file opened last holds
+                           * (decompressed, for a compressed file); -1
+                           * when unknown (a pipe); set by capture_open */
 };
 
 /* Bytes of the read buffer: libpcap reads a savefile with two fread
@@ -39,11 +46,19 @@ extern capfile_state g_capfile;
  * capture_open --
  *	Opens `file` with libpcap (through a READ_BUFFER stdio buffer when
  *	it is a named file and the buffer is free) and applies the filter,
- *	if any. The result must be closed with capture_close or capture_run.
- *	Failures go through load_fail: a file that cannot be opened or is no
- *	capture gives "pcap_open: ..." and status -1; a filter libpcap cannot
- *	compile gives "wirepaint: bad filter expression: " with libpcap's
- *	reason, and status 1.
+ *	if any. A file whose leading bytes are a compressor's is first
+ *	decompressed whole into memory, and libpcap reads that. The result
+ *	must be closed with capture_close or capture_run. Sets
+ *	g_capfile.capture_size. Failures go through load_fail: a file that
+ *	cannot be opened or is no capture gives "pcap_open: ..." and status
+ *	-1; a filter libpcap cannot compile gives "wirepaint: bad filter
+ *	expression: " with libpcap's reason, and status 1; compressed data
+ *	the library refuses gives "wirepaint: FILE: corrupt NAME data: " with
+ *	its reason, and status 1, before any packet is read; a read error or
+ *	no memory while decompressing gives "FILE: " and the system's text,
+ *	status -1. Compressed data cut short only warns ("wirepaint: warning:
+ *	FILE: NAME data cut short; read up to the cut", load_warnf), and
+ *	what was decoded up to the cut is read.
  */
 pcap_t *capture_open(const char *file);
 
@@ -69,9 +84,11 @@ void capture_run(pcap_t *pc, const char *file, pcap_handler handler, u_char *use
 /*
  * capture_probe --
  *	Whether `file` can be loaded at all: it opens with libpcap, has a
- *	link type wirepaint reads, and the filter compiles on it. Returns 1,
- *	or 0 with the reason (libpcap's or wirepaint's) in *reason. Writes
- *	nothing and never ends the process.
+ *	link type wirepaint reads, and the filter compiles on it; of a
+ *	compressed file only the first MiB of the decompressed data is
+ *	decoded and looked at. Returns 1, or 0 with the reason (libpcap's,
+ *	the decompressor's or wirepaint's) in *reason. Writes nothing and
+ *	never ends the process.
  */
 int capture_probe(const char *file, std::string *reason);
 

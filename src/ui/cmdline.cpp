@@ -22,6 +22,7 @@
 #include "load/drift.h"
 #include "load/loader.h"
 #include "trace/capfile.h"
+#include "trace/dropnote.h"
 #include "trace/trace.h"
 #include "ui/output.h"
 #include "ui/ui_state.h"
@@ -130,6 +131,7 @@ void read_command_line(int argc, char **argv)
     g_loaded_names.clear();
     g_cmdconn = cmdline_conn_state{};
     g_drift.correct = 0;
+    g_dropnote.stdout_taken = 0;
     output_request_reset();
     if (argc <= 1)
         return;
@@ -144,6 +146,7 @@ void read_command_line(int argc, char **argv)
         print_usage();
         std::exit(0);
     }
+    g_dropnote.stdout_taken = output_takes_stdout() || g_cmdconn.list;
     int n = argc - first;
     if (!is_file_count_ok(n)) {
         print_usage();

@@ -99,7 +99,9 @@ void print_version();
  *	names are loaded with load_traces (reset 0) and kept for
  *	loaded_file_names; with -L their connection tables are printed
  *	instead and the process exits 0; with -c the chosen connection is
- *	loaded. Any other count prints the usage text and exits 0. The loader
+ *	loaded. Any other count prints the usage text and exits 0. When
+ *	standard output carries -E, -S, -x - or -L, the reader's notes on
+ *	dropped packets are counted, not written (g_dropnote). The loader
  *	ends the process on its own errors.
  */
 void read_command_line(int argc, char **argv);

@@ -134,6 +134,11 @@ int output_without_window()
            g_output.events;
 }
 
+int output_takes_stdout()
+{
+    return g_output.table == "-" || g_output.statistics || g_output.events;
+}
+
 static int write_table_file(const std::string &path)
 {
     if (path == "-")

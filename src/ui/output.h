@@ -63,6 +63,9 @@ void print_output_usage();
 /* Nonzero when -o, -x, -S or -E asks for a run without a window. */
 int output_without_window();
 
+/* Nonzero when -x -, -S or -E writes on standard output. */
+int output_takes_stdout();
+
 /*
  * run_without_window --
  *	After the command-line load: sizes the canvases as the window would

@@ -3,6 +3,13 @@
  *
  *	Interpreter creation, window and canvas sizes, publication of the
  *	sizes, the UI script lookup and the event loop of wirepaint.
+ *
+ *	The UI script is code run with the user's rights, so where it comes
+ *	from matters: people run wirepaint inside folders that hold files
+ *	from elsewhere. Only a binary run from its own build tree (the
+ *	developer's runs and the tests, which bring their own script) takes
+ *	"./wirepaint.tcl"; any other binary is an installed one and takes
+ *	only the installed script.
  */
 
 #include "ui/startup.h"
@@ -10,17 +17,85 @@
 #include <tk.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "analysis/left_host.h"
+#include "trace/trace.h"
 #include "ui/cmdline.h"
 #include "ui/ui_state.h"
 
-const char script_dirs[2][SCRIPT_DIR_SIZE] = {"./", "/usr/local/share/wirepaint"};
+/* The installed script's folder and the folder the build puts the binary
+ * in, as the build knows them. */
+#ifndef WIREPAINT_SCRIPT_DIR
+#define WIREPAINT_SCRIPT_DIR "/usr/local/share/wirepaint"
+#endif
+#ifndef WIREPAINT_BUILD_DIR
+#define WIREPAINT_BUILD_DIR ""
+#endif
+
+const char script_dirs[2][SCRIPT_DIR_SIZE] = {"./", WIREPAINT_SCRIPT_DIR};
+
+namespace {
+
+/* The real path of `path`, or "" when it cannot be resolved. */
+std::string real_path(const std::string &path)
+{
+    char *p = realpath(path.c_str(), nullptr);
+    if (p == nullptr)
+        return "";
+    std::string out = p;
+    std::free(p);
+    return out;
+}
+
+/* The folder part of `path` ("." for a bare name). */
+std::string folder_of(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+/* The path of the running binary, or "" when the system does not say. */
+std::string own_path()
+{
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0)
+        return "";
+    buf[n] = 0;
+    return buf;
+}
+
+}  // namespace
+
+bool in_build_tree(const char *exe, const char *build_dir)
+{
+    if (exe[0] != '/')
+        return false;
+    std::string folder = real_path(folder_of(exe));
+    return !folder.empty() && folder == real_path(build_dir);
+}
+
+void script_lookup_dirs(const char *exe, const char *build_dir, char dirs[2][SCRIPT_DIR_SIZE])
+{
+    if (in_build_tree(exe, build_dir)) {
+        std::memcpy(dirs, script_dirs, sizeof script_dirs);
+        return;
+    }
+    std::string prefix = exe[0] == '/' ? real_path(folder_of(exe) + "/..") : "";
+    std::string beside = prefix.empty() ? script_dirs[1]
+                                        : (prefix == "/" ? "" : prefix) + "/share/wirepaint";
+    std::snprintf(dirs[0], SCRIPT_DIR_SIZE, "%s", beside.c_str());
+    std::snprintf(dirs[1], SCRIPT_DIR_SIZE, "%s", script_dirs[1]);
+}
 
 void start_interpreter(const char *argv0)
 {
@@ -103,9 +178,14 @@ int find_script(const char dirs[2][SCRIPT_DIR_SIZE], std::string *path)
 
 void source_script()
 {
+    char dirs[2][SCRIPT_DIR_SIZE];
+    script_lookup_dirs(own_path().c_str(), WIREPAINT_BUILD_DIR, dirs);
     std::string path;
-    int slot = find_script(script_dirs, &path);
-    ui_set_var("tcldir", script_dirs[slot < 0 ? 1 : slot]);
+    int slot = find_script(dirs, &path);
+    ui_set_var("tcldir", dirs[slot < 0 ? 1 : slot]);
+    if (g_trace.verbose == 1)
+        std::fprintf(stderr, "wirepaint: %s: %s\n", slot < 0 ? "no UI script" : "UI script",
+                     path.c_str());
     std::string cmd = "source " + path;
     ui_eval(cmd.c_str());
 }

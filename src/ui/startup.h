@@ -16,8 +16,29 @@
 /* Size of one slot of the script directory table. */
 enum { SCRIPT_DIR_SIZE = 256 };
 
-/* The directories searched for the UI script, in order. */
+/* The directories a binary run from its build tree searches for the UI
+ * script, in order: "./", then the installed script's directory (the
+ * install prefix's share/wirepaint). */
 extern const char script_dirs[2][SCRIPT_DIR_SIZE];
+
+/*
+ * in_build_tree --
+ *	Whether the binary at the absolute path `exe` lies in the folder
+ *	`build_dir` (both as real paths, links resolved). False for a
+ *	relative or empty `exe` and when either cannot be resolved.
+ */
+bool in_build_tree(const char *exe, const char *build_dir);
+
+/*
+ * script_lookup_dirs --
+ *	The directories the binary at `exe` searches for the UI script. Run
+ *	from its build tree (`build_dir`): script_dirs, "./" first. Anywhere
+ *	else (installed, or a path that cannot be resolved): only installed
+ *	places, never the current folder: the share/wirepaint folder beside
+ *	the binary's bin folder, then the install prefix's (script_dirs[1]),
+ *	which is also the first when the binary's folder is unknown.
+ */
+void script_lookup_dirs(const char *exe, const char *build_dir, char dirs[2][SCRIPT_DIR_SIZE]);
 
 /*
  * start_interpreter --
@@ -67,10 +88,12 @@ int find_script(const char dirs[2][SCRIPT_DIR_SIZE], std::string *path);
 
 /*
  * source_script --
- *	find_script over script_dirs, sets tcldir to the directory found (the
+ *	find_script over the directories script_lookup_dirs gives for this
+ *	binary (/proc/self/exe), sets tcldir to the directory found (the
  *	second one when neither holds the script) and evaluates "source PATH".
- *	The result is ignored: a missing or failing script leaves the window
- *	empty.
+ *	With -V writes "wirepaint: UI script: PATH" (or "wirepaint: no UI
+ *	script: PATH") on standard error. The result is ignored: a missing or
+ *	failing script leaves the window empty.
  */
 void source_script();
 

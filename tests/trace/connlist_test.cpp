@@ -19,6 +19,7 @@
 
 #include "support/pcapgen.h"
 #include "support/readback.h"
+#include "trace/dropnote.h"
 #include "trace/trace.h"
 
 using pcapgen::build_tcp;
@@ -170,24 +171,30 @@ TEST_F(ConnlistTest, ChoiceMakesTheDecoderTakeThatConnection)
         uint16_t sport0;
         const char *report;
     } rows_want[] = {
-        /* Connection 2: its SYN first; A's packets are of the same hosts. */
+        /* Connection 2: its SYN first; A's packets are of the same hosts.
+         * With a connection chosen the dropped packets are only counted. */
         {1, 1, 0, 40001,
-         "not tcp\nWarning: port unmatch\nWarning: port unmatch\nWarning: address unmatch\n"
-         "Warning: port unmatch\nWarning: address unmatch\nWarning: address unmatch\n"
-         "Warning: truncated packet\nWarning: address unmatch\nWarning: address unmatch\n"},
+         "1 packet not TCP skipped\n8 packets of other connections skipped\n"
+         "1 truncated packet skipped\n"},
         {2, 3, 1, 443, nullptr},
         {3, 2, 0, 5000, nullptr},
     };
     for (const row &w : rows_want) {
         conn_select_set(path, rows[w.pick].ends);
+        dropnote_reset_counts();
         std::string out = readback::read_clean(path);
+        EXPECT_EQ(out, "");
         if (w.report != nullptr) {
-            EXPECT_EQ(out, w.report);
+            EXPECT_EQ(dropnote_summary(), w.report);
         }
         EXPECT_EQ(g_trace.building.count, w.count) << w.pick;
         EXPECT_EQ(g_trace.ipv6, w.ipv6);
         EXPECT_EQ(g_trace.building.rec[0].sport, w.sport0);
     }
+    /* Large counts have their digits grouped. */
+    dropnote_reset_counts();
+    g_dropnote.count[DROP_OTHER_CONNECTION] = 2599948;
+    EXPECT_EQ(dropnote_summary(), "2,599,948 packets of other connections skipped\n");
     /* A choice names its file: another file is read from its first segment. */
     conn_select_set("other.pcap", rows[1].ends);
     conn_select_clear();

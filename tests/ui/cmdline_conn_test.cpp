@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -206,4 +208,126 @@ TEST(CaptureHost, DrawnLeftByTheHandshakeOrByName)
         EXPECT_GT(rows_with_data, 1u) << r.args.back();
         EXPECT_EQ(dup_with_data, 0u) << r.args.back();
     }
+}
+
+namespace {
+
+/* The packets of a server's capture: 30 connections, interleaved, each a
+ * handshake and three data segments of which the second is sent again;
+ * one UDP packet first. `only` > 0 keeps only that connection. */
+std::string many_connections(int only)
+{
+    struct step { double dt; bool client; uint32_t seq, ack; uint8_t flags; int len; };
+    const step steps[] = {
+        {0, true, 100, 0, TH_SYN, 0},          {.01, false, 500, 101, TH_SYN | TH_ACK, 0},
+        {.02, true, 101, 501, TH_ACK, 0},      {.03, false, 501, 101, TH_ACK, 1000},
+        {.04, false, 1501, 101, TH_ACK, 1000}, {.05, false, 2501, 101, TH_ACK, 1000},
+        {.30, false, 1501, 101, TH_ACK, 1000}, {.31, true, 101, 3501, TH_ACK, 0}};
+    std::vector<std::pair<double, pcapgen::bytes>> packets;
+    if (only == 0)
+        packets.push_back({0.0, pcapgen::build_udp("10.1.0.1", "10.2.0.1", 53, 53, 20)});
+    for (int k = 1; k <= 30; k++) {
+        for (const step &st : steps) {
+            pcapgen::tcp_seg s;
+            uint16_t port = (uint16_t)(40000 + k);
+            s.src = st.client ? "10.1.0.1" : "10.2.0.1";
+            s.dst = st.client ? "10.2.0.1" : "10.1.0.1";
+            s.sport = st.client ? port : 80;
+            s.dport = st.client ? 80 : port;
+            s.seq = st.seq, s.ack = st.ack, s.flags = st.flags, s.paylen = st.len;
+            if (only == 0 || k == only)
+                packets.push_back({0.001 * k + st.dt, pcapgen::build_tcp(s)});
+        }
+    }
+    std::stable_sort(packets.begin(), packets.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    pcapgen::capture c;
+    for (const auto &p : packets)
+        c.add(p.second, p.first);
+    return c.write();
+}
+
+}  // namespace
+
+/* One connection out of many, chosen by -c or -f: standard output holds
+ * only what was asked for, as for a file of that connection alone; the
+ * packets passed over are counted on standard error with -V. */
+TEST(QuietOutput, ChosenConnectionsWriteOnlyTheResults)
+{
+    std::string many = many_connections(0);
+    std::string alone = many_connections(7);
+    std::string skipped = "1 packet not TCP skipped\n232 packets of other connections skipped\n";
+    struct row {
+        std::vector<std::string> args;
+        const char *alone_output;
+        std::string counts;
+    } rows[] = {
+        {{"-c", "7", "-E"}, "-E", skipped},
+        {{"-c", "7", "-S"}, "-S", skipped},
+        {{"-c", "7", "-x", "-"}, "-x", skipped},
+        {{"-f", "port 40007 or port 40008", "-E"}, "-E",
+         "8 packets of other connections skipped\n"},
+    };
+    for (const row &r : rows) {
+        std::vector<std::string> args = {r.alone_output};
+        if (args[0] == "-x")
+            args.push_back("-");
+        args.push_back(alone);
+        uitest::run_result want = run_headless(args);
+        ASSERT_EQ(want.status, 0) << want.err;
+        ASSERT_NE(want.out, "");
+        args = r.args;
+        args.push_back(many);
+        uitest::run_result got = run_headless(args);
+        EXPECT_EQ(got.status, 0) << got.err;
+        EXPECT_EQ(got.out, want.out) << r.args[0] << " " << r.args[2];
+        EXPECT_EQ(got.err, "");
+        args.insert(args.begin(), "-V");
+        got = run_headless(args);
+        EXPECT_EQ(got.out, want.out);
+        EXPECT_NE(got.err.find(" done.\n" + r.counts), std::string::npos) << got.err;
+    }
+    /* Standard output taken without a choice: the drawn connection is the
+     * first, and the others' packets are only counted. */
+    uitest::run_result got = run_headless({"-E", many});
+    EXPECT_EQ(got.out, run_headless({"-E", many_connections(1)}).out);
+}
+
+/* The sample compressed by each of the five tools gives exactly the plain
+ * file's results, in every mode; a corrupt one ends with status 1 and a
+ * message naming it, before anything is written. */
+TEST(CompressedCaptures, EveryFormatGivesThePlainFilesResults)
+{
+    std::string dir = uitest::make_temp_dir();
+    std::string sender = examples + "sender.pcap", receiver = examples + "receiver.pcap";
+    std::string loop = examples + "loopback-any.pcap";
+    std::string plain_s = run_headless({"-S", sender}).out;
+    std::string plain_two = run_headless({"-S", sender, receiver}).out;
+    std::string plain_l = rows_of(run_headless({"-L", loop}).out)[1];
+    ASSERT_NE(plain_s, "");
+    for (const char *tool : {"gzip -n", "zstd -q", "xz", "bzip2", "lz4 -q"}) {
+        std::string name = std::string(tool).substr(0, std::string(tool).find(' '));
+        std::string z = dir + "/sender." + name, zr = dir + "/receiver", zl = dir + "/loop.pcap";
+        std::string cmd = std::string(tool) + " -c < " + sender + " > " + z + " && " + tool +
+                          " -c < " + receiver + " > " + zr + " && " + tool + " -c < " + loop +
+                          " > " + zl;
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        uitest::run_result r = run_headless({"-S", z});
+        EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+        EXPECT_EQ(r.out, plain_s) << name;
+        EXPECT_EQ(run_headless({"-S", z, zr}).out, plain_two) << name;
+        r = run_headless({"-L", zl});
+        ASSERT_EQ(rows_of(r.out).size(), 3u) << name;
+        EXPECT_EQ(rows_of(r.out)[1], plain_l) << name;
+    }
+    std::string bad = dir + "/bad.gz";
+    ASSERT_EQ(std::system(("gzip -n -c < " + sender + " > " + bad + " && dd if=/dev/zero of=" +
+                           bad + " bs=1 seek=9000 count=16 conv=notrunc 2>/dev/null")
+                              .c_str()),
+              0);
+    uitest::run_result r = run_headless({"-S", bad});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "wirepaint: " + bad + ": corrupt gzip data: incorrect data check\n");
+    std::filesystem::remove_all(dir);
 }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -156,6 +157,56 @@ TEST(Program, AMissingOrFailingScriptLeavesTheWindowRunning)
     EXPECT_TRUE(broken.timed_out);
     EXPECT_EQ(broken.err, "");
     std::filesystem::remove_all(dir);
+}
+
+/* An installed copy run in a folder holding a planted wirepaint.tcl runs
+ * the installed script only, and -V says which; the build's own binary
+ * runs the folder's script, as the tests and tools rely on. */
+TEST(Program, InstalledBinaryNeverRunsTheCurrentFoldersScript)
+{
+    uitest::xserver x;
+    ASSERT_TRUE(x.ok());
+    std::string prefix = uitest::make_temp_dir();
+    std::string folder = uitest::make_temp_dir();
+    std::string cmd = "cmake --install " WIREPAINT_BINARY_DIR " --prefix " + prefix + " > /dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::string installed = prefix + "/share/wirepaint/wirepaint.tcl";
+    ASSERT_TRUE(std::filesystem::exists(installed));
+    /* A path that cannot be resolved counts as installed, never "./". */
+    for (const char *exe : {"", "wirepaint", "/no-such/bin/wirepaint"}) {
+        char dirs[2][SCRIPT_DIR_SIZE];
+        script_lookup_dirs(exe, WIREPAINT_BINARY_DIR, dirs);
+        EXPECT_STREQ(dirs[0], "/usr/local/share/wirepaint") << exe;
+    }
+    uitest::write_file(installed, "set f [open installed.txt w]; puts $f $tcldir; close $f; exit 0\n");
+    uitest::write_file(folder + "/wirepaint.tcl",
+                       "set f [open planted.txt w]; puts $f $tcldir; close $f; exit 0\n");
+    uitest::run_result r = uitest::run_wirepaint({"-V", syn_capture()}, folder, x.name(), 30,
+                                                 prefix + "/bin/wirepaint");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(folder + "/planted.txt"));
+    EXPECT_EQ(uitest::read_file(folder + "/installed.txt"), prefix + "/share/wirepaint\n");
+    EXPECT_NE(r.err.find("wirepaint: UI script: " + installed + "\n"), std::string::npos) << r.err;
+
+    std::filesystem::remove(folder + "/installed.txt");
+    r = uitest::run_wirepaint({"-V", syn_capture()}, folder, x.name(), 30);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(uitest::read_file(folder + "/planted.txt"), "./\n");
+    EXPECT_FALSE(std::filesystem::exists(folder + "/installed.txt"));
+    EXPECT_NE(r.err.find("wirepaint: UI script: .//wirepaint.tcl\n"), std::string::npos) << r.err;
+
+    /* None beside it: the install prefix's script, if there is one, and
+     * never the planted one. */
+    std::filesystem::remove(installed);
+    std::filesystem::remove(folder + "/planted.txt");
+    r = uitest::run_wirepaint({"-V", syn_capture()}, folder, x.name(), 2, prefix + "/bin/wirepaint");
+    EXPECT_FALSE(std::filesystem::exists(folder + "/planted.txt"));
+    std::string prefix_script = "/usr/local/share/wirepaint/wirepaint.tcl";
+    std::string said = std::filesystem::exists(prefix_script) ? "wirepaint: UI script: "
+                                                              : "wirepaint: no UI script: ";
+    EXPECT_NE(r.err.find(said + prefix_script + "\n"), std::string::npos) << r.err;
+    std::filesystem::remove_all(prefix);
+    std::filesystem::remove_all(folder);
 }
 
 TEST(Program, WithoutADisplayTkInitFails)

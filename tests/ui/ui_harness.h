@@ -191,12 +191,13 @@ struct run_result {
 };
 
 /*
- * Starts the wirepaint binary with `args` in folder `cwd`, with DISPLAY
- * set to `display` (unset when empty), standard output and error going to
- * stdout.txt and stderr.txt there. Returns its process id.
+ * Starts the wirepaint binary (`bin`, the build's own by default) with
+ * `args` in folder `cwd`, with DISPLAY set to `display` (unset when
+ * empty), standard output and error going to stdout.txt and stderr.txt
+ * there. Returns its process id.
  */
 inline pid_t start_wirepaint(const std::vector<std::string> &args, const std::string &cwd,
-                             const std::string &display)
+                             const std::string &display, const std::string &bin = WIREPAINT_BINARY)
 {
     std::string out_path = cwd + "/stdout.txt";
     std::string err_path = cwd + "/stderr.txt";
@@ -216,7 +217,6 @@ inline pid_t start_wirepaint(const std::vector<std::string> &args, const std::st
     else
         setenv("DISPLAY", display.c_str(), 1);
     std::vector<char *> argv;
-    std::string bin = WIREPAINT_BINARY;
     argv.push_back(const_cast<char *>(bin.c_str()));
     for (const std::string &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
@@ -255,9 +255,10 @@ inline run_result finish_wirepaint(pid_t pid, const std::string &cwd, int timeou
 
 /* start_wirepaint and finish_wirepaint in one. */
 inline run_result run_wirepaint(const std::vector<std::string> &args, const std::string &cwd,
-                                const std::string &display, int timeout_s = 60)
+                                const std::string &display, int timeout_s = 60,
+                                const std::string &bin = WIREPAINT_BINARY)
 {
-    return finish_wirepaint(start_wirepaint(args, cwd, display), cwd, timeout_s);
+    return finish_wirepaint(start_wirepaint(args, cwd, display, bin), cwd, timeout_s);
 }
 
 /* run_wirepaint without a display, in a folder of its own that goes

@@ -250,3 +250,54 @@ TEST(WindowLoad, CaptureHostRedrawsWithTheChosenEndOnTheLeft)
 }
 
 }  // namespace
+
+namespace {
+
+/* Open and Connections take compressed files as they take plain ones; a
+ * corrupt one fails the check and keeps the connection shown. Packets of
+ * other connections are written one by one only while no connection is
+ * chosen. */
+TEST(WindowLoad, CompressedFilesOpenAndListAndChosenConnectionsLoadQuietly)
+{
+    real_session s;
+    ASSERT_TRUE(s.x.ok());
+    pcapgen::capture c;
+    c.add(pcapgen::build_udp("10.0.0.1", "10.0.0.2", 53, 53, 8), 0.0);
+    std::string shown = c.add(pcapgen::build_tcp(pcapgen::tcp_seg()), 0.01).write();
+    std::string dir = s.dir + "/";
+    ASSERT_EQ(std::system(("gzip -n -c " + examples + "sender.pcap > " + dir + "sender.gz && "
+                           "zstd -q -c " + examples + "loopback-any.pcap > " + dir + "loop.zst && "
+                           "xz -c " + examples + "sender.pcap > " + dir + "bad.xz && "
+                           "dd if=/dev/zero of=" + dir + "bad.xz bs=1 seek=7000 count=16 "
+                           "conv=notrunc 2>/dev/null")
+                              .c_str()),
+              0);
+    s.run(std::string(answering) +
+              "open_file {" + dir + "sender.gz} gzip\n"
+              "open_file {" + dir + "bad.xz} corrupt\n"
+              "connlist_clib {" + dir + "loop.zst}\n"
+              "rec listed [llength $::connlines] $::loaderror\n"
+              "openconn_clib 2 {" + dir + "loop.zst}\n"
+              "state zstd\n"
+              "rec hosts $::lefthost $::righthost\n"
+              "destroy .\n",
+          {shown});
+    ASSERT_EQ(s.result.status, 0) << s.result.err;
+    record st = events(s.rec, "state");
+    ASSERT_EQ(st.size(), 3u);
+    std::string title = "wirepaint \u2014 sender.gz (492 segments)";
+    EXPECT_EQ(st[0], ev({"state", "gzip", "492", title, "0"}));
+    EXPECT_EQ(st[1], ev({"state", "corrupt", "492", title, "0"}));
+    EXPECT_EQ(st[2][2], "11");
+    EXPECT_EQ(events(s.rec, "listed").at(0), ev({"listed", "3", ""}));
+    EXPECT_EQ(events(s.rec, "hosts").at(0), ev({"hosts", "127.0.0.1:34096", "127.0.0.1:45123"}));
+    record boxes = events(s.rec, "box");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], ev({"box", "error", "Could not load bad.xz.",
+                            "corrupt xz data: compressed data is corrupt"}));
+    /* The UDP packet of the file drawn first; nothing of the other
+     * connections of loop.zst once the second one is chosen. */
+    EXPECT_EQ(s.result.out, "not tcp\n");
+}
+
+}  // namespace
