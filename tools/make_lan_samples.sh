@@ -10,17 +10,25 @@
 # number as every data segment before it (the client sends nothing after
 # its request): the shape of HTTP/1.0, FTP data and most bulk senders.
 #
-# Usage: make_lan_samples.sh [-s SIZE_BYTES] OUTDIR
-# Output: OUTDIR/lan-server.pcap (captured in the server's namespace) and
-# OUTDIR/lan-client.pcap (in the client's). Needs root, ip, tcpdump,
-# ethtool and python3 (installed with apt-get when missing).
+# Usage: make_lan_samples.sh [-o] [-p PREFIX] [-s SIZE_BYTES] OUTDIR
+# Output: OUTDIR/lan-server.pcap (captured in the server's namespace),
+# OUTDIR/lan-client.pcap (in the client's) and OUTDIR/lan-router.pcap (in
+# the router's, on its link to the server: a capture taken in the path),
+# with PREFIX before "lan-" when given. With -o, the offloads stay on as
+# Linux hosts have them by default: TSO and GSO on the server's veth, GRO
+# on the client's. Needs root, ip, tcpdump, ethtool and python3 (installed
+# with apt-get when missing).
 set -euo pipefail
 
 size=200000
-while getopts s: opt; do
+offloads=off
+prefix=
+while getopts op:s: opt; do
     case $opt in
     s) size=$OPTARG ;;
-    *) echo "usage: $0 [-s SIZE_BYTES] OUTDIR" >&2; exit 2 ;;
+    o) offloads=on ;;
+    p) prefix=$OPTARG ;;
+    *) echo "usage: $0 [-o] [-p PREFIX] [-s SIZE_BYTES] OUTDIR" >&2; exit 2 ;;
     esac
 done
 shift $((OPTIND - 1))
@@ -56,6 +64,10 @@ for ns_if in "$NS_S lan-s" "$NS_C lan-c" "$NS_R lan-rs" "$NS_R lan-rc"; do
     ip -n "$1" link set "$2" up
     ip netns exec "$1" ethtool -K "$2" tso off gso off gro off >/dev/null 2>&1 || true
 done
+if [ "$offloads" = on ]; then
+    ip netns exec "$NS_S" ethtool -K lan-s tso on gso on >/dev/null
+    ip netns exec "$NS_C" ethtool -K lan-c gro on >/dev/null
+fi
 ip netns exec "$NS_R" sysctl -qw net.ipv4.ip_forward=1
 ip -n "$NS_S" route add default via 10.78.1.2
 ip -n "$NS_C" route add default via 10.78.2.2
@@ -83,10 +95,12 @@ while c.recv(65536):
 c.close()
 EOF
 
-ip netns exec "$NS_S" tcpdump -i lan-s -s 96 -U -w "$out/lan-server.pcap" "tcp port $PORT" 2>/dev/null &
+ip netns exec "$NS_S" tcpdump -i lan-s -s 96 -U -w "$out/${prefix}lan-server.pcap" "tcp port $PORT" 2>/dev/null &
 t1=$!
-ip netns exec "$NS_C" tcpdump -i lan-c -s 96 -U -w "$out/lan-client.pcap" "tcp port $PORT" 2>/dev/null &
+ip netns exec "$NS_C" tcpdump -i lan-c -s 96 -U -w "$out/${prefix}lan-client.pcap" "tcp port $PORT" 2>/dev/null &
 t2=$!
+ip netns exec "$NS_R" tcpdump -i lan-rs -s 96 -U -w "$out/${prefix}lan-router.pcap" "tcp port $PORT" 2>/dev/null &
+t3=$!
 sleep 1
 ip netns exec "$NS_S" python3 "$work/server.py" "$PORT" "$size" "$work/ready" &
 srv=$!
@@ -94,6 +108,7 @@ while [ ! -e "$work/ready" ]; do sleep 0.05; done
 ip netns exec "$NS_C" python3 "$work/client.py" "$PORT"
 wait "$srv"
 sleep 1
-kill "$t1" "$t2"
-wait "$t1" "$t2" 2>/dev/null || true
-echo "make_lan_samples: wrote $out/lan-server.pcap and $out/lan-client.pcap"
+kill "$t1" "$t2" "$t3"
+wait "$t1" "$t2" "$t3" 2>/dev/null || true
+echo "make_lan_samples: wrote $out/${prefix}lan-server.pcap, $out/${prefix}lan-client.pcap" \
+    "and $out/${prefix}lan-router.pcap (offloads $offloads)"

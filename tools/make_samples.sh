@@ -59,7 +59,12 @@
 # DELAY_MS (one-way delay added by the router, default 20), MAX_TRIES
 # (default 10), MIN_RETRANS and MAX_RETRANS (fewest and most retransmitted
 # data segments accepted in each file, default 2 and 10; MIN_RETRANS is at
-# least 1).
+# least 1), OFFLOADS ("on": TSO and GSO stay on on the sender's veth and GRO
+# on the receiver's, as Linux hosts have them by default, so the sender's
+# capture holds super-segments and the receiver's merged ones; the router's
+# veths keep theirs off; default off), PREFIX (put before the file names,
+# default none) and ROUTER (1: also capture on the router's link to the
+# sender into PREFIXrouter.pcap, a capture taken in the path).
 set -euo pipefail
 
 script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -114,6 +119,9 @@ MAX_TRIES=${MAX_TRIES:-10}
 RCVBUF=${RCVBUF:-65536}
 DELAY_MS=${DELAY_MS:-20}
 MIN_RETRANS=${MIN_RETRANS:-2}
+OFFLOADS=${OFFLOADS:-off}
+PREFIX=${PREFIX:-}
+ROUTER=${ROUTER:-0}
 [ "$MIN_RETRANS" -ge 1 ] || MIN_RETRANS=1
 TBF="rate $RATE burst 10kb latency 100ms"
 
@@ -327,6 +335,11 @@ setup_net() {
         in_ns "${pair%%:*}" ip link set "${pair#*:}" up
     done
 
+    if [ "$OFFLOADS" = on ]; then
+        in_ns "$NS_S" ethtool -K "$S_IF" tso on gso on
+        in_ns "$NS_C" ethtool -K "$C_IF" gro on
+    fi
+
     in_ns "$NS_S" ip route add 10.77.2.0/24 via "$RS_ADDR"
     in_ns "$NS_C" ip route add 10.77.1.0/24 via "$RC_ADDR"
     in_ns "$NS_R" sysctl -qw net.ipv4.ip_forward=1
@@ -440,6 +453,12 @@ one_run() {
         "$filter" 2>"$work/run$run/tcpdump-receiver.log" &
     local td_c=$!
     bg_pids+=($td_c)
+    if [ "$ROUTER" = 1 ]; then
+        ip netns exec "$NS_R" tcpdump -i "$RS_IF" -s 96 -U -nn -Z root -w "$work/run$run/router.pcap" \
+            "$filter" 2>"$work/run$run/tcpdump-router.log" &
+        bg_pids+=($!)
+        wait_for 10 tcpdump_ready "$work/run$run/tcpdump-router.log" || die "tcpdump (router) did not start"
+    fi
     wait_for 10 tcpdump_ready "$work/run$run/tcpdump-sender.log" || die "tcpdump (sender) did not start"
     wait_for 10 tcpdump_ready "$work/run$run/tcpdump-receiver.log" || die "tcpdump (receiver) did not start"
     sleep 0.5
@@ -455,6 +474,7 @@ one_run() {
     kill -TERM "$td_s" "$td_c"
     wait "$td_s" 2>/dev/null || true
     wait "$td_c" 2>/dev/null || true
+    sleep 0.5   # the router's tcpdump, if any, ends with the cleanup below
     router_drops
     cleanup
 }
@@ -493,9 +513,13 @@ while :; do
     log "fewer than $MIN_RETRANS retransmissions, again"
 done
 
-cp "$work/run$run/sender.pcap" "$outdir/sender.pcap"
-cp "$work/run$run/receiver.pcap" "$outdir/receiver.pcap"
-chmod 644 "$outdir/sender.pcap" "$outdir/receiver.pcap"
-log "loss: $loss_how; rate: tbf $TBF; delay: $delay_how ($rtt_how)"
-log "wrote $outdir/sender.pcap and $outdir/receiver.pcap"
+cp "$work/run$run/sender.pcap" "$outdir/${PREFIX}sender.pcap"
+cp "$work/run$run/receiver.pcap" "$outdir/${PREFIX}receiver.pcap"
+chmod 644 "$outdir/${PREFIX}sender.pcap" "$outdir/${PREFIX}receiver.pcap"
+if [ "$ROUTER" = 1 ]; then
+    cp "$work/run$run/router.pcap" "$outdir/${PREFIX}router.pcap"
+    chmod 644 "$outdir/${PREFIX}router.pcap"
+fi
+log "loss: $loss_how; rate: tbf $TBF; delay: $delay_how ($rtt_how); offloads $OFFLOADS"
+log "wrote $outdir/${PREFIX}sender.pcap and $outdir/${PREFIX}receiver.pcap"
 printf 'sender.pcap   %s\nreceiver.pcap %s\n' "$s" "$r"

@@ -149,16 +149,43 @@ int32_t reference_record()
     return 0;
 }
 
-endpoint choose_left_host(int32_t ref)
+namespace {
+
+/* choose_left_host without the evidence's TTL fields. */
+endpoint decide_left_host(int32_t ref)
 {
     const seg_record &r = g_trace.main.rec[ref];
     float estimate = estimate_delay(ref, 1);
+    capture_host_evidence &ev = g_capture_host;
     endpoint left;
-    if (named_left_host(&left) || handshake_left_host(&left))
+    if (named_left_host(&left)) {
+        ev.rule = HOST_BY_NAME;
         return left;
+    }
+    if (ev.by_gaps) {
+        ev.rule = HOST_BY_GAPS;
+        return ev.gap_host;
+    }
+    ev.rule = ttl_left_host(&left);
+    if (ev.rule != HOST_BY_NONE)
+        return left;
+    if (handshake_left_host(&left)) {
+        ev.rule = HOST_BY_HANDSHAKE;
+        return left;
+    }
+    ev.rule = HOST_BY_REFERENCE;
     if (estimate > r.ack_time)
         return destination_of(r);
     return source_of(r);
+}
+
+}  // namespace
+
+endpoint choose_left_host(int32_t ref)
+{
+    endpoint left = decide_left_host(ref);
+    capture_host_note_ttls(left);
+    return left;
 }
 
 void build_line_list_literal(const endpoint &left_host)
@@ -227,10 +254,32 @@ void clamp_arrivals(const endpoint &left_host)
     clamp_arrivals_fast(left_host, nullptr);
 }
 
+namespace {
+
+/* The left host, the line list and the clamp, with index `ix`. */
+void analyse_lines(const dest_index *index)
+{
+    endpoint left_host = choose_left_host(reference_record());
+    build_line_list_fast(left_host, index);
+    clamp_arrivals_fast(left_host, index);
+}
+
+}  // namespace
+
+void analyse_left_host_again()
+{
+    if (g_trace.main.count <= 0)
+        return;
+    dest_index ix;
+    analyse_lines(dest_index_make(g_trace.main.rec, g_trace.main.count, ix));
+}
+
 void analyse_trace()
 {
     seg_record *rec = g_trace.main.rec;
     int32_t count = g_trace.main.count;
+    /* A trace analysed afresh has no verdict of the gaps yet. */
+    g_capture_host.by_gaps = 0;
 
     mark_order_check();
     /* One index of endpoints and acks serves the pair scan, the forward
@@ -246,7 +295,5 @@ void analyse_trace()
         return;
     }
 
-    endpoint left_host = choose_left_host(reference_record());
-    build_line_list_fast(left_host, index);
-    clamp_arrivals_fast(left_host, index);
+    analyse_lines(index);
 }

@@ -35,11 +35,13 @@ int32_t reference_record();
  * choose_left_host --
  *	Estimates the delay of record `ref` with the estimator reset, then
  *	returns the capture host: the named one when it is an end of the
- *	connection, else the one the handshake shows (left_host.h), else
- *	ref's destination when the estimate is strictly greater than ref's
- *	ack_time and ref's source otherwise. `ref` must index g_trace.main.
+ *	connection, else the one the gaps of two captures named
+ *	(g_capture_host.by_gaps), else the one the TTLs show, else the one
+ *	the handshake shows (left_host.h), else ref's destination when the
+ *	estimate is strictly greater than ref's ack_time and ref's source
+ *	otherwise. `ref` must index g_trace.main.
  *	Side effects: g_analysis (reset, then one estimate),
- *	g_left_choice.outcome.
+ *	g_left_choice.outcome, g_capture_host (rule and TTLs).
  */
 endpoint choose_left_host(int32_t ref);
 
@@ -110,5 +112,15 @@ void clamp_arrivals(const endpoint &left_host);
  *	allocated.
  */
 void analyse_trace();
+
+/*
+ * analyse_left_host_again --
+ *	The steps of analyse_trace from the choice of the left host on, over
+ *	the records as the last analyse_trace left them: after the loader
+ *	has set g_capture_host's gap verdict, the lines are those a load
+ *	naming that host would give. No effect on an empty main trace.
+ *	Side effects as analyse_trace's last steps.
+ */
+void analyse_left_host_again();
 
 #endif

@@ -1,9 +1,10 @@
 /*
  * left_host.cpp --
  *
- *	The named capture host and the handshake rule for the left axis. The
- *	reference-record rule that comes last stays beside the line list in
- *	analyse.cpp.
+ *	The named capture host and the rules of evidence for the left axis:
+ *	the gaps between copies of two captures, the TTLs of one, the
+ *	handshake. The reference-record rule that comes last stays beside
+ *	the line list in analyse.cpp.
  */
 
 #include "analysis/left_host.h"
@@ -12,9 +13,11 @@
 
 #include <arpa/inet.h>
 
+#include "trace/matcher.h"
 #include "trace/trace.h"
 
 left_host_choice g_left_choice;
+capture_host_evidence g_capture_host;
 
 namespace {
 
@@ -98,7 +101,109 @@ bool names_end(const left_host_choice &c, const endpoint &e)
     return !c.has_port || c.port == e.port;
 }
 
+/* The values a sending host starts the TTL (hop limit) at. */
+const int initial_ttls[] = {32, 64, 128, 255};
+
+bool initial_ttl(int v)
+{
+    for (int t : initial_ttls)
+        if (v == t)
+            return true;
+    return false;
+}
+
+/* Routers passed since the nearest initial value at or above v. */
+int hops_from_initial(int v)
+{
+    for (int t : initial_ttls)
+        if (v <= t)
+            return t - v;
+    return 0;
+}
+
+/* The most common value of a direction's counts (ties to the larger
+ * value); -1 when the direction has no record. */
+int most_common_ttl(const uint32_t count[256])
+{
+    int best = -1;
+    for (int v = 0; v < 256; v++)
+        if (count[v] > 0 && (best < 0 || count[v] >= count[best]))
+            best = v;
+    return best;
+}
+
 }  // namespace
+
+void capture_host_reset()
+{
+    g_capture_host = capture_host_evidence();
+    g_capture_host.ttl_left = g_capture_host.ttl_right = -1;
+}
+
+capture_host_rule ttl_left_host(endpoint *left)
+{
+    const trace_array &t = g_trace.main;
+    if (t.count <= 0)
+        return HOST_BY_NONE;
+    int ttl[2] = {most_common_ttl(t.ttl_count[0]), most_common_ttl(t.ttl_count[1])};
+    endpoint source[2] = {source_of(t.rec[0]), destination_of(t.rec[0])};
+    bool initial[2] = {ttl[0] >= 0 && initial_ttl(ttl[0]), ttl[1] >= 0 && initial_ttl(ttl[1])};
+    if (initial[0] != initial[1]) {
+        *left = source[initial[0] ? 0 : 1];
+        return HOST_BY_TTL;
+    }
+    if (initial[0] || ttl[0] < 0 || ttl[1] < 0)
+        return HOST_BY_NONE;
+    int hops[2] = {hops_from_initial(ttl[0]), hops_from_initial(ttl[1])};
+    if (hops[0] == hops[1])
+        return HOST_BY_NONE;
+    *left = source[hops[0] < hops[1] ? 0 : 1];
+    return HOST_BY_PATH_TTL;
+}
+
+void capture_host_note_ttls(const endpoint &left)
+{
+    const trace_array &t = g_trace.main;
+    if (t.count <= 0)
+        return;
+    int d = sent_by(t.rec[0], left) ? 0 : 1;
+    g_capture_host.ttl_left = most_common_ttl(t.ttl_count[d]);
+    g_capture_host.ttl_right = most_common_ttl(t.ttl_count[1 - d]);
+}
+
+int gap_left_host(endpoint *left, int *pairs, int *votes)
+{
+    const trace_array &t = g_trace.main;
+    const trace_array &p = g_trace.peer;
+    if (t.count <= 0 || p.count <= 0)
+        return 0;
+    /* vote[0]: taken where record 0 was sent; vote[1]: at the other end. */
+    int vote[2] = {0, 0}, compared = 0;
+    int32_t prev = -1, prev_copy = -1;
+    for (int32_t k = 0; k < t.count && compared < MAX_GAP_PAIRS; k++) {
+        int32_t m = match_segment(k, MATCH_FIRST, -1.0f);
+        if (m < 0)
+            continue;
+        if (prev >= 0 && !same_direction(t.rec[prev], t.rec[k])) {
+            double here = (double)t.rec[k].time - t.rec[prev].time;
+            double there = (double)p.rec[m].time - p.rec[prev_copy].time;
+            compared++;
+            /* Longer here: taken at prev's source; shorter: at k's. */
+            const seg_record &sender = here > there ? t.rec[prev] : t.rec[k];
+            if (here != there)
+                vote[same_direction(sender, t.rec[0]) ? 0 : 1]++;
+        }
+        prev = k;
+        prev_copy = m;
+    }
+    if (vote[0] == vote[1])
+        return 0;
+    int won = vote[0] > vote[1] ? 0 : 1;
+    *left = won == 0 ? source_of(t.rec[0]) : destination_of(t.rec[0]);
+    *pairs = compared;
+    *votes = vote[won];
+    return 1;
+}
 
 int left_host_name(const char *text)
 {

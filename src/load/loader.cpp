@@ -31,6 +31,7 @@
 #include "analysis/analyse.h"
 #include "analysis/events.h"
 #include "analysis/estimator.h"
+#include "analysis/left_host.h"
 #include "analysis/line.h"
 #include "load/drift.h"
 #include "text/line_text.h"
@@ -38,6 +39,7 @@
 #include "trace/dropnote.h"
 #include "trace/loadfail.h"
 #include "trace/matcher.h"
+#include "trace/resegment.h"
 #include "trace/scratch.h"
 #include "trace/trace.h"
 
@@ -51,6 +53,11 @@ float g_clock_offset;
  * large trace, so kept in scratch storage (huge pages). */
 scratch_vec<int32_t> g_copy_of;
 
+/* Per line of the last two-file load: 1 when its copy holds its bytes
+ * cut alike (same first byte and length), so that no other line's copy
+ * is looked for in it. Set by align_lines beside g_copy_of. */
+scratch_vec<uint8_t> g_cut_alike;
+
 /* What the clock fit and its correction need of the last two-file load,
  * one instance, written by the load (read_one, align_clocks). */
 struct clock_bridge {
@@ -58,6 +65,8 @@ struct clock_bridge {
     int64_t main_stamp;   /* us, first stamp of the main trace's file */
     int64_t peer_stamp;   /* us, first stamp of the peer trace's file */
     float anchor_delay;   /* s, the anchor's one-way delay */
+    bool same_numbers;    /* the anchor's copy carries its sequence number:
+                           * segments cut otherwise can be found */
 };
 
 clock_bridge g_bridge;
@@ -66,6 +75,7 @@ const char fatal_unmatched[] = "Fatal: cannot find matched data in two files\n";
 
 void reset_traces()
 {
+    capture_host_reset();
     scratch_free(g_trace.lines);
     g_trace.lines = nullptr;
     trace_free(&g_trace.main);
@@ -75,6 +85,7 @@ void reset_traces()
     g_trace.copy_len = g_trace.saved_copy_len;
     g_clock_offset = 0.0f;
     g_copy_of.clear();
+    g_cut_alike.clear();
     matcher_reset();
     drift_reset();
     g_bridge = clock_bridge{};
@@ -244,38 +255,110 @@ bool peer_receives(int32_t j)
     return g_trace.lines[j].dir == PEER_RECEIVES;
 }
 
+/* The peer clock of an alignment: the offset, or with `fitted` the
+ * fitted clock, as match_segment takes it. */
+struct peer_clock {
+    float shift, rate, start;
+};
+
+peer_clock clock_for(float offset, bool fitted)
+{
+    if (!fitted)
+        return peer_clock{offset, 0.0f, 0.0f};
+    return peer_clock{static_cast<float>(-g_drift.fit.offset),
+                      static_cast<float>(peer_rate_correction(g_drift.fit)),
+                      static_cast<float>(g_drift.fit.offset)};
+}
+
+/* Line j's far-end time from its copy m in the peer trace. */
+void take_copy(int32_t j, int32_t m, float offset, bool fitted)
+{
+    line_record &l = g_trace.lines[j];
+    g_copy_of[static_cast<size_t>(j)] = m;
+    float t = fitted ? drift_peer_time(g_trace.peer.rec[m].time) : g_trace.peer.rec[m].time + offset;
+    if (peer_receives(j))
+        l.t_recv = t;
+    else
+        l.t_send = t;
+    l.delay = l.t_recv - l.t_send;
+}
+
+/* Whether copy p holds the payload of r cut alike (none, for a segment
+ * without payload: then it holds no byte another could look for). */
+bool cut_alike(const seg_record &r, const seg_record &p)
+{
+    return p.paylen == r.paylen && p.seq_raw == r.seq_raw;
+}
+
+/* A line whose copy the other capture may hold cut otherwise: it is
+ * looked for after all lines are aligned (align_resegmented). */
+bool may_be_cut_otherwise(int32_t j)
+{
+    return g_bridge.same_numbers && g_trace.main.rec[j].paylen > 0;
+}
+
 /*
  * Lines [from, to) of the last two-file load: each line's far-end time
  * from its copy in the peer trace on the corrected clock (the offset, or
  * with `fitted` the fitted clock), nearest to where the anchor's delay
- * puts it; a line without a copy is lost. Reads the matcher's indexes,
- * which must be built for the current traces, and writes only those
- * lines and their g_copy_of entries.
+ * puts it; a line without a copy is lost, unless its copy may be cut
+ * otherwise. Reads the matcher's indexes, which must be built for the
+ * current traces, and writes only those lines and their g_copy_of
+ * entries.
  */
 void align_lines(int32_t from, int32_t to, float offset, float delay, bool fitted)
 {
-    const trace_array &peer = g_trace.peer;
-    float shift = offset, rate = 0.0f, start = 0.0f;
-    if (fitted) {
-        shift = static_cast<float>(-g_drift.fit.offset);
-        rate = static_cast<float>(peer_rate_correction(g_drift.fit));
-        start = static_cast<float>(g_drift.fit.offset);
-    }
+    const trace_array &main = g_trace.main;
+    peer_clock c = clock_for(offset, fitted);
     for (int32_t j = from; j < to; j++) {
-        line_record &l = g_trace.lines[j];
-        int32_t m = match_segment(j, MATCH_NEAREST, shift, peer_receives(j) ? delay : -delay,
-                                  rate, start);
+        int32_t m = match_segment(j, MATCH_NEAREST, c.shift, peer_receives(j) ? delay : -delay,
+                                  c.rate, c.start);
         g_copy_of[static_cast<size_t>(j)] = m;
-        if (m < 0) {
-            l.cls = CLS_LOST;
-            continue;
-        }
-        float t = fitted ? drift_peer_time(peer.rec[m].time) : peer.rec[m].time + offset;
-        if (peer_receives(j))
-            l.t_recv = t;
+        g_cut_alike[static_cast<size_t>(j)] = m >= 0 && cut_alike(main.rec[j], g_trace.peer.rec[m]);
+        if (m >= 0)
+            take_copy(j, m, offset, fitted);
+        else if (!may_be_cut_otherwise(j))
+            g_trace.lines[j].cls = CLS_LOST;
+    }
+}
+
+/*
+ * The lines with payload that found no copy of their own numbers: their
+ * copy is the peer record holding their last byte (trace/resegment.h).
+ * Those still without one are lost.
+ */
+void align_resegmented(float offset, float delay, bool fitted)
+{
+    if (!g_bridge.same_numbers)
+        return;
+    const trace_array &main = g_trace.main;
+    scratch_vec<reseg_query> q;
+    scratch_vec<int32_t> copy;
+    scratch_vec<uint8_t> taken;
+    try {
+        for (int32_t j = 0; j < main.count; j++)
+            if (g_copy_of[static_cast<size_t>(j)] < 0 && main.rec[j].paylen > 0)
+                q.push_back({j, peer_receives(j) ? delay : -delay});
+        if (q.empty())
+            return;
+        /* A peer record that is a segment's copy cut alike is that
+         * segment's: no other segment's copy. */
+        taken.assign(static_cast<size_t>(g_trace.peer.count), 0);
+        for (int32_t j = 0; j < main.count; j++)
+            if (g_cut_alike[static_cast<size_t>(j)])
+                taken[static_cast<size_t>(g_copy_of[static_cast<size_t>(j)])] = 1;
+        copy.assign(q.size(), -1);
+        peer_clock c = clock_for(offset, fitted);
+        match_resegmented(q.data(), static_cast<int32_t>(q.size()), taken.data(), c.shift, c.rate,
+                          c.start, copy.data());
+    } catch (const std::bad_alloc &) {
+        load_fail(-1, "malloc: no memory for matching segments cut otherwise\n");
+    }
+    for (size_t k = 0; k < q.size(); k++) {
+        if (copy[k] >= 0)
+            take_copy(q[k].i, copy[k], offset, fitted);
         else
-            l.t_send = t;
-        l.delay = l.t_recv - l.t_send;
+            g_trace.lines[q[k].i].cls = CLS_LOST;
     }
 }
 
@@ -296,6 +379,7 @@ void align_all(float offset, float delay, bool fitted)
     helper_thread second(align_second_half);
     align_lines(0, half, offset, delay, fitted);
     second.finish();
+    align_resegmented(offset, delay, fitted);
     g_drift.corrected = fitted;
 }
 
@@ -341,7 +425,8 @@ void align_clocks()
         fail_unmatched();
     /* The anchor's copy tells whether both captures carry the same
      * sequence numbers; then an identification match must carry them too. */
-    matcher_same_numbers(main.rec[anchor].seq_raw == peer.rec[copy].seq_raw);
+    g_bridge.same_numbers = main.rec[anchor].seq_raw == peer.rec[copy].seq_raw;
+    matcher_same_numbers(g_bridge.same_numbers);
     float d = g_trace.lines[anchor].dir == 1 ? e : -e;
     float delay = e;
     float sum = d + main.rec[anchor].time;
@@ -350,10 +435,38 @@ void align_clocks()
     g_bridge.anchor_delay = delay;
 
     g_copy_of.assign(static_cast<size_t>(main.count), -1);
+    g_cut_alike.assign(static_cast<size_t>(main.count), 0);
     align_all(offset, delay, false);
     drift_fit_lines(g_trace.lines, g_copy_of.data(), main.count, PEER_RECEIVES, offset);
     g_drift.start_gap = static_cast<double>(g_bridge.peer_stamp - g_bridge.main_stamp) / 1e6;
     apply_drift_wish();
+}
+
+/*
+ * With two captures and no host named, the gaps between the copies tell
+ * where the main capture was taken, however short the path. When they
+ * put it at the other end than the analysis chose, the lines are built
+ * again with that host, as a load naming it would build them.
+ */
+void decide_by_gaps()
+{
+    if (g_left_choice.outcome == LEFT_NAMED_TAKEN)
+        return;
+    endpoint host;
+    int pairs = 0, votes = 0;
+    if (!gap_left_host(&host, &pairs, &votes))
+        return;
+    capture_host_evidence &ev = g_capture_host;
+    ev.by_gaps = 1;
+    ev.gap_host = host;
+    ev.pairs = pairs;
+    ev.votes = votes;
+    bool left_is_source = g_trace.lines[0].dir == 1;
+    if (sent_by(g_trace.main.rec[0], host) == left_is_source) {
+        ev.rule = HOST_BY_GAPS;
+        return;
+    }
+    analyse_left_host_again();
 }
 
 }  // namespace
@@ -393,6 +506,7 @@ void load_files(int nfiles, char *const names[], int reset)
 {
     if (reset)
         reset_traces();
+    capture_host_reset();
 
     if (nfiles < 2) {
         g_trace.main = read_one(names[0]);
@@ -425,6 +539,7 @@ void load_files(int nfiles, char *const names[], int reset)
     analyse_main(true);
     if (g_trace.main.count == 0)
         fail_unmatched();
+    decide_by_gaps();
     align_clocks();
     g_trace.loaded = 1;
 }

@@ -17,6 +17,7 @@
 #include "analysis/line.h"
 #include "load/drift.h"
 #include "load/loader.h"
+#include "text/host_evidence.h"
 #include "text/names.h"
 #include "trace/direction.h"
 #include "trace/trace.h"
@@ -263,6 +264,7 @@ std::string statistics_text()
     std::string out;
     out += "Left host (L):   " + endpoint_text(r0, left_is_source) + "\n";
     out += "Right host (R):  " + endpoint_text(r0, !left_is_source) + "\n";
+    out += capture_host_line();
     out += "Duration:        " + format("%.6f s", c.duration) + "\n";
     if (c.two_files) {
         out += "Clock offset:    " + format("%.6f s", c.clock_offset) + " (other capture's clock)\n";

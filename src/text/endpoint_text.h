@@ -22,4 +22,12 @@ struct seg_record;
  */
 void endpoint_text(const seg_record &r, int source, char *out, size_t size);
 
+/*
+ * address_text --
+ *	Writes the address alone of record r's source (`source` nonzero) or
+ *	destination into `out` (`size` bytes, cut to fit; IPv6 without
+ *	brackets). No other side effects.
+ */
+void address_text(const seg_record &r, int source, char *out, size_t size);
+
 #endif

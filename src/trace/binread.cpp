@@ -347,6 +347,8 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
     else
         r.paylen = (int32_t)read_be16(ip + 2) - (int32_t)where.off - doff;
 
+    /* The TTL (hop limit) lies within the header find_tcp checked. */
+    g_trace.building.ttl_count[fwd ? 0 : 1][v6 ? ip[7] : ip[8]]++;
     copy_packet(ip, avail, caplen, v6);
     g_trace.building.count++;
     if (g_trace.building.count % RECORDS_PER_ASK == 0)

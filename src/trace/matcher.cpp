@@ -223,16 +223,6 @@ bool qualifies(const seg_record &r, const seg_record &m)
            m.paylen == r.paylen;
 }
 
-/* The distance of a candidate at time `at` from where r's copy is
- * expected, on a peer clock that drifts by `rate` from `start`. */
-float distance(const seg_record &r, float at, float offset, float expect, float rate, float start)
-{
-    float corrected = at + offset;
-    if (rate != 0.0f)
-        corrected += rate * (at - start);
-    return std::fabs(corrected - (r.time + expect));
-}
-
 /*
  * Picks among candidates offered in ascending peer order: the first, or
  * the nearest in corrected time with ties to the earliest.
@@ -257,7 +247,7 @@ struct picker {
             best = m;
             return true;
         }
-        float d = distance(*r, at, offset, expect, rate, start);
+        float d = match_distance(*r, at, offset, expect, rate, start);
         if (best < 0 || d < best_dist) {
             best = m;
             best_dist = d;
@@ -267,6 +257,15 @@ struct picker {
 };
 
 }  // namespace
+
+float match_distance(const seg_record &r, float at, float offset, float expect, float rate,
+                     float start)
+{
+    float corrected = at + offset;
+    if (rate != 0.0f)
+        corrected += rate * (at - start);
+    return std::fabs(corrected - (r.time + expect));
+}
 
 void matcher_reset()
 {

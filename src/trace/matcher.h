@@ -26,6 +26,8 @@
 
 #include <cstdint>
 
+struct seg_record;
+
 enum match_mode {
     MATCH_FIRST = 0,    /* the first qualifying peer record */
     MATCH_NEAREST = 1   /* the qualifying record nearest in corrected time */
@@ -49,6 +51,15 @@ enum match_mode {
  */
 int32_t match_segment(int32_t i, match_mode mode, float offset, float expect = 0.0f,
                       float rate = 0.0f, float start = 0.0f);
+
+/*
+ * match_distance --
+ *	How far a peer record at time `at` lies from where the copy of main
+ *	record r is expected, as MATCH_NEAREST measures it (s):
+ *	|at + offset + rate * (at - start) - (r.time + expect)|.
+ */
+float match_distance(const seg_record &r, float at, float offset, float expect, float rate,
+                     float start);
 
 /* The same answer as match_segment, by scanning the peer trace from 0. */
 int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float expect = 0.0f,

@@ -218,6 +218,7 @@ void trace_free(trace_array *t)
     t->rec_map_len = 0;
     t->count = 0;
     t->cap = 0;
+    std::memset(t->ttl_count, 0, sizeof t->ttl_count);
 }
 
 uint8_t *trace_new_copy(trace_array *t, size_t n, int32_t cap)

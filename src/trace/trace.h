@@ -122,6 +122,11 @@ struct trace_array {
     void *rec_map;       /* the mapping of rec when trace_grow_records made
                           * it (rec == rec_map); otherwise rec is malloc'ed */
     size_t rec_map_len;  /* bytes of that mapping */
+    uint32_t ttl_count[2][256]; /* records per IPv4 TTL or IPv6 hop limit:
+                          * [0] those travelling as record 0, [1] the
+                          * others; counted by the decoder, so that the
+                          * capture host can be told without a field in
+                          * every record (analysis/left_host.h) */
 };
 
 /*

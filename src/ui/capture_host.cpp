@@ -23,6 +23,8 @@ int capturehost_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[
     } else if (!left_host_name(argv[1])) {
         ui_set_var("loaderror", "not an address or endpoint");
         return TCL_OK;
+    } else {
+        g_left_choice.in_window = 1;
     }
     int nfiles = argc >= 4 ? 2 : 1;
     window_reload(nfiles, argv + 2);

@@ -21,6 +21,7 @@
 #include "load/choose.h"
 #include "load/drift.h"
 #include "load/loader.h"
+#include "text/host_evidence.h"
 #include "trace/capfile.h"
 #include "trace/dropnote.h"
 #include "trace/trace.h"
@@ -160,6 +161,8 @@ void read_command_line(int argc, char **argv)
     choose_connection(n, argv + first, g_cmdconn.number);
     load_traces(n, argv + first, 0);
     check_named_host();
+    if (g_trace.verbose == 1)
+        std::fputs(capture_host_line().c_str(), stderr);
 }
 
 const std::vector<std::string> &loaded_file_names()

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/left_host.h"
 #include "analysis/line.h"
 #include "support/pcapgen.h"
 #include "text/detail.h"
@@ -50,6 +51,8 @@ struct sim {
     std::vector<sim_event> ev;
     uint16_t next_id_a = 100, next_id_b = 5000;
     bool use_ids = true;
+    uint8_t ttl_local = 64, ttl_remote = 64; /* TTL of the capture host's
+                                              * own packets, of the peer's */
 
     tcp_seg seg(bool from_a, uint32_t seq, uint32_t ack, uint8_t flags, int len, uint16_t win)
     {
@@ -86,7 +89,9 @@ struct sim {
             if (!local && e.lost)
                 continue;
             double t = e.t + (local ? 0.0 : owd) + (at_a ? 0.0 : skew);
-            pk.push_back({t, build_tcp(e.seg)});
+            tcp_seg seg = e.seg;
+            seg.ttl = local ? ttl_local : ttl_remote;
+            pk.push_back({t, build_tcp(seg)});
         }
         std::stable_sort(pk.begin(), pk.end(),
                          [](const auto &x, const auto &y) { return x.first < y.first; });
@@ -411,6 +416,83 @@ TEST_F(LoaderTest, TextPassBesideTheAnalysisPrimesAsTheLiteralPass)
         for (int i = g_trace.main.count - 1; i >= 0; i--)
             literal.push_back(segment_detail_text(i, 0));
         EXPECT_EQ(threaded, literal) << files.size() << " file(s)";
+    }
+}
+
+/*
+ * A server whose SYN-ACK leaves 20 ms after the SYN on a path of 0.2 ms:
+ * the handshake points at the client wherever the capture was taken. The
+ * TTLs tell (one file) when a router lies between the ends; with two
+ * files the gaps between copies tell, and the load is then the one that
+ * names the host with -H, line for line and copy for copy.
+ */
+sim slow_server()
+{
+    sim s;
+    s.owd = 0.0002;
+    s.send(true, 0.0, 1000, 0, TH_SYN);
+    s.send(false, 0.0202, 5000, 1001, TH_SYN | TH_ACK);
+    s.send(true, 0.0205, 1001, 5001, TH_ACK);
+    s.send(true, 0.0206, 1001, 5001, TH_ACK | TH_PUSH, 100);
+    for (int k = 0; k < 30; k++) {
+        double t = 0.03 + k * 0.001;
+        s.send(false, t, 5001 + 1000u * k, 1101, TH_ACK, 1000, 65535, k == 7);
+        s.send(true, t + 0.0003, 1101, 5001 + 1000u * (k + 1), TH_ACK);
+    }
+    return s;
+}
+
+TEST_F(LoaderTest, TtlsTellTheCaptureHostOfOneFile)
+{
+    struct row {
+        bool at_a, v6;
+        uint8_t local, remote;  /* TTL of the capture host's packets, of the peer's */
+        capture_host_rule rule;
+        int dir;                /* of a's SYN: 1 when a is drawn left */
+    } rows[] = {
+        {false, false, 64, 63, HOST_BY_TTL, 2},  {true, false, 128, 120, HOST_BY_TTL, 1},
+        {false, false, 255, 250, HOST_BY_TTL, 2}, {false, false, 32, 30, HOST_BY_TTL, 2},
+        {false, true, 64, 63, HOST_BY_TTL, 2},   /* IPv6 hop limit */
+        {false, false, 62, 64, HOST_BY_TTL, 1},  /* taken at a's router */
+        {true, false, 63, 61, HOST_BY_PATH_TTL, 1}, /* in the path, 1 hop from a, 3 from b */
+        {true, false, 120, 62, HOST_BY_PATH_TTL, 2}, /* 8 hops against 2 */
+        {false, false, 64, 64, HOST_BY_HANDSHAKE, 1}, /* as before: the handshake, wrong */
+        {false, false, 128, 64, HOST_BY_HANDSHAKE, 1}, {false, false, 63, 63, HOST_BY_HANDSHAKE, 1},
+    };
+    for (const row &r : rows) {
+        sim s = slow_server();
+        s.v6 = r.v6;
+        s.ttl_local = r.local;
+        s.ttl_remote = r.remote;
+        quiet_load(1, {s.write(r.at_a)}, 1);
+        EXPECT_EQ(g_capture_host.rule, r.rule) << +r.local << "/" << +r.remote;
+        EXPECT_EQ(line(0).dir, r.dir) << +r.local << "/" << +r.remote;
+    }
+}
+
+TEST_F(LoaderTest, GapsBetweenCopiesDecideAsANamedHostWould)
+{
+    sim s = slow_server();
+    const std::string a = s.write(true), b = s.write(false);
+    auto lines = [](const std::vector<std::string> &files) {
+        quiet_load(2, files, 1);
+        std::vector<float> v;  /* every line's times, class and copy */
+        for (int32_t i = 0; i < g_trace.main.count; i++)
+            v.insert(v.end(), {line(i).t_send, line(i).t_recv, line(i).delay,
+                               static_cast<float>(line(i).cls), static_cast<float>(loader_copy_of(i))});
+        return v;
+    };
+    /* b holds one segment more (lost on the path), so it is drawn either way. */
+    for (const std::vector<std::string> &files : {std::vector<std::string>{a, b}, {b, a}}) {
+        left_host_forget();
+        std::vector<float> by_gaps = lines(files);
+        EXPECT_EQ(g_capture_host.rule, HOST_BY_GAPS);
+        EXPECT_EQ(g_capture_host.votes, MAX_GAP_PAIRS);
+        EXPECT_EQ(line(0).dir, 2);  /* a's SYN reaches the left host */
+        ASSERT_TRUE(left_host_name("10.0.0.2"));
+        EXPECT_EQ(lines(files), by_gaps);
+        EXPECT_EQ(g_capture_host.rule, HOST_BY_NAME);
+        left_host_forget();
     }
 }
 

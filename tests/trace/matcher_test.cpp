@@ -8,13 +8,16 @@
  *	and wrap, identical sequence, acknowledgement and window numbers,
  *	payload lengths that tell pure acknowledgements from data, IPv4, IPv6
  *	and loopback ends, peer copies dropped, repeated and shifted in time
- *	with ties of distance.
+ *	with ties of distance. Likewise the copies cut otherwise: the batch
+ *	(match_resegmented) against the scan of both traces, on streams the
+ *	other capture cut into other pieces.
  */
 
 #include "trace/matcher.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <cstdlib>
@@ -24,6 +27,8 @@
 
 #include "support/random_trace.h"
 #include "trace/binread.h"
+#include "trace/direction.h"
+#include "trace/resegment.h"
 #include "trace/trace.h"
 
 using namespace randtrace;
@@ -252,6 +257,113 @@ TEST_F(matcher, LongBulkTransferFindsItsOwnCopies)
     for (int32_t i = 0; i < g_trace.main.count; i += 997)
         EXPECT_EQ(match_segment(i, MATCH_NEAREST, 0.05f),
                   match_segment_literal(i, MATCH_NEAREST, 0.05f)) << i;
+}
+
+/*
+ * A stream of both directions (near the 2^32 wrap at times) with resent
+ * data, whole and in part, and pure ACKs; and its bytes as the other
+ * capture point cut them: pieces split in two or three, neighbours
+ * merged, some lost, some twice, all a little later.
+ */
+void make_recut(rng &g, std::vector<seg_record> &main, std::vector<seg_record> &peer)
+{
+    const ends *dirs[2] = {&A_B, &B_A};
+    if (g.chance(30))
+        dirs[0] = &X_Y, dirs[1] = &Y_X;
+    uint32_t next[2] = {g.chance(30) ? 0xffff0000u : static_cast<uint32_t>(g.next()), 5000u};
+    for (int32_t k = 0, n = 5 + g.below(60); k < n; k++) {
+        int d = g.chance(70) ? 0 : 1;
+        seg_record r = make(*dirs[d], 0, 0, g.pick(std::vector<int32_t>{0, 1, 100, 1448, 30000}), 0);
+        r.time = static_cast<float>(k) * 0.01f;
+        r.seq_raw = next[d] - (g.chance(15) ? static_cast<uint32_t>(r.paylen / 2 + 1) : 0u);
+        next[d] = std::max(next[d], r.seq_raw + static_cast<uint32_t>(r.paylen));
+        main.push_back(r);
+    }
+    for (size_t k = 0; k < main.size(); k++) {
+        seg_record r = main[k];
+        r.time += 0.02f + 0.01f * static_cast<float>(g.below(2));
+        if (k + 1 < main.size() && g.chance(25) && same_direction(r, main[k + 1])) {
+            const seg_record &n = main[++k];
+            r.paylen = std::max(r.paylen, static_cast<int32_t>(n.seq_raw - r.seq_raw) + n.paylen);
+        }
+        for (int32_t c = g.chance(10) ? 0 : g.chance(60) ? 1 : 2 + g.below(2); c > 0; c--) {
+            seg_record piece = r;
+            piece.paylen = c == 1 ? r.paylen : r.paylen / 2;
+            r.seq_raw += static_cast<uint32_t>(piece.paylen);
+            r.paylen -= piece.paylen;
+            for (int copies = g.chance(10) ? 2 : 1; copies > 0; copies--)
+                peer.push_back(piece);
+        }
+    }
+}
+
+TEST_F(matcher, CopiesCutOtherwiseEqualTheScanOfBothTraces)
+{
+    rng g{2121};
+    int32_t found = 0, none = 0;
+    for (int32_t round = 0; round < 1500; round++) {
+        std::vector<seg_record> main, peer;
+        make_recut(g, main, peer);
+        install_pair(main, peer);
+        std::vector<reseg_query> q;
+        for (int32_t i = 0; i < g_trace.main.count; i++)
+            if (g.chance(80))
+                q.push_back({i, g.pick(EXPECTS)});
+        std::vector<uint8_t> skip(peer.size() + 1);
+        for (uint8_t &b : skip)
+            b = g.chance(20);
+        const uint8_t *ruled = g.chance(50) ? skip.data() : nullptr;
+        float off = g.pick(OFFSETS), rate = g.pick(RATES);
+        std::vector<int32_t> copy(q.size(), 7);
+        match_resegmented(q.data(), static_cast<int32_t>(q.size()), ruled, off, rate, 0.5f,
+                          copy.data());
+        for (size_t k = 0; k < q.size(); k++) {
+            const seg_record &r = g_trace.main.rec[q[k].i];
+            ASSERT_EQ(copy[k], match_resegmented_literal(q[k].i, ruled, off, q[k].expect, rate, 0.5f))
+                << "round " << round << " record " << q[k].i;
+            if (copy[k] < 0) {
+                none += r.paylen > 0;
+                continue;
+            }
+            const seg_record &p = g_trace.peer.rec[copy[k]];
+            ASSERT_LT(static_cast<uint32_t>(r.seq_raw + r.paylen - 1 - p.seq_raw), static_cast<uint32_t>(p.paylen));
+            found++;
+        }
+    }
+    EXPECT_GT(found, 20000);
+    EXPECT_GT(none, 1000);
+}
+
+/* A super-segment against its pieces and back, and a lost original whose
+ * retransmission's copy is the only peer record holding its bytes. */
+TEST_F(matcher, CopyCutOtherwiseHoldsTheLastByteUnlessARetransmissionIsNearer)
+{
+    auto data = [](uint32_t seq, int32_t len, float t) {
+        seg_record r = make(A_B, 0, 0, len, 0);
+        r.seq_raw = seq;
+        r.time = t;
+        return r;
+    };
+    auto copy_of = [](int32_t i, float expect, const uint8_t *skip) {
+        reseg_query q{i, expect};
+        int32_t batch = -3;
+        match_resegmented(&q, 1, skip, 0.0f, 0.0f, 0.0f, &batch);
+        EXPECT_EQ(batch, match_resegmented_literal(i, skip, 0.0f, expect, 0.0f, 0.0f)) << i;
+        return batch;
+    };
+    const uint8_t none[4] = {}, third[4] = {0, 0, 1, 0};
+    std::vector<seg_record> super = {data(1000, 4344, 0.0f)};
+    std::vector<seg_record> pieces = {data(1000, 1448, 0.1f), data(2448, 1448, 0.11f),
+                                      data(3896, 1448, 0.12f), data(3896, 1448, 0.5f)};
+    install_pair(super, pieces);
+    EXPECT_EQ(copy_of(0, 0.1f, none), 2);   /* the nearer of two holding byte 5343 */
+    EXPECT_EQ(copy_of(0, 0.1f, third), 3);
+    install_pair(pieces, super);
+    for (int32_t i = 0; i < 3; i++)
+        EXPECT_EQ(copy_of(i, -0.1f, none), 0);
+    install_pair({data(1000, 1448, 0.0f), data(1000, 1448, 0.3f)}, {data(1000, 1448, 0.32f)});
+    EXPECT_EQ(copy_of(1, 0.02f, none), 0);
+    EXPECT_EQ(copy_of(0, 0.02f, none), -1);
 }
 
 /* CPU time of this thread in ms: steadier than the clock on a shared machine. */

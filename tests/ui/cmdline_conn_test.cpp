@@ -212,6 +212,33 @@ TEST(CaptureHost, DrawnLeftByTheHandshakeOrByName)
 
 namespace {
 
+/* The -x rows (fields, header dropped) of a load of `files`. */
+std::vector<std::vector<std::string>> table_of(const std::vector<std::string> &files)
+{
+    std::vector<std::string> args = {"-x", "-"};
+    args.insert(args.end(), files.begin(), files.end());
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string &line : rows_of(run_headless(args).out)) {
+        std::vector<std::string> f(1);
+        for (char c : line)
+            c == ',' ? f.push_back("") : f.back().push_back(c);
+        if (f[0] != "index")
+            rows.push_back(f);
+    }
+    return rows;
+}
+
+/* The -S line that begins with `head`. */
+std::string stats_line(const std::vector<std::string> &files, const std::string &head)
+{
+    std::vector<std::string> args = {"-S"};
+    args.insert(args.end(), files.begin(), files.end());
+    for (const std::string &line : rows_of(run_headless(args).out))
+        if (line.compare(0, head.size(), head) == 0)
+            return line;
+    return "";
+}
+
 /* The packets of a server's capture: 30 connections, interleaved, each a
  * handshake and three data segments of which the second is sent again;
  * one UDP packet first. `only` > 0 keeps only that connection. */
@@ -248,6 +275,85 @@ std::string many_connections(int only)
 }
 
 }  // namespace
+
+/* Every one-file capture of the examples: the capture host and the
+ * evidence that named it, as -S and -V say it. */
+TEST(CaptureHost, EveryExampleNamesItsHostAndTheEvidence)
+{
+    const std::string snd = "10.77.1.1 (its packets leave with TTL 64, the peer's arrive with 62)",
+                      rcv = "10.77.2.1 (its packets leave with TTL 64, the peer's arrive with 62)",
+                      hs = "10.78.1.1 (handshake gaps)";
+    const std::vector<std::pair<const char *, std::string>> rows = {
+        {"sender.pcap", snd}, {"sender.pcapng", snd}, {"receiver.pcap", rcv},
+        {"bulk-loss-sender.pcap", snd}, {"bulk-loss-receiver.pcap", rcv},
+        {"drift-sender.pcap", snd}, {"drift-receiver.pcap", rcv},
+        {"offload-sender.pcap", snd}, {"offload-receiver.pcap", rcv},
+        {"offload-router.pcap", snd},  /* taken in the path, at the sender's router */
+        {"lan-server.pcap", "10.78.1.1 (its packets leave with TTL 64, the peer's arrive with 63)"},
+        {"lan-client.pcap", "10.78.2.1 (its packets leave with TTL 64, the peer's arrive with 63)"},
+        {"slow-reader.pcap", hs}, {"timeout.pcap", hs},
+        {"keepalive.pcap", "10.78.1.2 (delay estimate of the first acknowledged segment)"},
+        {"loopback-any.pcap", "127.0.0.1:34086 (handshake gaps)"},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(stats_line({examples + r.first}, "Capture host:"), "Capture host:    " + r.second)
+            << r.first;
+    uitest::run_result res = run_headless({"-V", "-S", "-H", "10.77.2.1", examples + "sender.pcap"});
+    EXPECT_NE(res.err.find("\nCapture host:    10.77.2.1 (named with -H)\n"), std::string::npos)
+        << res.err;
+}
+
+/*
+ * Every two-file pair of the examples, in both orders: the drawn capture
+ * (more segments; the first on equal counts) has its host on the left,
+ * named by the gaps between copies, and no measured one-way delay lies
+ * below -200 us (one clock). On the pair captured with offloads, every
+ * data segment whose last byte the other capture holds is measured.
+ */
+TEST(CaptureHost, BothOrdersOfEveryPairDrawTheDrawnCapturesHostLeft)
+{
+    const std::vector<std::vector<std::string>> pairs = {
+        {"sender", "10.77.1.1", "receiver", "10.77.2.1"},
+        {"bulk-loss-sender", "10.77.1.1", "bulk-loss-receiver", "10.77.2.1"},
+        {"drift-sender", "10.77.1.1", "drift-receiver", "10.77.2.1"},
+        {"lan-server", "10.78.1.1", "lan-client", "10.78.2.1"},
+        {"offload-sender", "10.77.1.1", "offload-receiver", "10.77.2.1"},
+    };
+    enum { DIR = 1, DELAY = 5, SEQ = 6, PAYLOAD = 8, FAR_END = 14 };
+    for (const std::vector<std::string> &p : pairs) {
+        for (int first : {0, 2}) {
+            std::vector<std::string> files = {examples + p[first] + ".pcap",
+                                              examples + p[2 - first] + ".pcap"};
+            auto one = table_of({files[0]}), other = table_of({files[1]});
+            bool swap = other.size() > one.size();
+            const std::string &host = p[swap ? 3 - first : first + 1];
+            std::string what = p[first] + " first";
+            EXPECT_EQ(stats_line(files, "Capture host:").rfind("Capture host:    " + host +
+                                                                " (two captures: gaps", 0), 0u) << what;
+            EXPECT_EQ(stats_line(files, "Left host (L):").find(host), 17u) << what;
+            /* The bytes the other capture holds; its L>R is our R>L. */
+            std::vector<std::pair<long, long>> held[2];
+            for (const auto &f : swap ? one : other)
+                held[f[DIR] == "L>R"].push_back({std::stol(f[SEQ]), std::stol(f[SEQ]) + std::stol(f[PAYLOAD])});
+            size_t data = 0, measured = 0;
+            for (const auto &f : table_of(files)) {
+                if (f[FAR_END] == "measured") {
+                    EXPECT_GT(std::stod(f[DELAY]), -200e-6) << what << " seq " << f[SEQ];
+                }
+                long last = std::stol(f[SEQ]) + std::stol(f[PAYLOAD]) - 1;
+                bool seen = false;
+                for (const auto &r : held[f[DIR] == "R>L"])
+                    seen = seen || (r.first <= last && last < r.second);
+                data += f[PAYLOAD] != "0" && seen;
+                measured += f[PAYLOAD] != "0" && seen && f[FAR_END] == "measured";
+            }
+            if (p[0] == "offload-sender") {
+                EXPECT_EQ(measured, data) << what;
+            }
+            EXPECT_GT(data, 30u) << what;
+        }
+    }
+}
 
 /* One connection out of many, chosen by -c or -f: standard output holds
  * only what was asked for, as for a file of that connection alone; the
