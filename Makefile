@@ -51,7 +51,7 @@ test: build build-asan
 bench:
 	@bash tools/install-deps.sh bench
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build build -j $(JOBS) --target wirepaint gen_capture pcap_count bench_graph
+	cmake --build build -j $(JOBS) --target wirepaint gen_capture gen_many pcap_count bench_graph
 	bash tools/bench.sh build
 
 install: build

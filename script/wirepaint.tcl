@@ -729,13 +729,27 @@ proc wp::load_outcome {files title} {
 }
 
 # ---------------------------------------------------------------------
-# Connections: the TCP connections of the current file, as -L lists them
+# Connections: the TCP connections of the current file with their health,
+# as -L lists them. The rows stay in the program (connview_clib); the
+# dialog's tree holds only the rows in sight, so 50,000 connections sort,
+# filter and scroll as fast as ten.
+
+namespace eval wp {
+    variable conn_top 0        ;# index of the first row in sight
+    variable conn_pick 0       ;# connection number selected; 0 none
+    variable conn_filter ""    ;# the text typed in the filter entry
+    variable conn_rows 20      ;# rows in sight
+}
 
 # Shows the connections of the current file. With `only_many`, only when
 # there is more than one to choose from (after an Open).
 proc wp::connections_dialog {{only_many 0}} {
-    global connheader connlines loaderror
+    global conncount loaderror
     variable current_files
+    variable conn_top
+    variable conn_pick
+    variable conn_filter
+    variable conn_rows
     if {![llength $current_files]} {
         if {!$only_many} {
             tk_messageBox -parent . -icon info -title "Connections" \
@@ -748,49 +762,202 @@ proc wp::connections_dialog {{only_many 0}} {
         tk_messageBox -parent . -icon error -title "Connections" -message $loaderror
         return
     }
-    if {$only_many && [llength $connlines] < 2} { return }
+    if {$only_many && $conncount < 2} { return }
     set w .conns
     destroy $w
     toplevel $w
     wm title $w "Connections of [file tail [lindex $current_files 0]]"
     wm transient $w .
-    set n [llength $connlines]
+    set n $conncount
     ttk::label $w.intro -padding {8 6} -text [expr {$n == 1 ? \
-        "1 TCP connection. Double-click one, or select it and press Open." : \
-        "$n TCP connections. Double-click one, or select it and press Open."}]
-    set width [expr {min(160, max(60, [string length $connheader] + 2))}]
-    ttk::label $w.header -text $connheader -font TkFixedFont -padding {10 0}
-    listbox $w.list -font TkFixedFont -width $width \
-        -height [expr {min(20, max(4, $n))}] -activestyle dotbox \
-        -selectmode browse -exportselection 0 -yscrollcommand [list $w.ys set]
-    ttk::scrollbar $w.ys -orient vertical -command [list $w.list yview]
-    foreach line $connlines { $w.list insert end $line }
-    $w.list selection set 0
-    $w.list activate 0
+        "1 TCP connection, worst first. Double-click one, or select it and press Open." : \
+        "$n TCP connections, worst first. Click a heading to sort;\
+            double-click one, or select it and press Open."}]
+    ttk::frame $w.find -padding {8 0}
+    ttk::label $w.find.label -text "Filter (address, port or verdict):"
+    set conn_filter ""
+    ttk::entry $w.find.entry -textvariable wp::conn_filter -width 30
+    ttk::label $w.find.shown -text ""
+    pack $w.find.label $w.find.entry $w.find.shown -side left -padx 3
+    set conn_rows [expr {min(20, max(4, $n))}]
+    set t $w.list
+    set columns [connview_clib columns]
+    ttk::treeview $t -columns [lmap c $columns {string map {< lt > gt # n} $c}] \
+        -show headings -height $conn_rows -selectmode browse
+    # Each column as wide as its heading or a wide value of its kind.
+    set wide {# 50000 from 192.168.100.100:65535 to 192.168.100.100:65535
+        pkts> 123456 bytes> 12345678 pkts< 123456 bytes< 12345678
+        first 1750000000.000 duration 123.456 rtt 0.1234 retr> 999
+        retr< 999 zwin> 999 zwin< 999 stall 12.345 cause application
+        gput> 12345678 gput< 12345678 verdict incomplete}
+    set i 0
+    set total 0
+    foreach c $columns id [$t cget -columns] {
+        set sample $c
+        if {[dict exists $wide $c]} { set sample [dict get $wide $c] }
+        set px [expr {max([font measure TkHeadingFont $c], [font measure TkDefaultFont $sample]) + 10}]
+        incr total $px
+        $t heading $id -text $c -command [list wp::conn_sort $w $i]
+        $t column $id -width $px -stretch 0 \
+            -anchor [expr {$c in {from to verdict cause} ? "w" : "e"}]
+        incr i
+    }
+    ttk::scrollbar $w.ys -orient vertical -command [list wp::conn_yview $w]
+    ttk::scrollbar $w.xs -orient horizontal -command [list $t xview]
+    $t configure -xscrollcommand [list $w.xs set]
     ttk::frame $w.buttons -padding 6
     ttk::button $w.buttons.open -text "Open" -default active \
         -command [list wp::open_connection $w]
     ttk::button $w.buttons.close -text "Close" -command [list destroy $w]
     pack $w.buttons.close $w.buttons.open -side right -padx 3
     grid $w.intro -row 0 -column 0 -columnspan 2 -sticky w
-    grid $w.header -row 1 -column 0 -sticky w
-    grid $w.list -row 2 -column 0 -sticky nsew -padx {8 0}
+    grid $w.find -row 1 -column 0 -columnspan 2 -sticky w
+    grid $t -row 2 -column 0 -sticky nsew -padx {8 0}
     grid $w.ys -row 2 -column 1 -sticky ns -padx {0 8}
-    grid $w.buttons -row 3 -column 0 -columnspan 2 -sticky ew
+    grid $w.xs -row 3 -column 0 -sticky ew -padx {8 0}
+    grid $w.buttons -row 4 -column 0 -columnspan 2 -sticky ew
     grid rowconfigure $w 2 -weight 1
     grid columnconfigure $w 0 -weight 1
-    bind $w.list <Double-Button-1> [list wp::open_connection $w]
+    bind $t <Double-Button-1> [list wp::open_connection $w]
     bind $w <Key-Return> [list wp::open_connection $w]
     bind $w <Key-Escape> [list destroy $w]
-    focus $w.list
+    bind $t <<TreeviewSelect>> [list wp::conn_selected $w]
+    bind $t <MouseWheel> [list wp::conn_wheel $w %D]
+    bind $t <Button-4> [list wp::conn_scroll $w -3]
+    bind $t <Button-5> [list wp::conn_scroll $w 3]
+    foreach {key step} {Up -1 Down 1 Prior -page Next page Home -all End all} {
+        bind $t <Key-$key> "[list wp::conn_step $w $step]; break"
+    }
+    bind $w.find.entry <KeyRelease> [list wp::conn_filter_now $w]
+    set conn_top 0
+    set conn_pick 0
+    wp::conn_show $w
+    # No wider than the screen: the scroll bar below reaches the rest.
+    set most [expr {[winfo screenwidth $w] - 40}]
+    if {$total + 40 > $most} { wm geometry $w ${most}x[expr {($conn_rows + 6) * 22}] }
+    focus $t
+}
+
+# Fills the tree with the rows in sight, from row conn_top of those
+# shown, selects the chosen connection when it is among them and sets
+# the scroll bar.
+proc wp::conn_show {w} {
+    variable conn_top
+    variable conn_pick
+    variable conn_rows
+    set t $w.list
+    set n [connview_clib count]
+    set conn_top [expr {max(0, min($conn_top, $n - $conn_rows))}]
+    $t delete [$t children {}]
+    foreach row [connview_clib rows $conn_top $conn_rows] {
+        $t insert {} end -id c[lindex $row 0] -values $row
+    }
+    if {$conn_pick == 0 && $n > 0} {
+        set conn_pick [lindex [lindex [connview_clib rows 0 1] 0] 0]
+    }
+    if {[$t exists c$conn_pick]} {
+        $t selection set c$conn_pick
+        $t focus c$conn_pick
+    }
+    if {$n == 0} {
+        $w.ys set 0 1
+    } else {
+        $w.ys set [expr {double($conn_top) / $n}] \
+            [expr {double(min($n, $conn_top + $conn_rows)) / $n}]
+    }
+    $w.find.shown configure -text "$n shown"
+}
+
+# The selection of the tree becomes the chosen connection.
+proc wp::conn_selected {w} {
+    variable conn_pick
+    set sel [$w.list selection]
+    if {[llength $sel]} { set conn_pick [string range [lindex $sel 0] 1 end] }
+}
+
+# A click on heading `column`: sorts by it, the other way on a second click
+# (numbers open largest first, names and the verdict from the start).
+proc wp::conn_sort {w column} {
+    variable conn_top
+    lassign [connview_clib order] now down
+    if {$now == $column} {
+        set down [expr {!$down}]
+    } else {
+        set name [lindex [connview_clib columns] $column]
+        set down [expr {$name ni {# from to first cause verdict}}]
+    }
+    connview_clib sort $column $down
+    set conn_top 0
+    conn_show $w
+}
+
+# The filter entry changed: shows the rows that hold its text.
+proc wp::conn_filter_now {w} {
+    variable conn_filter
+    variable conn_top
+    connview_clib filter $conn_filter
+    set conn_top 0
+    conn_show $w
+}
+
+# The scroll bar's command: moveto FRACTION, or scroll N units|pages.
+proc wp::conn_yview {w args} {
+    variable conn_top
+    variable conn_rows
+    set n [connview_clib count]
+    switch -- [lindex $args 0] {
+        moveto { set conn_top [expr {int([lindex $args 1] * $n)}] }
+        scroll {
+            set by [lindex $args 1]
+            if {[lindex $args 2] eq "pages"} { set by [expr {$by * $conn_rows}] }
+            incr conn_top $by
+        }
+    }
+    conn_show $w
+}
+
+proc wp::conn_scroll {w by} {
+    variable conn_top
+    incr conn_top $by
+    conn_show $w
+}
+
+proc wp::conn_wheel {w delta} {
+    conn_scroll $w [expr {$delta > 0 ? -3 : 3}]
+}
+
+# Moves the selection one row (1, -1), a page (page, -page) or to an end
+# (all, -all), scrolling to keep it in sight.
+proc wp::conn_step {w step} {
+    variable conn_top
+    variable conn_rows
+    variable conn_pick
+    set t $w.list
+    set n [connview_clib count]
+    if {$n == 0} { return }
+    set sel [$t selection]
+    set at [expr {[llength $sel] ? $conn_top + [$t index [lindex $sel 0]] : $conn_top}]
+    switch -- $step {
+        page { incr at $conn_rows }
+        -page { incr at -$conn_rows }
+        all { set at [expr {$n - 1}] }
+        -all { set at 0 }
+        default { incr at $step }
+    }
+    set at [expr {max(0, min($n - 1, $at))}]
+    if {$at < $conn_top} { set conn_top $at }
+    if {$at >= $conn_top + $conn_rows} { set conn_top [expr {$at - $conn_rows + 1}] }
+    set conn_pick [lindex [lindex [connview_clib rows $at 1] 0] 0]
+    conn_show $w
 }
 
 # Loads the connection selected in the dialog `w`.
 proc wp::open_connection {w} {
     variable current_files
-    set sel [$w.list curselection]
+    variable conn_pick
+    set sel [$w.list selection]
     if {![llength $sel]} { return }
-    set number [expr {[lindex $sel 0] + 1}]
+    set number [string range [lindex $sel 0] 1 end]
     set files $current_files
     destroy $w
     . configure -cursor watch

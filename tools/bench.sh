@@ -9,7 +9,8 @@
 # earlier run with the same count, then runs tools/bench-load.sh on the
 # sender's file and on both files, and tools/bench-nav.sh on the sender's
 # file, then tools/bench-graph.cpp (BUILD/bench_graph) on the sender's
-# file and on a 1,000,000-segment one. `make bench` installs what they
+# file and on a 1,000,000-segment one, then tools/bench-health.sh (the -L
+# health table against tcptrace, the Connections dialog's sorting). `make bench` installs what they
 # need, builds and runs this.
 set -euo pipefail
 
@@ -47,4 +48,11 @@ if [ -x "$build/bench_graph" ]; then
     echo
     "$build/bench_graph" "$big_sender"
   fi
+fi
+
+# The health table and the Connections dialog on a capture of many
+# connections (BENCH_CONNS, 50,000 by default).
+if [ -x "$build/gen_many" ]; then
+  echo
+  "$repo_root/tools/bench-health.sh" "$build"
 fi

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "trace/direction.h"
 #include "trace/tcp_fields.h"
@@ -90,6 +91,7 @@ struct flow {
     bool took_space;         /* a segment took sequence space (payload,
                               * SYN or FIN): only then can data be
                               * outstanding */
+    bool sent_fin;           /* a FIN of this flow was seen */
     int32_t mss;             /* largest payload sent */
     float srtt;              /* s; 0 before the first sample */
     bool timing;             /* a segment of this flow is being timed: */
@@ -110,21 +112,16 @@ void flow_start(flow &f)
     f.last_zero_time = -1.0f;
 }
 
-/* What the SYN options offer: the window-scale shift (at most 14), or -1. */
-int offered_scale(int32_t i)
-{
-    tcp_fields f = record_tcp_fields(i);
-    return f.has_wscale ? std::min(f.wscale, 14) : -1;
-}
+/* The segment size assumed of an end that offered none (RFC 9293). */
+constexpr int32_t DEFAULT_MSS = 536;
 
 /*
  * The handshake fixes each direction's scale: a SYN without the option
  * means no scaling either way; a SYN-ACK with it after a SYN without
  * does not scale either.
  */
-void note_syn(flow &f, flow &r, int32_t i, bool is_synack)
+void note_syn(flow &f, flow &r, int shift, bool is_synack)
 {
-    int shift = offered_scale(i);
     f.scale = shift;
     if (f.scale == -1) {
         f.scale = -2;
@@ -278,7 +275,9 @@ int share_now(const flow &f, const flow &r)
 {
     if (f.in_recovery)
         return SHARE_RECOVERY;
-    if (!outstanding(f, r))
+    /* Before its first data a direction sends nothing the receiver's
+     * window could hold back: the handshake's round trip is idle time. */
+    if (!f.sent_data || !outstanding(f, r))
         return SHARE_IDLE;
     uint32_t in_flight = f.nextseq - r.lastack;
     uint32_t mss = f.mss > 0 ? static_cast<uint32_t>(f.mss) : 536u;
@@ -302,6 +301,11 @@ void own_kinds(seg_events &e, const flow &f, const flow &r, float t, bool was_ou
     if ((e.kinds & RESENT) && f.active_index >= 0 && t - f.last_time >= rto && r.dupacknum < 3)
         e.kinds |= bit(EV_TIMEOUT_RETRANSMISSION);
     if (!f.sent_data || f.active_index < 0 || (e.kinds & PROBES) || t - f.active_time < stall)
+        return;
+    /* After its FIN a direction has nothing left to send: its silence
+     * (until it ACKs the other's FIN) is no stall, unless it ends with
+     * something sent again. */
+    if (f.sent_fin && !(e.kinds & RESENT))
         return;
     e.kinds |= bit(EV_STALL);
     e.ref = f.active_index;
@@ -371,6 +375,13 @@ void events_clear()
     scratch_vec<seg_events>().swap(g_events.seg);
     std::memset(g_events.dir, 0, sizeof g_events.dir);
     g_events.first_rtt = 0.0f;
+    std::memset(&g_events.summary, 0, sizeof g_events.summary);
+}
+
+void syn_options(const tcp_fields &f, int *shift, int *mss)
+{
+    *shift = f.has_wscale ? std::min(f.wscale, 14) : -1;
+    *mss = f.has_mss ? f.mss : 0;
 }
 
 const seg_events *events_of(int32_t i)
@@ -393,6 +404,144 @@ std::string events_kinds_text(uint16_t kinds, char sep)
     return out;
 }
 
+/*
+ * The state of one walk: both flows and what the segments so far gave.
+ * find_events keeps one for the main trace; the health table keeps one a
+ * connection, so both apply the same rules segment by segment.
+ */
+struct events_walk {
+    flow fl[2];
+    float syn_time;          /* s, last SYN without ACK; -1 none */
+    float prev_time;         /* s, time of the last segment; -1 before it */
+    int32_t count;           /* segments walked */
+    events_summary out;
+};
+
+namespace {
+
+/* Keeps the longest stall of direction d: its length and cause; the
+ * earlier one on a tie, as the -S list sorts them. */
+void note_stall(events_summary &o, int d, const seg_events &e, float t, float from)
+{
+    double len = static_cast<double>(t) - from;
+    if (o.longest[d].cause != STALL_NONE && !(len > o.longest[d].length))
+        return;
+    o.longest[d] = stall_note{len, e.cause, o.count_walked};
+}
+
+}  // namespace
+
+events_walk *events_walk_new()
+{
+    events_walk *w = new events_walk;
+    flow_start(w->fl[0]);
+    flow_start(w->fl[1]);
+    w->syn_time = -1.0f;
+    w->prev_time = -1.0f;
+    w->count = 0;
+    std::memset(&w->out, 0, sizeof w->out);
+    waits_start(&w->out.waits);
+    return w;
+}
+
+void events_walk_free(events_walk *w)
+{
+    delete w;
+}
+
+seg_events events_walk_step(events_walk *w, const seg_record &s, int d, int syn_shift,
+                            int syn_mss)
+{
+    int32_t i = w->count++;
+    events_summary &o = w->out;
+    o.count_walked = i;
+    flow &f = w->fl[d];
+    flow &r = w->fl[1 - d];
+    direction_events &de = o.dir[d];
+    flow *fl = w->fl;
+
+    /* The time since the last segment goes to each flow's state. */
+    double dt = w->prev_time < 0.0f ? 0.0 : static_cast<double>(s.time) - w->prev_time;
+    if (dt > 0.0) {
+        fl[0].pending[share_now(fl[0], fl[1])] += dt;
+        fl[1].pending[share_now(fl[1], fl[0])] += dt;
+    }
+    w->prev_time = s.time;
+
+    if (s.tcp_flags & TH_SYN) {
+        note_syn(f, r, syn_shift, (s.tcp_flags & TH_ACK) != 0);
+        if (syn_mss > 0)
+            o.mss_offered[d] = syn_mss;
+        if (!(s.tcp_flags & TH_ACK))
+            w->syn_time = s.time;
+    } else if ((s.tcp_flags & TH_ACK) && o.first_rtt == 0.0f && w->syn_time >= 0.0f) {
+        o.first_rtt = s.time - w->syn_time;
+    }
+
+    bool was_outstanding = outstanding(f, r);
+    bool had_next = f.has_nextseq;
+    uint32_t next_before = f.nextseq;
+    seg_result res = analyser_rules(f, r, s, i, o.first_rtt);
+    seg_events e{res.kinds, STALL_NONE, static_cast<uint8_t>(d), res.ref, res.dup_num};
+    own_kinds(e, f, r, s.time, was_outstanding);
+    if (!(e.kinds & PROBES))
+        settle(f, de, &e);
+    if (e.kinds & bit(EV_STALL))
+        note_stall(o, d, e, s.time, f.active_time);
+
+    /* Only what takes sequence space is timed: a bare ACK that moves the
+     * next expected number sends nothing to acknowledge. */
+    bool takes_space = s.paylen > 0 || (s.tcp_flags & (TH_SYN | TH_FIN));
+    round_trip(f, r, s, e.kinds, takes_space && (!had_next || seq_gt(f.nextseq, next_before)));
+    f.took_space = f.took_space || takes_space;
+    /* Loss recovery: from a retransmission of f, or from the third
+     * duplicate ACK f sends r, until the ACK passes the point. */
+    if ((e.kinds & (RESENT & ~bit(EV_OUT_OF_ORDER))) && !f.in_recovery) {
+        f.in_recovery = true;
+        f.recovery_point = f.nextseq;
+    }
+    if (res.dup_num == 3 && !r.in_recovery && r.has_nextseq) {
+        r.in_recovery = true;
+        r.recovery_point = r.nextseq;
+    }
+    if (r.in_recovery && f.has_lastack && !seq_lt(f.lastack, r.recovery_point))
+        r.in_recovery = false;
+
+    for (unsigned rest = e.kinds; rest != 0; rest &= rest - 1)
+        de.count[__builtin_ctz(rest)]++;
+    if (s.paylen > 0) {
+        f.sent_data = true;
+        f.mss = std::max(f.mss, s.paylen);
+        de.payload += s.paylen;
+    }
+    if (s.win == 0 && !(s.tcp_flags & (TH_SYN | TH_FIN | TH_RST)))
+        f.last_zero_time = s.time;
+    if (s.tcp_flags & TH_FIN)
+        f.sent_fin = true;
+    f.last_time = s.time;
+    if (!(e.kinds & PROBES)) {
+        f.active_time = s.time;
+        f.active_index = i;
+    }
+    waits_step(&o.waits, s, d, (e.kinds & PROBES) != 0);
+    return e;
+}
+
+const events_summary &events_walk_finish(events_walk *w)
+{
+    events_summary &o = w->out;
+    for (int d = 0; d < 2; d++) {
+        settle(w->fl[d], o.dir[d], nullptr);
+        o.dir[d].sent_data = w->fl[d].sent_data;
+        o.dir[d].srtt = w->fl[d].srtt;
+        /* Less than one segment the other end would take: a request or
+         * an acknowledgement, not a transfer whose time is worth telling. */
+        int32_t full = o.mss_offered[1 - d] > 0 ? o.mss_offered[1 - d] : DEFAULT_MSS;
+        o.dir[d].little_data = o.dir[d].payload < full;
+    }
+    return o;
+}
+
 void find_events()
 {
     events_clear();
@@ -401,82 +550,17 @@ void find_events()
         return;
     /* Each record's events are appended once, not cleared first. */
     g_events.seg.reserve(static_cast<size_t>(t.count));
-    flow fl[2];
-    flow_start(fl[0]);
-    flow_start(fl[1]);
-    float syn_time = -1.0f;
-    float prev_time = t.rec[0].time;
-
+    std::unique_ptr<events_walk, void (*)(events_walk *)> w(events_walk_new(), events_walk_free);
     for (int32_t i = 0; i < t.count; i++) {
         const seg_record &s = t.rec[i];
         int d = same_direction(s, t.rec[0]) ? 0 : 1;
-        flow &f = fl[d];
-        flow &r = fl[1 - d];
-        direction_events &de = g_events.dir[d];
-
-        /* The time since the last segment goes to each flow's state. */
-        double dt = static_cast<double>(s.time) - prev_time;
-        if (dt > 0.0) {
-            fl[0].pending[share_now(fl[0], fl[1])] += dt;
-            fl[1].pending[share_now(fl[1], fl[0])] += dt;
-        }
-        prev_time = s.time;
-
-        if (s.tcp_flags & TH_SYN) {
-            note_syn(f, r, i, (s.tcp_flags & TH_ACK) != 0);
-            if (!(s.tcp_flags & TH_ACK))
-                syn_time = s.time;
-        } else if ((s.tcp_flags & TH_ACK) && g_events.first_rtt == 0.0f && syn_time >= 0.0f) {
-            g_events.first_rtt = s.time - syn_time;
-        }
-
-        bool was_outstanding = outstanding(f, r);
-        bool had_next = f.has_nextseq;
-        uint32_t next_before = f.nextseq;
-        seg_result res = analyser_rules(f, r, s, i, g_events.first_rtt);
-        g_events.seg.push_back(
-            seg_events{res.kinds, STALL_NONE, static_cast<uint8_t>(d), res.ref, res.dup_num});
-        seg_events &e = g_events.seg.back();
-        own_kinds(e, f, r, s.time, was_outstanding);
-        if (!(e.kinds & PROBES))
-            settle(f, de, &e);
-
-        /* Only what takes sequence space is timed: a bare ACK that
-         * moves the next expected number sends nothing to acknowledge. */
-        bool takes_space = s.paylen > 0 || (s.tcp_flags & (TH_SYN | TH_FIN));
-        round_trip(f, r, s, e.kinds,
-                   takes_space && (!had_next || seq_gt(f.nextseq, next_before)));
-        f.took_space = f.took_space || takes_space;
-        /* Loss recovery: from a retransmission of f, or from the third
-         * duplicate ACK f sends r, until the ACK passes the point. */
-        if ((e.kinds & (RESENT & ~bit(EV_OUT_OF_ORDER))) && !f.in_recovery) {
-            f.in_recovery = true;
-            f.recovery_point = f.nextseq;
-        }
-        if (res.dup_num == 3 && !r.in_recovery && r.has_nextseq) {
-            r.in_recovery = true;
-            r.recovery_point = r.nextseq;
-        }
-        if (r.in_recovery && f.has_lastack && !seq_lt(f.lastack, r.recovery_point))
-            r.in_recovery = false;
-
-        for (unsigned rest = e.kinds; rest != 0; rest &= rest - 1)
-            de.count[__builtin_ctz(rest)]++;
-        if (s.paylen > 0) {
-            f.sent_data = true;
-            f.mss = std::max(f.mss, s.paylen);
-        }
-        if (s.win == 0 && !(s.tcp_flags & (TH_SYN | TH_FIN | TH_RST)))
-            f.last_zero_time = s.time;
-        f.last_time = s.time;
-        if (!(e.kinds & PROBES)) {
-            f.active_time = s.time;
-            f.active_index = i;
-        }
+        int shift = -1, mss = 0;
+        if (s.tcp_flags & TH_SYN)
+            syn_options(record_tcp_fields(i), &shift, &mss);
+        g_events.seg.push_back(events_walk_step(w.get(), s, d, shift, mss));
     }
-    for (int d = 0; d < 2; d++) {
-        settle(fl[d], g_events.dir[d], nullptr);
-        g_events.dir[d].sent_data = fl[d].sent_data;
-        g_events.dir[d].srtt = fl[d].srtt;
-    }
+    const events_summary &o = events_walk_finish(w.get());
+    std::memcpy(g_events.dir, o.dir, sizeof g_events.dir);
+    g_events.first_rtt = o.first_rtt;
+    g_events.summary = o;
 }

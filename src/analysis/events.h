@@ -22,7 +22,11 @@
 #include <cstdint>
 #include <string>
 
+#include "analysis/waits.h"
 #include "trace/scratch.h"
+
+struct seg_record;
+struct tcp_fields;
 
 /* The event kinds, one bit each in seg_events.kinds. */
 enum event_kind {
@@ -95,9 +99,33 @@ struct direction_events {
     double stall_time[STALL_CAUSES]; /* s, stalled time by cause */
     double share[TIME_SHARES];       /* s, sums to the connection's span */
     int sent_data;                   /* 1 when the direction sent payload */
+    int64_t payload;                 /* bytes of payload it sent, resent
+                                      * included */
+    int little_data;                 /* 1 when that is less than one full
+                                      * segment (the MSS the other end
+                                      * offered, else 536): its time and
+                                      * stalls tell nothing */
     float srtt;                      /* s, smoothed round trip of its data
                                       * at the end, timed one segment at a
                                       * time; 0 without a sample */
+};
+
+/* A direction's longest stall. */
+struct stall_note {
+    double length;                   /* s, from the segment before it */
+    int cause;                       /* stall_cause; STALL_NONE: no stall */
+    int32_t at;                      /* index of the segment ending it */
+};
+
+/* What a walk over one connection's segments gives beside the events. */
+struct events_summary {
+    direction_events dir[2];         /* as events_state.dir */
+    float first_rtt;                 /* as events_state.first_rtt */
+    int32_t mss_offered[2];          /* MSS option of each direction's SYN;
+                                      * 0 none seen */
+    stall_note longest[2];           /* each direction's longest stall */
+    int32_t count_walked;            /* index of the last segment walked */
+    conn_waits waits;                /* the ends' waits (analysis/waits.h) */
 };
 
 /*
@@ -109,6 +137,7 @@ struct events_state {
     direction_events dir[2];
     float first_rtt;                 /* s, SYN to the ACK of the SYN-ACK;
                                       * 0 when not seen */
+    events_summary summary;          /* the whole walk's summary */
 };
 
 extern events_state g_events;
@@ -126,6 +155,44 @@ void events_clear();
  *	run while the analysis passes write theirs.
  */
 void find_events();
+
+/*
+ * The walk of one connection, segment by segment: find_events runs one
+ * over the main trace, the health table (report/health.h) one for each
+ * connection of a capture as its packets stream by, so both find the
+ * same events by the same rules. Opaque; a few hundred bytes.
+ */
+struct events_walk;
+
+/* A new walk before its first segment (std::bad_alloc without memory). */
+events_walk *events_walk_new();
+
+/* Frees a walk (null allowed). */
+void events_walk_free(events_walk *w);
+
+/*
+ * events_walk_step --
+ *	The events of the next segment `s` of the walk's connection: `d` 0
+ *	when it goes the way of the connection's first segment, else 1;
+ *	s.time in seconds since that first segment; only time, seq_raw,
+ *	ack_raw, paylen, win and tcp_flags are read. For a SYN, `syn_shift`
+ *	and `syn_mss` are what its options offer (syn_options), ignored
+ *	otherwise. The segment's ref indexes count the walk's segments from 0.
+ */
+seg_events events_walk_step(events_walk *w, const seg_record &s, int d, int syn_shift,
+                            int syn_mss);
+
+/*
+ * events_walk_finish --
+ *	Settles the time after the last segment and returns the walk's
+ *	figures; call once, after the last step. The result lives as long as
+ *	the walk.
+ */
+const events_summary &events_walk_finish(events_walk *w);
+
+/* The window-scale shift (at most 14; -1 none) and MSS (0 none) that a
+ * SYN's options `f` offer. */
+void syn_options(const tcp_fields &f, int *shift, int *mss);
 
 /* The events of record i, or null when find_events has not covered it. */
 const seg_events *events_of(int32_t i);

@@ -142,8 +142,15 @@ std::string part_text(int has, double part, double whole)
     return format("%.1f%%", 100.0 * part / whole);
 }
 
+/* A direction's figure, or "-" for one that sent less than a segment. */
+std::string sent_text(const direction_events &d, const std::string &text)
+{
+    return d.little_data ? std::string("-") : text;
+}
+
 /* The events of each kind, the stalls and where the time went; `lr` is
- * the index in g_events.dir of the L>R direction. */
+ * the index in g_events.dir of the L>R direction. A direction that sent
+ * less than one full segment shows neither stalls nor time. */
 void event_rows(std::string *out, int lr, double duration)
 {
     const direction_events &a = g_events.dir[lr];
@@ -153,17 +160,24 @@ void event_rows(std::string *out, int lr, double duration)
         if (a.count[k] != 0 || b.count[k] != 0)
             row(out, std::string("  ") + event_kind_names[k], count_text(a.count[k]),
                 count_text(b.count[k]));
-    row(out, "stalls", count_text(a.stalls), count_text(b.stalls));
-    row(out, "  total", span_text(1, a.stall_total), span_text(1, b.stall_total));
-    row(out, "  longest", span_text(1, a.stall_longest), span_text(1, b.stall_longest));
-    for (int c = STALL_TIMEOUT; c < STALL_CAUSES; c++)
-        if (a.stall_time[c] > 0.0 || b.stall_time[c] > 0.0)
-            row(out, std::string("  ") + stall_cause_names[c], span_text(1, a.stall_time[c]),
-                span_text(1, b.stall_time[c]));
-    int ha = a.sent_data, hb = b.sent_data;
+    row(out, "stalls", sent_text(a, count_text(a.stalls)), sent_text(b, count_text(b.stalls)));
+    row(out, "  total", sent_text(a, span_text(1, a.stall_total)),
+        sent_text(b, span_text(1, b.stall_total)));
+    row(out, "  longest", sent_text(a, span_text(1, a.stall_longest)),
+        sent_text(b, span_text(1, b.stall_longest)));
+    for (int c = STALL_TIMEOUT; c < STALL_CAUSES; c++) {
+        bool ta = !a.little_data && a.stall_time[c] > 0.0;
+        bool tb = !b.little_data && b.stall_time[c] > 0.0;
+        if (ta || tb)
+            row(out, std::string("  ") + stall_cause_names[c],
+                sent_text(a, span_text(1, a.stall_time[c])),
+                sent_text(b, span_text(1, b.stall_time[c])));
+    }
+    int ha = a.sent_data && !a.little_data, hb = b.sent_data && !b.little_data;
     row(out, "where the time went (data senders)", "", "");
     /* The capture is made at the left host: exact for what it sends. */
-    row(out, "  at the capture point", ha ? "exact" : "-", hb ? "estimate" : "-");
+    row(out, "  at the capture point", ha ? "exact" : a.little_data ? "no data sent" : "-",
+        hb ? "estimate" : b.little_data ? "no data sent" : "-");
     const char *names[TIME_SHARES] = {"sending, nothing limiting", "receiver window limited",
                                       "loss recovery", "stalled", "idle, nothing outstanding"};
     for (int sh = 0; sh < TIME_SHARES; sh++)
@@ -171,7 +185,27 @@ void event_rows(std::string *out, int lr, double duration)
             part_text(hb, b.share[sh], duration));
 }
 
-/* The longest stalls, longest first: where, which way, how long, why. */
+/* How long the client and the server took to answer each other. */
+void wait_lines(std::string *out, const seg_record &r0)
+{
+    const conn_waits &w = g_events.summary.waits;
+    /* Direction 0 is record 0's: its sender is record 0's source. */
+    std::string client = endpoint_text(r0, w.client == 0);
+    std::string server = endpoint_text(r0, w.client != 0);
+    char text[256];
+    std::snprintf(text, sizeof text, "\nWaits over %lld exchange%s:\n",
+                  static_cast<long long>(w.exchanges), w.exchanges == 1 ? "" : "s");
+    *out += text;
+    std::snprintf(text, sizeof text, "  client %-30s %12.6f s\n", client.c_str(),
+                  client_wait(w));
+    *out += text;
+    std::snprintf(text, sizeof text, "  server %-30s %12.6f s\n", server.c_str(),
+                  server_wait(w));
+    *out += text;
+}
+
+/* The longest stalls, longest first: where, which way, how long, why.
+ * Directions that sent less than one full segment are left out. */
 void stall_lines(std::string *out, int lr)
 {
     struct stall { double len; int32_t at; };
@@ -179,7 +213,7 @@ void stall_lines(std::string *out, int lr)
     const seg_record *rec = g_trace.main.rec;
     for (size_t i = 0; i < g_events.seg.size(); i++) {
         const seg_events &e = g_events.seg[i];
-        if (e.cause != STALL_NONE)
+        if (e.cause != STALL_NONE && !g_events.dir[e.dir].little_data)
             all.push_back({static_cast<double>(rec[i].time) - rec[e.ref].time,
                            static_cast<int32_t>(i)});
     }
@@ -295,6 +329,7 @@ std::string statistics_text()
     if (!g_events.seg.empty()) {
         int lr = left_is_source ? 0 : 1;  /* record 0's direction is 0 */
         event_rows(&out, lr, c.duration);
+        wait_lines(&out, r0);
         stall_lines(&out, lr);
     }
     return out;

@@ -106,10 +106,13 @@ struct list_pass {
     int linktype;
     std::vector<conn_row> rows;
     std::unordered_map<pair_key, size_t, pair_hash> index;
+    conn_visitor visit;   /* null: count only */
+    void *user;
 };
 
-void count_segment(list_pass &p, const conn_ends &e, int32_t paylen,
-                   const struct pcap_pkthdr *hdr)
+/* Counts a segment in its row; returns the row and sets *way. */
+size_t count_segment(list_pass &p, const conn_ends &e, int32_t paylen,
+                     const struct pcap_pkthdr *hdr, int *way_out)
 {
     pair_key k = key_of(e);
     auto found = p.index.find(k);
@@ -129,6 +132,8 @@ void count_segment(list_pass &p, const conn_ends &e, int32_t paylen,
         r.bytes[way] += (uint64_t)paylen;
     r.last_sec = hdr->ts.tv_sec;
     r.last_usec = hdr->ts.tv_usec;
+    *way_out = way;
+    return found->second;
 }
 
 void list_packet(u_char *user, const struct pcap_pkthdr *hdr, const u_char *data)
@@ -142,8 +147,12 @@ void list_packet(u_char *user, const struct pcap_pkthdr *hdr, const u_char *data
     if (!find_tcp_header(ip, hdr->caplen - off, &where))
         return;
     const uint8_t *tcp = ip + where.off;
-    count_segment(p, ends_of(ip, where.v6, read_be16(tcp), read_be16(tcp + 2)), where.paylen,
-                  hdr);
+    int way = 0;
+    size_t row = count_segment(p, ends_of(ip, where.v6, read_be16(tcp), read_be16(tcp + 2)),
+                               where.paylen, hdr, &way);
+    if (p.visit != nullptr)
+        p.visit(p.user, conn_segment{row, way, tcp, hdr->caplen - off - where.off, where.paylen,
+                                     hdr});
 }
 
 std::string time_text(int64_t sec, int64_t usec)
@@ -160,11 +169,13 @@ double seconds_between(const conn_row &r)
 
 }  // namespace
 
-std::vector<conn_row> list_connections(const char *file)
+std::vector<conn_row> list_connections(const char *file, conn_visitor visit, void *user)
 {
     pcap_t *pc = capture_open(file);
     list_pass p;
     p.linktype = pcap_datalink(pc);
+    p.visit = visit;
+    p.user = user;
     capture_run(pc, file, list_packet, reinterpret_cast<u_char *>(&p));
     return p.rows;
 }

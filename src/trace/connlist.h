@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+struct pcap_pkthdr;
+
 /*
  * The two ends of a connection: end 0 sent its first packet. Addresses
  * in network order, IPv4 in the first 4 bytes with the rest zero.
@@ -38,15 +40,30 @@ struct conn_row {
     int64_t last_sec, last_usec;    /* ... and of its last */
 };
 
+/* One segment as the listing reads it, handed to a visitor. */
+struct conn_segment {
+    size_t row;                   /* index of its connection in the list */
+    int way;                      /* 0: sent by end 0; 1: by end 1 */
+    const uint8_t *tcp;           /* its TCP header */
+    uint32_t tcp_avail;           /* captured bytes from the header on */
+    int32_t paylen;               /* payload from the IP length; may be < 0 */
+    const struct pcap_pkthdr *hdr;/* the frame's time stamp and lengths */
+};
+
+/* A pass over every segment of a listing, in file order. */
+typedef void (*conn_visitor)(void *user, const conn_segment &seg);
+
 /*
  * list_connections --
  *	Reads `file` (with the -f filter) and returns its connections in the
  *	order of their first segments. A segment counts when the decoder
- *	would find its TCP header. Failures to open or read go through
- *	load_fail as for the reader; a file cut short warns and lists what
- *	was read.
+ *	would find its TCP header; each one is handed to `visit` (with
+ *	`user`), when given, after its row is counted. Failures to open or
+ *	read go through load_fail as for the reader; a file cut short warns
+ *	and lists what was read.
  */
-std::vector<conn_row> list_connections(const char *file);
+std::vector<conn_row> list_connections(const char *file, conn_visitor visit = nullptr,
+                                       void *user = nullptr);
 
 /*
  * connection_table --

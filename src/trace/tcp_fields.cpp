@@ -1,7 +1,7 @@
 /*
  * tcp_fields.cpp --
  *
- *	Reading the window scale, SACK and timestamp options of a segment
+ *	Reading the maximum segment size, window scale, SACK and timestamp options of a segment
  *	from its packet copy: the one option reader of the analysis and the
  *	graphs (the option text of the summary line has its own printer).
  */
@@ -14,11 +14,14 @@
 
 namespace {
 
-enum { TCP_FIXED = 20, OPT_END = 0, OPT_NOP = 1, OPT_WSCALE = 3, OPT_SACK = 5, OPT_TS = 8 };
+enum { TCP_FIXED = 20, OPT_END = 0, OPT_NOP = 1, OPT_MSS = 2, OPT_WSCALE = 3, OPT_SACK = 5, OPT_TS = 8 };
 
 void take_option(tcp_fields *f, int kind, const uint8_t *p, int len)
 {
-    if (kind == OPT_WSCALE && len == 3 && !f->has_wscale) {
+    if (kind == OPT_MSS && len == 4 && !f->has_mss) {
+        f->has_mss = 1;
+        f->mss = read_be16(p + 2);
+    } else if (kind == OPT_WSCALE && len == 3 && !f->has_wscale) {
         f->has_wscale = 1;
         f->wscale = p[2];
     } else if (kind == OPT_TS && len == 10) {

@@ -2,7 +2,7 @@
  * tcp_fields.h --
  *
  *	The TCP options the analysis and the graphs need of a segment, read
- *	from its packet copy: the window scale shift of a SYN (the first one
+ *	from its packet copy: the MSS and window scale shift of a SYN (the first one
  *	offered), the SACK blocks of an ACK and the timestamp pair. The records keep only the fixed header fields;
  *	these come from the copy, read with the byte-order readers and never
  *	past the bytes the copy holds (a cut copy yields fewer options).
@@ -18,6 +18,8 @@ enum { MAX_SACK_BLOCKS = 4 };
 
 /* The options of one segment that the graphs read. */
 struct tcp_fields {
+    int has_mss;             /* 1 when a maximum segment size option was read */
+    int mss;                 /* its value, bytes */
     int has_wscale;          /* 1 when a window scale option was read */
     int wscale;              /* its shift, as carried (not capped) */
     int has_ts;              /* 1 when a timestamp option was read */

@@ -155,8 +155,7 @@ void read_command_line(int argc, char **argv)
     }
     g_loaded_names.assign(argv + first, argv + argc);
     if (g_cmdconn.list) {
-        print_connection_tables(n, argv + first);
-        std::exit(0);
+        std::exit(list_connections_out(n, argv + first) ? 0 : 1);
     }
     choose_connection(n, argv + first, g_cmdconn.number);
     load_traces(n, argv + first, 0);

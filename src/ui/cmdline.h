@@ -44,6 +44,15 @@ int apply_connection_option(int opt, const char *arg);
 void print_connection_usage();
 
 /*
+ * list_connections_out --
+ *	The -L run over `nfiles` files: the health tables as text on
+ *	standard output, or with -x FILE as CSV to FILE ("-" standard
+ *	output). A file that cannot be written gets "wirepaint: cannot write
+ *	FILE: reason" on standard error. 1 when all was written.
+ */
+int list_connections_out(int nfiles, char *const names[]);
+
+/*
  * check_named_host --
  *	After the command-line load: when -H named a host that is neither
  *	end of the loaded connection, or an address both ends share, writes

@@ -10,10 +10,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "analysis/left_host.h"
+#include "report/health.h"
 #include "trace/capfile.h"
 #include "ui/cmdline.h"
+#include "ui/output.h"
 
 namespace {
 
@@ -59,9 +62,30 @@ int apply_connection_option(int opt, const char *arg)
     }
 }
 
+int list_connections_out(int nfiles, char *const names[])
+{
+    const std::string &path = g_output.table;
+    if (path.empty())
+        return print_health_tables(nfiles, names, nullptr);
+    if (path == "-")
+        return print_health_tables(nfiles, names, stdout);
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", program_name, path.c_str(),
+                     std::strerror(errno));
+        return 0;
+    }
+    int ok = print_health_tables(nfiles, names, f);
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok)
+        std::fprintf(stderr, "%s: cannot write %s\n", program_name, path.c_str());
+    return ok;
+}
+
 void print_connection_usage()
 {
-    std::fprintf(stderr, "\t-L: list the TCP connections of each file and quit\n");
+    std::fprintf(stderr, "\t-L: list the TCP connections of each file with their health and quit\n");
+    std::fprintf(stderr, "\t    (-x <file>: as CSV, - for stdout)\n");
     std::fprintf(stderr, "\t-c <n>: draw connection n of that list\n");
     std::fprintf(stderr, "\t-f <filter>: read only the packets a libpcap filter passes\n");
     std::fprintf(stderr, "\t-H <host>: draw this end (address or address:port) on the left axis\n");

@@ -16,10 +16,12 @@
 #include "analysis/left_host.h"
 #include "load/choose.h"
 #include "load/loader.h"
+#include "report/health.h"
 #include "trace/capfile.h"
 #include "trace/connlist.h"
 #include "trace/loadfail.h"
 #include "trace/trace.h"
+#include "ui/connview_cmd.h"
 #include "ui/publish.h"
 #include "ui/ui_state.h"
 
@@ -125,27 +127,21 @@ int window_reload(int nfiles, const char *const names[])
 
 int connlist_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[])
 {
-    std::vector<conn_row> rows;
+    std::vector<health_row> rows;
     std::string error;
     if (argc < 2) {
         error = "no capture file";
     } else if (capture_probe(argv[1], &error)) {
         loadfail_trap_begin();
         try {
-            rows = list_connections(argv[1]);
+            rows = health_table(argv[1]);
         } catch (const load_error &) {
             error = g_loadfail.message;
         }
         loadfail_trap_end();
     }
-    std::vector<std::string> lines = connection_table(rows);
-    std::vector<const char *> rest;
-    for (size_t i = 1; i < lines.size(); i++)
-        rest.push_back(lines[i].c_str());
-    char *list = Tcl_Merge(static_cast<int>(rest.size()), rest.data());
-    ui_set_var("connheader", lines[0].c_str());
-    ui_set_var("connlines", list);
-    Tcl_Free(list);
+    connview_take(std::move(rows));
+    ui_set_var_int("conncount", static_cast<int>(g_connview.rows.size()));
     ui_set_var("loaderror", error.c_str());
     Tcl_ResetResult(interp);
     return TCL_OK;
@@ -166,4 +162,5 @@ void register_connection_commands()
 {
     Tcl_CreateCommand(g_ui.interp, "connlist_clib", connlist_clib, nullptr, nullptr);
     Tcl_CreateCommand(g_ui.interp, "openconn_clib", openconn_clib, nullptr, nullptr);
+    Tcl_CreateCommand(g_ui.interp, "connview_clib", connview_clib, nullptr, nullptr);
 }

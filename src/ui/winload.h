@@ -45,10 +45,10 @@ int window_reload(int nfiles, const char *const names[]);
 
 /*
  * connlist_clib PATH ?PATH2? --
- *	Sets "connheader" to the header line and "connlines" to the list of
- *	the connection lines of PATH's -L table, and "loaderror" to "" or the
- *	reason it could not be read (the lists are then empty). The drawing
- *	is not touched.
+ *	Reads PATH's health table (report/health.h) into the Connections
+ *	dialog's view (ui/connview_cmd.h, opening order), sets "conncount"
+ *	to its rows and "loaderror" to "" or the reason it could not be read
+ *	(no rows then). The drawing is not touched.
  */
 int connlist_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[]);
 
@@ -63,7 +63,7 @@ int openconn_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[]);
  * where shown), before a reload or a redraw of changed lines. */
 void erase_diagram();
 
-/* Registers connlist_clib and openconn_clib in g_ui.interp. */
+/* Registers connlist_clib, openconn_clib and connview_clib in g_ui.interp. */
 void register_connection_commands();
 
 #endif

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,38 @@ TEST_F(Stats, TextNamesTheLongestStallAndWhereTheTimeWent)
                                   "loss recovery", "stalled", "idle, nothing outstanding"})
             EXPECT_NE(text.find(share), std::string::npos) << share;
     }
+}
+
+}  // namespace
+
+namespace {
+
+/* A direction that sent less than one full segment (the request of
+ * slow-server.pcap, the answer of keepalive.pcap) shows no stalls and no
+ * time: "no data sent"; the waits of client and server follow. */
+TEST_F(Stats, DirectionWithoutAFullSegmentAndTheWaits)
+{
+    struct {
+        const char *capture, *at_capture_point, *waits;
+    } rows[] = {
+        {"slow-server.pcap", "  at the capture point               no data sent       estimate\n",
+         "\nWaits over 1 exchange:\n  client 10.79.2.1.42168                    0.000"},
+        {"keepalive.pcap", "  at the capture point               no data sent   no data sent\n",
+         "\nWaits over 1 exchange:\n  client 10.78.1.2.41450                    0.000"},
+    };
+    for (const auto &r : rows) {
+        reporttest::load_samples({r.capture});
+        std::string text = statistics_text();
+        EXPECT_NE(text.find(r.at_capture_point), std::string::npos) << text;
+        EXPECT_NE(text.find(r.waits), std::string::npos) << text;
+        EXPECT_EQ(text.find("Longest stalls"), std::string::npos) << text;
+        trace_state_clear();
+    }
+    reporttest::load_samples({"slow-server.pcap"});
+    std::string text = statistics_text();
+    size_t at = text.find("  server 10.79.1.1.8095");
+    ASSERT_NE(at, std::string::npos) << text;
+    EXPECT_NEAR(std::atof(text.c_str() + at + 23), 0.98, 0.010) << text;
 }
 
 }  // namespace

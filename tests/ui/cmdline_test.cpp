@@ -28,7 +28,8 @@ const char usage_text[] =
     "\t-v: show version number and quit\n"
     "\t-h: display this help message\n"
     /* New options follow the five lines above, which never change. */
-    "\t-L: list the TCP connections of each file and quit\n"
+    "\t-L: list the TCP connections of each file with their health and quit\n"
+    "\t    (-x <file>: as CSV, - for stdout)\n"
     "\t-c <n>: draw connection n of that list\n"
     "\t-f <filter>: read only the packets a libpcap filter passes\n"
     "\t-H <host>: draw this end (address or address:port) on the left axis\n"
