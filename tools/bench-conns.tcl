@@ -33,10 +33,11 @@ for {set c 0} {$c < [llength $columns]} {incr c} {
         say [format "sort by %-9s (%s click): %6.1f ms" [lindex $columns $c] $way $t]
     }
 }
-foreach text {stalled 10.1.1 :80 20001 loss zzz {}} {
-    set t [ms "set wp::conn_filter [list $text]; wp::conn_filter_now .conns"]
+# (Not "text": the UI script keeps an array of that name.)
+foreach typed {stalled 10.1.1 :80 20001 loss zzz {}} {
+    set t [ms "set wp::conn_filter [list $typed]; wp::conn_filter_now .conns"]
     set worst [expr {max($worst, $t)}]
-    say [format "filter %-10s %6.1f ms (%d shown)" \"$text\" $t [connview_clib count]]
+    say [format "filter %-10s %6.1f ms (%d shown)" \"$typed\" $t [connview_clib count]]
 }
 say [format "slowest sort or filter: %.1f ms (the aim: at most 100 ms)" $worst]
 destroy .

@@ -6,8 +6,11 @@
  *	into a 1000x600 image (column reduction, cairo drawing, the image
  *	the window shows) over the whole connection and over a tenth of it,
  *	and prints the build time and the redraw medians in milliseconds.
+ *	First it prints what the loaded connection holds per segment, by
+ *	structure, and the process's memory after the load and at its peak.
  *
- *	    bench_graph CAPTURE [ROUNDS]      (15 rounds by default)
+ *	    bench_graph CAPTURE [ROUNDS]      (15 rounds by default; 0: the
+ *	                                       memory only, no graph)
  */
 
 #include <cairo.h>
@@ -16,11 +19,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
+#include "analysis/events.h"
+#include "analysis/line.h"
 #include "graph/series.h"
 #include "load/loader.h"
 #include "render/graph_render.h"
+#include "trace/filemap.h"
 #include "trace/trace.h"
 
 namespace {
@@ -44,6 +51,36 @@ double median_redraw(const graph_data &g, const graph_view &v, int rounds)
     return ms[ms.size() / 2];
 }
 
+/* A "VmRSS:"-style line of /proc/self/status, in KiB; 0 when missing. */
+double status_kib(const char *field)
+{
+    FILE *f = std::fopen("/proc/self/status", "r");
+    char line[256];
+    double kib = 0;
+    size_t n = std::strlen(field);
+    while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr)
+        if (std::strncmp(line, field, n) == 0)
+            kib = std::atof(line + n);
+    if (f != nullptr)
+        std::fclose(f);
+    return kib;
+}
+
+/* The bytes per segment of each structure the load keeps, and the
+ * process's resident memory per segment after the load and at its peak. */
+void print_memory()
+{
+    const trace_array &t = g_trace.main;
+    double n = t.count > 0 ? t.count : 1;
+    double packet = t.map != nullptr ? sizeof(uint32_t) : t.copy_len + COPY_SLOT_HEAD;
+    double events = g_events.seg.size() * sizeof(seg_events) / n;
+    std::printf("bytes per segment: records %zu, packet bytes %.0f (%s), lines %zu, events %.0f; "
+                "resident after the load %.1f, peak %.1f\n",
+                sizeof(seg_record), packet, t.map != nullptr ? "offset in the mapped file" : "copies",
+                sizeof(line_record), events, status_kib("VmRSS:") * 1024 / n,
+                status_kib("VmHWM:") * 1024 / n);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -52,8 +89,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "Usage: %s capture [rounds]\n", argv[0]);
         return 1;
     }
-    int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 15;
+    int rounds = argc > 2 ? std::max(0, std::atoi(argv[2])) : 15;
     load_traces(1, argv + 1, 1);
+    print_memory();
+    if (rounds == 0)
+        return 0;
     int dir = default_graph_dir();
     std::printf("wirepaint graph benchmark: %d segments, direction %s, 1000x600 image, "
                 "medians of %d redraws\n",

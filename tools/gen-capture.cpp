@@ -35,6 +35,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <climits>
 #include <vector>
 
 #include "support/pcapgen.h"
@@ -62,12 +63,13 @@ struct options {
 };
 
 /* One segment in flight or being captured. Sequence numbers are offsets
- * from each side's initial sequence number. */
+ * from each side's initial sequence number, 64 bits wide so that a long
+ * transfer wraps only the numbers carried. */
 struct seg {
     bool from_server;
     uint8_t flags;
-    uint32_t seq;
-    uint32_t ack;
+    uint64_t seq;
+    uint64_t ack;
     int paylen;
     uint16_t ip_id = 0;  /* set when sent: both captures show the sender's */
 };
@@ -98,7 +100,11 @@ private:
     static constexpr uint32_t SERVER_ISN = 3000000000u;  /* wraps mid-transfer */
     static constexpr uint32_t CLIENT_ISN = 12345u;
     static constexpr int REQUEST = 100;
-    static constexpr long MAX_SEGMENTS = 2900000;  /* data offsets fit in 32 bits */
+    /* The data segments of a capture of up to 8M packets, which stop at
+     * this count as they always did, so that a capture asked for with the
+     * same options is the same file; larger ones have no such cap. */
+    static constexpr long SMALL_CAPTURE_PACKETS = 8000000;
+    static constexpr long SMALL_CAPTURE_SEGMENTS = 2900000;
 
     void schedule(double t, event_kind k, const seg &s)
     {
@@ -111,7 +117,7 @@ private:
     void on_server(const seg &s, double t);
     void send_next_data(double t);
     void on_timer(double t);
-    uint32_t data_end() const { return (uint32_t)(segments_ * MSS); }  /* < 2^32 */
+    uint64_t data_end() const { return (uint64_t)segments_ * MSS; }
 
     options o_;
     std::mt19937_64 rng_;
@@ -120,16 +126,17 @@ private:
     std::priority_queue<event, std::vector<event>, std::greater<event>> queue_;
     long order_ = 0;
     long server_packets_ = 0;
-    long segments_ = MAX_SEGMENTS; /* data segments, fixed when sending stops */
+    long max_segments_ = o_.packets <= SMALL_CAPTURE_PACKETS ? SMALL_CAPTURE_SEGMENTS : LONG_MAX;
+    long segments_ = max_segments_; /* data segments, fixed when sending stops */
     long next_ = 0;              /* next first transmission */
-    uint32_t snd_una_ = 0;       /* lowest unacknowledged server offset (data) */
-    uint32_t last_ack_ = 0;
+    uint64_t snd_una_ = 0;       /* lowest unacknowledged server offset (data) */
+    uint64_t last_ack_ = 0;
     int dupacks_ = 0;
-    std::set<uint32_t> retransmitted_;
+    std::set<uint64_t> retransmitted_;
     bool fin_sent_ = false;
     /* client */
-    uint32_t rcv_nxt_ = 0;       /* next expected server data offset */
-    std::set<uint32_t> ooo_;     /* offsets held out of order */
+    uint64_t rcv_nxt_ = 0;       /* next expected server data offset */
+    std::set<uint64_t> ooo_;     /* offsets held out of order */
     int unacked_ = 0;            /* in-order segments since the last ACK */
     bool client_fin_ = false;
     uint16_t ip_id_server_ = 1000, ip_id_client_ = 2000;
@@ -147,8 +154,8 @@ void simulation::capture(bool at_server, const seg &s, double t)
     p.dport = s.from_server ? 38130 : 8080;
     uint32_t own = s.from_server ? SERVER_ISN : CLIENT_ISN;
     uint32_t other = s.from_server ? CLIENT_ISN : SERVER_ISN;
-    p.seq = own + s.seq;
-    p.ack = (s.flags & F_ACK) ? other + s.ack : 0;
+    p.seq = (uint32_t)(own + s.seq);
+    p.ack = (s.flags & F_ACK) ? (uint32_t)(other + s.ack) : 0;
     p.flags = s.flags;
     p.win = s.from_server ? 502 : 2048;
     p.ip_id = s.ip_id;
@@ -188,12 +195,12 @@ void simulation::send_next_data(double t)
     /* Stop first transmissions when what is in flight will bring the
      * sender's capture to about N packets. */
     long flight = (long)(2.0 * o_.delay / o_.gap) + 4;
-    if (server_packets_ + 2 * flight >= o_.packets || next_ >= MAX_SEGMENTS) {
+    if (server_packets_ + 2 * flight >= o_.packets || next_ >= max_segments_) {
         segments_ = next_;
         schedule(t + 0.2, SERVER_TIMER, seg{});
         return;
     }
-    seg s{true, (uint8_t)(F_ACK | F_PSH), 1 + (uint32_t)(next_ * MSS), 1 + REQUEST, MSS};
+    seg s{true, (uint8_t)(F_ACK | F_PSH), 1 + (uint64_t)next_ * MSS, 1 + REQUEST, MSS};
     next_++;
     server_send(s, t, true);
     schedule(t + o_.gap, SERVER_SEND_NEXT, s);
@@ -228,7 +235,7 @@ void simulation::on_server(const seg &s, double t)
         server_send(seg{true, F_ACK, 2 + data_end(), s.seq + 1, 0}, t, false);
         return;
     }
-    uint32_t acked = s.ack - 1;
+    uint64_t acked = s.ack - 1;
     if (acked > snd_una_) {
         snd_una_ = acked;
         last_ack_ = s.ack;
@@ -251,7 +258,7 @@ void simulation::on_client(const seg &s, double t)
         client_send(seg{false, F_ACK | F_PSH, 1, 1, REQUEST}, t + 50e-6);
         return;
     }
-    uint32_t ack_seq = 1 + REQUEST + (client_fin_ ? 1 : 0);
+    uint64_t ack_seq = 1 + REQUEST + (client_fin_ ? 1 : 0);
     if (s.flags & F_FIN) {
         client_fin_ = true;
         client_send(seg{false, F_FIN | F_ACK, ack_seq, s.seq + 1, 0}, t);
@@ -259,7 +266,7 @@ void simulation::on_client(const seg &s, double t)
     }
     if (s.paylen <= 0)
         return;
-    uint32_t off = s.seq - 1;
+    uint64_t off = s.seq - 1;
     if (off != rcv_nxt_) {
         if (off > rcv_nxt_)
             ooo_.insert(off);
@@ -330,7 +337,7 @@ int main(int argc, char **argv)
         default: usage(argv[0]);
         }
     }
-    if (optind >= argc || argc - optind > 2 || o.packets < 10 || o.packets > 8000000 || o.snaplen < 60)
+    if (optind >= argc || argc - optind > 2 || o.packets < 10 || o.packets > 2000000000 || o.snaplen < 60)
         usage(argv[0]);
     o.sender = argv[optind];
     o.receiver = optind + 1 < argc ? argv[optind + 1] : nullptr;

@@ -99,14 +99,15 @@ list_result number_by_list(const seg_record *rec, int32_t count, dest_index &ix,
                 keys[known++] = e;
                 ix.known.push_back(end_of(rec[k], side, ix.same_addr));
             }
-            (side == 0 ? ix.src : ix.dst)[static_cast<size_t>(k)] = static_cast<int32_t>(id);
+            (side == 0 ? ix.src : ix.dst)[static_cast<size_t>(k)] = static_cast<endpoint_number>(id);
         }
     }
     return LIST_DONE;
 }
 
-/* Numbers endpoints in sorted order, for arrays with many of them. */
-void number_by_sorting(const seg_record *rec, int32_t count, dest_index &ix)
+/* Numbers endpoints in sorted order, for arrays with many of them; false
+ * when there are more than an endpoint number can hold. */
+bool number_by_sorting(const seg_record *rec, int32_t count, dest_index &ix)
 {
     ix.known.clear();
     ix.known.reserve(2 * static_cast<size_t>(count));
@@ -116,14 +117,17 @@ void number_by_sorting(const seg_record *rec, int32_t count, dest_index &ix)
     std::sort(ix.known.begin(), ix.known.end(), endpoint_less);
     ix.known.erase(std::unique(ix.known.begin(), ix.known.end(), endpoint_same),
                    ix.known.end());
+    if (ix.known.size() > MAX_ENDPOINTS)
+        return false;
     for (int32_t k = 0; k < count; k++) {
         for (int side = 0; side < 2; side++) {
             endpoint e = end_of(rec[k], side, ix.same_addr);
             auto at = std::lower_bound(ix.known.begin(), ix.known.end(), e, endpoint_less);
             (side == 0 ? ix.src : ix.dst)[static_cast<size_t>(k)] =
-                static_cast<int32_t>(at - ix.known.begin());
+                static_cast<endpoint_number>(at - ix.known.begin());
         }
     }
+    return true;
 }
 
 /* by_dst, dst_begin and the max tree over the acks in by_dst order. */
@@ -204,7 +208,8 @@ bool dest_index_build(const seg_record *rec, int32_t count, dest_index &ix)
         for (int32_t k = stopped; k < count; k++)
             if (same_address_connection(rec[k]) != ix.same_addr)
                 return false;
-        number_by_sorting(rec, count, ix);
+        if (!number_by_sorting(rec, count, ix))
+            return false;
         break;
     case LIST_DONE:
         break;

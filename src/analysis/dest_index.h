@@ -38,12 +38,18 @@
 /* No record, no position. Below every record index. */
 constexpr int32_t DEST_NONE = -1;
 
+/* The number of an endpoint: 16 bits, since a table of them per record
+ * is a large part of a large trace's analysis memory. An array with more
+ * endpoints gets no index. */
+using endpoint_number = uint16_t;
+constexpr size_t MAX_ENDPOINTS = 65536;
+
 struct dest_index {
     bool same_addr;                 /* the ends share one address: ports count */
     scratch_vec<endpoint> known;    /* endpoint of each number (port 0 unless
                                      * same_addr) */
-    scratch_vec<int32_t> src;       /* per record: source endpoint number */
-    scratch_vec<int32_t> dst;       /* per record: destination endpoint number */
+    scratch_vec<endpoint_number> src; /* per record: source endpoint number */
+    scratch_vec<endpoint_number> dst; /* per record: destination endpoint number */
     scratch_vec<int32_t> by_dst;    /* record indexes, by (dst, index) */
     scratch_vec<int32_t> dst_begin; /* by_dst[dst_begin[e] .. dst_begin[e+1])
                                      * are the records addressed to e */
@@ -69,8 +75,8 @@ bool dest_uniform_ends(const seg_record *rec, int32_t count);
  * dest_index_build --
  *	Numbers the endpoints of rec[0 .. count-1] and builds the index into
  *	`ix` (any earlier content is replaced). Result: false, with `ix`
- *	unusable, when the array is not uniform or has more than 2^30
- *	records. Reads addresses, ports and ack; writes no record. Throws
+ *	unusable, when the array is not uniform, has more than 2^30
+ *	records or more than MAX_ENDPOINTS endpoints. Reads addresses, ports and ack; writes no record. Throws
  *	std::bad_alloc when its storage cannot be allocated.
  */
 bool dest_index_build(const seg_record *rec, int32_t count, dest_index &ix);

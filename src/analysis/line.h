@@ -19,12 +19,15 @@
 #include <cstdint>
 
 struct line_record {
-    int32_t dir;      /* 1: left host to right host; 2: right to left */
     float t_send;     /* s, departure on the sender's axis, main clock */
     float t_recv;     /* s, arrival on the receiver's axis */
     float delay;      /* s, t_recv - t_send */
-    int32_t cls;      /* colour class: index into the color table */
+    uint8_t dir;      /* 1: left host to right host; 2: right to left */
+    uint8_t cls;      /* colour class: index into the color table (0-6) */
 };
+
+/* A line list holds one line per segment: kept at 16 bytes. */
+static_assert(sizeof(line_record) == 16, "a line is 16 bytes");
 
 /* Colour classes of line_record.cls. */
 enum {

@@ -120,19 +120,38 @@ uint8_t kind_of(const seg_record &r)
 
 /* ---- Groups of equal (source, number) ------------------------------ */
 
-/* One record under a grouping key: its source endpoint and seq or ack. */
+/*
+ * One record under a grouping key, its seq or ack and its index in one
+ * 64-bit number, so that a table of them is half the size and the order
+ * by (value, index) is the order of the numbers: the value, made
+ * non-negative by VALUE_BIAS, in the high 33 bits, the index in the low
+ * 31. A decoded trace's numbers lie within 2^32 - 1 of 0; a value outside
+ * that (only a made-up array has one) throws number_out_of_range, and
+ * the scan then runs its plain form. The source endpoint of a record is
+ * that of the run of the grouping it lies in.
+ */
+const int64_t VALUE_BIAS = (int64_t{1} << 32) - 1;
+const uint64_t INDEX_MASK = (uint64_t{1} << 31) - 1;
+
+struct number_out_of_range {};
+
 struct keyed_record {
-    int64_t value;
-    int32_t src;
-    int32_t index;
+    uint64_t key;
+    int64_t value() const { return static_cast<int64_t>(key >> 31) - VALUE_BIAS; }
+    int32_t index() const { return static_cast<int32_t>(key & INDEX_MASK); }
 };
+
+keyed_record make_keyed(int64_t value, int32_t index)
+{
+    if (value < -VALUE_BIAS || value > VALUE_BIAS)
+        throw number_out_of_range();
+    return {static_cast<uint64_t>(value + VALUE_BIAS) << 31 | static_cast<uint64_t>(index)};
+}
 
 /* The order of a group's members: by value, then index. */
 bool value_then_index(const keyed_record &a, const keyed_record &b)
 {
-    if (a.value != b.value)
-        return a.value < b.value;
-    return a.index < b.index;
+    return a.key < b.key;
 }
 
 /*
@@ -147,7 +166,7 @@ void sort_mostly_rising(keyed_record *seg, size_t n, keyed_record *spare)
 {
     size_t kept = 0, out = 0;
     for (size_t p = 0; p < n; p++) {
-        if (kept == 0 || seg[p].value >= seg[kept - 1].value) {
+        if (kept == 0 || seg[p].value() >= seg[kept - 1].value()) {
             seg[kept++] = seg[p];
             continue;
         }
@@ -177,7 +196,8 @@ void sort_mostly_rising(keyed_record *seg, size_t n, keyed_record *spare)
  * Records ordered by (source, value, index): each group is one run. The
  * sources are few, so the records are first spread by source (keeping
  * index order), then each source's run is sorted by value. The result
- * goes into `keyed`; `spare` is room for the sort. Both are kept by the
+ * goes into `keyed`, source e's run from begin[e] to begin[e + 1];
+ * `spare` is room for the sort. Both are kept by the
  * caller from one grouping to the next, so their memory is fresh once.
  * visit(k, rec[k]) is called for every record on the way, in index order,
  * for a per-record table that needs the same pass over the records.
@@ -185,11 +205,11 @@ void sort_mostly_rising(keyed_record *seg, size_t n, keyed_record *spare)
 template <typename Visit>
 void group_records(const seg_record *rec, int32_t count, const dest_index &ix,
                    int64_t seg_record::*field, scratch_table<keyed_record> &keyed,
-                   scratch_table<keyed_record> &spare, Visit visit)
+                   scratch_table<keyed_record> &spare, scratch_vec<size_t> &begin, Visit visit)
 {
     size_t n = static_cast<size_t>(count);
     size_t sources = ix.known.size();
-    scratch_vec<size_t> begin(sources + 1, 0);
+    begin.assign(sources + 1, 0);
     for (size_t k = 0; k < n; k++)
         begin[static_cast<size_t>(ix.src[k]) + 1]++;
     for (size_t e = 0; e < sources; e++)
@@ -202,19 +222,28 @@ void group_records(const seg_record *rec, int32_t count, const dest_index &ix,
         spare.reset(n / 4 + 1);
     for (int32_t k = 0; k < count; k++) {
         int32_t e = ix.src[static_cast<size_t>(k)];
-        keyed[fill[static_cast<size_t>(e)]++] = {rec[k].*field, e, k};
+        keyed[fill[static_cast<size_t>(e)]++] = make_keyed(rec[k].*field, k);
         visit(k, rec[k]);
     }
     for (size_t e = 0; e < sources; e++)
         sort_mostly_rising(keyed.data() + begin[e], begin[e + 1] - begin[e], spare.data());
 }
 
-/* End of the group that starts at keyed[b]. */
-size_t group_end(const scratch_table<keyed_record> &keyed, size_t b)
+/* End of the group that starts at keyed[b], within its source's run,
+ * which ends at `limit`. */
+size_t group_end(const scratch_table<keyed_record> &keyed, size_t b, size_t limit)
 {
     size_t e = b + 1;
-    while (e < keyed.size() && keyed[e].src == keyed[b].src &&
-           keyed[e].value == keyed[b].value)
+    while (e < limit && keyed[e].value() == keyed[b].value())
+        e++;
+    return e;
+}
+
+/* The source whose run holds position b, from `e` (the source of an
+ * earlier position) on. */
+size_t source_at(const scratch_vec<size_t> &begin, size_t e, size_t b)
+{
+    while (begin[e + 1] <= b)
         e++;
     return e;
 }
@@ -282,28 +311,27 @@ struct scan_tables {
  * next member or the run's end) valued with the latest outer index of the
  * group that reaches it, and records the clear at each run's end.
  */
-void walk_follow_ups(int32_t count, const keyed_record *g,
-                     int32_t m, const dest_index &ix, scan_tables &t)
+void walk_follow_ups(int32_t count, const keyed_record *g, int32_t m, int32_t source,
+                     const dest_index &ix, scan_tables &t)
 {
     int32_t first = NONE;
     for (int32_t u = 0; u < m && first == NONE; u++)
-        if (t.resendable(g[u].index))
+        if (t.resendable(g[u].index()))
             first = u;
     if (first == NONE)
         return;
 
-    int32_t h = follow_up_threshold(g[0].value);
-    int32_t source = g[0].src;
+    int32_t h = follow_up_threshold(g[0].value());
     int32_t u = first + 1;
     while (u < m) {
-        int32_t end = dest_first_addressed_above(ix, source, g[u].index, static_cast<int64_t>(h));
+        int32_t end = dest_first_addressed_above(ix, source, g[u].index(), static_cast<int64_t>(h));
         int32_t run_end = end == NONE ? count - 1 : end;
         int32_t phase = NONE;
-        for (; u < m && g[u].index <= run_end; u++) {
-            bool next_inside = u + 1 < m && g[u + 1].index <= run_end;
-            int32_t piece_end = next_inside ? g[u + 1].index - 1 : run_end;
-            phase = t.prev_resendable[static_cast<size_t>(g[u].index)];
-            t.follow_spans.push_back({g[u].index, piece_end, phase});
+        for (; u < m && g[u].index() <= run_end; u++) {
+            bool next_inside = u + 1 < m && g[u + 1].index() <= run_end;
+            int32_t piece_end = next_inside ? g[u + 1].index() - 1 : run_end;
+            phase = t.prev_resendable[static_cast<size_t>(g[u].index())];
+            t.follow_spans.push_back({g[u].index(), piece_end, phase});
         }
         if (end == NONE)
             return;
@@ -317,22 +345,26 @@ void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
                      scan_tables &t)
 {
     scratch_table<keyed_record> &keyed = t.keyed;
-    group_records(rec, count, ix, &seg_record::seq, keyed, t.spare,
+    scratch_vec<size_t> begin;
+    group_records(rec, count, ix, &seg_record::seq, keyed, t.spare, begin,
                   [&t](int32_t k, const seg_record &r) {
                       t.kind[static_cast<size_t>(k)] = kind_of(r);
                   });
+    size_t source = 0;
     for (size_t b = 0; b < keyed.size();) {
-        size_t e = group_end(keyed, b);
-        int32_t last = keyed[e - 1].index;
+        source = source_at(begin, source, b);
+        size_t e = group_end(keyed, b, begin[source + 1]);
+        int32_t last = keyed[e - 1].index();
         int32_t resendable = NONE;
         for (size_t p = b; p < e; p++) {
-            size_t x = static_cast<size_t>(keyed[p].index);
+            size_t x = static_cast<size_t>(keyed[p].index());
             t.last_copy[x] = last;
             t.prev_resendable[x] = resendable;
-            if (t.resendable(keyed[p].index))
-                resendable = keyed[p].index;
+            if (t.resendable(keyed[p].index()))
+                resendable = keyed[p].index();
         }
-        walk_follow_ups(count, &keyed[b], static_cast<int32_t>(e - b), ix, t);
+        walk_follow_ups(count, &keyed[b], static_cast<int32_t>(e - b),
+                        static_cast<int32_t>(source), ix, t);
         b = e;
     }
 }
@@ -342,21 +374,24 @@ void scan_ack_groups(const seg_record *rec, int32_t count, const dest_index &ix,
                      scan_tables &t)
 {
     scratch_table<keyed_record> &keyed = t.keyed;
-    group_records(rec, count, ix, &seg_record::ack, keyed, t.spare,
+    scratch_vec<size_t> begin;
+    group_records(rec, count, ix, &seg_record::ack, keyed, t.spare, begin,
                   [](int32_t, const seg_record &) {});
+    size_t source = 0;
     for (size_t b = 0; b < keyed.size();) {
-        size_t e = group_end(keyed, b);
+        source = source_at(begin, source, b);
+        size_t e = group_end(keyed, b, begin[source + 1]);
         int32_t last_dup = NONE;
         for (size_t p = b; p < e; p++)
-            if (t.bare_ack(keyed[p].index))
-                last_dup = keyed[p].index;
+            if (t.bare_ack(keyed[p].index()))
+                last_dup = keyed[p].index();
         int32_t prev_quiet = NONE;
         for (size_t p = b; p < e; p++) {
-            size_t x = static_cast<size_t>(keyed[p].index);
+            size_t x = static_cast<size_t>(keyed[p].index());
             t.prev_same_ack[x] = prev_quiet;
             t.last_dup_ack[x] = last_dup;
-            if (t.quiet(keyed[p].index))
-                prev_quiet = keyed[p].index;
+            if (t.quiet(keyed[p].index()))
+                prev_quiet = keyed[p].index();
         }
         b = e;
     }
@@ -499,6 +534,9 @@ void mark_pair_scan_indexed(seg_record *rec, int32_t count, const dest_index *ix
         fast_scan(rec, count, *ix);
     } catch (const std::bad_alloc &) {
         /* No record was written yet: the plain scan needs no memory. */
+        mark_pair_scan_literal(rec, count);
+    } catch (const number_out_of_range &) {
+        /* Thrown while grouping, before any record was written. */
         mark_pair_scan_literal(rec, count);
     }
 }

@@ -228,6 +228,7 @@ void build_tsg(graph_data &g, int dir, const graph_inputs &in)
         g.notes.push_back("window scale unknown");
 
     for (int32_t i = 0; i < g_trace.main.count; i++) {
+        trace_release_behind(&g_trace.main, i);
         const seg_record &r = g_trace.main.rec[i];
         double seq = static_cast<double>(r.seq);
         double end = seq + std::max(r.paylen, 0);
@@ -275,6 +276,7 @@ void build_tsg(graph_data &g, int dir, const graph_inputs &in)
             add_point(g.series[sack], r.time, i, left, right);
         }
     }
+    trace_release_behind(&g_trace.main, g_trace.main.count);
 }
 
 void build_tput(graph_data &g, int dir, const graph_inputs &in)
@@ -338,6 +340,7 @@ void build_rtt(graph_data &g, int dir)
     std::vector<sent_ts> sent;
     std::vector<std::pair<uint32_t, int32_t>> echoes;
     for (int32_t i = 0; i < g_trace.main.count; i++) {
+        trace_release_behind(&g_trace.main, i);
         const seg_record &r = g_trace.main.rec[i];
         bool ours = dir_of(i) == dir;
         if (!ours && !(r.tcp_flags & TH_ACK))
@@ -350,6 +353,7 @@ void build_rtt(graph_data &g, int dir)
         else
             echoes.emplace_back(f.ts_ecr, i);
     }
+    trace_release_behind(&g_trace.main, g_trace.main.count);
     std::stable_sort(sent.begin(), sent.end(),
                      [](const sent_ts &a, const sent_ts &b) { return a.val < b.val; });
     std::vector<uint8_t> used(sent.size(), 0);

@@ -116,9 +116,11 @@ trace_array read_one(const char *name)
  *    leaving the entries the peer uses as they are). Should the traces
  *    then change places, the matcher finds the index made for another
  *    peer and builds it again.
- *  - Beside the analysis passes, the side passes: the text pass, the
- *    events pass (analysis/events.h), and in a two-file load the rest of
- *    the matcher's indexes.
+ *  - Beside the analysis passes, the side passes: the text pass, and in
+ *    a two-file load the rest of the matcher's indexes. The events pass
+ *    (analysis/events.h) runs on the load's own thread once the analysis
+ *    passes are done, so that its table takes the pages they gave back
+ *    instead of adding to their peak.
  *  - In the clock alignment of a two-file load, the second half of the
  *    lines: with the indexes built, matching reads them only, and each
  *    line's result is its own. They read only what
@@ -208,14 +210,18 @@ struct helper_thread {
     }
 };
 
-void side_passes()
+void events_pass()
 {
-    prime_record_texts();
     try {
         find_events();
     } catch (const std::bad_alloc &) {
         load_fail(-1, "malloc: no memory for the events\n");
     }
+}
+
+void side_passes()
+{
+    prime_record_texts();
     if (g_helper.match)
         matcher_prepare();
 }
@@ -238,6 +244,7 @@ void analyse_main(bool two_files)
     g_helper.match = two_files;
     helper_thread side(side_passes);
     analyse_trace();
+    events_pass();
     side.finish();
 }
 

@@ -268,7 +268,7 @@ connection_stats collect_stats()
         d.segments++;
         if (r.paylen > 0)
             d.payload_bytes += r.paylen;
-        if (l.cls >= 0 && l.cls < 7)
+        if (l.cls < 7)
             d.per_class[l.cls]++;
         if (r.mark == MARK_RETRANSMISSION) {
             d.retransmissions++;

@@ -52,8 +52,13 @@ void prime_record_texts()
 {
     if (g_trace.main.rec == nullptr)
         return;
-    for (int32_t i = 0; i < g_trace.main.count; i++)
+    /* Every record's bytes are read once, in file order: the pages of
+     * the mapped file read are given back as the pass goes. */
+    for (int32_t i = 0; i < g_trace.main.count; i++) {
+        trace_release_behind(&g_trace.main, i);
         prime_record_text(i);
+    }
+    trace_release_behind(&g_trace.main, g_trace.main.count);
 }
 
 void prime_text_state_literal()

@@ -11,8 +11,10 @@
  *	sequence numbers, first time stamp), and every later packet must
  *	belong to it in either direction. Accepted segments become seg_records
  *	in g_trace.building with relative numbers, a relative time and their
- *	own packet copy; every other packet is reported in one line on
- *	standard output (or only counted, trace/dropnote.h) and dropped.
+ *	packet bytes: their place in the mapped file (trace/filemap.h), or,
+ *	where the file cannot be followed that way, their own copy; every
+ *	other packet is reported in one line on standard output (or only
+ *	counted, trace/dropnote.h) and dropped.
  *
  *	Nothing read here ever lies past the captured bytes: a packet that
  *	ends before the header fields the decoder needs is dropped with
@@ -37,6 +39,7 @@
 #include "trace/connlist.h"
 #include "trace/direction.h"
 #include "trace/dropnote.h"
+#include "trace/filemap.h"
 #include "trace/linktype.h"
 #include "trace/loadfail.h"
 #include "trace/prefault.h"
@@ -239,7 +242,28 @@ void grow_building()
  * packet from its IP header on, zero past the captured bytes. Fixes the
  * copy length from the frame's captured length when it is still 0.
  */
-void copy_packet(const uint8_t *ip, uint32_t avail, uint32_t caplen, bool v6)
+/*
+ * Places the record being added in the mapped file instead, when the
+ * trace has a map; gives up the map (copies for the records placed so
+ * far) when the packet cannot be found in it. True when placed.
+ */
+bool place_packet(const struct pcap_pkthdr *hdr, const uint8_t *ip, uint32_t n)
+{
+    trace_array &t = g_trace.building;
+    if (t.map == nullptr)
+        return false;
+    t.copy_len = g_trace.copy_len;
+    const uint8_t *frame = g_trace.copybuf;
+    uint32_t link_len = (uint32_t)(ip - frame);
+    if (filemap_place(t.map, hdr, frame, link_len + n))
+        return true;
+    if (!trace_map_to_copies(&t))
+        load_fail_errno(-1, "malloc");
+    return false;
+}
+
+void copy_packet(const struct pcap_pkthdr *hdr, const uint8_t *ip, uint32_t avail,
+                 uint32_t caplen, bool v6)
 {
     if (g_trace.copy_len == 0)
         g_trace.copy_len = (int)caplen;
@@ -247,6 +271,8 @@ void copy_packet(const uint8_t *ip, uint32_t avail, uint32_t caplen, bool v6)
     uint32_t n = 0;
     if (g_trace.copy_len > 0) {
         n = avail < (uint32_t)g_trace.copy_len ? avail : (uint32_t)g_trace.copy_len;
+        if (place_packet(hdr, ip, n))
+            return;
         p = trace_new_copy(&g_trace.building, (size_t)g_trace.copy_len, (int32_t)n);
     }
     if (p == nullptr) {
@@ -349,7 +375,7 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
 
     /* The TTL (hop limit) lies within the header find_tcp checked. */
     g_trace.building.ttl_count[fwd ? 0 : 1][v6 ? ip[7] : ip[8]]++;
-    copy_packet(ip, avail, caplen, v6);
+    copy_packet(hdr, ip, avail, caplen, v6);
     g_trace.building.count++;
     if (g_trace.building.count % RECORDS_PER_ASK == 0)
         trace_ask_records_ahead(&g_trace.building, g_trace.building.count + RECORDS_PER_ASK);
@@ -389,6 +415,7 @@ seg_record *read_capture(const char *file)
         errno = err;
         load_fail_errno(-1, "malloc");
     }
+    g_trace.building.map = filemap_open(file, g_trace.linktype, records_file_can_hold());
     conn_select_begin(file);
     dropnote_begin_file();
     populate_ahead helper;

@@ -8,6 +8,7 @@
  */
 
 #include "trace/trace.h"
+#include "trace/filemap.h"
 #include "trace/loadfail.h"
 #include "trace/prefault.h"
 #include "trace/scratch.h"
@@ -218,6 +219,8 @@ void trace_free(trace_array *t)
     t->rec_map_len = 0;
     t->count = 0;
     t->cap = 0;
+    filemap_close(t->map);
+    t->map = nullptr;
     std::memset(t->ttl_count, 0, sizeof t->ttl_count);
 }
 
@@ -258,20 +261,60 @@ uint8_t *slot_of(const trace_array *t, int32_t i)
 
 }  // namespace
 
-uint8_t *record_bytes(const trace_array *t, int32_t i)
+const uint8_t *record_bytes(const trace_array *t, int32_t i)
 {
+    int32_t cap = 0;
+    if (t->map != nullptr)
+        return filemap_bytes(t->map, i, t->copy_len, &cap);
     uint8_t *slot = slot_of(t, i);
     return slot == nullptr ? nullptr : slot + COPY_SLOT_HEAD;
 }
 
 int32_t record_cap_bytes(const trace_array *t, int32_t i)
 {
+    if (t->map != nullptr) {
+        int32_t cap = 0;
+        filemap_bytes(t->map, i, t->copy_len, &cap);
+        return cap;
+    }
     uint8_t *slot = slot_of(t, i);
     if (slot == nullptr)
         return 0;
     int32_t cap;
     std::memcpy(&cap, slot, sizeof cap);
     return cap;
+}
+
+bool trace_map_to_copies(trace_array *t)
+{
+    file_map *m = t->map;
+    if (m == nullptr)
+        return true;
+    for (int32_t i = t->ncopies; i < m->count; i++) {
+        int32_t cap = 0;
+        const uint8_t *p = filemap_bytes(m, i, t->copy_len, &cap);
+        uint8_t *copy = trace_new_copy(t, (size_t)t->copy_len, cap);
+        if (copy == nullptr)
+            return false;
+        if (p != nullptr)
+            std::memcpy(copy, p, (size_t)cap);
+    }
+    t->map = nullptr;
+    filemap_close(m);
+    return true;
+}
+
+void trace_release_bytes(const trace_array *t, int32_t from, int32_t to)
+{
+    filemap_release(t->map, from, to);
+}
+
+void trace_release_behind(const trace_array *t, int32_t i)
+{
+    bool end = i == t->count;
+    if (i <= 0 || (!end && i % RELEASE_RECORDS != 0))
+        return;
+    filemap_release(t->map, (i - 1) / RELEASE_RECORDS * RELEASE_RECORDS, i);
 }
 
 uint16_t trace_address_index(const ip_address &a)

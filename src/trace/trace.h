@@ -22,6 +22,7 @@
 #include <cstdint>
 
 struct line_record;
+struct file_map;
 
 /*
  * One accepted TCP segment. A new record is all zero before the decoder
@@ -122,6 +123,9 @@ struct trace_array {
     void *rec_map;       /* the mapping of rec when trace_grow_records made
                           * it (rec == rec_map); otherwise rec is malloc'ed */
     size_t rec_map_len;  /* bytes of that mapping */
+    file_map *map;       /* the capture file the records' bytes are read
+                          * from (trace/filemap.h), set by the reader; null:
+                          * they lie in the copy blocks */
     uint32_t ttl_count[2][256]; /* records per IPv4 TTL or IPv6 hop limit:
                           * [0] those travelling as record 0, [1] the
                           * others; counted by the decoder, so that the
@@ -242,17 +246,47 @@ uint8_t *trace_new_copy(trace_array *t, size_t n, int32_t cap);
 
 /*
  * record_bytes --
- *	The `bytes` of record i of t: its packet copy (t->copy_len bytes), or
- *	nullptr when the record has none. No side effects.
+ *	The `bytes` of record i of t: its packet from its IP header on, or
+ *	nullptr when the record has none. Only its first record_cap_bytes
+ *	bytes may be read: a copy has zero fill after them, a packet read in
+ *	the mapped file (t->map) the file's next bytes. No side effects.
  */
-uint8_t *record_bytes(const trace_array *t, int32_t i);
+const uint8_t *record_bytes(const trace_array *t, int32_t i);
 
 /*
  * record_cap_bytes --
- *	The count of packet-data bytes of record i's copy (what trace_new_copy
- *	was given); 0 when the record has no copy.
+ *	The count of packet-data bytes of record i's bytes, at most the copy
+ *	length (what trace_new_copy was given); 0 when the record has none.
  */
 int32_t record_cap_bytes(const trace_array *t, int32_t i);
+
+/*
+ * trace_map_to_copies --
+ *	Gives up t's map: cuts a copy of the bytes of each record placed in
+ *	it (trace_new_copy, copy length t->copy_len), then unmaps the file.
+ *	False, with t->map kept, when the memory for a copy cannot be had.
+ */
+bool trace_map_to_copies(trace_array *t);
+
+/*
+ * trace_release_bytes --
+ *	For a pass that reads the bytes of every record once: gives back the
+ *	pages of the mapped file holding records [from, to) of t, which stay
+ *	readable (trace/filemap.h). No effect on copies.
+ */
+void trace_release_bytes(const trace_array *t, int32_t from, int32_t to);
+
+/*
+ * trace_release_behind --
+ *	For a pass reading record i's bytes with i rising: at every
+ *	RELEASE_RECORDS-th record, and at i == t->count when the pass is
+ *	done, gives back the pages of the records before i since the last
+ *	such point (trace_release_bytes).
+ */
+void trace_release_behind(const trace_array *t, int32_t i);
+
+/* Records between two give-backs of a pass over every record's bytes. */
+enum { RELEASE_RECORDS = 1 << 14 };
 
 /*
  * trace_ask_records_ahead --

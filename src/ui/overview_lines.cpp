@@ -63,7 +63,7 @@ static overview_line line_of(const overview_geometry &g, const line_record &l)
     float ts = l.t_send - g.start;
     int ys = to_pixel(ts * g.scale + 5.0f);
     int yr = to_pixel((ts + l.delay) * g.scale + 5.0f);
-    int32_t color = l.cls >= 0 && l.cls < COLOR_OUTSIDE ? g.color[l.cls] : COLOR_OUTSIDE;
+    int32_t color = l.cls < COLOR_OUTSIDE ? g.color[l.cls] : COLOR_OUTSIDE;
     overview_line e = {line_ends_of(l.dir, g.xl, g.xr, ys, yr), color};
     if (l.cls != CLS_LOST)
         return e;

@@ -137,16 +137,16 @@ TEST_F(analyse, ClampPullsArrivalBackToTheAcknowledgementUnlessDelayTurnsNegativ
     });
     rec(0).acked_by = 1;
     line_record *l = alloc_lines();
-    l[0] = {1, 1.00f, 1.05f, 0.05f, CLS_DATA};
-    l[1] = {2, 1.03f, 1.08f, 0.05f, CLS_NODATA};
+    l[0] = {1.00f, 1.05f, 0.05f, 1, CLS_DATA};
+    l[1] = {1.03f, 1.08f, 0.05f, 2, CLS_NODATA};
     clamp_arrivals(source_of(rec(0)));
     EXPECT_FLOAT_EQ(l[0].t_recv, 1.03f);
     EXPECT_FLOAT_EQ(l[0].delay, 1.03f - 1.00f);
     EXPECT_FLOAT_EQ(l[1].t_recv, 1.08f);
 
     /* The acknowledgement leaves before the data: the clamp is undone. */
-    l[0] = {1, 1.00f, 1.05f, 0.05f, CLS_DATA};
-    l[1] = {2, 0.98f, 1.08f, 0.10f, CLS_NODATA};
+    l[0] = {1.00f, 1.05f, 0.05f, 1, CLS_DATA};
+    l[1] = {0.98f, 1.08f, 0.10f, 2, CLS_NODATA};
     clamp_arrivals(source_of(rec(0)));
     EXPECT_FLOAT_EQ(l[0].t_recv, 1.05f);
     EXPECT_FLOAT_EQ(l[0].delay, 1.05f - 1.00f);
@@ -161,8 +161,8 @@ TEST_F(analyse, BackwardTimeStampsLeaveTheLineAsBuiltAndTheProgramRunning)
     });
     rec(0).acked_by = 1;
     line_record *l = alloc_lines();
-    l[0] = {2, 1.15f, 1.20f, 0.05f, CLS_DATA};
-    l[1] = {1, 1.10f, 1.15f, 0.05f, CLS_NODATA};
+    l[0] = {1.15f, 1.20f, 0.05f, 2, CLS_DATA};
+    l[1] = {1.10f, 1.15f, 0.05f, 1, CLS_NODATA};
     clamp_arrivals(source_of(rec(1)));
     EXPECT_FLOAT_EQ(l[0].t_recv, 1.20f);
     EXPECT_FLOAT_EQ(l[0].delay, 0.05f);

@@ -88,6 +88,18 @@ TEST_F(dest_index_test, ManyEndpointsAreNumberedBySorting)
     v.back() = make(shared, 1, 1, 0, TH_ACK);
     EXPECT_FALSE(dest_uniform_ends(v.data(), 600));
     EXPECT_FALSE(dest_index_build(v.data(), 600, ix));
+
+    /* Two hosts each talking to itself from 35,000 ports: more endpoints
+     * than a number holds, and no index. */
+    std::vector<seg_record> many;
+    for (uint32_t k = 0; k < 70000; k++) {
+        uint64_t host = 0x0a000105u + (k & 1);
+        ends self{"self", host, host, 0, 0, false, static_cast<uint16_t>(k >> 1),
+                  static_cast<uint16_t>(40000 + (k >> 1) % 20000)};
+        many.push_back(make(self, 1, 1, 0, TH_ACK));
+    }
+    ASSERT_TRUE(dest_uniform_ends(many.data(), 70000));
+    EXPECT_FALSE(dest_index_build(many.data(), 70000, ix));
 }
 
 } // namespace

@@ -151,6 +151,15 @@ TEST_F(pair_scan_fast, ThresholdWrapsInThirtyTwoBits)
     EXPECT_EQ(fast[2].mark_flags, MARK_SKIP);
     EXPECT_EQ(fast[3].mark_flags, MARK_SKIP);
     EXPECT_TRUE(compare_forms(t).empty()) << compare_forms(t);
+
+    /* The extremes a decoded trace can hold, -(2^32 - 1) and 2^32 - 1,
+     * and beyond them (a made-up array), where the plain form runs. */
+    const int64_t values[] = {-4294967295LL, 4294967295LL, 4294967296LL, -4294967296LL,
+                              INT64_MAX};
+    for (int64_t v : values) {
+        t.rec[1].seq = t.rec[3].ack = v;
+        EXPECT_TRUE(compare_forms(t).empty()) << v << compare_forms(t);
+    }
 }
 
 TEST_F(pair_scan_fast, FollowUpRestartsAtTheNextCopyAfterAClear)

@@ -300,8 +300,12 @@ TEST_F(BinreadTest, LongCopyLengthTakesOnlyThePagesItsPacketsWrite)
         pages += len / page;
     }
     /* Each copy writes one page or two of its fifteen; were the blocks'
-     * pages asked for ahead, nearly all would be taken. */
-    EXPECT_LT(resident, pages / 4) << resident << " of " << pages;
+     * pages asked for ahead, nearly all would be taken. A file read in
+     * place takes no copy at all. */
+    if (g_trace.building.map != nullptr)
+        EXPECT_EQ(pages, 0u);
+    else
+        EXPECT_LT(resident, pages / 4) << resident << " of " << pages;
     EXPECT_EQ(record_cap_bytes(&g_trace.building, 299), 50);
 }
 
@@ -604,8 +608,8 @@ TEST_F(BinreadTest, PcapngCopyOfTheSampleLoadsToTheSameTrace)
     std::vector<int32_t> plain_caps;
     for (int32_t i = 0; i < g_trace.building.count; i++) {
         const uint8_t *b = record_bytes(&g_trace.building, i);
-        plain_bytes.emplace_back(b, b + g_trace.copy_len);
         plain_caps.push_back(record_cap_bytes(&g_trace.building, i));
+        plain_bytes.emplace_back(b, b + plain_caps.back());
     }
     int copy_len = g_trace.copy_len;
     read_clean(dir + "/examples/sender.pcapng");
@@ -621,7 +625,9 @@ TEST_F(BinreadTest, PcapngCopyOfTheSampleLoadsToTheSameTrace)
         EXPECT_EQ(a.paylen, b.paylen) << i;
         EXPECT_EQ(a.tcp_flags, b.tcp_flags) << i;
         EXPECT_EQ(plain_caps[i], record_cap_bytes(&g_trace.building, (int32_t)i)) << i;
+        /* Only the packet-data bytes are the record's: past them a copy
+         * holds zero fill, a packet read in the mapped file its next bytes. */
         EXPECT_EQ(std::memcmp(plain_bytes[i].data(), record_bytes(&g_trace.building, (int32_t)i),
-                              (size_t)copy_len), 0) << i;
+                              plain_bytes[i].size()), 0) << i;
     }
 }

@@ -1,0 +1,256 @@
+/*
+ * filemap.cpp --
+ *
+ *	The capture file mapped read-only and each record's offset in it
+ *	(filemap.h): the walk that follows libpcap through the file, the
+ *	lookup of a record's bytes, and the giving back of pages read.
+ */
+
+#include "trace/filemap.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "trace/bytes.h"
+#include "trace/linktype.h"
+
+namespace {
+
+enum { FILE_HEADER = 24, RECORD_HEADER = 16, MAX_HIGH = 64 };
+
+/* The walk gives back the pages behind it each time it has passed this:
+ * little of the file is mapped in at any time. */
+const size_t RELEASE_STEP = (size_t)1 << 20;
+
+const uint32_t MAGIC_US = 0xa1b2c3d4;
+const uint32_t MAGIC_NS = 0xa1b23c4d;
+
+uint32_t read_le32(const uint8_t *p)
+{
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+/* A 32-bit field of a record header, in the file's byte order. */
+uint32_t header_word(const file_map *m, size_t at)
+{
+    return m->swapped ? read_be32(m->base + at) : read_le32(m->base + at);
+}
+
+size_t page_size()
+{
+    static const size_t page = (size_t)sysconf(_SC_PAGESIZE);
+    return page;
+}
+
+/* Gives back the whole pages of the mapping within [from, to). */
+void release_range(const file_map *m, size_t from, size_t to)
+{
+    size_t page = page_size();
+    from = (from + page - 1) / page * page;
+    to = to / page * page;
+    if (to > from)
+        madvise(const_cast<uint8_t *>(m->base) + from, to - from, MADV_DONTNEED);
+}
+
+/* The file offset of record i's header. */
+size_t offset_of(const file_map *m, int32_t i)
+{
+    size_t high = 0;
+    while ((int32_t)high < m->nhigh && m->high_from[high] <= i)
+        high++;
+    return high << 32 | m->where[i];
+}
+
+/* Keeps `pos` as the offset of record m->count; false without room. */
+bool keep(file_map *m, size_t pos)
+{
+    if (m->count == m->room) {
+        int32_t room = m->room < 1024 ? 1024 : m->room + m->room / 2;
+        if (room <= m->room)
+            return false;
+        void *p = std::realloc(m->where, (size_t)room * sizeof(uint32_t));
+        if (p == nullptr)
+            return false;
+        m->where = static_cast<uint32_t *>(p);
+        m->room = room;
+    }
+    while ((size_t)m->nhigh < pos >> 32) {
+        if (m->nhigh == MAX_HIGH)
+            return false;
+        m->high_from[m->nhigh++] = m->count;
+    }
+    m->where[m->count++] = (uint32_t)pos;
+    return true;
+}
+
+/*
+ * The guard against a file cut short while it is mapped (a capture
+ * written again under the same name): a read of a page of the mapping
+ * past the file's new end raises SIGBUS. The guard's handler puts a page
+ * of zeros there and the read goes on, so a record there reads as a
+ * header of length 0, a record without bytes, instead of ending the
+ * process. Faults outside the mappings go to the handler that was there
+ * before. The mapped ranges, one slot per open map (0: free), and that
+ * handler are the guard's state: set by filemap_open and filemap_close,
+ * read by the handler.
+ */
+enum { GUARDED_MAPS = 16 };
+
+struct guard_state {
+    std::atomic<uintptr_t> start[GUARDED_MAPS];
+    std::atomic<uintptr_t> end[GUARDED_MAPS];
+    struct sigaction previous;
+    bool installed;
+};
+
+guard_state g_guard;
+
+void on_sigbus(int, siginfo_t *info, void *)
+{
+    uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
+    for (int k = 0; k < GUARDED_MAPS; k++) {
+        if (at < g_guard.start[k].load() || at >= g_guard.end[k].load())
+            continue;
+        uintptr_t page = at & ~(uintptr_t)(page_size() - 1);
+        if (mmap(reinterpret_cast<void *>(page), page_size(), PROT_READ,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED)
+            return;
+    }
+    /* Not ours: the fault comes again under the handler before ours. */
+    sigaction(SIGBUS, &g_guard.previous, nullptr);
+}
+
+void guard(const file_map *m)
+{
+    if (!g_guard.installed) {
+        struct sigaction sa;
+        std::memset(&sa, 0, sizeof sa);
+        sa.sa_sigaction = on_sigbus;
+        sa.sa_flags = SA_SIGINFO;
+        sigemptyset(&sa.sa_mask);
+        g_guard.installed = sigaction(SIGBUS, &sa, &g_guard.previous) == 0;
+    }
+    for (int k = 0; k < GUARDED_MAPS; k++) {
+        if (g_guard.end[k].load() != 0)
+            continue;
+        g_guard.start[k].store(reinterpret_cast<uintptr_t>(m->base));
+        g_guard.end[k].store(reinterpret_cast<uintptr_t>(m->base) + m->len);
+        return;
+    }
+}
+
+void unguard(const file_map *m)
+{
+    for (int k = 0; k < GUARDED_MAPS; k++) {
+        if (g_guard.start[k].load() != reinterpret_cast<uintptr_t>(m->base))
+            continue;
+        g_guard.end[k].store(0);
+        g_guard.start[k].store(0);
+    }
+}
+
+}  // namespace
+
+file_map *filemap_open(const char *file, int linktype, int32_t records)
+{
+    if (file == nullptr || std::strcmp(file, "-") == 0)
+        return nullptr;
+    int fd = open(file, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    void *base = MAP_FAILED;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= FILE_HEADER)
+        base = mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_PRIVATE, fd, 0);
+    close(fd);
+    if (base == MAP_FAILED)
+        return nullptr;
+    const uint8_t *b = static_cast<const uint8_t *>(base);
+    uint32_t magic = read_le32(b);
+    bool plain = magic == MAGIC_US || magic == MAGIC_NS;
+    bool swapped = read_be32(b) == MAGIC_US || read_be32(b) == MAGIC_NS;
+    file_map *m = (plain || swapped) ? new (std::nothrow) file_map() : nullptr;
+    if (m == nullptr) {
+        munmap(base, (size_t)st.st_size);
+        return nullptr;
+    }
+    m->base = b;
+    m->len = (size_t)st.st_size;
+    m->swapped = swapped;
+    m->linktype = linktype;
+    m->next = FILE_HEADER;
+    /* Room for what the file can hold: pages not written cost nothing. */
+    if (records > 0) {
+        m->where = static_cast<uint32_t *>(std::malloc((size_t)records * sizeof(uint32_t)));
+        m->room = m->where != nullptr ? records : 0;
+    }
+    madvise(base, m->len, MADV_SEQUENTIAL);
+    guard(m);
+    return m;
+}
+
+void filemap_close(file_map *m)
+{
+    if (m == nullptr)
+        return;
+    unguard(m);
+    munmap(const_cast<uint8_t *>(m->base), m->len);
+    std::free(m->where);
+    delete m;
+}
+
+bool filemap_place(file_map *m, const struct pcap_pkthdr *hdr, const uint8_t *frame, uint32_t n)
+{
+    size_t pos = m->next;
+    while (pos + RECORD_HEADER <= m->len) {
+        size_t data = pos + RECORD_HEADER;
+        uint32_t caplen = header_word(m, pos + 8);
+        if (caplen > m->len - data)
+            return false;
+        if (caplen == hdr->caplen && header_word(m, pos + 12) == hdr->len && n <= caplen &&
+            std::memcmp(m->base + data, frame, n) == 0) {
+            if (!keep(m, pos))
+                return false;
+            m->next = data + caplen;
+            if (m->next - m->released >= RELEASE_STEP) {
+                release_range(m, m->released, pos);
+                m->released = pos;
+            }
+            return true;
+        }
+        pos = data + caplen;
+    }
+    return false;
+}
+
+const uint8_t *filemap_bytes(const file_map *m, int32_t i, int32_t copy_len, int32_t *cap)
+{
+    *cap = 0;
+    if (m == nullptr || i < 0 || i >= m->count)
+        return nullptr;
+    size_t pos = offset_of(m, i);
+    uint32_t caplen = header_word(m, pos + 8);
+    const uint8_t *frame = m->base + pos + RECORD_HEADER;
+    uint32_t link = 0;
+    if (link_ip_offset(m->linktype, frame, caplen, &link) != LINK_IP)
+        return nullptr;
+    uint32_t avail = caplen - link;
+    *cap = copy_len > 0 && avail > (uint32_t)copy_len ? copy_len : (int32_t)avail;
+    return frame + link;
+}
+
+void filemap_release(const file_map *m, int32_t from, int32_t to)
+{
+    if (m == nullptr || from >= to || from < 0 || from >= m->count)
+        return;
+    size_t end = to >= m->count ? m->len : offset_of(m, to);
+    release_range(m, offset_of(m, from), end);
+}

@@ -1,0 +1,97 @@
+/*
+ * filemap.h --
+ *
+ *	The packet bytes of a trace read where they lie: the capture file,
+ *	mapped read-only, and for each record the file offset of its packet,
+ *	instead of a copy of its bytes. A record then costs four bytes of
+ *	packet storage rather than a copy length's, and reading a file writes
+ *	no copy at all.
+ *
+ *	libpcap still reads the file, with all its checks, filters and
+ *	messages; the map follows it. For each accepted packet the map walks
+ *	the file's record headers from where the last one ended to the one
+ *	libpcap handed over, and takes it only when its bytes are the bytes
+ *	libpcap gave: what a record reads through the map is then what its
+ *	copy would have held, up to its count of packet-data bytes. A file
+ *	the walk cannot follow (pcapng, a pipe, a file changed while read)
+ *	gives up its map, and its records get copies as before
+ *	(trace_new_copy).
+ *
+ *	A file cut short while it is mapped (written again under its name)
+ *	does not end the process when a record past its new end is read: the
+ *	pages past the end read as zeros, and such a record has no bytes.
+ *
+ *	Pages of the mapping count in the process's memory only while they
+ *	are mapped in: the walk and the passes that read every record's
+ *	bytes give back the pages behind them (filemap_release), which the
+ *	kernel keeps in its file cache and maps in again when asked.
+ */
+
+#ifndef WIREPAINT_TRACE_FILEMAP_H
+#define WIREPAINT_TRACE_FILEMAP_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include <pcap/pcap.h>
+
+/*
+ * The map of one trace's capture file. Owned by the trace (trace_array
+ * .map), freed by trace_free through filemap_close.
+ */
+struct file_map {
+    const uint8_t *base;   /* the file, mapped read-only; set by filemap_open */
+    size_t len;            /* bytes of the file */
+    bool swapped;          /* record headers in the other byte order */
+    int linktype;          /* libpcap's link type of the file */
+    size_t next;           /* walk: offset of the next record header to look at */
+    size_t released;       /* walk: bytes before this were given back */
+    uint32_t *where;       /* per record: low 32 bits of its record
+                            * header's offset (malloc'ed; room `room`) */
+    int32_t room;          /* records `where` has room for */
+    int32_t count;         /* records placed */
+    int32_t high_from[64]; /* high_from[k]: first record whose offset is
+                            * at least (k + 1) << 32 */
+    int32_t nhigh;         /* entries of high_from in use */
+};
+
+/*
+ * filemap_open --
+ *	Maps `file` for the walk when it is a regular classic-pcap file
+ *	(either byte order, micro- or nanosecond stamps) of link type
+ *	`linktype`, with room for about `records` records. nullptr, with no
+ *	side effects, when it is not or the memory cannot be had: its
+ *	records then get copies.
+ */
+file_map *filemap_open(const char *file, int linktype, int32_t records);
+
+/* Unmaps and frees `m` (null allowed). */
+void filemap_close(file_map *m);
+
+/*
+ * filemap_place --
+ *	Places record m->count: finds the packet libpcap handed over (its
+ *	header `hdr`, its first `n` captured bytes `frame`) in the file,
+ *	from where the last placed one ended, and keeps its offset. False,
+ *	placing nothing, when the walk reaches the end without it or cannot
+ *	keep the offset; the caller then gives up the map (filemap_to_copies).
+ *	Gives back the pages the walk has passed, a few megabytes at a time.
+ */
+bool filemap_place(file_map *m, const struct pcap_pkthdr *hdr, const uint8_t *frame, uint32_t n);
+
+/*
+ * filemap_bytes --
+ *	Record i's packet from its IP header on, and in *cap the count of its
+ *	bytes there that are packet data, at most `copy_len`; nullptr and 0
+ *	for an index not placed. Reads the record's header in the file.
+ */
+const uint8_t *filemap_bytes(const file_map *m, int32_t i, int32_t copy_len, int32_t *cap);
+
+/*
+ * filemap_release --
+ *	Gives back the whole pages holding records [from, to) (the kernel
+ *	maps them in again when they are read). A hint: changes no byte.
+ */
+void filemap_release(const file_map *m, int32_t from, int32_t to);
+
+#endif
