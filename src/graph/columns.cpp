@@ -16,15 +16,18 @@ void pyramid_build(column_pyramid *pyr, const std::vector<graph_point> &pts)
     size_t n = pts.size();
     if (n < 2)
         return;
-    std::vector<double> lo((n + 1) / 2), hi((n + 1) / 2);
-    for (size_t j = 0; j < lo.size(); j++) {
-        size_t a = 2 * j, b = std::min(n, a + 2);
-        lo[j] = pts[a].lo;
-        hi[j] = pts[a].hi;
-        for (size_t i = a + 1; i < b; i++) {
-            lo[j] = std::min(lo[j], pts[i].lo);
-            hi[j] = std::max(hi[j], pts[i].hi);
+    /* Filled by push_back: no pass that zeroes the arrays first. */
+    std::vector<double> lo, hi;
+    lo.reserve((n + 1) / 2);
+    hi.reserve((n + 1) / 2);
+    for (size_t a = 0; a < n; a += 2) {
+        double l = pts[a].lo, h = pts[a].hi;
+        if (a + 1 < n) {
+            l = std::min(l, pts[a + 1].lo);
+            h = std::max(h, pts[a + 1].hi);
         }
+        lo.push_back(l);
+        hi.push_back(h);
     }
     pyr->lo_min.push_back(std::move(lo));
     pyr->hi_max.push_back(std::move(hi));
@@ -32,11 +35,12 @@ void pyramid_build(column_pyramid *pyr, const std::vector<graph_point> &pts)
         const std::vector<double> &plo = pyr->lo_min.back();
         const std::vector<double> &phi = pyr->hi_max.back();
         size_t m = plo.size();
-        std::vector<double> nlo((m + 1) / 2), nhi((m + 1) / 2);
-        for (size_t j = 0; j < nlo.size(); j++) {
-            size_t a = 2 * j;
-            nlo[j] = a + 1 < m ? std::min(plo[a], plo[a + 1]) : plo[a];
-            nhi[j] = a + 1 < m ? std::max(phi[a], phi[a + 1]) : phi[a];
+        std::vector<double> nlo, nhi;
+        nlo.reserve((m + 1) / 2);
+        nhi.reserve((m + 1) / 2);
+        for (size_t a = 0; a < m; a += 2) {
+            nlo.push_back(a + 1 < m ? std::min(plo[a], plo[a + 1]) : plo[a]);
+            nhi.push_back(a + 1 < m ? std::max(phi[a], phi[a + 1]) : phi[a]);
         }
         pyr->lo_min.push_back(std::move(nlo));
         pyr->hi_max.push_back(std::move(nhi));

@@ -81,6 +81,19 @@ graph_series &add_series(graph_data &g, const std::string &name, const char *col
     return g.series.back();
 }
 
+/* Room for `n` points of `s`, taken at once: growing a series of
+ * millions of points step by step copies it and touches fresh pages each
+ * time. Pages of the room never filled are never touched. */
+void reserve_points(graph_series &s, size_t n)
+{
+    s.pts.reserve(n);
+}
+
+size_t record_count()
+{
+    return static_cast<size_t>(g_trace.main.count);
+}
+
 void add_point(graph_series &s, float t, int32_t rec, double lo, double hi)
 {
     if (!std::isfinite(t) || !std::isfinite(lo) || !std::isfinite(hi))
@@ -226,6 +239,9 @@ void build_tsg(graph_data &g, int dir, const graph_inputs &in)
     }
     if (!known)
         g.notes.push_back("window scale unknown");
+    reserve_points(g.series[first_class], record_count());
+    reserve_points(g.series[ack], record_count());
+    reserve_points(g.series[win], record_count());
 
     for (int32_t i = 0; i < g_trace.main.count; i++) {
         trace_release_behind(&g_trace.main, i);
@@ -296,6 +312,7 @@ void build_tput(graph_data &g, int dir, const graph_inputs &in)
         double fresh;
     };
     std::vector<sent> data;
+    data.reserve(record_count());
     double high = 0;
     bool any = false;
     for (int32_t i = 0; i < g_trace.main.count; i++) {
@@ -308,11 +325,15 @@ void build_tput(graph_data &g, int dir, const graph_inputs &in)
         any = true;
         data.push_back(sent{r.time, i, static_cast<double>(r.paylen), fresh});
     }
-    std::stable_sort(data.begin(), data.end(), [](const sent &a, const sent &b) { return a.t < b.t; });
+    auto earlier = [](const sent &a, const sent &b) { return a.t < b.t; };
+    if (!std::is_sorted(data.begin(), data.end(), earlier))
+        std::stable_sort(data.begin(), data.end(), earlier);
     double sum = 0, good = 0;
     size_t from = 0;
     graph_series &goodput = g.series[good_at];
     graph_series &thr = g.series[good_at - 1];
+    reserve_points(goodput, data.size());
+    reserve_points(thr, data.size());
     for (size_t k = 0; k < data.size(); k++) {
         sum += data[k].bytes;
         good += data[k].fresh;
@@ -383,6 +404,11 @@ void build_owd(graph_data &g)
     /* [direction][measured] */
     graph_series *s[2][2] = {{&g.series[at + 1], &g.series[at]},
                              {&g.series[at + 3], &g.series[at + 2]}};
+    size_t lr = 0;
+    for (int32_t j = 0; j < g_trace.main.count; j++)
+        lr += g_trace.lines[j].dir == 1;
+    reserve_points(*s[0][two], lr);
+    reserve_points(*s[1][two], record_count() - lr);
     for (int32_t j = 0; j < g_trace.main.count; j++) {
         const line_record &l = g_trace.lines[j];
         int measured = two && loader_copy_of(j) >= 0;
@@ -401,6 +427,8 @@ void build_inflight(graph_data &g, int dir)
     add_series(g, "receive window", WINDOW_COLOUR, STYLE_STEPS).dashed = !known;
     if (!known)
         g.notes.push_back("window scale unknown");
+    reserve_points(g.series[win_at - 1], record_count());
+    reserve_points(g.series[win_at], record_count());
     double high_seq = 0, high_ack = 0;
     bool sent = false, acked = false;
     for (int32_t i = 0; i < g_trace.main.count; i++) {
