@@ -290,6 +290,10 @@ proc wp::hover_end {} {
 # ---------------------------------------------------------------------
 # Go to a segment, statistics, keys
 
+namespace eval wp {
+    variable goto_number ""    ;# the Go-to window's entry; empty at first
+}
+
 proc wp::goto_dialog {} {
     global segcount
     set w .goto
@@ -815,6 +819,10 @@ proc wp::connections_dialog {{only_many 0}} {
     grid rowconfigure $w 2 -weight 1
     grid columnconfigure $w 0 -weight 1
     bind $t <Double-Button-1> [list wp::open_connection $w]
+    # The dialog is gone once a connection opens: the tree's own binding
+    # must not run after it.
+    bind WpConnGone <Double-Button-1> {if {![winfo exists %W]} break}
+    bindtags $t [linsert [bindtags $t] 1 WpConnGone]
     bind $w <Key-Return> [list wp::open_connection $w]
     bind $w <Key-Escape> [list destroy $w]
     bind $t <<TreeviewSelect>> [list wp::conn_selected $w]
@@ -842,6 +850,8 @@ proc wp::conn_show {w} {
     variable conn_pick
     variable conn_rows
     set t $w.list
+    # A heading's sort runs when idle, perhaps after the dialog closed.
+    if {![winfo exists $t]} { return }
     set n [connview_clib count]
     set conn_top [expr {max(0, min($conn_top, $n - $conn_rows))}]
     $t delete [$t children {}]

@@ -102,20 +102,7 @@ while True:
 print(got)
 PY
 
-setup_net() {
-    ip netns add "$NS_S"
-    ip netns add "$NS_C"
-    ip -n "$NS_S" link add veth-s type veth peer name veth-c netns "$NS_C"
-    in_ns "$NS_S" ip addr add "$S_ADDR/24" dev veth-s
-    in_ns "$NS_C" ip addr add "$C_ADDR/24" dev veth-c
-    in_ns "$NS_S" ethtool -K veth-s tso off gso off gro off >/dev/null
-    in_ns "$NS_C" ethtool -K veth-c tso off gso off gro off >/dev/null
-    in_ns "$NS_S" ip link set lo up
-    in_ns "$NS_C" ip link set lo up
-    in_ns "$NS_S" ip link set veth-s up
-    in_ns "$NS_C" ip link set veth-c up
-    in_ns "$NS_S" tc qdisc add dev veth-s root tbf rate "$RATE" burst 10kb latency 100ms
-}
+setup_net() { two_hosts "$NS_S" "$NS_C" "$S_ADDR" "$C_ADDR" "$RATE"; }
 
 one_scenario() {
     local mode=$1

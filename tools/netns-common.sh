@@ -1,7 +1,27 @@
 # netns-common.sh - shell helpers of the scripts that record real captures
-# in network namespaces (make_samples.sh, make_event_samples.sh); sourced,
-# not run. The caller keeps the ids of its background processes in the
-# array bg_pids.
+# in network namespaces (make_samples.sh, make_event_samples.sh,
+# make_midstream_samples.sh); sourced, not run. The caller keeps the ids
+# of its background processes in the array bg_pids.
+
+# two_hosts NS_S NS_C S_ADDR C_ADDR RATE: makes namespaces NS_S (server) and
+# NS_C (client) joined by one veth pair, veth-s and veth-c, addresses /24,
+# offloads off (so captures show wire-sized segments), and a token bucket
+# filter of RATE on the server's side.
+two_hosts() {
+    local s=$1 c=$2
+    ip netns add "$s"
+    ip netns add "$c"
+    ip -n "$s" link add veth-s type veth peer name veth-c netns "$c"
+    in_ns "$s" ip addr add "$3/24" dev veth-s
+    in_ns "$c" ip addr add "$4/24" dev veth-c
+    in_ns "$s" ethtool -K veth-s tso off gso off gro off >/dev/null
+    in_ns "$c" ethtool -K veth-c tso off gso off gro off >/dev/null
+    in_ns "$s" ip link set lo up
+    in_ns "$c" ip link set lo up
+    in_ns "$s" ip link set veth-s up
+    in_ns "$c" ip link set veth-c up
+    in_ns "$s" tc qdisc add dev veth-s root tbf rate "$5" burst 10kb latency 100ms
+}
 
 # in_ns NS COMMAND...: runs COMMAND in network namespace NS.
 in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }

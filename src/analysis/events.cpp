@@ -82,10 +82,15 @@ struct flow {
     uint32_t window;         /* last window, scaled as known */
     int scale;               /* shift in use; -1 unknown, -2 none */
     uint16_t lastkinds;      /* kinds of the last segment */
-    int32_t dupacknum;       /* duplicate ACKs in a row */
+    int32_t dupacknum;       /* duplicate ACKs in a row; -1 once the
+                              * other direction reported an ACK of
+                              * unseen data it cannot place */
     int32_t lastnondupack;   /* index of the ACK they duplicate */
     float last_zero_time;    /* s, last segment with a zero window; -1 */
     bool sent_data;
+    bool took_space;         /* a segment took sequence space (payload,
+                              * SYN or FIN): only then can data be
+                              * outstanding */
     bool sent_fin;           /* a FIN of this flow was seen */
     int32_t mss;             /* largest payload sent */
     float srtt;              /* s; 0 before the first sample */
@@ -181,22 +186,35 @@ seg_result analyser_rules(flow &f, flow &r, const seg_record &s, int32_t i, floa
         goto finished_fwd;
     }
     if (seglen == 0 && win != 0 && win == f.window && at_next && same_ack && !sfr) {
-        f.dupacknum++;
+        /* -1: the other direction's ACK of unseen data was counted (see
+         * below); this duplicate starts a run of its own. */
+        f.dupacknum = f.dupacknum < 0 ? 1 : f.dupacknum + 1;
         k |= bit(EV_DUPLICATE_ACK);
         out.ref = f.lastnondupack;
         out.dup_num = f.dupacknum;
     }
 
 finished_fwd:
-    /* A window update leaves the run of duplicates as it was: the next
-     * duplicate still names the ACK before it. */
-    if (!(k & (bit(EV_DUPLICATE_ACK) | bit(EV_WINDOW_UPDATE)))) {
+    /* A new acknowledgement number ends a run of duplicates; whatever
+     * repeats it (a window update, data) leaves the run as it was. */
+    if (ack != f.lastack) {
         f.lastnondupack = i;
         f.dupacknum = 0;
     }
+    /* An ACK of data never seen is reported once per gap: the highest
+     * number to be acknowledged jumps to the next expected one. When it
+     * cannot jump (the other direction sent nothing since), it is
+     * reported again only after that direction has sent a duplicate ACK,
+     * whose count, -1 here, marks the report. */
     if (r.has_maxseq && seq_gt(ack, r.maxseq) && (flags & TH_ACK)) {
-        k |= bit(EV_ACK_LOST_SEGMENT);
-        r.maxseq = r.nextseq;
+        if (seq_lt(r.maxseq, r.nextseq)) {
+            r.maxseq = r.nextseq;
+            k |= bit(EV_ACK_LOST_SEGMENT);
+        } else {
+            if (r.dupacknum == 0)
+                k |= bit(EV_ACK_LOST_SEGMENT);
+            r.dupacknum = -1;
+        }
     }
 
     if (seglen > 0 || (flags & (TH_SYN | TH_FIN))) {
@@ -213,23 +231,30 @@ finished_fwd:
                 if (t - r.last_time < FAST_RETRANSMISSION_WINDOW && r.dupacknum >= 2 &&
                     r.has_lastack && r.lastack == seq)
                     k |= bit(EV_FAST_RETRANSMISSION) | bit(EV_RETRANSMISSION);
-                else if (t - f.nextseq_time < ooo && f.nextseq != seq + seglen)
+                else if (t - f.nextseq_time < ooo &&
+                         f.nextseq != seq + seglen + ((flags & (TH_SYN | TH_FIN)) ? 1 : 0))
                     k |= bit(EV_OUT_OF_ORDER);
                 else
                     k |= bit(EV_RETRANSMISSION);
             }
         }
+    }
+    /* Every segment moves the next expected sequence number, a bare ACK
+     * too: a capture that starts mid-connection learns it from the first
+     * segment of each direction, whatever its length, so that an end
+     * sending nothing but ACKs still has one (its duplicate ACKs and
+     * window updates need it), and a resend that comes first does not
+     * stand for the highest sequence number to be acknowledged. */
+    if (!(k & bit(EV_ZERO_WINDOW_PROBE))) {
         uint32_t next = seq + seglen + ((flags & (TH_SYN | TH_FIN)) ? 1 : 0);
-        if (!(k & bit(EV_ZERO_WINDOW_PROBE))) {
-            if (!f.has_nextseq || seq_gt(next, f.nextseq)) {
-                f.nextseq = next;
-                f.has_nextseq = true;
-                f.nextseq_time = t;
-            }
-            if (!f.has_maxseq || seq == f.maxseq) {
-                f.maxseq = f.nextseq;
-                f.has_maxseq = true;
-            }
+        if (!f.has_nextseq || seq_gt(next, f.nextseq)) {
+            f.nextseq = next;
+            f.has_nextseq = true;
+            f.nextseq_time = t;
+        }
+        if (!f.has_maxseq || seq == f.maxseq) {
+            f.maxseq = f.nextseq;
+            f.has_maxseq = true;
         }
     }
     f.window = win;
@@ -242,7 +267,7 @@ finished_fwd:
 /* Data of flow f not yet acknowledged by r. */
 bool outstanding(const flow &f, const flow &r)
 {
-    return f.has_nextseq && (!r.has_lastack || seq_gt(f.nextseq, r.lastack));
+    return f.took_space && (!r.has_lastack || seq_gt(f.nextseq, r.lastack));
 }
 
 /* Which share the time from now to the next segment goes to, for f. */
@@ -464,7 +489,11 @@ seg_events events_walk_step(events_walk *w, const seg_record &s, int d, int syn_
     if (e.kinds & bit(EV_STALL))
         note_stall(o, d, e, s.time, f.active_time);
 
-    round_trip(f, r, s, e.kinds, !had_next || seq_gt(f.nextseq, next_before));
+    /* Only what takes sequence space is timed: a bare ACK that moves the
+     * next expected number sends nothing to acknowledge. */
+    bool takes_space = s.paylen > 0 || (s.tcp_flags & (TH_SYN | TH_FIN));
+    round_trip(f, r, s, e.kinds, takes_space && (!had_next || seq_gt(f.nextseq, next_before)));
+    f.took_space = f.took_space || takes_space;
     /* Loss recovery: from a retransmission of f, or from the third
      * duplicate ACK f sends r, until the ACK passes the point. */
     if ((e.kinds & (RESENT & ~bit(EV_OUT_OF_ORDER))) && !f.in_recovery) {

@@ -16,15 +16,24 @@ void pyramid_build(column_pyramid *pyr, const std::vector<graph_point> &pts)
     size_t n = pts.size();
     if (n < 2)
         return;
-    std::vector<double> lo((n + 1) / 2), hi((n + 1) / 2);
-    for (size_t j = 0; j < lo.size(); j++) {
-        size_t a = 2 * j, b = std::min(n, a + 2);
-        lo[j] = pts[a].lo;
-        hi[j] = pts[a].hi;
-        for (size_t i = a + 1; i < b; i++) {
-            lo[j] = std::min(lo[j], pts[i].lo);
-            hi[j] = std::max(hi[j], pts[i].hi);
+    /* Levels below PYRAMID_FIRST_LEVEL stay empty: range_extremes reads
+     * the points there, a few more reads per column, and a series of
+     * millions of points keeps a quarter of the doubles. */
+    pyr->lo_min.resize(PYRAMID_FIRST_LEVEL - 1);
+    pyr->hi_max.resize(PYRAMID_FIRST_LEVEL - 1);
+    const size_t block = size_t{1} << PYRAMID_FIRST_LEVEL;
+    /* Filled by push_back: no pass that zeroes the arrays first. */
+    std::vector<double> lo, hi;
+    lo.reserve((n + block - 1) / block);
+    hi.reserve((n + block - 1) / block);
+    for (size_t a = 0; a < n; a += block) {
+        double l = pts[a].lo, h = pts[a].hi;
+        for (size_t i = a + 1; i < std::min(n, a + block); i++) {
+            l = std::min(l, pts[i].lo);
+            h = std::max(h, pts[i].hi);
         }
+        lo.push_back(l);
+        hi.push_back(h);
     }
     pyr->lo_min.push_back(std::move(lo));
     pyr->hi_max.push_back(std::move(hi));
@@ -32,11 +41,12 @@ void pyramid_build(column_pyramid *pyr, const std::vector<graph_point> &pts)
         const std::vector<double> &plo = pyr->lo_min.back();
         const std::vector<double> &phi = pyr->hi_max.back();
         size_t m = plo.size();
-        std::vector<double> nlo((m + 1) / 2), nhi((m + 1) / 2);
-        for (size_t j = 0; j < nlo.size(); j++) {
-            size_t a = 2 * j;
-            nlo[j] = a + 1 < m ? std::min(plo[a], plo[a + 1]) : plo[a];
-            nhi[j] = a + 1 < m ? std::max(phi[a], phi[a + 1]) : phi[a];
+        std::vector<double> nlo, nhi;
+        nlo.reserve((m + 1) / 2);
+        nhi.reserve((m + 1) / 2);
+        for (size_t a = 0; a < m; a += 2) {
+            nlo.push_back(a + 1 < m ? std::min(plo[a], plo[a + 1]) : plo[a]);
+            nhi.push_back(a + 1 < m ? std::max(phi[a], phi[a + 1]) : phi[a]);
         }
         pyr->lo_min.push_back(std::move(nlo));
         pyr->hi_max.push_back(std::move(nhi));
@@ -54,7 +64,7 @@ void range_extremes(const std::vector<graph_point> &pts, const column_pyramid &p
         int k = 0;
         while (k < levels && (a & ((int64_t{2} << k) - 1)) == 0 && a + (int64_t{2} << k) <= b)
             k++;
-        if (k == 0) {
+        if (k < PYRAMID_FIRST_LEVEL) {
             l = std::min(l, pts[static_cast<size_t>(a)].lo);
             h = std::max(h, pts[static_cast<size_t>(a)].hi);
             a++;

@@ -28,17 +28,21 @@ struct graph_point {
     double hi;
 };
 
+/* The lowest level of block extremes a pyramid stores. */
+enum { PYRAMID_FIRST_LEVEL = 3 };
+
 /*
- * Block extremes of a series' points: level k (k >= 1) holds, for each
- * block of 2^k points from the start, the least lo and the greatest hi.
- * Level 0 is the points themselves and is not stored.
+ * Block extremes of a series' points: level k (k >= PYRAMID_FIRST_LEVEL)
+ * holds, for each block of 2^k points from the start, the least lo and
+ * the greatest hi. The levels below are empty: the points themselves
+ * stand for them.
  */
 struct column_pyramid {
     std::vector<std::vector<double>> lo_min;   /* [k - 1][block] */
     std::vector<std::vector<double>> hi_max;
 };
 
-/* Builds the pyramid of `pts` (O(n) time, about 2n doubles). */
+/* Builds the pyramid of `pts` (O(n) time, about n/4 doubles). */
 void pyramid_build(column_pyramid *pyr, const std::vector<graph_point> &pts);
 
 /*

@@ -81,6 +81,19 @@ graph_series &add_series(graph_data &g, const std::string &name, const char *col
     return g.series.back();
 }
 
+/* Room for `n` points of `s`, taken at once: growing a series of
+ * millions of points step by step copies it and touches fresh pages each
+ * time. Pages of the room never filled are never touched. */
+void reserve_points(graph_series &s, size_t n)
+{
+    s.pts.reserve(n);
+}
+
+size_t record_count()
+{
+    return static_cast<size_t>(g_trace.main.count);
+}
+
 void add_point(graph_series &s, float t, int32_t rec, double lo, double hi)
 {
     if (!std::isfinite(t) || !std::isfinite(lo) || !std::isfinite(hi))
@@ -88,11 +101,31 @@ void add_point(graph_series &s, float t, int32_t rec, double lo, double hi)
     s.pts.push_back(graph_point{t, rec, std::min(lo, hi), std::max(lo, hi)});
 }
 
-/* Time order (stable, labels kept with their points), pyramid, extents. */
-void finish_series(graph_series &s)
+/* Widens the graph's extents by the points of `s` (*any: whether a point
+ * was seen before) and tells whether the points are in time order: one
+ * pass for both. */
+bool widen_extents(graph_data &g, bool *any, const graph_series &s)
 {
-    bool sorted = std::is_sorted(s.pts.begin(), s.pts.end(),
-                                 [](const graph_point &a, const graph_point &b) { return a.t < b.t; });
+    bool sorted = true;
+    for (size_t i = 0; i < s.pts.size(); i++) {
+        const graph_point &p = s.pts[i];
+        if (i > 0 && p.t < s.pts[i - 1].t)
+            sorted = false;
+        if (!*any) {
+            g.t_min = g.t_max = p.t;
+            *any = true;
+        }
+        g.t_min = std::min(g.t_min, static_cast<double>(p.t));
+        g.t_max = std::max(g.t_max, static_cast<double>(p.t));
+        g.v_min = std::min(g.v_min, p.lo);
+        g.v_max = std::max(g.v_max, p.hi);
+    }
+    return sorted;
+}
+
+/* Time order (stable, labels kept with their points), then the pyramid. */
+void finish_series(graph_series &s, bool sorted)
+{
     if (!sorted) {
         std::vector<size_t> order(s.pts.size());
         for (size_t i = 0; i < order.size(); i++)
@@ -116,19 +149,8 @@ void finish_graph(graph_data &g)
 {
     bool any = false;
     g.t_min = g.t_max = g.v_min = g.v_max = 0;
-    for (graph_series &s : g.series) {
-        finish_series(s);
-        for (const graph_point &p : s.pts) {
-            if (!any) {
-                g.t_min = g.t_max = p.t;
-                any = true;
-            }
-            g.t_min = std::min(g.t_min, static_cast<double>(p.t));
-            g.t_max = std::max(g.t_max, static_cast<double>(p.t));
-            g.v_min = std::min(g.v_min, p.lo);
-            g.v_max = std::max(g.v_max, p.hi);
-        }
-    }
+    for (graph_series &s : g.series)
+        finish_series(s, widen_extents(g, &any, s));
 }
 
 int dir_of(int32_t i)
@@ -226,6 +248,9 @@ void build_tsg(graph_data &g, int dir, const graph_inputs &in)
     }
     if (!known)
         g.notes.push_back("window scale unknown");
+    reserve_points(g.series[first_class], record_count());
+    reserve_points(g.series[ack], record_count());
+    reserve_points(g.series[win], record_count());
 
     for (int32_t i = 0; i < g_trace.main.count; i++) {
         trace_release_behind(&g_trace.main, i);
@@ -296,6 +321,7 @@ void build_tput(graph_data &g, int dir, const graph_inputs &in)
         double fresh;
     };
     std::vector<sent> data;
+    data.reserve(record_count());
     double high = 0;
     bool any = false;
     for (int32_t i = 0; i < g_trace.main.count; i++) {
@@ -308,11 +334,15 @@ void build_tput(graph_data &g, int dir, const graph_inputs &in)
         any = true;
         data.push_back(sent{r.time, i, static_cast<double>(r.paylen), fresh});
     }
-    std::stable_sort(data.begin(), data.end(), [](const sent &a, const sent &b) { return a.t < b.t; });
+    auto earlier = [](const sent &a, const sent &b) { return a.t < b.t; };
+    if (!std::is_sorted(data.begin(), data.end(), earlier))
+        std::stable_sort(data.begin(), data.end(), earlier);
     double sum = 0, good = 0;
     size_t from = 0;
     graph_series &goodput = g.series[good_at];
     graph_series &thr = g.series[good_at - 1];
+    reserve_points(goodput, data.size());
+    reserve_points(thr, data.size());
     for (size_t k = 0; k < data.size(); k++) {
         sum += data[k].bytes;
         good += data[k].fresh;
@@ -383,6 +413,11 @@ void build_owd(graph_data &g)
     /* [direction][measured] */
     graph_series *s[2][2] = {{&g.series[at + 1], &g.series[at]},
                              {&g.series[at + 3], &g.series[at + 2]}};
+    size_t lr = 0;
+    for (int32_t j = 0; j < g_trace.main.count; j++)
+        lr += g_trace.lines[j].dir == 1;
+    reserve_points(*s[0][two], lr);
+    reserve_points(*s[1][two], record_count() - lr);
     for (int32_t j = 0; j < g_trace.main.count; j++) {
         const line_record &l = g_trace.lines[j];
         int measured = two && loader_copy_of(j) >= 0;
@@ -401,6 +436,8 @@ void build_inflight(graph_data &g, int dir)
     add_series(g, "receive window", WINDOW_COLOUR, STYLE_STEPS).dashed = !known;
     if (!known)
         g.notes.push_back("window scale unknown");
+    reserve_points(g.series[win_at - 1], record_count());
+    reserve_points(g.series[win_at], record_count());
     double high_seq = 0, high_ack = 0;
     bool sent = false, acked = false;
     for (int32_t i = 0; i < g_trace.main.count; i++) {

@@ -6,6 +6,9 @@
  *	walked from the last to the first; a line is kept when its values are
  *	not yet in the set of lines seen, so of each group of identical lines
  *	the last one is kept. The kept lines are then published first to last.
+ *	With the overview index built for the line list, only its candidates
+ *	are walked (see overview_index.h): the same kept lines, without
+ *	computing the pixels of each line of the window.
  */
 
 #include "ui/overview_lines.h"
@@ -16,13 +19,13 @@
 #include "analysis/line.h"
 #include "trace/trace.h"
 #include "ui/line_index.h"
+#include "ui/overview_index.h"
 #include "ui/publish.h"
 #include "ui/ui_state.h"
 
 overview_scratch g_overview_scratch;
 
-/* Color id of a class outside the color table ("black"). */
-static const int32_t COLOR_OUTSIDE = 7;
+static const int32_t COLOR_OUTSIDE = OVERVIEW_COLOR_OUTSIDE;
 
 /* The first slot of the color table whose text is that of class `cls`. */
 static int32_t color_id(int cls)
@@ -35,13 +38,6 @@ static int32_t color_id(int cls)
     }
     return cls;
 }
-
-/* What every line of one overview publication shares. */
-struct overview_geometry {
-    int xl, xr, mx;          /* left and right ends, middle of a lost one */
-    float start, scale;      /* over_start, over_scale */
-    int32_t color[COLOR_OUTSIDE]; /* color_id of each class of the table */
-};
 
 static overview_geometry current_geometry()
 {
@@ -56,22 +52,26 @@ static overview_geometry current_geometry()
     return g;
 }
 
-/* The overview line of `l`: from the left axis to the right one, the
- * receiver's end moved to the middle for a lost segment. */
-static overview_line line_of(const overview_geometry &g, const line_record &l)
+overview_line overview_line_of(const overview_geometry &g, float t_send, float delay, int dir,
+                               int cls)
 {
-    float ts = l.t_send - g.start;
+    float ts = t_send - g.start;
     int ys = to_pixel(ts * g.scale + 5.0f);
-    int yr = to_pixel((ts + l.delay) * g.scale + 5.0f);
-    int32_t color = l.cls < COLOR_OUTSIDE ? g.color[l.cls] : COLOR_OUTSIDE;
-    overview_line e = {line_ends_of(l.dir, g.xl, g.xr, ys, yr), color};
-    if (l.cls != CLS_LOST)
+    int yr = to_pixel((ts + delay) * g.scale + 5.0f);
+    int32_t color = cls < COLOR_OUTSIDE ? g.color[cls] : COLOR_OUTSIDE;
+    overview_line e = {line_ends_of(dir, g.xl, g.xr, ys, yr), color};
+    if (cls != CLS_LOST)
         return e;
     /* A lost segment stops halfway across. */
     int my = to_pixel(static_cast<double>(g.scale) *
-                      (static_cast<double>(l.delay) * 0.5 + static_cast<double>(ts)) + 5.0);
-    move_receiver_end(&e.ends, l.dir, g.mx, my);
+                      (static_cast<double>(delay) * 0.5 + static_cast<double>(ts)) + 5.0);
+    move_receiver_end(&e.ends, dir, g.mx, my);
     return e;
+}
+
+static overview_line line_of(const overview_geometry &g, const line_record &l)
+{
+    return overview_line_of(g, l.t_send, l.delay, l.dir, l.cls);
 }
 
 /* The published text of a colour id. */
@@ -101,7 +101,7 @@ void publish_overview_lines_literal()
     ui_set_var_int("sublinecnt", n);
 }
 
-static bool same_line(const overview_line &a, const overview_line &b)
+bool same_overview_line(const overview_line &a, const overview_line &b)
 {
     return a.ends.x1 == b.ends.x1 && a.ends.y1 == b.ends.y1 && a.ends.x2 == b.ends.x2 &&
            a.ends.y2 == b.ends.y2 && a.color == b.color;
@@ -166,30 +166,45 @@ static bool insert_new(const overview_line &e, uint32_t h)
             s.used++;
             return true;
         }
-        if (slot.hash == h && same_line(slot.line, e))
+        if (slot.hash == h && same_overview_line(slot.line, e))
             return false;
     }
+}
+
+/* Keeps line j when its values are not in the set yet. */
+static void keep_if_new(const overview_geometry &g, const line_record *lines, int32_t j)
+{
+    overview_line e = line_of(g, lines[j]);
+    if (insert_new(e, line_hash(e)))
+        g_overview_scratch.kept.push_back(j);
 }
 
 void publish_overview_lines()
 {
     const line_record *lines = g_trace.lines;
-    window_span span = window_span_of(lines, g_trace.main.count, g_ui.over_start, g_ui.over_end);
+    int32_t count = g_trace.main.count;
+    window_span span = window_span_of(lines, count, g_ui.over_start, g_ui.over_end);
     overview_geometry g = current_geometry();
     begin_set();
     overview_scratch &s = g_overview_scratch;
-    overview_line later = {{0, 0, 0, 0}, -1};   /* no colour has id -1 */
-    for (int32_t j = span.stop - 1; j >= span.first; j--) {
-        if (g.start > lines[j].t_recv)
-            continue;
-        overview_line e = line_of(g, lines[j]);
-        /* Neighbours often share their pixels: the line just walked is
-         * in the set already, so no need to look the repeat up. */
-        if (same_line(e, later))
-            continue;
-        later = e;
-        if (insert_new(e, line_hash(e)))
-            s.kept.push_back(j);
+    std::vector<int32_t> &found = g_overview_index.found;
+    if (overview_index_candidates(lines, count, span.first, span.stop, g, found)) {
+        for (int32_t j : found)
+            keep_if_new(g, lines, j);
+    } else {
+        overview_line later = {{0, 0, 0, 0}, -1};   /* no colour has id -1 */
+        for (int32_t j = span.stop - 1; j >= span.first; j--) {
+            if (g.start > lines[j].t_recv)
+                continue;
+            overview_line e = line_of(g, lines[j]);
+            /* Neighbours often share their pixels: the line just walked is
+             * in the set already, so no need to look the repeat up. */
+            if (same_overview_line(e, later))
+                continue;
+            later = e;
+            if (insert_new(e, line_hash(e)))
+                s.kept.push_back(j);
+        }
     }
     int n = 0;
     for (size_t k = s.kept.size(); k-- > 0;)

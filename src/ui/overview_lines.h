@@ -10,9 +10,11 @@
  *	pixels, so the picture does not change. The kept lines keep their
  *	order and are numbered from 0; sublinecnt is their number.
  *
- *	The work is linear in the lines of the window, with one hash set of
- *	the distinct lines seen, kept from one publication to the next so that
- *	publishing allocates nothing once the set has grown to its size.
+ *	The lines looked at are the overview index's candidates (see
+ *	overview_index.h), or every line of the window when there is no index,
+ *	with one hash set of the distinct lines seen, kept from one
+ *	publication to the next so that publishing allocates nothing once the
+ *	set has grown to its size.
  */
 
 #ifndef WIREPAINT_UI_OVERVIEW_LINES_H
@@ -34,6 +36,29 @@ struct overview_line {
     line_ends ends;
     int32_t color;
 };
+
+/* Color id of a class outside the color table ("black"). */
+enum { OVERVIEW_COLOR_OUTSIDE = 7 };
+
+/* What every line of one overview publication shares. */
+struct overview_geometry {
+    int xl, xr, mx;          /* px, left and right ends, middle of a lost one */
+    float start, scale;      /* over_start (s), over_scale (px/s) */
+    int32_t color[OVERVIEW_COLOR_OUTSIDE]; /* color id of each class of the table */
+};
+
+/*
+ * overview_line_of --
+ *	The overview line of a line sent at `t_send` with `delay`, direction
+ *	`dir` and class `cls`: from the left axis to the right one, the
+ *	receiver's end moved to the middle for a lost segment. Each of its
+ *	ordinates is a monotone function of t_send and of delay.
+ */
+overview_line overview_line_of(const overview_geometry &g, float t_send, float delay, int dir,
+                               int cls);
+
+/* same_overview_line -- Whether a and b publish the same five values. */
+bool same_overview_line(const overview_line &a, const overview_line &b);
 
 /*
  * One slot of the set of distinct lines: a line's values, their hash and

@@ -25,6 +25,7 @@
 #include "trace/trace.h"
 #include "ui/graph_window.h"
 #include "ui/line_index.h"
+#include "ui/overview_index.h"
 #include "ui/ui_state.h"
 #include "ui/view.h"
 
@@ -351,6 +352,7 @@ void redraw_box()
 void redraw_all()
 {
     line_index_build(g_trace.lines, g_trace.main.count);
+    overview_index_build(g_trace.lines, g_trace.main.count);
     setup_view();
     publish_frame();
     publish_overview_frame();
@@ -378,6 +380,7 @@ void redraw_all()
 void forget_publication()
 {
     line_index_clear();
+    overview_index_clear();
     graph_forget();
     g_ui.first_visible = -1;
     g_ui.last_visible = -1;

@@ -5,8 +5,9 @@
  *	generated bulk transfer) are loaded through the loader, and tshark's
  *	tcp.analysis fields of every frame are compared with the kinds found
  *	for that segment, kind by kind, both ways; duplicate ACK numbers and
- *	the ACK they duplicate too. Then the stalls and the time shares of the
- *	slow-reader and timeout captures.
+ *	the ACK they duplicate too; captures that start mid-connection, and
+ *	each connection of one that holds many. Then the stalls and the time
+ *	shares of the slow-reader and timeout captures.
  */
 
 #include "analysis/events.h"
@@ -16,11 +17,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "load/loader.h"
 #include "support/pcapgen.h"
+#include "trace/capfile.h"
 #include "trace/trace.h"
 
 namespace {
@@ -30,9 +33,12 @@ const int shared_kinds = EV_WINDOW_UPDATE + 1;
 
 /* tshark's fields of each frame: the kinds set, then the duplicate
  * ACK's number and frame ("" when none). */
-std::vector<std::vector<std::string>> tshark_fields(const std::string &path)
+std::vector<std::vector<std::string>> tshark_fields(const std::string &path,
+                                                   const std::string &filter = "",
+                                                   const char *first = "frame.number")
 {
-    std::string cmd = "tshark -r '" + path + "' -T fields -E separator='|' -e frame.number";
+    std::string cmd = "tshark -r '" + path + "' -Y '" + filter +
+                      "' -T fields -E separator='|' -e " + first;
     for (int k = 0; k < shared_kinds; k++)
         cmd += std::string(" -e tcp.analysis.") + event_kind_names[k];
     cmd += " -e tcp.analysis.duplicate_ack_num -e tcp.analysis.duplicate_ack_frame 2>/dev/null";
@@ -118,15 +124,27 @@ TEST_F(events_fixture, agree_with_tshark_frame_by_frame)
     ASSERT_EQ(std::system(gen.c_str()), 0);
     const char *captures[] = {"sender.pcap", "receiver.pcap", "bulk-loss-sender.pcap",
                               "bulk-loss-receiver.pcap", "slow-reader.pcap",
-                              "keepalive.pcap", "timeout.pcap", nullptr};
-    std::vector<std::string> paths;
+                              "keepalive.pcap", "timeout.pcap", "midstream.pcap",
+                              "midstream-acks.pcap", "midstream-window.pcap", nullptr};
+    /* A capture and, for one of many connections, its client's port. */
+    std::vector<std::pair<std::string, std::string>> loads;
     for (const char **c = captures; *c != nullptr; c++)
-        paths.push_back(std::string(WIREPAINT_SOURCE_DIR "/examples/") + *c);
-    paths.push_back(generated);
-    paths.push_back(crafted_capture());
-    for (const std::string &path : paths) {
-        std::vector<std::vector<std::string>> ts = tshark_fields(path);
+        loads.push_back({std::string(WIREPAINT_SOURCE_DIR "/examples/") + *c, ""});
+    loads.push_back({generated, ""});
+    loads.push_back({crafted_capture(), ""});
+    std::string many = WIREPAINT_SOURCE_DIR "/examples/midstream-many.pcap";
+    std::set<std::string> ports;
+    for (const std::vector<std::string> &row : tshark_fields(many, "tcp.srcport == 8095", "tcp.dstport"))
+        ports.insert(row[0]);
+    ASSERT_EQ(ports.size(), 25u);
+    for (const std::string &port : ports)
+        loads.push_back({many, port});
+    for (const auto &[path, port] : loads) {
+        std::vector<std::vector<std::string>> ts =
+            tshark_fields(path, port.empty() ? "" : "tcp.port == " + port);
+        g_capfile.filter = port.empty() ? "" : "tcp port " + port;
         load(path);
+        g_capfile.filter.clear();
         ASSERT_EQ(ts.size(), static_cast<size_t>(g_trace.main.count)) << path;
         for (int k = 0; k < shared_kinds; k++) {
             long both = 0, only_ts = 0, only_wp = 0, dup_detail = 0;
@@ -138,9 +156,9 @@ TEST_F(events_fixture, agree_with_tshark_frame_by_frame)
                 only_wp += b && !a;
                 if (a && b && k == EV_DUPLICATE_ACK)
                     dup_detail += ts[i][15] != std::to_string(e.dup_num) ||
-                                  ts[i][16] != std::to_string(e.ref + 1);
+                                  ts[i][16] != (e.ref >= 0 ? ts[e.ref][0] : "0");
             }
-            SCOPED_TRACE(path + " " + event_kind_names[k]);
+            SCOPED_TRACE(path + " " + port + " " + event_kind_names[k]);
             EXPECT_LE(only_ts * 100, both + only_ts) << "marked by tshark only: " << only_ts;
             EXPECT_LE(only_wp * 100, both + only_wp) << "marked by wirepaint only: " << only_wp;
             EXPECT_LE(dup_detail * 100, both) << "duplicate ACK numbers differ";

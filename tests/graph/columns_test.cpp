@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -79,4 +80,36 @@ TEST(Columns, LoneSpikeAndEdgesSurviveReduction)
     ASSERT_EQ(cells.size(), 103u);
     EXPECT_NEAR(cells[1].x, 0.0, 1e-3);
     EXPECT_EQ(cells[1].first, 10000);
+}
+
+TEST(Columns, RangeExtremesEqualAWalkOverThePointsAndThePyramidStaysSmall)
+{
+    std::mt19937 rng(31);
+    for (size_t n : {size_t{2}, size_t{7}, size_t{8}, size_t{9}, size_t{63}, size_t{1000},
+                     size_t{65537}}) {
+        std::vector<graph_point> pts;
+        for (size_t i = 0; i < n; i++) {
+            double lo = static_cast<double>(rng() % 100000) - 50000;
+            pts.push_back({static_cast<float>(i), static_cast<int32_t>(i), lo, lo + rng() % 500});
+        }
+        column_pyramid pyr;
+        pyramid_build(&pyr, pts);
+        size_t stored = 0;
+        for (const std::vector<double> &level : pyr.lo_min)
+            stored += level.size();
+        EXPECT_LE(stored, n / 4 + 32) << n;
+        for (int round = 0; round < 400; round++) {
+            int64_t a = static_cast<int64_t>(rng() % n);
+            int64_t b = a + 1 + static_cast<int64_t>(rng() % (n - static_cast<size_t>(a)));
+            double lo = 0, hi = 0;
+            range_extremes(pts, pyr, a, b, &lo, &hi);
+            double want_lo = pts[static_cast<size_t>(a)].lo, want_hi = pts[static_cast<size_t>(a)].hi;
+            for (int64_t i = a; i < b; i++) {
+                want_lo = std::min(want_lo, pts[static_cast<size_t>(i)].lo);
+                want_hi = std::max(want_hi, pts[static_cast<size_t>(i)].hi);
+            }
+            ASSERT_EQ(lo, want_lo) << n << " [" << a << ", " << b << ")";
+            ASSERT_EQ(hi, want_hi) << n << " [" << a << ", " << b << ")";
+        }
+    }
 }

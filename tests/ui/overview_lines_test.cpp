@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <random>
 #include <set>
 #include <string>
@@ -22,6 +24,7 @@
 #include "line_fixture.h"
 #include "trace/trace.h"
 #include "ui/line_index.h"
+#include "ui/overview_index.h"
 #include "ui/publish.h"
 #include "ui/ui_state.h"
 
@@ -47,6 +50,7 @@ protected:
     void TearDown() override
     {
         line_index_clear();
+        overview_index_clear();
         overview_scratch_reset();
         g_trace.lines = nullptr;
         g_trace.main.count = 0;
@@ -170,6 +174,112 @@ TEST_F(overview_env, RepeatsFarApartAreFoundWhileTheSetGrows)
     std::vector<published> all = literal();
     ASSERT_EQ(all.size(), 6000u);
     EXPECT_EQ(kept(), std::vector<published>(all.begin() + 3000, all.end()));
+}
+
+/* A transfer's shape: data one way, acks the other, rare other classes,
+ * times mostly rising with some out of order, a few arrivals that do not
+ * match their delay, and now and then a NaN or infinite time. */
+void random_transfer(std::mt19937 &rng, std::vector<line_record> &lines, int n)
+{
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    const float odd[] = {std::nanf(""), std::numeric_limits<float>::infinity(),
+                         -std::numeric_limits<float>::infinity()};
+    float t = -1.0f + 2.0f * u(rng);
+    float base = 0.001f + 0.05f * u(rng);
+    for (int i = 0; i < n; i++) {
+        t += 0.0004f * u(rng);
+        float r = u(rng);
+        int dir = i % 3 == 2 ? 2 : 1;
+        int cls = r < 0.9f ? (dir == 1 ? CLS_DATA : CLS_NODATA)
+                           : static_cast<int>(u(rng) * 8.0f) % 8;
+        float send = u(rng) < 0.02f ? t - 0.01f * u(rng) : t;
+        float delay = base + (u(rng) < 0.1f ? 0.02f * u(rng) : 0.0f);
+        append_line(lines, send, delay, dir, cls);
+        line_record &l = lines.back();
+        if (u(rng) < 0.01f)
+            l.t_recv = l.t_send + 0.05f * (u(rng) - 0.5f);
+        if (u(rng) < 0.002f)
+            (u(rng) < 0.5f ? l.t_send : u(rng) < 0.5f ? l.delay : l.t_recv) =
+                odd[static_cast<int>(u(rng) * 3.0f) % 3];
+    }
+}
+
+TEST_F(overview_env, TheIndexGivesTheLiteralLinesOnRandomTransfersAndViews)
+{
+    std::mt19937 rng(23);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    size_t candidates = 0, window = 0;
+    for (int trace = 0; trace < 30; trace++) {
+        lines_.clear();
+        random_transfer(rng, lines_, 2000 + trace * 150);
+        line_index_build(g_trace.lines, g_trace.main.count);
+        overview_index_build(g_trace.lines, g_trace.main.count);
+        for (int view = 0; view < 12; view++) {
+            /* From rows of their own down to hundreds of lines a row,
+             * now and then a scale of zero or below. */
+            float scale = std::pow(10.0f, 4.0f * u(rng) - 1.0f);
+            if (view == 10)
+                scale = 0.0f;
+            if (view == 11)
+                scale = -scale;
+            g_ui.over_scale = scale;
+            g_ui.over_width = 20 + static_cast<int>(300.0f * u(rng));
+            g_ui.over_start = -1.5f + 3.0f * u(rng);
+            g_ui.over_end = g_ui.over_start + 3.0f * u(rng);
+            std::vector<published> all = literal();
+            std::vector<published> want = last_of_each(all);
+            ASSERT_EQ(kept(), want) << "trace " << trace << " view " << view;
+            window += all.size();
+            candidates += g_overview_index.found.size();
+        }
+        /* The index of another list is not used. */
+        overview_index_build(g_trace.lines, g_trace.main.count - 1);
+        EXPECT_EQ(kept(), last_of_each(literal())) << "trace " << trace;
+    }
+    /* Blocks were taken whole: far fewer candidates than lines. */
+    EXPECT_LT(candidates * 3, window);
+}
+
+TEST_F(overview_env, TheIndexHoldsAtItsEdges)
+{
+    /* One row per case: the lines, then the view; every case published
+     * through the index as the literal publication does. */
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        const char *name;
+        int lines;        /* all alike, sent 1 us apart from 0 */
+        float odd_send;   /* t_send of line 5 when not 0 */
+        float start, scale, end;
+        bool indexed;     /* whether the index may answer */
+    } cases[] = {
+        {"no list", 0, 0.0f, -0.3f, 300.0f, 8.0f, false},
+        {"one line", 1, 0.0f, -0.3f, 300.0f, 8.0f, true},
+        {"thousands alike, one candidate", 5000, 0.0f, -0.3f, 3.0f, 8.0f, true},
+        {"a NaN send among them", 5000, std::nanf(""), -0.3f, 3.0f, 8.0f, true},
+        {"an infinite send among them", 5000, inf, -0.3f, 3.0f, 8.0f, true},
+        {"window starting inside the lines", 5000, 0.0f, 0.002f, 3000.0f, 8.0f, true},
+        {"infinite scale", 300, 0.0f, -0.3f, inf, 8.0f, false},
+        {"NaN start", 300, 0.0f, std::nanf(""), 300.0f, 8.0f, false},
+    };
+    for (const auto &c : cases) {
+        lines_.clear();
+        g_trace.lines = nullptr;
+        g_trace.main.count = 0;
+        for (int i = 0; i < c.lines; i++)
+            add_line(1e-6f * static_cast<float>(i), 0.02f, 1, CLS_LOST);
+        if (c.odd_send != 0.0f)
+            lines_[5].t_send = c.odd_send;
+        g_ui.over_start = c.start;
+        g_ui.over_scale = c.scale;
+        g_ui.over_end = c.end;
+        line_index_build(g_trace.lines, g_trace.main.count);
+        overview_index_build(g_trace.lines, g_trace.main.count);
+        std::vector<published> want = last_of_each(literal());
+        EXPECT_EQ(kept(), want) << c.name;
+        g_overview_index.found.assign(1, -1);
+        publish_overview_lines();
+        EXPECT_EQ(g_overview_index.found != std::vector<int32_t>{-1}, c.indexed) << c.name;
+    }
 }
 
 }  // namespace
