@@ -235,6 +235,34 @@ TEST_F(matcher, ReusedIdentificationIsNoCopyOfALostSegment)
     EXPECT_EQ(match_segment(1, MATCH_NEAREST, 0.5f), 2);
 }
 
+/* One identification repeated by every peer record, at rising times
+ * with runs of equal ones (and one record that steps back, which every
+ * search must survive): the copy nearest in time, the earliest of equal
+ * distance, one row per expected place. */
+TEST_F(matcher, RepeatedIdentificationTakesTheNearestEarliestCopy)
+{
+    const float times[] = {0.0f, 1.0f, 1.0f, 2.0f, 3.0f, 3.0f, 3.0f, 5.0f, 8.0f};
+    std::vector<seg_record> main(1), peer;
+    main[0].ip_id = 42;
+    for (float t : times) {
+        peer.push_back(main[0]);
+        peer.back().time = t;
+    }
+    struct row { float expect; int32_t copy; };
+    const row rows[] = {
+        {-1.0f, 0}, {0.4f, 0}, {0.5f, 0}, {0.6f, 1}, {1.0f, 1}, {1.5f, 1},
+        {2.5f, 3},  {3.0f, 4}, {4.0f, 4}, {4.5f, 7}, {6.5f, 7}, {7.0f, 8}, {99.0f, 8}};
+    for (bool step_back : {false, true}) {
+        if (step_back)
+            peer.push_back(peer[1]);    /* time 1 after time 8 */
+        install_pair(main, peer);
+        for (const row &r : rows) {
+            EXPECT_EQ(match_segment(0, MATCH_NEAREST, 0.0f, r.expect), r.copy) << r.expect;
+            EXPECT_EQ(match_segment_literal(0, MATCH_NEAREST, 0.0f, r.expect), r.copy) << r.expect;
+        }
+    }
+}
+
 TEST_F(matcher, LongBulkTransferFindsItsOwnCopies)
 {
     bulk_trace b = make_bulk(200000, 9, false);
