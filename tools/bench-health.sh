@@ -13,6 +13,7 @@
 set -euo pipefail
 
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+. "$repo_root/tools/xvfb-common.sh"
 build=$(cd "${1:-$repo_root/build}" && pwd)
 conns=${BENCH_CONNS:-50000}
 dir=$build/bench
@@ -44,15 +45,7 @@ trap cleanup EXIT
 cp "$repo_root/tools/bench-conns.tcl" "$workdir/wirepaint.tcl"
 export WIREPAINT_SCRIPT="$repo_root/script/wirepaint.tcl"
 if [ -z "${DISPLAY:-}" ]; then
-  exec 3> "$workdir/display"
-  Xvfb -displayfd 3 -screen 0 1600x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  exec 3>&-
-  for _ in $(seq 100); do
-    [ -s "$workdir/display" ] && break
-    sleep 0.1
-  done
-  export DISPLAY=":$(head -n1 "$workdir/display")"
+  start_private_xvfb "$workdir" 1600x1024x24
 fi
 echo
 echo "Connections dialog on $(basename "$capture")"

@@ -12,6 +12,7 @@
 set -euo pipefail
 
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+. "$repo_root/tools/xvfb-common.sh"
 binary=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 capture=${2:-$repo_root/examples/sender.pcap}
 capture=$(cd "$(dirname "$capture")" && pwd)/$(basename "$capture")
@@ -27,15 +28,7 @@ cp "$repo_root/tools/bench-nav.tcl" "$workdir/wirepaint.tcl"
 export WIREPAINT_SCRIPT="$repo_root/script/wirepaint.tcl"
 
 if [ -z "${DISPLAY:-}" ]; then
-  exec 3> "$workdir/display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  exec 3>&-
-  for _ in $(seq 100); do
-    [ -s "$workdir/display" ] && break
-    sleep 0.1
-  done
-  export DISPLAY=":$(head -n1 "$workdir/display")"
+  start_private_xvfb "$workdir" 1280x1024x24
 fi
 
 echo "wirepaint navigation benchmark on $(basename "$capture")"

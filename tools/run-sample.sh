@@ -23,6 +23,7 @@ if [ $# -lt 2 ]; then
 fi
 
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+. "$repo_root/tools/xvfb-common.sh"
 binary=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 shift
 captures=()
@@ -56,19 +57,10 @@ for tool in Xvfb import identify; do
 done
 
 # A private server on a display number it picks itself.
-exec 3> "$workdir/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -br >/dev/null 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 100); do
-  [ -s "$workdir/display" ] && break
-  sleep 0.1
-done
-if [ ! -s "$workdir/display" ]; then
+if ! start_private_xvfb "$workdir" 1280x1024x24 -br; then
   echo "$0: Xvfb did not start" >&2
   exit 1
 fi
-export DISPLAY=":$(head -n1 "$workdir/display")"
 
 (cd "$workdir" && exec "$binary" "${captures[@]}") > "$workdir/out.txt" 2>&1 &
 app_pid=$!
