@@ -22,6 +22,14 @@ bool huge_aligned(const void *p)
     return reinterpret_cast<uintptr_t>(p) % (2 * MIB) == 0;
 }
 
+/* A scratch block of `bytes`, every byte `fill`. */
+char *filled_block(size_t bytes, char fill)
+{
+    char *p = static_cast<char *>(scratch_alloc(bytes));
+    std::memset(p, fill, bytes);
+    return p;
+}
+
 TEST(scratch, FreedLargeBlocksServeLaterRequests)
 {
     scratch_trim();
@@ -96,10 +104,8 @@ TEST(scratch, LargerRequestsTakeTheIdleBlocksPages)
     /* Two idle blocks of 4 and 2 MiB, filled with their own byte; a
      * request of 8 MiB starts with the larger one's pages, then the
      * smaller one's, then fresh (zeroed) ones. */
-    char *big = static_cast<char *>(scratch_alloc(4 * MIB));
-    char *small = static_cast<char *>(scratch_alloc(2 * MIB));
-    std::memset(big, 0x4b, 4 * MIB);
-    std::memset(small, 0x53, 2 * MIB);
+    char *big = filled_block(4 * MIB, 0x4b);
+    char *small = filled_block(2 * MIB, 0x53);
     scratch_free(small);
     scratch_free(big);
     const char *c = static_cast<const char *>(scratch_alloc(8 * MIB));
@@ -118,8 +124,7 @@ TEST(scratch, WhatARequestLeavesOfAnIdleBlockServesTheNext)
     scratch_trim();
     /* An idle block of 6 MiB serves 2 MiB from its start, and its other
      * 4 MiB, pages and bytes as they were, serve the next request. */
-    char *a = static_cast<char *>(scratch_alloc(6 * MIB));
-    std::memset(a, 0x61, 6 * MIB);
+    char *a = filled_block(6 * MIB, 0x61);
     scratch_free(a);
     char *b = static_cast<char *>(scratch_alloc(2 * MIB));
     char *c = static_cast<char *>(scratch_alloc(4 * MIB));
@@ -133,10 +138,8 @@ TEST(scratch, WhatARequestLeavesOfAnIdleBlockServesTheNext)
 
     /* Two idle blocks of 4 MiB and a request of 6: the second gives its
      * first 2 MiB, and its last 2 serve a request after that. */
-    char *x = static_cast<char *>(scratch_alloc(4 * MIB));
-    char *y = static_cast<char *>(scratch_alloc(4 * MIB));
-    std::memset(x, 0x4b, 4 * MIB);
-    std::memset(y, 0x53, 4 * MIB);
+    char *x = filled_block(4 * MIB, 0x4b);
+    char *y = filled_block(4 * MIB, 0x53);
     scratch_free(x);
     scratch_free(y);
     const char *big = static_cast<const char *>(scratch_alloc(6 * MIB));
