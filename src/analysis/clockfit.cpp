@@ -4,7 +4,10 @@
  *	The lower line of a direction's delay samples (Andrew's monotone
  *	chain over the samples sorted by time, then the hull edge that spans
  *	their mean time), its literal form, and the two directions combined
- *	into a skew and an offset.
+ *	into a skew and an offset; and the same fit walking the samples
+ *	where they lie, which on a load of millions of segments saves
+ *	vectors of 16 bytes a sample (samples in time order need only
+ *	their hull).
  */
 
 #include "analysis/clockfit.h"
