@@ -49,6 +49,13 @@ bool have_connection()
            g_trace.main.rec != nullptr;
 }
 
+/* Whether a record other than a SYN may carry TCP options: the decoder
+ * counted the records that cannot (trace_array.option_free). */
+bool options_beyond_syns()
+{
+    return g_trace.main.option_free != g_trace.main.count;
+}
+
 /* Colours of the segment classes: the legend's, as "#rrggbb". */
 const char *class_colour(int cls)
 {
@@ -145,6 +152,77 @@ void finish_series(graph_series &s, bool sorted)
     pyramid_build(&s.pyr, s.pts);
 }
 
+/*
+ * Widens the graph's extents by the points of `s` and, when they are in
+ * time order, builds their pyramid's first stored level on the way; one
+ * pass for what widen_extents and pyramid_build read the points for.
+ * Returns whether they are in time order (the pyramid is then complete).
+ */
+bool widen_and_level(graph_data &g, bool *any, graph_series &s)
+{
+    s.pyr.lo_min.clear();
+    s.pyr.hi_max.clear();
+    size_t n = s.pts.size();
+    if (n == 0)
+        return true;
+    const graph_point *p = s.pts.data();
+    if (!*any) {
+        g.t_min = g.t_max = p[0].t;
+        *any = true;
+    }
+    const size_t block = size_t{1} << PYRAMID_FIRST_LEVEL;
+    std::vector<double> lo, hi;
+    if (n >= 2) {
+        lo.reserve((n + block - 1) / block);
+        hi.reserve((n + block - 1) / block);
+    }
+    bool sorted = true;
+    float prev = p[0].t, t_min = p[0].t, t_max = p[0].t;
+    double v_min = g.v_min, v_max = g.v_max;
+    for (size_t a = 0; a < n; a += block) {
+        size_t e = std::min(n, a + block);
+        double l = p[a].lo, h = p[a].hi;
+        for (size_t i = a; i < e; i++) {
+            float t = p[i].t;
+            sorted = sorted && !(t < prev);
+            prev = t;
+            t_min = std::min(t_min, t);
+            t_max = std::max(t_max, t);
+            l = std::min(l, p[i].lo);
+            h = std::max(h, p[i].hi);
+        }
+        v_min = std::min(v_min, l);
+        v_max = std::max(v_max, h);
+        if (n >= 2) {
+            lo.push_back(l);
+            hi.push_back(h);
+        }
+    }
+    g.t_min = std::min(g.t_min, static_cast<double>(t_min));
+    g.t_max = std::max(g.t_max, static_cast<double>(t_max));
+    g.v_min = v_min;
+    g.v_max = v_max;
+    if (!sorted || n < 2)
+        return sorted;
+    s.pyr.lo_min.resize(PYRAMID_FIRST_LEVEL - 1);
+    s.pyr.hi_max.resize(PYRAMID_FIRST_LEVEL - 1);
+    s.pyr.lo_min.push_back(std::move(lo));
+    s.pyr.hi_max.push_back(std::move(hi));
+    pyramid_raise(&s.pyr);
+    return true;
+}
+
+/* finish_graph with one pass over the points of a series in time order. */
+void finish_graph_fast(graph_data &g)
+{
+    bool any = false;
+    g.t_min = g.t_max = g.v_min = g.v_max = 0;
+    for (graph_series &s : g.series) {
+        if (!widen_and_level(g, &any, s))
+            finish_series(s, false);
+    }
+}
+
 void finish_graph(graph_data &g)
 {
     bool any = false;
@@ -217,60 +295,95 @@ void ack_time_samples(int dir, graph_series &s)
     }
 }
 
-void build_tsg(graph_data &g, int dir, const graph_inputs &in)
+/* The classes of the data segments' series, in their order. */
+const int tsg_classes[] = {CLS_DATA, CLS_RETRANS, CLS_OUTORDER, CLS_LOST};
+
+/* The event marks, when an events pass gave its flags. */
+const struct {
+    int bit;
+    const char *name;
+} tsg_events[] = {{SEG_EVENT_RETRANSMISSION, "event: retransmission"},
+                  {SEG_EVENT_OUT_OF_ORDER, "event: out of order"},
+                  {SEG_EVENT_LOST, "event: lost"},
+                  {SEG_EVENT_ZERO_WINDOW_PROBE, "event: zero-window probe"}};
+
+/* The labelled flags, in their order. */
+const struct {
+    int flag;
+    const char *text;
+} tsg_named[] = {{TH_SYN, "SYN"}, {TH_FIN, "FIN"}, {TH_RST, "RST"}};
+
+/* Where a time-sequence graph keeps each series (indexes into series). */
+struct tsg_layout {
+    size_t first_class, ack, win, dup, sack, zero, label, first_event;
+    int shift;      /* the window scale of the ACKs' sender */
+};
+
+/* The series of a time-sequence graph, its notes and its room. */
+tsg_layout add_tsg_series(graph_data &g, int dir, const graph_inputs &in)
 {
-    static const int classes[] = {CLS_DATA, CLS_RETRANS, CLS_OUTORDER, CLS_LOST};
-    size_t first_class = g.series.size();
-    for (int cls : classes)
+    tsg_layout at;
+    at.first_class = g.series.size();
+    for (int cls : tsg_classes)
         add_series(g, class_name(cls), class_colour(cls), STYLE_BARS);
     bool known = false;
-    int shift = shift_of(dir == 1 ? 2 : 1, &known);
+    at.shift = shift_of(dir == 1 ? 2 : 1, &known);
     add_series(g, "ACK", ACK_COLOUR, STYLE_STEPS);
     add_series(g, "receive window", WINDOW_COLOUR, STYLE_STEPS).dashed = !known;
     add_series(g, class_name(CLS_DUPACK), ACK_COLOUR, STYLE_TICKS);
     add_series(g, "SACK blocks (held by the receiver)", SACK_COLOUR, STYLE_BARS);
     add_series(g, "zero window", ZERO_WINDOW_COLOUR, STYLE_MARKS);
     add_series(g, "SYN, FIN, RST", LABEL_COLOUR, STYLE_LABELS);
-    size_t ack = first_class + 4, win = ack + 1, dup = ack + 2, sack = ack + 3, zero = ack + 4,
-           label = ack + 5;
-    /* The event marks, when an events pass gave its flags. */
-    static const struct {
-        int bit;
-        const char *name;
-    } events[] = {{SEG_EVENT_RETRANSMISSION, "event: retransmission"},
-                  {SEG_EVENT_OUT_OF_ORDER, "event: out of order"},
-                  {SEG_EVENT_LOST, "event: lost"},
-                  {SEG_EVENT_ZERO_WINDOW_PROBE, "event: zero-window probe"}};
-    size_t first_event = g.series.size();
+    at.ack = at.first_class + 4;
+    at.win = at.ack + 1;
+    at.dup = at.ack + 2;
+    at.sack = at.ack + 3;
+    at.zero = at.ack + 4;
+    at.label = at.ack + 5;
+    at.first_event = g.series.size();
     if (in.seg_events != nullptr) {
-        for (const auto &e : events)
+        for (const auto &e : tsg_events)
             add_series(g, e.name, EVENT_COLOUR, STYLE_MARKS);
     }
     if (!known)
         g.notes.push_back("window scale unknown");
-    reserve_points(g.series[first_class], record_count());
-    reserve_points(g.series[ack], record_count());
-    reserve_points(g.series[win], record_count());
+    reserve_points(g.series[at.first_class], record_count());
+    reserve_points(g.series[at.ack], record_count());
+    reserve_points(g.series[at.win], record_count());
+    return at;
+}
 
+/* The series of the data segments of class `cls`. */
+size_t tsg_class_series(const tsg_layout &at, int cls)
+{
+    size_t k = at.first_class;
+    for (size_t c = 0; c < 4; c++) {
+        if (tsg_classes[c] == cls || (cls == CLS_UNUSED && tsg_classes[c] == CLS_LOST))
+            k = at.first_class + c;
+    }
+    return k;
+}
+
+/* The time-sequence graph; `literal`: the options of every ACK read,
+ * else only of those that can carry any. */
+void build_tsg(graph_data &g, int dir, const graph_inputs &in, bool literal)
+{
+    tsg_layout at = add_tsg_series(g, dir, in);
+    size_t ack = at.ack, win = at.win, dup = at.dup, sack = at.sack, zero = at.zero,
+           label = at.label, first_event = at.first_event;
+    int shift = at.shift;
+    bool options = literal || options_beyond_syns();
     for (int32_t i = 0; i < g_trace.main.count; i++) {
-        trace_release_behind(&g_trace.main, i);
+        if (options)
+            trace_release_behind(&g_trace.main, i);
         const seg_record &r = g_trace.main.rec[i];
         double seq = static_cast<double>(r.seq);
         double end = seq + std::max(r.paylen, 0);
         if (dir_of(i) == dir) {
-            int cls = g_trace.lines[i].cls;
-            size_t k = first_class;
-            for (size_t c = 0; c < 4; c++) {
-                if (classes[c] == cls || (cls == CLS_UNUSED && classes[c] == CLS_LOST))
-                    k = first_class + c;
-            }
+            size_t k = tsg_class_series(at, g_trace.lines[i].cls);
             if (r.paylen > 0)
                 add_point(g.series[k], r.time, i, seq, end);
-            static const struct {
-                int flag;
-                const char *text;
-            } named[] = {{TH_SYN, "SYN"}, {TH_FIN, "FIN"}, {TH_RST, "RST"}};
-            for (const auto &f : named) {
+            for (const auto &f : tsg_named) {
                 if (!(r.tcp_flags & f.flag))
                     continue;
                 add_point(g.series[label], r.time, i, f.flag == TH_FIN ? end : seq,
@@ -278,7 +391,7 @@ void build_tsg(graph_data &g, int dir, const graph_inputs &in)
                 g.series[label].labels.push_back(f.text);
             }
             for (size_t e = 0; in.seg_events != nullptr && e < 4; e++) {
-                if (in.seg_events[i] & events[e].bit)
+                if (in.seg_events[i] & tsg_events[e].bit)
                     add_point(g.series[first_event + e], r.time, i, seq, end);
             }
             continue;
@@ -293,6 +406,8 @@ void build_tsg(graph_data &g, int dir, const graph_inputs &in)
             add_point(g.series[dup], r.time, i, a, a);
         if (r.win == 0 && !(r.tcp_flags & (TH_RST | TH_SYN)))
             add_point(g.series[zero], r.time, i, a, a);
+        if (!options && !(r.tcp_flags & TH_SYN))
+            continue;
         tcp_fields f = record_tcp_fields(i);
         for (int b = 0; b < f.nsack; b++) {
             /* Edges as carried, placed beside the ACK they ride with. */
@@ -304,36 +419,120 @@ void build_tsg(graph_data &g, int dir, const graph_inputs &in)
     trace_release_behind(&g_trace.main, g_trace.main.count);
 }
 
-void build_tput(graph_data &g, int dir, const graph_inputs &in)
+/*
+ * The records of one direction that give acknowledgement-time samples,
+ * gathered in a pass the caller makes for its own ends: those with an
+ * acknowledgement time that are not retransmissions, then (finish) less
+ * those whose seq a retransmission carried again. The same records, in
+ * the same order, as ack_time_samples takes.
+ */
+struct karn_picks {
+    std::vector<int32_t> picked;   /* record indexes, ascending */
+    std::vector<int64_t> again;    /* seqs of the retransmissions */
+
+    /* Record `i` (`r`) of the direction. */
+    void visit(int32_t i, const seg_record &r)
+    {
+        if (r.mark == MARK_RETRANSMISSION)
+            again.push_back(r.seq);
+        else if (r.ack_time > 0)
+            picked.push_back(i);
+    }
+
+    void finish()
+    {
+        if (again.empty())
+            return;
+        std::sort(again.begin(), again.end());
+        again.erase(std::unique(again.begin(), again.end()), again.end());
+        auto sent_again = [&](int32_t i) {
+            return std::binary_search(again.begin(), again.end(), g_trace.main.rec[i].seq);
+        };
+        picked.erase(std::remove_if(picked.begin(), picked.end(), sent_again), picked.end());
+    }
+};
+
+/* The throughput window of a median acknowledgement-time sample: 1 s, or
+ * 20 times the median when that is shorter; 1 s with no sample. */
+double window_of_median(std::vector<double> &v)
 {
-    double window = in.tput_window > 0 ? in.tput_window : tput_default_window(dir);
-    g.window = window;
+    if (v.empty())
+        return 1.0;
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return std::min(1.0, 20 * v[v.size() / 2]);
+}
+
+/* tput_default_window from the picks of a pass: the samples as
+ * ack_time_samples would make them points (finite ones only). */
+double window_of_picks(const karn_picks &k)
+{
+    std::vector<double> v;
+    v.reserve(k.picked.size());
+    for (int32_t i : k.picked) {
+        const seg_record &r = g_trace.main.rec[i];
+        if (std::isfinite(r.time) && std::isfinite(r.ack_time))
+            v.push_back(r.ack_time);
+    }
+    return window_of_median(v);
+}
+
+/* tput_default_window through a series of the samples. */
+double tput_default_window_literal(int dir)
+{
+    graph_data g;
+    ack_time_samples(dir, add_series(g, "", "", STYLE_DOTS));
+    std::vector<double> v;
+    for (const graph_point &p : g.series[0].pts)
+        v.push_back(p.hi);
+    return window_of_median(v);
+}
+
+/* The throughput graph; `literal`: the default window from a pass of its
+ * own, else from the pass that gathers the data segments. */
+void build_tput(graph_data &g, int dir, const graph_inputs &in, bool literal)
+{
+    bool given = in.tput_window > 0;
+    double window = given ? in.tput_window : 0;
+    if (!given && literal)
+        window = tput_default_window_literal(dir);
+    bool pick = !given && !literal;
     size_t good_at = g.series.size() + 1;
     add_series(g, "throughput", LR_COLOUR, STYLE_LINE);
     add_series(g, "goodput (first sent)", RL_COLOUR, STYLE_LINE);
-    char note[64];
-    std::snprintf(note, sizeof note, "over %.3g s", window);
-    g.notes.push_back(note);
+    /* Payload and first-sent bytes are whole numbers of at most paylen. */
     struct sent {
         float t;
         int32_t rec;
-        double bytes;
-        double fresh;
+        int32_t bytes;
+        int32_t fresh;
     };
     std::vector<sent> data;
     data.reserve(record_count());
+    karn_picks karn;
     double high = 0;
     bool any = false;
     for (int32_t i = 0; i < g_trace.main.count; i++) {
         const seg_record &r = g_trace.main.rec[i];
-        if (dir_of(i) != dir || r.paylen <= 0 || !std::isfinite(r.time))
+        if (dir_of(i) != dir)
+            continue;
+        if (pick)
+            karn.visit(i, r);
+        if (r.paylen <= 0 || !std::isfinite(r.time))
             continue;
         double seq = static_cast<double>(r.seq), end = seq + r.paylen;
         double fresh = !any ? r.paylen : std::max(0.0, end - std::max(high, seq));
         high = !any ? end : std::max(high, end);
         any = true;
-        data.push_back(sent{r.time, i, static_cast<double>(r.paylen), fresh});
+        data.push_back(sent{r.time, i, r.paylen, static_cast<int32_t>(fresh)});
     }
+    if (pick) {
+        karn.finish();
+        window = window_of_picks(karn);
+    }
+    g.window = window;
+    char note[64];
+    std::snprintf(note, sizeof note, "over %.3g s", window);
+    g.notes.push_back(note);
     auto earlier = [](const sent &a, const sent &b) { return a.t < b.t; };
     if (!std::is_sorted(data.begin(), data.end(), earlier))
         std::stable_sort(data.begin(), data.end(), earlier);
@@ -356,36 +555,21 @@ void build_tput(graph_data &g, int dir, const graph_inputs &in)
     }
 }
 
-void build_rtt(graph_data &g, int dir)
+/* The first sending of a TSval of the graph's direction. */
+struct sent_ts {
+    uint32_t val;
+    int32_t rec;
+};
+
+/* The timestamp-echo samples into `ts`: `sent` (index order) sorted by
+ * value, then index, and the echoes of the other side (index order)
+ * looked up in it; each TSval gives one sample, from its first echo. */
+void echo_samples(graph_series &ts, std::vector<sent_ts> &sent,
+                  const std::vector<std::pair<uint32_t, int32_t>> &echoes, bool literal)
 {
-    ack_time_samples(dir, add_series(g, "ACK time (Karn)", LR_COLOUR, STYLE_DOTS));
-    graph_series &ts = add_series(g, "timestamp echo", RL_COLOUR, STYLE_HOLLOW);
-    /* The first sending of each TSval of `dir`, in one array sorted by
-     * value (then index), and the echoes of the other side looked up in
-     * it; each TSval gives one sample, from its first echo. */
-    struct sent_ts {
-        uint32_t val;
-        int32_t rec;
-    };
-    std::vector<sent_ts> sent;
-    std::vector<std::pair<uint32_t, int32_t>> echoes;
-    for (int32_t i = 0; i < g_trace.main.count; i++) {
-        trace_release_behind(&g_trace.main, i);
-        const seg_record &r = g_trace.main.rec[i];
-        bool ours = dir_of(i) == dir;
-        if (!ours && !(r.tcp_flags & TH_ACK))
-            continue;
-        tcp_fields f = record_tcp_fields(i);
-        if (!f.has_ts)
-            continue;
-        if (ours)
-            sent.push_back(sent_ts{f.ts_val, i});
-        else
-            echoes.emplace_back(f.ts_ecr, i);
-    }
-    trace_release_behind(&g_trace.main, g_trace.main.count);
-    std::stable_sort(sent.begin(), sent.end(),
-                     [](const sent_ts &a, const sent_ts &b) { return a.val < b.val; });
+    auto by_value = [](const sent_ts &a, const sent_ts &b) { return a.val < b.val; };
+    if (literal || !std::is_sorted(sent.begin(), sent.end(), by_value))
+        std::stable_sort(sent.begin(), sent.end(), by_value);
     std::vector<uint8_t> used(sent.size(), 0);
     for (const auto &e : echoes) {
         auto it = std::lower_bound(sent.begin(), sent.end(), e.first,
@@ -402,6 +586,52 @@ void build_rtt(graph_data &g, int dir)
     }
 }
 
+/* The round-trip-time graph; `literal`: a pass for the acknowledgement
+ * times and one reading every record's options, else one pass that reads
+ * options only where they can be. */
+void build_rtt(graph_data &g, int dir, bool literal)
+{
+    size_t karn_at = g.series.size();
+    add_series(g, "ACK time (Karn)", LR_COLOUR, STYLE_DOTS);
+    if (literal)
+        ack_time_samples(dir, g.series[karn_at]);
+    add_series(g, "timestamp echo", RL_COLOUR, STYLE_HOLLOW);
+    std::vector<sent_ts> sent;
+    std::vector<std::pair<uint32_t, int32_t>> echoes;
+    karn_picks karn;
+    bool options = literal || options_beyond_syns();
+    for (int32_t i = 0; i < g_trace.main.count; i++) {
+        if (options)
+            trace_release_behind(&g_trace.main, i);
+        const seg_record &r = g_trace.main.rec[i];
+        bool ours = dir_of(i) == dir;
+        if (ours && !literal)
+            karn.visit(i, r);
+        if (!ours && !(r.tcp_flags & TH_ACK))
+            continue;
+        if (!options && !(r.tcp_flags & TH_SYN))
+            continue;
+        tcp_fields f = record_tcp_fields(i);
+        if (!f.has_ts)
+            continue;
+        if (ours)
+            sent.push_back(sent_ts{f.ts_val, i});
+        else
+            echoes.emplace_back(f.ts_ecr, i);
+    }
+    trace_release_behind(&g_trace.main, g_trace.main.count);
+    if (!literal) {
+        karn.finish();
+        graph_series &samples = g.series[karn_at];
+        reserve_points(samples, karn.picked.size());
+        for (int32_t i : karn.picked) {
+            const seg_record &r = g_trace.main.rec[i];
+            add_point(samples, r.time, i, r.ack_time, r.ack_time);
+        }
+    }
+    echo_samples(g.series[karn_at + 1], sent, echoes, literal);
+}
+
 void build_owd(graph_data &g)
 {
     bool two = g_trace.peer.count > 0;
@@ -413,11 +643,9 @@ void build_owd(graph_data &g)
     /* [direction][measured] */
     graph_series *s[2][2] = {{&g.series[at + 1], &g.series[at]},
                              {&g.series[at + 3], &g.series[at + 2]}};
-    size_t lr = 0;
-    for (int32_t j = 0; j < g_trace.main.count; j++)
-        lr += g_trace.lines[j].dir == 1;
-    reserve_points(*s[0][two], lr);
-    reserve_points(*s[1][two], record_count() - lr);
+    /* Room for every line in both: pages never filled are never touched. */
+    reserve_points(*s[0][two], record_count());
+    reserve_points(*s[1][two], record_count());
     for (int32_t j = 0; j < g_trace.main.count; j++) {
         const line_record &l = g_trace.lines[j];
         int measured = two && loader_copy_of(j) >= 0;
@@ -514,18 +742,19 @@ double tput_default_window(int dir)
 {
     if (!have_connection())
         return 1.0;
-    graph_data g;
-    ack_time_samples(dir, add_series(g, "", "", STYLE_DOTS));
-    std::vector<double> v;
-    for (const graph_point &p : g.series[0].pts)
-        v.push_back(p.hi);
-    if (v.empty())
-        return 1.0;
-    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-    return std::min(1.0, 20 * v[v.size() / 2]);
+    karn_picks karn;
+    for (int32_t i = 0; i < g_trace.main.count; i++) {
+        if (dir_of(i) == dir)
+            karn.visit(i, g_trace.main.rec[i]);
+    }
+    karn.finish();
+    return window_of_picks(karn);
 }
 
-graph_data build_graph(graph_type type, int dir, const graph_inputs &in)
+namespace {
+
+/* build_graph, of the literal passes or of the fast ones. */
+graph_data build_graph_as(graph_type type, int dir, const graph_inputs &in, bool literal)
 {
     graph_data g;
     g.type = type;
@@ -547,13 +776,13 @@ graph_data build_graph(graph_type type, int dir, const graph_inputs &in)
                                                                   type == GRAPH_OWD);
     switch (type) {
     case GRAPH_TSG:
-        build_tsg(g, g.dir, in);
+        build_tsg(g, g.dir, in, literal);
         break;
     case GRAPH_TPUT:
-        build_tput(g, g.dir, in);
+        build_tput(g, g.dir, in, literal);
         break;
     case GRAPH_RTT:
-        build_rtt(g, g.dir);
+        build_rtt(g, g.dir, literal);
         break;
     case GRAPH_OWD:
         build_owd(g);
@@ -562,6 +791,21 @@ graph_data build_graph(graph_type type, int dir, const graph_inputs &in)
         build_inflight(g, g.dir);
         break;
     }
-    finish_graph(g);
+    if (literal)
+        finish_graph(g);
+    else
+        finish_graph_fast(g);
     return g;
+}
+
+}  // namespace
+
+graph_data build_graph(graph_type type, int dir, const graph_inputs &in)
+{
+    return build_graph_as(type, dir, in, false);
+}
+
+graph_data build_graph_literal(graph_type type, int dir, const graph_inputs &in)
+{
+    return build_graph_as(type, dir, in, true);
 }
