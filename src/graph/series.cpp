@@ -13,6 +13,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 
 #include "analysis/class_name.h"
@@ -101,11 +104,85 @@ size_t record_count()
     return static_cast<size_t>(g_trace.main.count);
 }
 
-void add_point(graph_series &s, float t, int32_t rec, double lo, double hi)
+/*
+ * A series under construction keeps its pyramid's first stored level
+ * filled as its points come, while they come in time order: pyr.lo_min
+ * and hi_max then have PYRAMID_FIRST_LEVEL levels, the last one the
+ * blocks so far. A point out of time order leaves them one empty level,
+ * and the pyramid is built after a sort (finish_graph_fast). The literal
+ * finish builds it again from the points.
+ */
+const size_t GATHERING = PYRAMID_FIRST_LEVEL;
+
+inline void gather_point(graph_series &s, float t, double lo, double hi)
+{
+    column_pyramid &p = s.pyr;
+    size_t n = s.pts.size();
+    if (n == 0) {
+        p.lo_min.assign(GATHERING, {});
+        p.hi_max.assign(GATHERING, {});
+    } else if (p.lo_min.size() != GATHERING) {
+        return;
+    } else if (t < s.pts[n - 1].t) {
+        p.lo_min.assign(1, {});
+        p.hi_max.assign(1, {});
+        return;
+    }
+    std::vector<double> &l = p.lo_min[GATHERING - 1], &h = p.hi_max[GATHERING - 1];
+    if ((n & ((size_t{1} << PYRAMID_FIRST_LEVEL) - 1)) == 0) {
+        l.push_back(lo);
+        h.push_back(hi);
+        return;
+    }
+    l.back() = std::min(l.back(), lo);
+    h.back() = std::max(h.back(), hi);
+}
+
+inline void add_point(graph_series &s, float t, int32_t rec, double lo, double hi)
 {
     if (!std::isfinite(t) || !std::isfinite(lo) || !std::isfinite(hi))
         return;
-    s.pts.push_back(graph_point{t, rec, std::min(lo, hi), std::max(lo, hi)});
+    double l = std::min(lo, hi), h = std::max(lo, hi);
+    gather_point(s, t, l, h);
+    s.pts.push_back(graph_point{t, rec, l, h});
+}
+
+/*
+ * Parts of a build's pass over the records: the segments the graph's
+ * direction sends, and what comes back (ACKs, windows). A fast build runs
+ * the two parts on two threads, each filling series of its own; a
+ * literal one runs both in one pass.
+ */
+enum { PART_SENT = 1, PART_BACK = 2, PART_BOTH = 3 };
+
+/* Runs `a` on a second thread and `b` on this one (both on this one when
+ * no thread can be had); a failure of either is thrown after both end. */
+template <class A, class B> void run_both(A a, B b)
+{
+    std::exception_ptr failed;
+    std::thread other;
+    try {
+        other = std::thread([&] {
+            try {
+                a();
+            } catch (...) {
+                failed = std::current_exception();
+            }
+        });
+    } catch (const std::system_error &) {
+        a();
+        b();
+        return;
+    }
+    try {
+        b();
+    } catch (...) {
+        other.join();
+        throw;
+    }
+    other.join();
+    if (failed)
+        std::rethrow_exception(failed);
 }
 
 /* Widens the graph's extents by the points of `s` (*any: whether a point
@@ -153,73 +230,56 @@ void finish_series(graph_series &s, bool sorted)
 }
 
 /*
- * Widens the graph's extents by the points of `s` and, when they are in
- * time order, builds their pyramid's first stored level on the way; one
- * pass for what widen_extents and pyramid_build read the points for.
- * Returns whether they are in time order (the pyramid is then complete).
+ * Finishes a series whose points came in time order, from what
+ * gather_point kept: the graph's extents widened as widen_extents does
+ * (each extreme the first of its equals, as a running std::min and
+ * std::max keeps), and the pyramid's upper levels. No pass over the
+ * points.
  */
-bool widen_and_level(graph_data &g, bool *any, graph_series &s)
+void finish_gathered(graph_data &g, bool *any, graph_series &s)
 {
-    s.pyr.lo_min.clear();
-    s.pyr.hi_max.clear();
-    size_t n = s.pts.size();
-    if (n == 0)
-        return true;
-    const graph_point *p = s.pts.data();
+    const std::vector<graph_point> &p = s.pts;
+    size_t n = p.size();
+    /* In time order the least t is the first; the greatest, the first
+     * of the last run of equal ones. */
+    size_t last = n - 1;
+    while (last > 0 && p[last - 1].t == p[n - 1].t)
+        last--;
     if (!*any) {
         g.t_min = g.t_max = p[0].t;
         *any = true;
     }
-    const size_t block = size_t{1} << PYRAMID_FIRST_LEVEL;
-    std::vector<double> lo, hi;
-    if (n >= 2) {
-        lo.reserve((n + block - 1) / block);
-        hi.reserve((n + block - 1) / block);
+    g.t_min = std::min(g.t_min, static_cast<double>(p[0].t));
+    g.t_max = std::max(g.t_max, static_cast<double>(p[last].t));
+    const std::vector<double> &lo = s.pyr.lo_min[GATHERING - 1];
+    const std::vector<double> &hi = s.pyr.hi_max[GATHERING - 1];
+    for (size_t b = 0; b < lo.size(); b++) {
+        g.v_min = std::min(g.v_min, lo[b]);
+        g.v_max = std::max(g.v_max, hi[b]);
     }
-    bool sorted = true;
-    float prev = p[0].t, t_min = p[0].t, t_max = p[0].t;
-    double v_min = g.v_min, v_max = g.v_max;
-    for (size_t a = 0; a < n; a += block) {
-        size_t e = std::min(n, a + block);
-        double l = p[a].lo, h = p[a].hi;
-        for (size_t i = a; i < e; i++) {
-            float t = p[i].t;
-            sorted = sorted && !(t < prev);
-            prev = t;
-            t_min = std::min(t_min, t);
-            t_max = std::max(t_max, t);
-            l = std::min(l, p[i].lo);
-            h = std::max(h, p[i].hi);
-        }
-        v_min = std::min(v_min, l);
-        v_max = std::max(v_max, h);
-        if (n >= 2) {
-            lo.push_back(l);
-            hi.push_back(h);
-        }
+    if (n < 2) {
+        s.pyr.lo_min.clear();
+        s.pyr.hi_max.clear();
+        return;
     }
-    g.t_min = std::min(g.t_min, static_cast<double>(t_min));
-    g.t_max = std::max(g.t_max, static_cast<double>(t_max));
-    g.v_min = v_min;
-    g.v_max = v_max;
-    if (!sorted || n < 2)
-        return sorted;
-    s.pyr.lo_min.resize(PYRAMID_FIRST_LEVEL - 1);
-    s.pyr.hi_max.resize(PYRAMID_FIRST_LEVEL - 1);
-    s.pyr.lo_min.push_back(std::move(lo));
-    s.pyr.hi_max.push_back(std::move(hi));
     pyramid_raise(&s.pyr);
-    return true;
 }
 
-/* finish_graph with one pass over the points of a series in time order. */
+/* finish_graph from what the points gave as they came: a pass over the
+ * points only for a series that came out of time order. */
 void finish_graph_fast(graph_data &g)
 {
     bool any = false;
     g.t_min = g.t_max = g.v_min = g.v_max = 0;
     for (graph_series &s : g.series) {
-        if (!widen_and_level(g, &any, s))
-            finish_series(s, false);
+        if (s.pts.empty()) {
+            s.pyr.lo_min.clear();
+            s.pyr.hi_max.clear();
+        } else if (s.pyr.lo_min.size() == GATHERING) {
+            finish_gathered(g, &any, s);
+        } else {
+            finish_series(s, widen_extents(g, &any, s));
+        }
     }
 }
 
@@ -364,48 +424,51 @@ size_t tsg_class_series(const tsg_layout &at, int cls)
     return k;
 }
 
-/* The time-sequence graph; `literal`: the options of every ACK read,
- * else only of those that can carry any. */
-void build_tsg(graph_data &g, int dir, const graph_inputs &in, bool literal)
+/* The time-sequence graph's pass over the records, the series of `part`
+ * (PART_*) only; `options`: read the options of every ACK, else only of
+ * the SYNs. */
+void tsg_pass(graph_data &g, const tsg_layout &at, int dir, const graph_inputs &in, int part,
+              bool options)
 {
-    tsg_layout at = add_tsg_series(g, dir, in);
-    size_t ack = at.ack, win = at.win, dup = at.dup, sack = at.sack, zero = at.zero,
-           label = at.label, first_event = at.first_event;
-    int shift = at.shift;
-    bool options = literal || options_beyond_syns();
+    graph_series &ack = g.series[at.ack], &win = g.series[at.win], &dup = g.series[at.dup],
+                 &sack = g.series[at.sack], &zero = g.series[at.zero],
+                 &label = g.series[at.label];
+    bool reads = options && (part & PART_BACK);
     for (int32_t i = 0; i < g_trace.main.count; i++) {
-        if (options)
+        if (reads)
             trace_release_behind(&g_trace.main, i);
         const seg_record &r = g_trace.main.rec[i];
         double seq = static_cast<double>(r.seq);
         double end = seq + std::max(r.paylen, 0);
         if (dir_of(i) == dir) {
+            if (!(part & PART_SENT))
+                continue;
             size_t k = tsg_class_series(at, g_trace.lines[i].cls);
             if (r.paylen > 0)
                 add_point(g.series[k], r.time, i, seq, end);
             for (const auto &f : tsg_named) {
                 if (!(r.tcp_flags & f.flag))
                     continue;
-                add_point(g.series[label], r.time, i, f.flag == TH_FIN ? end : seq,
+                add_point(label, r.time, i, f.flag == TH_FIN ? end : seq,
                           f.flag == TH_FIN ? end : seq);
-                g.series[label].labels.push_back(f.text);
+                label.labels.push_back(f.text);
             }
             for (size_t e = 0; in.seg_events != nullptr && e < 4; e++) {
                 if (in.seg_events[i] & tsg_events[e].bit)
-                    add_point(g.series[first_event + e], r.time, i, seq, end);
+                    add_point(g.series[at.first_event + e], r.time, i, seq, end);
             }
             continue;
         }
-        if (!(r.tcp_flags & TH_ACK))
+        if (!(part & PART_BACK) || !(r.tcp_flags & TH_ACK))
             continue;
         double a = static_cast<double>(r.ack);
-        add_point(g.series[ack], r.time, i, a, a);
-        double w = a + scaled_window(r, shift);
-        add_point(g.series[win], r.time, i, w, w);
+        add_point(ack, r.time, i, a, a);
+        double w = a + scaled_window(r, at.shift);
+        add_point(win, r.time, i, w, w);
         if (g_trace.lines[i].cls == CLS_DUPACK)
-            add_point(g.series[dup], r.time, i, a, a);
+            add_point(dup, r.time, i, a, a);
         if (r.win == 0 && !(r.tcp_flags & (TH_RST | TH_SYN)))
-            add_point(g.series[zero], r.time, i, a, a);
+            add_point(zero, r.time, i, a, a);
         if (!options && !(r.tcp_flags & TH_SYN))
             continue;
         tcp_fields f = record_tcp_fields(i);
@@ -413,10 +476,26 @@ void build_tsg(graph_data &g, int dir, const graph_inputs &in, bool literal)
             /* Edges as carried, placed beside the ACK they ride with. */
             double left = a + static_cast<int32_t>(f.sack_left[b] - r.ack_raw);
             double right = a + static_cast<int32_t>(f.sack_right[b] - r.ack_raw);
-            add_point(g.series[sack], r.time, i, left, right);
+            add_point(sack, r.time, i, left, right);
         }
     }
-    trace_release_behind(&g_trace.main, g_trace.main.count);
+    if (part & PART_BACK)
+        trace_release_behind(&g_trace.main, g_trace.main.count);
+}
+
+/* The time-sequence graph; `literal`: one pass reading the options of
+ * every ACK, else a pass per part, reading options only where they can
+ * be. */
+void build_tsg(graph_data &g, int dir, const graph_inputs &in, bool literal)
+{
+    tsg_layout at = add_tsg_series(g, dir, in);
+    if (literal) {
+        tsg_pass(g, at, dir, in, PART_BOTH, true);
+        return;
+    }
+    bool options = options_beyond_syns();
+    run_both([&] { tsg_pass(g, at, dir, in, PART_SENT, options); },
+             [&] { tsg_pass(g, at, dir, in, PART_BACK, options); });
 }
 
 /*
@@ -632,7 +711,8 @@ void build_rtt(graph_data &g, int dir, bool literal)
     echo_samples(g.series[karn_at + 1], sent, echoes, literal);
 }
 
-void build_owd(graph_data &g)
+/* The one-way-delay graph; `literal`: one pass, else one per direction. */
+void build_owd(graph_data &g, bool literal)
 {
     bool two = g_trace.peer.count > 0;
     size_t at = g.series.size();
@@ -646,26 +726,30 @@ void build_owd(graph_data &g)
     /* Room for every line in both: pages never filled are never touched. */
     reserve_points(*s[0][two], record_count());
     reserve_points(*s[1][two], record_count());
-    for (int32_t j = 0; j < g_trace.main.count; j++) {
-        const line_record &l = g_trace.lines[j];
-        int measured = two && loader_copy_of(j) >= 0;
-        add_point(*s[l.dir == 1 ? 0 : 1][measured], l.t_send, j, l.delay, l.delay);
-    }
+    /* The lines of direction `d` (0 LR, 1 RL; -1 both). */
+    auto pass = [&](int d) {
+        for (int32_t j = 0; j < g_trace.main.count; j++) {
+            const line_record &l = g_trace.lines[j];
+            int k = l.dir == 1 ? 0 : 1;
+            if (d >= 0 && k != d)
+                continue;
+            int measured = two && loader_copy_of(j) >= 0;
+            add_point(*s[k][measured], l.t_send, j, l.delay, l.delay);
+        }
+    };
+    if (literal)
+        pass(-1);
+    else
+        run_both([&] { pass(0); }, [&] { pass(1); });
     g.notes.push_back(two ? "solid: measured from both captures; hollow: estimated"
                           : "hollow: estimated from one capture");
 }
 
-void build_inflight(graph_data &g, int dir)
+/* The bytes-in-flight graph's pass over the records, the series of
+ * `part` only: PART_SENT the bytes in flight, PART_BACK the window. */
+void inflight_pass(graph_data &g, size_t at, int dir, int shift, int part)
 {
-    bool known = false;
-    int shift = shift_of(dir == 1 ? 2 : 1, &known);
-    size_t win_at = g.series.size() + 1;
-    add_series(g, "bytes in flight", LR_COLOUR, STYLE_STEPS);
-    add_series(g, "receive window", WINDOW_COLOUR, STYLE_STEPS).dashed = !known;
-    if (!known)
-        g.notes.push_back("window scale unknown");
-    reserve_points(g.series[win_at - 1], record_count());
-    reserve_points(g.series[win_at], record_count());
+    graph_series &flight = g.series[at], &win = g.series[at + 1];
     double high_seq = 0, high_ack = 0;
     bool sent = false, acked = false;
     for (int32_t i = 0; i < g_trace.main.count; i++) {
@@ -680,13 +764,34 @@ void build_inflight(graph_data &g, int dir)
             high_ack = acked ? std::max(high_ack, a) : a;
             acked = true;
             double w = scaled_window(r, shift);
-            add_point(g.series[win_at], r.time, i, w, w);
+            if (part & PART_BACK)
+                add_point(win, r.time, i, w, w);
         }
-        if (sent && acked) {
+        if (sent && acked && (part & PART_SENT)) {
             double v = std::max(0.0, high_seq - high_ack);
-            add_point(g.series[win_at - 1], r.time, i, v, v);
+            add_point(flight, r.time, i, v, v);
         }
     }
+}
+
+/* The bytes-in-flight graph; `literal`: one pass, else one per part. */
+void build_inflight(graph_data &g, int dir, bool literal)
+{
+    bool known = false;
+    int shift = shift_of(dir == 1 ? 2 : 1, &known);
+    size_t at = g.series.size();
+    add_series(g, "bytes in flight", LR_COLOUR, STYLE_STEPS);
+    add_series(g, "receive window", WINDOW_COLOUR, STYLE_STEPS).dashed = !known;
+    if (!known)
+        g.notes.push_back("window scale unknown");
+    reserve_points(g.series[at], record_count());
+    reserve_points(g.series[at + 1], record_count());
+    if (literal) {
+        inflight_pass(g, at, dir, shift, PART_BOTH);
+        return;
+    }
+    run_both([&] { inflight_pass(g, at, dir, shift, PART_SENT); },
+             [&] { inflight_pass(g, at, dir, shift, PART_BACK); });
 }
 
 }  // namespace
@@ -785,10 +890,10 @@ graph_data build_graph_as(graph_type type, int dir, const graph_inputs &in, bool
         build_rtt(g, g.dir, literal);
         break;
     case GRAPH_OWD:
-        build_owd(g);
+        build_owd(g, literal);
         break;
     default:
-        build_inflight(g, g.dir);
+        build_inflight(g, g.dir, literal);
         break;
     }
     if (literal)
