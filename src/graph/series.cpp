@@ -313,19 +313,22 @@ std::string hosts_text(int dir, bool both)
     return std::string(a) + (both ? " \u2194 " : " \u2192 ") + b;
 }
 
-/* The shift that applies to the windows the host of `dir` sends. */
-int shift_of(int dir, bool *known)
+/* The factor (2 to the window scale shift) that applies to the windows
+ * the host of `dir` sends. */
+double scale_of(int dir, bool *known)
 {
     int left = 0, right = 0;
     *known = window_scale_shifts(&left, &right) != 0;
-    return dir == 1 ? left : right;
+    return std::ldexp(1.0, dir == 1 ? left : right);
 }
 
-double scaled_window(const seg_record &r, int shift)
+/* The window of `r` scaled by `scale`: exact, a 16-bit window times a
+ * power of two. */
+double scaled_window(const seg_record &r, double scale)
 {
     if (r.tcp_flags & TH_SYN)
         return r.win;
-    return std::ldexp(static_cast<double>(r.win), shift);
+    return static_cast<double>(r.win) * scale;
 }
 
 /* Segments of `dir` whose seq a retransmission carried again. */
@@ -376,7 +379,7 @@ const struct {
 /* Where a time-sequence graph keeps each series (indexes into series). */
 struct tsg_layout {
     size_t first_class, ack, win, dup, sack, zero, label, first_event;
-    int shift;      /* the window scale of the ACKs' sender */
+    double scale;   /* the window scale factor of the ACKs' sender */
 };
 
 /* The series of a time-sequence graph, its notes and its room. */
@@ -387,7 +390,7 @@ tsg_layout add_tsg_series(graph_data &g, int dir, const graph_inputs &in)
     for (int cls : tsg_classes)
         add_series(g, class_name(cls), class_colour(cls), STYLE_BARS);
     bool known = false;
-    at.shift = shift_of(dir == 1 ? 2 : 1, &known);
+    at.scale = scale_of(dir == 1 ? 2 : 1, &known);
     add_series(g, "ACK", ACK_COLOUR, STYLE_STEPS);
     add_series(g, "receive window", WINDOW_COLOUR, STYLE_STEPS).dashed = !known;
     add_series(g, class_name(CLS_DUPACK), ACK_COLOUR, STYLE_TICKS);
@@ -463,7 +466,7 @@ void tsg_pass(graph_data &g, const tsg_layout &at, int dir, const graph_inputs &
             continue;
         double a = static_cast<double>(r.ack);
         add_point(ack, r.time, i, a, a);
-        double w = a + scaled_window(r, at.shift);
+        double w = a + scaled_window(r, at.scale);
         add_point(win, r.time, i, w, w);
         if (g_trace.lines[i].cls == CLS_DUPACK)
             add_point(dup, r.time, i, a, a);
@@ -566,72 +569,95 @@ double tput_default_window_literal(int dir)
     return window_of_median(v);
 }
 
-/* The throughput graph; `literal`: the default window from a pass of its
- * own, else from the pass that gathers the data segments. */
-void build_tput(graph_data &g, int dir, const graph_inputs &in, bool literal)
+/* A data segment of the throughput graph. Payload and first-sent bytes
+ * are whole numbers of at most paylen. */
+struct tput_sent {
+    float t;
+    int32_t rec;
+    int32_t bytes;
+    int32_t fresh;
+};
+
+/* The data segments of `dir` with their first-sent bytes, in time order. */
+void tput_data(int dir, std::vector<tput_sent> &data)
 {
-    bool given = in.tput_window > 0;
-    double window = given ? in.tput_window : 0;
-    if (!given && literal)
-        window = tput_default_window_literal(dir);
-    bool pick = !given && !literal;
-    size_t good_at = g.series.size() + 1;
-    add_series(g, "throughput", LR_COLOUR, STYLE_LINE);
-    add_series(g, "goodput (first sent)", RL_COLOUR, STYLE_LINE);
-    /* Payload and first-sent bytes are whole numbers of at most paylen. */
-    struct sent {
-        float t;
-        int32_t rec;
-        int32_t bytes;
-        int32_t fresh;
-    };
-    std::vector<sent> data;
     data.reserve(record_count());
-    karn_picks karn;
     double high = 0;
     bool any = false;
     for (int32_t i = 0; i < g_trace.main.count; i++) {
         const seg_record &r = g_trace.main.rec[i];
-        if (dir_of(i) != dir)
-            continue;
-        if (pick)
-            karn.visit(i, r);
-        if (r.paylen <= 0 || !std::isfinite(r.time))
+        if (dir_of(i) != dir || r.paylen <= 0 || !std::isfinite(r.time))
             continue;
         double seq = static_cast<double>(r.seq), end = seq + r.paylen;
         double fresh = !any ? r.paylen : std::max(0.0, end - std::max(high, seq));
         high = !any ? end : std::max(high, end);
         any = true;
-        data.push_back(sent{r.time, i, r.paylen, static_cast<int32_t>(fresh)});
+        data.push_back(tput_sent{r.time, i, r.paylen, static_cast<int32_t>(fresh)});
     }
-    if (pick) {
-        karn.finish();
-        window = window_of_picks(karn);
+    auto earlier = [](const tput_sent &a, const tput_sent &b) { return a.t < b.t; };
+    if (!std::is_sorted(data.begin(), data.end(), earlier))
+        std::stable_sort(data.begin(), data.end(), earlier);
+}
+
+/* The rates over `window` into `thr` (all bytes) and `good` (first-sent
+ * ones), either may be null. */
+void tput_rates(const std::vector<tput_sent> &data, double window, graph_series *thr,
+                graph_series *good)
+{
+    double sum = 0, fresh = 0;
+    size_t from = 0;
+    for (graph_series *s : {thr, good}) {
+        if (s != nullptr)
+            reserve_points(*s, data.size());
+    }
+    for (size_t k = 0; k < data.size(); k++) {
+        sum += data[k].bytes;
+        fresh += data[k].fresh;
+        while (from < k && !(data[from].t > data[k].t - window)) {
+            sum -= data[from].bytes;
+            fresh -= data[from].fresh;
+            from++;
+        }
+        if (thr != nullptr)
+            add_point(*thr, data[k].t, data[k].rec, 8 * sum / window, 8 * sum / window);
+        if (good != nullptr)
+            add_point(*good, data[k].t, data[k].rec, 8 * fresh / window, 8 * fresh / window);
+    }
+}
+
+/* The throughput graph; `literal`: the default window from a pass of its
+ * own, the rates in one pass; else the window from picks gathered while
+ * the data segments are, and each rate on a thread of its own. */
+void build_tput(graph_data &g, int dir, const graph_inputs &in, bool literal)
+{
+    bool given = in.tput_window > 0;
+    double window = given ? in.tput_window : 0;
+    size_t at = g.series.size();
+    add_series(g, "throughput", LR_COLOUR, STYLE_LINE);
+    add_series(g, "goodput (first sent)", RL_COLOUR, STYLE_LINE);
+    std::vector<tput_sent> data;
+    if (literal) {
+        if (!given)
+            window = tput_default_window_literal(dir);
+        tput_data(dir, data);
+    } else {
+        run_both([&] { tput_data(dir, data); },
+                 [&] {
+                     if (!given)
+                         window = tput_default_window(dir);
+                 });
     }
     g.window = window;
     char note[64];
     std::snprintf(note, sizeof note, "over %.3g s", window);
     g.notes.push_back(note);
-    auto earlier = [](const sent &a, const sent &b) { return a.t < b.t; };
-    if (!std::is_sorted(data.begin(), data.end(), earlier))
-        std::stable_sort(data.begin(), data.end(), earlier);
-    double sum = 0, good = 0;
-    size_t from = 0;
-    graph_series &goodput = g.series[good_at];
-    graph_series &thr = g.series[good_at - 1];
-    reserve_points(goodput, data.size());
-    reserve_points(thr, data.size());
-    for (size_t k = 0; k < data.size(); k++) {
-        sum += data[k].bytes;
-        good += data[k].fresh;
-        while (from < k && !(data[from].t > data[k].t - window)) {
-            sum -= data[from].bytes;
-            good -= data[from].fresh;
-            from++;
-        }
-        add_point(thr, data[k].t, data[k].rec, 8 * sum / window, 8 * sum / window);
-        add_point(goodput, data[k].t, data[k].rec, 8 * good / window, 8 * good / window);
+    graph_series *thr = &g.series[at], *good = &g.series[at + 1];
+    if (literal) {
+        tput_rates(data, window, thr, good);
+        return;
     }
+    run_both([&] { tput_rates(data, window, thr, nullptr); },
+             [&] { tput_rates(data, window, nullptr, good); });
 }
 
 /* The first sending of a TSval of the graph's direction. */
@@ -747,7 +773,7 @@ void build_owd(graph_data &g, bool literal)
 
 /* The bytes-in-flight graph's pass over the records, the series of
  * `part` only: PART_SENT the bytes in flight, PART_BACK the window. */
-void inflight_pass(graph_data &g, size_t at, int dir, int shift, int part)
+void inflight_pass(graph_data &g, size_t at, int dir, double scale, int part)
 {
     graph_series &flight = g.series[at], &win = g.series[at + 1];
     double high_seq = 0, high_ack = 0;
@@ -763,7 +789,7 @@ void inflight_pass(graph_data &g, size_t at, int dir, int shift, int part)
             double a = static_cast<double>(r.ack);
             high_ack = acked ? std::max(high_ack, a) : a;
             acked = true;
-            double w = scaled_window(r, shift);
+            double w = scaled_window(r, scale);
             if (part & PART_BACK)
                 add_point(win, r.time, i, w, w);
         }
@@ -778,7 +804,7 @@ void inflight_pass(graph_data &g, size_t at, int dir, int shift, int part)
 void build_inflight(graph_data &g, int dir, bool literal)
 {
     bool known = false;
-    int shift = shift_of(dir == 1 ? 2 : 1, &known);
+    double scale = scale_of(dir == 1 ? 2 : 1, &known);
     size_t at = g.series.size();
     add_series(g, "bytes in flight", LR_COLOUR, STYLE_STEPS);
     add_series(g, "receive window", WINDOW_COLOUR, STYLE_STEPS).dashed = !known;
@@ -787,11 +813,11 @@ void build_inflight(graph_data &g, int dir, bool literal)
     reserve_points(g.series[at], record_count());
     reserve_points(g.series[at + 1], record_count());
     if (literal) {
-        inflight_pass(g, at, dir, shift, PART_BOTH);
+        inflight_pass(g, at, dir, scale, PART_BOTH);
         return;
     }
-    run_both([&] { inflight_pass(g, at, dir, shift, PART_SENT); },
-             [&] { inflight_pass(g, at, dir, shift, PART_BACK); });
+    run_both([&] { inflight_pass(g, at, dir, scale, PART_SENT); },
+             [&] { inflight_pass(g, at, dir, scale, PART_BACK); });
 }
 
 }  // namespace
