@@ -28,6 +28,7 @@
 #include "load/loader.h"
 #include "render/graph_render.h"
 #include "trace/filemap.h"
+#include "trace/scratch.h"
 #include "trace/trace.h"
 
 namespace {
@@ -66,8 +67,10 @@ double status_kib(const char *field)
     return kib;
 }
 
-/* The bytes per segment of each structure the load keeps, and the
- * process's resident memory per segment after the load and at its peak. */
+/* The bytes per segment of each structure the load keeps, of the
+ * scratch blocks the load's passes held at once at most (the analysis's
+ * tables, the line list, the events), and the process's resident memory
+ * per segment after the load and at its peak. */
 void print_memory()
 {
     const trace_array &t = g_trace.main;
@@ -75,10 +78,10 @@ void print_memory()
     double packet = t.map != nullptr ? sizeof(uint32_t) : t.copy_len + COPY_SLOT_HEAD;
     double events = g_events.seg.size() * sizeof(seg_events) / n;
     std::printf("bytes per segment: records %zu, packet bytes %.0f (%s), lines %zu, events %.0f; "
-                "resident after the load %.1f, peak %.1f\n",
+                "scratch blocks at once %.1f; resident after the load %.1f, peak %.1f\n",
                 sizeof(seg_record), packet, t.map != nullptr ? "offset in the mapped file" : "copies",
-                sizeof(line_record), events, status_kib("VmRSS:") * 1024 / n,
-                status_kib("VmHWM:") * 1024 / n);
+                sizeof(line_record), events, static_cast<double>(scratch_peak_bytes()) / n,
+                status_kib("VmRSS:") * 1024 / n, status_kib("VmHWM:") * 1024 / n);
 }
 
 }  // namespace
@@ -90,6 +93,7 @@ int main(int argc, char **argv)
         return 1;
     }
     int rounds = argc > 2 ? std::max(0, std::atoi(argv[2])) : 15;
+    scratch_peak_reset();
     load_traces(1, argv + 1, 1);
     print_memory();
     if (rounds == 0)

@@ -10,7 +10,10 @@
 # sender's file and on both files, and tools/bench-nav.sh on the sender's
 # file, then tools/bench-graph.cpp (BUILD/bench_graph) on the sender's
 # file and on a 1,000,000-segment one (bench_graph first prints the bytes
-# per segment of each structure the load keeps and the peak), then
+# per segment of each structure the load keeps, of the scratch blocks
+# its passes held at once at most (the analysis tables while they run,
+# then the line list and the events on their pages), the resident memory
+# after the load and its peak), then
 # tools/bench-health.sh (the -L health table against tcptrace, the
 # Connections dialog's sorting). With BENCH_BIG set to a packet count
 # (50000000 for the fifty-million case) it also writes a bulk download of

@@ -23,6 +23,9 @@ namespace {
 /* Distinct endpoints kept in the short list before sorting takes over. */
 constexpr size_t SHORT_LIST = 16;
 
+/* Positions under one leaf of the ack tree at most. */
+constexpr int32_t LEAF_MOST = 16;
+
 /* Orders endpoints by address, then port: equal exactly when they match. */
 bool endpoint_less(const endpoint &a, const endpoint &b)
 {
@@ -145,15 +148,19 @@ void build_ack_tree(const seg_record *rec, int32_t count, dest_index &ix)
         ix.by_dst[static_cast<size_t>(fill[static_cast<size_t>(ix.dst[static_cast<size_t>(k)])]++)] = k;
 
     ix.rec = rec;
-    int32_t used = (count + ACK_LEAF - 1) / ACK_LEAF;
+    /* As many leaves as a power of two lets with at most 16 positions
+     * under each: fewer than count / 8 leaves, a tree of at most 2 bytes
+     * a record. */
     ix.leaves = 1;
-    while (ix.leaves < used)
+    while (static_cast<int64_t>(ix.leaves) * LEAF_MOST < count)
         ix.leaves *= 2;
+    ix.leaf = std::max(1, (count + ix.leaves - 1) / ix.leaves);
     size_t leaves = static_cast<size_t>(ix.leaves);
+    size_t leaf = static_cast<size_t>(ix.leaf);
     ix.max_ack.assign(2 * leaves, INT64_MIN);
     for (size_t p = 0; p < static_cast<size_t>(count); p++) {
-        int64_t &leaf = ix.max_ack[leaves + p / ACK_LEAF];
-        leaf = std::max(leaf, rec[ix.by_dst[p]].ack);
+        int64_t &top = ix.max_ack[leaves + p / leaf];
+        top = std::max(top, rec[ix.by_dst[p]].ack);
     }
     for (size_t node = leaves - 1; node >= 1; node--)
         ix.max_ack[node] = std::max(ix.max_ack[2 * node], ix.max_ack[2 * node + 1]);
@@ -231,12 +238,13 @@ int32_t dest_first_above(const dest_index &ix, int32_t lo, int32_t hi, int64_t h
 {
     /* The probes and the rest of lo's leaf, record by record; then the
      * tree from the next leaf boundary on. */
-    int32_t leaf_end = (lo / ACK_LEAF + 1) * ACK_LEAF;
+    int32_t leaf = ix.leaf;
+    int32_t leaf_end = (lo / leaf + 1) * leaf;
     int32_t near_end = std::min(hi, std::max(lo + PROBES, leaf_end));
     int32_t p = first_in(ix, lo, near_end, h);
     if (p != DEST_NONE || near_end >= hi)
         return p;
-    lo = (near_end + ACK_LEAF - 1) / ACK_LEAF * ACK_LEAF;
+    lo = (near_end + leaf - 1) / leaf * leaf;
     if (lo >= hi)
         return first_in(ix, near_end, hi, h);
     p = first_in(ix, near_end, lo, h);
@@ -246,7 +254,7 @@ int32_t dest_first_above(const dest_index &ix, int32_t lo, int32_t hi, int64_t h
     /* Climb over the nodes that tile the leaves from lo's on from the
      * left until one holds an ack above h, then go down to its first
      * such leaf and find the position in it. */
-    size_t node = static_cast<size_t>(ix.leaves + lo / ACK_LEAF);
+    size_t node = static_cast<size_t>(ix.leaves + lo / leaf);
     while (ix.max_ack[node] <= h) {
         while ((node & 1) != 0) {
             node >>= 1;
@@ -257,10 +265,10 @@ int32_t dest_first_above(const dest_index &ix, int32_t lo, int32_t hi, int64_t h
     }
     while (node < static_cast<size_t>(ix.leaves))
         node = ix.max_ack[2 * node] > h ? 2 * node : 2 * node + 1;
-    int32_t from = (static_cast<int32_t>(node) - ix.leaves) * ACK_LEAF;
+    int32_t from = (static_cast<int32_t>(node) - ix.leaves) * leaf;
     if (from >= hi)
         return DEST_NONE;
-    return first_in(ix, from, std::min(hi, from + ACK_LEAF), h);
+    return first_in(ix, from, std::min(hi, from + leaf), h);
 }
 
 int32_t dest_first_addressed_above(const dest_index &ix, int32_t e, int32_t from,

@@ -19,7 +19,8 @@
  *	their plain form.
  *
  *	The index also orders the records by (destination, index) with a max
- *	tree over their acks, ACK_LEAF positions to a leaf, so that "the first
+ *	tree over their acks, 8 to 16 positions to a leaf (at most 2 bytes a
+ *	record for the tree), so that "the first
  *	record from index j on that is addressed to endpoint e and
  *	acknowledges beyond h" is a walk of O(log n) nodes and a few records. All storage is allocated by dest_index_build, once
  *	per call of a pass, never per record.
@@ -55,13 +56,12 @@ struct dest_index {
                                      * are the records addressed to e */
     scratch_vec<int64_t> max_ack;   /* node k covers children 2k, 2k+1; leaf
                                      * `leaves + b` holds the highest ack of
-                                     * by_dst[ACK_LEAF * b .. + ACK_LEAF) */
-    int32_t leaves;                 /* power of two >= leaf count */
+                                     * by_dst[leaf * b .. + leaf) */
+    int32_t leaves;                 /* leaves of the tree, a power of two */
+    int32_t leaf;                   /* positions under one leaf: 8 to 16, or
+                                     * all of them in a short array */
     const seg_record *rec;          /* the records indexed (their acks) */
 };
-
-/* Positions of by_dst under one leaf of the max tree. */
-constexpr int32_t ACK_LEAF = 8;
 
 /*
  * dest_uniform_ends --

@@ -55,6 +55,14 @@
  *	highest value down over a next-unpainted chain. Everything is sorting
  *	and linear passes: O(n log n) time, O(n) scratch.
  *
+ *	Memory. What a record's final bytes depend on is a few comparisons
+ *	(is its last copy later than itself, is the latest store later than
+ *	its last clear, ...); each is kept as a bit of one byte as soon as
+ *	both of its values are known, so that no table of those values
+ *	outlives the pass that makes it. The scratch is then 9 bytes a record
+ *	(those bits, the last clear, the reach), and the grouping's 10 while a
+ *	grouping runs, whose pages the painting chain takes over after it.
+ *
  *	Directions: when every record agrees on whether its two ends share
  *	one address, the direction test of trace/direction.h is equality of
  *	source endpoints (addresses, plus ports for a shared address), and
@@ -106,10 +114,28 @@ int32_t follow_up_threshold(int64_t seq)
     return static_cast<int32_t>(low + 1u);
 }
 
-/* The two predicates of a record as bits of one byte: the groupings
- * visit records out of index order, and a byte per record stays in the
- * cache where the records themselves do not. */
-enum { KIND_RESENDABLE = 0x01, KIND_BARE_ACK = 0x02, KIND_QUIET = 0x04 };
+/* The predicates of a record, and what the passes find out about it, as
+ * bits of one byte: the groupings visit records out of index order, and a
+ * byte per record stays in the cache where the records themselves do not.
+ * A finding is kept as a bit as soon as the values it compares are known,
+ * so that no table of those values outlives the pass that makes it. */
+enum : uint8_t {
+    KIND_RESENDABLE = 0x01,    /* data or SYN */
+    KIND_BARE_ACK = 0x02,      /* is_payload_free_ack */
+    KIND_QUIET = 0x04,         /* is_quiet */
+    LATER_COPY = 0x08,         /* resendable, and a later record of its
+                                * (src, seq) group: stored 4 at the last */
+    STORED_AFTER_CLEAR = 0x10, /* an earlier resendable record of its
+                                * (src, seq) group, later than its last
+                                * clear: stored 3 */
+    DUP_OF_LATER = 0x20,       /* quiet, with a later bare ACK of its
+                                * (src, ack) group */
+    DUP_OF_EARLIER = 0x40,     /* a bare ACK whose latest earlier quiet record
+                                * of its (src, ack) group is at or after its
+                                * last clear */
+    SKIP_AFTER_CLEAR = 0x80    /* covered by a skip range or follow-up of an
+                                * outer index later than its last clear */
+};
 
 uint8_t kind_of(const seg_record &r)
 {
@@ -258,75 +284,69 @@ struct span {
 };
 
 /*
- * Everything the final pass reads, one entry per record unless noted.
- * Every record is in exactly one seq group and one ack group, so the
- * tables the groupings and scan_reach fill are written in full and need
- * no clearing first; last_clear and last_skip start at NONE. The
- * groupings' own storage is given back before last_skip and the painting
- * chain are taken, which then reuse its pages.
+ * Everything the passes keep per record: 9 bytes a record, and the
+ * grouping's 10 while a grouping runs. Every record is in exactly one
+ * seq group, so reach is written in full by the seq grouping; last_clear
+ * starts at NONE. The grouping's storage is given back before the
+ * painting chain is taken, which then reuses its pages.
  */
 struct scan_tables {
-    explicit scan_tables(size_t n)
-        : last_copy(n), prev_resendable(n), prev_same_ack(n), last_dup_ack(n), reach(n),
-          kind(n)
-    {
-    }
-    scratch_table<int32_t> last_copy;      /* last record of x's (src, seq) group */
-    scratch_table<int32_t> prev_resendable; /* latest earlier record of that
-                                            * group with data or SYN; NONE */
-    scratch_table<int32_t> prev_same_ack;  /* latest earlier quiet record of
-                                            * x's (src, ack) group; NONE */
-    scratch_table<int32_t> last_dup_ack;   /* last payload-free ACK of x's
-                                            * (src, ack) group; NONE */
+    explicit scan_tables(size_t n) : kind(n), reach(n) {}
+    scratch_table<uint8_t> kind;           /* kind_of each record, and the
+                                            * findings (LATER_COPY ...) */
     scratch_table<int32_t> reach;          /* farthest pair partner of outer
                                             * index x; NONE without partner */
-    scratch_table<uint8_t> kind;           /* kind_of each record */
     scratch_vec<int32_t> last_clear;       /* latest outer index whose
                                             * follow-up clears x; NONE */
-    scratch_vec<int32_t> last_skip;        /* latest outer index < x with a skip
-                                            * range or follow-up over x; NONE */
     scratch_vec<span> follow_spans;        /* follow-up coverings, any order */
-    std::vector<span> reach_spans;         /* skip ranges, ascending phase;
-                                            * room for one a record is kept,
-                                            * mostly untouched: plain memory,
-                                            * whose untouched pages cost
-                                            * nothing (scratch memory may
-                                            * hold pages already) */
     scratch_table<keyed_record> keyed;     /* the records of one grouping */
     scratch_table<keyed_record> spare;     /* room for sorting a grouping */
 
-    bool resendable(int32_t x) const
+    bool has(int32_t x, uint8_t bit) const
     {
-        return (kind[static_cast<size_t>(x)] & KIND_RESENDABLE) != 0;
+        return (kind[static_cast<size_t>(x)] & bit) != 0;
     }
-    bool bare_ack(int32_t x) const
+    void set(int32_t x, uint8_t bit)
     {
-        return (kind[static_cast<size_t>(x)] & KIND_BARE_ACK) != 0;
-    }
-    bool quiet(int32_t x) const
-    {
-        return (kind[static_cast<size_t>(x)] & KIND_QUIET) != 0;
+        kind[static_cast<size_t>(x)] = static_cast<uint8_t>(kind[static_cast<size_t>(x)] | bit);
     }
 };
 
 /*
- * Walks the follow-up structure of one (source, seq) group, members
- * g[0 .. m-1] in index order, from the copy after its first member that
- * carries data or a SYN. Adds one span per member inside a run (up to the
- * next member or the run's end) valued with the latest outer index of the
- * group that reaches it, and records the clear at each run's end.
+ * A member of a seq group once its values are read: its grouping entry
+ * keeps its index in the low 31 bits (index() reads it as before), and
+ * takes, in place of the value every member shares, the latest earlier
+ * member that carries data or a SYN (NONE without one).
  */
-void walk_follow_ups(int32_t count, const keyed_record *g, int32_t m, int32_t source,
+keyed_record make_member(int32_t index, int32_t prev_resendable)
+{
+    return {static_cast<uint64_t>(static_cast<int64_t>(prev_resendable) + 1) << 31 |
+            static_cast<uint64_t>(index)};
+}
+
+int32_t prev_resendable_of(const keyed_record &member)
+{
+    return static_cast<int32_t>(member.key >> 31) - 1;
+}
+
+/*
+ * Walks the follow-up structure of one (source, seq) group, members
+ * g[0 .. m-1] in index order, threshold h, from the copy after its first
+ * member that carries data or a SYN. Adds one span per member inside a
+ * run (up to the next member or the run's end) valued with the latest
+ * outer index of the group that reaches it, and records the clear at
+ * each run's end.
+ */
+void walk_follow_ups(int32_t count, const keyed_record *g, int32_t m, int32_t h, int32_t source,
                      const dest_index &ix, scan_tables &t)
 {
     int32_t first = NONE;
     for (int32_t u = 0; u < m && first == NONE; u++)
-        if (t.resendable(g[u].index()))
+        if (t.has(g[u].index(), KIND_RESENDABLE))
             first = u;
     if (first == NONE)
         return;
 
-    int32_t h = follow_up_threshold(g[0].value());
     int32_t u = first + 1;
     while (u < m) {
         int32_t end = dest_first_addressed_above(ix, source, g[u].index(), static_cast<int64_t>(h));
@@ -335,7 +355,7 @@ void walk_follow_ups(int32_t count, const keyed_record *g, int32_t m, int32_t so
         for (; u < m && g[u].index() <= run_end; u++) {
             bool next_inside = u + 1 < m && g[u + 1].index() <= run_end;
             int32_t piece_end = next_inside ? g[u + 1].index() - 1 : run_end;
-            phase = t.prev_resendable[static_cast<size_t>(g[u].index())];
+            phase = prev_resendable_of(g[u]);
             t.follow_spans.push_back({g[u].index(), piece_end, phase});
         }
         if (end == NONE)
@@ -345,7 +365,11 @@ void walk_follow_ups(int32_t count, const keyed_record *g, int32_t m, int32_t so
     }
 }
 
-/* last_copy, prev_resendable, and the follow-ups, from the seq groups. */
+/*
+ * From the seq groups: LATER_COPY, the reach of every copy, the
+ * follow-ups (last_clear and their spans), and, once every clear is
+ * known, STORED_AFTER_CLEAR.
+ */
 void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
                      scan_tables &t)
 {
@@ -355,26 +379,38 @@ void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
                   [&t](int32_t k, const seg_record &r) {
                       t.kind[static_cast<size_t>(k)] = kind_of(r);
                   });
+    /* The entries of a group become its members as it is read. */
     size_t source = 0;
     for (size_t b = 0; b < keyed.size();) {
         source = source_at(begin, source, b);
         size_t e = group_end(keyed, b, begin[source + 1]);
+        int32_t h = follow_up_threshold(keyed[b].value());
         int32_t last = keyed[e - 1].index();
         int32_t resendable = NONE;
         for (size_t p = b; p < e; p++) {
-            size_t x = static_cast<size_t>(keyed[p].index());
-            t.last_copy[x] = last;
-            t.prev_resendable[x] = resendable;
-            if (t.resendable(keyed[p].index()))
-                resendable = keyed[p].index();
+            int32_t x = keyed[p].index();
+            bool copied = t.has(x, KIND_RESENDABLE) && last > x;
+            t.reach[static_cast<size_t>(x)] = copied ? last : NONE;
+            if (copied)
+                t.set(x, LATER_COPY);
+            keyed[p] = make_member(x, resendable);
+            if (t.has(x, KIND_RESENDABLE))
+                resendable = x;
         }
-        walk_follow_ups(count, &keyed[b], static_cast<int32_t>(e - b),
+        walk_follow_ups(count, &keyed[b], static_cast<int32_t>(e - b), h,
                         static_cast<int32_t>(source), ix, t);
         b = e;
     }
+    for (size_t p = 0; p < keyed.size(); p++) {
+        int32_t x = keyed[p].index();
+        int32_t stored = prev_resendable_of(keyed[p]);
+        if (stored != NONE && stored > t.last_clear[static_cast<size_t>(x)])
+            t.set(x, STORED_AFTER_CLEAR);
+    }
 }
 
-/* prev_same_ack and last_dup_ack, from the ack groups. */
+/* From the ack groups: DUP_OF_LATER, DUP_OF_EARLIER, and the reach of
+ * every duplicate pair, which the seq groups' reach is widened by. */
 void scan_ack_groups(const seg_record *rec, int32_t count, const dest_index &ix,
                      scan_tables &t)
 {
@@ -388,38 +424,27 @@ void scan_ack_groups(const seg_record *rec, int32_t count, const dest_index &ix,
         size_t e = group_end(keyed, b, begin[source + 1]);
         int32_t last_dup = NONE;
         for (size_t p = b; p < e; p++)
-            if (t.bare_ack(keyed[p].index()))
+            if (t.has(keyed[p].index(), KIND_BARE_ACK))
                 last_dup = keyed[p].index();
         int32_t prev_quiet = NONE;
         for (size_t p = b; p < e; p++) {
-            size_t x = static_cast<size_t>(keyed[p].index());
-            t.prev_same_ack[x] = prev_quiet;
-            t.last_dup_ack[x] = last_dup;
-            if (t.quiet(keyed[p].index()))
-                prev_quiet = keyed[p].index();
+            int32_t x = keyed[p].index();
+            size_t k = static_cast<size_t>(x);
+            if (t.has(x, KIND_QUIET) && last_dup > x) {
+                t.set(x, DUP_OF_LATER);
+                t.reach[k] = std::max(t.reach[k], last_dup);
+            }
+            if (t.has(x, KIND_BARE_ACK) && prev_quiet != NONE && prev_quiet >= t.last_clear[k])
+                t.set(x, DUP_OF_EARLIER);
+            if (t.has(x, KIND_QUIET))
+                prev_quiet = x;
         }
         b = e;
     }
 }
 
-/* reach of every outer index, and its skip range as a span. */
-void scan_reach(const seg_record *rec, int32_t count, scan_tables &t)
-{
-    for (int32_t i = 0; i < count; i++) {
-        size_t x = static_cast<size_t>(i);
-        int32_t far = NONE;
-        if (has_payload_or_syn(rec[i]) && t.last_copy[x] > i)
-            far = t.last_copy[x];
-        if (t.quiet(i) && t.last_dup_ack[x] > i)
-            far = std::max(far, t.last_dup_ack[x]);
-        t.reach[x] = far;
-        if (far != NONE)
-            t.reach_spans.push_back({i + 1, far, i});
-    }
-}
-
 /* Smallest unpainted index >= k, with path halving. */
-int32_t next_unpainted(scratch_vec<int32_t> &next, int32_t k)
+int32_t next_unpainted(scratch_table<int32_t> &next, int32_t k)
 {
     while (next[static_cast<size_t>(k)] != k) {
         next[static_cast<size_t>(k)] = next[static_cast<size_t>(next[static_cast<size_t>(k)])];
@@ -428,47 +453,55 @@ int32_t next_unpainted(scratch_vec<int32_t> &next, int32_t k)
     return k;
 }
 
-/* Paints phase s.phase on every unpainted record of s. */
-void paint_span(const span &s, scratch_vec<int32_t> &next, scan_tables &t)
+/* Paints phase s.phase on every unpainted record of s: the highest phase
+ * over each, which is compared with its last clear at once. */
+void paint_span(const span &s, scratch_table<int32_t> &next, scan_tables &t)
 {
     for (int32_t k = next_unpainted(next, s.lo); k <= s.hi; k = next_unpainted(next, k + 1)) {
-        t.last_skip[static_cast<size_t>(k)] = s.phase;
+        if (s.phase > t.last_clear[static_cast<size_t>(k)])
+            t.set(k, SKIP_AFTER_CLEAR);
         next[static_cast<size_t>(k)] = k + 1;
     }
 }
 
 /*
- * last_skip[x] := the highest phase among the spans covering x, painting
- * from the highest phase down. The skip ranges come in ascending phase
- * already; only the follow-up spans, few outside a lossy stretch, are
- * sorted, and the two lists are merged.
+ * SKIP_AFTER_CLEAR of every record: whether the highest phase among the
+ * spans covering it is later than its last clear, painting from the
+ * highest phase down. The skip ranges (i + 1 .. reach[i], phase i) come
+ * in descending phase by walking reach from the end; only the follow-up
+ * spans, few outside a lossy stretch, are sorted, and the two are merged.
  */
-void paint_last_skip(int32_t count, scan_tables &t)
+void paint_skips(int32_t count, scan_tables &t)
 {
     std::sort(t.follow_spans.begin(), t.follow_spans.end(),
               [](const span &a, const span &b) { return a.phase > b.phase; });
-    t.last_skip.assign(static_cast<size_t>(count), NONE);
-    scratch_vec<int32_t> next(static_cast<size_t>(count) + 1);
+    scratch_table<int32_t> next(static_cast<size_t>(count) + 1);
     for (size_t k = 0; k < next.size(); k++)
         next[k] = static_cast<int32_t>(k);
-    size_t f = 0, r = t.reach_spans.size();
-    while (f < t.follow_spans.size() || r > 0) {
-        bool reach_next = r > 0 && (f == t.follow_spans.size() ||
-                                    t.reach_spans[r - 1].phase >= t.follow_spans[f].phase);
-        paint_span(reach_next ? t.reach_spans[--r] : t.follow_spans[f++], next, t);
+    size_t f = 0;
+    int32_t i = count - 1;
+    for (;;) {
+        while (i >= 0 && t.reach[static_cast<size_t>(i)] == NONE)
+            i--;
+        bool reach_next = i >= 0 && (f == t.follow_spans.size() ||
+                                     i >= t.follow_spans[f].phase);
+        if (reach_next) {
+            paint_span(span{i + 1, t.reach[static_cast<size_t>(i)], i}, next, t);
+            i--;
+        } else if (f < t.follow_spans.size()) {
+            paint_span(t.follow_spans[f++], next, t);
+        } else {
+            return;
+        }
     }
 }
 
-/* The final bytes of record x from the summaries. */
+/* The final bytes of record x from the findings. */
 void settle_record(seg_record &r, int32_t x, const scan_tables &t)
 {
-    size_t k = static_cast<size_t>(x);
-    int32_t last_copy = t.last_copy[k];
-    int32_t last_dup = t.last_dup_ack[k];
-
     /* Stored 4 at its own last copy, the last write of all: a record
      * with data or a SYN is in no duplicate pair. */
-    if (has_payload_or_syn(r) && last_copy > x) {
+    if (t.has(x, LATER_COPY)) {
         r.mark = MARK_LOST_SEGMENT;
         r.mark_flags = MARK_SKIP;
         return;
@@ -476,18 +509,16 @@ void settle_record(seg_record &r, int32_t x, const scan_tables &t)
 
     /* Stored 3 after the last clear (a clear at the same outer index
      * comes after the store). 2 ORed into 3 leaves 3. */
-    int32_t stored = t.prev_resendable[k];
-    int32_t cleared = t.last_clear[k];
-    if (stored != NONE && stored > cleared) {
+    if (t.has(x, STORED_AFTER_CLEAR)) {
         r.mark = MARK_RETRANSMISSION;
         r.mark_flags = MARK_SKIP;
         return;
     }
 
     /* Cleared, or never reset: what comes after the clear, or everything. */
-    int32_t prev_dup = is_payload_free_ack(r) ? t.prev_same_ack[k] : NONE;
-    bool dup = (t.quiet(x) && last_dup > x) || (prev_dup != NONE && prev_dup >= cleared);
-    bool skip = dup || t.last_skip[k] > cleared ||
+    int32_t cleared = t.last_clear[static_cast<size_t>(x)];
+    bool dup = t.has(x, DUP_OF_LATER) || t.has(x, DUP_OF_EARLIER);
+    bool skip = dup || t.has(x, SKIP_AFTER_CLEAR) ||
                 (cleared != NONE && t.reach[static_cast<size_t>(cleared)] > x);
     uint8_t dup_bit = dup ? MARK_DUP_ACK : 0;
     uint8_t skip_bit = skip ? MARK_SKIP : 0;
@@ -512,9 +543,7 @@ void fast_scan(seg_record *rec, int32_t count, const dest_index &ix)
     scan_ack_groups(rec, count, ix, t);
     t.keyed.release();
     t.spare.release();
-    t.reach_spans.reserve(n);
-    scan_reach(rec, count, t);
-    paint_last_skip(count, t);
+    paint_skips(count, t);
 
     for (int32_t x = 0; x < count; x++)
         settle_record(rec[x], x, t);

@@ -6,6 +6,7 @@
 
 #include "trace/scratch.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -36,12 +37,16 @@ struct scratch_block {
  * here, idle, so that the next pass's table takes pages that are already
  * there instead of fresh ones the kernel must clear (on a large trace
  * that clearing is most of a pass's cost). Set by scratch_alloc,
- * scratch_free and scratch_trim only, under `lock`: the loader runs some
- * passes on a second thread.
+ * scratch_free, scratch_trim and scratch_peak_reset only, under `lock`:
+ * the loader runs some passes on a second thread.
  */
 struct scratch_state {
-    std::mutex lock;                   /* held by each of the three calls */
+    std::mutex lock;                   /* held by each of the calls */
     scratch_block blocks[MAX_BLOCKS];  /* slots; unused ones have p null */
+    size_t taken;                      /* bytes of blocks handed out and not
+                                        * freed; scratch_alloc, scratch_free */
+    size_t peak;                       /* most of `taken` since the last
+                                        * scratch_peak_reset; scratch_alloc */
 };
 
 scratch_state g_scratch;
@@ -53,6 +58,13 @@ scratch_block *slot_of(const void *p)
         if (b.p == p)
             return &b;
     return nullptr;
+}
+
+/* Counts a block of `bytes` handed out. */
+void note_taken(size_t bytes)
+{
+    g_scratch.taken += bytes;
+    g_scratch.peak = std::max(g_scratch.peak, g_scratch.taken);
 }
 
 /* The smallest idle block of at least `bytes`, or null. */
@@ -172,6 +184,7 @@ void *scratch_alloc(size_t bytes)
         size_t whole = (bytes + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
         if (scratch_block *b = idle_fit(whole)) {
             b->idle = false;
+            note_taken(b->bytes);
             return b->p;
         }
         /* No idle block serves: the new one takes the idle ones' pages,
@@ -185,6 +198,7 @@ void *scratch_alloc(size_t bytes)
             trim_idle();
             if (whole_block) {
                 *slot = scratch_block{p, whole, false};
+                note_taken(whole);
                 return p;
             }
             munmap(p, whole);
@@ -205,7 +219,26 @@ void scratch_free(void *p)
     scratch_block *b = slot_of(p);
     if (b != nullptr) {
         b->idle = true;
+        g_scratch.taken -= b->bytes;
         return;
     }
     std::free(p);
+}
+
+size_t scratch_taken_bytes()
+{
+    std::lock_guard<std::mutex> hold(g_scratch.lock);
+    return g_scratch.taken;
+}
+
+size_t scratch_peak_bytes()
+{
+    std::lock_guard<std::mutex> hold(g_scratch.lock);
+    return g_scratch.peak;
+}
+
+void scratch_peak_reset()
+{
+    std::lock_guard<std::mutex> hold(g_scratch.lock);
+    g_scratch.peak = g_scratch.taken;
 }

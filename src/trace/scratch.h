@@ -53,6 +53,21 @@ void scratch_free(void *p);
 void scratch_trim();
 
 /*
+ * scratch_taken_bytes, scratch_peak_bytes --
+ *	Bytes of the large blocks handed out and not yet freed (whole huge
+ *	pages, touched or not), now and at most since scratch_peak_reset:
+ *	what the passes hold at once, for the benchmarks. No side effects.
+ */
+size_t scratch_taken_bytes();
+size_t scratch_peak_bytes();
+
+/*
+ * scratch_peak_reset --
+ *	Starts the peak of scratch_peak_bytes again from the bytes taken now.
+ */
+void scratch_peak_reset();
+
+/*
  * prefer_huge_pages --
  *	Marks the 2 MiB-aligned part of [p, p + bytes) for transparent huge
  *	pages, before it is first touched. For large arrays allocated

@@ -102,4 +102,36 @@ TEST_F(dest_index_test, ManyEndpointsAreNumberedBySorting)
     EXPECT_FALSE(dest_index_build(many.data(), 70000, ix));
 }
 
+TEST_F(dest_index_test, AckSearchAgreesWithAScanOverLongArraysOfEveryLeafWidth)
+{
+    /* Lengths around the powers of two, where the positions under a leaf
+     * of the ack tree run from 8 to 16, and a length under one leaf. Acks
+     * mostly rise with dips, so answers lie near and far. */
+    rng g{23};
+    for (int32_t n : {5, 16, 17, 255, 256, 257, 1000, 2049, 4095, 12289, 40000}) {
+        std::vector<seg_record> v;
+        int64_t ack = 0;
+        for (int32_t k = 0; k < n; k++) {
+            ack += g.below(3) == 0 ? -g.below(2000) : g.below(1500);
+            v.push_back(make(g.below(2) == 0 ? A_B : B_A, 0, ack, 0, TH_ACK));
+        }
+        dest_index ix;
+        ASSERT_TRUE(dest_index_build(v.data(), n, ix));
+        EXPECT_GE(ix.leaf * ix.leaves, n);
+        EXPECT_LE(static_cast<int64_t>(ix.max_ack.size()) * 8, std::max<int64_t>(2 * n, 16)) << n;
+        for (int32_t q = 0; q < 400; q++) {
+            int32_t from = g.below(n);
+            const seg_record &a = v[static_cast<size_t>(g.below(n))];
+            int64_t h = v[static_cast<size_t>(g.below(n))].ack + g.below(3) - 1;
+            int32_t want = DEST_NONE;
+            for (int32_t m = from; m < n && want == DEST_NONE; m++)
+                if (addressed_to_source(v[static_cast<size_t>(m)], a) && v[static_cast<size_t>(m)].ack > h)
+                    want = m;
+            int32_t e = dest_number_of(ix, source_of(a));
+            ASSERT_EQ(dest_first_addressed_above(ix, e, from, h), want)
+                << "length " << n << " from " << from << " above " << h;
+        }
+    }
+}
+
 } // namespace

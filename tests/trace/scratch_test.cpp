@@ -113,4 +113,31 @@ TEST(scratch, LargerRequestsTakeTheIdleBlocksPages)
     scratch_trim();
 }
 
+TEST(scratch, TakenAndPeakCountTheLargeBlocksHeldAtOnce)
+{
+    scratch_trim();
+    scratch_peak_reset();
+    size_t before = scratch_taken_bytes();
+    EXPECT_EQ(scratch_peak_bytes(), before);
+    /* Whole huge pages of the large blocks; small ones are not counted. */
+    void *a = scratch_alloc(3 * MIB);
+    void *b = scratch_alloc(2 * MIB);
+    void *s = scratch_alloc(1000);
+    EXPECT_EQ(scratch_taken_bytes(), before + 6 * MIB);
+    scratch_free(a);
+    EXPECT_EQ(scratch_taken_bytes(), before + 2 * MIB);
+    /* An idle block handed out again counts whole, as it is held. */
+    void *c = scratch_alloc(MIB + 1);
+    EXPECT_EQ(scratch_taken_bytes(), before + 6 * MIB);
+    EXPECT_EQ(scratch_peak_bytes(), before + 6 * MIB);
+    scratch_free(c);
+    scratch_free(b);
+    scratch_free(s);
+    EXPECT_EQ(scratch_taken_bytes(), before);
+    EXPECT_EQ(scratch_peak_bytes(), before + 6 * MIB);
+    scratch_peak_reset();
+    EXPECT_EQ(scratch_peak_bytes(), before);
+    scratch_trim();
+}
+
 }  // namespace
