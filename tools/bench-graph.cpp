@@ -9,11 +9,16 @@
  *	First it prints what the loaded connection holds per segment, by
  *	structure, and the process's memory after the load and at its peak.
  *
- *	    bench_graph CAPTURE [ROUNDS]      (15 rounds by default; 0: the
- *	                                       memory only, no graph)
+ *	    bench_graph CAPTURE [ROUNDS [TYPE]]   (15 rounds by default; 0: the
+ *	                                           memory only, no graph;
+ *	                                           TYPE: that graph only)
+ *
+ *	Beside each build's time it prints the CPU time the build took, all
+ *	threads together.
  */
 
 #include <cairo.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -37,6 +42,15 @@ double now_ms()
 {
     using clock = std::chrono::steady_clock;
     return std::chrono::duration<double, std::milli>(clock::now().time_since_epoch()).count();
+}
+
+/* CPU time of the process (all threads, user and system), ms. */
+double cpu_ms()
+{
+    struct rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
+           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
 }
 
 double median_redraw(const graph_data &g, const graph_view &v, int rounds)
@@ -102,10 +116,13 @@ int main(int argc, char **argv)
     std::printf("wirepaint graph benchmark: %d segments, direction %s, 1000x600 image, "
                 "medians of %d redraws\n",
                 g_trace.main.count, dir == 1 ? "LR" : "RL", rounds);
+    graph_type only = argc > 3 ? graph_type_named(argv[3]) : GRAPH_TYPES;
     for (int t = 0; t < GRAPH_TYPES; t++) {
-        double b0 = now_ms();
+        if (only != GRAPH_TYPES && t != only)
+            continue;
+        double b0 = now_ms(), c0 = cpu_ms();
         graph_data g = build_graph(static_cast<graph_type>(t), dir, graph_inputs{nullptr, 0});
-        double built = now_ms() - b0;
+        double built = now_ms() - b0, cpu = cpu_ms() - c0;
         size_t points = 0;
         for (const graph_series &s : g.series)
             points += s.pts.size();
@@ -114,9 +131,9 @@ int main(int argc, char **argv)
         double mid = (all.t0 + all.t1) / 2, span = (all.t1 - all.t0) / 20;
         tenth.t0 = mid - span;
         tenth.t1 = mid + span;
-        std::printf("  %-8s %9zu points  built in %7.1f ms  redraw: whole %6.2f ms, a tenth "
-                    "%6.2f ms\n",
-                    graph_type_name(static_cast<graph_type>(t)), points, built,
+        std::printf("  %-8s %9zu points  built in %7.1f ms (cpu %7.1f)  redraw: whole %6.2f ms, "
+                    "a tenth %6.2f ms\n",
+                    graph_type_name(static_cast<graph_type>(t)), points, built, cpu,
                     median_redraw(g, all, rounds), median_redraw(g, tenth, rounds));
     }
     return 0;

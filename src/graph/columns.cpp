@@ -37,7 +37,12 @@ void pyramid_build(column_pyramid *pyr, const std::vector<graph_point> &pts)
     }
     pyr->lo_min.push_back(std::move(lo));
     pyr->hi_max.push_back(std::move(hi));
-    while (pyr->lo_min.back().size() > 1) {
+    pyramid_raise(pyr);
+}
+
+void pyramid_raise(column_pyramid *pyr)
+{
+    while (!pyr->lo_min.empty() && pyr->lo_min.back().size() > 1) {
         const std::vector<double> &plo = pyr->lo_min.back();
         const std::vector<double> &phi = pyr->hi_max.back();
         size_t m = plo.size();

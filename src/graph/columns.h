@@ -46,6 +46,15 @@ struct column_pyramid {
 void pyramid_build(column_pyramid *pyr, const std::vector<graph_point> &pts);
 
 /*
+ * pyramid_raise --
+ *	Adds to `pyr` the levels above its highest one, each from the one
+ *	below, up to a level of one block; pyramid_build's last step, for a
+ *	builder that made the first stored level itself. No change to an
+ *	empty pyramid.
+ */
+void pyramid_raise(column_pyramid *pyr);
+
+/*
  * range_extremes --
  *	The least lo and the greatest hi of points [a, b) (a < b), from the
  *	pyramid in O(log n).

@@ -13,6 +13,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 
 #include "analysis/class_name.h"
@@ -47,6 +50,13 @@ bool have_connection()
 {
     return g_trace.loaded && g_trace.main.count > 0 && g_trace.lines != nullptr &&
            g_trace.main.rec != nullptr;
+}
+
+/* Whether a record other than a SYN may carry TCP options: the decoder
+ * counted the records that cannot (trace_array.option_free). */
+bool options_beyond_syns()
+{
+    return g_trace.main.option_free != g_trace.main.count;
 }
 
 /* Colours of the segment classes: the legend's, as "#rrggbb". */
@@ -94,11 +104,85 @@ size_t record_count()
     return static_cast<size_t>(g_trace.main.count);
 }
 
-void add_point(graph_series &s, float t, int32_t rec, double lo, double hi)
+/*
+ * A series under construction keeps its pyramid's first stored level
+ * filled as its points come, while they come in time order: pyr.lo_min
+ * and hi_max then have PYRAMID_FIRST_LEVEL levels, the last one the
+ * blocks so far. A point out of time order leaves them one empty level,
+ * and the pyramid is built after a sort (finish_graph_fast). The literal
+ * finish builds it again from the points.
+ */
+const size_t GATHERING = PYRAMID_FIRST_LEVEL;
+
+inline void gather_point(graph_series &s, float t, double lo, double hi)
+{
+    column_pyramid &p = s.pyr;
+    size_t n = s.pts.size();
+    if (n == 0) {
+        p.lo_min.assign(GATHERING, {});
+        p.hi_max.assign(GATHERING, {});
+    } else if (p.lo_min.size() != GATHERING) {
+        return;
+    } else if (t < s.pts[n - 1].t) {
+        p.lo_min.assign(1, {});
+        p.hi_max.assign(1, {});
+        return;
+    }
+    std::vector<double> &l = p.lo_min[GATHERING - 1], &h = p.hi_max[GATHERING - 1];
+    if ((n & ((size_t{1} << PYRAMID_FIRST_LEVEL) - 1)) == 0) {
+        l.push_back(lo);
+        h.push_back(hi);
+        return;
+    }
+    l.back() = std::min(l.back(), lo);
+    h.back() = std::max(h.back(), hi);
+}
+
+inline void add_point(graph_series &s, float t, int32_t rec, double lo, double hi)
 {
     if (!std::isfinite(t) || !std::isfinite(lo) || !std::isfinite(hi))
         return;
-    s.pts.push_back(graph_point{t, rec, std::min(lo, hi), std::max(lo, hi)});
+    double l = std::min(lo, hi), h = std::max(lo, hi);
+    gather_point(s, t, l, h);
+    s.pts.push_back(graph_point{t, rec, l, h});
+}
+
+/*
+ * Parts of a build's pass over the records: the segments the graph's
+ * direction sends, and what comes back (ACKs, windows). A fast build runs
+ * the two parts on two threads, each filling series of its own; a
+ * literal one runs both in one pass.
+ */
+enum { PART_SENT = 1, PART_BACK = 2, PART_BOTH = 3 };
+
+/* Runs `a` on a second thread and `b` on this one (both on this one when
+ * no thread can be had); a failure of either is thrown after both end. */
+template <class A, class B> void run_both(A a, B b)
+{
+    std::exception_ptr failed;
+    std::thread other;
+    try {
+        other = std::thread([&] {
+            try {
+                a();
+            } catch (...) {
+                failed = std::current_exception();
+            }
+        });
+    } catch (const std::system_error &) {
+        a();
+        b();
+        return;
+    }
+    try {
+        b();
+    } catch (...) {
+        other.join();
+        throw;
+    }
+    other.join();
+    if (failed)
+        std::rethrow_exception(failed);
 }
 
 /* Widens the graph's extents by the points of `s` (*any: whether a point
@@ -145,6 +229,60 @@ void finish_series(graph_series &s, bool sorted)
     pyramid_build(&s.pyr, s.pts);
 }
 
+/*
+ * Finishes a series whose points came in time order, from what
+ * gather_point kept: the graph's extents widened as widen_extents does
+ * (each extreme the first of its equals, as a running std::min and
+ * std::max keeps), and the pyramid's upper levels. No pass over the
+ * points.
+ */
+void finish_gathered(graph_data &g, bool *any, graph_series &s)
+{
+    const std::vector<graph_point> &p = s.pts;
+    size_t n = p.size();
+    /* In time order the least t is the first; the greatest, the first
+     * of the last run of equal ones. */
+    size_t last = n - 1;
+    while (last > 0 && p[last - 1].t == p[n - 1].t)
+        last--;
+    if (!*any) {
+        g.t_min = g.t_max = p[0].t;
+        *any = true;
+    }
+    g.t_min = std::min(g.t_min, static_cast<double>(p[0].t));
+    g.t_max = std::max(g.t_max, static_cast<double>(p[last].t));
+    const std::vector<double> &lo = s.pyr.lo_min[GATHERING - 1];
+    const std::vector<double> &hi = s.pyr.hi_max[GATHERING - 1];
+    for (size_t b = 0; b < lo.size(); b++) {
+        g.v_min = std::min(g.v_min, lo[b]);
+        g.v_max = std::max(g.v_max, hi[b]);
+    }
+    if (n < 2) {
+        s.pyr.lo_min.clear();
+        s.pyr.hi_max.clear();
+        return;
+    }
+    pyramid_raise(&s.pyr);
+}
+
+/* finish_graph from what the points gave as they came: a pass over the
+ * points only for a series that came out of time order. */
+void finish_graph_fast(graph_data &g)
+{
+    bool any = false;
+    g.t_min = g.t_max = g.v_min = g.v_max = 0;
+    for (graph_series &s : g.series) {
+        if (s.pts.empty()) {
+            s.pyr.lo_min.clear();
+            s.pyr.hi_max.clear();
+        } else if (s.pyr.lo_min.size() == GATHERING) {
+            finish_gathered(g, &any, s);
+        } else {
+            finish_series(s, widen_extents(g, &any, s));
+        }
+    }
+}
+
 void finish_graph(graph_data &g)
 {
     bool any = false;
@@ -175,19 +313,22 @@ std::string hosts_text(int dir, bool both)
     return std::string(a) + (both ? " \u2194 " : " \u2192 ") + b;
 }
 
-/* The shift that applies to the windows the host of `dir` sends. */
-int shift_of(int dir, bool *known)
+/* The factor (2 to the window scale shift) that applies to the windows
+ * the host of `dir` sends. */
+double scale_of(int dir, bool *known)
 {
     int left = 0, right = 0;
     *known = window_scale_shifts(&left, &right) != 0;
-    return dir == 1 ? left : right;
+    return std::ldexp(1.0, dir == 1 ? left : right);
 }
 
-double scaled_window(const seg_record &r, int shift)
+/* The window of `r` scaled by `scale`: exact, a 16-bit window times a
+ * power of two. */
+double scaled_window(const seg_record &r, double scale)
 {
     if (r.tcp_flags & TH_SYN)
         return r.win;
-    return std::ldexp(static_cast<double>(r.win), shift);
+    return static_cast<double>(r.win) * scale;
 }
 
 /* Segments of `dir` whose seq a retransmission carried again. */
@@ -217,110 +358,229 @@ void ack_time_samples(int dir, graph_series &s)
     }
 }
 
-void build_tsg(graph_data &g, int dir, const graph_inputs &in)
+/* The classes of the data segments' series, in their order. */
+const int tsg_classes[] = {CLS_DATA, CLS_RETRANS, CLS_OUTORDER, CLS_LOST};
+
+/* The event marks, when an events pass gave its flags. */
+const struct {
+    int bit;
+    const char *name;
+} tsg_events[] = {{SEG_EVENT_RETRANSMISSION, "event: retransmission"},
+                  {SEG_EVENT_OUT_OF_ORDER, "event: out of order"},
+                  {SEG_EVENT_LOST, "event: lost"},
+                  {SEG_EVENT_ZERO_WINDOW_PROBE, "event: zero-window probe"}};
+
+/* The labelled flags, in their order. */
+const struct {
+    int flag;
+    const char *text;
+} tsg_named[] = {{TH_SYN, "SYN"}, {TH_FIN, "FIN"}, {TH_RST, "RST"}};
+
+/* Where a time-sequence graph keeps each series (indexes into series). */
+struct tsg_layout {
+    size_t first_class, ack, win, dup, sack, zero, label, first_event;
+    double scale;   /* the window scale factor of the ACKs' sender */
+};
+
+/* The series of a time-sequence graph, its notes and its room. */
+tsg_layout add_tsg_series(graph_data &g, int dir, const graph_inputs &in)
 {
-    static const int classes[] = {CLS_DATA, CLS_RETRANS, CLS_OUTORDER, CLS_LOST};
-    size_t first_class = g.series.size();
-    for (int cls : classes)
+    tsg_layout at;
+    at.first_class = g.series.size();
+    for (int cls : tsg_classes)
         add_series(g, class_name(cls), class_colour(cls), STYLE_BARS);
     bool known = false;
-    int shift = shift_of(dir == 1 ? 2 : 1, &known);
+    at.scale = scale_of(dir == 1 ? 2 : 1, &known);
     add_series(g, "ACK", ACK_COLOUR, STYLE_STEPS);
     add_series(g, "receive window", WINDOW_COLOUR, STYLE_STEPS).dashed = !known;
     add_series(g, class_name(CLS_DUPACK), ACK_COLOUR, STYLE_TICKS);
     add_series(g, "SACK blocks (held by the receiver)", SACK_COLOUR, STYLE_BARS);
     add_series(g, "zero window", ZERO_WINDOW_COLOUR, STYLE_MARKS);
     add_series(g, "SYN, FIN, RST", LABEL_COLOUR, STYLE_LABELS);
-    size_t ack = first_class + 4, win = ack + 1, dup = ack + 2, sack = ack + 3, zero = ack + 4,
-           label = ack + 5;
-    /* The event marks, when an events pass gave its flags. */
-    static const struct {
-        int bit;
-        const char *name;
-    } events[] = {{SEG_EVENT_RETRANSMISSION, "event: retransmission"},
-                  {SEG_EVENT_OUT_OF_ORDER, "event: out of order"},
-                  {SEG_EVENT_LOST, "event: lost"},
-                  {SEG_EVENT_ZERO_WINDOW_PROBE, "event: zero-window probe"}};
-    size_t first_event = g.series.size();
+    at.ack = at.first_class + 4;
+    at.win = at.ack + 1;
+    at.dup = at.ack + 2;
+    at.sack = at.ack + 3;
+    at.zero = at.ack + 4;
+    at.label = at.ack + 5;
+    at.first_event = g.series.size();
     if (in.seg_events != nullptr) {
-        for (const auto &e : events)
+        for (const auto &e : tsg_events)
             add_series(g, e.name, EVENT_COLOUR, STYLE_MARKS);
     }
     if (!known)
         g.notes.push_back("window scale unknown");
-    reserve_points(g.series[first_class], record_count());
-    reserve_points(g.series[ack], record_count());
-    reserve_points(g.series[win], record_count());
+    reserve_points(g.series[at.first_class], record_count());
+    reserve_points(g.series[at.ack], record_count());
+    reserve_points(g.series[at.win], record_count());
+    return at;
+}
 
+/* The series of the data segments of class `cls`. */
+size_t tsg_class_series(const tsg_layout &at, int cls)
+{
+    size_t k = at.first_class;
+    for (size_t c = 0; c < 4; c++) {
+        if (tsg_classes[c] == cls || (cls == CLS_UNUSED && tsg_classes[c] == CLS_LOST))
+            k = at.first_class + c;
+    }
+    return k;
+}
+
+/* The time-sequence graph's pass over the records, the series of `part`
+ * (PART_*) only; `options`: read the options of every ACK, else only of
+ * the SYNs. */
+void tsg_pass(graph_data &g, const tsg_layout &at, int dir, const graph_inputs &in, int part,
+              bool options)
+{
+    graph_series &ack = g.series[at.ack], &win = g.series[at.win], &dup = g.series[at.dup],
+                 &sack = g.series[at.sack], &zero = g.series[at.zero],
+                 &label = g.series[at.label];
+    bool reads = options && (part & PART_BACK);
     for (int32_t i = 0; i < g_trace.main.count; i++) {
-        trace_release_behind(&g_trace.main, i);
+        if (reads)
+            trace_release_behind(&g_trace.main, i);
         const seg_record &r = g_trace.main.rec[i];
         double seq = static_cast<double>(r.seq);
         double end = seq + std::max(r.paylen, 0);
         if (dir_of(i) == dir) {
-            int cls = g_trace.lines[i].cls;
-            size_t k = first_class;
-            for (size_t c = 0; c < 4; c++) {
-                if (classes[c] == cls || (cls == CLS_UNUSED && classes[c] == CLS_LOST))
-                    k = first_class + c;
-            }
+            if (!(part & PART_SENT))
+                continue;
+            size_t k = tsg_class_series(at, g_trace.lines[i].cls);
             if (r.paylen > 0)
                 add_point(g.series[k], r.time, i, seq, end);
-            static const struct {
-                int flag;
-                const char *text;
-            } named[] = {{TH_SYN, "SYN"}, {TH_FIN, "FIN"}, {TH_RST, "RST"}};
-            for (const auto &f : named) {
+            for (const auto &f : tsg_named) {
                 if (!(r.tcp_flags & f.flag))
                     continue;
-                add_point(g.series[label], r.time, i, f.flag == TH_FIN ? end : seq,
+                add_point(label, r.time, i, f.flag == TH_FIN ? end : seq,
                           f.flag == TH_FIN ? end : seq);
-                g.series[label].labels.push_back(f.text);
+                label.labels.push_back(f.text);
             }
             for (size_t e = 0; in.seg_events != nullptr && e < 4; e++) {
-                if (in.seg_events[i] & events[e].bit)
-                    add_point(g.series[first_event + e], r.time, i, seq, end);
+                if (in.seg_events[i] & tsg_events[e].bit)
+                    add_point(g.series[at.first_event + e], r.time, i, seq, end);
             }
             continue;
         }
-        if (!(r.tcp_flags & TH_ACK))
+        if (!(part & PART_BACK) || !(r.tcp_flags & TH_ACK))
             continue;
         double a = static_cast<double>(r.ack);
-        add_point(g.series[ack], r.time, i, a, a);
-        double w = a + scaled_window(r, shift);
-        add_point(g.series[win], r.time, i, w, w);
+        add_point(ack, r.time, i, a, a);
+        double w = a + scaled_window(r, at.scale);
+        add_point(win, r.time, i, w, w);
         if (g_trace.lines[i].cls == CLS_DUPACK)
-            add_point(g.series[dup], r.time, i, a, a);
+            add_point(dup, r.time, i, a, a);
         if (r.win == 0 && !(r.tcp_flags & (TH_RST | TH_SYN)))
-            add_point(g.series[zero], r.time, i, a, a);
+            add_point(zero, r.time, i, a, a);
+        if (!options && !(r.tcp_flags & TH_SYN))
+            continue;
         tcp_fields f = record_tcp_fields(i);
         for (int b = 0; b < f.nsack; b++) {
             /* Edges as carried, placed beside the ACK they ride with. */
             double left = a + static_cast<int32_t>(f.sack_left[b] - r.ack_raw);
             double right = a + static_cast<int32_t>(f.sack_right[b] - r.ack_raw);
-            add_point(g.series[sack], r.time, i, left, right);
+            add_point(sack, r.time, i, left, right);
         }
     }
-    trace_release_behind(&g_trace.main, g_trace.main.count);
+    if (part & PART_BACK)
+        trace_release_behind(&g_trace.main, g_trace.main.count);
 }
 
-void build_tput(graph_data &g, int dir, const graph_inputs &in)
+/* The time-sequence graph; `literal`: one pass reading the options of
+ * every ACK, else a pass per part, reading options only where they can
+ * be. */
+void build_tsg(graph_data &g, int dir, const graph_inputs &in, bool literal)
 {
-    double window = in.tput_window > 0 ? in.tput_window : tput_default_window(dir);
-    g.window = window;
-    size_t good_at = g.series.size() + 1;
-    add_series(g, "throughput", LR_COLOUR, STYLE_LINE);
-    add_series(g, "goodput (first sent)", RL_COLOUR, STYLE_LINE);
-    char note[64];
-    std::snprintf(note, sizeof note, "over %.3g s", window);
-    g.notes.push_back(note);
-    struct sent {
-        float t;
-        int32_t rec;
-        double bytes;
-        double fresh;
-    };
-    std::vector<sent> data;
+    tsg_layout at = add_tsg_series(g, dir, in);
+    if (literal) {
+        tsg_pass(g, at, dir, in, PART_BOTH, true);
+        return;
+    }
+    bool options = options_beyond_syns();
+    run_both([&] { tsg_pass(g, at, dir, in, PART_SENT, options); },
+             [&] { tsg_pass(g, at, dir, in, PART_BACK, options); });
+}
+
+/*
+ * The records of one direction that give acknowledgement-time samples,
+ * gathered in a pass the caller makes for its own ends: those with an
+ * acknowledgement time that are not retransmissions, then (finish) less
+ * those whose seq a retransmission carried again. The same records, in
+ * the same order, as ack_time_samples takes.
+ */
+struct karn_picks {
+    std::vector<int32_t> picked;   /* record indexes, ascending */
+    std::vector<int64_t> again;    /* seqs of the retransmissions */
+
+    /* Record `i` (`r`) of the direction. */
+    void visit(int32_t i, const seg_record &r)
+    {
+        if (r.mark == MARK_RETRANSMISSION)
+            again.push_back(r.seq);
+        else if (r.ack_time > 0)
+            picked.push_back(i);
+    }
+
+    void finish()
+    {
+        if (again.empty())
+            return;
+        std::sort(again.begin(), again.end());
+        again.erase(std::unique(again.begin(), again.end()), again.end());
+        auto sent_again = [&](int32_t i) {
+            return std::binary_search(again.begin(), again.end(), g_trace.main.rec[i].seq);
+        };
+        picked.erase(std::remove_if(picked.begin(), picked.end(), sent_again), picked.end());
+    }
+};
+
+/* The throughput window of a median acknowledgement-time sample: 1 s, or
+ * 20 times the median when that is shorter; 1 s with no sample. */
+double window_of_median(std::vector<double> &v)
+{
+    if (v.empty())
+        return 1.0;
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return std::min(1.0, 20 * v[v.size() / 2]);
+}
+
+/* tput_default_window from the picks of a pass: the samples as
+ * ack_time_samples would make them points (finite ones only). */
+double window_of_picks(const karn_picks &k)
+{
+    std::vector<double> v;
+    v.reserve(k.picked.size());
+    for (int32_t i : k.picked) {
+        const seg_record &r = g_trace.main.rec[i];
+        if (std::isfinite(r.time) && std::isfinite(r.ack_time))
+            v.push_back(r.ack_time);
+    }
+    return window_of_median(v);
+}
+
+/* tput_default_window through a series of the samples. */
+double tput_default_window_literal(int dir)
+{
+    graph_data g;
+    ack_time_samples(dir, add_series(g, "", "", STYLE_DOTS));
+    std::vector<double> v;
+    for (const graph_point &p : g.series[0].pts)
+        v.push_back(p.hi);
+    return window_of_median(v);
+}
+
+/* A data segment of the throughput graph. Payload and first-sent bytes
+ * are whole numbers of at most paylen. */
+struct tput_sent {
+    float t;
+    int32_t rec;
+    int32_t bytes;
+    int32_t fresh;
+};
+
+/* The data segments of `dir` with their first-sent bytes, in time order. */
+void tput_data(int dir, std::vector<tput_sent> &data)
+{
     data.reserve(record_count());
     double high = 0;
     bool any = false;
@@ -332,60 +592,89 @@ void build_tput(graph_data &g, int dir, const graph_inputs &in)
         double fresh = !any ? r.paylen : std::max(0.0, end - std::max(high, seq));
         high = !any ? end : std::max(high, end);
         any = true;
-        data.push_back(sent{r.time, i, static_cast<double>(r.paylen), fresh});
+        data.push_back(tput_sent{r.time, i, r.paylen, static_cast<int32_t>(fresh)});
     }
-    auto earlier = [](const sent &a, const sent &b) { return a.t < b.t; };
+    auto earlier = [](const tput_sent &a, const tput_sent &b) { return a.t < b.t; };
     if (!std::is_sorted(data.begin(), data.end(), earlier))
         std::stable_sort(data.begin(), data.end(), earlier);
-    double sum = 0, good = 0;
+}
+
+/* The rates over `window` into `thr` (all bytes) and `good` (first-sent
+ * ones), either may be null. */
+void tput_rates(const std::vector<tput_sent> &data, double window, graph_series *thr,
+                graph_series *good)
+{
+    double sum = 0, fresh = 0;
     size_t from = 0;
-    graph_series &goodput = g.series[good_at];
-    graph_series &thr = g.series[good_at - 1];
-    reserve_points(goodput, data.size());
-    reserve_points(thr, data.size());
+    for (graph_series *s : {thr, good}) {
+        if (s != nullptr)
+            reserve_points(*s, data.size());
+    }
     for (size_t k = 0; k < data.size(); k++) {
         sum += data[k].bytes;
-        good += data[k].fresh;
+        fresh += data[k].fresh;
         while (from < k && !(data[from].t > data[k].t - window)) {
             sum -= data[from].bytes;
-            good -= data[from].fresh;
+            fresh -= data[from].fresh;
             from++;
         }
-        add_point(thr, data[k].t, data[k].rec, 8 * sum / window, 8 * sum / window);
-        add_point(goodput, data[k].t, data[k].rec, 8 * good / window, 8 * good / window);
+        if (thr != nullptr)
+            add_point(*thr, data[k].t, data[k].rec, 8 * sum / window, 8 * sum / window);
+        if (good != nullptr)
+            add_point(*good, data[k].t, data[k].rec, 8 * fresh / window, 8 * fresh / window);
     }
 }
 
-void build_rtt(graph_data &g, int dir)
+/* The throughput graph; `literal`: the default window from a pass of its
+ * own, the rates in one pass; else the window from picks gathered while
+ * the data segments are, and each rate on a thread of its own. */
+void build_tput(graph_data &g, int dir, const graph_inputs &in, bool literal)
 {
-    ack_time_samples(dir, add_series(g, "ACK time (Karn)", LR_COLOUR, STYLE_DOTS));
-    graph_series &ts = add_series(g, "timestamp echo", RL_COLOUR, STYLE_HOLLOW);
-    /* The first sending of each TSval of `dir`, in one array sorted by
-     * value (then index), and the echoes of the other side looked up in
-     * it; each TSval gives one sample, from its first echo. */
-    struct sent_ts {
-        uint32_t val;
-        int32_t rec;
-    };
-    std::vector<sent_ts> sent;
-    std::vector<std::pair<uint32_t, int32_t>> echoes;
-    for (int32_t i = 0; i < g_trace.main.count; i++) {
-        trace_release_behind(&g_trace.main, i);
-        const seg_record &r = g_trace.main.rec[i];
-        bool ours = dir_of(i) == dir;
-        if (!ours && !(r.tcp_flags & TH_ACK))
-            continue;
-        tcp_fields f = record_tcp_fields(i);
-        if (!f.has_ts)
-            continue;
-        if (ours)
-            sent.push_back(sent_ts{f.ts_val, i});
-        else
-            echoes.emplace_back(f.ts_ecr, i);
+    bool given = in.tput_window > 0;
+    double window = given ? in.tput_window : 0;
+    size_t at = g.series.size();
+    add_series(g, "throughput", LR_COLOUR, STYLE_LINE);
+    add_series(g, "goodput (first sent)", RL_COLOUR, STYLE_LINE);
+    std::vector<tput_sent> data;
+    if (literal) {
+        if (!given)
+            window = tput_default_window_literal(dir);
+        tput_data(dir, data);
+    } else {
+        run_both([&] { tput_data(dir, data); },
+                 [&] {
+                     if (!given)
+                         window = tput_default_window(dir);
+                 });
     }
-    trace_release_behind(&g_trace.main, g_trace.main.count);
-    std::stable_sort(sent.begin(), sent.end(),
-                     [](const sent_ts &a, const sent_ts &b) { return a.val < b.val; });
+    g.window = window;
+    char note[64];
+    std::snprintf(note, sizeof note, "over %.3g s", window);
+    g.notes.push_back(note);
+    graph_series *thr = &g.series[at], *good = &g.series[at + 1];
+    if (literal) {
+        tput_rates(data, window, thr, good);
+        return;
+    }
+    run_both([&] { tput_rates(data, window, thr, nullptr); },
+             [&] { tput_rates(data, window, nullptr, good); });
+}
+
+/* The first sending of a TSval of the graph's direction. */
+struct sent_ts {
+    uint32_t val;
+    int32_t rec;
+};
+
+/* The timestamp-echo samples into `ts`: `sent` (index order) sorted by
+ * value, then index, and the echoes of the other side (index order)
+ * looked up in it; each TSval gives one sample, from its first echo. */
+void echo_samples(graph_series &ts, std::vector<sent_ts> &sent,
+                  const std::vector<std::pair<uint32_t, int32_t>> &echoes, bool literal)
+{
+    auto by_value = [](const sent_ts &a, const sent_ts &b) { return a.val < b.val; };
+    if (literal || !std::is_sorted(sent.begin(), sent.end(), by_value))
+        std::stable_sort(sent.begin(), sent.end(), by_value);
     std::vector<uint8_t> used(sent.size(), 0);
     for (const auto &e : echoes) {
         auto it = std::lower_bound(sent.begin(), sent.end(), e.first,
@@ -402,7 +691,54 @@ void build_rtt(graph_data &g, int dir)
     }
 }
 
-void build_owd(graph_data &g)
+/* The round-trip-time graph; `literal`: a pass for the acknowledgement
+ * times and one reading every record's options, else one pass that reads
+ * options only where they can be. */
+void build_rtt(graph_data &g, int dir, bool literal)
+{
+    size_t karn_at = g.series.size();
+    add_series(g, "ACK time (Karn)", LR_COLOUR, STYLE_DOTS);
+    if (literal)
+        ack_time_samples(dir, g.series[karn_at]);
+    add_series(g, "timestamp echo", RL_COLOUR, STYLE_HOLLOW);
+    std::vector<sent_ts> sent;
+    std::vector<std::pair<uint32_t, int32_t>> echoes;
+    karn_picks karn;
+    bool options = literal || options_beyond_syns();
+    for (int32_t i = 0; i < g_trace.main.count; i++) {
+        if (options)
+            trace_release_behind(&g_trace.main, i);
+        const seg_record &r = g_trace.main.rec[i];
+        bool ours = dir_of(i) == dir;
+        if (ours && !literal)
+            karn.visit(i, r);
+        if (!ours && !(r.tcp_flags & TH_ACK))
+            continue;
+        if (!options && !(r.tcp_flags & TH_SYN))
+            continue;
+        tcp_fields f = record_tcp_fields(i);
+        if (!f.has_ts)
+            continue;
+        if (ours)
+            sent.push_back(sent_ts{f.ts_val, i});
+        else
+            echoes.emplace_back(f.ts_ecr, i);
+    }
+    trace_release_behind(&g_trace.main, g_trace.main.count);
+    if (!literal) {
+        karn.finish();
+        graph_series &samples = g.series[karn_at];
+        reserve_points(samples, karn.picked.size());
+        for (int32_t i : karn.picked) {
+            const seg_record &r = g_trace.main.rec[i];
+            add_point(samples, r.time, i, r.ack_time, r.ack_time);
+        }
+    }
+    echo_samples(g.series[karn_at + 1], sent, echoes, literal);
+}
+
+/* The one-way-delay graph; `literal`: one pass, else one per direction. */
+void build_owd(graph_data &g, bool literal)
 {
     bool two = g_trace.peer.count > 0;
     size_t at = g.series.size();
@@ -413,31 +749,33 @@ void build_owd(graph_data &g)
     /* [direction][measured] */
     graph_series *s[2][2] = {{&g.series[at + 1], &g.series[at]},
                              {&g.series[at + 3], &g.series[at + 2]}};
-    size_t lr = 0;
-    for (int32_t j = 0; j < g_trace.main.count; j++)
-        lr += g_trace.lines[j].dir == 1;
-    reserve_points(*s[0][two], lr);
-    reserve_points(*s[1][two], record_count() - lr);
-    for (int32_t j = 0; j < g_trace.main.count; j++) {
-        const line_record &l = g_trace.lines[j];
-        int measured = two && loader_copy_of(j) >= 0;
-        add_point(*s[l.dir == 1 ? 0 : 1][measured], l.t_send, j, l.delay, l.delay);
-    }
+    /* Room for every line in both: pages never filled are never touched. */
+    reserve_points(*s[0][two], record_count());
+    reserve_points(*s[1][two], record_count());
+    /* The lines of direction `d` (0 LR, 1 RL; -1 both). */
+    auto pass = [&](int d) {
+        for (int32_t j = 0; j < g_trace.main.count; j++) {
+            const line_record &l = g_trace.lines[j];
+            int k = l.dir == 1 ? 0 : 1;
+            if (d >= 0 && k != d)
+                continue;
+            int measured = two && loader_copy_of(j) >= 0;
+            add_point(*s[k][measured], l.t_send, j, l.delay, l.delay);
+        }
+    };
+    if (literal)
+        pass(-1);
+    else
+        run_both([&] { pass(0); }, [&] { pass(1); });
     g.notes.push_back(two ? "solid: measured from both captures; hollow: estimated"
                           : "hollow: estimated from one capture");
 }
 
-void build_inflight(graph_data &g, int dir)
+/* The bytes-in-flight graph's pass over the records, the series of
+ * `part` only: PART_SENT the bytes in flight, PART_BACK the window. */
+void inflight_pass(graph_data &g, size_t at, int dir, double scale, int part)
 {
-    bool known = false;
-    int shift = shift_of(dir == 1 ? 2 : 1, &known);
-    size_t win_at = g.series.size() + 1;
-    add_series(g, "bytes in flight", LR_COLOUR, STYLE_STEPS);
-    add_series(g, "receive window", WINDOW_COLOUR, STYLE_STEPS).dashed = !known;
-    if (!known)
-        g.notes.push_back("window scale unknown");
-    reserve_points(g.series[win_at - 1], record_count());
-    reserve_points(g.series[win_at], record_count());
+    graph_series &flight = g.series[at], &win = g.series[at + 1];
     double high_seq = 0, high_ack = 0;
     bool sent = false, acked = false;
     for (int32_t i = 0; i < g_trace.main.count; i++) {
@@ -451,14 +789,35 @@ void build_inflight(graph_data &g, int dir)
             double a = static_cast<double>(r.ack);
             high_ack = acked ? std::max(high_ack, a) : a;
             acked = true;
-            double w = scaled_window(r, shift);
-            add_point(g.series[win_at], r.time, i, w, w);
+            double w = scaled_window(r, scale);
+            if (part & PART_BACK)
+                add_point(win, r.time, i, w, w);
         }
-        if (sent && acked) {
+        if (sent && acked && (part & PART_SENT)) {
             double v = std::max(0.0, high_seq - high_ack);
-            add_point(g.series[win_at - 1], r.time, i, v, v);
+            add_point(flight, r.time, i, v, v);
         }
     }
+}
+
+/* The bytes-in-flight graph; `literal`: one pass, else one per part. */
+void build_inflight(graph_data &g, int dir, bool literal)
+{
+    bool known = false;
+    double scale = scale_of(dir == 1 ? 2 : 1, &known);
+    size_t at = g.series.size();
+    add_series(g, "bytes in flight", LR_COLOUR, STYLE_STEPS);
+    add_series(g, "receive window", WINDOW_COLOUR, STYLE_STEPS).dashed = !known;
+    if (!known)
+        g.notes.push_back("window scale unknown");
+    reserve_points(g.series[at], record_count());
+    reserve_points(g.series[at + 1], record_count());
+    if (literal) {
+        inflight_pass(g, at, dir, scale, PART_BOTH);
+        return;
+    }
+    run_both([&] { inflight_pass(g, at, dir, scale, PART_SENT); },
+             [&] { inflight_pass(g, at, dir, scale, PART_BACK); });
 }
 
 }  // namespace
@@ -514,18 +873,19 @@ double tput_default_window(int dir)
 {
     if (!have_connection())
         return 1.0;
-    graph_data g;
-    ack_time_samples(dir, add_series(g, "", "", STYLE_DOTS));
-    std::vector<double> v;
-    for (const graph_point &p : g.series[0].pts)
-        v.push_back(p.hi);
-    if (v.empty())
-        return 1.0;
-    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-    return std::min(1.0, 20 * v[v.size() / 2]);
+    karn_picks karn;
+    for (int32_t i = 0; i < g_trace.main.count; i++) {
+        if (dir_of(i) == dir)
+            karn.visit(i, g_trace.main.rec[i]);
+    }
+    karn.finish();
+    return window_of_picks(karn);
 }
 
-graph_data build_graph(graph_type type, int dir, const graph_inputs &in)
+namespace {
+
+/* build_graph, of the literal passes or of the fast ones. */
+graph_data build_graph_as(graph_type type, int dir, const graph_inputs &in, bool literal)
 {
     graph_data g;
     g.type = type;
@@ -547,21 +907,36 @@ graph_data build_graph(graph_type type, int dir, const graph_inputs &in)
                                                                   type == GRAPH_OWD);
     switch (type) {
     case GRAPH_TSG:
-        build_tsg(g, g.dir, in);
+        build_tsg(g, g.dir, in, literal);
         break;
     case GRAPH_TPUT:
-        build_tput(g, g.dir, in);
+        build_tput(g, g.dir, in, literal);
         break;
     case GRAPH_RTT:
-        build_rtt(g, g.dir);
+        build_rtt(g, g.dir, literal);
         break;
     case GRAPH_OWD:
-        build_owd(g);
+        build_owd(g, literal);
         break;
     default:
-        build_inflight(g, g.dir);
+        build_inflight(g, g.dir, literal);
         break;
     }
-    finish_graph(g);
+    if (literal)
+        finish_graph(g);
+    else
+        finish_graph_fast(g);
     return g;
+}
+
+}  // namespace
+
+graph_data build_graph(graph_type type, int dir, const graph_inputs &in)
+{
+    return build_graph_as(type, dir, in, false);
+}
+
+graph_data build_graph_literal(graph_type type, int dir, const graph_inputs &in)
+{
+    return build_graph_as(type, dir, in, true);
 }

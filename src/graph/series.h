@@ -118,6 +118,15 @@ int default_graph_dir();
 graph_data build_graph(graph_type type, int dir, const graph_inputs &in);
 
 /*
+ * build_graph_literal --
+ *	build_graph through its literal passes: every record's options read,
+ *	the default throughput window from a pass of its own, the extents
+ *	and the pyramid from passes of their own. The same graph; kept to
+ *	check build_graph against.
+ */
+graph_data build_graph_literal(graph_type type, int dir, const graph_inputs &in);
+
+/*
  * window_scale_shifts --
  *	The window scale shifts of the connection's handshake: *left and
  *	*right get the shift applied to the windows of the left and right

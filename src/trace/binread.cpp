@@ -376,6 +376,8 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
     /* The TTL (hop limit) lies within the header find_tcp checked. */
     g_trace.building.ttl_count[fwd ? 0 : 1][v6 ? ip[7] : ip[8]]++;
     copy_packet(hdr, ip, avail, caplen, v6);
+    if (doff <= 20 || (r.tcp_flags & TH_SYN))
+        g_trace.building.option_free++;
     g_trace.building.count++;
     if (g_trace.building.count % RECORDS_PER_ASK == 0)
         trace_ask_records_ahead(&g_trace.building, g_trace.building.count + RECORDS_PER_ASK);

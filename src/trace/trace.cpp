@@ -222,6 +222,7 @@ void trace_free(trace_array *t)
     filemap_close(t->map);
     t->map = nullptr;
     std::memset(t->ttl_count, 0, sizeof t->ttl_count);
+    t->option_free = 0;
 }
 
 uint8_t *trace_new_copy(trace_array *t, size_t n, int32_t cap)

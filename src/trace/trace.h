@@ -131,6 +131,10 @@ struct trace_array {
                           * others; counted by the decoder, so that the
                           * capture host can be told without a field in
                           * every record (analysis/left_host.h) */
+    int32_t option_free; /* records that are SYNs or whose TCP header has
+                          * no options (20 bytes), counted by the decoder:
+                          * when it equals count, only SYNs can carry
+                          * options, and readers of options skip the rest */
 };
 
 /*

@@ -1,0 +1,199 @@
+/*
+ * series_fast_test.cpp --
+ *
+ *	build_graph against build_graph_literal on random connections: every
+ *	graph type, both directions, with and without event flags and a
+ *	given throughput window, must come out the same to the bit (series,
+ *	points, labels, pyramids, notes, extents, window). The connections
+ *	carry TCP options on every segment, on some, or on the SYNs only, so
+ *	that both the option reading and its skipping are compared; their
+ *	clocks step back now and then, so that the sorting paths run too.
+ */
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "graph/series.h"
+#include "load/loader.h"
+#include "support/pcapgen.h"
+#include "trace/trace.h"
+
+namespace {
+
+using pcapgen::bytes;
+
+/* Where a connection's segments carry options beside the SYNs'. */
+enum option_mode { OPT_SYN_ONLY, OPT_EVERY, OPT_SOME };
+
+void put32(bytes &b, uint32_t v)
+{
+    for (int s = 24; s >= 0; s -= 8)
+        b.push_back(static_cast<uint8_t>(v >> s));
+}
+
+bytes timestamp_option(uint32_t val, uint32_t ecr)
+{
+    bytes b = {1, 1, 8, 10};
+    put32(b, val);
+    put32(b, ecr);
+    return b;
+}
+
+/* One host's state in the random connection. */
+struct host {
+    uint32_t isn, next, tsval, seen_ts;
+};
+
+/* A random connection of `n` segments, written as a capture. */
+std::string random_capture(std::mt19937 &rng, int n, option_mode mode, bool handshake)
+{
+    auto coin = [&](int percent) { return static_cast<int>(rng() % 100) < percent; };
+    pcapgen::capture c;
+    host h[2] = {{1000, 1001, 50, 0}, {7000, 7001, 900, 0}};
+    double t = 0;
+    auto add = [&](int from, pcapgen::tcp_seg s) {
+        if (from == 1) {
+            std::swap(s.src, s.dst);
+            std::swap(s.sport, s.dport);
+        }
+        t += coin(3) ? -0.002 * (1 + rng() % 5) : 0.0005 * (1 + rng() % 40);
+        c.add(pcapgen::build_tcp(s), 1000 + t);
+    };
+    if (handshake) {
+        for (int from = 0; from < 2; from++) {
+            pcapgen::tcp_seg s;
+            s.flags = from == 0 ? 0x02 : 0x12;
+            s.seq = h[from].isn;
+            s.ack = from == 0 ? 0 : h[0].isn + 1;
+            s.tcp_options = {2, 4, 5, 180, 3, 3, static_cast<uint8_t>(rng() % 16), 1};
+            if (coin(70)) {
+                bytes ts = timestamp_option(h[from].tsval, h[1 - from].tsval);
+                s.tcp_options.insert(s.tcp_options.end(), ts.begin(), ts.end());
+            }
+            add(from, s);
+        }
+    }
+    for (int k = 0; k < n; k++) {
+        int from = coin(55) ? 0 : 1;
+        host &me = h[from], &peer = h[1 - from];
+        pcapgen::tcp_seg s;
+        s.flags = 0x10;
+        int len = coin(40) ? 0 : static_cast<int>(1 + rng() % 1400);
+        s.seq = me.next;
+        if (len > 0 && coin(10))
+            s.seq = me.next - static_cast<uint32_t>(rng() % 6000);   /* sent again */
+        else
+            me.next += static_cast<uint32_t>(len);
+        s.paylen = len;
+        s.ack = peer.next - (coin(20) ? static_cast<uint32_t>(rng() % 3000) : 0);
+        s.win = coin(5) ? 0 : static_cast<uint16_t>(rng() % 65536);
+        if (coin(2))
+            s.flags |= coin(50) ? 0x01 : 0x04;
+        bool options = mode == OPT_EVERY || (mode == OPT_SOME && coin(30));
+        if (options && coin(85)) {
+            me.tsval += coin(70) ? static_cast<uint32_t>(rng() % 3) : 0;
+            s.tcp_options = timestamp_option(me.tsval, coin(90) ? peer.tsval : 12345);
+        }
+        if (options && coin(25)) {
+            int blocks = 1 + static_cast<int>(rng() % 3);
+            bytes sack = {1, 1, 5, static_cast<uint8_t>(2 + 8 * blocks)};
+            for (int b = 0; b < blocks; b++) {
+                uint32_t left = s.ack + static_cast<uint32_t>(rng() % 20000) - 2000;
+                put32(sack, left);
+                put32(sack, left + static_cast<uint32_t>(1 + rng() % 3000));
+            }
+            if (s.tcp_options.size() + sack.size() <= 40)
+                s.tcp_options.insert(s.tcp_options.end(), sack.begin(), sack.end());
+        }
+        if (options && s.tcp_options.empty())
+            s.tcp_options = {1, 1, 1, 1};
+        add(from, s);
+    }
+    return c.write();
+}
+
+/* Equal to the bit (a signed zero is not the other zero). */
+template <class T> bool same_bits(const T &a, const T &b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+void expect_same_series(const graph_series &a, const graph_series &b)
+{
+    EXPECT_EQ(a.name, b.name);
+    EXPECT_EQ(a.colour, b.colour);
+    EXPECT_EQ(a.style, b.style);
+    EXPECT_EQ(a.dashed, b.dashed);
+    EXPECT_EQ(a.labels, b.labels);
+    ASSERT_EQ(a.pts.size(), b.pts.size()) << a.name;
+    for (size_t i = 0; i < a.pts.size(); i++) {
+        const graph_point &p = a.pts[i], &q = b.pts[i];
+        ASSERT_TRUE(same_bits(p.t, q.t) && p.rec == q.rec && same_bits(p.lo, q.lo) &&
+                    same_bits(p.hi, q.hi))
+            << a.name << " point " << i;
+    }
+    EXPECT_EQ(a.pyr.lo_min, b.pyr.lo_min) << a.name;
+    EXPECT_EQ(a.pyr.hi_max, b.pyr.hi_max) << a.name;
+}
+
+void expect_same_graph(const graph_data &a, const graph_data &b)
+{
+    EXPECT_EQ(a.type, b.type);
+    EXPECT_EQ(a.dir, b.dir);
+    EXPECT_EQ(a.title, b.title);
+    EXPECT_EQ(a.unit, b.unit);
+    EXPECT_EQ(a.y_name, b.y_name);
+    EXPECT_EQ(a.notes, b.notes);
+    EXPECT_TRUE(same_bits(a.t_min, b.t_min) && same_bits(a.t_max, b.t_max));
+    EXPECT_TRUE(same_bits(a.v_min, b.v_min) && same_bits(a.v_max, b.v_max));
+    EXPECT_TRUE(same_bits(a.window, b.window));
+    ASSERT_EQ(a.series.size(), b.series.size());
+    for (size_t s = 0; s < a.series.size(); s++)
+        expect_same_series(a.series[s], b.series[s]);
+}
+
+class SeriesFast : public ::testing::Test {
+protected:
+    void SetUp() override { trace_state_clear(); }
+    void TearDown() override { trace_state_clear(); }
+};
+
+}  // namespace
+
+TEST_F(SeriesFast, EqualsLiteralOnRandomConnections)
+{
+    std::mt19937 rng(20231);
+    int skipped = 0;
+    for (int round = 0; round < 60; round++) {
+        option_mode mode = static_cast<option_mode>(round % 3);
+        bool handshake = round % 7 != 3;
+        std::string file = random_capture(rng, 200 + static_cast<int>(rng() % 1800), mode,
+                                          handshake);
+        char *argv[] = {&file[0]};
+        load_traces(1, argv, 1);
+        ASSERT_EQ(g_trace.loaded, 1);
+        /* The decoder's count tells the builds where options can be. */
+        bool syn_only = g_trace.main.option_free == g_trace.main.count;
+        EXPECT_EQ(syn_only, mode == OPT_SYN_ONLY) << round;
+        skipped += syn_only;
+        std::vector<uint8_t> events(static_cast<size_t>(g_trace.main.count));
+        for (uint8_t &e : events)
+            e = rng() % 4 == 0 ? static_cast<uint8_t>(rng() % 16) : 0;
+        for (int type = 0; type < GRAPH_TYPES; type++) {
+            for (int dir = 1; dir <= 2; dir++) {
+                for (const graph_inputs &in :
+                     {graph_inputs{nullptr, 0}, graph_inputs{events.data(), 0.05}}) {
+                    SCOPED_TRACE("round " + std::to_string(round) + " type " +
+                                 std::to_string(type) + " dir " + std::to_string(dir));
+                    graph_type t = static_cast<graph_type>(type);
+                    expect_same_graph(build_graph(t, dir, in), build_graph_literal(t, dir, in));
+                }
+            }
+        }
+    }
+    EXPECT_EQ(skipped, 20);
+}
