@@ -43,6 +43,7 @@
 #include "trace/linktype.h"
 #include "trace/loadfail.h"
 #include "trace/prefault.h"
+#include "trace/scratch.h"
 
 #ifndef BINREAD_SOURCE_NAME
 #define BINREAD_SOURCE_NAME __FILE__
@@ -220,6 +221,12 @@ void set_key(const packet_addrs &a, bool v6, const uint8_t *tcp, const pcap_pkth
 /* Records in RECORDS_AHEAD bytes of the array: the reader asks for the
  * pages of the next so many records each time it has filled so many. */
 constexpr int32_t RECORDS_PER_ASK = RECORDS_AHEAD / sizeof(seg_record);
+
+/* Scratch bytes a record of the main trace takes at least in its
+ * analysis: its line (16) and its events (12), which live on when the
+ * analysis's own tables are given back. The reader has as much made
+ * ready as it goes (scratch_prepare). */
+constexpr size_t ANALYSIS_SCRATCH_PER_RECORD = 28;
 
 /* The populate-ahead helper for one read; ended on every way out, and
  * what it filled in past the data given back. */
@@ -406,8 +413,10 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
     if (doff <= 20 || (r.tcp_flags & TH_SYN))
         g_trace.building.option_free++;
     g_trace.building.count++;
-    if (g_trace.building.count % RECORDS_PER_ASK == 0)
+    if (g_trace.building.count % RECORDS_PER_ASK == 0) {
         trace_ask_records_ahead(&g_trace.building, g_trace.building.count + RECORDS_PER_ASK);
+        scratch_prepare(static_cast<size_t>(g_trace.building.count) * ANALYSIS_SCRATCH_PER_RECORD);
+    }
 }
 
 void handle_packet(u_char *user, const struct pcap_pkthdr *hdr, const u_char *data)

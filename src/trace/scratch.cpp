@@ -13,6 +13,8 @@
 
 #include <sys/mman.h>
 
+#include "trace/prefault.h"
+
 namespace {
 
 /* The huge page size of x86-64 and arm64 Linux. */
@@ -23,6 +25,9 @@ constexpr size_t LARGE_BLOCK = size_t{1} << 20;
 
 /* Large blocks the state below can follow at once. */
 constexpr int MAX_BLOCKS = 64;
+
+/* scratch_prepare adds idle scratch this much at a time. */
+constexpr size_t PREPARE_STEP = size_t{8} << 20;
 
 /* One large block, mapped from the kernel. */
 struct scratch_block {
@@ -37,8 +42,8 @@ struct scratch_block {
  * here, idle, so that the next pass's table takes pages that are already
  * there instead of fresh ones the kernel must clear (on a large trace
  * that clearing is most of a pass's cost). Set by scratch_alloc,
- * scratch_free, scratch_trim and scratch_peak_reset only, under `lock`:
- * the loader runs some passes on a second thread.
+ * scratch_free, scratch_trim, scratch_prepare and scratch_peak_reset
+ * only, under `lock`: the loader runs some passes on a second thread.
  */
 struct scratch_state {
     std::mutex lock;                   /* held by each of the calls */
@@ -47,6 +52,8 @@ struct scratch_state {
                                         * freed; scratch_alloc, scratch_free */
     size_t peak;                       /* most of `taken` since the last
                                         * scratch_peak_reset; scratch_alloc */
+    size_t prepared;                   /* bytes scratch_prepare added since
+                                        * the last scratch_trim */
 };
 
 scratch_state g_scratch;
@@ -113,6 +120,7 @@ void scratch_trim()
 {
     std::lock_guard<std::mutex> hold(g_scratch.lock);
     trim_idle();
+    g_scratch.prepared = 0;
 }
 
 namespace {
@@ -236,6 +244,30 @@ void scratch_free(void *p)
         return;
     }
     std::free(p);
+}
+
+void scratch_prepare(size_t bytes)
+{
+    std::lock_guard<std::mutex> hold(g_scratch.lock);
+    /* Steps of a quarter of what is there (8 MiB at least), so that the
+     * blocks stay few on the largest traces. */
+    size_t step = std::max(PREPARE_STEP, g_scratch.prepared / 4 / HUGE_PAGE * HUGE_PAGE);
+    if (bytes < g_scratch.prepared + step)
+        return;
+    size_t more = (bytes - g_scratch.prepared) / step * step;
+    /* Slots are kept for the passes' own blocks. */
+    int free_slots = 0;
+    for (const scratch_block &b : g_scratch.blocks)
+        free_slots += b.p == nullptr;
+    if (free_slots <= MAX_BLOCKS / 2)
+        return;
+    void *p = map_aligned(more);
+    if (p == nullptr)
+        return;
+    prefer_huge_pages(p, more);
+    *slot_of(nullptr) = scratch_block{p, more, true};
+    g_scratch.prepared += more;
+    prefault_ask_later(p, more);
 }
 
 size_t scratch_taken_bytes()
