@@ -282,6 +282,19 @@ int32_t dest_first_addressed_above(const dest_index &ix, int32_t e, int32_t from
     return p == DEST_NONE ? DEST_NONE : list[p];
 }
 
+int32_t dest_first_addressed_above_from(const dest_index &ix, int32_t e, int32_t from,
+                                        int64_t h, int32_t *cursor)
+{
+    const int32_t *list = ix.by_dst.data();
+    int32_t end = ix.dst_begin[static_cast<size_t>(e) + 1];
+    int32_t lo = std::max(*cursor, ix.dst_begin[static_cast<size_t>(e)]);
+    while (lo < end && list[lo] < from)
+        lo++;
+    *cursor = lo;
+    int32_t p = dest_first_above(ix, lo, end, h);
+    return p == DEST_NONE ? DEST_NONE : list[p];
+}
+
 void dest_index_drop_search(dest_index &ix)
 {
     scratch_vec<int32_t>().swap(ix.by_dst);

@@ -102,7 +102,7 @@ TEST_F(dest_index_test, ManyEndpointsAreNumberedBySorting)
     EXPECT_FALSE(dest_index_build(many.data(), 70000, ix));
 }
 
-TEST_F(dest_index_test, AckSearchAgreesWithAScanOverLongArraysOfEveryLeafWidth)
+TEST_F(dest_index_test, AckSearchAgreesWithAScanOverLongArraysOfEveryLeafWidthWithOrWithoutACursor)
 {
     /* Lengths around the powers of two, where the positions under a leaf
      * of the ack tree run from 8 to 16, and a length under one leaf. Acks
@@ -129,6 +129,16 @@ TEST_F(dest_index_test, AckSearchAgreesWithAScanOverLongArraysOfEveryLeafWidth)
                     want = m;
             int32_t e = dest_number_of(ix, source_of(a));
             ASSERT_EQ(dest_first_addressed_above(ix, e, from, h), want)
+                << "length " << n << " from " << from << " above " << h;
+        }
+        /* Searches whose start only rises, each endpoint with its cursor,
+         * as the forward pairing makes them: the same answers. */
+        std::vector<int32_t> cursor(ix.known.size(), 0);
+        for (int32_t from = 0; from < n; from += 1 + g.below(std::max(1, n / 200))) {
+            int32_t e = ix.src[static_cast<size_t>(g.below(n))];
+            int64_t h = v[static_cast<size_t>(g.below(n))].ack + g.below(3) - 1;
+            ASSERT_EQ(dest_first_addressed_above_from(ix, e, from, h, &cursor[static_cast<size_t>(e)]),
+                      dest_first_addressed_above(ix, e, from, h))
                 << "length " << n << " from " << from << " above " << h;
         }
     }
