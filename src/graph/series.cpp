@@ -93,7 +93,9 @@ graph_series &add_series(graph_data &g, const std::string &name, const char *col
 
 /* Room for `n` points of `s`, taken at once: growing a series of
  * millions of points step by step copies it and touches fresh pages each
- * time. Pages of the room never filled are never touched. */
+ * time. Pages of the room never filled are never touched. (Huge pages
+ * were tried: with the memory of a busy machine fragmented, the kernel's
+ * compaction for them doubled a build's time.) */
 void reserve_points(graph_series &s, size_t n)
 {
     s.pts.reserve(n);
@@ -145,6 +147,18 @@ inline void add_point(graph_series &s, float t, int32_t rec, double lo, double h
     double l = std::min(lo, hi), h = std::max(lo, hi);
     gather_point(s, t, l, h);
     s.pts.push_back(graph_point{t, rec, l, h});
+}
+
+/* How many records ahead a pass asks for the record it will read: the
+ * passes are bound by memory latency, and the processor's own prefetch
+ * falls short on a pass that reads one side's records only. */
+const int32_t PREFETCH_AHEAD = 24;
+
+/* Asks for record i + PREFETCH_AHEAD of the main trace, when there is one. */
+inline void prefetch_record(int32_t i)
+{
+    if (i < g_trace.main.count - PREFETCH_AHEAD)
+        __builtin_prefetch(&g_trace.main.rec[i + PREFETCH_AHEAD]);
 }
 
 /*
@@ -440,12 +454,15 @@ void tsg_pass(graph_data &g, const tsg_layout &at, int dir, const graph_inputs &
     for (int32_t i = 0; i < g_trace.main.count; i++) {
         if (reads)
             trace_release_behind(&g_trace.main, i);
+        /* A part reads only the records of its side. */
+        prefetch_record(i);
+        bool ours = dir_of(i) == dir;
+        if (!(part & (ours ? PART_SENT : PART_BACK)))
+            continue;
         const seg_record &r = g_trace.main.rec[i];
-        double seq = static_cast<double>(r.seq);
-        double end = seq + std::max(r.paylen, 0);
-        if (dir_of(i) == dir) {
-            if (!(part & PART_SENT))
-                continue;
+        if (ours) {
+            double seq = static_cast<double>(r.seq);
+            double end = seq + std::max(r.paylen, 0);
             size_t k = tsg_class_series(at, g_trace.lines[i].cls);
             if (r.paylen > 0)
                 add_point(g.series[k], r.time, i, seq, end);
@@ -462,7 +479,7 @@ void tsg_pass(graph_data &g, const tsg_layout &at, int dir, const graph_inputs &
             }
             continue;
         }
-        if (!(part & PART_BACK) || !(r.tcp_flags & TH_ACK))
+        if (!(r.tcp_flags & TH_ACK))
             continue;
         double a = static_cast<double>(r.ack);
         add_point(ack, r.time, i, a, a);
@@ -501,6 +518,14 @@ void build_tsg(graph_data &g, int dir, const graph_inputs &in, bool literal)
              [&] { tsg_pass(g, at, dir, in, PART_BACK, options); });
 }
 
+/* A record that gives an acknowledgement-time sample, unless its seq was
+ * sent again. */
+struct karn_pick {
+    int32_t rec;
+    float value;        /* its ack_time; NaN when its time is not finite */
+    uint32_t seq_low;   /* low 32 bits of its seq */
+};
+
 /*
  * The records of one direction that give acknowledgement-time samples,
  * gathered in a pass the caller makes for its own ends: those with an
@@ -509,8 +534,8 @@ void build_tsg(graph_data &g, int dir, const graph_inputs &in, bool literal)
  * the same order, as ack_time_samples takes.
  */
 struct karn_picks {
-    std::vector<int32_t> picked;   /* record indexes, ascending */
-    std::vector<int64_t> again;    /* seqs of the retransmissions */
+    std::vector<karn_pick> picked;  /* by record index, ascending */
+    std::vector<int64_t> again;     /* seqs of the retransmissions */
 
     /* Record `i` (`r`) of the direction. */
     void visit(int32_t i, const seg_record &r)
@@ -518,7 +543,8 @@ struct karn_picks {
         if (r.mark == MARK_RETRANSMISSION)
             again.push_back(r.seq);
         else if (r.ack_time > 0)
-            picked.push_back(i);
+            picked.push_back(karn_pick{i, std::isfinite(r.time) ? r.ack_time : NAN,
+                                       static_cast<uint32_t>(r.seq)});
     }
 
     void finish()
@@ -527,8 +553,15 @@ struct karn_picks {
             return;
         std::sort(again.begin(), again.end());
         again.erase(std::unique(again.begin(), again.end()), again.end());
-        auto sent_again = [&](int32_t i) {
-            return std::binary_search(again.begin(), again.end(), g_trace.main.rec[i].seq);
+        /* The low bits first: the record is read only on a match. */
+        std::vector<uint32_t> low;
+        low.reserve(again.size());
+        for (int64_t seq : again)
+            low.push_back(static_cast<uint32_t>(seq));
+        std::sort(low.begin(), low.end());
+        auto sent_again = [&](const karn_pick &p) {
+            return std::binary_search(low.begin(), low.end(), p.seq_low) &&
+                   std::binary_search(again.begin(), again.end(), g_trace.main.rec[p.rec].seq);
         };
         picked.erase(std::remove_if(picked.begin(), picked.end(), sent_again), picked.end());
     }
@@ -550,10 +583,9 @@ double window_of_picks(const karn_picks &k)
 {
     std::vector<double> v;
     v.reserve(k.picked.size());
-    for (int32_t i : k.picked) {
-        const seg_record &r = g_trace.main.rec[i];
-        if (std::isfinite(r.time) && std::isfinite(r.ack_time))
-            v.push_back(r.ack_time);
+    for (const karn_pick &p : k.picked) {
+        if (std::isfinite(p.value))
+            v.push_back(p.value);
     }
     return window_of_median(v);
 }
@@ -585,8 +617,11 @@ void tput_data(int dir, std::vector<tput_sent> &data)
     double high = 0;
     bool any = false;
     for (int32_t i = 0; i < g_trace.main.count; i++) {
+        prefetch_record(i);
+        if (dir_of(i) != dir)
+            continue;
         const seg_record &r = g_trace.main.rec[i];
-        if (dir_of(i) != dir || r.paylen <= 0 || !std::isfinite(r.time))
+        if (r.paylen <= 0 || !std::isfinite(r.time))
             continue;
         double seq = static_cast<double>(r.seq), end = seq + r.paylen;
         double fresh = !any ? r.paylen : std::max(0.0, end - std::max(high, seq));
@@ -729,9 +764,9 @@ void build_rtt(graph_data &g, int dir, bool literal)
         karn.finish();
         graph_series &samples = g.series[karn_at];
         reserve_points(samples, karn.picked.size());
-        for (int32_t i : karn.picked) {
-            const seg_record &r = g_trace.main.rec[i];
-            add_point(samples, r.time, i, r.ack_time, r.ack_time);
+        for (const karn_pick &p : karn.picked) {
+            const seg_record &r = g_trace.main.rec[p.rec];
+            add_point(samples, r.time, p.rec, r.ack_time, r.ack_time);
         }
     }
     echo_samples(g.series[karn_at + 1], sent, echoes, literal);
@@ -776,9 +811,24 @@ void build_owd(graph_data &g, bool literal)
 void inflight_pass(graph_data &g, size_t at, int dir, double scale, int part)
 {
     graph_series &flight = g.series[at], &win = g.series[at + 1];
+    if (!(part & PART_SENT)) {
+        /* The window alone reads only the records that come back. */
+        for (int32_t i = 0; i < g_trace.main.count; i++) {
+            prefetch_record(i);
+            if (dir_of(i) == dir)
+                continue;
+            const seg_record &r = g_trace.main.rec[i];
+            if (r.tcp_flags & TH_ACK) {
+                double w = scaled_window(r, scale);
+                add_point(win, r.time, i, w, w);
+            }
+        }
+        return;
+    }
     double high_seq = 0, high_ack = 0;
     bool sent = false, acked = false;
     for (int32_t i = 0; i < g_trace.main.count; i++) {
+        prefetch_record(i);
         const seg_record &r = g_trace.main.rec[i];
         if (dir_of(i) == dir) {
             double end = static_cast<double>(r.seq) + std::max(r.paylen, 0) +
@@ -875,6 +925,7 @@ double tput_default_window(int dir)
         return 1.0;
     karn_picks karn;
     for (int32_t i = 0; i < g_trace.main.count; i++) {
+        prefetch_record(i);
         if (dir_of(i) == dir)
             karn.visit(i, g_trace.main.rec[i]);
     }
