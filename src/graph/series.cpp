@@ -1,10 +1,24 @@
 /*
  * series.cpp --
  *
- *	Building the graphs' series from the loaded connection. Each build is
- *	one pass over the main trace in index order (two for the time-sequence
- *	graph, which first finds the handshake), then a sort of each series by
- *	time where the capture's time stamps run backwards, and the pyramid.
+ *	Building the graphs' series from the loaded connection, in two forms
+ *	that give the same graph.
+ *
+ *	The literal form (build_graph_literal) makes one pass over the main
+ *	trace in index order (two for the time-sequence graph, which first
+ *	finds the handshake; its own for the throughput graph's default
+ *	window), reads the TCP options of every record that may have them,
+ *	then sorts each series by time where the capture's time stamps run
+ *	backwards, and builds the pyramid and the extents from the points.
+ *
+ *	The fast form (build_graph) does the same work with less reading: a
+ *	pass runs in two parts on two threads, each filling series of its own
+ *	(the segments sent and what comes back; the two directions of the
+ *	one-way delay; the two rates); options are read only where the
+ *	decoder saw any; the acknowledgement-time samples and the default
+ *	window come from the pass that needs them; and a series keeps its
+ *	pyramid's first level as its points come, so that finishing reads no
+ *	point of a series in time order.
  */
 
 #include "graph/series.h"
