@@ -139,7 +139,7 @@ inline void gather_point(graph_series &s, float t, double lo, double hi)
         p.hi_max.assign(GATHERING, {});
     } else if (p.lo_min.size() != GATHERING) {
         return;
-    } else if (t < s.pts[n - 1].t) {
+    } else if (t < s.pts.t(n - 1)) {
         p.lo_min.assign(1, {});
         p.hi_max.assign(1, {});
         return;
@@ -243,11 +243,12 @@ void finish_series(graph_series &s, bool sorted)
         for (size_t i = 0; i < order.size(); i++)
             order[i] = i;
         std::stable_sort(order.begin(), order.end(),
-                         [&](size_t a, size_t b) { return s.pts[a].t < s.pts[b].t; });
-        std::vector<graph_point> pts(s.pts.size());
+                         [&](size_t a, size_t b) { return s.pts.t(a) < s.pts.t(b); });
+        point_columns pts;
+        pts.reserve(s.pts.size());
         std::vector<std::string> labels(s.labels.size());
         for (size_t i = 0; i < order.size(); i++) {
-            pts[i] = s.pts[order[i]];
+            pts.push_back(s.pts[order[i]]);
             if (!labels.empty())
                 labels[i] = s.labels[order[i]];
         }
@@ -266,19 +267,19 @@ void finish_series(graph_series &s, bool sorted)
  */
 void finish_gathered(graph_data &g, bool *any, graph_series &s)
 {
-    const std::vector<graph_point> &p = s.pts;
-    size_t n = p.size();
+    const std::vector<float> &t = s.pts.times();
+    size_t n = t.size();
     /* In time order the least t is the first; the greatest, the first
      * of the last run of equal ones. */
     size_t last = n - 1;
-    while (last > 0 && p[last - 1].t == p[n - 1].t)
+    while (last > 0 && t[last - 1] == t[n - 1])
         last--;
     if (!*any) {
-        g.t_min = g.t_max = p[0].t;
+        g.t_min = g.t_max = t[0];
         *any = true;
     }
-    g.t_min = std::min(g.t_min, static_cast<double>(p[0].t));
-    g.t_max = std::max(g.t_max, static_cast<double>(p[last].t));
+    g.t_min = std::min(g.t_min, static_cast<double>(t[0]));
+    g.t_max = std::max(g.t_max, static_cast<double>(t[last]));
     const std::vector<double> &lo = s.pyr.lo_min[GATHERING - 1];
     const std::vector<double> &hi = s.pyr.hi_max[GATHERING - 1];
     for (size_t b = 0; b < lo.size(); b++) {
