@@ -11,7 +11,10 @@
 #	the published values into canvas items and the user's actions into the
 #	program's "_clib" commands. Besides the drawing values the program
 #	publishes segcount, lefthost and righthost with each full drawing, for
-#	the title, the status line and the host names above the axes.
+#	the title, the status line and the host names above the axes. A dense
+#	overview comes as one image of the program's type "wpoverview", which
+#	draws its lines itself: subimage names it ("" when the lines come one
+#	by one).
 #
 #	Main canvas   .subframe1.canvas  scroll region 2 x canvas_height high,
 #	                                 half of it visible
@@ -1047,9 +1050,16 @@ proc drawlines {} {
 
 proc eraselines {} { .subframe1.canvas delete lines }
 
+# Many lines come as one image (subimage, made below) that draws them all.
+image create wpoverview overviewlines
+
 proc drawsublines {} {
-    global sublinecnt subx1 suby1 subx2 suby2 subcolor
+    global sublinecnt subx1 suby1 subx2 suby2 subcolor subimage
     set c .subframe2.canvas
+    if {[info exists subimage] && $subimage ne ""} {
+        $c create image 0 0 -anchor nw -image $subimage -tags sublines
+        return
+    }
     for {set i 0} {$i < $sublinecnt} {incr i} {
         $c create line $subx1($i) $suby1($i) $subx2($i) $suby2($i) \
             -fill $subcolor($i) -tags sublines

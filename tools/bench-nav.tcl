@@ -97,10 +97,17 @@ proc bench_view {view} {
 puts [format "%-8s %-28s %8s %8s %8s" view command "mean ms" "median" "max ms"]
 bench_view start
 
-# The largest y of a send end among the published overview lines.
+# The largest y of a send end among the published overview lines, read
+# from the overview image when the lines went there.
 proc latest_send_y {} {
-    global sublinecnt suby1 suby2
+    global sublinecnt suby1 suby2 subimage
     set top -1
+    if {[info exists subimage] && $subimage ne ""} {
+        foreach {x1 y1 x2 y2 color} [$subimage lines] {
+            set top [expr {max($top, min($y1, $y2))}]
+        }
+        return $top
+    }
     for {set i 0} {$i < $sublinecnt} {incr i} {
         set y [expr {min($suby1($i), $suby2($i))}]
         if {$y > $top} { set top $y }

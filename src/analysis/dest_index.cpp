@@ -64,8 +64,8 @@ struct end_key {
 end_key key_of(const seg_record &r, int side, bool same_addr)
 {
     if (side == 0)
-        return {&source_address(r), same_addr ? r.sport : uint16_t{0}};
-    return {&destination_address(r), same_addr ? r.dport : uint16_t{0}};
+        return {&source_address(r), same_addr ? sport_of(r) : uint16_t{0}};
+    return {&destination_address(r), same_addr ? dport_of(r) : uint16_t{0}};
 }
 
 /* How numbering through the short list ended. */

@@ -42,6 +42,16 @@ inline int32_t low32(int64_t v)
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v)));
 }
 
+/* Notes on r that it acknowledges record i: PAIR_ACKS is set for any
+ * record but record 0, which leaves it clear. */
+inline void set_acks(seg_record &r, int32_t i)
+{
+    if (i != 0)
+        r.pair_flags = static_cast<uint8_t>(r.pair_flags | PAIR_ACKS);
+    else
+        r.pair_flags = static_cast<uint8_t>(r.pair_flags & ~PAIR_ACKS);
+}
+
 /*
  * Links record i with k, the first record addressed to i's source whose
  * ack reaches expected_ack(i): an exact match also gives i its ack_time
@@ -57,13 +67,13 @@ inline void link_acknowledgement(seg_record *rec, int32_t i, int32_t k, float *l
             *longest = ri.ack_time;
     }
     ri.acked_by = k;
-    rk.acks = i;
+    set_acks(rk, i);
 }
 
 /* i may take part in the backward pairing as the acknowledgement. */
 inline bool backward_eligible(const seg_record &r, int32_t i)
 {
-    return (r.mark & MARK_LOST_SEGMENT) == 0 && r.paylen == 0 && r.acks == 0 && i >= 2 &&
+    return (r.mark & MARK_LOST_SEGMENT) == 0 && r.paylen == 0 && (r.pair_flags & PAIR_ACKS) == 0 && i >= 2 &&
            (r.tcp_flags & TH_SYN) == 0;
 }
 
@@ -74,7 +84,7 @@ inline void pair_backward_with(seg_record *rec, int32_t i, int32_t c)
         return;
     rec[c].ack_time = rec[i].time - rec[c].time;
     rec[c].acked_by = i;
-    rec[i].acks = c;
+    set_acks(rec[i], c);
 }
 
 /*

@@ -38,6 +38,7 @@
 #include "trace/tcp_fields.h"
 #include "load/loader.h"
 #include "text/endpoint_text.h"
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 namespace {
@@ -509,8 +510,8 @@ void tsg_pass(graph_data &g, const tsg_layout &at, int dir, const graph_inputs &
         tcp_fields f = record_tcp_fields(i);
         for (int b = 0; b < f.nsack; b++) {
             /* Edges as carried, placed beside the ACK they ride with. */
-            double left = a + static_cast<int32_t>(f.sack_left[b] - r.ack_raw);
-            double right = a + static_cast<int32_t>(f.sack_right[b] - r.ack_raw);
+            double left = a + static_cast<int32_t>(f.sack_left[b] - ack_raw_of(r));
+            double right = a + static_cast<int32_t>(f.sack_right[b] - ack_raw_of(r));
             add_point(sack, r.time, i, left, right);
         }
     }

@@ -41,6 +41,7 @@
 #include "trace/matcher.h"
 #include "trace/resegment.h"
 #include "trace/scratch.h"
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 namespace {
@@ -294,7 +295,7 @@ void take_copy(int32_t j, int32_t m, float offset, bool fitted)
  * without payload: then it holds no byte another could look for). */
 bool cut_alike(const seg_record &r, const seg_record &p)
 {
-    return p.paylen == r.paylen && p.seq_raw == r.seq_raw;
+    return p.paylen == r.paylen && seq_raw_of(p) == seq_raw_of(r);
 }
 
 /* A line whose copy the other capture may hold cut otherwise: it is
@@ -432,7 +433,7 @@ void align_clocks()
         fail_unmatched();
     /* The anchor's copy tells whether both captures carry the same
      * sequence numbers; then an identification match must carry them too. */
-    g_bridge.same_numbers = main.rec[anchor].seq_raw == peer.rec[copy].seq_raw;
+    g_bridge.same_numbers = seq_raw_of(main.rec[anchor]) == seq_raw_of(peer.rec[copy]);
     matcher_same_numbers(g_bridge.same_numbers);
     float d = g_trace.lines[anchor].dir == 1 ? e : -e;
     float delay = e;

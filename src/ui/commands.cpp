@@ -21,6 +21,7 @@
 #include "load/loader.h"
 #include "trace/trace.h"
 #include "ui/navigate.h"
+#include "ui/overview_image.h"
 #include "ui/publish.h"
 #include "ui/ui_state.h"
 #include "ui/winload.h"
@@ -61,6 +62,7 @@ void register_commands()
 {
     for (const command_row &row : command_table)
         Tcl_CreateCommand(g_ui.interp, row.name, row.proc, nullptr, nullptr);
+    overview_image_register();
 }
 
 /* Looks up one canvas by path; a missing one ends the process. */

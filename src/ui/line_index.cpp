@@ -145,7 +145,12 @@ static window_span indexed_scan(const line_record *lines, int32_t count, float s
     window_span span = {first_unskipped(start), count};
     int32_t may_stop = first_possible_stop(end);
     int32_t kept = 0;
-    for (int32_t j = span.first; kept < cap; j++) {
+    int32_t from = span.first;
+    /* Without a list to fill nor a cap to reach, the lines before the first
+     * that could end the scan need no look. */
+    if (out == nullptr && cap == std::numeric_limits<int32_t>::max())
+        from = std::max(from, may_stop);
+    for (int32_t j = from; kept < cap; j++) {
         if (j < count && skipped(lines[j], start))
             j = next_unskipped(lines, count, start, j);
         if (j >= count)

@@ -19,6 +19,7 @@
 #include "analysis/line.h"
 #include "trace/trace.h"
 #include "ui/line_index.h"
+#include "ui/overview_image.h"
 #include "ui/overview_index.h"
 #include "ui/publish.h"
 #include "ui/ui_state.h"
@@ -89,6 +90,26 @@ static void publish_one(int n, const overview_line &e)
     ui_set_elem("subcolor", n, color_text(e.color));
 }
 
+/*
+ * The kept lines, into the overview image when it takes them, else one by
+ * one. A picture has no use for the image's name.
+ */
+static void publish_kept(std::vector<overview_line> &values)
+{
+    int n = static_cast<int>(values.size());
+    if (overview_image_takes(values.data(), values.size())) {
+        overview_image_fill(values);
+        ui_set_var("subimage", g_overview_image.name.c_str());
+        ui_set_var_int("sublinecnt", n);
+        return;
+    }
+    for (int k = 0; k < n; k++)
+        publish_one(k, values[k]);
+    ui_set_var_int("sublinecnt", n);
+    if (g_ui.picture == nullptr)
+        ui_set_var("subimage", "");
+}
+
 void publish_overview_lines_literal()
 {
     std::vector<int32_t> visible;
@@ -99,6 +120,8 @@ void publish_overview_lines_literal()
     for (int32_t j : visible)
         publish_one(n++, line_of(g, g_trace.lines[j]));
     ui_set_var_int("sublinecnt", n);
+    if (g_ui.picture == nullptr)
+        ui_set_var("subimage", "");
 }
 
 bool same_overview_line(const overview_line &a, const overview_line &b)
@@ -206,16 +229,18 @@ void publish_overview_lines()
                 s.kept.push_back(j);
         }
     }
-    int n = 0;
+    std::vector<overview_line> &values = s.values;
+    values.clear();
     for (size_t k = s.kept.size(); k-- > 0;)
-        publish_one(n++, line_of(g, lines[s.kept[k]]));
-    ui_set_var_int("sublinecnt", n);
+        values.push_back(line_of(g, lines[s.kept[k]]));
+    publish_kept(values);
 }
 
 void overview_scratch_reset()
 {
     std::vector<overview_slot>().swap(g_overview_scratch.slots);
     std::vector<int32_t>().swap(g_overview_scratch.kept);
+    std::vector<overview_line>().swap(g_overview_scratch.values);
     g_overview_scratch.stamp = 0;
     g_overview_scratch.used = 0;
 }

@@ -80,6 +80,7 @@ struct overview_scratch {
     uint32_t stamp;                   /* this publication's stamp; 0 unused */
     int32_t used;                     /* slots holding this stamp */
     std::vector<int32_t> kept;        /* kept line indices, last line first */
+    std::vector<overview_line> values; /* the kept lines' values, first line first */
 };
 
 extern overview_scratch g_overview_scratch;

@@ -16,6 +16,8 @@
  *	  tx ty text txcolor           segment labels; textcnt
  *	  tmx tmy time tmcolor         time stamps; timecnt
  *	  subx1 suby1 subx2 suby2 subcolor   overview lines; sublinecnt
+ *	  subimage                     the image holding the overview lines
+ *	                               instead (ui/overview_image.h); "" none
  *	  rx1 rx2 ry1 ry2              the view box on the overview
  *	  segcount lefthost righthost  what the diagram shows, for the title
  */

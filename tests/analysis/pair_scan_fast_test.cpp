@@ -241,7 +241,7 @@ TEST_F(pair_scan_fast, BulkTransferOfThreeHundredThousandSegmentsMarksItsLosses)
         for (int32_t x = b.originals[k]; x <= b.copies[k]; x++) {
             const seg_record &r = v[static_cast<size_t>(x)];
             EXPECT_EQ(r.mark_flags, MARK_SKIP) << x;
-            if (r.sport == P_B && r.ack == lost_seq) {
+            if (sport_of(r) == P_B && r.ack == lost_seq) {
                 EXPECT_EQ(r.mark, MARK_DUP_ACK) << x;
             }
         }

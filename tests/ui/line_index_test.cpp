@@ -94,6 +94,15 @@ void expect_same(const std::vector<line_record> &v, float start, float end)
             in_span.push_back(j);
     }
     ASSERT_EQ(in_span, want) << "span " << span.first << ".." << span.stop;
+    /* The span ends where the literal scan ends. */
+    int32_t stop = count;
+    for (int32_t j = 0; j < count; j++) {
+        if (!(start > lines[j].t_recv) && lines[j].t_send > end) {
+            stop = j;
+            break;
+        }
+    }
+    ASSERT_EQ(span.stop, stop) << "window " << start << ".." << end;
     ASSERT_EQ(next_unskipped(lines, count, start, 0), span.first);
 }
 

@@ -5,12 +5,15 @@
  *	one, which publishes every line of the window: where no two lines
  *	share their five published values the two publications are the same;
  *	where lines collide, exactly the last line of each group of equal
- *	ones is kept, in order, numbered from 0.
+ *	ones is kept, in order, numbered from 0. With Tk on a private server
+ *	and the script's "wpoverview" image, a publication that goes into the
+ *	image gives it exactly those kept lines.
  */
 
 #include "ui/overview_lines.h"
 
 #include <gtest/gtest.h>
+#include <tk.h>
 
 #include <algorithm>
 #include <cmath>
@@ -22,10 +25,13 @@
 
 #include "analysis/line.h"
 #include "line_fixture.h"
+#include "render/display_list.h"
 #include "trace/trace.h"
 #include "ui/line_index.h"
+#include "ui/overview_image.h"
 #include "ui/overview_index.h"
 #include "ui/publish.h"
+#include "ui/ui_harness.h"
 #include "ui/ui_state.h"
 
 namespace {
@@ -279,6 +285,146 @@ TEST_F(overview_env, TheIndexHoldsAtItsEdges)
         g_overview_index.found.assign(1, -1);
         publish_overview_lines();
         EXPECT_EQ(g_overview_index.found != std::vector<int32_t>{-1}, c.indexed) << c.name;
+    }
+}
+
+/* The overview with Tk on a private server and the script's image. */
+class overview_image_env : public overview_env {
+protected:
+    void SetUp() override
+    {
+        overview_env::SetUp();
+        ASSERT_TRUE(server().ok());
+        setenv("DISPLAY", server().name().c_str(), 1);
+        ASSERT_EQ(Tcl_Init(g_ui.interp), TCL_OK) << Tcl_GetStringResult(g_ui.interp);
+        ASSERT_EQ(Tk_Init(g_ui.interp), TCL_OK) << Tcl_GetStringResult(g_ui.interp);
+        overview_image_register();
+        ASSERT_EQ(Tcl_Eval(g_ui.interp, "image create wpoverview overviewlines"), TCL_OK);
+    }
+    void TearDown() override
+    {
+        overview_env::TearDown();
+        overview_image_reset();
+        unsetenv("DISPLAY");
+    }
+
+    std::string var(const char *name)
+    {
+        const char *v = Tcl_GetVar2(g_ui.interp, name, nullptr, TCL_GLOBAL_ONLY);
+        return v == nullptr ? "(unset)" : v;
+    }
+
+    /* The image's lines as its command gives them, five values a line. */
+    std::vector<published> image_lines()
+    {
+        EXPECT_EQ(Tcl_Eval(g_ui.interp, "overviewlines lines"), TCL_OK);
+        Tcl_Obj *list = Tcl_GetObjResult(g_ui.interp);
+        int n = 0;
+        Tcl_Obj **items = nullptr;
+        Tcl_ListObjGetElements(nullptr, list, &n, &items);
+        std::vector<published> out;
+        for (int i = 0; i + 4 < n; i += 5) {
+            published p;
+            for (int k = 0; k < 5; k++)
+                p.push_back(Tcl_GetString(items[i + k]));
+            out.push_back(p);
+        }
+        return out;
+    }
+
+    /* One server for the whole run: Tk keeps its connection to a display
+     * open once made. */
+    static uitest::xserver &server()
+    {
+        static uitest::xserver x;
+        return x;
+    }
+};
+
+TEST_F(overview_image_env, TheImageHoldsTheKeptLinesOfTheLiteralPublicationOnRandomViews)
+{
+    std::mt19937 rng(41);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    int in_image = 0, one_by_one = 0;
+    g_overview_image.min_lines = 0;
+    for (int trace = 0; trace < 12; trace++) {
+        lines_.clear();
+        random_transfer(rng, lines_, 3000 + trace * 400);
+        line_index_build(g_trace.lines, g_trace.main.count);
+        overview_index_build(g_trace.lines, g_trace.main.count);
+        for (int view = 0; view < 12; view++) {
+            /* Up to 10^4.5 px/s, where some lines are taller than the
+             * image draws. */
+            g_ui.over_scale = std::pow(10.0f, 5.0f * u(rng) - 0.5f);
+            g_ui.over_width = 20 + static_cast<int>(300.0f * u(rng));
+            g_ui.over_start = -1.5f + 3.0f * u(rng);
+            g_ui.over_end = g_ui.over_start + 3.0f * u(rng);
+            std::vector<published> want = last_of_each(literal());
+            publish_overview_lines();
+            ASSERT_EQ(var("sublinecnt"), std::to_string(want.size()));
+            std::string image = var("subimage");
+            if (image.empty()) {
+                ASSERT_EQ(read_back(), want) << "trace " << trace << " view " << view;
+                one_by_one++;
+                continue;
+            }
+            ASSERT_EQ(image, "overviewlines");
+            ASSERT_EQ(image_lines(), want) << "trace " << trace << " view " << view;
+            in_image++;
+        }
+    }
+    EXPECT_GT(in_image, 40);
+    EXPECT_GT(one_by_one, 10);
+}
+
+TEST_F(overview_image_env, ManyLinesNoneClippedAndNoPictureGoIntoTheImage)
+{
+    /* One row per case: lines 1 ms apart at 3000 px/s (rows of their own,
+     * 60 px high) and maybe one more line; whether the image takes them. */
+    const struct {
+        const char *name;
+        int lines;
+        float extra_send, extra_delay;   /* the extra line; delay 0: none */
+        int min_lines;
+        bool picture;
+        bool image;
+    } cases[] = {
+        {"fewer than the least", 999, 0.0f, 0.0f, OVERVIEW_IMAGE_MIN_LINES, false, false},
+        {"the least", 1000, 0.0f, 0.0f, OVERVIEW_IMAGE_MIN_LINES, false, true},
+        {"a line 900 px high", 1000, 0.1f, 0.3f, OVERVIEW_IMAGE_MIN_LINES, false, true},
+        {"a line 903 px high", 1000, 0.1f, 0.301f, OVERVIEW_IMAGE_MIN_LINES, false, false},
+        {"a tall line below the region", 1000, 2.0f, 2.0f, OVERVIEW_IMAGE_MIN_LINES, false, true},
+        {"a tall line from above it", 1000, -1.0f, 1.05f, OVERVIEW_IMAGE_MIN_LINES, false, false},
+        {"a picture", 2000, 0.0f, 0.0f, 0, true, false},
+    };
+    for (const auto &c : cases) {
+        lines_.clear();
+        for (int i = 0; i < c.lines; i++)
+            add_line(0.001f * static_cast<float>(i), 0.02f, 1 + i % 2, CLS_DATA);
+        if (c.extra_delay != 0.0f)
+            add_line(c.extra_send, c.extra_delay, 1, CLS_RETRANS);
+        g_ui.over_scale = 3000.0f;
+        g_ui.over_start = 0.0f;
+        g_ui.over_end = 8.0f;
+        g_ui.over_height = 600;
+        g_overview_image.min_lines = c.min_lines;
+        Tcl_UnsetVar(g_ui.interp, "subimage", TCL_GLOBAL_ONLY);
+        display_list dl;
+        g_ui.picture = c.picture ? &dl : nullptr;
+        publish_overview_lines();
+        g_ui.picture = nullptr;
+        if (c.picture) {
+            EXPECT_EQ(dl_get(dl, "sublinecnt"), std::to_string(c.lines)) << c.name;
+            EXPECT_EQ(dl_get(dl, "subcolor", c.lines - 1), "blue") << c.name;
+            EXPECT_EQ(var("subimage"), "(unset)") << c.name;
+            continue;
+        }
+        EXPECT_EQ(var("subimage"), c.image ? "overviewlines" : "") << c.name;
+        size_t n = lines_.size();
+        EXPECT_EQ(var("sublinecnt"), std::to_string(n)) << c.name;
+        if (c.image) {
+            EXPECT_EQ(image_lines().size(), n) << c.name;
+        }
     }
 }
 

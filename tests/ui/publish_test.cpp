@@ -448,8 +448,7 @@ TEST_F(publish_env, TraceInfoNamesTheHostsOfBothAxes)
     seg_record r{};
     set_src4(r, 0x0a000001);
     set_dst4(r, 0x0a000002);
-    r.sport = 40000;
-    r.dport = 80;
+    set_ports(r, 40000, 80);
     records_.push_back(r);
     g_trace.main.rec = records_.data();
     add_line(0.0f, 0.01f, 2);
@@ -465,8 +464,7 @@ TEST_F(publish_env, TraceInfoNamesTheHostsOfBothAxes)
     set_src6(records_[0], six);
     inet_pton(AF_INET6, "2001:db8::2", six);
     set_dst6(records_[0], six);
-    records_[0].sport = 443;
-    records_[0].dport = 50000;
+    set_ports(records_[0], 443, 50000);
     g_trace.main.rec = records_.data();
     g_trace.ipv6 = 1;
     lines_[0].dir = 1;
