@@ -339,7 +339,7 @@ std::unordered_set<int64_t> retransmitted_seqs(int dir)
     for (int32_t i = 0; i < g_trace.main.count; i++) {
         const seg_record &r = g_trace.main.rec[i];
         if (dir_of(i) == dir && r.mark == MARK_RETRANSMISSION)
-            seqs.insert(r.seq);
+            seqs.insert(seq_of(r));
     }
     return seqs;
 }
@@ -353,7 +353,7 @@ void ack_time_samples(int dir, graph_series &s)
         const seg_record &r = g_trace.main.rec[i];
         if (dir_of(i) != dir || !(r.ack_time > 0) || r.mark == MARK_RETRANSMISSION)
             continue;
-        if (again.count(r.seq) != 0)
+        if (again.count(seq_of(r)) != 0)
             continue;
         add_point(s, r.time, i, r.ack_time, r.ack_time);
     }
@@ -442,7 +442,7 @@ void tsg_pass(graph_data &g, const tsg_layout &at, int dir, const graph_inputs &
         if (reads)
             trace_release_behind(&g_trace.main, i);
         const seg_record &r = g_trace.main.rec[i];
-        double seq = static_cast<double>(r.seq);
+        double seq = static_cast<double>(seq_of(r));
         double end = seq + std::max(r.paylen, 0);
         if (dir_of(i) == dir) {
             if (!(part & PART_SENT))
@@ -465,7 +465,7 @@ void tsg_pass(graph_data &g, const tsg_layout &at, int dir, const graph_inputs &
         }
         if (!(part & PART_BACK) || !(r.tcp_flags & TH_ACK))
             continue;
-        double a = static_cast<double>(r.ack);
+        double a = static_cast<double>(ack_of(r));
         add_point(ack, r.time, i, a, a);
         double w = a + scaled_window(r, at.scale);
         add_point(win, r.time, i, w, w);
@@ -517,7 +517,7 @@ struct karn_picks {
     void visit(int32_t i, const seg_record &r)
     {
         if (r.mark == MARK_RETRANSMISSION)
-            again.push_back(r.seq);
+            again.push_back(seq_of(r));
         else if (r.ack_time > 0)
             picked.push_back(i);
     }
@@ -529,7 +529,7 @@ struct karn_picks {
         std::sort(again.begin(), again.end());
         again.erase(std::unique(again.begin(), again.end()), again.end());
         auto sent_again = [&](int32_t i) {
-            return std::binary_search(again.begin(), again.end(), g_trace.main.rec[i].seq);
+            return std::binary_search(again.begin(), again.end(), seq_of(g_trace.main.rec[i]));
         };
         picked.erase(std::remove_if(picked.begin(), picked.end(), sent_again), picked.end());
     }
@@ -589,7 +589,7 @@ void tput_data(int dir, std::vector<tput_sent> &data)
         const seg_record &r = g_trace.main.rec[i];
         if (dir_of(i) != dir || r.paylen <= 0 || !std::isfinite(r.time))
             continue;
-        double seq = static_cast<double>(r.seq), end = seq + r.paylen;
+        double seq = static_cast<double>(seq_of(r)), end = seq + r.paylen;
         double fresh = !any ? r.paylen : std::max(0.0, end - std::max(high, seq));
         high = !any ? end : std::max(high, end);
         any = true;
@@ -782,12 +782,12 @@ void inflight_pass(graph_data &g, size_t at, int dir, double scale, int part)
     for (int32_t i = 0; i < g_trace.main.count; i++) {
         const seg_record &r = g_trace.main.rec[i];
         if (dir_of(i) == dir) {
-            double end = static_cast<double>(r.seq) + std::max(r.paylen, 0) +
+            double end = static_cast<double>(seq_of(r)) + std::max(r.paylen, 0) +
                          ((r.tcp_flags & (TH_SYN | TH_FIN)) ? 1 : 0);
             high_seq = sent ? std::max(high_seq, end) : end;
             sent = true;
         } else if (r.tcp_flags & TH_ACK) {
-            double a = static_cast<double>(r.ack);
+            double a = static_cast<double>(ack_of(r));
             high_ack = acked ? std::max(high_ack, a) : a;
             acked = true;
             double w = scaled_window(r, scale);
