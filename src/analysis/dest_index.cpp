@@ -282,6 +282,15 @@ int32_t dest_first_addressed_above(const dest_index &ix, int32_t e, int32_t from
     return p == DEST_NONE ? DEST_NONE : list[p];
 }
 
+void dest_index_drop_search(dest_index &ix)
+{
+    scratch_vec<int32_t>().swap(ix.by_dst);
+    scratch_vec<int32_t>().swap(ix.dst_begin);
+    scratch_vec<int64_t>().swap(ix.max_ack);
+    ix.leaves = 0;
+    ix.leaf = 0;
+}
+
 int32_t dest_number_of(const dest_index &ix, const endpoint &h)
 {
     for (size_t p = 0; p < ix.known.size(); p++)

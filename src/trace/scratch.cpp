@@ -149,10 +149,11 @@ scratch_block *largest_idle()
  * Moves the pages of idle blocks, largest first, to the front of the
  * fresh block p of `whole` bytes (mremap moves page tables, not bytes),
  * so that the new block takes pages the process has already instead of
- * pages the kernel must clear. The blocks moved leave their slots; the
- * part of a block beyond what p needs is unmapped. Should a move fail,
- * the rest of p is mapped afresh; false when even that fails (p may
- * then have a hole: the caller unmaps it).
+ * pages the kernel must clear. A block moved whole leaves its slot; of
+ * one moved in part, the rest stays idle for the next request (passes
+ * that run side by side then share the pages the passes before them
+ * gave back). Should a move fail, the rest of p is mapped afresh; false
+ * when even that fails (p may then have a hole: the caller unmaps it).
  */
 bool gather_idle(char *p, size_t whole)
 {
@@ -162,7 +163,7 @@ bool gather_idle(char *p, size_t whole)
         if (b == nullptr)
             return true;
         size_t take = b->bytes < whole - at ? b->bytes : whole - at;
-        void *moved = mremap(b->p, b->bytes, take, MREMAP_MAYMOVE | MREMAP_FIXED, p + at);
+        void *moved = mremap(b->p, take, take, MREMAP_MAYMOVE | MREMAP_FIXED, p + at);
         if (moved == MAP_FAILED) {
             munmap(b->p, b->bytes);
             *b = scratch_block{};
@@ -170,7 +171,12 @@ bool gather_idle(char *p, size_t whole)
                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED;
         }
         at += take;
-        *b = scratch_block{};
+        if (take == b->bytes) {
+            *b = scratch_block{};
+        } else {
+            b->p = static_cast<char *>(b->p) + take;
+            b->bytes -= take;
+        }
     }
     return true;
 }
@@ -183,19 +189,26 @@ void *scratch_alloc(size_t bytes)
         std::lock_guard<std::mutex> hold(g_scratch.lock);
         size_t whole = (bytes + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
         if (scratch_block *b = idle_fit(whole)) {
+            /* Only what is asked for; the rest stays idle in a slot of
+             * its own where there is one. */
+            scratch_block *rest = b->bytes > whole ? slot_of(nullptr) : nullptr;
+            if (rest != nullptr) {
+                *rest = scratch_block{static_cast<char *>(b->p) + whole, b->bytes - whole, true};
+                b->bytes = whole;
+            }
             b->idle = false;
             note_taken(b->bytes);
             return b->p;
         }
-        /* No idle block serves: the new one takes the idle ones' pages,
-         * and what is left of them goes back, so that they never add to
-         * the peak. */
+        /* No idle block serves: the new one takes the idle ones' pages.
+         * What is left of them stays idle: it is resident already, so
+         * keeping it never raises the peak, and a pass beside this one
+         * may take it (scratch_trim gives it back when the load ends). */
         scratch_block *slot = slot_of(nullptr);
         void *p = slot != nullptr ? map_aligned(whole) : nullptr;
         if (p != nullptr) {
             prefer_huge_pages(p, whole);
             bool whole_block = gather_idle(static_cast<char *>(p), whole);
-            trim_idle();
             if (whole_block) {
                 *slot = scratch_block{p, whole, false};
                 note_taken(whole);

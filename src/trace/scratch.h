@@ -12,9 +12,11 @@
  *
  *	A large block its user frees is kept for the next request it can
  *	serve: the passes of one load run one after another, and the later
- *	ones then find their pages already there. A request no idle block
- *	serves takes the idle blocks' pages (moved, not copied) as far as
- *	they go, so that only the rest is fresh memory.
+ *	ones then find their pages already there. A request takes only the
+ *	huge pages it needs of an idle block that serves it, the rest
+ *	staying idle. A request no idle block serves takes the idle blocks'
+ *	pages (moved, not copied) as far as they go, so that only the rest
+ *	is fresh memory.
  *
  *	scratch_vec<T> is a std::vector drawing from that storage; every
  *	large table of the fast passes is one.
