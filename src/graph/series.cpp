@@ -585,19 +585,21 @@ struct karn_picks {
 
 /* The throughput window of a median acknowledgement-time sample: 1 s, or
  * 20 times the median when that is shorter; 1 s with no sample. */
-double window_of_median(std::vector<double> &v)
+template <class T> double window_of_median(std::vector<T> &v)
 {
     if (v.empty())
         return 1.0;
     std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-    return std::min(1.0, 20 * v[v.size() / 2]);
+    return std::min(1.0, 20 * static_cast<double>(v[v.size() / 2]));
 }
 
 /* tput_default_window from the picks of a pass: the samples as
  * ack_time_samples would make them points (finite ones only). */
 double window_of_picks(const karn_picks &k)
 {
-    std::vector<double> v;
+    /* The samples are floats: the median of the floats is the median of
+     * their doubles, in half the memory. */
+    std::vector<float> v;
     v.reserve(k.picked.size());
     for (const karn_pick &p : k.picked) {
         if (std::isfinite(p.value))
