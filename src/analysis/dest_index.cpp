@@ -160,7 +160,7 @@ void build_ack_tree(const seg_record *rec, int32_t count, dest_index &ix)
     ix.max_ack.assign(2 * leaves, INT64_MIN);
     for (size_t p = 0; p < static_cast<size_t>(count); p++) {
         int64_t &top = ix.max_ack[leaves + p / leaf];
-        top = std::max(top, rec[ix.by_dst[p]].ack);
+        top = std::max(top, ack_of(rec[ix.by_dst[p]]));
     }
     for (size_t node = leaves - 1; node >= 1; node--)
         ix.max_ack[node] = std::max(ix.max_ack[2 * node], ix.max_ack[2 * node + 1]);
@@ -169,7 +169,7 @@ void build_ack_tree(const seg_record *rec, int32_t count, dest_index &ix)
 /* The ack of the record at position p of by_dst. */
 int64_t ack_at(const dest_index &ix, int32_t p)
 {
-    return ix.rec[ix.by_dst[static_cast<size_t>(p)]].ack;
+    return ack_of(ix.rec[ix.by_dst[static_cast<size_t>(p)]]);
 }
 
 /* The first position in [lo, end) whose ack is above h, or DEST_NONE. */

@@ -81,7 +81,7 @@ struct forward_search {
         int32_t near_end = count - i > NEAR_RECORDS ? i + 1 + NEAR_RECORDS : count;
         int32_t k = i + 1;
         for (; k < near_end; k++) {
-            if (addressed_to_source(rec[k], rec[i]) && rec[k].ack >= want) {
+            if (addressed_to_source(rec[k], rec[i]) && ack_of(rec[k]) >= want) {
                 link_acknowledgement(rec, i, k, longest);
                 return;
             }
@@ -91,7 +91,7 @@ struct forward_search {
         const dest_index *x = index();
         if (x == nullptr) {
             for (; k < count; k++) {
-                if (addressed_to_source(rec[k], rec[i]) && rec[k].ack >= want) {
+                if (addressed_to_source(rec[k], rec[i]) && ack_of(rec[k]) >= want) {
                     link_acknowledgement(rec, i, k, longest);
                     return;
                 }

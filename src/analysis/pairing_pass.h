@@ -16,6 +16,7 @@
 
 #include "analysis/marking.h"
 #include "analysis/pairing.h"
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 namespace pairing_pass {
@@ -61,7 +62,7 @@ inline void link_acknowledgement(seg_record *rec, int32_t i, int32_t k, float *l
 {
     seg_record &ri = rec[i];
     seg_record &rk = rec[k];
-    if (rk.ack == expected_ack(ri)) {
+    if (ack_of(rk) == expected_ack(ri)) {
         ri.ack_time = rk.time - ri.time;
         if (ri.ack_time > *longest)
             *longest = ri.ack_time;
@@ -113,15 +114,15 @@ float forward_pass(seg_record *rec, int32_t count, Search search, FromHost from_
         if (has_payload_or_syn(ri))
             search(i, &longest);
 
-        if (ri.ack > widen(hi_ack)) {
-            hi_ack = low32(ri.ack);
+        if (ack_of(ri) > widen(hi_ack)) {
+            hi_ack = low32(ack_of(ri));
             hi_time = ri.time;
             hi_index = i;
         }
 
         if (hi_index < 0)
             continue;
-        if (from_host(i, hi_index) && ri.seq == widen(hi_ack)) {
+        if (from_host(i, hi_index) && seq_of(ri) == widen(hi_ack)) {
             ri.resp_time = ri.time - hi_time;
             if (ri.resp_time > longest)
                 longest = ri.resp_time;

@@ -368,7 +368,7 @@ std::unordered_set<int64_t> retransmitted_seqs(int dir)
     for (int32_t i = 0; i < g_trace.main.count; i++) {
         const seg_record &r = g_trace.main.rec[i];
         if (dir_of(i) == dir && r.mark == MARK_RETRANSMISSION)
-            seqs.insert(r.seq);
+            seqs.insert(seq_of(r));
     }
     return seqs;
 }
@@ -382,7 +382,7 @@ void ack_time_samples(int dir, graph_series &s)
         const seg_record &r = g_trace.main.rec[i];
         if (dir_of(i) != dir || !(r.ack_time > 0) || r.mark == MARK_RETRANSMISSION)
             continue;
-        if (again.count(r.seq) != 0)
+        if (again.count(seq_of(r)) != 0)
             continue;
         add_point(s, r.time, i, r.ack_time, r.ack_time);
     }
@@ -477,7 +477,7 @@ void tsg_pass(graph_data &g, const tsg_layout &at, int dir, const graph_inputs &
             continue;
         const seg_record &r = g_trace.main.rec[i];
         if (ours) {
-            double seq = static_cast<double>(r.seq);
+            double seq = static_cast<double>(seq_of(r));
             double end = seq + std::max(r.paylen, 0);
             size_t k = tsg_class_series(at, g_trace.lines[i].cls);
             if (r.paylen > 0)
@@ -497,7 +497,7 @@ void tsg_pass(graph_data &g, const tsg_layout &at, int dir, const graph_inputs &
         }
         if (!(r.tcp_flags & TH_ACK))
             continue;
-        double a = static_cast<double>(r.ack);
+        double a = static_cast<double>(ack_of(r));
         add_point(ack, r.time, i, a, a);
         double w = a + scaled_window(r, at.scale);
         add_point(win, r.time, i, w, w);
@@ -557,10 +557,10 @@ struct karn_picks {
     void visit(int32_t i, const seg_record &r)
     {
         if (r.mark == MARK_RETRANSMISSION)
-            again.push_back(r.seq);
+            again.push_back(seq_of(r));
         else if (r.ack_time > 0)
             picked.push_back(karn_pick{i, std::isfinite(r.time) ? r.ack_time : NAN,
-                                       static_cast<uint32_t>(r.seq)});
+                                       static_cast<uint32_t>(seq_of(r))});
     }
 
     void finish()
@@ -577,7 +577,7 @@ struct karn_picks {
         std::sort(low.begin(), low.end());
         auto sent_again = [&](const karn_pick &p) {
             return std::binary_search(low.begin(), low.end(), p.seq_low) &&
-                   std::binary_search(again.begin(), again.end(), g_trace.main.rec[p.rec].seq);
+                   std::binary_search(again.begin(), again.end(), seq_of(g_trace.main.rec[p.rec]));
         };
         picked.erase(std::remove_if(picked.begin(), picked.end(), sent_again), picked.end());
     }
@@ -585,19 +585,21 @@ struct karn_picks {
 
 /* The throughput window of a median acknowledgement-time sample: 1 s, or
  * 20 times the median when that is shorter; 1 s with no sample. */
-double window_of_median(std::vector<double> &v)
+template <class T> double window_of_median(std::vector<T> &v)
 {
     if (v.empty())
         return 1.0;
     std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-    return std::min(1.0, 20 * v[v.size() / 2]);
+    return std::min(1.0, 20 * static_cast<double>(v[v.size() / 2]));
 }
 
 /* tput_default_window from the picks of a pass: the samples as
  * ack_time_samples would make them points (finite ones only). */
 double window_of_picks(const karn_picks &k)
 {
-    std::vector<double> v;
+    /* The samples are floats: the median of the floats is the median of
+     * their doubles, in half the memory. */
+    std::vector<float> v;
     v.reserve(k.picked.size());
     for (const karn_pick &p : k.picked) {
         if (std::isfinite(p.value))
@@ -639,7 +641,7 @@ void tput_data(int dir, std::vector<tput_sent> &data)
         const seg_record &r = g_trace.main.rec[i];
         if (r.paylen <= 0 || !std::isfinite(r.time))
             continue;
-        double seq = static_cast<double>(r.seq), end = seq + r.paylen;
+        double seq = static_cast<double>(seq_of(r)), end = seq + r.paylen;
         double fresh = !any ? r.paylen : std::max(0.0, end - std::max(high, seq));
         high = !any ? end : std::max(high, end);
         any = true;
@@ -847,12 +849,12 @@ void inflight_pass(graph_data &g, size_t at, int dir, double scale, int part)
         prefetch_record(i);
         const seg_record &r = g_trace.main.rec[i];
         if (dir_of(i) == dir) {
-            double end = static_cast<double>(r.seq) + std::max(r.paylen, 0) +
+            double end = static_cast<double>(seq_of(r)) + std::max(r.paylen, 0) +
                          ((r.tcp_flags & (TH_SYN | TH_FIN)) ? 1 : 0);
             high_seq = sent ? std::max(high_seq, end) : end;
             sent = true;
         } else if (r.tcp_flags & TH_ACK) {
-            double a = static_cast<double>(r.ack);
+            double a = static_cast<double>(ack_of(r));
             high_ack = acked ? std::max(high_ack, a) : a;
             acked = true;
             double w = scaled_window(r, scale);

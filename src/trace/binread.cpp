@@ -387,8 +387,8 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
         r.ip_id = read_be16(ip + 4);
     int64_t seq_base = (int64_t)(fwd ? k.isn_fwd : k.isn_rev);
     int64_t ack_base = A != 0 ? (int64_t)(fwd ? k.isn_rev : k.isn_fwd) : 0;
-    r.seq = (int64_t)S - seq_base;
-    r.ack = (int64_t)A - ack_base;
+    r.seq_raw = S;
+    r.ack_raw = A;
     /* The filter leaves two cases: from key_src to key_dst, or back. */
     bool from_key_src = addr_is(a, true, k.src6, k.src4);
     flow_entry f;
@@ -396,8 +396,8 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
     f.dst_addr = from_key_src ? k.dst_addr : k.src_addr;
     f.sport = sport;
     f.dport = dport;
-    f.seq_base = (uint32_t)seq_base;
-    f.ack_base = (uint32_t)ack_base;
+    f.seq_base = seq_base;
+    f.ack_base = ack_base;
     r.flow = flow_index_of(f, fwd ? 0 : 1);
     r.win = read_be16(tcp + 14);
     r.tcp_flags = tcp[13];

@@ -343,10 +343,10 @@ bool is_zero_flow(const flow_entry &f)
 /* The hash slot where the search for f starts. */
 uint32_t flow_home(const flow_entry &f)
 {
-    uint64_t lo, hi;
-    std::memcpy(&lo, &f, 8);
-    std::memcpy(&hi, reinterpret_cast<const uint8_t *>(&f) + 8, 8);
-    uint64_t h = (lo * 0x9e3779b97f4a7c15ull) ^ (hi * 0xc2b2ae3d27d4eb4full);
+    uint64_t w[3];
+    std::memcpy(w, &f, sizeof w);
+    uint64_t h = (w[0] * 0x9e3779b97f4a7c15ull) ^ (w[1] * 0xc2b2ae3d27d4eb4full) ^
+                 (w[2] * 0x165667b19e3779f9ull);
     h ^= h >> 29;
     return static_cast<uint32_t>(h) & (FLOW_SLOTS - 1);
 }

@@ -28,13 +28,15 @@ struct file_map;
  * One accepted TCP segment. A new record is all zero before the decoder
  * fills it; the analysis fields are written by the analysis passes.
  *
- * The record is kept small (48 bytes), since a trace holds one per
+ * The record is kept small (40 bytes), since a trace holds one per
  * segment and every pass reads them all. What all records of one way of
  * a connection share is not stored in each but once, in the flow table
  * (flow_entry below), which the record indexes: its two addresses (as
- * indexes into the address table), its two ports, and the bases its
- * relative numbers were taken from, which give back the numbers as
- * carried (trace/flow.h, trace/direction.h read them). Its packet copy,
+ * indexes into the address table), its two ports, and the bases of its
+ * relative numbers, which come from the carried ones it holds: seq, the
+ * sequence number relative to its direction's ISN, and ack, the ack
+ * number relative to the other ISN, 0 for an ack field of 0
+ * (trace/flow.h, trace/direction.h read them). Its packet copy,
  * with the count of its bytes that are packet data, lies in one of the
  * trace's copy blocks, found from the record's index (record_bytes).
  */
@@ -43,8 +45,8 @@ struct seg_record {
     float ack_time;      /* s from this segment to its acknowledgement; -1 none */
     float resp_time;     /* s from the highest earlier ack to this segment; -1 none */
     int32_t paylen;      /* TCP payload bytes from the IP length; may be < 0 */
-    int64_t seq;         /* sequence number relative to its direction's ISN */
-    int64_t ack;         /* ack number relative to the other ISN; 0 if field 0 */
+    uint32_t seq_raw;    /* sequence number as carried, host order */
+    uint32_t ack_raw;    /* acknowledgement number as carried, host order */
     int32_t acked_by;    /* index of the record acknowledging this one; 0 none */
     uint32_t flow;       /* index into g_trace.flows: addresses, ports and
                           * number bases; 0 is the all-zero entry */
@@ -56,7 +58,7 @@ struct seg_record {
     uint8_t pair_flags;  /* PAIR_ACKS: set by the acknowledgement pairing */
 };
 
-static_assert(sizeof(seg_record) == 48, "a record is 48 bytes");
+static_assert(sizeof(seg_record) == 40, "a record is 40 bytes");
 
 /* The skip flag in seg_record.mark_flags. */
 enum { MARK_SKIP = 0x01 };
@@ -167,21 +169,21 @@ struct address_table {
 
 /*
  * What all records of one way of a connection share, kept once: the
- * record's addresses and ports, and the bases its relative numbers were
- * taken from, so that seq + seq_base and ack + ack_base (modulo 2^32)
- * are the numbers as carried.
+ * record's addresses and ports, and the bases of its relative numbers:
+ * seq is seq_raw - seq_base and ack is ack_raw - ack_base.
  */
 struct flow_entry {
     uint16_t src_addr;   /* source address: index into g_trace.addrs */
     uint16_t dst_addr;   /* destination address, as src_addr */
     uint16_t sport;      /* TCP source port, host order */
     uint16_t dport;      /* TCP destination port, host order */
-    uint32_t seq_base;   /* what the decoder took from the carried seq */
-    uint32_t ack_base;   /* what it took from the carried ack; 0 for
-                          * the records whose ack field is 0 */
+    int64_t seq_base;    /* the decoder's: the ISN of the record's
+                          * direction; any value for a record made by hand */
+    int64_t ack_base;    /* the decoder's: the other direction's ISN, 0
+                          * for the records whose ack field is 0 */
 };
 
-static_assert(sizeof(flow_entry) == 16, "a flow entry has no padding");
+static_assert(sizeof(flow_entry) == 24, "a flow entry has no padding");
 
 /* Entries of the flow table, and slots of its hash index (twice as many).
  * Both arrays lie in g_trace, which only the pages in use cost. */

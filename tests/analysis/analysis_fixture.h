@@ -74,8 +74,8 @@ inline void install(const std::vector<seg> &segs)
         seg_record &r = rec[i];
         set_ends(r, segs[i].from);
         r.time = segs[i].time;
-        r.seq = segs[i].seq;
-        r.ack = segs[i].ack;
+        set_seq(r, segs[i].seq);
+        set_ack(r, segs[i].ack);
         r.paylen = segs[i].paylen;
         r.tcp_flags = segs[i].flags;
         r.win = 65535;

@@ -41,7 +41,7 @@ void check_index(const std::vector<seg_record> &v, rng &g)
         int64_t h = g.pick(EDGE_NUMBERS);
         int32_t want = DEST_NONE;
         for (int32_t m = j; m < n && want == DEST_NONE; m++)
-            if (addressed_to_source(v[static_cast<size_t>(m)], a) && v[static_cast<size_t>(m)].ack > h)
+            if (addressed_to_source(v[static_cast<size_t>(m)], a) && ack_of(v[static_cast<size_t>(m)]) > h)
                 want = m;
         ASSERT_EQ(dest_first_addressed_above(ix, ix.src[static_cast<size_t>(k)], j, h), want)
             << k << " from " << j << " above " << h;
@@ -122,10 +122,10 @@ TEST_F(dest_index_test, AckSearchAgreesWithAScanOverLongArraysOfEveryLeafWidthWi
         for (int32_t q = 0; q < 400; q++) {
             int32_t from = g.below(n);
             const seg_record &a = v[static_cast<size_t>(g.below(n))];
-            int64_t h = v[static_cast<size_t>(g.below(n))].ack + g.below(3) - 1;
+            int64_t h = ack_of(v[static_cast<size_t>(g.below(n))]) + g.below(3) - 1;
             int32_t want = DEST_NONE;
             for (int32_t m = from; m < n && want == DEST_NONE; m++)
-                if (addressed_to_source(v[static_cast<size_t>(m)], a) && v[static_cast<size_t>(m)].ack > h)
+                if (addressed_to_source(v[static_cast<size_t>(m)], a) && ack_of(v[static_cast<size_t>(m)]) > h)
                     want = m;
             int32_t e = dest_number_of(ix, source_of(a));
             ASSERT_EQ(dest_first_addressed_above(ix, e, from, h), want)

@@ -22,7 +22,7 @@ class pairing : public analysis_test {};
 TEST_F(pairing, ExpectedAckWrapsIn32BitsAndCountsSynButNotFin)
 {
     seg_record r = {};
-    r.seq = 1;
+    set_seq(r, 1);
     r.paylen = 100;
     EXPECT_EQ(expected_ack(r), 101);
     r.tcp_flags = TH_SYN;
@@ -30,9 +30,9 @@ TEST_F(pairing, ExpectedAckWrapsIn32BitsAndCountsSynButNotFin)
     r.tcp_flags = TH_FIN;
     EXPECT_EQ(expected_ack(r), 101);
     r.tcp_flags = 0;
-    r.seq = 0x7fffffffLL;           /* low 32 bits + 100 wraps negative */
+    set_seq(r, 0x7fffffffLL);           /* low 32 bits + 100 wraps negative */
     EXPECT_EQ(expected_ack(r), -2147483549LL);
-    r.seq = 0x100000005LL;          /* only the low 32 bits count */
+    set_seq(r, 0x100000005LL);          /* only the low 32 bits count */
     EXPECT_EQ(expected_ack(r), 105);
 }
 

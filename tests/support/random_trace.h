@@ -117,8 +117,8 @@ inline seg_record make(const ends &e, int64_t seq, int64_t ack, int32_t paylen, 
 {
     seg_record r{};
     set_ends(r, e);
-    r.seq = seq;
-    r.ack = ack;
+    set_seq(r, seq);
+    set_ack(r, ack);
     r.paylen = paylen;
     r.tcp_flags = flags;
     return r;

@@ -28,10 +28,26 @@ TEST_F(FlowTest, SettersKeepTheRestOfTheFlow)
 {
     seg_record zero{};
     EXPECT_EQ(sport_of(zero), 0);
-    zero.seq = -5;
-    zero.ack = 7;
+    /* A relative number the base cannot give takes another base, with
+     * the carried number its low 32 bits; one it can give keeps it. */
+    set_seq(zero, -5);
+    set_ack(zero, 7);
+    EXPECT_EQ(seq_of(zero), -5);
     EXPECT_EQ(seq_raw_of(zero), 0xfffffffbu);
+    EXPECT_EQ(ack_of(zero), 7);
     EXPECT_EQ(ack_raw_of(zero), 7u);
+    uint32_t negative = zero.flow;
+    EXPECT_NE(negative, 0u);
+    set_seq(zero, -1);
+    EXPECT_EQ(seq_raw_of(zero), 0xffffffffu);
+    EXPECT_EQ(zero.flow, negative);
+    set_seq(zero, (1LL << 40) + 3);
+    EXPECT_EQ(seq_of(zero), (1LL << 40) + 3);
+    EXPECT_EQ(seq_raw_of(zero), 3u);
+    set_ack(zero, INT64_MAX);
+    EXPECT_EQ(ack_of(zero), INT64_MAX);
+    EXPECT_EQ(g_trace.flows.count, 3);
+    trace_addresses_clear();
 
     seg_record r{};
     set_src4(r, 0x0a000001);
@@ -48,10 +64,10 @@ TEST_F(FlowTest, SettersKeepTheRestOfTheFlow)
     set_flow(r, f);
     uint32_t based = r.flow;
     set_seq_raw(r, 0x10u);
-    EXPECT_EQ(r.seq, 0x10 - 0xfffffff0LL);
+    EXPECT_EQ(seq_of(r), 0x10 - 0xfffffff0LL);
     EXPECT_EQ(seq_raw_of(r), 0x10u);
     set_ack_raw(r, 1000);
-    EXPECT_EQ(r.ack, 0);
+    EXPECT_EQ(ack_of(r), 0);
     EXPECT_EQ(ack_raw_of(r), 1000u);
     EXPECT_EQ(r.flow, based);
     /* An ack field of 0 reads 0 through an entry with ack base 0. */
@@ -68,7 +84,7 @@ TEST_F(FlowTest, SettersKeepTheRestOfTheFlow)
     EXPECT_EQ(s.flow, r.flow);
     trace_addresses_clear();
     EXPECT_EQ(sport_of(r), 0);
-    EXPECT_EQ(seq_raw_of(r), static_cast<uint32_t>(r.seq));
+    EXPECT_EQ(seq_raw_of(r), static_cast<uint32_t>(seq_of(r)));
     EXPECT_EQ(g_trace.flows.count, 0);
 }
 

@@ -81,7 +81,7 @@ TEST_F(LinktypeTest, EveryNewLinkTypeIsStrippedAndAShortFrameDropped)
         ASSERT_EQ(g_trace.building.count, 2);
         EXPECT_EQ(g_trace.ipv6, r.v6 ? 1 : 0);
         EXPECT_EQ(sport_of(g_trace.building.rec[1]), 80);
-        EXPECT_EQ(g_trace.building.rec[1].ack, 1);
+        EXPECT_EQ(ack_of(g_trace.building.rec[1]), 1);
         EXPECT_EQ(g_trace.copy_len, r.header + (r.v6 ? 60 : 40));
     }
 }
@@ -130,7 +130,7 @@ TEST_F(LinktypeTest, VlanTagsAreSteppedOverUpToTwo)
             EXPECT_EQ(out, "");
             ASSERT_EQ(g_trace.building.count, 2);
             EXPECT_EQ(g_trace.ipv6, v6 ? 1 : 0);
-            EXPECT_EQ(g_trace.building.rec[1].ack, 1);
+            EXPECT_EQ(ack_of(g_trace.building.rec[1]), 1);
             EXPECT_EQ(sport_of(g_trace.building.rec[0]), 40000);
         }
     }

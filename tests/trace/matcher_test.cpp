@@ -268,8 +268,8 @@ TEST_F(matcher, LongBulkTransferFindsItsOwnCopies)
     bulk_trace b = make_bulk(200000, 9, false);
     std::vector<seg_record> &v = b.t.rec;
     for (size_t k = 0; k < v.size(); k++) {
-        set_seq_raw(v[k], static_cast<uint32_t>(v[k].seq));
-        set_ack_raw(v[k], static_cast<uint32_t>(v[k].ack));
+        set_seq_raw(v[k], static_cast<uint32_t>(seq_of(v[k])));
+        set_ack_raw(v[k], static_cast<uint32_t>(ack_of(v[k])));
         v[k].win = 65535;
     }
     std::vector<seg_record> peer = v;
