@@ -136,7 +136,7 @@ TEST_F(dest_index_test, AckSearchAgreesWithAScanOverLongArraysOfEveryLeafWidthWi
         std::vector<int32_t> cursor(ix.known.size(), 0);
         for (int32_t from = 0; from < n; from += 1 + g.below(std::max(1, n / 200))) {
             int32_t e = ix.src[static_cast<size_t>(g.below(n))];
-            int64_t h = v[static_cast<size_t>(g.below(n))].ack + g.below(3) - 1;
+            int64_t h = ack_of(v[static_cast<size_t>(g.below(n))]) + g.below(3) - 1;
             ASSERT_EQ(dest_first_addressed_above_from(ix, e, from, h, &cursor[static_cast<size_t>(e)]),
                       dest_first_addressed_above(ix, e, from, h))
                 << "length " << n << " from " << from << " above " << h;
