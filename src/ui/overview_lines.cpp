@@ -53,18 +53,6 @@ static overview_geometry current_geometry()
     return g;
 }
 
-overview_rows overview_rows_of(const overview_geometry &g, float t_send, float delay, bool lost)
-{
-    float ts = t_send - g.start;
-    int ys = to_pixel(ts * g.scale + 5.0f);
-    if (!lost)
-        return {ys, to_pixel((ts + delay) * g.scale + 5.0f)};
-    /* A lost segment stops halfway across. */
-    return {ys, to_pixel(static_cast<double>(g.scale) *
-                             (static_cast<double>(delay) * 0.5 + static_cast<double>(ts)) +
-                         5.0)};
-}
-
 overview_line overview_line_of(const overview_geometry &g, float t_send, float delay, int dir,
                                int cls)
 {
