@@ -274,7 +274,7 @@ void analyse_left_host_again()
     analyse_lines(dest_index_make(g_trace.main.rec, g_trace.main.count, ix));
 }
 
-void analyse_trace()
+void analyse_trace(void (*scan_done)())
 {
     seg_record *rec = g_trace.main.rec;
     int32_t count = g_trace.main.count;
@@ -287,7 +287,11 @@ void analyse_trace()
     dest_index ix;
     const dest_index *index = dest_index_make(rec, count, ix);
     mark_pair_scan_indexed(rec, count, index);
+    if (scan_done != nullptr)
+        scan_done();
     float longest_sample = pair_forward_indexed(rec, count, index);
+    /* The line list and the clamp need only the endpoint numbers. */
+    dest_index_drop_search(ix);
     pair_backward(longest_sample);
 
     if (count <= 0) {

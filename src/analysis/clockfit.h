@@ -99,6 +99,30 @@ clock_fit fit_clock(fit_points *to_peer, fit_points *from_peer);
 clock_fit fit_clock_literal(fit_points *to_peer, fit_points *from_peer);
 
 /*
+ * Both directions' samples where they lie (the aligned lines of a load):
+ * walk(ctx, sink, to) calls sink(to[0], p) for every sample p of the
+ * segments the peer end received and sink(to[1], p) for every one of
+ * those it sent, each direction's in the same order at every call.
+ */
+using fit_sink = void (*)(void *to, const fit_point &p);
+struct fit_walk {
+    void (*walk)(const void *ctx, fit_sink sink, void *const to[2]);
+    const void *ctx;
+    size_t count[2];  /* samples of each direction */
+};
+
+/*
+ * fit_clock_in_place --
+ *	fit_clock over the samples `samples` walks, without gathering them
+ *	first: the same result, bit for bit, as fit_clock over vectors
+ *	holding each direction's samples in walk order. The samples are
+ *	walked three times; a direction whose samples come in time order
+ *	needs no memory but its lower hull, one that does not is gathered
+ *	as fit_clock takes it. Throws std::bad_alloc.
+ */
+clock_fit fit_clock_in_place(const fit_walk &samples);
+
+/*
  * peer_to_main --
  *	Peer relative time p on the main clock by fit f (ok): the T with
  *	p = offset + (1 + skew) * T, written as p + c + k * (p - start) with

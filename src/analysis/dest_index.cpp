@@ -64,8 +64,8 @@ struct end_key {
 end_key key_of(const seg_record &r, int side, bool same_addr)
 {
     if (side == 0)
-        return {&source_address(r), same_addr ? r.sport : uint16_t{0}};
-    return {&destination_address(r), same_addr ? r.dport : uint16_t{0}};
+        return {&source_address(r), same_addr ? sport_of(r) : uint16_t{0}};
+    return {&destination_address(r), same_addr ? dport_of(r) : uint16_t{0}};
 }
 
 /* How numbering through the short list ended. */
@@ -160,7 +160,7 @@ void build_ack_tree(const seg_record *rec, int32_t count, dest_index &ix)
     ix.max_ack.assign(2 * leaves, INT64_MIN);
     for (size_t p = 0; p < static_cast<size_t>(count); p++) {
         int64_t &top = ix.max_ack[leaves + p / leaf];
-        top = std::max(top, rec[ix.by_dst[p]].ack);
+        top = std::max(top, ack_of(rec[ix.by_dst[p]]));
     }
     for (size_t node = leaves - 1; node >= 1; node--)
         ix.max_ack[node] = std::max(ix.max_ack[2 * node], ix.max_ack[2 * node + 1]);
@@ -169,7 +169,7 @@ void build_ack_tree(const seg_record *rec, int32_t count, dest_index &ix)
 /* The ack of the record at position p of by_dst. */
 int64_t ack_at(const dest_index &ix, int32_t p)
 {
-    return ix.rec[ix.by_dst[static_cast<size_t>(p)]].ack;
+    return ack_of(ix.rec[ix.by_dst[static_cast<size_t>(p)]]);
 }
 
 /* The first position in [lo, end) whose ack is above h, or DEST_NONE. */
@@ -280,6 +280,28 @@ int32_t dest_first_addressed_above(const dest_index &ix, int32_t e, int32_t from
     int32_t lo = static_cast<int32_t>(std::lower_bound(list + begin, list + end, from) - list);
     int32_t p = dest_first_above(ix, lo, end, h);
     return p == DEST_NONE ? DEST_NONE : list[p];
+}
+
+int32_t dest_first_addressed_above_from(const dest_index &ix, int32_t e, int32_t from,
+                                        int64_t h, int32_t *cursor)
+{
+    const int32_t *list = ix.by_dst.data();
+    int32_t end = ix.dst_begin[static_cast<size_t>(e) + 1];
+    int32_t lo = std::max(*cursor, ix.dst_begin[static_cast<size_t>(e)]);
+    while (lo < end && list[lo] < from)
+        lo++;
+    *cursor = lo;
+    int32_t p = dest_first_above(ix, lo, end, h);
+    return p == DEST_NONE ? DEST_NONE : list[p];
+}
+
+void dest_index_drop_search(dest_index &ix)
+{
+    scratch_vec<int32_t>().swap(ix.by_dst);
+    scratch_vec<int32_t>().swap(ix.dst_begin);
+    scratch_vec<int64_t>().swap(ix.max_ack);
+    ix.leaves = 0;
+    ix.leaf = 0;
 }
 
 int32_t dest_number_of(const dest_index &ix, const endpoint &h)

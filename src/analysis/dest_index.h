@@ -106,6 +106,26 @@ int32_t dest_first_addressed_above(const dest_index &ix, int32_t e, int32_t from
                                    int64_t h);
 
 /*
+ * dest_first_addressed_above_from --
+ *	dest_first_addressed_above for a caller whose `from` never falls from
+ *	one call to the next for the same endpoint: *cursor, a position in
+ *	by_dst kept by the caller for endpoint e (0 before the first call),
+ *	turns the search for `from` into a walk on from the last call's
+ *	place. Same result; sets *cursor.
+ */
+int32_t dest_first_addressed_above_from(const dest_index &ix, int32_t e, int32_t from,
+                                        int64_t h, int32_t *cursor);
+
+/*
+ * dest_index_drop_search --
+ *	Gives back the by-destination order and its tree, keeping the
+ *	endpoint numbers (src, dst, known): for the passes after the last
+ *	search. dest_first_above and dest_first_addressed_above must not be
+ *	asked afterwards. No other side effects.
+ */
+void dest_index_drop_search(dest_index &ix);
+
+/*
  * dest_number_of --
  *	The number of the endpoint that matches `h` under the direction test,
  *	or DEST_NONE when no record has it. No side effects.

@@ -150,8 +150,8 @@ seg_result analyser_rules(flow &f, flow &r, const seg_record &s, int32_t i, floa
 {
     seg_result out{0, -1, 0};
     uint16_t &k = out.kinds;
-    uint32_t seq = s.seq_raw;
-    uint32_t ack = s.ack_raw;
+    uint32_t seq = seq_raw_of(s);
+    uint32_t ack = ack_raw_of(s);
     uint32_t seglen = s.paylen > 0 ? static_cast<uint32_t>(s.paylen) : 0;
     uint8_t flags = s.tcp_flags;
     bool sfr = (flags & (TH_SYN | TH_FIN | TH_RST)) != 0;
@@ -348,13 +348,13 @@ void settle(flow &f, direction_events &d, const seg_events *e)
  */
 void round_trip(flow &f, flow &r, const seg_record &s, uint16_t kinds, bool advanced)
 {
-    if (r.timing && (s.tcp_flags & TH_ACK) && !seq_lt(s.ack_raw, r.timed_end)) {
+    if (r.timing && (s.tcp_flags & TH_ACK) && !seq_lt(ack_raw_of(s), r.timed_end)) {
         float sample = s.time - r.timed_at;
         if (sample > 0.0f)
             r.srtt = r.srtt > 0.0f ? 0.875f * r.srtt + 0.125f * sample : sample;
         r.timing = false;
     }
-    if (f.timing && (kinds & RESENT) && seq_lt(s.seq_raw, f.timed_end))
+    if (f.timing && (kinds & RESENT) && seq_lt(seq_raw_of(s), f.timed_end))
         f.timing = false;
     else if (!f.timing && advanced && !(kinds & (RESENT | PROBES))) {
         f.timing = true;

@@ -174,8 +174,8 @@ void events_walk_free(events_walk *w);
  * events_walk_step --
  *	The events of the next segment `s` of the walk's connection: `d` 0
  *	when it goes the way of the connection's first segment, else 1;
- *	s.time in seconds since that first segment; only time, seq_raw,
- *	ack_raw, paylen, win and tcp_flags are read. For a SYN, `syn_shift`
+ *	s.time in seconds since that first segment; only time, the carried
+ *	numbers (trace/flow.h), paylen, win and tcp_flags are read. For a SYN, `syn_shift`
  *	and `syn_mss` are what its options offer (syn_options), ignored
  *	otherwise. The segment's ref indexes count the walk's segments from 0.
  */

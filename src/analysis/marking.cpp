@@ -64,7 +64,7 @@ bool has_payload_or_syn(const seg_record &r)
 /* j repeats i's sequence number in i's direction. */
 bool is_retransmission(const seg_record &i, const seg_record &j)
 {
-    return same_direction(j, i) && has_payload_or_syn(i) && i.seq == j.seq;
+    return same_direction(j, i) && has_payload_or_syn(i) && seq_of(i) == seq_of(j);
 }
 
 /* r opens or closes a sequence space: a SYN or a FIN. */
@@ -83,7 +83,7 @@ bool is_dup_ack(const seg_record &i, const seg_record &j)
 {
     return same_direction(j, i) && i.paylen == 0 && j.paylen == 0 &&
            !has_syn_or_fin(i) && !has_syn_or_fin(j) &&
-           (j.tcp_flags & TH_ACK) != 0 && i.ack == j.ack;
+           (j.tcp_flags & TH_ACK) != 0 && ack_of(i) == ack_of(j);
 }
 
 /*
@@ -92,7 +92,7 @@ bool is_dup_ack(const seg_record &i, const seg_record &j)
  */
 int32_t follow_up_threshold(const seg_record &j)
 {
-    uint32_t low = static_cast<uint32_t>(static_cast<uint64_t>(j.seq));
+    uint32_t low = static_cast<uint32_t>(static_cast<uint64_t>(seq_of(j)));
     return static_cast<int32_t>(low + 1u);
 }
 
@@ -129,7 +129,7 @@ void pair_scan_from(seg_record *rec, int32_t count, int32_t i)
             set_skip(rj);
             follow = true;
             if (addressed_to_source(rj, ri) &&
-                rj.ack > static_cast<int64_t>(h)) {
+                ack_of(rj) > static_cast<int64_t>(h)) {
                 clear_mark(rj);
                 follow = false;
             }
@@ -159,13 +159,13 @@ void mark_order_check()
             continue;
         bool first_direction = same_direction(r, rec[0]);
         int64_t &highest = first_direction ? highest_first : highest_other;
-        bool below = first_direction ? r.seq < highest : r.seq <= highest;
+        bool below = first_direction ? seq_of(r) < highest : seq_of(r) <= highest;
         if (below) {
             store_mark(r, MARK_OUT_OF_ORDER);
             set_skip(r);
             continue;
         }
-        highest = r.seq;
+        highest = seq_of(r);
     }
 }
 

@@ -230,7 +230,7 @@ void sort_mostly_rising(keyed_record *seg, size_t n, keyed_record *spare)
  */
 template <typename Visit>
 void group_records(const seg_record *rec, int32_t count, const dest_index &ix,
-                   int64_t seg_record::*field, scratch_table<keyed_record> &keyed,
+                   int64_t (*field)(const seg_record &), scratch_table<keyed_record> &keyed,
                    scratch_table<keyed_record> &spare, scratch_vec<size_t> &begin, Visit visit)
 {
     size_t n = static_cast<size_t>(count);
@@ -248,7 +248,7 @@ void group_records(const seg_record *rec, int32_t count, const dest_index &ix,
         spare.reset(n / 4 + 1);
     for (int32_t k = 0; k < count; k++) {
         int32_t e = ix.src[static_cast<size_t>(k)];
-        keyed[fill[static_cast<size_t>(e)]++] = make_keyed(rec[k].*field, k);
+        keyed[fill[static_cast<size_t>(e)]++] = make_keyed(field(rec[k]), k);
         visit(k, rec[k]);
     }
     for (size_t e = 0; e < sources; e++)
@@ -375,7 +375,7 @@ void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
 {
     scratch_table<keyed_record> &keyed = t.keyed;
     scratch_vec<size_t> begin;
-    group_records(rec, count, ix, &seg_record::seq, keyed, t.spare, begin,
+    group_records(rec, count, ix, &seq_of, keyed, t.spare, begin,
                   [&t](int32_t k, const seg_record &r) {
                       t.kind[static_cast<size_t>(k)] = kind_of(r);
                   });
@@ -416,7 +416,7 @@ void scan_ack_groups(const seg_record *rec, int32_t count, const dest_index &ix,
 {
     scratch_table<keyed_record> &keyed = t.keyed;
     scratch_vec<size_t> begin;
-    group_records(rec, count, ix, &seg_record::ack, keyed, t.spare, begin,
+    group_records(rec, count, ix, &ack_of, keyed, t.spare, begin,
                   [](int32_t, const seg_record &) {});
     size_t source = 0;
     for (size_t b = 0; b < keyed.size();) {

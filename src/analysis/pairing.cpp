@@ -44,7 +44,7 @@ void search_acknowledgement(seg_record *rec, int32_t count, int32_t i,
         seg_record &rk = rec[k];
         if (!addressed_to_source(rk, ri))
             continue;
-        if (rk.ack >= want) {
+        if (ack_of(rk) >= want) {
             link_acknowledgement(rec, i, k, longest);
             return;
         }
@@ -77,7 +77,7 @@ int32_t backward_candidate(const seg_record *rec, int32_t i,
 int64_t expected_ack(const seg_record &r)
 {
     uint32_t sum = static_cast<uint32_t>(r.paylen) +
-                   static_cast<uint32_t>(static_cast<uint64_t>(r.seq));
+                   static_cast<uint32_t>(static_cast<uint64_t>(seq_of(r)));
     if ((r.tcp_flags & TH_SYN) != 0)
         sum += 1u;
     return static_cast<int64_t>(static_cast<int32_t>(sum));

@@ -3,7 +3,7 @@
  *
  *	Acknowledgement pairing: the third and fourth passes of the analysis.
  *	They link each segment with the segment that acknowledges it
- *	(acked_by on the acknowledged record, acks on the acknowledging one)
+ *	(acked_by on the acknowledged record, PAIR_ACKS on the acknowledging one)
  *	and leave two kinds of time sample for the delay estimator:
  *	ack_time, from a segment to its acknowledgement, and resp_time, from
  *	the highest acknowledgement so far to the segment the acknowledged
@@ -34,7 +34,8 @@ int64_t expected_ack(const seg_record &r);
  *	mark or the skip flag stop there. Each other record with payload or
  *	SYN is paired with the first later record addressed to its source
  *	whose ack equals expected_ack (exact: ack_time set) or exceeds it
- *	(covering: link only); the acknowledging record's acks names it.
+ *	(covering: link only); the acknowledging record's PAIR_ACKS bit
+ *	tells whether it linked a record other than record 0.
  *	Unmarked records also move the one highest acknowledgement of both
  *	directions and take a resp_time when they start at it from the host
  *	it was addressed to. This plain form searches record by record, which
@@ -42,7 +43,7 @@ int64_t expected_ack(const seg_record &r);
  *	against.
  *	Result: the longest exact ack_time or resp_time recorded (-1 if none),
  *	which bounds the backward pairing.
- *	Side effects: ack_time, resp_time, acked_by and acks of the records.
+ *	Side effects: ack_time, resp_time, acked_by and pair_flags of the records.
  */
 float pair_forward_literal(seg_record *rec, int32_t count);
 
@@ -50,13 +51,13 @@ float pair_forward_literal(seg_record *rec, int32_t count);
  * pair_backward_literal --
  *	Backward pairing over rec[0 .. count-1], in index order: every still
  *	unpaired pure acknowledgement i (index 2 or more, no payload, no SYN,
- *	acks 0, mark without bit 4) walks back over records i-1 .. 1, passing
+ *	no PAIR_ACKS, mark without bit 4) walks back over records i-1 .. 1, passing
  *	over records whose mark has bit 4 and stopping once the time gap
  *	exceeds `longest_sample`; the oldest data record reached that has no
- *	acked_by becomes its pair (ack_time, acked_by on it, acks on i).
+ *	acked_by becomes its pair (ack_time, acked_by on it, PAIR_ACKS on i).
  *	Record 0 is never looked at. This plain form walks every record in
  *	reach; it is the reference the fast form is checked against.
- *	Side effects: ack_time, acked_by and acks of the records.
+ *	Side effects: ack_time, acked_by and pair_flags of the records.
  */
 void pair_backward_literal(seg_record *rec, int32_t count, float longest_sample);
 

@@ -64,6 +64,7 @@ struct forward_search {
     const dest_index *ix;   /* the index in use; null until needed */
     dest_index own;         /* built here when none was given */
     bool tried;             /* an index was given or a build was tried */
+    std::vector<int32_t> cursor; /* per endpoint: where its list was left */
 
     const dest_index *index()
     {
@@ -80,7 +81,7 @@ struct forward_search {
         int32_t near_end = count - i > NEAR_RECORDS ? i + 1 + NEAR_RECORDS : count;
         int32_t k = i + 1;
         for (; k < near_end; k++) {
-            if (addressed_to_source(rec[k], rec[i]) && rec[k].ack >= want) {
+            if (addressed_to_source(rec[k], rec[i]) && ack_of(rec[k]) >= want) {
                 link_acknowledgement(rec, i, k, longest);
                 return;
             }
@@ -90,14 +91,19 @@ struct forward_search {
         const dest_index *x = index();
         if (x == nullptr) {
             for (; k < count; k++) {
-                if (addressed_to_source(rec[k], rec[i]) && rec[k].ack >= want) {
+                if (addressed_to_source(rec[k], rec[i]) && ack_of(rec[k]) >= want) {
                     link_acknowledgement(rec, i, k, longest);
                     return;
                 }
             }
             return;
         }
-        int32_t found = dest_first_addressed_above(*x, x->src[static_cast<size_t>(i)], k, want - 1);
+        /* The searches come in ascending i, so each list is walked on. */
+        if (cursor.empty())
+            cursor.assign(x->known.size(), 0);
+        int32_t e = x->src[static_cast<size_t>(i)];
+        int32_t found = dest_first_addressed_above_from(*x, e, k, want - 1,
+                                                        &cursor[static_cast<size_t>(e)]);
         if (found != DEST_NONE)
             link_acknowledgement(rec, i, found, longest);
     }
@@ -248,7 +254,7 @@ void backward_any_order(seg_record *rec, int32_t count, int32_t from, float long
 
 float pair_forward_indexed(seg_record *rec, int32_t count, const dest_index *ix)
 {
-    forward_search search{rec, count, ix, dest_index(), ix != nullptr};
+    forward_search search{rec, count, ix, dest_index(), ix != nullptr, {}};
     auto from_host = [rec, ix](int32_t i, int32_t h) {
         if (ix != nullptr)
             return ix->src[static_cast<size_t>(i)] == ix->dst[static_cast<size_t>(h)];

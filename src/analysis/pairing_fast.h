@@ -28,7 +28,7 @@ struct dest_index;
  *	tree (dest_index.h), built at the first search that needs it. Arrays
  *	the index does not serve, and a failed allocation, search on record
  *	by record.
- *	Side effects: ack_time, resp_time, acked_by and acks of the records.
+ *	Side effects: ack_time, resp_time, acked_by and pair_flags of the records.
  */
 float pair_forward_fast(seg_record *rec, int32_t count);
 
@@ -49,7 +49,7 @@ float pair_forward_indexed(seg_record *rec, int32_t count, const dest_index *ix)
  *	a min tree over the times gives each stop and a chain of free records
  *	the pair. From a time that is not finite on, and when the scratch
  *	cannot be allocated, the plain form carries on.
- *	Side effects: ack_time, acked_by and acks of the records.
+ *	Side effects: ack_time, acked_by and pair_flags of the records.
  */
 void pair_backward_fast(seg_record *rec, int32_t count, float longest_sample);
 

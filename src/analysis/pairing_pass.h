@@ -16,6 +16,7 @@
 
 #include "analysis/marking.h"
 #include "analysis/pairing.h"
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 namespace pairing_pass {
@@ -42,6 +43,16 @@ inline int32_t low32(int64_t v)
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v)));
 }
 
+/* Notes on r that it acknowledges record i: PAIR_ACKS is set for any
+ * record but record 0, which leaves it clear. */
+inline void set_acks(seg_record &r, int32_t i)
+{
+    if (i != 0)
+        r.pair_flags = static_cast<uint8_t>(r.pair_flags | PAIR_ACKS);
+    else
+        r.pair_flags = static_cast<uint8_t>(r.pair_flags & ~PAIR_ACKS);
+}
+
 /*
  * Links record i with k, the first record addressed to i's source whose
  * ack reaches expected_ack(i): an exact match also gives i its ack_time
@@ -51,19 +62,19 @@ inline void link_acknowledgement(seg_record *rec, int32_t i, int32_t k, float *l
 {
     seg_record &ri = rec[i];
     seg_record &rk = rec[k];
-    if (rk.ack == expected_ack(ri)) {
+    if (ack_of(rk) == expected_ack(ri)) {
         ri.ack_time = rk.time - ri.time;
         if (ri.ack_time > *longest)
             *longest = ri.ack_time;
     }
     ri.acked_by = k;
-    rk.acks = i;
+    set_acks(rk, i);
 }
 
 /* i may take part in the backward pairing as the acknowledgement. */
 inline bool backward_eligible(const seg_record &r, int32_t i)
 {
-    return (r.mark & MARK_LOST_SEGMENT) == 0 && r.paylen == 0 && r.acks == 0 && i >= 2 &&
+    return (r.mark & MARK_LOST_SEGMENT) == 0 && r.paylen == 0 && (r.pair_flags & PAIR_ACKS) == 0 && i >= 2 &&
            (r.tcp_flags & TH_SYN) == 0;
 }
 
@@ -74,7 +85,7 @@ inline void pair_backward_with(seg_record *rec, int32_t i, int32_t c)
         return;
     rec[c].ack_time = rec[i].time - rec[c].time;
     rec[c].acked_by = i;
-    rec[i].acks = c;
+    set_acks(rec[i], c);
 }
 
 /*
@@ -103,15 +114,15 @@ float forward_pass(seg_record *rec, int32_t count, Search search, FromHost from_
         if (has_payload_or_syn(ri))
             search(i, &longest);
 
-        if (ri.ack > widen(hi_ack)) {
-            hi_ack = low32(ri.ack);
+        if (ack_of(ri) > widen(hi_ack)) {
+            hi_ack = low32(ack_of(ri));
             hi_time = ri.time;
             hi_index = i;
         }
 
         if (hi_index < 0)
             continue;
-        if (from_host(i, hi_index) && ri.seq == widen(hi_ack)) {
+        if (from_host(i, hi_index) && seq_of(ri) == widen(hi_ack)) {
             ri.resp_time = ri.time - hi_time;
             if (ri.resp_time > longest)
                 longest = ri.resp_time;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 namespace {
@@ -51,7 +52,7 @@ void bare_ack(conn_waits *w, const seg_record &s, int d)
     if (w->run_dir < 0 || d == w->run_dir || w->bare_ack >= 0.0f || !(s.tcp_flags & TH_ACK) ||
         (s.tcp_flags & TH_SYN))
         return;
-    if (!seq_ge(s.ack_raw, w->run_end))
+    if (!seq_ge(ack_raw_of(s), w->run_end))
         return;
     if (static_cast<double>(s.time) < static_cast<double>(w->run_last) + w->rtt_to[d])
         return;
@@ -61,7 +62,7 @@ void bare_ack(conn_waits *w, const seg_record &s, int d)
 /* Data from direction d: a run goes on, or an answer begins a new one. */
 void data(conn_waits *w, const seg_record &s, int d)
 {
-    uint32_t end = s.seq_raw + static_cast<uint32_t>(s.paylen);
+    uint32_t end = seq_raw_of(s) + static_cast<uint32_t>(s.paylen);
     if (w->run_dir < 0) {
         if (d == w->client && w->synack_time >= 0.0f && w->has_rtt_to[d])
             add_wait(w, d, static_cast<double>(w->synack_time) + w->rtt_to[d], s.time);

@@ -9,7 +9,46 @@
 #include <algorithm>
 #include <cmath>
 
-void pyramid_build(column_pyramid *pyr, const std::vector<graph_point> &pts)
+point_columns::point_columns(const std::vector<graph_point> &pts)
+{
+    reserve(pts.size());
+    for (const graph_point &p : pts)
+        push_back(p);
+}
+
+void point_columns::reserve(size_t n)
+{
+    t_.reserve(n);
+    rec_.reserve(n);
+    hi_.reserve(n);
+}
+
+void point_columns::push_low(double lo)
+{
+    if (lo_.empty()) {
+        lo_.reserve(hi_.capacity());
+        lo_.assign(hi_.begin(), hi_.end());
+    }
+    lo_.push_back(lo);
+}
+
+void point_columns::clear()
+{
+    t_.clear();
+    rec_.clear();
+    hi_.clear();
+    lo_.clear();
+}
+
+void point_columns::swap(point_columns &o)
+{
+    t_.swap(o.t_);
+    rec_.swap(o.rec_);
+    hi_.swap(o.hi_);
+    lo_.swap(o.lo_);
+}
+
+void pyramid_build(column_pyramid *pyr, const point_columns &pts)
 {
     pyr->lo_min.clear();
     pyr->hi_max.clear();
@@ -27,10 +66,10 @@ void pyramid_build(column_pyramid *pyr, const std::vector<graph_point> &pts)
     lo.reserve((n + block - 1) / block);
     hi.reserve((n + block - 1) / block);
     for (size_t a = 0; a < n; a += block) {
-        double l = pts[a].lo, h = pts[a].hi;
+        double l = pts.lo(a), h = pts.hi(a);
         for (size_t i = a + 1; i < std::min(n, a + block); i++) {
-            l = std::min(l, pts[i].lo);
-            h = std::max(h, pts[i].hi);
+            l = std::min(l, pts.lo(i));
+            h = std::max(h, pts.hi(i));
         }
         lo.push_back(l);
         hi.push_back(h);
@@ -58,11 +97,11 @@ void pyramid_raise(column_pyramid *pyr)
     }
 }
 
-void range_extremes(const std::vector<graph_point> &pts, const column_pyramid &pyr, int64_t a,
+void range_extremes(const point_columns &pts, const column_pyramid &pyr, int64_t a,
                     int64_t b, double *lo, double *hi)
 {
-    double l = pts[static_cast<size_t>(a)].lo;
-    double h = pts[static_cast<size_t>(a)].hi;
+    double l = pts.lo(static_cast<size_t>(a));
+    double h = pts.hi(static_cast<size_t>(a));
     int levels = static_cast<int>(pyr.lo_min.size());
     while (a < b) {
         /* The largest aligned block that starts at a and fits in [a, b). */
@@ -70,8 +109,8 @@ void range_extremes(const std::vector<graph_point> &pts, const column_pyramid &p
         while (k < levels && (a & ((int64_t{2} << k) - 1)) == 0 && a + (int64_t{2} << k) <= b)
             k++;
         if (k < PYRAMID_FIRST_LEVEL) {
-            l = std::min(l, pts[static_cast<size_t>(a)].lo);
-            h = std::max(h, pts[static_cast<size_t>(a)].hi);
+            l = std::min(l, pts.lo(static_cast<size_t>(a)));
+            h = std::max(h, pts.hi(static_cast<size_t>(a)));
             a++;
             continue;
         }
@@ -102,27 +141,27 @@ int column_of(const column_view &v, double t)
     return static_cast<int>(x);
 }
 
-column_cell point_cell(const std::vector<graph_point> &pts, const column_view &v, int64_t i)
+column_cell point_cell(const point_columns &pts, const column_view &v, int64_t i)
 {
-    const graph_point &p = pts[static_cast<size_t>(i)];
+    const graph_point p = pts[static_cast<size_t>(i)];
     return column_cell{view_x(v, p.t), p.lo, p.hi, static_cast<int32_t>(i),
                        static_cast<int32_t>(i)};
 }
 
 }  // namespace
 
-void points_in_view(const std::vector<graph_point> &pts, double t0, double t1, int64_t *a,
+void points_in_view(const point_columns &pts, double t0, double t1, int64_t *a,
                     int64_t *b)
 {
-    auto first = std::lower_bound(pts.begin(), pts.end(), t0,
-                                  [](const graph_point &p, double t) { return p.t < t; });
-    auto last = std::upper_bound(first, pts.end(), t1,
-                                 [](double t, const graph_point &p) { return t < p.t; });
-    *a = first - pts.begin();
-    *b = last - pts.begin();
+    const std::vector<float> &t = pts.times();
+    auto first = std::lower_bound(t.begin(), t.end(), t0,
+                                  [](float p, double x) { return p < x; });
+    auto last = std::upper_bound(first, t.end(), t1, [](double x, float p) { return x < p; });
+    *a = first - t.begin();
+    *b = last - t.begin();
 }
 
-void reduce_columns_literal(const std::vector<graph_point> &pts, const column_view &v,
+void reduce_columns_literal(const point_columns &pts, const column_view &v,
                             std::vector<column_cell> &out)
 {
     out.clear();
@@ -133,7 +172,7 @@ void reduce_columns_literal(const std::vector<graph_point> &pts, const column_vi
     bool each = b - a <= v.width;
     int col = -1;
     for (int64_t i = a; i < b; i++) {
-        const graph_point &p = pts[static_cast<size_t>(i)];
+        const graph_point p = pts[static_cast<size_t>(i)];
         if (each) {
             out.push_back(point_cell(pts, v, i));
             continue;
@@ -154,7 +193,7 @@ void reduce_columns_literal(const std::vector<graph_point> &pts, const column_vi
         out.push_back(point_cell(pts, v, b));
 }
 
-void reduce_columns(const std::vector<graph_point> &pts, const column_pyramid &pyr,
+void reduce_columns(const point_columns &pts, const column_pyramid &pyr,
                     const column_view &v, std::vector<column_cell> &out)
 {
     int64_t a, b;
@@ -168,12 +207,12 @@ void reduce_columns(const std::vector<graph_point> &pts, const column_pyramid &p
         out.push_back(point_cell(pts, v, a - 1));
     int64_t s = a;
     while (s < b) {
-        int c = column_of(v, pts[static_cast<size_t>(s)].t);
+        const std::vector<float> &t = pts.times();
+        int c = column_of(v, t[static_cast<size_t>(s)]);
         /* The first point of a later column. */
-        auto it = std::partition_point(
-            pts.begin() + s, pts.begin() + b,
-            [&](const graph_point &p) { return column_of(v, p.t) <= c; });
-        int64_t e = it - pts.begin();
+        auto it = std::partition_point(t.begin() + s, t.begin() + b,
+                                       [&](float x) { return column_of(v, x) <= c; });
+        int64_t e = it - t.begin();
         column_cell cell{c + 0.5, 0, 0, static_cast<int32_t>(s), static_cast<int32_t>(e - 1)};
         range_extremes(pts, pyr, s, e, &cell.lo, &cell.hi);
         out.push_back(cell);

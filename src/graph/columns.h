@@ -17,7 +17,10 @@
 #ifndef WIREPAINT_GRAPH_COLUMNS_H
 #define WIREPAINT_GRAPH_COLUMNS_H
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <vector>
 
 /* One point of a series: a bar lo..hi (a point when lo == hi) at time t. */
@@ -26,6 +29,95 @@ struct graph_point {
     int32_t rec;    /* the main-trace record it comes from; -1 none */
     double lo;
     double hi;
+};
+
+/*
+ * The points of a series, kept by field: times, records, highs, and lows
+ * only from the first point whose low is not its high. A series of single
+ * values (an ACK line, a rate, a delay) then takes 16 bytes a point
+ * instead of 24, which is most of what building a graph of millions of
+ * points costs; a binary search over time reads the times alone. Reads
+ * give graph_point values; the points are only ever added at the end.
+ */
+class point_columns {
+public:
+    point_columns() = default;
+    /* The points of `pts`, in their order (for tests and small series). */
+    point_columns(const std::vector<graph_point> &pts);
+
+    size_t size() const { return t_.size(); }
+    bool empty() const { return t_.empty(); }
+    graph_point operator[](size_t i) const
+    {
+        return graph_point{t_[i], rec_[i], lo_.empty() ? hi_[i] : lo_[i], hi_[i]};
+    }
+    float t(size_t i) const { return t_[i]; }
+    double lo(size_t i) const { return lo_.empty() ? hi_[i] : lo_[i]; }
+    double hi(size_t i) const { return hi_[i]; }
+    const std::vector<float> &times() const { return t_; }
+
+    /* Room for n points (the lows' room is taken when they appear). */
+    void reserve(size_t n);
+    void push_back(const graph_point &p)
+    {
+        if (!lo_.empty() || !same_bits(p.lo, p.hi))
+            push_low(p.lo);
+        t_.push_back(p.t);
+        rec_.push_back(p.rec);
+        hi_.push_back(p.hi);
+    }
+    void clear();
+    void swap(point_columns &o);
+
+    /* A read-only random-access walk over the points, by value. */
+    class const_iterator {
+    public:
+        using iterator_category = std::random_access_iterator_tag;
+        using value_type = graph_point;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const graph_point *;
+        using reference = graph_point;
+        struct arrow {
+            graph_point p;
+            const graph_point *operator->() const { return &p; }
+        };
+        const_iterator(const point_columns *c, std::ptrdiff_t i) : c_(c), i_(i) {}
+        graph_point operator*() const { return (*c_)[static_cast<size_t>(i_)]; }
+        arrow operator->() const { return arrow{**this}; }
+        graph_point operator[](std::ptrdiff_t k) const { return *(*this + k); }
+        const_iterator &operator++() { ++i_; return *this; }
+        const_iterator operator++(int) { const_iterator o = *this; ++i_; return o; }
+        const_iterator &operator--() { --i_; return *this; }
+        const_iterator operator--(int) { const_iterator o = *this; --i_; return o; }
+        const_iterator &operator+=(std::ptrdiff_t k) { i_ += k; return *this; }
+        const_iterator &operator-=(std::ptrdiff_t k) { i_ -= k; return *this; }
+        const_iterator operator+(std::ptrdiff_t k) const { return const_iterator(c_, i_ + k); }
+        const_iterator operator-(std::ptrdiff_t k) const { return const_iterator(c_, i_ - k); }
+        std::ptrdiff_t operator-(const const_iterator &o) const { return i_ - o.i_; }
+        bool operator==(const const_iterator &o) const { return i_ == o.i_; }
+        bool operator!=(const const_iterator &o) const { return i_ != o.i_; }
+        bool operator<(const const_iterator &o) const { return i_ < o.i_; }
+        bool operator>(const const_iterator &o) const { return i_ > o.i_; }
+        bool operator<=(const const_iterator &o) const { return i_ <= o.i_; }
+        bool operator>=(const const_iterator &o) const { return i_ >= o.i_; }
+
+    private:
+        const point_columns *c_;
+        std::ptrdiff_t i_;
+    };
+    const_iterator begin() const { return const_iterator(this, 0); }
+    const_iterator end() const { return const_iterator(this, static_cast<std::ptrdiff_t>(size())); }
+
+private:
+    static bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+    /* Adds the low of the next point, first giving the earlier points
+     * theirs (their highs). */
+    void push_low(double lo);
+
+    std::vector<float> t_;      /* s, main clock */
+    std::vector<int32_t> rec_;  /* main-trace record; -1 none */
+    std::vector<double> hi_;
+    std::vector<double> lo_;    /* empty while every low is its high */
 };
 
 /* The lowest level of block extremes a pyramid stores. */
@@ -43,7 +135,7 @@ struct column_pyramid {
 };
 
 /* Builds the pyramid of `pts` (O(n) time, about n/4 doubles). */
-void pyramid_build(column_pyramid *pyr, const std::vector<graph_point> &pts);
+void pyramid_build(column_pyramid *pyr, const point_columns &pts);
 
 /*
  * pyramid_raise --
@@ -59,7 +151,7 @@ void pyramid_raise(column_pyramid *pyr);
  *	The least lo and the greatest hi of points [a, b) (a < b), from the
  *	pyramid in O(log n).
  */
-void range_extremes(const std::vector<graph_point> &pts, const column_pyramid &pyr, int64_t a,
+void range_extremes(const point_columns &pts, const column_pyramid &pyr, int64_t a,
                     int64_t b, double *lo, double *hi);
 
 /* The time span [t0, t1] of a view, over `width` pixel columns. */
@@ -93,11 +185,11 @@ double view_x(const column_view &v, double t);
  *	that holds points (column floor(view_x), the last column taking
  *	t == t1). Looks at every point of the view.
  */
-void reduce_columns_literal(const std::vector<graph_point> &pts, const column_view &v,
+void reduce_columns_literal(const point_columns &pts, const column_view &v,
                             std::vector<column_cell> &out);
 
 /* reduce_columns -- The same cells through binary search and `pyr`. */
-void reduce_columns(const std::vector<graph_point> &pts, const column_pyramid &pyr,
+void reduce_columns(const point_columns &pts, const column_pyramid &pyr,
                     const column_view &v, std::vector<column_cell> &out);
 
 /*
@@ -105,7 +197,7 @@ void reduce_columns(const std::vector<graph_point> &pts, const column_pyramid &p
  *	The index range [*a, *b) of the points with t0 <= t <= t1, by binary
  *	search.
  */
-void points_in_view(const std::vector<graph_point> &pts, double t0, double t1, int64_t *a,
+void points_in_view(const point_columns &pts, double t0, double t1, int64_t *a,
                     int64_t *b);
 
 #endif

@@ -1,10 +1,24 @@
 /*
  * series.cpp --
  *
- *	Building the graphs' series from the loaded connection. Each build is
- *	one pass over the main trace in index order (two for the time-sequence
- *	graph, which first finds the handshake), then a sort of each series by
- *	time where the capture's time stamps run backwards, and the pyramid.
+ *	Building the graphs' series from the loaded connection, in two forms
+ *	that give the same graph.
+ *
+ *	The literal form (build_graph_literal) makes one pass over the main
+ *	trace in index order (two for the time-sequence graph, which first
+ *	finds the handshake; its own for the throughput graph's default
+ *	window), reads the TCP options of every record that may have them,
+ *	then sorts each series by time where the capture's time stamps run
+ *	backwards, and builds the pyramid and the extents from the points.
+ *
+ *	The fast form (build_graph) does the same work with less reading: a
+ *	pass runs in two parts on two threads, each filling series of its own
+ *	(the segments sent and what comes back; the two directions of the
+ *	one-way delay; the two rates); options are read only where the
+ *	decoder saw any; the acknowledgement-time samples and the default
+ *	window come from the pass that needs them; and a series keeps its
+ *	pyramid's first level as its points come, so that finishing reads no
+ *	point of a series in time order.
  */
 
 #include "graph/series.h"
@@ -24,6 +38,7 @@
 #include "trace/tcp_fields.h"
 #include "load/loader.h"
 #include "text/endpoint_text.h"
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 namespace {
@@ -93,7 +108,9 @@ graph_series &add_series(graph_data &g, const std::string &name, const char *col
 
 /* Room for `n` points of `s`, taken at once: growing a series of
  * millions of points step by step copies it and touches fresh pages each
- * time. Pages of the room never filled are never touched. */
+ * time. Pages of the room never filled are never touched. (Huge pages
+ * were tried: with the memory of a busy machine fragmented, the kernel's
+ * compaction for them doubled a build's time.) */
 void reserve_points(graph_series &s, size_t n)
 {
     s.pts.reserve(n);
@@ -123,7 +140,7 @@ inline void gather_point(graph_series &s, float t, double lo, double hi)
         p.hi_max.assign(GATHERING, {});
     } else if (p.lo_min.size() != GATHERING) {
         return;
-    } else if (t < s.pts[n - 1].t) {
+    } else if (t < s.pts.t(n - 1)) {
         p.lo_min.assign(1, {});
         p.hi_max.assign(1, {});
         return;
@@ -145,6 +162,18 @@ inline void add_point(graph_series &s, float t, int32_t rec, double lo, double h
     double l = std::min(lo, hi), h = std::max(lo, hi);
     gather_point(s, t, l, h);
     s.pts.push_back(graph_point{t, rec, l, h});
+}
+
+/* How many records ahead a pass asks for the record it will read: the
+ * passes are bound by memory latency, and the processor's own prefetch
+ * falls short on a pass that reads one side's records only. */
+const int32_t PREFETCH_AHEAD = 24;
+
+/* Asks for record i + PREFETCH_AHEAD of the main trace, when there is one. */
+inline void prefetch_record(int32_t i)
+{
+    if (i < g_trace.main.count - PREFETCH_AHEAD)
+        __builtin_prefetch(&g_trace.main.rec[i + PREFETCH_AHEAD]);
 }
 
 /*
@@ -215,11 +244,12 @@ void finish_series(graph_series &s, bool sorted)
         for (size_t i = 0; i < order.size(); i++)
             order[i] = i;
         std::stable_sort(order.begin(), order.end(),
-                         [&](size_t a, size_t b) { return s.pts[a].t < s.pts[b].t; });
-        std::vector<graph_point> pts(s.pts.size());
+                         [&](size_t a, size_t b) { return s.pts.t(a) < s.pts.t(b); });
+        point_columns pts;
+        pts.reserve(s.pts.size());
         std::vector<std::string> labels(s.labels.size());
         for (size_t i = 0; i < order.size(); i++) {
-            pts[i] = s.pts[order[i]];
+            pts.push_back(s.pts[order[i]]);
             if (!labels.empty())
                 labels[i] = s.labels[order[i]];
         }
@@ -238,19 +268,19 @@ void finish_series(graph_series &s, bool sorted)
  */
 void finish_gathered(graph_data &g, bool *any, graph_series &s)
 {
-    const std::vector<graph_point> &p = s.pts;
-    size_t n = p.size();
+    const std::vector<float> &t = s.pts.times();
+    size_t n = t.size();
     /* In time order the least t is the first; the greatest, the first
      * of the last run of equal ones. */
     size_t last = n - 1;
-    while (last > 0 && p[last - 1].t == p[n - 1].t)
+    while (last > 0 && t[last - 1] == t[n - 1])
         last--;
     if (!*any) {
-        g.t_min = g.t_max = p[0].t;
+        g.t_min = g.t_max = t[0];
         *any = true;
     }
-    g.t_min = std::min(g.t_min, static_cast<double>(p[0].t));
-    g.t_max = std::max(g.t_max, static_cast<double>(p[last].t));
+    g.t_min = std::min(g.t_min, static_cast<double>(t[0]));
+    g.t_max = std::max(g.t_max, static_cast<double>(t[last]));
     const std::vector<double> &lo = s.pyr.lo_min[GATHERING - 1];
     const std::vector<double> &hi = s.pyr.hi_max[GATHERING - 1];
     for (size_t b = 0; b < lo.size(); b++) {
@@ -338,7 +368,7 @@ std::unordered_set<int64_t> retransmitted_seqs(int dir)
     for (int32_t i = 0; i < g_trace.main.count; i++) {
         const seg_record &r = g_trace.main.rec[i];
         if (dir_of(i) == dir && r.mark == MARK_RETRANSMISSION)
-            seqs.insert(r.seq);
+            seqs.insert(seq_of(r));
     }
     return seqs;
 }
@@ -352,7 +382,7 @@ void ack_time_samples(int dir, graph_series &s)
         const seg_record &r = g_trace.main.rec[i];
         if (dir_of(i) != dir || !(r.ack_time > 0) || r.mark == MARK_RETRANSMISSION)
             continue;
-        if (again.count(r.seq) != 0)
+        if (again.count(seq_of(r)) != 0)
             continue;
         add_point(s, r.time, i, r.ack_time, r.ack_time);
     }
@@ -440,12 +470,15 @@ void tsg_pass(graph_data &g, const tsg_layout &at, int dir, const graph_inputs &
     for (int32_t i = 0; i < g_trace.main.count; i++) {
         if (reads)
             trace_release_behind(&g_trace.main, i);
+        /* A part reads only the records of its side. */
+        prefetch_record(i);
+        bool ours = dir_of(i) == dir;
+        if (!(part & (ours ? PART_SENT : PART_BACK)))
+            continue;
         const seg_record &r = g_trace.main.rec[i];
-        double seq = static_cast<double>(r.seq);
-        double end = seq + std::max(r.paylen, 0);
-        if (dir_of(i) == dir) {
-            if (!(part & PART_SENT))
-                continue;
+        if (ours) {
+            double seq = static_cast<double>(seq_of(r));
+            double end = seq + std::max(r.paylen, 0);
             size_t k = tsg_class_series(at, g_trace.lines[i].cls);
             if (r.paylen > 0)
                 add_point(g.series[k], r.time, i, seq, end);
@@ -462,9 +495,9 @@ void tsg_pass(graph_data &g, const tsg_layout &at, int dir, const graph_inputs &
             }
             continue;
         }
-        if (!(part & PART_BACK) || !(r.tcp_flags & TH_ACK))
+        if (!(r.tcp_flags & TH_ACK))
             continue;
-        double a = static_cast<double>(r.ack);
+        double a = static_cast<double>(ack_of(r));
         add_point(ack, r.time, i, a, a);
         double w = a + scaled_window(r, at.scale);
         add_point(win, r.time, i, w, w);
@@ -477,8 +510,8 @@ void tsg_pass(graph_data &g, const tsg_layout &at, int dir, const graph_inputs &
         tcp_fields f = record_tcp_fields(i);
         for (int b = 0; b < f.nsack; b++) {
             /* Edges as carried, placed beside the ACK they ride with. */
-            double left = a + static_cast<int32_t>(f.sack_left[b] - r.ack_raw);
-            double right = a + static_cast<int32_t>(f.sack_right[b] - r.ack_raw);
+            double left = a + static_cast<int32_t>(f.sack_left[b] - ack_raw_of(r));
+            double right = a + static_cast<int32_t>(f.sack_right[b] - ack_raw_of(r));
             add_point(sack, r.time, i, left, right);
         }
     }
@@ -501,6 +534,14 @@ void build_tsg(graph_data &g, int dir, const graph_inputs &in, bool literal)
              [&] { tsg_pass(g, at, dir, in, PART_BACK, options); });
 }
 
+/* A record that gives an acknowledgement-time sample, unless its seq was
+ * sent again. */
+struct karn_pick {
+    int32_t rec;
+    float value;        /* its ack_time; NaN when its time is not finite */
+    uint32_t seq_low;   /* low 32 bits of its seq */
+};
+
 /*
  * The records of one direction that give acknowledgement-time samples,
  * gathered in a pass the caller makes for its own ends: those with an
@@ -509,16 +550,17 @@ void build_tsg(graph_data &g, int dir, const graph_inputs &in, bool literal)
  * the same order, as ack_time_samples takes.
  */
 struct karn_picks {
-    std::vector<int32_t> picked;   /* record indexes, ascending */
-    std::vector<int64_t> again;    /* seqs of the retransmissions */
+    std::vector<karn_pick> picked;  /* by record index, ascending */
+    std::vector<int64_t> again;     /* seqs of the retransmissions */
 
     /* Record `i` (`r`) of the direction. */
     void visit(int32_t i, const seg_record &r)
     {
         if (r.mark == MARK_RETRANSMISSION)
-            again.push_back(r.seq);
+            again.push_back(seq_of(r));
         else if (r.ack_time > 0)
-            picked.push_back(i);
+            picked.push_back(karn_pick{i, std::isfinite(r.time) ? r.ack_time : NAN,
+                                       static_cast<uint32_t>(seq_of(r))});
     }
 
     void finish()
@@ -527,8 +569,15 @@ struct karn_picks {
             return;
         std::sort(again.begin(), again.end());
         again.erase(std::unique(again.begin(), again.end()), again.end());
-        auto sent_again = [&](int32_t i) {
-            return std::binary_search(again.begin(), again.end(), g_trace.main.rec[i].seq);
+        /* The low bits first: the record is read only on a match. */
+        std::vector<uint32_t> low;
+        low.reserve(again.size());
+        for (int64_t seq : again)
+            low.push_back(static_cast<uint32_t>(seq));
+        std::sort(low.begin(), low.end());
+        auto sent_again = [&](const karn_pick &p) {
+            return std::binary_search(low.begin(), low.end(), p.seq_low) &&
+                   std::binary_search(again.begin(), again.end(), seq_of(g_trace.main.rec[p.rec]));
         };
         picked.erase(std::remove_if(picked.begin(), picked.end(), sent_again), picked.end());
     }
@@ -536,24 +585,25 @@ struct karn_picks {
 
 /* The throughput window of a median acknowledgement-time sample: 1 s, or
  * 20 times the median when that is shorter; 1 s with no sample. */
-double window_of_median(std::vector<double> &v)
+template <class T> double window_of_median(std::vector<T> &v)
 {
     if (v.empty())
         return 1.0;
     std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-    return std::min(1.0, 20 * v[v.size() / 2]);
+    return std::min(1.0, 20 * static_cast<double>(v[v.size() / 2]));
 }
 
 /* tput_default_window from the picks of a pass: the samples as
  * ack_time_samples would make them points (finite ones only). */
 double window_of_picks(const karn_picks &k)
 {
-    std::vector<double> v;
+    /* The samples are floats: the median of the floats is the median of
+     * their doubles, in half the memory. */
+    std::vector<float> v;
     v.reserve(k.picked.size());
-    for (int32_t i : k.picked) {
-        const seg_record &r = g_trace.main.rec[i];
-        if (std::isfinite(r.time) && std::isfinite(r.ack_time))
-            v.push_back(r.ack_time);
+    for (const karn_pick &p : k.picked) {
+        if (std::isfinite(p.value))
+            v.push_back(p.value);
     }
     return window_of_median(v);
 }
@@ -585,10 +635,13 @@ void tput_data(int dir, std::vector<tput_sent> &data)
     double high = 0;
     bool any = false;
     for (int32_t i = 0; i < g_trace.main.count; i++) {
-        const seg_record &r = g_trace.main.rec[i];
-        if (dir_of(i) != dir || r.paylen <= 0 || !std::isfinite(r.time))
+        prefetch_record(i);
+        if (dir_of(i) != dir)
             continue;
-        double seq = static_cast<double>(r.seq), end = seq + r.paylen;
+        const seg_record &r = g_trace.main.rec[i];
+        if (r.paylen <= 0 || !std::isfinite(r.time))
+            continue;
+        double seq = static_cast<double>(seq_of(r)), end = seq + r.paylen;
         double fresh = !any ? r.paylen : std::max(0.0, end - std::max(high, seq));
         high = !any ? end : std::max(high, end);
         any = true;
@@ -729,9 +782,9 @@ void build_rtt(graph_data &g, int dir, bool literal)
         karn.finish();
         graph_series &samples = g.series[karn_at];
         reserve_points(samples, karn.picked.size());
-        for (int32_t i : karn.picked) {
-            const seg_record &r = g_trace.main.rec[i];
-            add_point(samples, r.time, i, r.ack_time, r.ack_time);
+        for (const karn_pick &p : karn.picked) {
+            const seg_record &r = g_trace.main.rec[p.rec];
+            add_point(samples, r.time, p.rec, r.ack_time, r.ack_time);
         }
     }
     echo_samples(g.series[karn_at + 1], sent, echoes, literal);
@@ -776,17 +829,32 @@ void build_owd(graph_data &g, bool literal)
 void inflight_pass(graph_data &g, size_t at, int dir, double scale, int part)
 {
     graph_series &flight = g.series[at], &win = g.series[at + 1];
+    if (!(part & PART_SENT)) {
+        /* The window alone reads only the records that come back. */
+        for (int32_t i = 0; i < g_trace.main.count; i++) {
+            prefetch_record(i);
+            if (dir_of(i) == dir)
+                continue;
+            const seg_record &r = g_trace.main.rec[i];
+            if (r.tcp_flags & TH_ACK) {
+                double w = scaled_window(r, scale);
+                add_point(win, r.time, i, w, w);
+            }
+        }
+        return;
+    }
     double high_seq = 0, high_ack = 0;
     bool sent = false, acked = false;
     for (int32_t i = 0; i < g_trace.main.count; i++) {
+        prefetch_record(i);
         const seg_record &r = g_trace.main.rec[i];
         if (dir_of(i) == dir) {
-            double end = static_cast<double>(r.seq) + std::max(r.paylen, 0) +
+            double end = static_cast<double>(seq_of(r)) + std::max(r.paylen, 0) +
                          ((r.tcp_flags & (TH_SYN | TH_FIN)) ? 1 : 0);
             high_seq = sent ? std::max(high_seq, end) : end;
             sent = true;
         } else if (r.tcp_flags & TH_ACK) {
-            double a = static_cast<double>(r.ack);
+            double a = static_cast<double>(ack_of(r));
             high_ack = acked ? std::max(high_ack, a) : a;
             acked = true;
             double w = scaled_window(r, scale);
@@ -875,6 +943,7 @@ double tput_default_window(int dir)
         return 1.0;
     karn_picks karn;
     for (int32_t i = 0; i < g_trace.main.count; i++) {
+        prefetch_record(i);
         if (dir_of(i) == dir)
             karn.visit(i, g_trace.main.rec[i]);
     }

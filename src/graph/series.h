@@ -54,7 +54,7 @@ struct graph_series {
     std::string colour;         /* "#rrggbb" */
     series_style style;
     int dashed;                 /* 1: drawn dashed (a guessed window) */
-    std::vector<graph_point> pts;        /* by t, ascending */
+    point_columns pts;          /* by t, ascending */
     std::vector<std::string> labels;     /* STYLE_LABELS: one per point */
     column_pyramid pyr;         /* extremes of pts, built with them */
 };

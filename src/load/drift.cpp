@@ -21,31 +21,43 @@ void drift_reset()
     g_drift.correct = correct;
 }
 
+namespace {
+
+/* The lines of drift_fit_lines as samples: a line's main time is its send
+ * time when the peer received it, its arrival otherwise; its delay is
+ * the apparent one either way. */
+struct line_samples {
+    const line_record *lines;
+    const int32_t *copy_of;
+    int32_t count;
+    int32_t peer_dir;
+};
+
+void walk_lines(const void *ctx, fit_sink sink, void *const to[2])
+{
+    const line_samples &s = *static_cast<const line_samples *>(ctx);
+    for (int32_t j = 0; j < s.count; j++) {
+        const line_record &l = s.lines[j];
+        if (s.copy_of[j] < 0)
+            continue;
+        if (l.dir == s.peer_dir)
+            sink(to[0], fit_point{l.t_send, l.delay});
+        else
+            sink(to[1], fit_point{l.t_recv, l.delay});
+    }
+}
+
+}  // namespace
+
 void drift_fit_lines(const line_record *lines, const int32_t *copy_of, int32_t count,
                      int32_t peer_dir, double offset)
 {
-    /* Counted first, so that each vector takes its memory once. */
-    size_t receives = 0, copies = 0;
+    line_samples s{lines, copy_of, count, peer_dir};
+    fit_walk samples{walk_lines, &s, {0, 0}};
     for (int32_t j = 0; j < count; j++)
-        if (copy_of[j] >= 0) {
-            copies++;
-            receives += lines[j].dir == peer_dir;
-        }
-    fit_points to_peer, from_peer;
-    to_peer.reserve(receives);
-    from_peer.reserve(copies - receives);
-    /* A line's main time is its send time when the peer received it, its
-     * arrival otherwise; its delay is the apparent one either way. */
-    for (int32_t j = 0; j < count; j++) {
-        const line_record &l = lines[j];
-        if (copy_of[j] < 0)
-            continue;
-        if (l.dir == peer_dir)
-            to_peer.push_back({l.t_send, l.delay});
-        else
-            from_peer.push_back({l.t_recv, l.delay});
-    }
-    g_drift.fit = fit_clock(&to_peer, &from_peer);
+        if (copy_of[j] >= 0)
+            samples.count[lines[j].dir == peer_dir ? 0 : 1]++;
+    g_drift.fit = fit_clock_in_place(samples);
     /* The peer times the lines hold are shifted by the offset. */
     g_drift.fit.offset -= offset;
     g_drift.to_peer_dir = peer_dir;

@@ -17,10 +17,12 @@
 
 #include "load/loader.h"
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <new>
 #include <string>
 #include <system_error>
@@ -41,6 +43,7 @@
 #include "trace/matcher.h"
 #include "trace/resegment.h"
 #include "trace/scratch.h"
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 namespace {
@@ -116,11 +119,11 @@ trace_array read_one(const char *name)
  *    leaving the entries the peer uses as they are). Should the traces
  *    then change places, the matcher finds the index made for another
  *    peer and builds it again.
- *  - Beside the analysis passes, the side passes: the text pass, and in
- *    a two-file load the rest of the matcher's indexes. The events pass
- *    (analysis/events.h) runs on the load's own thread once the analysis
- *    passes are done, so that its table takes the pages they gave back
- *    instead of adding to their peak.
+ *  - Beside the analysis passes, the side passes: the text pass, in a
+ *    two-file load the rest of the matcher's indexes, then the events
+ *    pass (analysis/events.h). The events pass waits until the pair scan
+ *    has given its tables back (the scan gate below), so that its table
+ *    takes those pages instead of adding to the scan's peak.
  *  - In the clock alignment of a two-file load, the second half of the
  *    lines: with the indexes built, matching reads them only, and each
  *    line's result is its own. They read only what
@@ -157,8 +160,43 @@ struct helper_state {
 
 helper_state g_helper;
 
+/*
+ * The scan gate: closed while the analysis's pair scan runs, so that the
+ * events pass on the second thread starts on the pages the scan gives
+ * back. One instance; closed by analyse_main, opened by open_scan_gate
+ * (the analysis once its scan is done, and every join, so that no way
+ * out leaves the second thread waiting).
+ */
+struct scan_gate {
+    std::mutex lock;
+    std::condition_variable opened;
+    bool open = true;   /* under `lock` */
+};
+
+scan_gate g_scan_gate;
+
+void open_scan_gate()
+{
+    std::lock_guard<std::mutex> hold(g_scan_gate.lock);
+    g_scan_gate.open = true;
+    g_scan_gate.opened.notify_all();
+}
+
+void close_scan_gate()
+{
+    std::lock_guard<std::mutex> hold(g_scan_gate.lock);
+    g_scan_gate.open = false;
+}
+
+void wait_for_scan_gate()
+{
+    std::unique_lock<std::mutex> hold(g_scan_gate.lock);
+    g_scan_gate.opened.wait(hold, [] { return g_scan_gate.open; });
+}
+
 void join_helper()
 {
+    open_scan_gate();
     if (g_helper.thread.joinable())
         g_helper.thread.join();
 }
@@ -224,6 +262,8 @@ void side_passes()
     prime_record_texts();
     if (g_helper.match)
         matcher_prepare();
+    wait_for_scan_gate();
+    events_pass();
 }
 
 /* The index by identification while the other file is read. A failure
@@ -242,9 +282,9 @@ void peer_index()
 void analyse_main(bool two_files)
 {
     g_helper.match = two_files;
+    close_scan_gate();
     helper_thread side(side_passes);
-    analyse_trace();
-    events_pass();
+    analyse_trace(open_scan_gate);
     side.finish();
 }
 
@@ -294,7 +334,7 @@ void take_copy(int32_t j, int32_t m, float offset, bool fitted)
  * without payload: then it holds no byte another could look for). */
 bool cut_alike(const seg_record &r, const seg_record &p)
 {
-    return p.paylen == r.paylen && p.seq_raw == r.seq_raw;
+    return p.paylen == r.paylen && seq_raw_of(p) == seq_raw_of(r);
 }
 
 /* A line whose copy the other capture may hold cut otherwise: it is
@@ -432,7 +472,7 @@ void align_clocks()
         fail_unmatched();
     /* The anchor's copy tells whether both captures carry the same
      * sequence numbers; then an identification match must carry them too. */
-    g_bridge.same_numbers = main.rec[anchor].seq_raw == peer.rec[copy].seq_raw;
+    g_bridge.same_numbers = seq_raw_of(main.rec[anchor]) == seq_raw_of(peer.rec[copy]);
     matcher_same_numbers(g_bridge.same_numbers);
     float d = g_trace.lines[anchor].dir == 1 ? e : -e;
     float delay = e;

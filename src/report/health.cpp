@@ -20,6 +20,7 @@
 #include "analysis/events.h"
 #include "trace/bytes.h"
 #include "trace/tcp_fields.h"
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 const char *const verdict_names[VERDICTS] = {"reset",  "stalled", "loss",       "window",
@@ -99,8 +100,8 @@ seg_record record_of(const conn_pass &c, const conn_segment &g)
                 (double)(g.hdr->ts.tv_usec - c.t0_usec) / 1000000.0;
     s.time = (float)dt;
     s.paylen = g.paylen;
-    s.seq_raw = read_be32(g.tcp + 4);
-    s.ack_raw = read_be32(g.tcp + 8);
+    set_seq_raw(s, read_be32(g.tcp + 4));
+    set_ack_raw(s, read_be32(g.tcp + 8));
     s.win = read_be16(g.tcp + 14);
     s.tcp_flags = g.tcp[13];
     return s;
@@ -113,9 +114,9 @@ void take_ack(health_pass &p, size_t row, conn_pass &c, int way, const seg_recor
     if (!(s.tcp_flags & TH_ACK))
         return;
     timed_queue &t = c.timed[way];
-    while (t.head < t.q.size() && !seq_lt(s.ack_raw, t.q[t.head].end)) {
+    while (t.head < t.q.size() && !seq_lt(ack_raw_of(s), t.q[t.head].end)) {
         const timed_seg &g = t.q[t.head++];
-        if (g.end == s.ack_raw && s.time >= g.at)
+        if (g.end == ack_raw_of(s) && s.time >= g.at)
             p.samples.push_back(ack_sample{static_cast<uint32_t>(row), s.time - g.at});
     }
     if (t.head == t.q.size()) {
@@ -135,7 +136,7 @@ void time_segment(conn_pass &c, int way, const seg_record &s, uint16_t kinds)
     bool syn = (s.tcp_flags & TH_SYN) != 0;
     if ((s.paylen <= 0 && !syn) || (kinds & (RESENT | PROBES)))
         return;
-    uint32_t end = s.seq_raw + static_cast<uint32_t>(s.paylen > 0 ? s.paylen : 0) + (syn ? 1 : 0);
+    uint32_t end = seq_raw_of(s) + static_cast<uint32_t>(s.paylen > 0 ? s.paylen : 0) + (syn ? 1 : 0);
     timed_queue &t = c.timed[way];
     if (t.head < t.q.size() && !seq_lt(t.q.back().end, end))
         return;

@@ -38,7 +38,7 @@ std::string endpoint_text(const seg_record &r, int source)
                         static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a)};
         host = ipv4_host_text(b);
     }
-    return host + "." + tcp_port_text(source ? r.sport : r.dport);
+    return host + "." + tcp_port_text(source ? sport_of(r) : dport_of(r));
 }
 
 std::string format(const char *fmt, double a)

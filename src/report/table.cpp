@@ -15,6 +15,7 @@
 #include "load/loader.h"
 #include "text/summary.h"
 #include "text/text_out.h"
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 namespace {
@@ -100,8 +101,8 @@ std::string table_row(int line, int two_files)
     add(&row, float_text(l.t_send));
     add(&row, float_text(l.t_recv));
     add(&row, float_text(l.delay));
-    add(&row, std::to_string(r.seq));
-    add(&row, (r.tcp_flags & TH_ACK) ? std::to_string(r.ack) : std::string());
+    add(&row, std::to_string(seq_of(r)));
+    add(&row, (r.tcp_flags & TH_ACK) ? std::to_string(ack_of(r)) : std::string());
     add(&row, std::to_string(r.paylen));
     add(&row, std::to_string(r.win));
     add(&row, flags_text(r.tcp_flags));

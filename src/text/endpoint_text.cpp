@@ -30,7 +30,7 @@ void address_text(const seg_record &r, int source, char *out, size_t size)
 void endpoint_text(const seg_record &r, int source, char *out, size_t size)
 {
     char addr[64];
-    unsigned port = source ? r.sport : r.dport;
+    unsigned port = source ? sport_of(r) : dport_of(r);
     address_text(r, source, addr, sizeof addr);
     if (g_trace.ipv6)
         std::snprintf(out, size, "[%s]:%u", addr, port);

@@ -13,12 +13,13 @@
 #include <cstdio>
 
 #include "text/detail.h"
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 void format_record_label(const seg_record &r, char *label, size_t size)
 {
-    std::snprintf(label, size, " %ld:%ld(%d) ack %ld win %d ", (long)r.seq,
-                  (long)(r.seq + r.paylen), (int)r.paylen, (long)r.ack, (int)r.win);
+    std::snprintf(label, size, " %ld:%ld(%d) ack %ld win %d ", (long)seq_of(r),
+                  (long)(seq_of(r) + r.paylen), (int)r.paylen, (long)ack_of(r), (int)r.win);
 }
 
 void format_line_label(int32_t line, char *label, size_t size)

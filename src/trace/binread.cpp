@@ -43,6 +43,7 @@
 #include "trace/linktype.h"
 #include "trace/loadfail.h"
 #include "trace/prefault.h"
+#include "trace/scratch.h"
 
 #ifndef BINREAD_SOURCE_NAME
 #define BINREAD_SOURCE_NAME __FILE__
@@ -161,6 +162,31 @@ const char *filter_against_key(const packet_addrs &a, bool v6, uint16_t sport,
     return nullptr;
 }
 
+/*
+ * The base of the reverse direction's numbers, until learnt: the first
+ * nonzero ack field of the first direction, or the sequence number of
+ * the first reverse segment (which may be 0).
+ */
+void learn_isn_rev(bool fwd, uint32_t S, uint32_t A)
+{
+    conn_key &k = g_trace.key;
+    if (k.rev_learnt || (fwd && A == 0))
+        return;
+    k.isn_rev = fwd ? A : S;
+    k.rev_learnt = 1;
+}
+
+/* The index of flow entry f, for a record of direction d (0: the first):
+ * the entry of the direction's last record when equal, else looked up. */
+uint32_t flow_index_of(const flow_entry &f, int d)
+{
+    conn_key &k = g_trace.key;
+    uint32_t hint = k.flow_hint[d];
+    if (std::memcmp(&g_trace.flows.flow[hint], &f, sizeof f) != 0)
+        k.flow_hint[d] = hint = trace_flow_index(f);
+    return hint;
+}
+
 void set_key(const packet_addrs &a, bool v6, const uint8_t *tcp, const pcap_pkthdr *hdr)
 {
     conn_key &k = g_trace.key;
@@ -180,6 +206,8 @@ void set_key(const packet_addrs &a, bool v6, const uint8_t *tcp, const pcap_pkth
     k.dport = read_be16(tcp + 2);
     k.isn_fwd = read_be32(tcp + 4);
     k.isn_rev = read_be32(tcp + 8);
+    k.rev_learnt = k.isn_rev != 0;
+    k.flow_hint[0] = k.flow_hint[1] = 0;
     k.t0_sec = hdr->ts.tv_sec;
     k.t0_usec = hdr->ts.tv_usec;
 }
@@ -193,6 +221,12 @@ void set_key(const packet_addrs &a, bool v6, const uint8_t *tcp, const pcap_pkth
 /* Records in RECORDS_AHEAD bytes of the array: the reader asks for the
  * pages of the next so many records each time it has filled so many. */
 constexpr int32_t RECORDS_PER_ASK = RECORDS_AHEAD / sizeof(seg_record);
+
+/* Scratch bytes a record of the main trace takes at least in its
+ * analysis: its line (16) and its events (12), which live on when the
+ * analysis's own tables are given back. The reader has as much made
+ * ready as it goes (scratch_prepare). */
+constexpr size_t ANALYSIS_SCRATCH_PER_RECORD = 28;
 
 /* The populate-ahead helper for one read; ended on every way out, and
  * what it filled in past the data given back. */
@@ -342,29 +376,29 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
     }
     grow_building();
     bool fwd = first_direction(a, sport);
-    if (k.isn_rev == 0)
-        k.isn_rev = fwd ? A : S;
+    learn_isn_rev(fwd, S, A);
 
     seg_record &r = g_trace.building.rec[g_trace.building.count];
     std::memset(&r, 0, sizeof r);
     double dt = (double)(hdr->ts.tv_sec - k.t0_sec) +
                 (double)(hdr->ts.tv_usec - k.t0_usec) / 1000000.0;
     r.time = (float)dt;
-    /* The filter leaves two cases: from key_src to key_dst, or back. */
-    bool from_key_src = addr_is(a, true, k.src6, k.src4);
-    r.src_addr = from_key_src ? k.src_addr : k.dst_addr;
-    r.dst_addr = from_key_src ? k.dst_addr : k.src_addr;
     if (!v6)
         r.ip_id = read_be16(ip + 4);
     int64_t seq_base = (int64_t)(fwd ? k.isn_fwd : k.isn_rev);
-    int64_t ack_base = (int64_t)(fwd ? k.isn_rev : k.isn_fwd);
-    r.seq = (int64_t)S - seq_base;
-    if (A != 0)
-        r.ack = (int64_t)A - ack_base;
+    int64_t ack_base = A != 0 ? (int64_t)(fwd ? k.isn_rev : k.isn_fwd) : 0;
     r.seq_raw = S;
     r.ack_raw = A;
-    r.sport = sport;
-    r.dport = dport;
+    /* The filter leaves two cases: from key_src to key_dst, or back. */
+    bool from_key_src = addr_is(a, true, k.src6, k.src4);
+    flow_entry f;
+    f.src_addr = from_key_src ? k.src_addr : k.dst_addr;
+    f.dst_addr = from_key_src ? k.dst_addr : k.src_addr;
+    f.sport = sport;
+    f.dport = dport;
+    f.seq_base = seq_base;
+    f.ack_base = ack_base;
+    r.flow = flow_index_of(f, fwd ? 0 : 1);
     r.win = read_be16(tcp + 14);
     r.tcp_flags = tcp[13];
     int32_t doff = (int32_t)(tcp[12] >> 4) * 4;
@@ -379,8 +413,10 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
     if (doff <= 20 || (r.tcp_flags & TH_SYN))
         g_trace.building.option_free++;
     g_trace.building.count++;
-    if (g_trace.building.count % RECORDS_PER_ASK == 0)
+    if (g_trace.building.count % RECORDS_PER_ASK == 0) {
         trace_ask_records_ahead(&g_trace.building, g_trace.building.count + RECORDS_PER_ASK);
+        scratch_prepare(static_cast<size_t>(g_trace.building.count) * ANALYSIS_SCRATCH_PER_RECORD);
+    }
 }
 
 void handle_packet(u_char *user, const struct pcap_pkthdr *hdr, const u_char *data)

@@ -31,46 +31,48 @@ bool address_is(const ip_address &a, const endpoint &h)
 
 void set_addresses(seg_record &r, const ip_address &src, const ip_address &dst)
 {
-    r.src_addr = trace_address_index(src);
-    r.dst_addr = trace_address_index(dst);
+    flow_entry f = flow_of(r);
+    f.src_addr = trace_address_index(src);
+    f.dst_addr = trace_address_index(dst);
+    set_flow(r, f);
 }
 
 void set_src4(seg_record &r, uint64_t a4)
 {
     ip_address a = source_address(r);
     a.a4 = a4;
-    r.src_addr = trace_address_index(a);
+    set_addresses(r, a, destination_address(r));
 }
 
 void set_dst4(seg_record &r, uint64_t a4)
 {
     ip_address a = destination_address(r);
     a.a4 = a4;
-    r.dst_addr = trace_address_index(a);
+    set_addresses(r, source_address(r), a);
 }
 
 void set_src6(seg_record &r, const uint8_t *a6)
 {
     ip_address a = source_address(r);
     std::memcpy(a.a6, a6, sizeof a.a6);
-    r.src_addr = trace_address_index(a);
+    set_addresses(r, a, destination_address(r));
 }
 
 void set_dst6(seg_record &r, const uint8_t *a6)
 {
     ip_address a = destination_address(r);
     std::memcpy(a.a6, a6, sizeof a.a6);
-    r.dst_addr = trace_address_index(a);
+    set_addresses(r, source_address(r), a);
 }
 
 endpoint source_of(const seg_record &r)
 {
-    return make_endpoint(source_address(r), r.sport);
+    return make_endpoint(source_address(r), sport_of(r));
 }
 
 endpoint destination_of(const seg_record &r)
 {
-    return make_endpoint(destination_address(r), r.dport);
+    return make_endpoint(destination_address(r), dport_of(r));
 }
 
 bool endpoint_match(const endpoint &e, const endpoint &h, bool same_addr)
@@ -83,11 +85,11 @@ bool endpoint_match(const endpoint &e, const endpoint &h, bool same_addr)
 bool sent_by(const seg_record &r, const endpoint &h)
 {
     return address_is(source_address(r), h) &&
-           (!same_address_connection(r) || r.sport == h.port);
+           (!same_address_connection(r) || sport_of(r) == h.port);
 }
 
 bool sent_to(const seg_record &r, const endpoint &h)
 {
     return address_is(destination_address(r), h) &&
-           (!same_address_connection(r) || r.dport == h.port);
+           (!same_address_connection(r) || dport_of(r) == h.port);
 }

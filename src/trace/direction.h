@@ -3,10 +3,11 @@
  *
  *	The addresses of a record and the one direction test of wirepaint.
  *
- *	A record does not hold its addresses: a connection has two, so each
- *	record keeps two small indexes into the address table of g_trace
- *	(trace/trace.h), and every reader and writer of a record's addresses
- *	goes through the accessors here. Equal addresses have equal indexes.
+ *	A record does not hold its addresses: a connection has two, so the
+ *	record's flow entry (trace/flow.h) keeps two small indexes into the
+ *	address table of g_trace (trace/trace.h), and every reader and writer
+ *	of a record's addresses goes through the accessors here. Equal
+ *	addresses have equal indexes, equal flow entries equal flow indexes.
  *
  *	Every question of the form "do these two records travel the same
  *	way", "is record k addressed to record i's source" or "does this
@@ -28,6 +29,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 /* An address in both forms (one of them zero) with a port. */
@@ -37,15 +39,19 @@ struct endpoint {
     uint16_t port;
 };
 
+/* The indexes of r's source and destination address in the address table. */
+inline uint16_t src_index_of(const seg_record &r) { return flow_of(r).src_addr; }
+inline uint16_t dst_index_of(const seg_record &r) { return flow_of(r).dst_addr; }
+
 /* The source and the destination address of r. */
 inline const ip_address &source_address(const seg_record &r)
 {
-    return g_trace.addrs.addr[r.src_addr];
+    return g_trace.addrs.addr[src_index_of(r)];
 }
 
 inline const ip_address &destination_address(const seg_record &r)
 {
-    return g_trace.addrs.addr[r.dst_addr];
+    return g_trace.addrs.addr[dst_index_of(r)];
 }
 
 /* The address forms one at a time: IPv4 host order (0 for IPv6) and the
@@ -58,7 +64,8 @@ inline const uint8_t *dst6_of(const seg_record &r) { return destination_address(
 /*
  * set_addresses --
  *	Gives r the source `src` and the destination `dst`, adding them to
- *	the address table when they are new (trace_address_index).
+ *	the address table when they are new (trace_address_index), and
+ *	keeping the rest of r's flow entry (set_flow).
  */
 void set_addresses(seg_record &r, const ip_address &src, const ip_address &dst);
 
@@ -75,7 +82,8 @@ endpoint destination_of(const seg_record &r);
 /* 1 when r's source and destination addresses are equal. */
 inline bool same_address_connection(const seg_record &r)
 {
-    return r.src_addr == r.dst_addr;
+    const flow_entry &f = flow_of(r);
+    return f.src_addr == f.dst_addr;
 }
 
 /*
@@ -88,13 +96,19 @@ bool endpoint_match(const endpoint &e, const endpoint &h, bool same_addr);
 /* a and b travel in the same direction. */
 inline bool same_direction(const seg_record &a, const seg_record &b)
 {
-    return a.src_addr == b.src_addr && (!same_address_connection(a) || a.sport == b.sport);
+    if (a.flow == b.flow)
+        return true;
+    const flow_entry &fa = flow_of(a);
+    const flow_entry &fb = flow_of(b);
+    return fa.src_addr == fb.src_addr && (fa.src_addr != fa.dst_addr || fa.sport == fb.sport);
 }
 
 /* k's destination is i's source: k travels towards the host i came from. */
 inline bool addressed_to_source(const seg_record &k, const seg_record &i)
 {
-    return k.dst_addr == i.src_addr && (!same_address_connection(i) || k.dport == i.sport);
+    const flow_entry &fk = flow_of(k);
+    const flow_entry &fi = flow_of(i);
+    return fk.dst_addr == fi.src_addr && (fi.src_addr != fi.dst_addr || fk.dport == fi.sport);
 }
 
 /* r was sent by host h (compared as same_direction compares). */

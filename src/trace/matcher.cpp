@@ -111,7 +111,7 @@ uint64_t ident_bucket(const seg_record &r)
 /* What number matching compares: carried seq and ack, window, payload. */
 uint64_t number_tag(const seg_record &r)
 {
-    uint64_t numbers = (uint64_t)r.seq_raw << 32 | r.ack_raw;
+    uint64_t numbers = (uint64_t)seq_raw_of(r) << 32 | ack_raw_of(r);
     return mix(numbers ^ mix((uint64_t)r.win << 32 | (uint32_t)r.paylen));
 }
 
@@ -193,7 +193,7 @@ void build_number_index(bucket_index &c, const trace_array &p)
             return;
         }
         wanted.push_back(number_tag(main.rec[i]));
-        wanted_seq.push_back(main.rec[i].seq_raw);
+        wanted_seq.push_back(seq_raw_of(main.rec[i]));
     }
     std::sort(wanted.begin(), wanted.end());
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
@@ -202,7 +202,7 @@ void build_number_index(bucket_index &c, const trace_array &p)
     std::sort(wanted_seq.begin(), wanted_seq.end());
     wanted_seq.erase(std::unique(wanted_seq.begin(), wanted_seq.end()), wanted_seq.end());
     auto is_wanted = [&wanted, &wanted_seq](const seg_record &r) {
-        return std::binary_search(wanted_seq.begin(), wanted_seq.end(), r.seq_raw) &&
+        return std::binary_search(wanted_seq.begin(), wanted_seq.end(), seq_raw_of(r)) &&
                std::binary_search(wanted.begin(), wanted.end(), number_tag(r));
     };
     build_buckets(c, p, 4 * wanted.size(), is_wanted, number_tag, number_tag);
@@ -230,8 +230,8 @@ bool qualifies(const seg_record &r, const seg_record &m)
 {
     if (r.ip_id != 0)
         return m.ip_id == r.ip_id && same_direction(r, m) &&
-               (!g_match.same_numbers || m.seq_raw == r.seq_raw);
-    return m.seq_raw == r.seq_raw && m.ack_raw == r.ack_raw && m.win == r.win &&
+               (!g_match.same_numbers || seq_raw_of(m) == seq_raw_of(r));
+    return seq_raw_of(m) == seq_raw_of(r) && ack_raw_of(m) == ack_raw_of(r) && m.win == r.win &&
            m.paylen == r.paylen;
 }
 

@@ -25,6 +25,43 @@ struct range {
     size_t len;
 };
 
+/* A range of prefault_ask_later is populated this much at a time. */
+constexpr size_t LATER_PIECE = size_t{2} << 20;
+
+/* A ring of ranges. */
+struct range_queue {
+    range item[QUEUE];
+    int first;   /* oldest */
+    int count;   /* queued */
+
+    bool push(void *p, size_t len)
+    {
+        if (count == QUEUE)
+            return false;
+        item[(first + count) % QUEUE] = range{p, len};
+        count++;
+        return true;
+    }
+    range pop()
+    {
+        range r = item[first];
+        first = (first + 1) % QUEUE;
+        count--;
+        return r;
+    }
+    /* At most `most` bytes from the front of the oldest range. */
+    range pop_piece(size_t most)
+    {
+        range &r = item[first];
+        if (r.len <= most)
+            return pop();
+        range piece{r.p, most};
+        r.p = static_cast<char *>(r.p) + most;
+        r.len -= most;
+        return piece;
+    }
+};
+
 /*
  * The helper's state, one instance. `thread` is joinable between
  * prefault_begin and prefault_end; the other fields are under `lock`.
@@ -33,9 +70,8 @@ struct prefault_state {
     std::thread thread;
     std::mutex lock;
     std::condition_variable wake;  /* a request came, or stop */
-    range queue[QUEUE];            /* ring of requests */
-    int first;                     /* oldest request */
-    int count;                     /* requests queued */
+    range_queue now;               /* requests of prefault_ask */
+    range_queue later;             /* requests of prefault_ask_later */
     bool stop;                     /* end: the helper leaves */
     bool finish;                   /* ... after the queued requests */
 };
@@ -69,12 +105,10 @@ void helper_main()
     prefault_state &s = g_prefault;
     std::unique_lock<std::mutex> hold(s.lock);
     for (;;) {
-        s.wake.wait(hold, [&] { return s.count > 0 || s.stop; });
-        if (s.stop && (!s.finish || s.count == 0))
+        s.wake.wait(hold, [&] { return s.now.count > 0 || s.later.count > 0 || s.stop; });
+        if (s.stop && (!s.finish || s.now.count == 0))
             return;
-        range r = s.queue[s.first];
-        s.first = (s.first + 1) % QUEUE;
-        s.count--;
+        range r = s.now.count > 0 ? s.now.pop() : s.later.pop_piece(LATER_PIECE);
         hold.unlock();
         populate(r);
         hold.lock();
@@ -88,7 +122,8 @@ void prefault_begin()
     prefault_state &s = g_prefault;
     if (s.thread.joinable() || !kernel_populates())
         return;
-    s.first = s.count = 0;
+    s.now.first = s.now.count = 0;
+    s.later.first = s.later.count = 0;
     s.stop = s.finish = false;
     try {
         s.thread = std::thread(helper_main);
@@ -97,17 +132,28 @@ void prefault_begin()
     }
 }
 
-void prefault_ask(void *p, size_t len)
+namespace {
+
+void ask(range_queue prefault_state::*queue, void *p, size_t len)
 {
     prefault_state &s = g_prefault;
     if (!s.thread.joinable() || p == nullptr || len == 0)
         return;
     std::lock_guard<std::mutex> hold(s.lock);
-    if (s.count == QUEUE)
-        return;
-    s.queue[(s.first + s.count) % QUEUE] = range{p, len};
-    s.count++;
-    s.wake.notify_one();
+    if ((s.*queue).push(p, len))
+        s.wake.notify_one();
+}
+
+}  // namespace
+
+void prefault_ask(void *p, size_t len)
+{
+    ask(&prefault_state::now, p, len);
+}
+
+void prefault_ask_later(void *p, size_t len)
+{
+    ask(&prefault_state::later, p, len);
 }
 
 void prefault_end(bool finish)
@@ -122,7 +168,8 @@ void prefault_end(bool finish)
         s.wake.notify_one();
     }
     s.thread.join();
-    s.count = 0;
+    s.now.count = 0;
+    s.later.count = 0;
 }
 
 bool prefault_running()

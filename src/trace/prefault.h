@@ -35,9 +35,19 @@ void prefault_begin();
 void prefault_ask(void *p, size_t len);
 
 /*
+ * prefault_ask_later --
+ *	Queues [p, p + len) for populating when no prefault_ask request waits:
+ *	for memory a later pass will take, populated a piece at a time so
+ *	that a request of the reader's waits for one piece at most. Dropped
+ *	like prefault_ask's.
+ */
+void prefault_ask_later(void *p, size_t len);
+
+/*
  * prefault_end --
  *	Stops the helper and waits for it. With `finish` set it first
- *	populates every range still queued, otherwise it drops them.
+ *	populates every range still queued, otherwise it drops them (those
+ *	of prefault_ask_later are dropped either way).
  */
 void prefault_end(bool finish);
 

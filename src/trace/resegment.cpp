@@ -30,13 +30,13 @@ struct wanted_byte {
 /* Whether record m carries payload holding sequence byte b (as carried). */
 bool holds_byte(const seg_record &m, uint32_t b)
 {
-    return m.paylen > 0 && (uint32_t)(b - m.seq_raw) < (uint32_t)m.paylen;
+    return m.paylen > 0 && (uint32_t)(b - seq_raw_of(m)) < (uint32_t)m.paylen;
 }
 
 /* The last payload byte of r, as carried. */
 uint32_t last_byte(const seg_record &r)
 {
-    return r.seq_raw + (uint32_t)r.paylen - 1u;
+    return seq_raw_of(r) + (uint32_t)r.paylen - 1u;
 }
 
 /* The direction of r: 0 when it travels as the peer's record 0 (a key
@@ -89,7 +89,7 @@ void each_held(const scratch_vec<wanted_byte> &w, const seg_record &r, size_t hi
         return;
     uint64_t dir = direction_key(r);
     size_t &h = hint[dir != 0];
-    uint64_t from = r.seq_raw, to = from + (uint64_t)(uint32_t)r.paylen;
+    uint64_t from = seq_raw_of(r), to = from + (uint64_t)(uint32_t)r.paylen;
     auto run = [&](uint64_t lo, uint64_t hi) {
         h = lower_from(w, dir + lo, h);
         for (size_t at = h; at < w.size() && w[at].key < dir + hi; at++)

@@ -13,6 +13,8 @@
 
 #include <sys/mman.h>
 
+#include "trace/prefault.h"
+
 namespace {
 
 /* The huge page size of x86-64 and arm64 Linux. */
@@ -23,6 +25,9 @@ constexpr size_t LARGE_BLOCK = size_t{1} << 20;
 
 /* Large blocks the state below can follow at once. */
 constexpr int MAX_BLOCKS = 64;
+
+/* scratch_prepare adds idle scratch this much at a time. */
+constexpr size_t PREPARE_STEP = size_t{8} << 20;
 
 /* One large block, mapped from the kernel. */
 struct scratch_block {
@@ -37,8 +42,8 @@ struct scratch_block {
  * here, idle, so that the next pass's table takes pages that are already
  * there instead of fresh ones the kernel must clear (on a large trace
  * that clearing is most of a pass's cost). Set by scratch_alloc,
- * scratch_free, scratch_trim and scratch_peak_reset only, under `lock`:
- * the loader runs some passes on a second thread.
+ * scratch_free, scratch_trim, scratch_prepare and scratch_peak_reset
+ * only, under `lock`: the loader runs some passes on a second thread.
  */
 struct scratch_state {
     std::mutex lock;                   /* held by each of the calls */
@@ -47,6 +52,8 @@ struct scratch_state {
                                         * freed; scratch_alloc, scratch_free */
     size_t peak;                       /* most of `taken` since the last
                                         * scratch_peak_reset; scratch_alloc */
+    size_t prepared;                   /* bytes scratch_prepare added since
+                                        * the last scratch_trim */
 };
 
 scratch_state g_scratch;
@@ -113,6 +120,7 @@ void scratch_trim()
 {
     std::lock_guard<std::mutex> hold(g_scratch.lock);
     trim_idle();
+    g_scratch.prepared = 0;
 }
 
 namespace {
@@ -149,10 +157,11 @@ scratch_block *largest_idle()
  * Moves the pages of idle blocks, largest first, to the front of the
  * fresh block p of `whole` bytes (mremap moves page tables, not bytes),
  * so that the new block takes pages the process has already instead of
- * pages the kernel must clear. The blocks moved leave their slots; the
- * part of a block beyond what p needs is unmapped. Should a move fail,
- * the rest of p is mapped afresh; false when even that fails (p may
- * then have a hole: the caller unmaps it).
+ * pages the kernel must clear. A block moved whole leaves its slot; of
+ * one moved in part, the rest stays idle for the next request (passes
+ * that run side by side then share the pages the passes before them
+ * gave back). Should a move fail, the rest of p is mapped afresh; false
+ * when even that fails (p may then have a hole: the caller unmaps it).
  */
 bool gather_idle(char *p, size_t whole)
 {
@@ -162,7 +171,7 @@ bool gather_idle(char *p, size_t whole)
         if (b == nullptr)
             return true;
         size_t take = b->bytes < whole - at ? b->bytes : whole - at;
-        void *moved = mremap(b->p, b->bytes, take, MREMAP_MAYMOVE | MREMAP_FIXED, p + at);
+        void *moved = mremap(b->p, take, take, MREMAP_MAYMOVE | MREMAP_FIXED, p + at);
         if (moved == MAP_FAILED) {
             munmap(b->p, b->bytes);
             *b = scratch_block{};
@@ -170,7 +179,12 @@ bool gather_idle(char *p, size_t whole)
                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED;
         }
         at += take;
-        *b = scratch_block{};
+        if (take == b->bytes) {
+            *b = scratch_block{};
+        } else {
+            b->p = static_cast<char *>(b->p) + take;
+            b->bytes -= take;
+        }
     }
     return true;
 }
@@ -183,19 +197,26 @@ void *scratch_alloc(size_t bytes)
         std::lock_guard<std::mutex> hold(g_scratch.lock);
         size_t whole = (bytes + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
         if (scratch_block *b = idle_fit(whole)) {
+            /* Only what is asked for; the rest stays idle in a slot of
+             * its own where there is one. */
+            scratch_block *rest = b->bytes > whole ? slot_of(nullptr) : nullptr;
+            if (rest != nullptr) {
+                *rest = scratch_block{static_cast<char *>(b->p) + whole, b->bytes - whole, true};
+                b->bytes = whole;
+            }
             b->idle = false;
             note_taken(b->bytes);
             return b->p;
         }
-        /* No idle block serves: the new one takes the idle ones' pages,
-         * and what is left of them goes back, so that they never add to
-         * the peak. */
+        /* No idle block serves: the new one takes the idle ones' pages.
+         * What is left of them stays idle: it is resident already, so
+         * keeping it never raises the peak, and a pass beside this one
+         * may take it (scratch_trim gives it back when the load ends). */
         scratch_block *slot = slot_of(nullptr);
         void *p = slot != nullptr ? map_aligned(whole) : nullptr;
         if (p != nullptr) {
             prefer_huge_pages(p, whole);
             bool whole_block = gather_idle(static_cast<char *>(p), whole);
-            trim_idle();
             if (whole_block) {
                 *slot = scratch_block{p, whole, false};
                 note_taken(whole);
@@ -223,6 +244,30 @@ void scratch_free(void *p)
         return;
     }
     std::free(p);
+}
+
+void scratch_prepare(size_t bytes)
+{
+    std::lock_guard<std::mutex> hold(g_scratch.lock);
+    /* Steps of a quarter of what is there (8 MiB at least), so that the
+     * blocks stay few on the largest traces. */
+    size_t step = std::max(PREPARE_STEP, g_scratch.prepared / 4 / HUGE_PAGE * HUGE_PAGE);
+    if (bytes < g_scratch.prepared + step)
+        return;
+    size_t more = (bytes - g_scratch.prepared) / step * step;
+    /* Slots are kept for the passes' own blocks. */
+    int free_slots = 0;
+    for (const scratch_block &b : g_scratch.blocks)
+        free_slots += b.p == nullptr;
+    if (free_slots <= MAX_BLOCKS / 2)
+        return;
+    void *p = map_aligned(more);
+    if (p == nullptr)
+        return;
+    prefer_huge_pages(p, more);
+    *slot_of(nullptr) = scratch_block{p, more, true};
+    g_scratch.prepared += more;
+    prefault_ask_later(p, more);
 }
 
 size_t scratch_taken_bytes()

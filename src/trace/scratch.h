@@ -12,9 +12,13 @@
  *
  *	A large block its user frees is kept for the next request it can
  *	serve: the passes of one load run one after another, and the later
- *	ones then find their pages already there. A request no idle block
- *	serves takes the idle blocks' pages (moved, not copied) as far as
- *	they go, so that only the rest is fresh memory.
+ *	ones then find their pages already there. A request takes only the
+ *	huge pages it needs of an idle block that serves it, the rest
+ *	staying idle. A request no idle block serves takes the idle blocks'
+ *	pages (moved, not copied) as far as they go, so that only the rest
+ *	is fresh memory. While a capture is read, idle blocks for the
+ *	analysis that follows are made ready (scratch_prepare) and their
+ *	pages supplied on another core.
  *
  *	scratch_vec<T> is a std::vector drawing from that storage; every
  *	large table of the fast passes is one.
@@ -51,6 +55,19 @@ void scratch_free(void *p);
  *	a test calls it to put the scratch state back to its start.
  */
 void scratch_trim();
+
+/*
+ * scratch_prepare --
+ *	Makes sure that idle scratch of `bytes` or more is there, its pages
+ *	asked for through the populate-ahead helper (trace/prefault.h) when
+ *	one runs: the reader calls it as a trace grows, for the scratch the
+ *	analysis of that trace will take at least, so that its tables find
+ *	pages cleared on another core while the reader worked. Adds to the
+ *	idle scratch in steps of a few megabytes, never beyond `bytes`; below
+ *	a few megabytes does nothing. Side effects: the scratch state; the
+ *	helper's queue.
+ */
+void scratch_prepare(size_t bytes);
 
 /*
  * scratch_taken_bytes, scratch_peak_bytes --

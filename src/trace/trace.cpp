@@ -332,9 +332,58 @@ uint16_t trace_address_index(const ip_address &a)
     return (uint16_t)tab.count;
 }
 
+namespace {
+
+bool is_zero_flow(const flow_entry &f)
+{
+    static const flow_entry zero{};
+    return std::memcmp(&f, &zero, sizeof f) == 0;
+}
+
+/* The hash slot where the search for f starts. */
+uint32_t flow_home(const flow_entry &f)
+{
+    uint64_t w[3];
+    std::memcpy(w, &f, sizeof w);
+    uint64_t h = (w[0] * 0x9e3779b97f4a7c15ull) ^ (w[1] * 0xc2b2ae3d27d4eb4full) ^
+                 (w[2] * 0x165667b19e3779f9ull);
+    h ^= h >> 29;
+    return static_cast<uint32_t>(h) & (FLOW_SLOTS - 1);
+}
+
+}  // namespace
+
+uint32_t trace_flow_index(const flow_entry &f)
+{
+    if (is_zero_flow(f))
+        return 0;
+    flow_table &tab = g_trace.flows;
+    uint32_t k = flow_home(f);
+    for (; tab.slot[k] != 0; k = (k + 1) & (FLOW_SLOTS - 1))
+        if (std::memcmp(&tab.flow[tab.slot[k]], &f, sizeof f) == 0)
+            return tab.slot[k];
+    if (tab.count + 1 >= FLOW_TABLE_SIZE) {
+        load_fail(-1, "wirepaint: too many flows\n");
+    }
+    tab.flow[tab.count + 1] = f;
+    tab.count++;
+    tab.slot[k] = (uint32_t)tab.count;
+    return (uint32_t)tab.count;
+}
+
 void trace_addresses_clear()
 {
     std::memset(&g_trace.addrs, 0, sizeof g_trace.addrs);
+    /* Only what is in use: the table's other pages stay untouched. */
+    flow_table &tab = g_trace.flows;
+    for (int32_t i = 1; i <= tab.count; i++) {
+        uint32_t k = flow_home(tab.flow[i]);
+        while (tab.slot[k] != (uint32_t)i)
+            k = (k + 1) & (FLOW_SLOTS - 1);
+        tab.slot[k] = 0;
+    }
+    std::memset(tab.flow, 0, sizeof(flow_entry) * (size_t)(tab.count + 1));
+    tab.count = 0;
 }
 
 void trace_state_clear()
@@ -344,7 +393,8 @@ void trace_state_clear()
     trace_free(&g_trace.peer);
     scratch_free(g_trace.lines);
     std::free(g_trace.copybuf);
-    std::memset(&g_trace, 0, sizeof g_trace);
+    trace_addresses_clear();
+    std::memset(&g_trace, 0, offsetof(trace_state, flows));
     scratch_trim();
 }
 

@@ -28,40 +28,44 @@ struct file_map;
  * One accepted TCP segment. A new record is all zero before the decoder
  * fills it; the analysis fields are written by the analysis passes.
  *
- * The record is kept small (64 bytes), since a trace holds one per
- * segment and every pass reads them all: its two addresses are not stored
- * in it but as indexes into the address table (a connection has only
- * two), read through trace/direction.h, and its packet copy, with the
- * count of its bytes that are packet data, lies in one of the trace's
- * copy blocks, found from the record's index (record_bytes).
+ * The record is kept small (40 bytes), since a trace holds one per
+ * segment and every pass reads them all. What all records of one way of
+ * a connection share is not stored in each but once, in the flow table
+ * (flow_entry below), which the record indexes: its two addresses (as
+ * indexes into the address table), its two ports, and the bases of its
+ * relative numbers, which come from the carried ones it holds: seq, the
+ * sequence number relative to its direction's ISN, and ack, the ack
+ * number relative to the other ISN, 0 for an ack field of 0
+ * (trace/flow.h, trace/direction.h read them). Its packet copy,
+ * with the count of its bytes that are packet data, lies in one of the
+ * trace's copy blocks, found from the record's index (record_bytes).
  */
 struct seg_record {
     float time;          /* s since the trace's first segment; 0 for record 0 */
     float ack_time;      /* s from this segment to its acknowledgement; -1 none */
     float resp_time;     /* s from the highest earlier ack to this segment; -1 none */
     int32_t paylen;      /* TCP payload bytes from the IP length; may be < 0 */
-    int64_t seq;         /* sequence number relative to its direction's ISN */
-    int64_t ack;         /* ack number relative to the other ISN; 0 if field 0 */
-    int32_t acked_by;    /* index of the record acknowledging this one; 0 none */
-    int32_t acks;        /* index of the record this one acknowledges; 0 none */
     uint32_t seq_raw;    /* sequence number as carried, host order */
     uint32_t ack_raw;    /* acknowledgement number as carried, host order */
-    uint16_t sport;      /* TCP source port, host order */
-    uint16_t dport;      /* TCP destination port, host order */
+    int32_t acked_by;    /* index of the record acknowledging this one; 0 none */
+    uint32_t flow;       /* index into g_trace.flows: addresses, ports and
+                          * number bases; 0 is the all-zero entry */
     uint16_t ip_id;      /* IPv4 identification, host order; 0 for IPv6 */
     uint16_t win;        /* TCP window as carried (unscaled), host order */
-    uint16_t src_addr;   /* source address: index into g_trace.addrs; 0 is
-                          * the all-zero address (trace/direction.h) */
-    uint16_t dst_addr;   /* destination address, as src_addr */
     uint8_t mark;        /* segment class of the marking pass; 0 none */
     uint8_t mark_flags;  /* bit 0: skip flag (kept out of delay sampling) */
     uint8_t tcp_flags;   /* TCP flags byte as carried */
+    uint8_t pair_flags;  /* PAIR_ACKS: set by the acknowledgement pairing */
 };
 
-static_assert(sizeof(seg_record) == 64, "a record is 64 bytes");
+static_assert(sizeof(seg_record) == 40, "a record is 40 bytes");
 
 /* The skip flag in seg_record.mark_flags. */
 enum { MARK_SKIP = 0x01 };
+
+/* In seg_record.pair_flags: the record acknowledges a record other than
+ * record 0 (the pairing linked one to it as its acknowledgement). */
+enum { PAIR_ACKS = 0x01 };
 
 /* TCP flag bits of seg_record.tcp_flags. */
 enum {
@@ -164,6 +168,47 @@ struct address_table {
 };
 
 /*
+ * What all records of one way of a connection share, kept once: the
+ * record's addresses and ports, and the bases of its relative numbers:
+ * seq is seq_raw - seq_base and ack is ack_raw - ack_base.
+ */
+struct flow_entry {
+    uint16_t src_addr;   /* source address: index into g_trace.addrs */
+    uint16_t dst_addr;   /* destination address, as src_addr */
+    uint16_t sport;      /* TCP source port, host order */
+    uint16_t dport;      /* TCP destination port, host order */
+    int64_t seq_base;    /* the decoder's: the ISN of the record's
+                          * direction; any value for a record made by hand */
+    int64_t ack_base;    /* the decoder's: the other direction's ISN, 0
+                          * for the records whose ack field is 0 */
+};
+
+static_assert(sizeof(flow_entry) == 24, "a flow entry has no padding");
+
+/* Entries of the flow table, and slots of its hash index (twice as many).
+ * Both arrays lie in g_trace, which only the pages in use cost. */
+enum { FLOW_TABLE_SIZE = 1 << 17, FLOW_SLOTS = 2 * FLOW_TABLE_SIZE };
+
+/*
+ * The distinct flow entries of the records of all traces, each stored
+ * once. Entry 0 is all zero, so a zeroed record reads zero addresses
+ * and ports and its relative numbers as its carried ones. A load adds
+ * a few per file read (the two ways of its connection, those of the
+ * records whose ack field is 0 apart); the reset before a reopen (and
+ * trace_state_clear) empties it with the address table. Entries never
+ * change once added, so a thread may read the entries of records it
+ * holds while the decoder adds others.
+ */
+struct flow_table {
+    int32_t count;                       /* entries in use beyond entry 0 */
+    uint32_t slot[FLOW_SLOTS];           /* hash index of entries 1 ..
+                                          * count by their bytes, open
+                                          * addressing; 0: empty */
+    flow_entry flow[FLOW_TABLE_SIZE];    /* entry 0 all zero; set by
+                                          * trace_flow_index */
+};
+
+/*
  * The connection key, fixed by the first accepted segment of each file read.
  * Addresses are held in both forms; only the connection's IP version's form
  * is nonzero.
@@ -178,7 +223,15 @@ struct conn_key {
     uint16_t sport;      /* first segment's source port */
     uint16_t dport;      /* first segment's destination port */
     uint64_t isn_fwd;    /* base of seq in the first direction, of ack in the other */
-    uint64_t isn_rev;    /* base of seq in the reverse direction; 0 = not yet learnt */
+    uint64_t isn_rev;    /* base of seq in the reverse direction, of ack in the
+                          * first; 0 until learnt */
+    uint8_t rev_learnt;  /* 1 once isn_rev was taken from a segment: the
+                          * first one's nonzero ack field, a later one of
+                          * the first direction's nonzero ack field or a
+                          * reverse segment's sequence number */
+    uint32_t flow_hint[2]; /* flow entry of the last record of the first
+                          * [0] and the reverse [1] direction, looked at
+                          * first for the next; set by the decoder */
     int64_t t0_sec;      /* first segment's capture time stamp, seconds */
     int64_t t0_usec;     /* ... and microseconds */
 };
@@ -206,6 +259,10 @@ struct trace_state {
                            * the reset frees it; built by the analysis */
     address_table addrs;  /* addresses the records index; the decoder and
                            * the setters of trace/direction.h add to it */
+    flow_table flows;     /* flow entries the records index; the decoder
+                           * and the setters of trace/flow.h and
+                           * trace/direction.h add to it. Last, so that a
+                           * clear leaves its unused pages untouched */
 };
 
 extern trace_state g_trace;
@@ -330,7 +387,18 @@ void advise_huge_pages(void *p, size_t n);
  */
 uint16_t trace_address_index(const ip_address &a);
 
-/* Empties the address table (every record then reads two zero addresses). */
+/*
+ * trace_flow_index --
+ *	The index of `f` in g_trace.flows, adding it when it is new. Fails
+ *	through load_fail (a message, status -1) when the table is full,
+ *	which takes more than FLOW_TABLE_SIZE - 1 distinct entries between
+ *	two resets (a load adds at most eight per file, four in the common
+ *	case: two ways, each with and without an ack field). Constant time.
+ */
+uint32_t trace_flow_index(const flow_entry &f);
+
+/* Empties the address and the flow table (every record then reads two
+ * zero addresses, zero ports and its relative numbers as carried). */
 void trace_addresses_clear();
 
 /* The time of a trace's last record minus that of its first; 0 if empty. */

@@ -345,7 +345,7 @@ TEST_F(analyse, AnalyseTraceGivesThePlainPassesResults)
         const seg_record &x = plain_rec[static_cast<size_t>(k)], &y = g_trace.main.rec[k];
         ASSERT_TRUE(x.mark == y.mark && x.mark_flags == y.mark_flags &&
                     same_bits(x.ack_time, y.ack_time) && same_bits(x.resp_time, y.resp_time) &&
-                    x.acked_by == y.acked_by && x.acks == y.acks)
+                    x.acked_by == y.acked_by && x.pair_flags == y.pair_flags)
             << k;
     }
 }

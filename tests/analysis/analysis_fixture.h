@@ -48,16 +48,16 @@ inline void set_ends(seg_record &r, host from)
 {
     switch (from) {
     case A:
-        set_src4(r, ADDR_A); set_dst4(r, ADDR_B); r.sport = 40000; r.dport = 80;
+        set_src4(r, ADDR_A); set_dst4(r, ADDR_B); set_ports(r, 40000, 80);
         break;
     case B:
-        set_src4(r, ADDR_B); set_dst4(r, ADDR_A); r.sport = 80; r.dport = 40000;
+        set_src4(r, ADDR_B); set_dst4(r, ADDR_A); set_ports(r, 80, 40000);
         break;
     case LA:
-        set_src4(r, ADDR_LOOP); set_dst4(r, ADDR_LOOP); r.sport = 1000; r.dport = 2000;
+        set_src4(r, ADDR_LOOP); set_dst4(r, ADDR_LOOP); set_ports(r, 1000, 2000);
         break;
     case LB:
-        set_src4(r, ADDR_LOOP); set_dst4(r, ADDR_LOOP); r.sport = 2000; r.dport = 1000;
+        set_src4(r, ADDR_LOOP); set_dst4(r, ADDR_LOOP); set_ports(r, 2000, 1000);
         break;
     }
 }
@@ -74,8 +74,8 @@ inline void install(const std::vector<seg> &segs)
         seg_record &r = rec[i];
         set_ends(r, segs[i].from);
         r.time = segs[i].time;
-        r.seq = segs[i].seq;
-        r.ack = segs[i].ack;
+        set_seq(r, segs[i].seq);
+        set_ack(r, segs[i].ack);
         r.paylen = segs[i].paylen;
         r.tcp_flags = segs[i].flags;
         r.win = 65535;
@@ -87,6 +87,23 @@ inline void install(const std::vector<seg> &segs)
 }
 
 inline seg_record &rec(int32_t i) { return g_trace.main.rec[i]; }
+
+/* The record that record k of v[0 .. count-1] acknowledges as the pairing
+ * noted it: the highest one it is acked_by of, 0 when k's PAIR_ACKS bit
+ * is clear (and when that is record 0). */
+inline int32_t acks_of(const seg_record *v, int32_t count, int32_t k)
+{
+    if ((v[k].pair_flags & PAIR_ACKS) == 0)
+        return 0;
+    int32_t found = 0;
+    for (int32_t i = 0; i < count; i++)
+        if (v[i].acked_by == k)
+            found = i;
+    return found;
+}
+
+/* acks_of in the main trace. */
+inline int32_t acks_of(int32_t k) { return acks_of(g_trace.main.rec, g_trace.main.count, k); }
 
 /* Mark and skip flag of every main record, for whole-trace comparisons. */
 inline std::vector<int> marks()

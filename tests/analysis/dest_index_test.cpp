@@ -41,7 +41,7 @@ void check_index(const std::vector<seg_record> &v, rng &g)
         int64_t h = g.pick(EDGE_NUMBERS);
         int32_t want = DEST_NONE;
         for (int32_t m = j; m < n && want == DEST_NONE; m++)
-            if (addressed_to_source(v[static_cast<size_t>(m)], a) && v[static_cast<size_t>(m)].ack > h)
+            if (addressed_to_source(v[static_cast<size_t>(m)], a) && ack_of(v[static_cast<size_t>(m)]) > h)
                 want = m;
         ASSERT_EQ(dest_first_addressed_above(ix, ix.src[static_cast<size_t>(k)], j, h), want)
             << k << " from " << j << " above " << h;
@@ -102,7 +102,7 @@ TEST_F(dest_index_test, ManyEndpointsAreNumberedBySorting)
     EXPECT_FALSE(dest_index_build(many.data(), 70000, ix));
 }
 
-TEST_F(dest_index_test, AckSearchAgreesWithAScanOverLongArraysOfEveryLeafWidth)
+TEST_F(dest_index_test, AckSearchAgreesWithAScanOverLongArraysOfEveryLeafWidthWithOrWithoutACursor)
 {
     /* Lengths around the powers of two, where the positions under a leaf
      * of the ack tree run from 8 to 16, and a length under one leaf. Acks
@@ -122,13 +122,23 @@ TEST_F(dest_index_test, AckSearchAgreesWithAScanOverLongArraysOfEveryLeafWidth)
         for (int32_t q = 0; q < 400; q++) {
             int32_t from = g.below(n);
             const seg_record &a = v[static_cast<size_t>(g.below(n))];
-            int64_t h = v[static_cast<size_t>(g.below(n))].ack + g.below(3) - 1;
+            int64_t h = ack_of(v[static_cast<size_t>(g.below(n))]) + g.below(3) - 1;
             int32_t want = DEST_NONE;
             for (int32_t m = from; m < n && want == DEST_NONE; m++)
-                if (addressed_to_source(v[static_cast<size_t>(m)], a) && v[static_cast<size_t>(m)].ack > h)
+                if (addressed_to_source(v[static_cast<size_t>(m)], a) && ack_of(v[static_cast<size_t>(m)]) > h)
                     want = m;
             int32_t e = dest_number_of(ix, source_of(a));
             ASSERT_EQ(dest_first_addressed_above(ix, e, from, h), want)
+                << "length " << n << " from " << from << " above " << h;
+        }
+        /* Searches whose start only rises, each endpoint with its cursor,
+         * as the forward pairing makes them: the same answers. */
+        std::vector<int32_t> cursor(ix.known.size(), 0);
+        for (int32_t from = 0; from < n; from += 1 + g.below(std::max(1, n / 200))) {
+            int32_t e = ix.src[static_cast<size_t>(g.below(n))];
+            int64_t h = ack_of(v[static_cast<size_t>(g.below(n))]) + g.below(3) - 1;
+            ASSERT_EQ(dest_first_addressed_above_from(ix, e, from, h, &cursor[static_cast<size_t>(e)]),
+                      dest_first_addressed_above(ix, e, from, h))
                 << "length " << n << " from " << from << " above " << h;
         }
     }

@@ -40,8 +40,8 @@ std::string describe(const random_trace &t, const std::vector<seg_record> &lit,
         bool differs = lit[k].mark != fast[k].mark || lit[k].mark_flags != fast[k].mark_flags;
         std::snprintf(line, sizeof line,
                       " %zu %s %lld %lld %d 0x%02x | %d/0x%02x | %d/0x%02x | %d/0x%02x%s\n",
-                      k, t.names.empty() ? "?" : t.names[k], static_cast<long long>(r.seq),
-                      static_cast<long long>(r.ack), r.paylen, r.tcp_flags, r.mark,
+                      k, t.names.empty() ? "?" : t.names[k], static_cast<long long>(seq_of(r)),
+                      static_cast<long long>(ack_of(r)), r.paylen, r.tcp_flags, r.mark,
                       r.mark_flags, lit[k].mark, lit[k].mark_flags, fast[k].mark,
                       fast[k].mark_flags, differs ? "  <<" : "");
         s += line;
@@ -145,7 +145,8 @@ TEST_F(pair_scan_fast, ThresholdWrapsInThirtyTwoBits)
     EXPECT_TRUE(compare_forms(t).empty()) << compare_forms(t);
 
     /* seq 2^32 - 1: the threshold is 0, and ack 0 is not beyond it. */
-    t.rec[0].seq = t.rec[1].seq = 4294967295LL;
+    set_seq(t.rec[0], 4294967295LL);
+    set_seq(t.rec[1], 4294967295LL);
     fast = t.rec;
     mark_pair_scan_fast(fast.data(), 4);
     EXPECT_EQ(fast[2].mark_flags, MARK_SKIP);
@@ -157,7 +158,8 @@ TEST_F(pair_scan_fast, ThresholdWrapsInThirtyTwoBits)
     const int64_t values[] = {-4294967295LL, 4294967295LL, 4294967296LL, -4294967296LL,
                               INT64_MAX};
     for (int64_t v : values) {
-        t.rec[1].seq = t.rec[3].ack = v;
+        set_seq(t.rec[1], v);
+        set_ack(t.rec[3], v);
         EXPECT_TRUE(compare_forms(t).empty()) << v << compare_forms(t);
     }
 }
@@ -232,7 +234,7 @@ TEST_F(pair_scan_fast, BulkTransferOfThreeHundredThousandSegmentsMarksItsLosses)
     mark_pair_scan_fast(v.data(), static_cast<int32_t>(v.size()));
 
     for (size_t k = 0; k < b.originals.size(); k++) {
-        int64_t lost_seq = v[static_cast<size_t>(b.originals[k])].seq;
+        int64_t lost_seq = seq_of(v[static_cast<size_t>(b.originals[k])]);
         EXPECT_EQ(v[static_cast<size_t>(b.originals[k])].mark, MARK_LOST_SEGMENT);
         EXPECT_EQ(v[static_cast<size_t>(b.copies[k])].mark, MARK_RETRANSMISSION);
         const seg_record &past = v[static_cast<size_t>(b.beyond[k])];
@@ -241,7 +243,7 @@ TEST_F(pair_scan_fast, BulkTransferOfThreeHundredThousandSegmentsMarksItsLosses)
         for (int32_t x = b.originals[k]; x <= b.copies[k]; x++) {
             const seg_record &r = v[static_cast<size_t>(x)];
             EXPECT_EQ(r.mark_flags, MARK_SKIP) << x;
-            if (r.sport == P_B && r.ack == lost_seq) {
+            if (sport_of(r) == P_B && ack_of(r) == lost_seq) {
                 EXPECT_EQ(r.mark, MARK_DUP_ACK) << x;
             }
         }

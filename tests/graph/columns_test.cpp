@@ -3,12 +3,13 @@
  *
  *	The column reduction: the pyramid form gives the literal form's cells
  *	on random series and views, and a lone spike survives a view of far
- *	more points than columns.
+ *	more points than columns. Points kept by field read back as added.
  */
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -111,5 +112,47 @@ TEST(Columns, RangeExtremesEqualAWalkOverThePointsAndThePyramidStaysSmall)
             ASSERT_EQ(lo, want_lo) << n << " [" << a << ", " << b << ")";
             ASSERT_EQ(hi, want_hi) << n << " [" << a << ", " << b << ")";
         }
+    }
+}
+
+TEST(Columns, PointsKeptByFieldReadBackAsAdded)
+{
+    /* Series of single values, of bars from the start, and of single
+     * values that turn into bars late; a zero of either sign is a low of
+     * its own. */
+    std::mt19937 rng(23);
+    for (int round = 0; round < 40; round++) {
+        size_t n = rng() % 3000;
+        size_t bars_from = round % 4 == 0 ? n : round % 4 == 1 ? 0 : rng() % (n + 1);
+        std::vector<graph_point> want;
+        point_columns have;
+        for (size_t i = 0; i < n; i++) {
+            double hi = (rng() % 5 == 0) ? 0.0 : static_cast<double>(rng() % 100000) / 7;
+            double lo = hi;
+            if (i >= bars_from && rng() % 3 != 0)
+                lo = rng() % 4 == 0 ? -0.0 : hi - rng() % 500;
+            graph_point p{static_cast<float>(i) / 3, static_cast<int32_t>(rng() % 1000), lo, hi};
+            want.push_back(p);
+            have.push_back(p);
+        }
+        ASSERT_EQ(have.size(), want.size());
+        size_t i = 0;
+        for (const graph_point &p : have) {
+            const graph_point &w = want[i++];
+            ASSERT_TRUE(p.t == w.t && p.rec == w.rec && std::signbit(p.lo) == std::signbit(w.lo) &&
+                        p.lo == w.lo && p.hi == w.hi)
+                << round << " point " << i - 1;
+        }
+        point_columns copy(want);
+        for (size_t k = 0; k < n; k++)
+            ASSERT_TRUE(copy[k].lo == want[k].lo && std::signbit(copy[k].lo) == std::signbit(want[k].lo));
+        int64_t a, b;
+        points_in_view(have, 100.0, 200.5, &a, &b);
+        auto first = std::lower_bound(want.begin(), want.end(), 100.0,
+                                      [](const graph_point &p, double t) { return p.t < t; });
+        EXPECT_EQ(a, first - want.begin());
+        EXPECT_EQ(b - a, std::count_if(want.begin(), want.end(), [](const graph_point &p) {
+                      return p.t >= 100.0 && p.t <= 200.5;
+                  }));
     }
 }

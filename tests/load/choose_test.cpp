@@ -15,6 +15,7 @@
 #include "support/pcapgen.h"
 #include "trace/connlist.h"
 #include "trace/loadfail.h"
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 using pcapgen::build_tcp;
@@ -146,8 +147,8 @@ TEST_F(ChooseTest, LoadDrawsTheChosenConnection)
         ASSERT_EQ(g_trace.loaded, 1);
         ASSERT_EQ(g_trace.main.count, 3);
         const uint16_t want_port[] = {50000, 40001, 40000};
-        EXPECT_EQ(g_trace.main.rec[0].sport, want_port[number - 1]);
-        EXPECT_EQ(g_trace.main.rec[1].ack, 1);
+        EXPECT_EQ(sport_of(g_trace.main.rec[0]), want_port[number - 1]);
+        EXPECT_EQ(ack_of(g_trace.main.rec[1]), 1);
     }
 }
 

@@ -514,7 +514,7 @@ TEST_F(LoaderTest, SampleCapturesLoadInBothModes)
     int retrans = 0;
     for (int i = 0; i < g_trace.main.count; i++)
         retrans += g_trace.main.rec[i].mark == 3 && g_trace.main.rec[i].paylen > 0 &&
-                   g_trace.main.rec[i].sport == 8080;
+                   sport_of(g_trace.main.rec[i]) == 8080;
     EXPECT_EQ(retrans, 6);
 
     quiet_load(1, {rcv}, 1);

@@ -27,9 +27,10 @@ TEST(GraphRender, LoneSpikeShowsAmongManyPoints)
     s.colour = "#ff0000";
     s.style = STYLE_DOTS;
     s.dashed = 0;
-    for (int i = 0; i < 300000; i++)
-        s.pts.push_back({i * 1e-5f, i, 0.010, 0.010});
-    s.pts[123457].lo = s.pts[123457].hi = 0.090;
+    for (int i = 0; i < 300000; i++) {
+        double v = i == 123457 ? 0.090 : 0.010;
+        s.pts.push_back({i * 1e-5f, i, v, v});
+    }
     pyramid_build(&s.pyr, s.pts);
     g.series.push_back(s);
     g.t_min = 0, g.t_max = 3, g.v_min = 0, g.v_max = 0.1;

@@ -19,6 +19,7 @@
 #include "analysis/line.h"
 #include "load/loader.h"
 #include "report/table.h"
+#include "trace/flow.h"
 #include "trace/trace.h"
 #include "report/report_fixture.h"
 
@@ -111,8 +112,8 @@ void check_rows(const std::vector<row> &rows, int two_files)
         expect_time(r[3], l.t_send, at + " send");
         expect_time(r[4], l.t_recv, at + " arrival");
         expect_time(r[5], l.delay, at + " delay");
-        EXPECT_EQ(r[6], std::to_string(s.seq)) << at;
-        EXPECT_EQ(r[7], (s.tcp_flags & TH_ACK) ? std::to_string(s.ack) : "") << at;
+        EXPECT_EQ(r[6], std::to_string(seq_of(s))) << at;
+        EXPECT_EQ(r[7], (s.tcp_flags & TH_ACK) ? std::to_string(ack_of(s)) : "") << at;
         EXPECT_EQ(r[8], std::to_string(s.paylen)) << at;
         EXPECT_EQ(r[9], std::to_string(s.win)) << at;
         EXPECT_FALSE(r[10].empty()) << at;

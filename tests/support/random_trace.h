@@ -110,16 +110,15 @@ inline void set_ends(seg_record &r, const ends &e)
         dst.a6[15] = e.dst6_last;
     }
     set_addresses(r, src, dst);
-    r.sport = e.sport;
-    r.dport = e.dport;
+    set_ports(r, e.sport, e.dport);
 }
 
 inline seg_record make(const ends &e, int64_t seq, int64_t ack, int32_t paylen, uint8_t flags)
 {
     seg_record r{};
     set_ends(r, e);
-    r.seq = seq;
-    r.ack = ack;
+    set_seq(r, seq);
+    set_ack(r, ack);
     r.paylen = paylen;
     r.tcp_flags = flags;
     return r;
@@ -271,7 +270,7 @@ inline int64_t random_link(rng &g, const random_trace &t)
     return g.below(static_cast<int32_t>(t.rec.size()));
 }
 
-/* Random ack_time, resp_time, acked_by and acks, as a pass may find them. */
+/* Random ack_time, resp_time, acked_by and PAIR_ACKS, as a pass may find them. */
 inline void add_pairing_presets(rng &g, random_trace &t)
 {
     const std::vector<float> samples = {-1.0f, -1.0f, 0.0f, 0.125f, 0.25f, 0.3f, 7.0f};
@@ -279,7 +278,8 @@ inline void add_pairing_presets(rng &g, random_trace &t)
         r.ack_time = g.pick(samples);
         r.resp_time = g.pick(samples);
         r.acked_by = g.chance(70) ? 0 : random_link(g, t);
-        r.acks = g.chance(70) ? 0 : random_link(g, t);
+        int32_t acks = g.chance(70) ? 0 : random_link(g, t);
+        r.pair_flags = acks != 0 ? PAIR_ACKS : 0;
     }
 }
 
@@ -343,7 +343,7 @@ inline bulk_trace make_bulk(int32_t n, uint64_t seed, bool with_fin)
     double now = 0.0;
     for (seg_record &r : v) {
         now += 80e-6;
-        if (r.sport == P_B && late.chance(1) && late.chance(50))
+        if (sport_of(r) == P_B && late.chance(1) && late.chance(50))
             now += 0.02;
         r.time = static_cast<float>(now);
     }

@@ -20,8 +20,7 @@ TEST(EndpointText, BothEndsInBothFamilies)
 {
     trace_state_clear();
     seg_record r{};
-    r.sport = 8080;
-    r.dport = 38130;
+    set_ports(r, 8080, 38130);
     set_src4(r, 0x0a4d0101u);
     set_dst4(r, 0xc0a80002u);
     char text[64];
@@ -33,8 +32,7 @@ TEST(EndpointText, BothEndsInBothFamilies)
     EXPECT_STREQ(text, "10.77.1");
 
     seg_record s{};
-    s.sport = 443;
-    s.dport = 50000;
+    set_ports(s, 443, 50000);
     uint8_t a[16], b[16];
     ASSERT_EQ(inet_pton(AF_INET6, "2001:db8::1", a), 1);
     ASSERT_EQ(inet_pton(AF_INET6, "fe80::2", b), 1);

@@ -25,6 +25,7 @@
 #include "text/text_state.h"
 #include "text_fixture.h"
 #include "trace/binread.h"
+#include "trace/flow.h"
 
 namespace {
 
@@ -73,9 +74,9 @@ TEST_F(LineTextTest, LabelOfDataSegment)
 {
     install({pcapgen::build_tcp(tcp_seg{})}, 80, 0);
     seg_record &r = g_trace.main.rec[0];
-    r.seq = 1;
+    set_seq(r, 1);
     r.paylen = 100;
-    r.ack = 1;
+    set_ack(r, 1);
     r.win = 65535;
     EXPECT_EQ(label_of(0), " 1:101(100) ack 1 win 65535 ");
     /* Outside the main trace the label is empty. */
@@ -86,16 +87,16 @@ TEST_F(LineTextTest, LabelOfDataSegment)
 TEST_F(LineTextTest, LabelKeepsSixtyFourBitAndNegativeValues)
 {
     seg_record r = {};
-    r.seq = 4294967295LL;
+    set_seq(r, 4294967295LL);
     r.paylen = 10;
-    r.ack = -4294967295LL;
+    set_ack(r, -4294967295LL);
     r.win = 0;
     char label[256];
     format_record_label(r, label, sizeof label);
     EXPECT_STREQ(label, " 4294967295:4294967305(10) ack -4294967295 win 0 ");
-    r.seq = 5;
+    set_seq(r, 5);
     r.paylen = -8;
-    r.ack = 0;
+    set_ack(r, 0);
     r.win = 512;
     format_record_label(r, label, sizeof label);
     EXPECT_STREQ(label, " 5:-3(-8) ack 0 win 512 ");

@@ -20,6 +20,7 @@
 #include "support/pcapgen.h"
 #include "support/readback.h"
 #include "trace/dropnote.h"
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 using pcapgen::build_tcp;
@@ -189,7 +190,7 @@ TEST_F(ConnlistTest, ChoiceMakesTheDecoderTakeThatConnection)
         }
         EXPECT_EQ(g_trace.building.count, w.count) << w.pick;
         EXPECT_EQ(g_trace.ipv6, w.ipv6);
-        EXPECT_EQ(g_trace.building.rec[0].sport, w.sport0);
+        EXPECT_EQ(sport_of(g_trace.building.rec[0]), w.sport0);
     }
     /* Large counts have their digits grouped. */
     dropnote_reset_counts();
@@ -200,7 +201,7 @@ TEST_F(ConnlistTest, ChoiceMakesTheDecoderTakeThatConnection)
     conn_select_clear();
     conn_select_set("other.pcap", rows[1].ends);
     readback::read_clean(path);
-    EXPECT_EQ(g_trace.building.rec[0].sport, 40000);
+    EXPECT_EQ(sport_of(g_trace.building.rec[0]), 40000);
     EXPECT_EQ(g_trace.building.count, 3);
 }
 

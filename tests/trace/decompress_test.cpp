@@ -25,6 +25,7 @@
 #include "trace/binread.h"
 #include "trace/capfile.h"
 #include "trace/loadfail.h"
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 namespace {
@@ -93,8 +94,8 @@ read_outcome read_trapped(const std::string &path)
     for (int32_t i = 0; i < g_trace.building.count; i++) {
         const seg_record &r = g_trace.building.rec[i];
         char head[160];
-        std::snprintf(head, sizeof head, "%.6f %lld %lld %d %u|", r.time, (long long)r.seq,
-                      (long long)r.ack, r.paylen, (unsigned)r.tcp_flags);
+        std::snprintf(head, sizeof head, "%.6f %lld %lld %d %u|", r.time, (long long)seq_of(r),
+                      (long long)ack_of(r), r.paylen, (unsigned)r.tcp_flags);
         const uint8_t *b = record_bytes(&g_trace.building, i);
         out.records.push_back(head + std::string(b, b + record_cap_bytes(&g_trace.building, i)));
     }

@@ -17,6 +17,7 @@
 #include "support/pcapgen.h"
 #include "support/readback.h"
 #include "trace/binread.h"
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 using pcapgen::build_tcp;
@@ -79,8 +80,8 @@ TEST_F(LinktypeTest, EveryNewLinkTypeIsStrippedAndAShortFrameDropped)
         EXPECT_EQ(link_header_length(r.linktype), r.header);
         ASSERT_EQ(g_trace.building.count, 2);
         EXPECT_EQ(g_trace.ipv6, r.v6 ? 1 : 0);
-        EXPECT_EQ(g_trace.building.rec[1].sport, 80);
-        EXPECT_EQ(g_trace.building.rec[1].ack, 1);
+        EXPECT_EQ(sport_of(g_trace.building.rec[1]), 80);
+        EXPECT_EQ(ack_of(g_trace.building.rec[1]), 1);
         EXPECT_EQ(g_trace.copy_len, r.header + (r.v6 ? 60 : 40));
     }
 }
@@ -129,8 +130,8 @@ TEST_F(LinktypeTest, VlanTagsAreSteppedOverUpToTwo)
             EXPECT_EQ(out, "");
             ASSERT_EQ(g_trace.building.count, 2);
             EXPECT_EQ(g_trace.ipv6, v6 ? 1 : 0);
-            EXPECT_EQ(g_trace.building.rec[1].ack, 1);
-            EXPECT_EQ(g_trace.building.rec[0].sport, 40000);
+            EXPECT_EQ(ack_of(g_trace.building.rec[1]), 1);
+            EXPECT_EQ(sport_of(g_trace.building.rec[0]), 40000);
         }
     }
 }
@@ -202,10 +203,10 @@ TEST_F(LinktypeTest, RealTcpdumpAnyCapturesLoadTheirFirstConnection)
          * packets; the other two connections are reported, not drawn. */
         ASSERT_EQ(g_trace.building.count, 10) << f.file;
         EXPECT_EQ(g_trace.building.rec[0].tcp_flags, TH_SYN);
-        EXPECT_EQ(g_trace.building.rec[0].dport, 45123);
+        EXPECT_EQ(dport_of(g_trace.building.rec[0]), 45123);
         int64_t sent = 0;
         for (int i = 0; i < g_trace.building.count; i++) {
-            if (g_trace.building.rec[i].dport == 45123)
+            if (dport_of(g_trace.building.rec[i]) == 45123)
                 sent += g_trace.building.rec[i].paylen;
         }
         EXPECT_EQ(sent, 20000);

@@ -83,8 +83,8 @@ void add_identities(rng &g, std::vector<seg_record> &v)
     int32_t how = g.below(3);
     for (seg_record &r : v) {
         r.ip_id = how == 0 ? 0 : how == 1 ? g.pick(ids) : g.chance(3) ? 0 : g.pick(nonzero);
-        r.seq_raw = g.pick(numbers);
-        r.ack_raw = g.pick(numbers);
+        set_seq_raw(r, g.pick(numbers));
+        set_ack_raw(r, g.pick(numbers));
         r.win = g.pick(windows);
     }
 }
@@ -167,8 +167,8 @@ TEST_F(matcher, AnswersFollowAChangeOfThePeerTrace)
 {
     std::vector<seg_record> main(3), peer(3);
     for (int k = 0; k < 3; k++) {
-        main[static_cast<size_t>(k)].seq_raw = peer[static_cast<size_t>(k)].seq_raw =
-            static_cast<uint32_t>(100 * k);
+        set_seq_raw(main[static_cast<size_t>(k)], static_cast<uint32_t>(100 * k));
+        set_seq_raw(peer[static_cast<size_t>(k)], static_cast<uint32_t>(100 * k));
         peer[static_cast<size_t>(k)].time = static_cast<float>(k);
     }
     install_pair(main, peer);
@@ -189,7 +189,7 @@ TEST_F(matcher, SparseIndexByNumbersFollowsTheMainTrace)
     std::vector<seg_record> main(40);
     for (size_t k = 0; k < main.size(); k++) {
         main[k].ip_id = static_cast<uint16_t>(k + 1);
-        main[k].seq_raw = static_cast<uint32_t>(1000 * k);
+        set_seq_raw(main[k], static_cast<uint32_t>(1000 * k));
         main[k].time = static_cast<float>(k);
     }
     main[5].ip_id = 0;
@@ -217,11 +217,11 @@ TEST_F(matcher, ReusedIdentificationIsNoCopyOfALostSegment)
     std::vector<seg_record> main(3), peer;
     for (size_t k = 0; k < main.size(); k++) {
         main[k].ip_id = static_cast<uint16_t>(100 + k);
-        main[k].seq_raw = static_cast<uint32_t>(1000 * k);
+        set_seq_raw(main[k], static_cast<uint32_t>(1000 * k));
         main[k].time = static_cast<float>(k);
     }
     peer = {main[0], main[2], main[1]};
-    peer[2].seq_raw = 777000;      /* identification 101 again, 8 s on */
+    set_seq_raw(peer[2], 777000);      /* identification 101 again, 8 s on */
     peer[2].time = 9.0f;
     install_pair(main, peer);
     EXPECT_EQ(match_segment(1, MATCH_NEAREST, 0.5f), 2);
@@ -268,8 +268,8 @@ TEST_F(matcher, LongBulkTransferFindsItsOwnCopies)
     bulk_trace b = make_bulk(200000, 9, false);
     std::vector<seg_record> &v = b.t.rec;
     for (size_t k = 0; k < v.size(); k++) {
-        v[k].seq_raw = static_cast<uint32_t>(v[k].seq);
-        v[k].ack_raw = static_cast<uint32_t>(v[k].ack);
+        set_seq_raw(v[k], static_cast<uint32_t>(seq_of(v[k])));
+        set_ack_raw(v[k], static_cast<uint32_t>(ack_of(v[k])));
         v[k].win = 65535;
     }
     std::vector<seg_record> peer = v;
@@ -303,8 +303,8 @@ void make_recut(rng &g, std::vector<seg_record> &main, std::vector<seg_record> &
         int d = g.chance(70) ? 0 : 1;
         seg_record r = make(*dirs[d], 0, 0, g.pick(std::vector<int32_t>{0, 1, 100, 1448, 30000}), 0);
         r.time = static_cast<float>(k) * 0.01f;
-        r.seq_raw = next[d] - (g.chance(15) ? static_cast<uint32_t>(r.paylen / 2 + 1) : 0u);
-        next[d] = std::max(next[d], r.seq_raw + static_cast<uint32_t>(r.paylen));
+        set_seq_raw(r, next[d] - (g.chance(15) ? static_cast<uint32_t>(r.paylen / 2 + 1) : 0u));
+        next[d] = std::max(next[d], seq_raw_of(r) + static_cast<uint32_t>(r.paylen));
         main.push_back(r);
     }
     for (size_t k = 0; k < main.size(); k++) {
@@ -312,12 +312,12 @@ void make_recut(rng &g, std::vector<seg_record> &main, std::vector<seg_record> &
         r.time += 0.02f + 0.01f * static_cast<float>(g.below(2));
         if (k + 1 < main.size() && g.chance(25) && same_direction(r, main[k + 1])) {
             const seg_record &n = main[++k];
-            r.paylen = std::max(r.paylen, static_cast<int32_t>(n.seq_raw - r.seq_raw) + n.paylen);
+            r.paylen = std::max(r.paylen, static_cast<int32_t>(seq_raw_of(n) - seq_raw_of(r)) + n.paylen);
         }
         for (int32_t c = g.chance(10) ? 0 : g.chance(60) ? 1 : 2 + g.below(2); c > 0; c--) {
             seg_record piece = r;
             piece.paylen = c == 1 ? r.paylen : r.paylen / 2;
-            r.seq_raw += static_cast<uint32_t>(piece.paylen);
+            set_seq_raw(r, seq_raw_of(r) + static_cast<uint32_t>(piece.paylen));
             r.paylen -= piece.paylen;
             for (int copies = g.chance(10) ? 2 : 1; copies > 0; copies--)
                 peer.push_back(piece);
@@ -354,7 +354,7 @@ TEST_F(matcher, CopiesCutOtherwiseEqualTheScanOfBothTraces)
                 continue;
             }
             const seg_record &p = g_trace.peer.rec[copy[k]];
-            ASSERT_LT(static_cast<uint32_t>(r.seq_raw + r.paylen - 1 - p.seq_raw), static_cast<uint32_t>(p.paylen));
+            ASSERT_LT(static_cast<uint32_t>(seq_raw_of(r) + r.paylen - 1 - seq_raw_of(p)), static_cast<uint32_t>(p.paylen));
             found++;
         }
     }
@@ -368,7 +368,7 @@ TEST_F(matcher, CopyCutOtherwiseHoldsTheLastByteUnlessARetransmissionIsNearer)
 {
     auto data = [](uint32_t seq, int32_t len, float t) {
         seg_record r = make(A_B, 0, 0, len, 0);
-        r.seq_raw = seq;
+        set_seq_raw(r, seq);
         r.time = t;
         return r;
     };

@@ -4,19 +4,23 @@
  *	The populate-ahead helper: a range asked for while it runs is resident
  *	once it has finished, with every byte still zero; a range asked for
  *	with no helper stays untouched; the helper comes and goes with each
- *	read.
+ *	read. A range asked for later is filled in once the helper has nothing
+ *	else to do, and the scratch the reader prepares is such a range.
  */
 
 #include "trace/prefault.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <thread>
 
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include "support/resident.h"
+#include "trace/scratch.h"
 
 namespace {
 
@@ -60,6 +64,49 @@ TEST(Prefault, AskedRangesAreFilledInWithoutWritingAByte)
     EXPECT_TRUE(prefault_running());
     prefault_end(false);
     EXPECT_FALSE(prefault_running());
+}
+
+/* Waits up to ten seconds for [p, p + len) to be resident. */
+bool comes_resident(const void *p, size_t len)
+{
+    size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    for (int k = 0; k < 1000; k++) {
+        if (resident_pages(p, len) == len / page)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST(Prefault, LaterRangesAndPreparedScratchAreFilledInBehindTheReader)
+{
+    const size_t mib = size_t{1} << 20;
+    mapping later(10 * mib);
+    ASSERT_NE(later.p, nullptr);
+    scratch_trim();
+    prefault_begin();
+    if (!prefault_running())
+        GTEST_SKIP() << "the kernel cannot populate ahead here";
+    /* Pieces of a later range, once nothing else waits; no byte written. */
+    prefault_ask_later(later.p, later.len);
+    EXPECT_TRUE(comes_resident(later.p, later.len));
+    for (size_t i = 0; i < later.len; i += 4093)
+        ASSERT_EQ(later.p[i], 0) << i;
+
+    /* Scratch prepared for a trace: below a step nothing, then idle
+     * blocks whose pages the helper fills in and the next tables take,
+     * without counting as taken. */
+    size_t taken = scratch_taken_bytes();
+    scratch_prepare(4 * mib);
+    scratch_prepare(20 * mib);
+    EXPECT_EQ(scratch_taken_bytes(), taken);
+    char *table = static_cast<char *>(scratch_alloc(16 * mib));
+    EXPECT_TRUE(comes_resident(table, 16 * mib));
+    for (size_t i = 0; i < 16 * mib; i += 4093)
+        ASSERT_EQ(table[i], 0) << i;
+    prefault_end(false);
+    scratch_free(table);
+    scratch_trim();
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
  *	past the data.
  */
 
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 #include <gtest/gtest.h>
@@ -104,15 +105,15 @@ TEST_F(TraceTest, RecordArraysGrowKeepingTheirRecords)
     ASSERT_GE(t.cap, 10);
     int32_t first_cap = t.cap;
     for (int32_t i = 0; i < first_cap; i++)
-        t.rec[i].seq = i;
+        set_seq(t.rec[i], i);
     t.count = first_cap;
     EXPECT_TRUE(trace_grow_records(&t, first_cap));   /* room enough already */
     EXPECT_EQ(t.cap, first_cap);
     ASSERT_TRUE(trace_grow_records(&t, first_cap * 3));
     ASSERT_GE(t.cap, first_cap * 3);
     for (int32_t i = 0; i < first_cap; i++)
-        ASSERT_EQ(t.rec[i].seq, i) << i;
-    EXPECT_EQ(t.rec[t.cap - 1].seq, 0);   /* new room is zero */
+        ASSERT_EQ(seq_of(t.rec[i]), i) << i;
+    EXPECT_EQ(seq_of(t.rec[t.cap - 1]), 0);   /* new room is zero */
     trace_free(&t);
     EXPECT_EQ(t.rec, nullptr);
     EXPECT_EQ(t.rec_map, nullptr);
@@ -120,10 +121,10 @@ TEST_F(TraceTest, RecordArraysGrowKeepingTheirRecords)
     /* An array from malloc, as a test builds one, grows by realloc. */
     t.rec = static_cast<seg_record *>(std::calloc(2, sizeof(seg_record)));
     t.cap = 2;
-    t.rec[1].seq = 7;
+    set_seq(t.rec[1], 7);
     ASSERT_TRUE(trace_grow_records(&t, 5));
     EXPECT_EQ(t.cap, 5);
-    EXPECT_EQ(t.rec[1].seq, 7);
+    EXPECT_EQ(seq_of(t.rec[1]), 7);
     EXPECT_EQ(t.rec_map, nullptr);
     trace_free(&t);
 }
@@ -146,7 +147,7 @@ TEST_F(TraceTest, TrimGivesBackPagesPastTheRecordsAndCopies)
     ASSERT_NE(copy, nullptr);
     std::memset(copy, 0x5a, 100);
     t.count = 10;
-    t.rec[9].seq = 1234;
+    set_seq(t.rec[9], 1234);
     /* Fill everything in, as a helper running ahead would. */
     std::memset(t.rec + t.count, 0, t.rec_map_len - t.count * sizeof(seg_record));
     uint8_t *block = reinterpret_cast<uint8_t *>(t.copies + 1);
@@ -155,7 +156,7 @@ TEST_F(TraceTest, TrimGivesBackPagesPastTheRecordsAndCopies)
     trace_trim(&t);
     const size_t huge = size_t{2} << 20;
     EXPECT_EQ(resident_pages(static_cast<uint8_t *>(t.rec_map) + huge, t.rec_map_len - huge), 0u);
-    EXPECT_EQ(t.rec[9].seq, 1234);
+    EXPECT_EQ(seq_of(t.rec[9]), 1234);
     EXPECT_EQ(copy[99], 0x5a);
     EXPECT_EQ(copy[100], 0);
     EXPECT_EQ(resident_pages(reinterpret_cast<uint8_t *>(t.copies) + huge, huge), 0u);

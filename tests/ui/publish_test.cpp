@@ -188,9 +188,9 @@ TEST_F(publish_env, LabelsWithTheSameBaseLandAt100And109AndTheThirdIsDropped)
         add_line(-0.182f, 0.02f, 1, CLS_DATA);
         /* The label is formatted from the line's record when published. */
         seg_record r{};
-        r.seq = 100 * i + 1;
+        set_seq(r, 100 * i + 1);
         r.paylen = 100;
-        r.ack = 1;
+        set_ack(r, 1);
         r.win = 65535;
         records_.push_back(r);
     }
@@ -234,7 +234,7 @@ TEST_F(publish_env, AtMost256ArrowsAndTheRangeThatLabelsAndTimesCover)
     for (int i = 0; i < 300; i++) {
         add_line(-0.19f + 0.001f * static_cast<float>(i), 0.005f, 1, CLS_DATA);
         seg_record r{};
-        r.seq = i;   /* the label reads " i:i(0) ack 0 win 0 " */
+        set_seq(r, i);   /* the label reads " i:i(0) ack 0 win 0 " */
         records_.push_back(r);
     }
     g_trace.main.rec = records_.data();
@@ -448,8 +448,7 @@ TEST_F(publish_env, TraceInfoNamesTheHostsOfBothAxes)
     seg_record r{};
     set_src4(r, 0x0a000001);
     set_dst4(r, 0x0a000002);
-    r.sport = 40000;
-    r.dport = 80;
+    set_ports(r, 40000, 80);
     records_.push_back(r);
     g_trace.main.rec = records_.data();
     add_line(0.0f, 0.01f, 2);
@@ -465,8 +464,7 @@ TEST_F(publish_env, TraceInfoNamesTheHostsOfBothAxes)
     set_src6(records_[0], six);
     inet_pton(AF_INET6, "2001:db8::2", six);
     set_dst6(records_[0], six);
-    records_[0].sport = 443;
-    records_[0].dport = 50000;
+    set_ports(records_[0], 443, 50000);
     g_trace.main.rec = records_.data();
     g_trace.ipv6 = 1;
     lines_[0].dir = 1;
