@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "trace/direction.h"
+#include "trace/gallop.h"
 #include "trace/scratch.h"
 #include "trace/trace.h"
 
@@ -314,6 +315,22 @@ struct picker {
     }
 };
 
+/* Where among entries [from, to), whose times rise, time `at` about
+ * falls, supposing their times evenly spread over the peer trace's span
+ * `span` (s): a bucket of the index by identification holds one entry
+ * per reuse of an identification over the whole trace, and the search
+ * starts there, without reading entries far from it. */
+const bucket_entry *time_guess(const bucket_entry *from, const bucket_entry *to, float at,
+                               float span)
+{
+    double frac = static_cast<double>(at) / span;
+    if (!(frac > 0.0))
+        return from;
+    if (!(frac < 1.0))
+        return to;
+    return from + static_cast<ptrdiff_t>(frac * static_cast<double>(to - from));
+}
+
 /*
  * The pick of the nearest-time mode without drift among the entries with
  * `tag` of [from, to), whose times never fall: the same as offering them
@@ -327,8 +344,9 @@ void pick_nearest_rising(picker &pick, const bucket_entry *from, const bucket_en
                          uint64_t tag)
 {
     float target = pick.r->time + pick.expect;
-    const bucket_entry *turn = std::partition_point(
-        from, to, [&](const bucket_entry &e) { return (e.time + pick.offset) - target < 0.0f; });
+    const bucket_entry *turn = partition_point_from(
+        from, to, time_guess(from, to, target - pick.offset, trace_span(&g_trace.peer)),
+        [&](const bucket_entry &e) { return (e.time + pick.offset) - target < 0.0f; });
     auto dist = [&](const bucket_entry *e) {
         return match_distance(*pick.r, e->time, pick.offset, pick.expect, 0.0f, 0.0f);
     };
