@@ -79,6 +79,7 @@
 #include <vector>
 
 #include "analysis/dest_index.h"
+#include "analysis/rising_sort.h"
 #include "trace/scratch.h"
 #include "analysis/marking.h"
 #include "trace/direction.h"
@@ -185,11 +186,14 @@ bool value_then_index(const keyed_record &a, const keyed_record &b)
  * by (value, index). A trace's numbers mostly rise in index order, so the
  * records that keep the values rising stay where they are and only the
  * others (retransmissions, reordered segments) are sorted apart and
- * merged back in; when too many fall out of order, everything is sorted.
- * `spare` has room for n / 4 records.
+ * merged back in. When too many fall out of order (a transfer whose
+ * sequence numbers wrap rises once per wrap), the rising sequences are
+ * merged (rising_sort.h) through `room` grown to n records; otherwise
+ * `room` needs n / 4.
  */
-void sort_mostly_rising(keyed_record *seg, size_t n, keyed_record *spare)
+void sort_mostly_rising(keyed_record *seg, size_t n, scratch_table<keyed_record> &room)
 {
+    keyed_record *spare = room.data();
     size_t kept = 0, out = 0;
     for (size_t p = 0; p < n; p++) {
         if (kept == 0 || seg[p].value() >= seg[kept - 1].value()) {
@@ -200,7 +204,9 @@ void sort_mostly_rising(keyed_record *seg, size_t n, keyed_record *spare)
             /* Too many: put the rest back behind the kept ones and sort. */
             std::copy(seg + p, seg + n, seg + kept + out);
             std::copy(spare, spare + out, seg + kept);
-            std::sort(seg, seg + n, value_then_index);
+            if (room.size() < n)
+                room.reset(n);
+            rising_sort::sort_rising(seg, n, room.data(), value_then_index);
             return;
         }
         spare[out++] = seg[p];
@@ -252,7 +258,7 @@ void group_records(const seg_record *rec, int32_t count, const dest_index &ix,
         visit(k, rec[k]);
     }
     for (size_t e = 0; e < sources; e++)
-        sort_mostly_rising(keyed.data() + begin[e], begin[e + 1] - begin[e], spare.data());
+        sort_mostly_rising(keyed.data() + begin[e], begin[e + 1] - begin[e], spare);
 }
 
 /* End of the group that starts at keyed[b], within its source's run,

@@ -106,35 +106,34 @@ void overview_index_clear()
     g_overview_index.count = 0;
 }
 
-/* One group's descent over lines [first, stop). */
+/*
+ * One group's descent over lines [first, stop). Within a group the
+ * direction and class are fixed, so two lines publish the same values
+ * exactly when their rows (overview_rows_of) are the same.
+ */
 struct descent {
     const line_record *lines;
     int32_t first, stop;
     const overview_geometry *g;
     const overview_group *grp;
-    overview_line prev;        /* the group's last candidate's line */
+    bool lost;                 /* the group's class is CLS_LOST */
+    overview_rows prev;        /* the rows of the group's last candidate */
     bool has_prev;
     std::vector<int32_t> *out;
 };
 
-/* Adds line j, whose published line is e, as a candidate unless the
- * group's previous candidate has the same values. */
-static void emit_line(descent &d, int32_t j, const overview_line &e)
+/* Adds line j, whose rows are r, as a candidate unless the group's
+ * previous candidate has the same rows. */
+static void emit_rows(descent &d, int32_t j, const overview_rows &r)
 {
-    if (d.has_prev && same_overview_line(e, d.prev))
+    if (d.has_prev && r.send == d.prev.send && r.other == d.prev.other)
         return;
-    d.prev = e;
+    d.prev = r;
     d.has_prev = true;
     d.out->push_back(j);
 }
 
-static void emit(descent &d, int32_t j)
-{
-    const line_record &l = d.lines[j];
-    emit_line(d, j, overview_line_of(*d.g, l.t_send, l.delay, l.dir, l.cls));
-}
-
-/* The send row of a line sent at t, as overview_line_of computes it. */
+/* The send row of a line sent at t, as overview_rows_of computes it. */
 static int send_row(const overview_geometry &g, float t)
 {
     float ts = t - g.start;
@@ -142,17 +141,17 @@ static int send_row(const overview_geometry &g, float t)
 }
 
 /* Whether every member of `b` is published and gives the same line; if
- * so, *e is that line. */
-static bool uniform(const descent &d, const overview_block &b, overview_line *e)
+ * so, *r is its rows. */
+static bool uniform(const descent &d, const overview_block &b, overview_rows *r)
 {
     if (b.odd || d.g->start > b.recv_lo)
         return false;
     /* Most blocks that straddle a boundary straddle one of send rows. */
     if (send_row(*d.g, b.send_lo) != send_row(*d.g, b.send_hi))
         return false;
-    int dir = d.grp->dir, cls = d.grp->cls;
-    *e = overview_line_of(*d.g, b.send_lo, b.delay_lo, dir, cls);
-    return same_overview_line(*e, overview_line_of(*d.g, b.send_hi, b.delay_hi, dir, cls));
+    *r = overview_rows_of(*d.g, b.send_lo, b.delay_lo, d.lost);
+    overview_rows hi = overview_rows_of(*d.g, b.send_hi, b.delay_hi, d.lost);
+    return r->send == hi.send && r->other == hi.other;
 }
 
 /* The group's published lines of leaf `b`, one by one, last first. */
@@ -163,7 +162,7 @@ static void scan_leaf(descent &d, const overview_block &b)
         const line_record &l = d.lines[j];
         if (l.dir != d.grp->dir || l.cls != d.grp->cls || d.g->start > l.t_recv)
             continue;
-        emit(d, j);
+        emit_rows(d, j, overview_rows_of(*d.g, l.t_send, l.delay, d.lost));
     }
 }
 
@@ -172,9 +171,9 @@ static void visit(descent &d, size_t level, size_t bi)
     const overview_block &b = d.grp->levels[level][bi];
     if (b.last < d.first || b.first >= d.stop)
         return;
-    overview_line e;
-    if (b.first >= d.first && b.last < d.stop && uniform(d, b, &e)) {
-        emit_line(d, b.last, e);
+    overview_rows r;
+    if (b.first >= d.first && b.last < d.stop && uniform(d, b, &r)) {
+        emit_rows(d, b.last, r);
         return;
     }
     if (level == 0) {
@@ -200,7 +199,7 @@ bool overview_index_candidates(const line_record *lines, int32_t count, int32_t 
     out.clear();
     for (const overview_group &grp : x.groups) {
         size_t from = out.size();
-        descent d = {lines, first, stop, &g, &grp, {{0, 0, 0, 0}, -1}, false, &out};
+        descent d = {lines, first, stop, &g, &grp, grp.cls == CLS_LOST, {0, 0}, false, &out};
         size_t top = grp.levels.size() - 1;
         for (size_t k = grp.levels[top].size(); k-- > 0;)
             visit(d, top, k);

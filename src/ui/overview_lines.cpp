@@ -56,17 +56,12 @@ static overview_geometry current_geometry()
 overview_line overview_line_of(const overview_geometry &g, float t_send, float delay, int dir,
                                int cls)
 {
-    float ts = t_send - g.start;
-    int ys = to_pixel(ts * g.scale + 5.0f);
-    int yr = to_pixel((ts + delay) * g.scale + 5.0f);
+    bool lost = cls == CLS_LOST;
+    overview_rows r = overview_rows_of(g, t_send, delay, lost);
     int32_t color = cls < COLOR_OUTSIDE ? g.color[cls] : COLOR_OUTSIDE;
-    overview_line e = {line_ends_of(dir, g.xl, g.xr, ys, yr), color};
-    if (cls != CLS_LOST)
-        return e;
-    /* A lost segment stops halfway across. */
-    int my = to_pixel(static_cast<double>(g.scale) *
-                      (static_cast<double>(delay) * 0.5 + static_cast<double>(ts)) + 5.0);
-    move_receiver_end(&e.ends, dir, g.mx, my);
+    overview_line e = {line_ends_of(dir, g.xl, g.xr, r.send, r.other), color};
+    if (lost)
+        move_receiver_end(&e.ends, dir, g.mx, r.other);
     return e;
 }
 

@@ -57,6 +57,35 @@ struct overview_geometry {
 overview_line overview_line_of(const overview_geometry &g, float t_send, float delay, int dir,
                                int cls);
 
+/*
+ * The two rows that, with its direction and class, fix an overview line's
+ * published values: the sender's row and the row of its other end (the
+ * receiver's; the middle one for a lost segment).
+ */
+struct overview_rows {
+    int send, other;
+};
+
+/*
+ * overview_rows_of --
+ *	The rows of the overview line of a line sent at `t_send` with `delay`,
+ *	`lost` when its class is CLS_LOST; both monotone in t_send and delay.
+ *	overview_line_of places its ends at these rows. Inline, as it runs for
+ *	every line an overview publication looks at.
+ */
+inline overview_rows overview_rows_of(const overview_geometry &g, float t_send, float delay,
+                                     bool lost)
+{
+    float ts = t_send - g.start;
+    int ys = to_pixel(ts * g.scale + 5.0f);
+    if (!lost)
+        return {ys, to_pixel((ts + delay) * g.scale + 5.0f)};
+    /* A lost segment stops halfway across. */
+    return {ys, to_pixel(static_cast<double>(g.scale) *
+                             (static_cast<double>(delay) * 0.5 + static_cast<double>(ts)) +
+                         5.0)};
+}
+
 /* same_overview_line -- Whether a and b publish the same five values. */
 bool same_overview_line(const overview_line &a, const overview_line &b);
 

@@ -29,18 +29,6 @@
 #include "ui/ui_state.h"
 #include "ui/view.h"
 
-/* Farthest a published coordinate may lie from the canvas origin. */
-static const double PIXEL_LIMIT = 16777216.0;
-
-int to_pixel(double v)
-{
-    if (!(v > -PIXEL_LIMIT))
-        return static_cast<int>(-PIXEL_LIMIT);
-    if (v > PIXEL_LIMIT)
-        return static_cast<int>(PIXEL_LIMIT);
-    return static_cast<int>(v);
-}
-
 const char *color_name(int cls)
 {
     if (cls < 0 || cls >= 7)

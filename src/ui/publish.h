@@ -45,9 +45,18 @@ void text_column_start(text_column *c);
 /*
  * to_pixel --
  *	A canvas coordinate as an int: `v` truncated toward zero, held within
- *	+-2^24 so that ends far outside the canvas stay representable.
+ *	+-2^24 so that ends far outside the canvas stay representable. Inline:
+ *	the overview publication calls it for every line it looks at.
  */
-int to_pixel(double v);
+inline int to_pixel(double v)
+{
+    const double limit = 16777216.0;   /* farthest from the canvas origin */
+    if (!(v > -limit))
+        return static_cast<int>(-limit);
+    if (v > limit)
+        return static_cast<int>(limit);
+    return static_cast<int>(v);
+}
 
 /*
  * color_name --

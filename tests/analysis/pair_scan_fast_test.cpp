@@ -15,12 +15,15 @@
 
 #include "analysis/pair_scan_fast.h"
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "analysis/marking.h"
+#include "analysis/rising_sort.h"
 #include "analysis_fixture.h"
 #include "support/random_trace.h"
 
@@ -220,6 +223,50 @@ TEST_F(pair_scan_fast, MatchesTheLiteralScanOnBulkTransfers)
             std::string failure = compare_forms(b.t);
             ASSERT_TRUE(failure.empty()) << failure.substr(0, 20000);
         }
+    }
+}
+
+/* A bulk transfer whose numbers wrap every few hundred segments, as
+ * those of a transfer of many gigabytes do: each endpoint's numbers are
+ * then several rising runs, which the grouping merges. */
+TEST_F(pair_scan_fast, MatchesTheLiteralScanWhenNumbersWrap)
+{
+    const int64_t base = (int64_t{1} << 32) - 777777;
+    auto wrapped = [base](int64_t v) {
+        uint32_t carried = static_cast<uint32_t>(base + v * 14321);
+        return static_cast<int64_t>(carried) - base;
+    };
+    for (uint64_t seed : {4u, 5u}) {
+        bulk_trace b = make_bulk(4000, seed, true);
+        for (seg_record &r : b.t.rec) {
+            set_seq(r, wrapped(seq_of(r)));
+            set_ack(r, wrapped(ack_of(r)));
+        }
+        std::string failure = compare_forms(b.t);
+        ASSERT_TRUE(failure.empty()) << failure.substr(0, 20000);
+    }
+}
+
+/* The merge of rising piles gives std::sort's order: runs of every count
+ * around the limit of piles, stragglers, and arrays with no order. */
+TEST(rising_sort, SortRisingEqualsStdSort)
+{
+    rng g{99};
+    for (int trial = 0; trial < 400; trial++) {
+        size_t n = static_cast<size_t>(g.below(3000));
+        size_t runs = 1 + static_cast<size_t>(g.below(rising_sort::MAX_PILES + 8));
+        std::vector<uint64_t> a(n), buffer(n);
+        for (size_t k = 0; k < n; k++) {
+            uint64_t in_run = k * runs / (n + 1);
+            a[k] = trial % 5 == 0 ? g.next() % 1000 : (k - in_run * (n + 1) / runs) * 8 + g.next() % 8;
+            if (trial % 3 == 0 && g.chance(2))
+                a[k] = g.next() % (n * 8 + 1); /* a straggler */
+            a[k] = a[k] << 20 | k; /* no two equal, as the keys are */
+        }
+        std::vector<uint64_t> want = a;
+        std::sort(want.begin(), want.end());
+        rising_sort::sort_rising(a.data(), n, buffer.data(), std::less<uint64_t>());
+        ASSERT_EQ(a, want) << "trial " << trial << ", n " << n << ", runs " << runs;
     }
 }
 
