@@ -160,10 +160,25 @@ void prime_segment_text(int line)
         prime_segment_summary(seg);
 }
 
-void prime_record_text(int index)
+bool prime_record_text(int index)
 {
     segment_bytes seg;
     int short_copy = 0;
-    if (record_segment(index, &seg, &short_copy))
-        prime_segment_summary(seg);
+    return record_segment(index, &seg, &short_copy) && prime_segment_summary(seg);
+}
+
+bool record_may_mark_bad_options(int index)
+{
+    segment_bytes seg;
+    int short_copy = 0;
+    return record_segment(index, &seg, &short_copy) && summary_may_mark_bad_options(seg);
+}
+
+bool record_located_as_read(int index)
+{
+    segment_bytes seg;
+    int short_copy = 0;
+    if (!record_segment(index, &seg, &short_copy) || seg.copy_len < 1)
+        return false;
+    return ((seg.ip[0] >> 4) == 6) == (g_trace.ipv6 != 0);
 }

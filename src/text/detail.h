@@ -73,8 +73,27 @@ void prime_segment_text(int line);
  * prime_record_text --
  *	prime_segment_text for main record `index`, with or without a line
  *	list: it reads only the record's copy, so it may run while the
- *	analysis passes build the line list on another thread.
+ *	analysis passes build the line list on another thread. True when
+ *	the summary consulted the relative sequence table
+ *	(prime_segment_summary).
  */
-void prime_record_text(int index);
+bool prime_record_text(int index);
+
+/*
+ * record_may_mark_bad_options --
+ *	summary_may_mark_bad_options for main record `index`'s bytes; false
+ *	for a record without bytes. No side effects.
+ */
+bool record_may_mark_bad_options(int index);
+
+/*
+ * record_located_as_read --
+ *	Whether the summary finds main record `index`'s TCP header where the
+ *	decoder found it: the record has bytes, and their IP version is the
+ *	one g_trace.ipv6 (the file read last) names, which the summary's
+ *	header location follows. The decoder takes one IP version per file.
+ *	No side effects.
+ */
+bool record_located_as_read(int index);
 
 #endif

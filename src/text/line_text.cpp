@@ -11,6 +11,7 @@
 #include "text/line_text.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "text/detail.h"
 #include "trace/flow.h"
@@ -49,17 +50,61 @@ void prime_text_state()
     prime_record_texts();
 }
 
-void prime_record_texts()
+namespace {
+
+/* Every record in index order through the whole summary; the pages of
+ * the mapped file read are given back as the pass goes. */
+void prime_every_record(const trace_array &t)
 {
-    if (g_trace.main.rec == nullptr)
-        return;
-    /* Every record's bytes are read once, in file order: the pages of
-     * the mapped file read are given back as the pass goes. */
-    for (int32_t i = 0; i < g_trace.main.count; i++) {
-        trace_release_behind(&g_trace.main, i);
+    for (int32_t i = 0; i < t.count; i++) {
+        trace_release_behind(&t, i);
         prime_record_text(i);
     }
-    trace_release_behind(&g_trace.main, g_trace.main.count);
+}
+
+/*
+ * Whether record r must go through the whole summary, `known` holding
+ * the flow entries of which a record went through it as far as the
+ * relative sequence table. A record of such an entry (the decoder read
+ * its hosts and ports from the bytes the summary reads) finds its hosts,
+ * ports and connection in the tables, and without SYN it changes no base.
+ */
+bool needs_whole_summary(const seg_record &r, const std::vector<uint8_t> &known)
+{
+    if (r.tcp_flags & TH_SYN)
+        return true;
+    return r.flow == 0 || r.flow >= known.size() || known[r.flow] == 0;
+}
+
+}  // namespace
+
+void prime_record_texts()
+{
+    const trace_array &t = g_trace.main;
+    if (t.rec == nullptr)
+        return;
+    if (t.count == 0 || !record_located_as_read(0)) {
+        prime_every_record(t);
+        trace_release_behind(&t, t.count);
+        return;
+    }
+    std::vector<uint8_t> known(static_cast<size_t>(g_trace.flows.count) + 1, 0);
+    /* The decoder counted the records without options: when they are all
+     * but the SYNs, no other record's bytes need be read. */
+    bool options = t.option_free != t.count;
+    for (int32_t i = 0; i < t.count; i++) {
+        const seg_record &r = t.rec[i];
+        if (options)
+            trace_release_behind(&t, i);
+        if (!needs_whole_summary(r, known)) {
+            if (options && record_may_mark_bad_options(i))
+                prime_record_text(i);
+            continue;
+        }
+        if (prime_record_text(i) && r.flow < known.size())
+            known[r.flow] = 1;
+    }
+    trace_release_behind(&t, t.count);
 }
 
 void prime_text_state_literal()

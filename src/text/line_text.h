@@ -38,8 +38,8 @@ void format_line_label(int32_t line, char *label, size_t size);
 
 /*
  * prime_text_state --
- *	For each line of g_trace.lines, in index order over the
- *	g_trace.main.count lines: prime_segment_text. Gives the relative
+ *	prime_record_texts when there is a line list and g_trace.main.count
+ *	lines. Gives the relative
  *	sequence table, the name caches and standard output exactly what
  *	prime_text_state_literal gives them, without formatting any text.
  *	Does nothing when the count is 0 or there is no line list.
@@ -50,11 +50,17 @@ void prime_text_state();
 
 /*
  * prime_record_texts --
- *	prime_text_state without the line list: every main record in index
- *	order through prime_record_text. With a line list, what
- *	prime_text_state does. Reads nothing the analysis passes write, so
- *	the loader runs it on a second thread while they run. Side effects
- *	as prime_text_state.
+ *	prime_text_state without the line list, over every main record: the
+ *	same tables, standard output and later texts as
+ *	prime_text_state_literal, for records as the decoder makes them (its
+ *	flow entry holding the hosts and ports of its bytes, its flags those
+ *	of its bytes, the trace's count of records without options). Only
+ *	the records that may change something go through the summary: those
+ *	with SYN, the first of each flow entry, and those whose options may
+ *	be malformed; a record without flow entry (0) always does. The bytes
+ *	of the others are not read when the trace has no options but on
+ *	SYNs. Reads nothing the analysis passes write, so the loader runs it
+ *	on a second thread while they run. Side effects as prime_text_state.
  */
 void prime_record_texts();
 

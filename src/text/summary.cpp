@@ -154,16 +154,17 @@ namespace {
  * The summary of `seg`, appended through `o`. With a discarding writer
  * nothing is formatted and the checksum is not summed, since its verdict
  * is text alone; every lookup, table update and standard-output message
- * happens as it does for a text.
+ * happens as it does for a text. True once it has consulted the relative
+ * sequence table: both hosts and both ports were looked up before.
  */
-void summarise(const segment_bytes &seg, int copy_may_be_short, text_out &o)
+bool summarise(const segment_bytes &seg, int copy_may_be_short, text_out &o)
 {
     const uint8_t *ip = seg.ip;
     bool v6 = seg.copy_len >= 1 && (ip[0] >> 4) == 6;
     addr_place ap = addresses_of(v6);
     if (!in_copy(seg, 0, ap.dst + ap.len)) {
         out_str(&o, truncated_mark);
-        return;
+        return false;
     }
     const uint8_t *src = ip + ap.src;
     const uint8_t *dst = ip + ap.dst;
@@ -172,7 +173,7 @@ void summarise(const segment_bytes &seg, int copy_may_be_short, text_out &o)
     if (!tcp_has(seg, 4) || read_be16(ip + seg.tcp_off + 2) == 0) {
         const char *s = host_text(src, v6);
         out_printf(&o, "%s > %s: [|tcp]", s, host_text(dst, v6));
-        return;
+        return false;
     }
     const uint8_t *tcp = ip + seg.tcp_off;
     uint16_t sport = read_be16(tcp);
@@ -191,17 +192,17 @@ void summarise(const segment_bytes &seg, int copy_may_be_short, text_out &o)
 
     if (!tcp_has(seg, 13)) {
         out_str(&o, truncated_mark);
-        return;
+        return false;
     }
     int32_t hdrlen = (tcp[12] >> 4) * 4;
     if (hdrlen < TCP_MIN_HEADER) {
         out_printf(&o, " tcp %d [bad hdr length %u - too short, < %lu]", seg.tcp_len - hdrlen,
                    (unsigned)hdrlen, (unsigned long)TCP_MIN_HEADER);
-        return;
+        return false;
     }
     if (!tcp_has(seg, 14)) {
         out_str(&o, truncated_mark);
-        return;
+        return false;
     }
     uint8_t flags = tcp[13];
     append_flag_letters(flags, &o);
@@ -209,15 +210,17 @@ void summarise(const segment_bytes &seg, int copy_may_be_short, text_out &o)
     uint32_t seq = read_be32(tcp + 4);
     uint32_t ack = read_be32(tcp + 8);
     uint32_t sack_base = 0;
+    bool consulted = false;
     if (flags & TH_ACK) {
         relseq_result r = relative_sequence_numbers(src, dst, ap.len, sport, dport, flags, seq, ack);
         seq = r.seq;
         ack = r.ack;
         sack_base = r.sack_base;
+        consulted = true;
     }
     if (seg.tcp_len < hdrlen) {
         out_printf(&o, " [bad hdr length %u - too long, > %d]", (unsigned)hdrlen, seg.tcp_len);
-        return;
+        return consulted;
     }
     if (!out_discards(&o) && checksum_wanted(seg, copy_may_be_short))
         append_checksum(seg, &o);
@@ -228,29 +231,30 @@ void summarise(const segment_bytes &seg, int copy_may_be_short, text_out &o)
         out_printf(&o, " ack %u", ack);
     if (!tcp_has(seg, 16)) {
         out_str(&o, truncated_mark);
-        return;
+        return consulted;
     }
     out_printf(&o, " win %d", (int)read_be16(tcp + 14));
     if (flags & TH_URG) {
         if (!tcp_has(seg, 20)) {
             out_str(&o, truncated_mark);
-            return;
+            return consulted;
         }
         out_printf(&o, " urg %d", (int)read_be16(tcp + 18));
     }
     if (hdrlen > TCP_MIN_HEADER) {
         if (!tcp_has(seg, TCP_MIN_HEADER)) {
             out_str(&o, truncated_mark);
-            return;
+            return consulted;
         }
         uint32_t in_copy_opts = (uint32_t)(seg.copy_len - seg.tcp_off - TCP_MIN_HEADER);
         option_end end = format_tcp_options(tcp + TCP_MIN_HEADER, (uint32_t)(hdrlen - TCP_MIN_HEADER),
                                             in_copy_opts, sack_base, &o);
         if (end != OPTIONS_DONE)
-            return;
+            return consulted;
     }
     if ((flags & TH_RST) && paylen != 0)
         append_reset_note(paylen, &o);
+    return consulted;
 }
 
 }  // namespace
@@ -262,8 +266,21 @@ void format_segment_summary(const segment_bytes &seg, int copy_may_be_short, cha
     summarise(seg, copy_may_be_short, o);
 }
 
-void prime_segment_summary(const segment_bytes &seg)
+bool prime_segment_summary(const segment_bytes &seg)
 {
     text_out o = text_out_discarding();
-    summarise(seg, 1, o);
+    return summarise(seg, 1, o);
+}
+
+bool summary_may_mark_bad_options(const segment_bytes &seg)
+{
+    if (!tcp_has(seg, TCP_MIN_HEADER))
+        return false;
+    const uint8_t *tcp = seg.ip + seg.tcp_off;
+    int32_t hdrlen = (tcp[12] >> 4) * 4;
+    if (hdrlen <= TCP_MIN_HEADER)
+        return false;
+    uint32_t in_copy_opts = (uint32_t)(seg.copy_len - seg.tcp_off - TCP_MIN_HEADER);
+    return tcp_options_end(tcp + TCP_MIN_HEADER, (uint32_t)(hdrlen - TCP_MIN_HEADER),
+                           in_copy_opts) == OPTIONS_MALFORMED;
 }

@@ -48,9 +48,22 @@ void format_segment_summary(const segment_bytes &seg, int copy_may_be_short, cha
  *	besides its text, without formatting any text: the same name-cache
  *	lookups in the same order, the same relative sequence table update
  *	and the same "[bad opt]" on standard output. The checksum verdict is
- *	text alone, so neither its flag nor a sum is needed.
+ *	text alone, so neither its flag nor a sum is needed. True when the
+ *	summary consulted the relative sequence table (a segment with ACK
+ *	that got that far): its connection is in the table then, and its two
+ *	hosts and two ports in the name caches.
  */
-void prime_segment_summary(const segment_bytes &seg);
+bool prime_segment_summary(const segment_bytes &seg);
+
+/*
+ * summary_may_mark_bad_options --
+ *	False when the summary of `seg` cannot end with a malformed option
+ *	("[bad opt]"): its TCP header is not in the copy as far as the
+ *	options, has none, or they end otherwise (tcp_options_end). True
+ *	does not promise the mark: the summary may stop before the options.
+ *	No side effects.
+ */
+bool summary_may_mark_bad_options(const segment_bytes &seg);
 
 /*
  * append_flag_letters --

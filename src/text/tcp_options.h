@@ -43,4 +43,12 @@ enum option_end {
 option_end format_tcp_options(const uint8_t *opt, uint32_t count, uint32_t avail,
                               uint32_t sack_base, text_out *o);
 
+/*
+ * tcp_options_end --
+ *	How format_tcp_options ends for the same option bytes, `count` and
+ *	`avail`, found without forming any text and without the "[bad opt]"
+ *	mark: a pure function of its arguments. Reads the same bytes.
+ */
+option_end tcp_options_end(const uint8_t *opt, uint32_t count, uint32_t avail);
+
 #endif

@@ -393,20 +393,113 @@ TEST_F(LineTextTest, PrimingWithoutTextMatchesTheLiteralPrimingOnRandomTraces)
     EXPECT_GT(relative, 150);
 }
 
+/*
+ * Reads `path` as the decoder reads it and makes it the main trace with
+ * a line list; with `after`, reads that file as well (its records are
+ * dropped), so that the file read last is another, as in a two-file
+ * load. `copy_len` > 0 stands for -s. False when no segment was taken.
+ */
+bool read_as_main(const std::string &path, int copy_len = 0, const std::string &after = "")
+{
+    trace_state_clear();
+    g_trace.copy_len = copy_len;
+    testing::internal::CaptureStdout();
+    read_capture(path.c_str());
+    g_trace.main = g_trace.building;
+    g_trace.building = trace_array{};
+    if (!after.empty()) {
+        read_capture(after.c_str());
+        trace_free(&g_trace.building);
+    }
+    testing::internal::GetCapturedStdout();
+    if (g_trace.main.count == 0)
+        return false;
+    g_trace.lines = (line_record *)std::calloc((size_t)g_trace.main.count, sizeof(line_record));
+    return true;
+}
+
 TEST_F(LineTextTest, PrimingWithoutTextMatchesTheLiteralPrimingOnTheSampleCaptures)
 {
-    for (const char *name : {"sender.pcap", "receiver.pcap"}) {
-        trace_state_clear();
+    int taken = 0;
+    for (const char *name :
+         {"sender.pcap", "receiver.pcap", "bulk-loss-receiver.pcap", "bulk-loss-sender.pcap",
+          "drift-receiver.pcap", "drift-sender.pcap", "keepalive.pcap", "lan-client.pcap",
+          "lan-server.pcap", "loopback-any-sll.pcap", "loopback-any.pcap", "midstream-acks.pcap",
+          "midstream-many.pcap", "midstream-window.pcap", "midstream.pcap",
+          "offload-receiver.pcap", "offload-router.pcap", "offload-sender.pcap", "sender.pcapng",
+          "slow-client.pcap", "slow-path.pcap", "slow-reader.pcap", "slow-server.pcap",
+          "timeout.pcap"}) {
         std::string path = std::string(WIREPAINT_SOURCE_DIR) + "/examples/" + name;
-        testing::internal::CaptureStdout();
-        read_capture(path.c_str());
-        testing::internal::GetCapturedStdout();
-        g_trace.main = g_trace.building;
-        g_trace.building = trace_array{};
-        ASSERT_GT(g_trace.main.count, 100) << name;
-        g_trace.lines = (line_record *)std::calloc((size_t)g_trace.main.count, sizeof(line_record));
+        ASSERT_TRUE(read_as_main(path)) << name;
+        taken += g_trace.main.count;
         EXPECT_TRUE(same_priming()) << name;
+        /* A short -s, which cuts every copy inside its headers. */
+        ASSERT_TRUE(read_as_main(path, 54)) << name;
+        EXPECT_TRUE(same_priming()) << name << " -s 54";
     }
+    EXPECT_GT(taken, 9000);
+}
+
+/*
+ * Random captures of one connection, read by the decoder: either IP
+ * version, both directions, every flag combination, SYNs that reset the
+ * bases again, ack fields of 0, options well and badly formed on some or
+ * all segments, odd header lengths, extension headers, short snapshots
+ * and -s values; some read before another file of the other IP version,
+ * whose version the summary then locates headers by.
+ */
+TEST_F(LineTextTest, PrimingByRecordMatchesTheLiteralPrimingOnDecodedRandomCaptures)
+{
+    int bad_opts = 0, with_options = 0, other_version = 0;
+    const std::string v4_other = pcapgen::capture().add(pcapgen::build_tcp(tcp_seg{}), 0).write();
+    tcp_seg six;
+    six.v6 = true;
+    six.src = "2001:db8::7";
+    six.dst = "2001:db8::8";
+    const std::string v6_other = pcapgen::capture().add(pcapgen::build_tcp(six), 0).write();
+    for (unsigned seed = 1; seed <= 400; seed++) {
+        random_segments g(seed);
+        bool v6 = g.chance(40);
+        tcp_seg base = g.segment(v6);
+        if (base.dport == 0)
+            base.dport = 80;
+        bool options_everywhere = g.chance(40);
+        int snaplen = g.chance(30) ? 40 + (int)g.below(80) : 65535;
+        pcapgen::capture cap(pcapgen::LINK_EN10MB, snaplen);
+        int n = 1 + (int)g.below(60);
+        for (int i = 0; i < n; i++) {
+            tcp_seg s = g.segment(v6);
+            s.src = base.src;
+            s.dst = base.dst;
+            s.sport = base.sport;
+            s.dport = base.dport;
+            if (g.chance(50)) {
+                std::swap(s.src, s.dst);
+                std::swap(s.sport, s.dport);
+            }
+            if (g.chance(80))
+                s.flags = g.chance(90) ? (uint8_t)(TH_ACK | (g.chance(30) ? TH_PUSH : 0)) : s.flags;
+            if (options_everywhere && s.tcp_options.empty())
+                s.tcp_options = {1, 1, 8, 10, 0, 0, 0, 1, 0, 0, 0, 2};
+            cap.add(pcapgen::build_tcp(s), 0.001 * i, g.chance(10) ? 30 + (int)g.below(60) : -1);
+        }
+        int copy_len = g.chance(20) ? 30 + (int)g.below(60) : 0;
+        std::string after;
+        if (g.chance(15)) {
+            after = v6 ? v4_other : v6_other;
+            other_version++;
+        }
+        if (!read_as_main(cap.write(), copy_len, after))
+            continue;
+        ASSERT_TRUE(same_priming()) << "seed " << seed;
+        with_options += g_trace.main.option_free != g_trace.main.count;
+        primed p = prime_and_read(primings[2]);
+        bad_opts += p.stdout_text.find("[bad opt]") != std::string::npos;
+    }
+    /* The captures reach the paths that leave effects. */
+    EXPECT_GT(bad_opts, 50);
+    EXPECT_GT(with_options, 150);
+    EXPECT_GT(other_version, 30);
 }
 
 }  // namespace

@@ -13,8 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "trace/dropnote.h"
 
 namespace {
 
@@ -198,6 +201,51 @@ TEST(TcpOptions, AppendsAfterTextAlreadyThere)
     uint8_t nop = 1;
     format_tcp_options(&nop, 1, 1, 0, &t);
     EXPECT_EQ(std::string(buf), "x    < nop > ");
+}
+
+/* The option walk that forms no text ends as the printer does, on the
+ * table rows cut at every length and on random option bytes of every
+ * kind, well and badly formed, with every count and copy cut. */
+TEST(TcpOptions, WalkWithoutTextEndsAsThePrinter)
+{
+    std::mt19937 rng(23);
+    auto below = [&rng](uint32_t n) { return (uint32_t)(rng() % n); };
+    static const uint8_t kinds[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 13, 19, 30, 254};
+    std::vector<opts> cases;
+    for (const option_row &row : option_rows)
+        cases.push_back(row.bytes);
+    for (int n = 0; n < 100000; n++) {
+        opts o;
+        uint32_t len = 1 + below(40);
+        while (o.size() < len) {
+            o.push_back(kinds[below(sizeof kinds)]);
+            if (below(4) != 0)
+                o.push_back((uint8_t)(below(4) == 0 ? below(256) : below(20)));
+            uint32_t data = below(12);
+            for (uint32_t k = 0; k < data && o.size() < len; k++)
+                o.push_back((uint8_t)rng());
+        }
+        cases.push_back(o);
+    }
+    int ends[3] = {0, 0, 0};
+    g_dropnote.quiet = 1;   /* the marks of 100,000 lists are counted */
+    for (const opts &o : cases) {
+        uint32_t count = (uint32_t)o.size();
+        for (uint32_t held : {count, below(count + 1), below(count + 1)}) {
+            std::unique_ptr<uint8_t[]> bytes(new uint8_t[held == 0 ? 1 : held]);
+            std::copy(o.begin(), o.begin() + held, bytes.get());
+            char buf[512] = "";
+            text_out t = text_out_at_end(buf, sizeof buf);
+            option_end printed_end = format_tcp_options(bytes.get(), count, held, 0, &t);
+            ASSERT_EQ(tcp_options_end(bytes.get(), count, held), printed_end)
+                << buf << " (" << held << " of " << count << " bytes held)";
+            ends[printed_end]++;
+        }
+    }
+    g_dropnote.quiet = 0;
+    EXPECT_GT(ends[OPTIONS_DONE], 10000);
+    EXPECT_GT(ends[OPTIONS_MALFORMED], 10000);
+    EXPECT_GT(ends[OPTIONS_CUT], 10000);
 }
 
 }  // namespace
