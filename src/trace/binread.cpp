@@ -4,8 +4,8 @@
  *	The capture reader and the segment decoder.
  *
  *	read_capture opens one savefile through libpcap and runs every packet
- *	through handle_packet, which copies it into the reader's copy buffer
- *	and strips the link header. decode_segment then decides whether what
+ *	(read from the mapped file where it can be, trace/capfile.h) through
+ *	handle_packet, which strips the link header where the packet lies. decode_segment then decides whether what
  *	follows is a TCP segment of the file's one connection: the first
  *	accepted segment fixes the connection key (addresses, ports, initial
  *	sequence numbers, first time stamp), and every later packet must
@@ -281,15 +281,14 @@ void grow_building()
  * trace has a map; gives up the map (copies for the records placed so
  * far) when the packet cannot be found in it. True when placed.
  */
-bool place_packet(const struct pcap_pkthdr *hdr, const uint8_t *ip, uint32_t n)
+bool place_packet(const struct pcap_pkthdr *hdr, const uint8_t *ip, uint32_t link_len,
+                  uint32_t n)
 {
     trace_array &t = g_trace.building;
     if (t.map == nullptr)
         return false;
     t.copy_len = g_trace.copy_len;
-    const uint8_t *frame = g_trace.copybuf;
-    uint32_t link_len = (uint32_t)(ip - frame);
-    if (filemap_place(t.map, hdr, frame, link_len + n))
+    if (filemap_place(t.map, hdr, ip - link_len, link_len + n))
         return true;
     if (!trace_map_to_copies(&t))
         load_fail_errno(-1, "malloc");
@@ -305,7 +304,7 @@ void copy_packet(const struct pcap_pkthdr *hdr, const uint8_t *ip, uint32_t avai
     uint32_t n = 0;
     if (g_trace.copy_len > 0) {
         n = avail < (uint32_t)g_trace.copy_len ? avail : (uint32_t)g_trace.copy_len;
-        if (place_packet(hdr, ip, n))
+        if (place_packet(hdr, ip, caplen - avail, n))
             return;
         p = trace_new_copy(&g_trace.building, (size_t)g_trace.copy_len, (int32_t)n);
     }
@@ -425,16 +424,17 @@ void handle_packet(u_char *user, const struct pcap_pkthdr *hdr, const u_char *da
     uint32_t caplen = hdr->caplen;
     if (caplen > (uint32_t)g_trace.snaplen)
         load_failf(-1, "packet too large %s:%d\n", BINREAD_SOURCE_NAME, __LINE__);
-    std::memcpy(g_trace.copybuf, data, caplen);
+    /* The bytes are read where they were handed over (libpcap's buffer or
+     * the mapped file), never past caplen. */
     uint32_t link_len = 0;
-    link_verdict link = link_ip_offset(g_trace.linktype, g_trace.copybuf, caplen, &link_len);
+    link_verdict link = link_ip_offset(g_trace.linktype, data, caplen, &link_len);
     if (link == LINK_UNKNOWN)
         load_failf(-1, "Unknown DLT %x\n", g_trace.linktype);
     if (link == LINK_NOT_IP)
         drop_note(DROP_NOT_TCP, msg_not_tcp4);
     if (link != LINK_IP)
         return;
-    decode_segment(g_trace.copybuf + link_len, caplen - link_len, hdr, caplen);
+    decode_segment(data + link_len, caplen - link_len, hdr, caplen);
 }
 
 seg_record *read_capture(const char *file)
@@ -457,7 +457,7 @@ seg_record *read_capture(const char *file)
     conn_select_begin(file);
     dropnote_begin_file();
     populate_ahead helper;
-    capture_run(pc, file, handle_packet, nullptr);
+    capture_run_mapped(pc, file, g_trace.building.map, handle_packet, nullptr);
     helper.end();
     g_trace.duration = trace_span(&g_trace.building);
     return g_trace.building.rec;

@@ -35,8 +35,7 @@ seg_record *read_capture(const char *file);
 
 /*
  * handle_packet --
- *	The per-packet handler given to pcap_loop. Copies the packet into the
- *	copy buffer, strips the link header (and VLAN tags, see linktype.h)
+ *	The per-packet handler given to pcap_loop. Strips the link header (and VLAN tags, see linktype.h)
  *	and hands the rest to decode_segment. Fails (load_fail) for a packet
  *	larger than the snapshot length or a link type outside the table;
  *	drops a frame shorter than its link header without a word, and a

@@ -27,6 +27,7 @@
 
 #include "trace/capbytes.h"
 #include "trace/decompress.h"
+#include "trace/filemap.h"
 #include "trace/linktype.h"
 #include "trace/loadfail.h"
 
@@ -223,23 +224,64 @@ pcap_t *capture_open(const char *file)
     return pc;
 }
 
+namespace {
+
+/* The end of a run, libpcap's or the map's: `rc` its outcome
+ * (PCAP_ERROR with `text`), then as capture_run says. */
+void finish_run(pcap_t *pc, const char *file, const run_context &ctx, int rc, const std::string &text)
+{
+    capture_close(pc);
+    if (ctx.failed)
+        throw ctx.error;
+    if (rc != PCAP_ERROR)
+        return;
+    if (ctx.packets == 0 || !is_truncation(text.c_str()))
+        load_failf(-2, "pcap_loop: %s\n", text.c_str());
+    load_warnf("wirepaint: warning: %s: %s\n", file, text.c_str());
+}
+
+/* The filter of the run, compiled on `pc` as capture_open did; false for
+ * none. */
+bool compile_filter(pcap_t *pc, struct bpf_program *prog)
+{
+    if (g_capfile.filter.empty())
+        return false;
+    return pcap_compile(pc, prog, g_capfile.filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0;
+}
+
+}  // namespace
+
 void capture_run(pcap_t *pc, const char *file, pcap_handler handler, u_char *user)
 {
     run_context ctx = {pc, handler, user, 0, false, {0}};
     int rc = pcap_loop(pc, -1, wrapped_handler, reinterpret_cast<u_char *>(&ctx));
-    if (ctx.failed) {
-        capture_close(pc);
-        throw ctx.error;
-    }
-    if (rc == PCAP_ERROR) {
-        std::string text = pcap_geterr(pc);
-        capture_close(pc);
-        if (ctx.packets == 0 || !is_truncation(text.c_str()))
-            load_failf(-2, "pcap_loop: %s\n", text.c_str());
-        load_warnf("wirepaint: warning: %s: %s\n", file, text.c_str());
+    std::string text = rc == PCAP_ERROR ? pcap_geterr(pc) : "";
+    finish_run(pc, file, ctx, rc, text);
+}
+
+void capture_run_mapped(pcap_t *pc, const char *file, file_map *m, pcap_handler handler,
+                        u_char *user)
+{
+    if (!filemap_can_hand(m, pc)) {
+        capture_run(pc, file, handler, user);
         return;
     }
-    capture_close(pc);
+    run_context ctx = {pc, handler, user, 0, false, {0}};
+    struct bpf_program prog;
+    bool filtered = compile_filter(pc, &prog);
+    int snapshot = pcap_snapshot(pc);
+    char errbuf[PCAP_ERRBUF_SIZE];
+    struct pcap_pkthdr hdr;
+    const uint8_t *data = nullptr;
+    int rc = 0;
+    while (!ctx.failed && (rc = filemap_next(m, snapshot, &hdr, &data, errbuf)) == 1) {
+        if (!filtered || pcap_offline_filter(&prog, &hdr, data) != 0)
+            wrapped_handler(reinterpret_cast<u_char *>(&ctx), &hdr, data);
+    }
+    if (filtered)
+        pcap_freecode(&prog);
+    rc = ctx.failed ? 0 : rc == -1 ? PCAP_ERROR : 0;
+    finish_run(pc, file, ctx, rc, rc == PCAP_ERROR ? errbuf : "");
 }
 
 int capture_probe(const char *file, std::string *reason)

@@ -81,6 +81,20 @@ void capture_close(pcap_t *pc);
  */
 void capture_run(pcap_t *pc, const char *file, pcap_handler handler, u_char *user);
 
+struct file_map;
+
+/*
+ * capture_run_mapped --
+ *	capture_run reading the records from `m`, the map of the file `pc`
+ *	was opened on (trace/filemap.h), when its records can be read there
+ *	with libpcap's outcome (filemap_can_hand): the same packets, headers,
+ *	bytes, filter verdicts (libpcap's compiled program on each record),
+ *	messages and statuses, without a copy of the file. Otherwise, and for
+ *	a null `m`, capture_run itself. Closes `pc` either way.
+ */
+void capture_run_mapped(pcap_t *pc, const char *file, file_map *m, pcap_handler handler,
+                        u_char *user);
+
 /*
  * capture_probe --
  *	Whether `file` can be loaded at all: it opens with libpcap, has a

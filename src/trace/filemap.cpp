@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -50,6 +51,10 @@ size_t page_size()
     return page;
 }
 
+/* The most bytes libpcap takes as a record's captured length for the
+ * link types wirepaint reads; more is a damaged file. */
+const uint32_t MAX_CAPLEN = 262144;
+
 /* Gives back the whole pages of the mapping within [from, to). */
 void release_range(const file_map *m, size_t from, size_t to)
 {
@@ -58,6 +63,16 @@ void release_range(const file_map *m, size_t from, size_t to)
     to = to / page * page;
     if (to > from)
         madvise(const_cast<uint8_t *>(m->base) + from, to - from, MADV_DONTNEED);
+}
+
+/* Gives back the pages behind the walk once it has passed RELEASE_STEP
+ * bytes since the last time, up to `pos`. */
+void release_behind(file_map *m, size_t pos)
+{
+    if (m->next - m->released < RELEASE_STEP)
+        return;
+    release_range(m, m->released, pos);
+    m->released = pos;
 }
 
 /* The file offset of record i's header. */
@@ -186,6 +201,7 @@ file_map *filemap_open(const char *file, int linktype, int32_t records)
     m->len = (size_t)st.st_size;
     m->swapped = swapped;
     m->linktype = linktype;
+    m->nano = (swapped ? read_be32(b) : magic) == MAGIC_NS;
     m->next = FILE_HEADER;
     /* Room for what the file can hold: pages not written cost nothing. */
     if (records > 0) {
@@ -207,8 +223,79 @@ void filemap_close(file_map *m)
     delete m;
 }
 
+bool filemap_can_hand(const file_map *m, pcap_t *pc)
+{
+    if (m == nullptr || pc == nullptr || m->next != FILE_HEADER || m->count != 0)
+        return false;
+    int lt = pcap_datalink(pc);
+    bool cooked = lt == DLT_LINUX_SLL || lt == DLT_LINUX_SLL2;
+    return pcap_major_version(pc) == 2 && pcap_minor_version(pc) >= 4 &&
+           (pcap_is_swapped(pc) == 1) == m->swapped && lt == m->linktype &&
+           pcap_get_tstamp_precision(pc) == PCAP_TSTAMP_PRECISION_MICRO &&
+           link_header_length(lt) >= 0 && !(cooked && m->swapped);
+}
+
+int filemap_next(file_map *m, int snapshot, struct pcap_pkthdr *hdr, const uint8_t **data,
+                 char *errbuf)
+{
+    m->handing = true;
+    size_t pos = m->next;
+    if (pos >= m->len)
+        return 0;
+    if (m->len - pos < RECORD_HEADER) {
+        std::snprintf(errbuf, PCAP_ERRBUF_SIZE,
+                      "truncated dump file; tried to read %d header bytes, only got %zu",
+                      (int)RECORD_HEADER, m->len - pos);
+        return -1;
+    }
+    /* libpcap takes the stamp's two fields as signed 32-bit numbers in
+     * a file of this machine's order, as unsigned ones once it swapped
+     * them. */
+    uint32_t sec = header_word(m, pos);
+    uint32_t frac = header_word(m, pos + 4);
+    hdr->ts.tv_sec = m->swapped ? (time_t)sec : (time_t)(int32_t)sec;
+    int64_t f = m->swapped ? (int64_t)frac : (int64_t)(int32_t)frac;
+    hdr->ts.tv_usec = (suseconds_t)(m->nano ? f / 1000 : f);
+    hdr->caplen = header_word(m, pos + 8);
+    hdr->len = header_word(m, pos + 12);
+    uint32_t snap = (uint32_t)snapshot;
+    if (hdr->caplen > MAX_CAPLEN) {
+        if (hdr->caplen > snap)
+            std::snprintf(errbuf, PCAP_ERRBUF_SIZE,
+                          "invalid packet capture length %u, bigger than snaplen of %d",
+                          hdr->caplen, snapshot);
+        else
+            std::snprintf(errbuf, PCAP_ERRBUF_SIZE,
+                          "invalid packet capture length %u, bigger than maximum of %u",
+                          hdr->caplen, MAX_CAPLEN);
+        return -1;
+    }
+    size_t at = pos + RECORD_HEADER;
+    size_t left = m->len - at;
+    uint32_t want = hdr->caplen > snap ? snap : hdr->caplen;
+    if (left < want || left < hdr->caplen) {
+        /* libpcap names the whole captured length once it got the
+         * snapshot's part and was stepping over the rest. */
+        uint32_t tried = left < want ? want : hdr->caplen;
+        std::snprintf(errbuf, PCAP_ERRBUF_SIZE,
+                      "truncated dump file; tried to read %u captured bytes, only got %zu",
+                      tried, left);
+        return -1;
+    }
+    *data = m->base + at;
+    m->handed = pos;
+    m->next = at + hdr->caplen;
+    hdr->caplen = want;
+    release_behind(m, pos);
+    return 1;
+}
+
 bool filemap_place(file_map *m, const struct pcap_pkthdr *hdr, const uint8_t *frame, uint32_t n)
 {
+    if (m->handing) {
+        size_t pos = m->handed;
+        return header_word(m, pos + 8) == hdr->caplen && keep(m, pos);
+    }
     size_t pos = m->next;
     while (pos + RECORD_HEADER <= m->len) {
         size_t data = pos + RECORD_HEADER;
@@ -220,10 +307,7 @@ bool filemap_place(file_map *m, const struct pcap_pkthdr *hdr, const uint8_t *fr
             if (!keep(m, pos))
                 return false;
             m->next = data + caplen;
-            if (m->next - m->released >= RELEASE_STEP) {
-                release_range(m, m->released, pos);
-                m->released = pos;
-            }
+            release_behind(m, pos);
             return true;
         }
         pos = data + caplen;

@@ -7,8 +7,13 @@
  *	packet storage rather than a copy length's, and reading a file writes
  *	no copy at all.
  *
- *	libpcap still reads the file, with all its checks, filters and
- *	messages; the map follows it. For each accepted packet the map walks
+ *	A plain pcap file of a link type whose bytes libpcap hands over as
+ *	they lie is read from the map itself (filemap_next, the mapped form
+ *	of libpcap's record reading, with its checks and its texts word for
+ *	word): no byte of it is copied, and a record's place is the one
+ *	handed over. Any other file libpcap reads, with all its checks,
+ *	filters and messages, and the map follows it: for each accepted
+ *	packet the map walks
  *	the file's record headers from where the last one ended to the one
  *	libpcap handed over, and takes it only when its bytes are the bytes
  *	libpcap gave: what a record reads through the map is then what its
@@ -44,6 +49,12 @@ struct file_map {
     size_t len;            /* bytes of the file */
     bool swapped;          /* record headers in the other byte order */
     int linktype;          /* libpcap's link type of the file */
+    bool nano;             /* time stamps in nanoseconds (the magic) */
+    bool handing;          /* the records are read from the map itself
+                            * (filemap_next), not by libpcap; set by
+                            * filemap_next */
+    size_t handed;         /* while handing: offset of the record header
+                            * filemap_next handed over last */
     size_t next;           /* walk: offset of the next record header to look at */
     size_t released;       /* walk: bytes before this were given back */
     uint32_t *where;       /* per record: low 32 bits of its record
@@ -70,7 +81,9 @@ void filemap_close(file_map *m);
 
 /*
  * filemap_place --
- *	Places record m->count: finds the packet libpcap handed over (its
+ *	Places record m->count: while the map hands the records over, the
+ *	record handed last, when its captured length is the file's (not cut
+ *	to the snapshot length). Otherwise finds the packet libpcap handed over (its
  *	header `hdr`, its first `n` captured bytes `frame`) in the file,
  *	from where the last placed one ended, and keeps its offset. False,
  *	placing nothing, when the walk reaches the end without it or cannot
@@ -78,6 +91,31 @@ void filemap_close(file_map *m);
  *	Gives back the pages the walk has passed, a few megabytes at a time.
  */
 bool filemap_place(file_map *m, const struct pcap_pkthdr *hdr, const uint8_t *frame, uint32_t n);
+
+/*
+ * filemap_can_hand --
+ *	Whether the records of `m`'s file, opened by libpcap as `pc`, can be
+ *	read from the map (filemap_next) with exactly libpcap's outcome: a
+ *	version 2.4 (or later minor) header in the byte order libpcap found,
+ *	microsecond stamps asked for, and a link type wirepaint reads whose
+ *	bytes libpcap does not rewrite (it swaps fields of cooked headers of
+ *	a file in the other byte order).
+ */
+bool filemap_can_hand(const file_map *m, pcap_t *pc);
+
+/*
+ * filemap_next --
+ *	Reads the record at m->next as libpcap's savefile reader would with
+ *	snapshot length `snapshot`: the header in host order, the stamp of a
+ *	nanosecond file in microseconds, a captured length above `snapshot`
+ *	cut to it (the rest stepped over). Returns 1 with *hdr, *data (in the
+ *	mapping) and m->handed set and m->next past the record; 0 at the end
+ *	of the file; -1 with libpcap's text (a record header or data cut
+ *	short, an impossible captured length) in errbuf (PCAP_ERRBUF_SIZE).
+ *	Gives back the pages behind the walk, a few megabytes at a time.
+ */
+int filemap_next(file_map *m, int snapshot, struct pcap_pkthdr *hdr, const uint8_t **data,
+                 char *errbuf);
 
 /*
  * filemap_bytes --

@@ -1,0 +1,207 @@
+/*
+ * capfile_mapped_test.cpp --
+ *
+ *	The records of a capture read from the mapped file against libpcap's
+ *	own reading of it (capture_run), record by record: header fields,
+ *	bytes, filter verdicts, messages and statuses. The files are written
+ *	by libpcap's writer and then damaged on purpose: the other byte
+ *	order, nanosecond stamps, snapshot lengths of 0, small and huge,
+ *	captured lengths past the snapshot, the maximum or the file's end,
+ *	cut files, an older format version, random header bytes.
+ */
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/pcapgen.h"
+#include "trace/capfile.h"
+#include "trace/filemap.h"
+#include "trace/loadfail.h"
+
+namespace {
+
+using pcapgen::bytes;
+
+/* One packet as a handler saw it. */
+struct seen {
+    int64_t sec, usec;
+    uint32_t caplen, len;
+    bytes data;
+    bool operator==(const seen &o) const
+    {
+        return sec == o.sec && usec == o.usec && caplen == o.caplen && len == o.len &&
+               data == o.data;
+    }
+};
+
+/* What one reading of a file gave. */
+struct outcome {
+    std::vector<seen> packets;
+    int status = 0;            /* the load_error's; 0 when none */
+    std::string message;
+    std::string warnings;
+    bool handed = false;       /* the map handed the records over */
+};
+
+void collect(u_char *user, const struct pcap_pkthdr *h, const u_char *data)
+{
+    auto *o = reinterpret_cast<outcome *>(user);
+    o->packets.push_back({(int64_t)h->ts.tv_sec, (int64_t)h->ts.tv_usec, h->caplen, h->len,
+                          bytes(data, data + h->caplen)});
+}
+
+/* Reads `path` through libpcap (`mapped` false) or from its map. */
+outcome read_file(const std::string &path, bool mapped)
+{
+    outcome o;
+    loadfail_trap_begin();
+    file_map *m = nullptr;
+    testing::internal::CaptureStderr();
+    try {
+        pcap_t *pc = capture_open(path.c_str());
+        if (mapped) {
+            m = filemap_open(path.c_str(), pcap_datalink(pc), 16);
+            capture_run_mapped(pc, path.c_str(), m, collect, reinterpret_cast<u_char *>(&o));
+        } else {
+            capture_run(pc, path.c_str(), collect, reinterpret_cast<u_char *>(&o));
+        }
+    } catch (const load_error &e) {
+        o.status = e.status;
+    }
+    testing::internal::GetCapturedStderr();
+    o.handed = m != nullptr && m->handing;
+    filemap_close(m);
+    o.message = g_loadfail.message;
+    o.warnings = g_loadfail.warnings;
+    loadfail_trap_end();
+    return o;
+}
+
+uint32_t get32(const bytes &f, size_t at, bool be)
+{
+    return be ? (uint32_t)f[at] << 24 | (uint32_t)f[at + 1] << 16 | (uint32_t)f[at + 2] << 8 | f[at + 3]
+              : (uint32_t)f[at + 3] << 24 | (uint32_t)f[at + 2] << 16 | (uint32_t)f[at + 1] << 8 | f[at];
+}
+
+void put32(bytes &f, size_t at, uint32_t v, bool be)
+{
+    for (int k = 0; k < 4; k++)
+        f[at + (size_t)k] = (uint8_t)(v >> (be ? 24 - 8 * k : 8 * k));
+}
+
+void put16(bytes &f, size_t at, uint16_t v, bool be)
+{
+    f[at] = (uint8_t)(be ? v >> 8 : v);
+    f[at + 1] = (uint8_t)(be ? v : v >> 8);
+}
+
+/* A random capture written by libpcap, of one of the link types read. */
+bytes written_capture(std::mt19937 &rng)
+{
+    static const int links[] = {pcapgen::LINK_EN10MB, pcapgen::LINK_RAW, pcapgen::LINK_NULL,
+                                pcapgen::LINK_LINUX_SLL, pcapgen::LINK_LINUX_SLL2,
+                                pcapgen::LINK_IPV4, pcapgen::LINK_LOOP};
+    pcapgen::capture c(links[rng() % 7], 65535);
+    int n = 1 + (int)(rng() % 60);
+    for (int i = 0; i < n; i++) {
+        pcapgen::tcp_seg s;
+        s.seq = rng();
+        s.ack = rng();
+        s.flags = (uint8_t)(0x10 | (rng() % 2 ? 0x08 : 0));
+        s.paylen = (int)(rng() % 300);
+        c.add(pcapgen::build_tcp(s), i * 0.01, rng() % 4 == 0 ? (int)(rng() % 120) : -1);
+    }
+    std::string path = c.write();
+    std::ifstream in(path, std::ios::binary);
+    return bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+/*
+ * Damages the little-endian savefile `f` at random: other byte order,
+ * nanosecond magic, another snapshot length or version, record headers
+ * changed, the file cut.
+ */
+void damage(std::mt19937 &rng, bytes &f)
+{
+    std::vector<size_t> recs;
+    for (size_t at = 24; at + 16 <= f.size(); at += 16 + get32(f, at + 8, false))
+        recs.push_back(at);
+    if (rng() % 3 == 0)
+        put32(f, 0, 0xa1b23c4d, false);
+    static const uint32_t snaps[] = {0, 1, 60, 96, 200, 262144, 262145, 0x7fffffff, 0xffffffff};
+    if (rng() % 3 == 0)
+        put32(f, 16, snaps[rng() % 9], false);
+    if (rng() % 12 == 0)
+        put16(f, 6, 3, false);
+    int changes = rng() % 2 ? 0 : 1 + (int)(rng() % 4);
+    for (int k = 0; k < changes && !recs.empty(); k++) {
+        size_t at = recs[rng() % recs.size()];
+        static const uint32_t caps[] = {0, 10, 97, 201, 262144, 262145, 1u << 31, 0xffffffff};
+        int field = (int)(rng() % 4);
+        uint32_t v = field == 2 ? caps[rng() % 8] : (uint32_t)rng();
+        put32(f, at + 4 * (size_t)field, v, false);
+    }
+    if (rng() % 2 == 0) {
+        /* The other byte order: magic, version, zone, sigfigs, snaplen,
+         * link type and every record header's four words swapped. */
+        for (size_t at : recs)
+            for (size_t w = 0; w < 16; w += 4)
+                put32(f, at + w, get32(f, at + w, false), true);
+        put32(f, 0, get32(f, 0, false), true);
+        put16(f, 4, (uint16_t)(f[4] | f[5] << 8), true);
+        put16(f, 6, (uint16_t)(f[6] | f[7] << 8), true);
+        for (size_t w = 8; w < 24; w += 4)
+            put32(f, w, get32(f, w, false), true);
+    }
+    if (rng() % 3 == 0)
+        f.resize(24 + rng() % (f.size() - 23));
+}
+
+std::string save(const bytes &f)
+{
+    std::string path = pcapgen::temp_path("mapped.pcap");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(f.data()),
+                                                (std::streamsize)f.size());
+    return path;
+}
+
+}  // namespace
+
+TEST(CaptureRunMapped, RandomAndDamagedFilesReadAsLibpcapReadsThem)
+{
+    std::mt19937 rng(41);
+    int handed = 0, failed = 0, warned = 0;
+    for (int round = 0; round < 1000; round++) {
+        bytes f = written_capture(rng);
+        damage(rng, f);
+        std::string path = save(f);
+        g_capfile.filter = rng() % 4 == 0 ? "tcp[13] & 8 = 0" : rng() % 5 == 0 ? "len > 100" : "";
+        outcome literal = read_file(path, false);
+        outcome fast = read_file(path, true);
+        ASSERT_EQ(fast.status, literal.status) << round << " " << literal.message;
+        ASSERT_EQ(fast.message, literal.message) << round;
+        ASSERT_EQ(fast.warnings, literal.warnings) << round;
+        ASSERT_EQ(fast.packets.size(), literal.packets.size()) << round;
+        for (size_t i = 0; i < fast.packets.size(); i++)
+            ASSERT_TRUE(fast.packets[i] == literal.packets[i])
+                << round << " packet " << i << ": " << fast.packets[i].sec << "."
+                << fast.packets[i].usec << " " << fast.packets[i].caplen << "/"
+                << fast.packets[i].len << " against " << literal.packets[i].sec << "."
+                << literal.packets[i].usec << " " << literal.packets[i].caplen << "/"
+                << literal.packets[i].len;
+        handed += fast.handed;
+        failed += literal.status != 0;
+        warned += !literal.warnings.empty();
+        std::remove(path.c_str());
+    }
+    g_capfile.filter.clear();
+    /* The damage must reach every way: handed over, failed, cut short. */
+    EXPECT_GT(handed, 500);
+    EXPECT_GT(failed, 50);
+    EXPECT_GT(warned, 50);
+}
