@@ -22,7 +22,6 @@
 
 #include "trace/bytes.h"
 #include "trace/linktype.h"
-#include "trace/prefault.h"
 
 namespace {
 
@@ -64,22 +63,6 @@ void release_range(const file_map *m, size_t from, size_t to)
     to = to / page * page;
     if (to > from)
         madvise(const_cast<uint8_t *>(m->base) + from, to - from, MADV_DONTNEED);
-}
-
-/* The file's pages the walk has the populate helper map in ahead of
- * itself, a RELEASE_STEP at a time: the faults of a first read of each
- * page then fall on the helper's core. */
-const size_t READ_AHEAD = 4 * RELEASE_STEP;
-
-/* Asks the helper for the pages up to READ_AHEAD past m->next. */
-void ask_ahead(file_map *m)
-{
-    size_t want = m->next + READ_AHEAD < m->len ? m->next + READ_AHEAD : m->len;
-    while (m->asked < want) {
-        size_t n = m->len - m->asked < RELEASE_STEP ? m->len - m->asked : RELEASE_STEP;
-        prefault_ask_read(m->base + m->asked, n);
-        m->asked += n;
-    }
 }
 
 /* Gives back the pages behind the walk once it has passed RELEASE_STEP
@@ -303,8 +286,6 @@ int filemap_next(file_map *m, int snapshot, struct pcap_pkthdr *hdr, const uint8
     m->handed = pos;
     m->next = at + hdr->caplen;
     hdr->caplen = want;
-    if (m->next + READ_AHEAD - RELEASE_STEP > m->asked)
-        ask_ahead(m);
     release_behind(m, pos);
     return 1;
 }

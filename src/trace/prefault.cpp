@@ -23,7 +23,6 @@ constexpr int QUEUE = 32;
 struct range {
     void *p;
     size_t len;
-    bool read;   /* map in a read-only file mapping's pages */
 };
 
 /* A range of prefault_ask_later is populated this much at a time. */
@@ -35,11 +34,11 @@ struct range_queue {
     int first;   /* oldest */
     int count;   /* queued */
 
-    bool push(void *p, size_t len, bool read)
+    bool push(void *p, size_t len)
     {
         if (count == QUEUE)
             return false;
-        item[(first + count) % QUEUE] = range{p, len, read};
+        item[(first + count) % QUEUE] = range{p, len};
         count++;
         return true;
     }
@@ -56,7 +55,7 @@ struct range_queue {
         range &r = item[first];
         if (r.len <= most)
             return pop();
-        range piece{r.p, most, r.read};
+        range piece{r.p, most};
         r.p = static_cast<char *>(r.p) + most;
         r.len -= most;
         return piece;
@@ -95,7 +94,7 @@ bool kernel_populates()
 void populate(const range &r)
 {
 #ifdef MADV_POPULATE_WRITE
-    madvise(r.p, r.len, r.read ? MADV_POPULATE_READ : MADV_POPULATE_WRITE);
+    madvise(r.p, r.len, MADV_POPULATE_WRITE);
 #else
     (void)r;
 #endif
@@ -135,13 +134,13 @@ void prefault_begin()
 
 namespace {
 
-void ask(range_queue prefault_state::*queue, void *p, size_t len, bool read = false)
+void ask(range_queue prefault_state::*queue, void *p, size_t len)
 {
     prefault_state &s = g_prefault;
     if (!s.thread.joinable() || p == nullptr || len == 0)
         return;
     std::lock_guard<std::mutex> hold(s.lock);
-    if ((s.*queue).push(p, len, read))
+    if ((s.*queue).push(p, len))
         s.wake.notify_one();
 }
 
@@ -150,11 +149,6 @@ void ask(range_queue prefault_state::*queue, void *p, size_t len, bool read = fa
 void prefault_ask(void *p, size_t len)
 {
     ask(&prefault_state::now, p, len);
-}
-
-void prefault_ask_read(const void *p, size_t len)
-{
-    ask(&prefault_state::now, const_cast<void *>(p), len, true);
 }
 
 void prefault_ask_later(void *p, size_t len)

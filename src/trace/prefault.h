@@ -44,16 +44,6 @@ void prefault_ask(void *p, size_t len);
 void prefault_ask_later(void *p, size_t len);
 
 /*
- * prefault_ask_read --
- *	Queues [p, p + len) of a read-only file mapping for mapping in
- *	(madvise MADV_POPULATE_READ): the file's pages the reader will read
- *	next, taken from the kernel's file cache (read from the disk first
- *	when they are not there) on the helper's core. Dropped like
- *	prefault_ask's; a range past the file's end is left alone.
- */
-void prefault_ask_read(const void *p, size_t len);
-
-/*
  * prefault_end --
  *	Stops the helper and waits for it. With `finish` set it first
  *	populates every range still queued, otherwise it drops them (those

@@ -7,8 +7,7 @@
  *	by libpcap's writer and then damaged on purpose: the other byte
  *	order, nanosecond stamps, snapshot lengths of 0, small and huge,
  *	captured lengths past the snapshot, the maximum or the file's end,
- *	cut files, an older format version, random header bytes; every other
- *	file with the populate helper mapping it in ahead of the reader. The
+ *	cut files, an older format version, random header bytes. The
  *	connection list and the loader read through the same mapped run.
  */
 
@@ -24,7 +23,6 @@
 #include "trace/capfile.h"
 #include "trace/filemap.h"
 #include "trace/loadfail.h"
-#include "trace/prefault.h"
 
 namespace {
 
@@ -58,13 +56,10 @@ void collect(u_char *user, const struct pcap_pkthdr *h, const u_char *data)
                           bytes(data, data + h->caplen)});
 }
 
-/* Reads `path` through libpcap (`mapped` false) or from its map, with
- * the populate helper mapping the file in ahead when `ahead`. */
-outcome read_file(const std::string &path, bool mapped, bool ahead = false)
+/* Reads `path` through libpcap (`mapped` false) or from its map. */
+outcome read_file(const std::string &path, bool mapped)
 {
     outcome o;
-    if (ahead)
-        prefault_begin();
     loadfail_trap_begin();
     file_map *m = nullptr;
     testing::internal::CaptureStderr();
@@ -80,7 +75,6 @@ outcome read_file(const std::string &path, bool mapped, bool ahead = false)
         o.status = e.status;
     }
     testing::internal::GetCapturedStderr();
-    prefault_end(false);
     o.handed = m != nullptr && m->handing;
     filemap_close(m);
     o.message = g_loadfail.message;
@@ -189,7 +183,7 @@ TEST(CaptureRunMapped, RandomAndDamagedFilesReadAsLibpcapReadsThem)
         std::string path = save(f);
         g_capfile.filter = rng() % 4 == 0 ? "tcp[13] & 8 = 0" : rng() % 5 == 0 ? "len > 100" : "";
         outcome literal = read_file(path, false);
-        outcome fast = read_file(path, true, round % 2 == 1);
+        outcome fast = read_file(path, true);
         ASSERT_EQ(fast.status, literal.status) << round << " " << literal.message;
         ASSERT_EQ(fast.message, literal.message) << round;
         ASSERT_EQ(fast.warnings, literal.warnings) << round;
