@@ -21,7 +21,9 @@
 #include "trace/binread.h"
 #include "trace/bytes.h"
 #include "trace/capfile.h"
+#include "trace/filemap.h"
 #include "trace/linktype.h"
+#include "trace/loadfail.h"
 
 connsel_state g_connsel = {{}, -1};
 
@@ -176,7 +178,14 @@ std::vector<conn_row> list_connections(const char *file, conn_visitor visit, voi
     p.linktype = pcap_datalink(pc);
     p.visit = visit;
     p.user = user;
-    capture_run(pc, file, list_packet, reinterpret_cast<u_char *>(&p));
+    file_map *m = filemap_open(file, p.linktype, 0);
+    try {
+        capture_run_mapped(pc, file, m, list_packet, reinterpret_cast<u_char *>(&p));
+    } catch (const load_error &) {
+        filemap_close(m);
+        throw;
+    }
+    filemap_close(m);
     return p.rows;
 }
 

@@ -7,7 +7,8 @@
  *	by libpcap's writer and then damaged on purpose: the other byte
  *	order, nanosecond stamps, snapshot lengths of 0, small and huge,
  *	captured lengths past the snapshot, the maximum or the file's end,
- *	cut files, an older format version, random header bytes.
+ *	cut files, an older format version, random header bytes. The
+ *	connection list and the loader read through the same mapped run.
  */
 
 #include <gtest/gtest.h>
