@@ -23,6 +23,7 @@
 
 #include "analysis/left_host.h"
 #include "analysis/line.h"
+#include "support/carried.h"
 #include "support/pcapgen.h"
 #include "text/detail.h"
 #include "text/line_text.h"
@@ -536,4 +537,46 @@ TEST_F(LoaderTest, SampleCapturesLoadInBothModes)
     EXPECT_EQ(matched + lost, sender_count);
     EXPECT_GE(matched, receiver_count - 5);
     EXPECT_GT(lost, 0);
+}
+
+/* Every bundled capture alone and the pairs in both orders: each record, the
+ * peer trace's (numbered from its own file's first segment) as well as the
+ * main trace's, gives back the ports and the numbers its packet carries, from
+ * a handful of flow entries per file. */
+TEST_F(LoaderTest, EveryRecordOfTheBundledCapturesGivesBackItsCarriedHeader)
+{
+    const std::string dir = std::string(WIREPAINT_SOURCE_DIR) + "/examples/";
+    if (FILE *f = std::fopen((dir + "sender.pcap").c_str(), "rb"))
+        std::fclose(f);
+    else
+        GTEST_SKIP() << "sample captures not present";
+    std::vector<std::vector<std::string>> rows;
+    for (const char *name :
+         {"sender.pcap", "receiver.pcap", "sender.pcapng", "bulk-loss-sender.pcap",
+          "bulk-loss-receiver.pcap", "drift-sender.pcap", "drift-receiver.pcap", "keepalive.pcap",
+          "lan-client.pcap", "lan-server.pcap", "loopback-any-sll.pcap", "loopback-any.pcap",
+          "midstream-acks.pcap", "midstream-many.pcap", "midstream-window.pcap", "midstream.pcap",
+          "offload-receiver.pcap", "offload-router.pcap", "offload-sender.pcap",
+          "slow-client.pcap", "slow-path.pcap", "slow-reader.pcap", "slow-server.pcap",
+          "timeout.pcap"})
+        rows.push_back({dir + name});
+    for (auto pair : {std::make_pair("sender", "receiver"),
+                      std::make_pair("bulk-loss-sender", "bulk-loss-receiver"),
+                      std::make_pair("drift-sender", "drift-receiver"),
+                      std::make_pair("lan-client", "lan-server")}) {
+        std::string a = dir + pair.first + ".pcap", b = dir + pair.second + ".pcap";
+        rows.push_back({a, b});
+        rows.push_back({b, a});
+    }
+    for (const std::vector<std::string> &files : rows) {
+        std::string about = files[0].substr(dir.size()) +
+                            (files.size() == 2 ? " " + files[1].substr(dir.size()) : "");
+        quiet_load(static_cast<int>(files.size()), files, 1);
+        ASSERT_EQ(g_trace.loaded, 1) << about;
+        ASSERT_GT(g_trace.main.count, 0) << about;
+        EXPECT_EQ(carried::first_mismatch(g_trace.main), "") << about << ", main trace";
+        EXPECT_EQ(g_trace.peer.count > 0, files.size() == 2) << about;
+        EXPECT_EQ(carried::first_mismatch(g_trace.peer), "") << about << ", peer trace";
+        EXPECT_LE(g_trace.flows.count, 8 * static_cast<int32_t>(files.size())) << about;
+    }
 }

@@ -1,10 +1,8 @@
 /*
  * gallop_test.cpp --
  *
- *	The partition point found from a guess equals std::partition_point
- *	on random sorted runs (empty, single, with long stretches of equal
- *	values), for every guess from the run's start to its end and for
- *	every place of the point.
+ *	The partition point found from any guess equals std::partition_point
+ *	on random sorted runs (empty, single, long stretches of equal values).
  */
 
 #include "trace/gallop.h"

@@ -66,16 +66,16 @@ TEST(Prefault, AskedRangesAreFilledInWithoutWritingAByte)
     EXPECT_FALSE(prefault_running());
 }
 
-/* Waits up to ten seconds for [p, p + len) to be resident. */
-bool comes_resident(const void *p, size_t len)
+/* Waits up to ten seconds for [p, p + len) to be resident; then checks
+ * that every 4093rd byte of it is still zero. */
+void expect_filled_in_unwritten(const char *p, size_t len)
 {
     size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    for (int k = 0; k < 1000; k++) {
-        if (resident_pages(p, len) == len / page)
-            return true;
+    for (int k = 0; k < 1000 && resident_pages(p, len) != len / page; k++)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    EXPECT_EQ(resident_pages(p, len), len / page);
+    for (size_t i = 0; i < len; i += 4093)
+        ASSERT_EQ(p[i], 0) << i;
 }
 
 TEST(Prefault, LaterRangesAndPreparedScratchAreFilledInBehindTheReader)
@@ -89,10 +89,7 @@ TEST(Prefault, LaterRangesAndPreparedScratchAreFilledInBehindTheReader)
         GTEST_SKIP() << "the kernel cannot populate ahead here";
     /* Pieces of a later range, once nothing else waits; no byte written. */
     prefault_ask_later(later.p, later.len);
-    EXPECT_TRUE(comes_resident(later.p, later.len));
-    for (size_t i = 0; i < later.len; i += 4093)
-        ASSERT_EQ(later.p[i], 0) << i;
-
+    expect_filled_in_unwritten(reinterpret_cast<const char *>(later.p), later.len);
     /* Scratch prepared for a trace: below a step nothing, then idle
      * blocks whose pages the helper fills in and the next tables take,
      * without counting as taken. */
@@ -101,9 +98,7 @@ TEST(Prefault, LaterRangesAndPreparedScratchAreFilledInBehindTheReader)
     scratch_prepare(20 * mib);
     EXPECT_EQ(scratch_taken_bytes(), taken);
     char *table = static_cast<char *>(scratch_alloc(16 * mib));
-    EXPECT_TRUE(comes_resident(table, 16 * mib));
-    for (size_t i = 0; i < 16 * mib; i += 4093)
-        ASSERT_EQ(table[i], 0) << i;
+    expect_filled_in_unwritten(table, 16 * mib);
     prefault_end(false);
     scratch_free(table);
     scratch_trim();
