@@ -141,8 +141,8 @@ TEST(Columns, PointsKeptByFieldReadBackAsAdded)
             size_t k = 0;
             for (const graph_point &p : *c) {
                 const graph_point &w = want[k++];
-                ASSERT_TRUE(p.t == w.t && p.rec == w.rec && std::signbit(p.lo) == std::signbit(w.lo) &&
-                            p.lo == w.lo && p.hi == w.hi)
+                ASSERT_TRUE(p.t == w.t && p.rec == w.rec && p.lo == w.lo && p.hi == w.hi &&
+                            std::signbit(p.lo) == std::signbit(w.lo))
                     << round << " point " << k - 1;
             }
         }

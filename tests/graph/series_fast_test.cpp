@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <random>
 #include <string>
 #include <tuple>
@@ -31,18 +32,13 @@ using pcapgen::bytes;
 /* Where a connection's segments carry options beside the SYNs'. */
 enum option_mode { OPT_SYN_ONLY, OPT_EVERY, OPT_SOME };
 
-void put32(bytes &b, uint32_t v)
+/* `head` followed by the words `v`, most significant byte first. */
+bytes with_words(bytes head, std::initializer_list<uint32_t> v)
 {
-    for (int s = 24; s >= 0; s -= 8)
-        b.push_back(static_cast<uint8_t>(v >> s));
-}
-
-bytes timestamp_option(uint32_t val, uint32_t ecr)
-{
-    bytes b = {1, 1, 8, 10};
-    put32(b, val);
-    put32(b, ecr);
-    return b;
+    for (uint32_t w : v)
+        for (int s = 24; s >= 0; s -= 8)
+            head.push_back(static_cast<uint8_t>(w >> s));
+    return head;
 }
 
 /* A random connection of `n` segments, written as a capture. */
@@ -67,7 +63,7 @@ std::string random_capture(std::mt19937 &rng, int n, option_mode mode, bool hand
         s.ack = from == 0 ? 0 : next[0];
         s.tcp_options = {2, 4, 5, 180, 3, 3, static_cast<uint8_t>(rng() % 16), 1};
         if (coin(70)) {
-            bytes ts = timestamp_option(tsval[from], tsval[1 - from]);
+            bytes ts = with_words({1, 1, 8, 10}, {tsval[from], tsval[1 - from]});
             s.tcp_options.insert(s.tcp_options.end(), ts.begin(), ts.end());
         }
         add(from, s);
@@ -89,15 +85,15 @@ std::string random_capture(std::mt19937 &rng, int n, option_mode mode, bool hand
         bool options = mode == OPT_EVERY || (mode == OPT_SOME && coin(30));
         if (options && coin(85)) {
             tsval[from] += coin(70) ? static_cast<uint32_t>(rng() % 3) : 0;
-            s.tcp_options = timestamp_option(tsval[from], coin(90) ? tsval[peer] : 12345);
+            uint32_t ecr = coin(90) ? tsval[peer] : 12345;
+            s.tcp_options = with_words({1, 1, 8, 10}, {tsval[from], ecr});
         }
         if (options && coin(25)) {
             int blocks = 1 + static_cast<int>(rng() % 3);
             bytes sack = {1, 1, 5, static_cast<uint8_t>(2 + 8 * blocks)};
             for (int b = 0; b < blocks; b++) {
                 uint32_t left = s.ack + static_cast<uint32_t>(rng() % 20000) - 2000;
-                put32(sack, left);
-                put32(sack, left + static_cast<uint32_t>(1 + rng() % 3000));
+                sack = with_words(sack, {left, left + static_cast<uint32_t>(1 + rng() % 3000)});
             }
             if (s.tcp_options.size() + sack.size() <= 40)
                 s.tcp_options.insert(s.tcp_options.end(), sack.begin(), sack.end());
@@ -125,8 +121,9 @@ void expect_same_graph(const graph_data &a, const graph_data &b)
     ASSERT_EQ(a.series.size(), b.series.size());
     for (size_t s = 0; s < a.series.size(); s++) {
         const graph_series &x = a.series[s], &y = b.series[s];
-        EXPECT_EQ(std::tie(x.name, x.colour, x.style, x.dashed, x.labels, x.pyr.lo_min, x.pyr.hi_max),
-                  std::tie(y.name, y.colour, y.style, y.dashed, y.labels, y.pyr.lo_min, y.pyr.hi_max));
+        EXPECT_EQ(
+            std::tie(x.name, x.colour, x.style, x.dashed, x.labels, x.pyr.lo_min, x.pyr.hi_max),
+            std::tie(y.name, y.colour, y.style, y.dashed, y.labels, y.pyr.lo_min, y.pyr.hi_max));
         ASSERT_EQ(x.pts.size(), y.pts.size()) << x.name;
         for (size_t i = 0; i < x.pts.size(); i++) {
             const graph_point &p = x.pts[i], &q = y.pts[i];
@@ -155,9 +152,11 @@ void expect_same_graphs(const std::vector<graph_inputs> &ins, const std::string 
     for (int type = 0; type < GRAPH_TYPES; type++) {
         for (int dir = 1; dir <= 2; dir++) {
             for (const graph_inputs &in : ins) {
-                SCOPED_TRACE(what + " type " + std::to_string(type) + " dir " + std::to_string(dir));
-                graph_data fast = build_graph(static_cast<graph_type>(type), dir, in);
-                expect_same_graph(fast, build_graph_literal(static_cast<graph_type>(type), dir, in));
+                SCOPED_TRACE(what + " type " + std::to_string(type) + " dir " +
+                             std::to_string(dir));
+                graph_type t = static_cast<graph_type>(type);
+                graph_data fast = build_graph(t, dir, in);
+                expect_same_graph(fast, build_graph_literal(t, dir, in));
                 for (const graph_series &x : fast.series)
                     points[type] += x.pts.size();
             }
@@ -179,8 +178,8 @@ TEST_F(SeriesFast, EqualsLiteralOnRandomConnections)
     int skipped = 0;
     for (int round = 0; round < 60; round++) {
         option_mode mode = static_cast<option_mode>(round % 3);
-        ASSERT_NO_FATAL_FAILURE(
-            load({random_capture(rng, 200 + static_cast<int>(rng() % 1800), mode, round % 7 != 3)}));
+        int n = 200 + static_cast<int>(rng() % 1800);
+        ASSERT_NO_FATAL_FAILURE(load({random_capture(rng, n, mode, round % 7 != 3)}));
         /* The decoder's count tells the builds where options can be. */
         bool syn_only = g_trace.main.option_free == g_trace.main.count;
         EXPECT_EQ(syn_only, mode == OPT_SYN_ONLY) << round;

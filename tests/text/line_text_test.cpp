@@ -420,7 +420,8 @@ bool read_as_main(const std::string &path, int copy_len = 0, const std::string &
 TEST_F(LineTextTest, PrimingWithoutTextMatchesTheLiteralPrimingOnTheSampleCaptures)
 {
     int taken = 0, files = 0;
-    for (const auto &entry : std::filesystem::directory_iterator(WIREPAINT_SOURCE_DIR "/examples")) {
+    for (const auto &entry :
+         std::filesystem::directory_iterator(WIREPAINT_SOURCE_DIR "/examples")) {
         std::string path = entry.path().string(), name = entry.path().filename().string();
         if (name.find(".pcap") == std::string::npos)
             continue;
