@@ -7,7 +7,9 @@
  *	and payload length, each bucket a run of entries in ascending peer
  *	index, so that the candidates for a record are one bucket away and
  *	come out in ascending peer order, exactly as a scan from index 0
- *	finds them. Building them is two passes over the peer trace, no sort. Candidates
+ *	finds them. Building them is two passes over the peer trace, no sort
+ *	(one, and two over the few it keeps, for an index by numbers that
+ *	keeps only the records a few main records may match). Candidates
  *	are all considered: a run of identical duplicate acknowledgements
  *	longer than any fixed list still finds, for each of its members, the
  *	copy nearest in time.
@@ -17,8 +19,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "trace/direction.h"
+#include "trace/gallop.h"
 #include "trace/scratch.h"
 #include "trace/trace.h"
 
@@ -36,6 +40,11 @@ struct bucket_entry {
     uint64_t tag;  /* ident_tag or number_tag of the peer record */
     int32_t m;     /* peer index */
     float time;    /* s, the peer record's time */
+
+    /* Left unset: every entry of an index is written once its place is
+     * known, so the table is not cleared first. */
+    bucket_entry() {}
+    bucket_entry(uint64_t t, int32_t i, float at) : tag(t), m(i), time(at) {}
 };
 
 struct bucket_index {
@@ -115,9 +124,10 @@ uint64_t number_tag(const seg_record &r)
     return mix(numbers ^ mix((uint64_t)r.win << 32 | (uint32_t)r.paylen));
 }
 
-/* Builds the index of the peer records that `take` accepts. */
-template <typename Take, typename Tag, typename Bucket>
-void build_buckets(bucket_index &c, const trace_array &p, size_t expected, Take take, Tag tag,
+/* Builds the index of the peer records that `each` visits: each(f) calls
+ * f(m) for every such peer index m, ascending, and does so alike twice. */
+template <typename Each, typename Tag, typename Bucket>
+void build_buckets(bucket_index &c, const trace_array &p, size_t expected, Each each, Tag tag,
                    Bucket bucket)
 {
     size_t buckets = 1;
@@ -126,27 +136,49 @@ void build_buckets(bucket_index &c, const trace_array &p, size_t expected, Take 
     c.mask = buckets - 1;
     c.begin.assign(buckets + 1, 0);
     size_t taken = 0;
-    for (int32_t m = 0; m < p.count; m++) {
-        if (!take(p.rec[m]))
-            continue;
+    each([&](int32_t m) {
         c.begin[(bucket(p.rec[m]) & c.mask) + 1]++;
         taken++;
-    }
+    });
     for (size_t b = 0; b < buckets; b++)
         c.begin[b + 1] += c.begin[b];
     scratch_vec<int32_t> fill(c.begin.begin(), c.begin.end() - 1);
     c.entry.resize(taken);
-    for (int32_t m = 0; m < p.count; m++) {
+    each([&](int32_t m) {
         const seg_record &r = p.rec[m];
-        if (take(r))
-            c.entry[(size_t)fill[bucket(r) & c.mask]++] = {tag(r), m, r.time};
-    }
+        c.entry[(size_t)fill[bucket(r) & c.mask]++] = bucket_entry(tag(r), m, r.time);
+    });
     c.rising.assign(buckets, 1);
     for (size_t b = 0; b < buckets; b++)
         for (int32_t e = c.begin[b] + 1; e < c.begin[b + 1] && c.rising[b]; e++)
             c.rising[b] = c.entry[(size_t)e].time >= c.entry[(size_t)e - 1].time;
     c.built = true;
 }
+
+/* A visitor for build_buckets: the peer records of p that `take` accepts. */
+template <typename Take>
+auto records_taken(const trace_array &p, Take take)
+{
+    return [&p, take](auto f) {
+        for (int32_t m = 0; m < p.count; m++)
+            if (take(p.rec[m]))
+                f(m);
+    };
+}
+
+/*
+ * A first sieve of sequence numbers: one bit per hash of a number, set
+ * for the numbers of a set, so that a number whose bit is clear is not
+ * in the set. Numbers whose bit is set still need a look in the set.
+ */
+struct seq_sieve {
+    static constexpr int BITS = 16;
+    std::vector<uint64_t> word = std::vector<uint64_t>(size_t{1} << (BITS - 6), 0);
+
+    static uint32_t slot(uint32_t seq) { return (seq * 0x9e3779b1u) >> (32 - BITS); }
+    void add(uint32_t seq) { word[slot(seq) >> 6] |= uint64_t{1} << (slot(seq) & 63); }
+    bool may_hold(uint32_t seq) const { return (word[slot(seq) >> 6] >> (slot(seq) & 63)) & 1; }
+};
 
 /* Drops both indexes when they describe another peer trace. Reads
  * nothing of the main trace. */
@@ -189,7 +221,8 @@ void build_number_index(bucket_index &c, const trace_array &p)
             continue;
         if (wanted.size() >= static_cast<size_t>(main.count / SPARSE_NUMBERS)) {
             build_buckets(c, p, static_cast<size_t>(p.count),
-                          [](const seg_record &) { return true; }, number_tag, number_tag);
+                          records_taken(p, [](const seg_record &) { return true; }), number_tag,
+                          number_tag);
             return;
         }
         wanted.push_back(number_tag(main.rec[i]));
@@ -201,11 +234,25 @@ void build_number_index(bucket_index &c, const trace_array &p)
     c.wanted = wanted;
     std::sort(wanted_seq.begin(), wanted_seq.end());
     wanted_seq.erase(std::unique(wanted_seq.begin(), wanted_seq.end()), wanted_seq.end());
-    auto is_wanted = [&wanted, &wanted_seq](const seg_record &r) {
-        return std::binary_search(wanted_seq.begin(), wanted_seq.end(), seq_raw_of(r)) &&
+    seq_sieve sieve;
+    for (uint32_t seq : wanted_seq)
+        sieve.add(seq);
+    auto is_wanted = [&wanted, &wanted_seq, &sieve](const seg_record &r) {
+        uint32_t seq = seq_raw_of(r);
+        return sieve.may_hold(seq) &&
+               std::binary_search(wanted_seq.begin(), wanted_seq.end(), seq) &&
                std::binary_search(wanted.begin(), wanted.end(), number_tag(r));
     };
-    build_buckets(c, p, 4 * wanted.size(), is_wanted, number_tag, number_tag);
+    /* The peer records wanted, found in one pass: the index reads them twice. */
+    scratch_vec<int32_t> taken;
+    for (int32_t m = 0; m < p.count; m++)
+        if (is_wanted(p.rec[m]))
+            taken.push_back(m);
+    auto each_taken = [&taken](auto f) {
+        for (int32_t m : taken)
+            f(m);
+    };
+    build_buckets(c, p, 4 * wanted.size(), each_taken, number_tag, number_tag);
 }
 
 /* The index for records with (ident) or without an identification,
@@ -216,8 +263,8 @@ const bucket_index &index_for(bool ident)
     if (ident) {
         if (!g_match.by_ident.built)
             build_buckets(g_match.by_ident, p, std::min(static_cast<size_t>(p.count), IDENT_BUCKETS),
-                          [](const seg_record &r) { return r.ip_id != 0; }, ident_tag,
-                          ident_bucket);
+                          records_taken(p, [](const seg_record &r) { return r.ip_id != 0; }),
+                          ident_tag, ident_bucket);
         return g_match.by_ident;
     }
     if (!g_match.by_numbers.built)
@@ -268,6 +315,22 @@ struct picker {
     }
 };
 
+/* Where among entries [from, to), whose times rise, time `at` about
+ * falls, supposing their times evenly spread over the peer trace's span
+ * `span` (s): a bucket of the index by identification holds one entry
+ * per reuse of an identification over the whole trace, and the search
+ * starts there, without reading entries far from it. */
+const bucket_entry *time_guess(const bucket_entry *from, const bucket_entry *to, float at,
+                               float span)
+{
+    double frac = static_cast<double>(at) / span;
+    if (!(frac > 0.0))
+        return from;
+    if (!(frac < 1.0))
+        return to;
+    return from + static_cast<ptrdiff_t>(frac * static_cast<double>(to - from));
+}
+
 /*
  * The pick of the nearest-time mode without drift among the entries with
  * `tag` of [from, to), whose times never fall: the same as offering them
@@ -281,8 +344,9 @@ void pick_nearest_rising(picker &pick, const bucket_entry *from, const bucket_en
                          uint64_t tag)
 {
     float target = pick.r->time + pick.expect;
-    const bucket_entry *turn = std::partition_point(
-        from, to, [&](const bucket_entry &e) { return (e.time + pick.offset) - target < 0.0f; });
+    const bucket_entry *turn = partition_point_from(
+        from, to, time_guess(from, to, target - pick.offset, trace_span(&g_trace.peer)),
+        [&](const bucket_entry &e) { return (e.time + pick.offset) - target < 0.0f; });
     auto dist = [&](const bucket_entry *e) {
         return match_distance(*pick.r, e->time, pick.offset, pick.expect, 0.0f, 0.0f);
     };

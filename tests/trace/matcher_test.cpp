@@ -287,6 +287,51 @@ TEST_F(matcher, LongBulkTransferFindsItsOwnCopies)
                   match_segment_literal(i, MATCH_NEAREST, 0.05f)) << i;
 }
 
+/* Long traces whose records without identification are few, with wide
+ * numbers that mostly differ and some that repeat (a run of ACKs, copies
+ * with another window or length): the index by numbers then holds only
+ * the peer records those few may match, sieved by sequence number, and
+ * answers as the scan does. */
+TEST_F(matcher, SparseIndexByNumbersOnWideNumbersEqualsThePeerScan)
+{
+    rng g{777};
+    int32_t found = 0, asked = 0;
+    for (int32_t round = 0; round < 60; round++) {
+        std::vector<seg_record> main(static_cast<size_t>(500 + g.below(1500)));
+        uint32_t acked = static_cast<uint32_t>(g.next());
+        for (size_t k = 0; k < main.size(); k++) {
+            seg_record &r = main[k];
+            r.time = 0.001f * static_cast<float>(k);
+            r.ip_id = g.chance(2) ? 0 : static_cast<uint16_t>(1 + g.below(65535));
+            bool ack_run = g.chance(30);
+            set_seq_raw(r, ack_run ? acked : static_cast<uint32_t>(g.next()));
+            set_ack_raw(r, ack_run ? static_cast<uint32_t>(g.below(50)) : static_cast<uint32_t>(g.next()));
+            r.win = static_cast<uint16_t>(g.below(3));
+            r.paylen = ack_run ? 0 : g.below(2) * 1448;
+        }
+        std::vector<seg_record> peer = peer_of(g, main);
+        for (seg_record &r : peer)
+            if (g.chance(5))
+                r.win = static_cast<uint16_t>(r.win + 1);
+        install_pair(main, peer);
+        matcher_same_numbers(g.chance(50));
+        matcher_prepare();
+        for (int32_t i = 0; i < g_trace.main.count; i++) {
+            if (g_trace.main.rec[i].ip_id != 0 && !g.chance(5))
+                continue;
+            for (match_mode mode : {MATCH_FIRST, MATCH_NEAREST}) {
+                int32_t fast = match_segment(i, mode, 0.125f, 0.05f);
+                ASSERT_EQ(fast, match_segment_literal(i, mode, 0.125f, 0.05f))
+                    << "round " << round << ", record " << i << ", mode " << mode;
+                found += fast >= 0;
+                asked++;
+            }
+        }
+    }
+    EXPECT_GT(found, asked / 2);
+    EXPECT_LT(found, asked);
+}
+
 /*
  * A stream of both directions (near the 2^32 wrap at times) with resent
  * data, whole and in part, and pure ACKs; and its bytes as the other
