@@ -199,6 +199,8 @@ file_map *filemap_open(const char *file, int linktype, int32_t records)
     }
     m->base = b;
     m->len = (size_t)st.st_size;
+    m->dev = (uint64_t)st.st_dev;
+    m->ino = (uint64_t)st.st_ino;
     m->swapped = swapped;
     m->linktype = linktype;
     m->nano = (swapped ? read_be32(b) : magic) == MAGIC_NS;
@@ -226,6 +228,11 @@ void filemap_close(file_map *m)
 bool filemap_can_hand(const file_map *m, pcap_t *pc)
 {
     if (m == nullptr || pc == nullptr || m->next != FILE_HEADER || m->count != 0)
+        return false;
+    std::FILE *f = pcap_file(pc);
+    struct stat st;
+    if (f == nullptr || fstat(fileno(f), &st) != 0 || (uint64_t)st.st_dev != m->dev ||
+        (uint64_t)st.st_ino != m->ino)
         return false;
     int lt = pcap_datalink(pc);
     bool cooked = lt == DLT_LINUX_SLL || lt == DLT_LINUX_SLL2;

@@ -47,6 +47,7 @@
 struct file_map {
     const uint8_t *base;   /* the file, mapped read-only; set by filemap_open */
     size_t len;            /* bytes of the file */
+    uint64_t dev, ino;     /* the file's device and inode numbers */
     bool swapped;          /* record headers in the other byte order */
     int linktype;          /* libpcap's link type of the file */
     bool nano;             /* time stamps in nanoseconds (the magic) */
@@ -99,7 +100,8 @@ bool filemap_place(file_map *m, const struct pcap_pkthdr *hdr, const uint8_t *fr
  *	version 2.4 (or later minor) header in the byte order libpcap found,
  *	microsecond stamps asked for, and a link type wirepaint reads whose
  *	bytes libpcap does not rewrite (it swaps fields of cooked headers of
- *	a file in the other byte order).
+ *	a file in the other byte order); and the file libpcap reads is the
+ *	one mapped (not another put under its name in between).
  */
 bool filemap_can_hand(const file_map *m, pcap_t *pc);
 

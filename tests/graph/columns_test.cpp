@@ -135,17 +135,17 @@ TEST(Columns, PointsKeptByFieldReadBackAsAdded)
             want.push_back(p);
             have.push_back(p);
         }
-        ASSERT_EQ(have.size(), want.size());
-        size_t i = 0;
-        for (const graph_point &p : have) {
-            const graph_point &w = want[i++];
-            ASSERT_TRUE(p.t == w.t && p.rec == w.rec && std::signbit(p.lo) == std::signbit(w.lo) &&
-                        p.lo == w.lo && p.hi == w.hi)
-                << round << " point " << i - 1;
-        }
         point_columns copy(want);
-        for (size_t k = 0; k < n; k++)
-            ASSERT_TRUE(copy[k].lo == want[k].lo && std::signbit(copy[k].lo) == std::signbit(want[k].lo));
+        for (const point_columns *c : {&have, &copy}) {
+            ASSERT_EQ(c->size(), want.size());
+            size_t k = 0;
+            for (const graph_point &p : *c) {
+                const graph_point &w = want[k++];
+                ASSERT_TRUE(p.t == w.t && p.rec == w.rec && p.lo == w.lo && p.hi == w.hi &&
+                            std::signbit(p.lo) == std::signbit(w.lo))
+                    << round << " point " << k - 1;
+            }
+        }
         int64_t a, b;
         points_in_view(have, 100.0, 200.5, &a, &b);
         auto first = std::lower_bound(want.begin(), want.end(), 100.0,

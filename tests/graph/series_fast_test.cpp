@@ -14,8 +14,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "graph/series.h"
@@ -30,31 +32,21 @@ using pcapgen::bytes;
 /* Where a connection's segments carry options beside the SYNs'. */
 enum option_mode { OPT_SYN_ONLY, OPT_EVERY, OPT_SOME };
 
-void put32(bytes &b, uint32_t v)
+/* `head` followed by the words `v`, most significant byte first. */
+bytes with_words(bytes head, std::initializer_list<uint32_t> v)
 {
-    for (int s = 24; s >= 0; s -= 8)
-        b.push_back(static_cast<uint8_t>(v >> s));
+    for (uint32_t w : v)
+        for (int s = 24; s >= 0; s -= 8)
+            head.push_back(static_cast<uint8_t>(w >> s));
+    return head;
 }
-
-bytes timestamp_option(uint32_t val, uint32_t ecr)
-{
-    bytes b = {1, 1, 8, 10};
-    put32(b, val);
-    put32(b, ecr);
-    return b;
-}
-
-/* One host's state in the random connection. */
-struct host {
-    uint32_t isn, next, tsval, seen_ts;
-};
 
 /* A random connection of `n` segments, written as a capture. */
 std::string random_capture(std::mt19937 &rng, int n, option_mode mode, bool handshake)
 {
     auto coin = [&](int percent) { return static_cast<int>(rng() % 100) < percent; };
     pcapgen::capture c;
-    host h[2] = {{1000, 1001, 50, 0}, {7000, 7001, 900, 0}};
+    uint32_t next[2] = {1001, 7001}, tsval[2] = {50, 900};
     double t = 0;
     auto add = [&](int from, pcapgen::tcp_seg s) {
         if (from == 1) {
@@ -64,48 +56,44 @@ std::string random_capture(std::mt19937 &rng, int n, option_mode mode, bool hand
         t += coin(3) ? -0.002 * (1 + rng() % 5) : 0.0005 * (1 + rng() % 40);
         c.add(pcapgen::build_tcp(s), 1000 + t);
     };
-    if (handshake) {
-        for (int from = 0; from < 2; from++) {
-            pcapgen::tcp_seg s;
-            s.flags = from == 0 ? 0x02 : 0x12;
-            s.seq = h[from].isn;
-            s.ack = from == 0 ? 0 : h[0].isn + 1;
-            s.tcp_options = {2, 4, 5, 180, 3, 3, static_cast<uint8_t>(rng() % 16), 1};
-            if (coin(70)) {
-                bytes ts = timestamp_option(h[from].tsval, h[1 - from].tsval);
-                s.tcp_options.insert(s.tcp_options.end(), ts.begin(), ts.end());
-            }
-            add(from, s);
+    for (int from = 0; handshake && from < 2; from++) {
+        pcapgen::tcp_seg s;
+        s.flags = from == 0 ? 0x02 : 0x12;
+        s.seq = next[from] - 1;
+        s.ack = from == 0 ? 0 : next[0];
+        s.tcp_options = {2, 4, 5, 180, 3, 3, static_cast<uint8_t>(rng() % 16), 1};
+        if (coin(70)) {
+            bytes ts = with_words({1, 1, 8, 10}, {tsval[from], tsval[1 - from]});
+            s.tcp_options.insert(s.tcp_options.end(), ts.begin(), ts.end());
         }
+        add(from, s);
     }
     for (int k = 0; k < n; k++) {
-        int from = coin(55) ? 0 : 1;
-        host &me = h[from], &peer = h[1 - from];
+        int from = coin(55) ? 0 : 1, peer = 1 - from;
         pcapgen::tcp_seg s;
-        s.flags = 0x10;
         int len = coin(40) ? 0 : static_cast<int>(1 + rng() % 1400);
-        s.seq = me.next;
+        s.seq = next[from];
         if (len > 0 && coin(10))
-            s.seq = me.next - static_cast<uint32_t>(rng() % 6000);   /* sent again */
+            s.seq = next[from] - static_cast<uint32_t>(rng() % 6000);   /* sent again */
         else
-            me.next += static_cast<uint32_t>(len);
+            next[from] += static_cast<uint32_t>(len);
         s.paylen = len;
-        s.ack = peer.next - (coin(20) ? static_cast<uint32_t>(rng() % 3000) : 0);
+        s.ack = next[peer] - (coin(20) ? static_cast<uint32_t>(rng() % 3000) : 0);
         s.win = coin(5) ? 0 : static_cast<uint16_t>(rng() % 65536);
         if (coin(2))
             s.flags |= coin(50) ? 0x01 : 0x04;
         bool options = mode == OPT_EVERY || (mode == OPT_SOME && coin(30));
         if (options && coin(85)) {
-            me.tsval += coin(70) ? static_cast<uint32_t>(rng() % 3) : 0;
-            s.tcp_options = timestamp_option(me.tsval, coin(90) ? peer.tsval : 12345);
+            tsval[from] += coin(70) ? static_cast<uint32_t>(rng() % 3) : 0;
+            uint32_t ecr = coin(90) ? tsval[peer] : 12345;
+            s.tcp_options = with_words({1, 1, 8, 10}, {tsval[from], ecr});
         }
         if (options && coin(25)) {
             int blocks = 1 + static_cast<int>(rng() % 3);
             bytes sack = {1, 1, 5, static_cast<uint8_t>(2 + 8 * blocks)};
             for (int b = 0; b < blocks; b++) {
                 uint32_t left = s.ack + static_cast<uint32_t>(rng() % 20000) - 2000;
-                put32(sack, left);
-                put32(sack, left + static_cast<uint32_t>(1 + rng() % 3000));
+                sack = with_words(sack, {left, left + static_cast<uint32_t>(1 + rng() % 3000)});
             }
             if (s.tcp_options.size() + sack.size() <= 40)
                 s.tcp_options.insert(s.tcp_options.end(), sack.begin(), sack.end());
@@ -123,38 +111,57 @@ template <class T> bool same_bits(const T &a, const T &b)
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-void expect_same_series(const graph_series &a, const graph_series &b)
-{
-    EXPECT_EQ(a.name, b.name);
-    EXPECT_EQ(a.colour, b.colour);
-    EXPECT_EQ(a.style, b.style);
-    EXPECT_EQ(a.dashed, b.dashed);
-    EXPECT_EQ(a.labels, b.labels);
-    ASSERT_EQ(a.pts.size(), b.pts.size()) << a.name;
-    for (size_t i = 0; i < a.pts.size(); i++) {
-        const graph_point &p = a.pts[i], &q = b.pts[i];
-        ASSERT_TRUE(same_bits(p.t, q.t) && p.rec == q.rec && same_bits(p.lo, q.lo) &&
-                    same_bits(p.hi, q.hi))
-            << a.name << " point " << i;
-    }
-    EXPECT_EQ(a.pyr.lo_min, b.pyr.lo_min) << a.name;
-    EXPECT_EQ(a.pyr.hi_max, b.pyr.hi_max) << a.name;
-}
-
 void expect_same_graph(const graph_data &a, const graph_data &b)
 {
-    EXPECT_EQ(a.type, b.type);
-    EXPECT_EQ(a.dir, b.dir);
-    EXPECT_EQ(a.title, b.title);
-    EXPECT_EQ(a.unit, b.unit);
-    EXPECT_EQ(a.y_name, b.y_name);
-    EXPECT_EQ(a.notes, b.notes);
-    EXPECT_TRUE(same_bits(a.t_min, b.t_min) && same_bits(a.t_max, b.t_max));
-    EXPECT_TRUE(same_bits(a.v_min, b.v_min) && same_bits(a.v_max, b.v_max));
-    EXPECT_TRUE(same_bits(a.window, b.window));
+    EXPECT_EQ(std::tie(a.type, a.dir, a.title, a.unit, a.y_name, a.notes),
+              std::tie(b.type, b.dir, b.title, b.unit, b.y_name, b.notes));
+    for (double graph_data::*f : {&graph_data::t_min, &graph_data::t_max, &graph_data::v_min,
+                                  &graph_data::v_max, &graph_data::window})
+        EXPECT_TRUE(same_bits(a.*f, b.*f));
     ASSERT_EQ(a.series.size(), b.series.size());
-    for (size_t s = 0; s < a.series.size(); s++)
-        expect_same_series(a.series[s], b.series[s]);
+    for (size_t s = 0; s < a.series.size(); s++) {
+        const graph_series &x = a.series[s], &y = b.series[s];
+        EXPECT_EQ(
+            std::tie(x.name, x.colour, x.style, x.dashed, x.labels, x.pyr.lo_min, x.pyr.hi_max),
+            std::tie(y.name, y.colour, y.style, y.dashed, y.labels, y.pyr.lo_min, y.pyr.hi_max));
+        ASSERT_EQ(x.pts.size(), y.pts.size()) << x.name;
+        for (size_t i = 0; i < x.pts.size(); i++) {
+            const graph_point &p = x.pts[i], &q = y.pts[i];
+            ASSERT_TRUE(same_bits(p.t, q.t) && p.rec == q.rec && same_bits(p.lo, q.lo) &&
+                        same_bits(p.hi, q.hi))
+                << x.name << " point " << i;
+        }
+    }
+}
+
+/* Loads `files` as one connection. */
+void load(std::vector<std::string> files)
+{
+    std::vector<char *> argv;
+    for (std::string &f : files)
+        argv.push_back(&f[0]);
+    load_traces(static_cast<int>(argv.size()), argv.data(), 1);
+    ASSERT_EQ(g_trace.loaded, 1);
+}
+
+/* Compares the fast and the literal build of every type and direction
+ * with each of `ins`; adds each type's points to `points`. */
+void expect_same_graphs(const std::vector<graph_inputs> &ins, const std::string &what,
+                        size_t points[GRAPH_TYPES])
+{
+    for (int type = 0; type < GRAPH_TYPES; type++) {
+        for (int dir = 1; dir <= 2; dir++) {
+            for (const graph_inputs &in : ins) {
+                SCOPED_TRACE(what + " type " + std::to_string(type) + " dir " +
+                             std::to_string(dir));
+                graph_type t = static_cast<graph_type>(type);
+                graph_data fast = build_graph(t, dir, in);
+                expect_same_graph(fast, build_graph_literal(t, dir, in));
+                for (const graph_series &x : fast.series)
+                    points[type] += x.pts.size();
+            }
+        }
+    }
 }
 
 class SeriesFast : public ::testing::Test {
@@ -171,12 +178,8 @@ TEST_F(SeriesFast, EqualsLiteralOnRandomConnections)
     int skipped = 0;
     for (int round = 0; round < 60; round++) {
         option_mode mode = static_cast<option_mode>(round % 3);
-        bool handshake = round % 7 != 3;
-        std::string file = random_capture(rng, 200 + static_cast<int>(rng() % 1800), mode,
-                                          handshake);
-        char *argv[] = {&file[0]};
-        load_traces(1, argv, 1);
-        ASSERT_EQ(g_trace.loaded, 1);
+        int n = 200 + static_cast<int>(rng() % 1800);
+        ASSERT_NO_FATAL_FAILURE(load({random_capture(rng, n, mode, round % 7 != 3)}));
         /* The decoder's count tells the builds where options can be. */
         bool syn_only = g_trace.main.option_free == g_trace.main.count;
         EXPECT_EQ(syn_only, mode == OPT_SYN_ONLY) << round;
@@ -184,17 +187,9 @@ TEST_F(SeriesFast, EqualsLiteralOnRandomConnections)
         std::vector<uint8_t> events(static_cast<size_t>(g_trace.main.count));
         for (uint8_t &e : events)
             e = rng() % 4 == 0 ? static_cast<uint8_t>(rng() % 16) : 0;
-        for (int type = 0; type < GRAPH_TYPES; type++) {
-            for (int dir = 1; dir <= 2; dir++) {
-                for (const graph_inputs &in :
-                     {graph_inputs{nullptr, 0}, graph_inputs{events.data(), 0.05}}) {
-                    SCOPED_TRACE("round " + std::to_string(round) + " type " +
-                                 std::to_string(type) + " dir " + std::to_string(dir));
-                    graph_type t = static_cast<graph_type>(type);
-                    expect_same_graph(build_graph(t, dir, in), build_graph_literal(t, dir, in));
-                }
-            }
-        }
+        size_t points[GRAPH_TYPES] = {};
+        expect_same_graphs({{nullptr, 0}, {events.data(), 0.05}},
+                           "round " + std::to_string(round), points);
     }
     EXPECT_EQ(skipped, 20);
 }
@@ -207,25 +202,12 @@ TEST_F(SeriesFast, EqualsLiteralOnTwoCaptures)
     std::string cmd = std::string(WIREPAINT_BINARY_DIR "/gen_capture ") +
                       "-n 6000 -S 5 -l 0.02 -r 0.02 -o 0.3 " + s + " " + r + " 2>/dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
-    for (std::vector<std::string> files :
+    for (const std::vector<std::string> &files :
          {std::vector<std::string>{s, r}, std::vector<std::string>{r}}) {
-        std::vector<char *> argv;
-        for (std::string &f : files)
-            argv.push_back(&f[0]);
-        load_traces(static_cast<int>(argv.size()), argv.data(), 1);
-        ASSERT_EQ(g_trace.loaded, 1);
-        for (int type = 0; type < GRAPH_TYPES; type++) {
-            size_t points = 0;
-            for (int dir = 1; dir <= 2; dir++) {
-                SCOPED_TRACE(std::to_string(files.size()) + " files, type " +
-                             std::to_string(type) + " dir " + std::to_string(dir));
-                graph_type t = static_cast<graph_type>(type);
-                graph_data fast = build_graph(t, dir, graph_inputs{nullptr, 0});
-                expect_same_graph(fast, build_graph_literal(t, dir, graph_inputs{nullptr, 0}));
-                for (const graph_series &x : fast.series)
-                    points += x.pts.size();
-            }
-            EXPECT_GT(points, 0u) << type;
-        }
+        ASSERT_NO_FATAL_FAILURE(load(files));
+        size_t points[GRAPH_TYPES] = {};
+        expect_same_graphs({{nullptr, 0}}, std::to_string(files.size()) + " files,", points);
+        for (int type = 0; type < GRAPH_TYPES; type++)
+            EXPECT_GT(points[type], 0u) << type;
     }
 }

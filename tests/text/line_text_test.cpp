@@ -15,8 +15,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "analysis/line.h"
@@ -393,12 +395,9 @@ TEST_F(LineTextTest, PrimingWithoutTextMatchesTheLiteralPrimingOnRandomTraces)
     EXPECT_GT(relative, 150);
 }
 
-/*
- * Reads `path` as the decoder reads it and makes it the main trace with
- * a line list; with `after`, reads that file as well (its records are
- * dropped), so that the file read last is another, as in a two-file
- * load. `copy_len` > 0 stands for -s. False when no segment was taken.
- */
+/* Reads `path` (with -s `copy_len` when > 0) as the main trace with a
+ * line list, then reads and drops `after`, if given, as the file read
+ * last in a two-file load. False when no segment was taken. */
 bool read_as_main(const std::string &path, int copy_len = 0, const std::string &after = "")
 {
     trace_state_clear();
@@ -420,23 +419,21 @@ bool read_as_main(const std::string &path, int copy_len = 0, const std::string &
 
 TEST_F(LineTextTest, PrimingWithoutTextMatchesTheLiteralPrimingOnTheSampleCaptures)
 {
-    int taken = 0;
-    for (const char *name :
-         {"sender.pcap", "receiver.pcap", "bulk-loss-receiver.pcap", "bulk-loss-sender.pcap",
-          "drift-receiver.pcap", "drift-sender.pcap", "keepalive.pcap", "lan-client.pcap",
-          "lan-server.pcap", "loopback-any-sll.pcap", "loopback-any.pcap", "midstream-acks.pcap",
-          "midstream-many.pcap", "midstream-window.pcap", "midstream.pcap",
-          "offload-receiver.pcap", "offload-router.pcap", "offload-sender.pcap", "sender.pcapng",
-          "slow-client.pcap", "slow-path.pcap", "slow-reader.pcap", "slow-server.pcap",
-          "timeout.pcap"}) {
-        std::string path = std::string(WIREPAINT_SOURCE_DIR) + "/examples/" + name;
+    int taken = 0, files = 0;
+    for (const auto &entry :
+         std::filesystem::directory_iterator(WIREPAINT_SOURCE_DIR "/examples")) {
+        std::string path = entry.path().string(), name = entry.path().filename().string();
+        if (name.find(".pcap") == std::string::npos)
+            continue;
         ASSERT_TRUE(read_as_main(path)) << name;
         taken += g_trace.main.count;
+        files++;
         EXPECT_TRUE(same_priming()) << name;
         /* A short -s, which cuts every copy inside its headers. */
         ASSERT_TRUE(read_as_main(path, 54)) << name;
         EXPECT_TRUE(same_priming()) << name << " -s 54";
     }
+    EXPECT_GE(files, 24);
     EXPECT_GT(taken, 9000);
 }
 
@@ -469,10 +466,8 @@ TEST_F(LineTextTest, PrimingByRecordMatchesTheLiteralPrimingOnDecodedRandomCaptu
         int n = 1 + (int)g.below(60);
         for (int i = 0; i < n; i++) {
             tcp_seg s = g.segment(v6);
-            s.src = base.src;
-            s.dst = base.dst;
-            s.sport = base.sport;
-            s.dport = base.dport;
+            std::tie(s.src, s.dst, s.sport, s.dport) =
+                std::tie(base.src, base.dst, base.sport, base.dport);
             if (g.chance(50)) {
                 std::swap(s.src, s.dst);
                 std::swap(s.sport, s.dport);

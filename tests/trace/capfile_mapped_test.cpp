@@ -173,6 +173,31 @@ std::string save(const bytes &f)
 
 }  // namespace
 
+/* A file put under the name between libpcap's open and the map: the
+ * records are the opened file's, read by libpcap. */
+TEST(CaptureRunMapped, AFileReplacedAfterTheOpenIsReadByLibpcap)
+{
+    std::mt19937 rng(5);
+    bytes a = written_capture(rng), b = written_capture(rng);
+    std::string path = save(a);
+    outcome want = read_file(path, false);
+    std::string other = save(b);
+    outcome got;
+    loadfail_trap_begin();
+    pcap_t *pc = capture_open(path.c_str());
+    ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+    file_map *m = filemap_open(path.c_str(), pcap_datalink(pc), 16);
+    ASSERT_NE(m, nullptr);
+    capture_run_mapped(pc, path.c_str(), m, collect, reinterpret_cast<u_char *>(&got));
+    EXPECT_FALSE(m->handing);
+    filemap_close(m);
+    loadfail_trap_end();
+    ASSERT_EQ(got.packets.size(), want.packets.size());
+    for (size_t i = 0; i < got.packets.size(); i++)
+        EXPECT_TRUE(got.packets[i] == want.packets[i]) << i;
+    std::remove(path.c_str());
+}
+
 TEST(CaptureRunMapped, RandomAndDamagedFilesReadAsLibpcapReadsThem)
 {
     std::mt19937 rng(41);

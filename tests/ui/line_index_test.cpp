@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -95,14 +96,9 @@ void expect_same(const std::vector<line_record> &v, float start, float end)
     }
     ASSERT_EQ(in_span, want) << "span " << span.first << ".." << span.stop;
     /* The span ends where the literal scan ends. */
-    int32_t stop = count;
-    for (int32_t j = 0; j < count; j++) {
-        if (!(start > lines[j].t_recv) && lines[j].t_send > end) {
-            stop = j;
-            break;
-        }
-    }
-    ASSERT_EQ(span.stop, stop) << "window " << start << ".." << end;
+    auto ends = [&](const line_record &l) { return !(start > l.t_recv) && l.t_send > end; };
+    ASSERT_EQ(span.stop, std::find_if(lines, lines + count, ends) - lines)
+        << "window " << start << ".." << end;
     ASSERT_EQ(next_unskipped(lines, count, start, 0), span.first);
 }
 

@@ -47,19 +47,15 @@ proc compare_view {name} {
     $c create image 0 0 -anchor nw -image $subimage -tags sublines
     rec view $name [expr {[llength $lines] / 5}]
 }
-compare_view start
-movebar_clib moveto 0.3
-compare_view scrolled
-sub2press_clib 40 200
-compare_view clicked
-for {set i 0} {$i < 4} {incr i} { subzoomout_clib }
-compare_view out4
-movebar_clib moveto 0.75
-compare_view out4-bottom
-for {set i 0} {$i < 9} {incr i} { subzoomin_clib }
-compare_view in5
-scrlbar2_clib 1
-compare_view in5-stepped
+foreach {name action} {
+    start {}
+    scrolled {movebar_clib moveto 0.3}
+    clicked {sub2press_clib 40 200}
+    out4 {for {set i 0} {$i < 4} {incr i} { subzoomout_clib }}
+    out4-bottom {movebar_clib moveto 0.75}
+    in5 {for {set i 0} {$i < 9} {incr i} { subzoomin_clib }}
+    in5-stepped {scrlbar2_clib 1}
+} { eval $action; compare_view $name }
 destroy .
 )TCL";
 
