@@ -58,6 +58,8 @@ struct file_map {
                             * filemap_next handed over last */
     size_t next;           /* walk: offset of the next record header to look at */
     size_t released;       /* walk: bytes before this were given back */
+    size_t asked;          /* walk: bytes before this were asked to be
+                            * mapped in ahead (trace/prefault.h) */
     uint32_t *where;       /* per record: low 32 bits of its record
                             * header's offset (malloc'ed; room `room`) */
     int32_t room;          /* records `where` has room for */

@@ -23,6 +23,7 @@ constexpr int QUEUE = 32;
 struct range {
     void *p;
     size_t len;
+    bool read;   /* a file mapping to map in, not memory to write */
 };
 
 /* A range of prefault_ask_later is populated this much at a time. */
@@ -34,11 +35,11 @@ struct range_queue {
     int first;   /* oldest */
     int count;   /* queued */
 
-    bool push(void *p, size_t len)
+    bool push(void *p, size_t len, bool read)
     {
         if (count == QUEUE)
             return false;
-        item[(first + count) % QUEUE] = range{p, len};
+        item[(first + count) % QUEUE] = range{p, len, read};
         count++;
         return true;
     }
@@ -55,7 +56,7 @@ struct range_queue {
         range &r = item[first];
         if (r.len <= most)
             return pop();
-        range piece{r.p, most};
+        range piece{r.p, most, r.read};
         r.p = static_cast<char *>(r.p) + most;
         r.len -= most;
         return piece;
@@ -94,7 +95,7 @@ bool kernel_populates()
 void populate(const range &r)
 {
 #ifdef MADV_POPULATE_WRITE
-    madvise(r.p, r.len, MADV_POPULATE_WRITE);
+    madvise(r.p, r.len, r.read ? MADV_POPULATE_READ : MADV_POPULATE_WRITE);
 #else
     (void)r;
 #endif
@@ -134,13 +135,13 @@ void prefault_begin()
 
 namespace {
 
-void ask(range_queue prefault_state::*queue, void *p, size_t len)
+void ask(range_queue prefault_state::*queue, void *p, size_t len, bool read = false)
 {
     prefault_state &s = g_prefault;
     if (!s.thread.joinable() || p == nullptr || len == 0)
         return;
     std::lock_guard<std::mutex> hold(s.lock);
-    if ((s.*queue).push(p, len))
+    if ((s.*queue).push(p, len, read))
         s.wake.notify_one();
 }
 
@@ -149,6 +150,11 @@ void ask(range_queue prefault_state::*queue, void *p, size_t len)
 void prefault_ask(void *p, size_t len)
 {
     ask(&prefault_state::now, p, len);
+}
+
+void prefault_ask_read(const void *p, size_t len)
+{
+    ask(&prefault_state::now, const_cast<void *>(p), len, true);
 }
 
 void prefault_ask_later(void *p, size_t len)

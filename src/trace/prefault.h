@@ -35,6 +35,15 @@ void prefault_begin();
 void prefault_ask(void *p, size_t len);
 
 /*
+ * prefault_ask_read --
+ *	Queues [p, p + len) of a read-only file mapping for mapping in ahead
+ *	of a reader walking it (madvise MADV_POPULATE_READ), so that the
+ *	page faults of the walk are taken on the helper's core. Dropped like
+ *	prefault_ask's, and where the kernel cannot populate for reading.
+ */
+void prefault_ask_read(const void *p, size_t len);
+
+/*
  * prefault_ask_later --
  *	Queues [p, p + len) for populating when no prefault_ask request waits:
  *	for memory a later pass will take, populated a piece at a time so
