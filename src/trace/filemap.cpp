@@ -73,7 +73,7 @@ void release_range(const file_map *m, size_t from, size_t to)
     from = (from + page - 1) / page * page;
     to = to / page * page;
     if (to > from)
-        madvise(const_cast<uint8_t *>(m->base) + from, to - from, MADV_DONTNEED);
+        prefault_release(m->base + from, to - from);
 }
 
 /* Gives back the pages behind the walk once it has passed RELEASE_STEP

@@ -8,6 +8,7 @@
 #include "trace/prefault.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -20,10 +21,17 @@ namespace {
  * of itself, so a short queue is never full in practice. */
 constexpr int QUEUE = 32;
 
+/* What the helper does with a range. */
+enum range_kind : uint8_t {
+    POPULATE_WRITE,   /* fault in memory that is to be written */
+    POPULATE_READ,    /* map in a file mapping that is to be read */
+    RELEASE           /* give a file mapping's pages back */
+};
+
 struct range {
     void *p;
     size_t len;
-    bool read;   /* a file mapping to map in, not memory to write */
+    range_kind kind;
 };
 
 /* A range of prefault_ask_later is populated this much at a time. */
@@ -35,11 +43,11 @@ struct range_queue {
     int first;   /* oldest */
     int count;   /* queued */
 
-    bool push(void *p, size_t len, bool read)
+    bool push(void *p, size_t len, range_kind kind)
     {
         if (count == QUEUE)
             return false;
-        item[(first + count) % QUEUE] = range{p, len, read};
+        item[(first + count) % QUEUE] = range{p, len, kind};
         count++;
         return true;
     }
@@ -56,7 +64,7 @@ struct range_queue {
         range &r = item[first];
         if (r.len <= most)
             return pop();
-        range piece{r.p, most, r.read};
+        range piece{r.p, most, r.kind};
         r.p = static_cast<char *>(r.p) + most;
         r.len -= most;
         return piece;
@@ -71,6 +79,7 @@ struct prefault_state {
     std::thread thread;
     std::mutex lock;
     std::condition_variable wake;  /* a request came, or stop */
+    std::condition_variable room;  /* the helper took a request */
     range_queue now;               /* requests of prefault_ask */
     range_queue later;             /* requests of prefault_ask_later */
     bool stop;                     /* end: the helper leaves */
@@ -92,12 +101,14 @@ bool kernel_populates()
 #endif
 }
 
-void populate(const range &r)
+void carry_out(const range &r)
 {
+    if (r.kind == RELEASE) {
+        madvise(r.p, r.len, MADV_DONTNEED);
+        return;
+    }
 #ifdef MADV_POPULATE_WRITE
-    madvise(r.p, r.len, r.read ? MADV_POPULATE_READ : MADV_POPULATE_WRITE);
-#else
-    (void)r;
+    madvise(r.p, r.len, r.kind == POPULATE_READ ? MADV_POPULATE_READ : MADV_POPULATE_WRITE);
 #endif
 }
 
@@ -110,8 +121,9 @@ void helper_main()
         if (s.stop && (!s.finish || s.now.count == 0))
             return;
         range r = s.now.count > 0 ? s.now.pop() : s.later.pop_piece(LATER_PIECE);
+        s.room.notify_one();
         hold.unlock();
-        populate(r);
+        carry_out(r);
         hold.lock();
     }
 }
@@ -135,13 +147,13 @@ void prefault_begin()
 
 namespace {
 
-void ask(range_queue prefault_state::*queue, void *p, size_t len, bool read = false)
+void ask(range_queue prefault_state::*queue, void *p, size_t len, range_kind kind = POPULATE_WRITE)
 {
     prefault_state &s = g_prefault;
     if (!s.thread.joinable() || p == nullptr || len == 0)
         return;
     std::lock_guard<std::mutex> hold(s.lock);
-    if ((s.*queue).push(p, len, read))
+    if ((s.*queue).push(p, len, kind))
         s.wake.notify_one();
 }
 
@@ -154,7 +166,23 @@ void prefault_ask(void *p, size_t len)
 
 void prefault_ask_read(const void *p, size_t len)
 {
-    ask(&prefault_state::now, const_cast<void *>(p), len, true);
+    ask(&prefault_state::now, const_cast<void *>(p), len, POPULATE_READ);
+}
+
+void prefault_release(const void *p, size_t len)
+{
+    prefault_state &s = g_prefault;
+    void *q = const_cast<void *>(p);
+    if (len == 0)
+        return;
+    if (!s.thread.joinable()) {
+        madvise(q, len, MADV_DONTNEED);
+        return;
+    }
+    std::unique_lock<std::mutex> hold(s.lock);
+    s.room.wait(hold, [&] { return s.now.count < QUEUE; });
+    s.now.push(q, len, RELEASE);
+    s.wake.notify_one();
 }
 
 void prefault_ask_later(void *p, size_t len)
@@ -174,7 +202,13 @@ void prefault_end(bool finish)
         s.wake.notify_one();
     }
     s.thread.join();
-    s.now.count = 0;
+    /* The releases still queued: a range the walk has passed must not
+     * stay mapped in. */
+    while (s.now.count > 0) {
+        range r = s.now.pop();
+        if (r.kind == RELEASE)
+            carry_out(r);
+    }
     s.later.count = 0;
 }
 

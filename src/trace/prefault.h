@@ -44,6 +44,17 @@ void prefault_ask(void *p, size_t len);
 void prefault_ask_read(const void *p, size_t len);
 
 /*
+ * prefault_release --
+ *	Gives back the pages of [p, p + len) of a file mapping (madvise
+ *	MADV_DONTNEED). While a helper runs, the request joins its queue
+ *	behind every prefault_ask_read, waiting for room when the queue is
+ *	full and carried out by prefault_end even when that drops the rest:
+ *	so a range asked for ahead is never mapped in again after it was
+ *	given back. Without a helper it is done at once.
+ */
+void prefault_release(const void *p, size_t len);
+
+/*
  * prefault_ask_later --
  *	Queues [p, p + len) for populating when no prefault_ask request waits:
  *	for memory a later pass will take, populated a piece at a time so
@@ -56,7 +67,8 @@ void prefault_ask_later(void *p, size_t len);
  * prefault_end --
  *	Stops the helper and waits for it. With `finish` set it first
  *	populates every range still queued, otherwise it drops them (those
- *	of prefault_ask_later are dropped either way).
+ *	of prefault_ask_later are dropped either way); queued releases are
+ *	carried out either way.
  */
 void prefault_end(bool finish);
 

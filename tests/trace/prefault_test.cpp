@@ -5,7 +5,9 @@
  *	once it has finished, with every byte still zero; a range asked for
  *	with no helper stays untouched; the helper comes and goes with each
  *	read. A range asked for later is filled in once the helper has nothing
- *	else to do, and the scratch the reader prepares is such a range.
+ *	else to do, and the scratch the reader prepares is such a range. A
+ *	release queued behind a mapping-in is carried out after it, and even
+ *	by an end that drops what else waits.
  */
 
 #include "trace/prefault.h"
@@ -102,6 +104,37 @@ TEST(Prefault, LaterRangesAndPreparedScratchAreFilledInBehindTheReader)
     prefault_end(false);
     scratch_free(table);
     scratch_trim();
+}
+
+TEST(Prefault, ReleasesComeAfterTheMappingInAskedBeforeThem)
+{
+    const size_t mib = size_t{1} << 20;
+    mapping slow(64 * mib), walked(4 * mib), touched(4 * mib);
+    ASSERT_NE(slow.p, nullptr);
+    ASSERT_NE(walked.p, nullptr);
+    ASSERT_NE(touched.p, nullptr);
+    for (size_t i = 0; i < touched.len; i += 4096)
+        touched.p[i] = 1;
+    prefault_begin();
+    if (!prefault_running())
+        GTEST_SKIP() << "the kernel cannot populate ahead here";
+    /* Behind a request that keeps the helper busy, a range is asked for
+     * and given back at once, as a walk that overtook the helper does. */
+    prefault_ask(slow.p, slow.len);
+    prefault_ask_read(walked.p, walked.len);
+    prefault_release(walked.p, walked.len);
+    prefault_end(true);
+    EXPECT_EQ(resident_pages(walked.p, walked.len), 0u);
+
+    prefault_begin();
+    prefault_ask(slow.p + slow.len / 2, slow.len / 2);
+    prefault_release(touched.p, touched.len);
+    prefault_end(false);
+    EXPECT_EQ(resident_pages(touched.p, touched.len), 0u);
+    /* Without a helper a release is done at once. */
+    touched.p[0] = 1;
+    prefault_release(touched.p, touched.len);
+    EXPECT_EQ(resident_pages(touched.p, touched.len), 0u);
 }
 
 }  // namespace
