@@ -400,11 +400,12 @@ void analyse_trace(void (*scan_done)())
     /* A trace analysed afresh has no verdict of the gaps yet. */
     g_capture_host.by_gaps = 0;
 
-    mark_order_check();
-    /* One index of endpoints and acks serves the pair scan, the forward
-     * pairing and the line list; none for arrays it does not serve. */
+    /* One index of endpoints and acks serves the order check, the pair
+     * scan, the forward pairing and the line list; none for arrays it
+     * does not serve. It reads no mark. */
     dest_index ix;
     const dest_index *index = dest_index_make(rec, count, ix);
+    mark_order_check_indexed(index);
     mark_pair_scan_indexed(rec, count, index);
     if (scan_done != nullptr)
         scan_done();
