@@ -82,6 +82,15 @@ bool dest_uniform_ends(const seg_record *rec, int32_t count);
 bool dest_index_build(const seg_record *rec, int32_t count, dest_index &ix);
 
 /*
+ * dest_index_build_literal --
+ *	dest_index_build as first written: every record's two endpoints
+ *	looked up in the list of those seen, and the tree's acks gathered
+ *	position by position. Same result and index; kept for the tests
+ *	that hold the other form to it.
+ */
+bool dest_index_build_literal(const seg_record *rec, int32_t count, dest_index &ix);
+
+/*
  * dest_index_make --
  *	dest_index_build that answers a failed allocation with a null result
  *	instead of an exception. Result: &ix when the index was built, null
