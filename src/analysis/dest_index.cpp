@@ -448,15 +448,20 @@ int32_t dest_first_addressed_above(const dest_index &ix, int32_t e, int32_t from
 }
 
 int32_t dest_first_addressed_above_from(const dest_index &ix, int32_t e, int32_t from,
-                                        int64_t h, int32_t *cursor)
+                                        int64_t h, dest_place *place)
 {
     const int32_t *list = ix.by_dst.data();
     int32_t end = ix.dst_begin[static_cast<size_t>(e) + 1];
-    int32_t lo = std::max(*cursor, ix.dst_begin[static_cast<size_t>(e)]);
+    int32_t lo = std::max(place->cursor, ix.dst_begin[static_cast<size_t>(e)]);
     while (lo < end && list[lo] < from)
         lo++;
-    *cursor = lo;
-    int32_t p = dest_first_above(ix, lo, end, h);
+    place->cursor = lo;
+    /* From lo up to `found` no ack is above place->above, nor then above h. */
+    if (h >= place->above)
+        lo = std::max(lo, place->found);
+    int32_t p = lo < end ? dest_first_above(ix, lo, end, h) : DEST_NONE;
+    place->found = p == DEST_NONE ? end : p;
+    place->above = h;
     return p == DEST_NONE ? DEST_NONE : list[p];
 }
 

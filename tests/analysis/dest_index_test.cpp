@@ -134,15 +134,21 @@ TEST_F(dest_index_test, AckSearchAgreesWithAScanOverLongArraysOfEveryLeafWidthWi
             ASSERT_EQ(dest_first_addressed_above(ix, e, from, h), want)
                 << "length " << n << " from " << from << " above " << h;
         }
-        /* Searches whose start only rises, each endpoint with its cursor,
-         * as the forward pairing makes them: the same answers. */
-        std::vector<int32_t> cursor(ix.known.size(), 0);
-        for (int32_t from = 0; from < n; from += 1 + g.below(std::max(1, n / 200))) {
-            int32_t e = ix.src[static_cast<size_t>(g.below(n))];
-            int64_t h = ack_of(v[static_cast<size_t>(g.below(n))]) + g.below(3) - 1;
-            ASSERT_EQ(dest_first_addressed_above_from(ix, e, from, h, &cursor[static_cast<size_t>(e)]),
-                      dest_first_addressed_above(ix, e, from, h))
-                << "length " << n << " from " << from << " above " << h;
+        /* Searches whose start only rises, each endpoint with its place,
+         * as the forward pairing makes them: the same answers, whether
+         * the acks looked above jump about or mostly follow the acks
+         * near the start (each search then starts where the last one of
+         * its list ended, or before it when the ack falls). */
+        for (bool following : {false, true}) {
+            std::vector<dest_place> place(ix.known.size());
+            for (int32_t from = 0; from < n; from += g.below(std::max(2, n / 200))) {
+                int32_t e = ix.src[static_cast<size_t>(g.below(n))];
+                int32_t near = following ? std::min(n - 1, from + g.below(40)) : g.below(n);
+                int64_t h = ack_of(v[static_cast<size_t>(near)]) + g.below(3) - 1;
+                ASSERT_EQ(dest_first_addressed_above_from(ix, e, from, h, &place[static_cast<size_t>(e)]),
+                          dest_first_addressed_above(ix, e, from, h))
+                    << "length " << n << " from " << from << " above " << h;
+            }
         }
     }
 }
