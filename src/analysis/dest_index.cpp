@@ -402,11 +402,16 @@ const dest_index *dest_index_make(const seg_record *rec, int32_t count, dest_ind
 int32_t dest_first_above(const dest_index &ix, int32_t lo, int32_t hi, int64_t h)
 {
     /* The probes and the rest of lo's leaf, record by record; then the
-     * tree from the next leaf boundary on. */
+     * tree from the next leaf boundary on. The probes come first, since
+     * they mostly find the answer. */
+    int32_t probed = std::min(hi, lo + PROBES);
+    int32_t p = first_in(ix, lo, probed, h);
+    if (p != DEST_NONE || probed >= hi)
+        return p;
     int32_t leaf = ix.leaf;
     int32_t leaf_end = (lo / leaf + 1) * leaf;
-    int32_t near_end = std::min(hi, std::max(lo + PROBES, leaf_end));
-    int32_t p = first_in(ix, lo, near_end, h);
+    int32_t near_end = std::min(hi, std::max(probed, leaf_end));
+    p = first_in(ix, probed, near_end, h);
     if (p != DEST_NONE || near_end >= hi)
         return p;
     lo = (near_end + leaf - 1) / leaf * leaf;
