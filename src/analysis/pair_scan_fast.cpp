@@ -230,25 +230,28 @@ void sort_mostly_rising(keyed_record *seg, size_t n, scratch_table<keyed_record>
 /*
  * Records ordered by (source, value, index): each group is one run. The
  * sources are few, so the records are first spread by source (keeping
- * index order), then each source's run is sorted by value. The result
- * goes into `keyed`, source e's run from begin[e] to begin[e + 1];
- * `spare` is room for the sort. Both are kept by the
- * caller from one grouping to the next, so their memory is fresh once.
- * visit(k, rec[k]) is called for every record on the way, in index order,
- * for a per-record table that needs the same pass over the records.
+ * index order), then each source's run is sorted by value. Only the
+ * records keep(rec[k]) admits are grouped. The result goes into `keyed`,
+ * source e's run from begin[e] to begin[e + 1]; `spare` is room for the
+ * sort. Both are kept by the caller from one grouping to the next, so
+ * their memory is fresh once. visit(k, rec[k]) is called for every
+ * record on the way, in index order, for a per-record table that needs
+ * the same pass over the records.
  */
-template <typename Visit>
+template <typename Keep, typename Visit>
 void group_records(const seg_record *rec, int32_t count, const dest_index &ix,
                    int64_t (*field)(const seg_record &), scratch_table<keyed_record> &keyed,
-                   scratch_table<keyed_record> &spare, scratch_vec<size_t> &begin, Visit visit)
+                   scratch_table<keyed_record> &spare, scratch_vec<size_t> &begin, Keep keep,
+                   Visit visit)
 {
-    size_t n = static_cast<size_t>(count);
     size_t sources = ix.known.size();
     begin.assign(sources + 1, 0);
-    for (size_t k = 0; k < n; k++)
-        begin[static_cast<size_t>(ix.src[k]) + 1]++;
+    for (int32_t k = 0; k < count; k++)
+        if (keep(rec[k]))
+            begin[static_cast<size_t>(ix.src[static_cast<size_t>(k)]) + 1]++;
     for (size_t e = 0; e < sources; e++)
         begin[e + 1] += begin[e];
+    size_t n = begin[sources];
     scratch_vec<size_t> fill(begin.begin(), begin.end() - 1);
     /* Every entry is written below before any is read. */
     if (keyed.size() != n)
@@ -256,8 +259,10 @@ void group_records(const seg_record *rec, int32_t count, const dest_index &ix,
     if (spare.size() < n / 4 + 1)
         spare.reset(n / 4 + 1);
     for (int32_t k = 0; k < count; k++) {
-        int32_t e = ix.src[static_cast<size_t>(k)];
-        keyed[fill[static_cast<size_t>(e)]++] = make_keyed(field(rec[k]), k);
+        if (keep(rec[k])) {
+            int32_t e = ix.src[static_cast<size_t>(k)];
+            keyed[fill[static_cast<size_t>(e)]++] = make_keyed(field(rec[k]), k);
+        }
         visit(k, rec[k]);
     }
     for (size_t e = 0; e < sources; e++)
@@ -385,7 +390,7 @@ void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
     scratch_table<keyed_record> &keyed = t.keyed;
     scratch_vec<size_t> begin;
     group_records(rec, count, ix, &seq_of, keyed, t.spare, begin,
-                  [&t](int32_t k, const seg_record &r) {
+                  [](const seg_record &) { return true; }, [&t](int32_t k, const seg_record &r) {
                       t.kind[static_cast<size_t>(k)] = kind_of(r);
                   });
     /* The entries of a group become its members as it is read. */
@@ -418,9 +423,10 @@ void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
     }
 }
 
-/* The records grouped by (source, ack), made apart from the seq groups:
- * on a second thread while the seq groups are walked, when one can be
- * had. */
+/* The quiet records grouped by (source, ack), made apart from the seq
+ * groups: on a second thread while the seq groups are walked, when one
+ * can be had. The other records set nothing in an ack group (a bare ACK
+ * is quiet too), so they are left out. */
 struct ack_grouping {
     scratch_table<keyed_record> keyed;
     scratch_table<keyed_record> spare;
@@ -430,7 +436,7 @@ struct ack_grouping {
     void make(const seg_record *rec, int32_t count, const dest_index &ix)
     {
         try {
-            group_records(rec, count, ix, &ack_of, keyed, spare, begin,
+            group_records(rec, count, ix, &ack_of, keyed, spare, begin, is_quiet,
                           [](int32_t, const seg_record &) {});
             spare.release();
         } catch (...) {
