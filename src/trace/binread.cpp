@@ -44,6 +44,7 @@
 #include "trace/loadfail.h"
 #include "trace/prefault.h"
 #include "trace/scratch.h"
+#include "trace/tcp_fields.h"
 
 #ifndef BINREAD_SOURCE_NAME
 #define BINREAD_SOURCE_NAME __FILE__
@@ -316,6 +317,30 @@ void copy_packet(const struct pcap_pkthdr *hdr, const uint8_t *ip, uint32_t avai
     std::memcpy(p, ip, n); /* the rest of the copy space is zero already */
 }
 
+/*
+ * Checks the options of the record being added (record count of the
+ * trace under construction, its TCP header at `off` of the `avail`
+ * captured bytes at `ip`, header length `doff`) while its bytes are at
+ * hand: on the copy length's first bytes, which are those its copy or
+ * its place in the file gives (record_cap_bytes), the summary's rule.
+ * Once a record went unchecked, or an entry could not be kept, the list
+ * stays incomplete, and its readers check each record themselves.
+ */
+void check_options(const uint8_t *ip, uint32_t off, uint32_t avail, int32_t doff)
+{
+    trace_array &t = g_trace.building;
+    if (t.bad_opt_upto != t.count)
+        return;
+    t.bad_opt_upto++;
+    if (doff <= 20)
+        return;
+    uint32_t n = avail < (uint32_t)g_trace.copy_len ? avail : (uint32_t)g_trace.copy_len;
+    if (off > n || !tcp_options_may_end_malformed(ip + off, (int32_t)(n - off)))
+        return;
+    if (!trace_note_bad_options(&t, t.count))
+        t.bad_opt_upto = -1;
+}
+
 }  // namespace
 
 int find_tcp_header(const uint8_t *ip, uint32_t avail, tcp_header_place *out)
@@ -409,6 +434,7 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
     /* The TTL (hop limit) lies within the header find_tcp checked. */
     g_trace.building.ttl_count[fwd ? 0 : 1][v6 ? ip[7] : ip[8]]++;
     copy_packet(hdr, ip, avail, caplen, v6);
+    check_options(ip, where.off, avail, doff);
     if (doff <= 20 || (r.tcp_flags & TH_SYN))
         g_trace.building.option_free++;
     g_trace.building.count++;

@@ -721,3 +721,62 @@ TEST_F(BinreadTest, PcapngCopyOfTheSampleLoadsToTheSameTrace)
                               plain_bytes[i].size()), 0) << i;
     }
 }
+
+/*
+ * The decoder lists the records whose options may end malformed in the
+ * summary, judging the bytes their copies hold: a walk that runs out of
+ * captured bytes first is a cut, not a malformed list, whatever follows.
+ * One row per segment of one capture, read with copies of the whole
+ * packets and with -s 60 (20 option bytes).
+ */
+TEST_F(BinreadTest, RecordsWhoseOptionsMayEndMalformedAreListed)
+{
+    struct row {
+        const char *what;
+        pcapgen::bytes options;
+        uint8_t flags;
+        int option_bytes_captured;   /* -1: all */
+        bool listed, listed_at_60;
+    };
+    pcapgen::bytes nops_then_bad(24, 1);   /* 20 nops, then length byte 1 */
+    nops_then_bad[20] = 2;
+    nops_then_bad[22] = nops_then_bad[23] = 0;
+    const row rows[] = {
+        {"no options", {}, TH_ACK, -1, false, false},
+        {"timestamps", {1, 1, 8, 10, 0, 0, 0, 1, 0, 0, 0, 2}, TH_ACK, -1, false, false},
+        {"timestamp past the header", {1, 1, 8, 10, 0, 0, 0, 1}, TH_ACK, -1, true, true},
+        {"length byte 1", {2, 1, 0, 0}, TH_ACK, -1, true, true},
+        {"a SYN's length byte 1", {2, 1, 0, 0}, TH_SYN, -1, true, true},
+        {"md5 without its 16 bytes", {19, 6, 0, 0, 0, 0, 0, 0}, TH_ACK, -1, true, true},
+        {"mss cut", {2, 4, 5, 180}, TH_ACK, 2, false, false},
+        {"cut before the bad one", {1, 1, 1, 1, 2, 1, 0, 0}, TH_ACK, 3, false, false},
+        {"bad before the cut", {2, 1, 0, 0, 1, 1, 1, 1}, TH_ACK, 2, true, true},
+        {"wscale then end of list", {3, 3, 7, 0}, TH_ACK, -1, false, false},
+        {"bad past -s 60", nops_then_bad, TH_ACK, -1, true, false},
+    };
+    capture c;
+    int n = 0;
+    for (const row &r : rows) {
+        /* The first frame's length is the copy length without -s. */
+        tcp_seg s = client(1000 + n, 1, r.flags, n == 0 ? 100 : 0);
+        s.tcp_options = r.options;
+        int caplen = r.option_bytes_captured < 0 ? -1 : 14 + 40 + r.option_bytes_captured;
+        c.add(build_tcp(s), 0.01 * n++, caplen);
+    }
+    const std::string path = c.write();
+    for (int copy_len : {0, 60}) {
+        trace_state_clear();
+        g_trace.copy_len = copy_len;
+        testing::internal::CaptureStdout();
+        read_capture(path.c_str());
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        const trace_array &t = g_trace.building;
+        ASSERT_EQ(t.count, n);
+        EXPECT_EQ(t.bad_opt_upto, n) << "every record checked";
+        std::vector<int32_t> want, got(t.bad_opt, t.bad_opt + t.bad_opt_count);
+        for (int i = 0; i < n; i++)
+            if (copy_len == 0 ? rows[i].listed : rows[i].listed_at_60)
+                want.push_back(i);
+        EXPECT_EQ(got, want) << "-s " << copy_len;
+    }
+}
