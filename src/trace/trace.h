@@ -145,7 +145,9 @@ struct trace_array {
                           * record_bytes gives, cut to the copy length;
                           * malloc'ed, appended to by the decoder, so that
                           * the text priming need not read every record's
-                          * bytes again. Empty on most captures */
+                          * bytes again. Empty on most captures; given up
+                          * (bad_opt_upto -1) before it holds more than 64
+                          * and a sixteenth of the records */
     int32_t bad_opt_count; /* entries in bad_opt */
     int32_t bad_opt_cap; /* room of bad_opt, entries */
     int32_t bad_opt_upto; /* records 0 .. bad_opt_upto - 1 were checked by

@@ -461,6 +461,25 @@ TEST_F(LineTextTest, PrimingWithoutTextMatchesTheLiteralPrimingOnTheSampleCaptur
     EXPECT_GT(taken, 9000);
 }
 
+/* A capture of malformed options only, whose list the decoder gave up:
+ * the priming checks every record itself, as the literal form does. */
+TEST_F(LineTextTest, PrimingWithoutTheDecodersListMatchesTheLiteralPriming)
+{
+    pcapgen::capture cap;
+    for (int i = 0; i < 200; i++) {
+        tcp_seg s;
+        s.seq = 1000 + 10 * (uint32_t)i;
+        s.ack = 1;
+        s.paylen = 10;
+        s.tcp_options = {1, 1, 8, 10, 0, 0, 0, 1};
+        cap.add(pcapgen::build_tcp(s), 0.001 * i);
+    }
+    ASSERT_TRUE(read_as_main(cap.write()));
+    EXPECT_EQ(g_trace.main.bad_opt_upto, -1);
+    EXPECT_TRUE(same_priming());
+    EXPECT_EQ(prime_and_read(primings[2]).stdout_text.find("[bad opt]"), 0u);
+}
+
 /*
  * Random captures of one connection, read by the decoder: either IP
  * version, both directions, every flag combination, SYNs that reset the

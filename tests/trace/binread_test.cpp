@@ -780,3 +780,30 @@ TEST_F(BinreadTest, RecordsWhoseOptionsMayEndMalformedAreListed)
         EXPECT_EQ(got, want) << "-s " << copy_len;
     }
 }
+
+/* The list stays short: with more than 64 entries and a sixteenth of the
+ * records it is given up (its readers then check every record), and one
+ * malformed record in twenty keeps it. */
+TEST_F(BinreadTest, LongListOfMalformedOptionsIsGivenUp)
+{
+    struct row {
+        int segments, every;
+        int32_t upto, listed;
+    };
+    const row rows[] = {{100, 1, -1, 0}, {2000, 20, 2000, 100}, {2000, 10, -1, 0}};
+    for (const row &r : rows) {
+        capture c;
+        for (int i = 0; i < r.segments; i++) {
+            tcp_seg s = client(1000 + i, 1, TH_ACK);
+            if (i % r.every == 0)
+                s.tcp_options = {1, 1, 8, 10, 0, 0, 0, 1};
+            c.add(build_tcp(s), 0.001 * i);
+        }
+        read_clean(c.write());
+        const trace_array &t = g_trace.building;
+        ASSERT_EQ(t.count, r.segments);
+        EXPECT_EQ(t.bad_opt_upto, r.upto) << r.segments << "/" << r.every;
+        EXPECT_EQ(t.bad_opt_count, r.listed) << r.segments << "/" << r.every;
+        EXPECT_EQ(t.bad_opt == nullptr, r.listed == 0) << r.segments << "/" << r.every;
+    }
+}
