@@ -17,10 +17,13 @@
 
 #include "analysis/analyse.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "analysis/dest_index.h"
 #include "analysis/estimator.h"
@@ -244,6 +247,118 @@ void clamp_arrivals_fast(const endpoint &left_host, const dest_index *ix)
     });
 }
 
+namespace {
+
+/*
+ * The pieces of a split line list, claimed by two threads from either
+ * end: the low 32 bits of `ends` are the next piece from the start (the
+ * line builder's), the high 32 bits one past the next piece from the end
+ * (the round-trip worker's). A piece is claimed by moving its end, so
+ * each piece goes to exactly one thread.
+ */
+struct split_pieces {
+    std::atomic<uint64_t> ends;
+    int32_t piece;           /* records a piece */
+    int32_t count;           /* records of the trace */
+    line_record *lines;      /* the worker keeps its round trips here */
+};
+
+uint64_t pack_ends(uint32_t low, uint32_t high)
+{
+    return static_cast<uint64_t>(high) << 32 | low;
+}
+
+/* Claims the next piece from the start (`from_start`) or the end; false
+ * when the two ends have met. */
+bool claim_piece(split_pieces &p, bool from_start, uint32_t *piece)
+{
+    uint64_t e = p.ends.load(std::memory_order_acquire);
+    for (;;) {
+        uint32_t low = static_cast<uint32_t>(e), high = static_cast<uint32_t>(e >> 32);
+        if (low >= high)
+            return false;
+        uint64_t next = from_start ? pack_ends(low + 1, high) : pack_ends(low, high - 1);
+        if (p.ends.compare_exchange_weak(e, next, std::memory_order_acq_rel,
+                                         std::memory_order_acquire)) {
+            *piece = from_start ? low : high - 1;
+            return true;
+        }
+    }
+}
+
+/* Records [first, end) of piece k. */
+int32_t piece_first(const split_pieces &p, uint32_t k)
+{
+    return static_cast<int32_t>(k) * p.piece;
+}
+
+int32_t piece_end(const split_pieces &p, uint32_t k)
+{
+    int64_t end = static_cast<int64_t>(k + 1) * p.piece;
+    return end < p.count ? static_cast<int32_t>(end) : p.count;
+}
+
+/* The worker: round trips of pieces from the end, kept in the send and
+ * arrival times of their lines until the builder makes the lines. */
+void work_round_trips(split_pieces *p)
+{
+    uint32_t k;
+    while (claim_piece(*p, false, &k)) {
+        for (int32_t i = piece_first(*p, k); i < piece_end(*p, k); i++) {
+            delay_inputs in = delay_inputs_of(i);
+            p->lines[i].t_send = in.zero_rtt;
+            p->lines[i].t_recv = in.len_rtt;
+        }
+    }
+}
+
+}  // namespace
+
+void build_line_list_split(const endpoint &left_host, const dest_index *ix, int32_t piece)
+{
+    const trace_array &t = g_trace.main;
+    if (piece <= 0 || t.count / 2 < piece) {
+        build_line_list_fast(left_host, ix);
+        return;
+    }
+    release_line_list();
+    line_record *lines = new_line_list(t.count, true);
+    g_trace.lines = lines;
+
+    split_pieces p;
+    p.piece = piece;
+    p.count = t.count;
+    p.lines = lines;
+    uint32_t pieces = static_cast<uint32_t>((static_cast<int64_t>(t.count) + piece - 1) / piece);
+    p.ends.store(pack_ends(0, pieces));
+    std::thread worker;
+    try {
+        worker = std::thread(work_round_trips, &p);
+    } catch (const std::system_error &) {
+        /* no second thread: every piece is the builder's */
+    }
+
+    int32_t left = ix != nullptr ? dest_number_of(*ix, left_host) : DEST_NONE;
+    auto from_left = [&](int32_t i) {
+        return ix != nullptr ? ix->src[static_cast<size_t>(i)] == left
+                             : sent_by(t.rec[i], left_host);
+    };
+    delay_stream delays;
+    uint32_t k;
+    int32_t built = 0;
+    while (claim_piece(p, true, &k)) {
+        for (int32_t i = piece_first(p, k); i < piece_end(p, k); i++)
+            set_line(lines[i], t.rec[i], delays.next(), from_left(i));
+        built = piece_end(p, k);
+    }
+    if (worker.joinable())
+        worker.join();
+    for (int32_t i = built; i < t.count; i++) {
+        delay_inputs in{lines[i].t_send, lines[i].t_recv};
+        set_line(lines[i], t.rec[i], delay_from_inputs(in, t.rec[i].paylen), from_left(i));
+    }
+}
+
 void build_line_list(const endpoint &left_host)
 {
     build_line_list_fast(left_host, nullptr);
@@ -256,11 +371,15 @@ void clamp_arrivals(const endpoint &left_host)
 
 namespace {
 
+/* Records a piece of the line list that two threads share: some tens of
+ * microseconds of work, so that neither waits long for the other. */
+constexpr int32_t SPLIT_PIECE = 4096;
+
 /* The left host, the line list and the clamp, with index `ix`. */
 void analyse_lines(const dest_index *index)
 {
     endpoint left_host = choose_left_host(reference_record());
-    build_line_list_fast(left_host, index);
+    build_line_list_split(left_host, index, SPLIT_PIECE);
     clamp_arrivals_fast(left_host, index);
 }
 
@@ -281,11 +400,12 @@ void analyse_trace(void (*scan_done)())
     /* A trace analysed afresh has no verdict of the gaps yet. */
     g_capture_host.by_gaps = 0;
 
-    mark_order_check();
-    /* One index of endpoints and acks serves the pair scan, the forward
-     * pairing and the line list; none for arrays it does not serve. */
+    /* One index of endpoints and acks serves the order check, the pair
+     * scan, the forward pairing and the line list; none for arrays it
+     * does not serve. It reads no mark. */
     dest_index ix;
     const dest_index *index = dest_index_make(rec, count, ix);
+    mark_order_check_indexed(index);
     mark_pair_scan_indexed(rec, count, index);
     if (scan_done != nullptr)
         scan_done();

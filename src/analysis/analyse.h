@@ -71,6 +71,18 @@ void build_line_list_literal(const endpoint &left_host);
  */
 void build_line_list_fast(const endpoint &left_host, const dest_index *ix);
 
+/*
+ * build_line_list_split --
+ *	build_line_list_fast's lines, estimates and estimator state, bit for
+ *	bit, made by two threads: a second thread works out the round trips
+ *	of pieces of `piece` records from the end of the trace downwards
+ *	while this one builds the lines from the start upwards, and this one
+ *	then finishes the pieces the other took, in order. Fewer than two
+ *	pieces, or no second thread to be had: build_line_list_fast.
+ *	Side effects and failure as build_line_list_fast.
+ */
+void build_line_list_split(const endpoint &left_host, const dest_index *ix, int32_t piece);
+
 /* build_line_list_fast without an index: what tests and callers outside
  * the analysis use. */
 void build_line_list(const endpoint &left_host);

@@ -82,6 +82,15 @@ bool dest_uniform_ends(const seg_record *rec, int32_t count);
 bool dest_index_build(const seg_record *rec, int32_t count, dest_index &ix);
 
 /*
+ * dest_index_build_literal --
+ *	dest_index_build as first written: every record's two endpoints
+ *	looked up in the list of those seen, and the tree's acks gathered
+ *	position by position. Same result and index; kept for the tests
+ *	that hold the other form to it.
+ */
+bool dest_index_build_literal(const seg_record *rec, int32_t count, dest_index &ix);
+
+/*
  * dest_index_make --
  *	dest_index_build that answers a failed allocation with a null result
  *	instead of an exception. Result: &ix when the index was built, null
@@ -106,15 +115,31 @@ int32_t dest_first_addressed_above(const dest_index &ix, int32_t e, int32_t from
                                    int64_t h);
 
 /*
+ * Where a caller's searches in one endpoint's list were left, for
+ * dest_first_addressed_above_from: every position from the last
+ * search's start (its cursor) up to `found` holds an ack at or below
+ * `above`.
+ */
+struct dest_place {
+    int32_t cursor = 0;         /* position in by_dst: the list's records
+                                 * before it lie before the last `from` */
+    int32_t found = 0;          /* position the last search found, or the
+                                 * list's end when it found none */
+    int64_t above = INT64_MAX;  /* the ack the last search looked above;
+                                 * INT64_MAX before the first */
+};
+
+/*
  * dest_first_addressed_above_from --
  *	dest_first_addressed_above for a caller whose `from` never falls from
- *	one call to the next for the same endpoint: *cursor, a position in
- *	by_dst kept by the caller for endpoint e (0 before the first call),
+ *	one call to the next for the same endpoint: *place, kept by the
+ *	caller for endpoint e (value-initialised before the first call),
  *	turns the search for `from` into a walk on from the last call's
- *	place. Same result; sets *cursor.
+ *	place, and a search for an ack above h >= the last call's into one
+ *	that starts where the last one ended. Same result; sets *place.
  */
 int32_t dest_first_addressed_above_from(const dest_index &ix, int32_t e, int32_t from,
-                                        int64_t h, int32_t *cursor);
+                                        int64_t h, dest_place *place);
 
 /*
  * dest_index_drop_search --

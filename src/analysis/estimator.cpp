@@ -149,12 +149,16 @@ float combine(float b0, float bl, int32_t len)
                               0.5 * static_cast<double>(zero_rtt));
 }
 
+/* The round trips of the two tables of a window, for length `len`. */
+delay_inputs inputs_from(const sample_table &acks, const sample_table &resps, int32_t len)
+{
+    return delay_inputs{round_trip(acks, resps, 0), round_trip(acks, resps, len)};
+}
+
 /* The estimate from the two tables of a window, for length `len`. */
 float estimate_from(const sample_table &acks, const sample_table &resps, int32_t len)
 {
-    float b0 = round_trip(acks, resps, 0);
-    float bl = round_trip(acks, resps, len);
-    return combine(b0, bl, len);
+    return delay_from_inputs(inputs_from(acks, resps, len), len);
 }
 
 } // namespace
@@ -178,6 +182,20 @@ float estimate_delay(int32_t index, int32_t reset)
     sample_table resps = {};
     sample_window(t, index, acks, resps);
     return estimate_from(acks, resps, t.rec[index].paylen);
+}
+
+delay_inputs delay_inputs_of(int32_t index)
+{
+    const trace_array &t = g_trace.main;
+    sample_table acks, resps;
+    acks.used = resps.used = 0;
+    sample_window(t, index, acks, resps);
+    return inputs_from(acks, resps, t.rec[index].paylen);
+}
+
+float delay_from_inputs(const delay_inputs &in, int32_t len)
+{
+    return combine(in.zero_rtt, in.len_rtt, len);
 }
 
 namespace {

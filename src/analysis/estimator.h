@@ -53,6 +53,33 @@ void analysis_state_reset();
 float estimate_delay(int32_t index, int32_t reset);
 
 /*
+ * The two round trips an estimate is made of, before the held values
+ * come in: the payload-free one and the one for the record's length, s,
+ * or -1 when the record's window gives none.
+ */
+struct delay_inputs {
+    float zero_rtt;
+    float len_rtt;
+};
+
+/*
+ * delay_inputs_of --
+ *	The round trips of main-trace record `index` (0 <= index < count),
+ *	from the samples of its window as estimate_delay reads them. Reads
+ *	records of g_trace.main only: no side effects, so that records can be
+ *	worked on out of order and on several threads.
+ */
+delay_inputs delay_inputs_of(int32_t index);
+
+/*
+ * delay_from_inputs --
+ *	The estimate of a record of payload length `len` whose round trips
+ *	are `in`: estimate_delay's result when the records are taken in the
+ *	same order. Side effects: g_analysis.
+ */
+float delay_from_inputs(const delay_inputs &in, int32_t len);
+
+/*
  * delay_stream --
  *	The estimates of main-trace records 0, 1, 2, ... in that order, as
  *	the calls estimate_delay(0, 0), estimate_delay(1, 0), ... give them,

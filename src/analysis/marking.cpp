@@ -23,6 +23,8 @@
 
 #include "analysis/marking.h"
 
+#include "analysis/dest_index.h"
+
 #include "analysis/pair_scan_fast.h"
 #include "trace/direction.h"
 
@@ -146,7 +148,12 @@ void pair_scan_from(seg_record *rec, int32_t count, int32_t i)
 
 } // namespace
 
-void mark_order_check()
+namespace {
+
+/* The order check, first_direction(i) telling whether record i goes the
+ * way record 0 does. */
+template <typename FirstDirection>
+void order_check(FirstDirection first_direction_of)
 {
     seg_record *rec = g_trace.main.rec;
     int32_t count = g_trace.main.count;
@@ -157,7 +164,7 @@ void mark_order_check()
         seg_record &r = rec[i];
         if (r.paylen == 0)
             continue;
-        bool first_direction = same_direction(r, rec[0]);
+        bool first_direction = first_direction_of(i);
         int64_t &highest = first_direction ? highest_first : highest_other;
         bool below = first_direction ? seq_of(r) < highest : seq_of(r) <= highest;
         if (below) {
@@ -167,6 +174,24 @@ void mark_order_check()
         }
         highest = seq_of(r);
     }
+}
+
+}  // namespace
+
+void mark_order_check()
+{
+    const seg_record *rec = g_trace.main.rec;
+    order_check([rec](int32_t i) { return same_direction(rec[i], rec[0]); });
+}
+
+void mark_order_check_indexed(const dest_index *ix)
+{
+    if (ix == nullptr) {
+        mark_order_check();
+        return;
+    }
+    endpoint_number first = ix->src.empty() ? 0 : ix->src[0];
+    order_check([ix, first](int32_t i) { return ix->src[static_cast<size_t>(i)] == first; });
 }
 
 void mark_pair_scan_literal(seg_record *rec, int32_t count)

@@ -41,6 +41,17 @@ enum {
  */
 void mark_order_check();
 
+struct dest_index;
+
+/*
+ * mark_order_check_indexed --
+ *	mark_order_check with the direction of each record read from the
+ *	endpoint numbers of `ix`, built over the main trace (dest_index.h);
+ *	mark_order_check itself when `ix` is null. Same marks, same side
+ *	effects.
+ */
+void mark_order_check_indexed(const dest_index *ix);
+
 /*
  * mark_pair_scan_literal --
  *	The pair scan in its plain form: every ordered pair (i, j), i < j, is

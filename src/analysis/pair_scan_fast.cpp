@@ -75,7 +75,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "analysis/dest_index.h"
@@ -415,15 +418,33 @@ void scan_seq_groups(const seg_record *rec, int32_t count, const dest_index &ix,
     }
 }
 
+/* The records grouped by (source, ack), made apart from the seq groups:
+ * on a second thread while the seq groups are walked, when one can be
+ * had. */
+struct ack_grouping {
+    scratch_table<keyed_record> keyed;
+    scratch_table<keyed_record> spare;
+    scratch_vec<size_t> begin;
+    std::exception_ptr error;   /* what the grouping ended with, if not done */
+
+    void make(const seg_record *rec, int32_t count, const dest_index &ix)
+    {
+        try {
+            group_records(rec, count, ix, &ack_of, keyed, spare, begin,
+                          [](int32_t, const seg_record &) {});
+            spare.release();
+        } catch (...) {
+            error = std::current_exception();
+        }
+    }
+};
+
 /* From the ack groups: DUP_OF_LATER, DUP_OF_EARLIER, and the reach of
  * every duplicate pair, which the seq groups' reach is widened by. */
-void scan_ack_groups(const seg_record *rec, int32_t count, const dest_index &ix,
-                     scan_tables &t)
+void scan_ack_groups(const ack_grouping &g, scan_tables &t)
 {
-    scratch_table<keyed_record> &keyed = t.keyed;
-    scratch_vec<size_t> begin;
-    group_records(rec, count, ix, &ack_of, keyed, t.spare, begin,
-                  [](int32_t, const seg_record &) {});
+    const scratch_table<keyed_record> &keyed = g.keyed;
+    const scratch_vec<size_t> &begin = g.begin;
     size_t source = 0;
     for (size_t b = 0; b < keyed.size();) {
         source = source_at(begin, source, b);
@@ -537,18 +558,45 @@ void settle_record(seg_record &r, int32_t x, const scan_tables &t)
     }
 }
 
+/* Records from which the ack grouping is worth a thread of its own. */
+constexpr int32_t GROUP_APART = 65536;
+
 /* The whole fast scan. Every allocation comes before settle, the first
- * write to a record, so a failed one leaves the records as they were. */
-void fast_scan(seg_record *rec, int32_t count, const dest_index &ix)
+ * write to a record, so a failed one leaves the records as they were.
+ * The ack grouping reads only the records and the index, and the seq
+ * groups write only the tables, so the two can run at once. */
+void fast_scan(seg_record *rec, int32_t count, const dest_index &ix, bool apart)
 {
     size_t n = static_cast<size_t>(count);
     scan_tables t(n);
     t.last_clear.assign(n, NONE);
 
-    scan_seq_groups(rec, count, ix, t);
-    scan_ack_groups(rec, count, ix, t);
+    ack_grouping acks;
+    std::thread grouper;
+    if (apart) {
+        try {
+            grouper = std::thread([&acks, rec, count, &ix] { acks.make(rec, count, ix); });
+        } catch (const std::system_error &) {
+            /* grouped below, after the seq groups */
+        }
+    }
+    try {
+        scan_seq_groups(rec, count, ix, t);
+    } catch (...) {
+        if (grouper.joinable())
+            grouper.join();
+        throw;
+    }
     t.keyed.release();
     t.spare.release();
+    if (grouper.joinable())
+        grouper.join();
+    else
+        acks.make(rec, count, ix);
+    if (acks.error)
+        std::rethrow_exception(acks.error);
+    scan_ack_groups(acks, t);
+    acks.keyed.release();
     paint_skips(count, t);
 
     for (int32_t x = 0; x < count; x++)
@@ -562,7 +610,7 @@ bool pair_scan_uniform_ends(const seg_record *rec, int32_t count)
     return dest_uniform_ends(rec, count);
 }
 
-void mark_pair_scan_indexed(seg_record *rec, int32_t count, const dest_index *ix)
+void mark_pair_scan_indexed(seg_record *rec, int32_t count, const dest_index *ix, bool apart)
 {
     if (count < 2)
         return;
@@ -571,7 +619,7 @@ void mark_pair_scan_indexed(seg_record *rec, int32_t count, const dest_index *ix
         return;
     }
     try {
-        fast_scan(rec, count, *ix);
+        fast_scan(rec, count, *ix, apart || count >= GROUP_APART);
     } catch (const std::bad_alloc &) {
         /* No record was written yet: the plain scan needs no memory. */
         mark_pair_scan_literal(rec, count);

@@ -74,15 +74,6 @@ int32_t backward_candidate(const seg_record *rec, int32_t i,
 
 } // namespace
 
-int64_t expected_ack(const seg_record &r)
-{
-    uint32_t sum = static_cast<uint32_t>(r.paylen) +
-                   static_cast<uint32_t>(static_cast<uint64_t>(seq_of(r)));
-    if ((r.tcp_flags & TH_SYN) != 0)
-        sum += 1u;
-    return static_cast<int64_t>(static_cast<int32_t>(sum));
-}
-
 float pair_forward_literal(seg_record *rec, int32_t count)
 {
     auto search = [rec, count](int32_t i, float *longest) {

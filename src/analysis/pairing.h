@@ -17,15 +17,24 @@
 
 #include <cstdint>
 
+#include "trace/flow.h"
 #include "trace/trace.h"
 
 /*
  * expected_ack --
  *	The acknowledgement number that exactly acknowledges r: paylen plus
  *	the low 32 bits of seq, plus 1 for a SYN, in 32-bit signed (wrapping)
- *	arithmetic, sign-extended to 64 bits. A FIN does not count.
+ *	arithmetic, sign-extended to 64 bits. A FIN does not count. Inline,
+ *	since the pairing asks it once or twice for every segment.
  */
-int64_t expected_ack(const seg_record &r);
+inline int64_t expected_ack(const seg_record &r)
+{
+    uint32_t sum = static_cast<uint32_t>(r.paylen) +
+                   static_cast<uint32_t>(static_cast<uint64_t>(seq_of(r)));
+    if ((r.tcp_flags & TH_SYN) != 0)
+        sum += 1u;
+    return static_cast<int64_t>(static_cast<int32_t>(sum));
+}
 
 /*
  * pair_forward_literal --

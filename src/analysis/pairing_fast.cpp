@@ -46,17 +46,19 @@ namespace {
 
 /* ---- Forward ------------------------------------------------------ */
 
-/* Records a search looks at one by one before it asks the index. */
+/* Records a search without an index looks at one by one before it asks
+ * for one. */
 constexpr int32_t NEAR_RECORDS = 24;
 
 /*
- * The acknowledgement search. Most acknowledgements follow within a few
- * records, so a search first looks at the next NEAR_RECORDS records as
- * the plain form does; past them it asks the by-destination index, the
- * one given or one built at the first such search. Without an index
- * (arrays it does not serve, no memory) the search goes on record by
- * record. Each search reads only fields no pass writes, so every way
- * finds the same record.
+ * The acknowledgement search. With the by-destination index (the one
+ * given, or one built at the first search that needs it) each search
+ * is one question to it, which in a transfer whose numbers rise starts
+ * where the last search of its list ended. Without one the search
+ * first looks at the next NEAR_RECORDS records as the plain form does,
+ * then tries to build one; arrays it does not serve, and a failed
+ * allocation, search on record by record. Each search reads only fields
+ * no pass writes, so every way finds the same record.
  */
 struct forward_search {
     seg_record *rec;
@@ -64,7 +66,7 @@ struct forward_search {
     const dest_index *ix;   /* the index in use; null until needed */
     dest_index own;         /* built here when none was given */
     bool tried;             /* an index was given or a build was tried */
-    std::vector<int32_t> cursor; /* per endpoint: where its list was left */
+    std::vector<dest_place> place; /* per endpoint: where its list was left */
 
     const dest_index *index()
     {
@@ -75,37 +77,43 @@ struct forward_search {
         return ix;
     }
 
+    /* The first record in [k, end) addressed to i's source with an ack
+     * of `want` or more, record by record; DEST_NONE when none. */
+    int32_t scan(int32_t i, int32_t k, int32_t end, int64_t want) const
+    {
+        for (; k < end; k++)
+            if (addressed_to_source(rec[k], rec[i]) && ack_of(rec[k]) >= want)
+                return k;
+        return DEST_NONE;
+    }
+
+    /* The same from i + 1 to the end, through the index. */
+    int32_t ask(const dest_index &x, int32_t i, int64_t want)
+    {
+        if (place.empty())
+            place.resize(x.known.size());
+        int32_t e = x.src[static_cast<size_t>(i)];
+        return dest_first_addressed_above_from(x, e, i + 1, want - 1, &place[static_cast<size_t>(e)]);
+    }
+
     void operator()(int32_t i, float *longest)
     {
         int64_t want = expected_ack(rec[i]);
-        int32_t near_end = count - i > NEAR_RECORDS ? i + 1 + NEAR_RECORDS : count;
-        int32_t k = i + 1;
-        for (; k < near_end; k++) {
-            if (addressed_to_source(rec[k], rec[i]) && ack_of(rec[k]) >= want) {
-                link_acknowledgement(rec, i, k, longest);
-                return;
+        int32_t k;
+        if (ix != nullptr) {
+            k = ask(*ix, i, want);
+        } else {
+            int32_t near_end = count - i > NEAR_RECORDS ? i + 1 + NEAR_RECORDS : count;
+            k = scan(i, i + 1, near_end, want);
+            if (k == DEST_NONE && near_end < count) {
+                const dest_index *x = index();
+                /* From i + 1, as every later search asks (a place's
+                 * start must never fall); the near records hold no answer. */
+                k = x != nullptr ? ask(*x, i, want) : scan(i, near_end, count, want);
             }
         }
-        if (k >= count)
-            return;
-        const dest_index *x = index();
-        if (x == nullptr) {
-            for (; k < count; k++) {
-                if (addressed_to_source(rec[k], rec[i]) && ack_of(rec[k]) >= want) {
-                    link_acknowledgement(rec, i, k, longest);
-                    return;
-                }
-            }
-            return;
-        }
-        /* The searches come in ascending i, so each list is walked on. */
-        if (cursor.empty())
-            cursor.assign(x->known.size(), 0);
-        int32_t e = x->src[static_cast<size_t>(i)];
-        int32_t found = dest_first_addressed_above_from(*x, e, k, want - 1,
-                                                        &cursor[static_cast<size_t>(e)]);
-        if (found != DEST_NONE)
-            link_acknowledgement(rec, i, found, longest);
+        if (k != DEST_NONE)
+            link_acknowledgement(rec, i, k, longest);
     }
 };
 

@@ -89,6 +89,14 @@ inline void pair_backward_with(seg_record *rec, int32_t i, int32_t c)
 }
 
 /*
+ * How many records ahead of itself the forward pass asks for the record
+ * it will write. It writes every record it walks, a cache line every
+ * record or two, and the processor's own prefetching falls behind such a
+ * walk on a large trace (a third of the pass's time there).
+ */
+constexpr int32_t WRITE_AHEAD = 32;
+
+/*
  * The forward pairing over rec[0 .. count-1]. search(i, &longest) finds
  * and links record i's acknowledgement (link_acknowledgement); it is
  * called in ascending i. from_host(i, h) tells whether record i was sent
@@ -103,6 +111,8 @@ float forward_pass(seg_record *rec, int32_t count, Search search, FromHost from_
     int32_t hi_index = -1;  /* index of that record; -1 before any */
 
     for (int32_t i = 0; i < count; i++) {
+        if (i < count - WRITE_AHEAD)
+            __builtin_prefetch(&rec[i + WRITE_AHEAD], 1);
         seg_record &ri = rec[i];
         ri.ack_time = -1.0f;
         ri.resp_time = -1.0f;

@@ -242,7 +242,9 @@ struct built_lines {
     analysis_state estimator;
 };
 
-built_lines build_lines(const endpoint &left, int form)
+/* Form 0: the plain passes; 1: the fast ones without an index; 2: with
+ * one; 3: with one and the line list split into pieces of `piece`. */
+built_lines build_lines(const endpoint &left, int form, int32_t piece = 1)
 {
     analysis_state_reset();
     estimate_delay(0, 1);
@@ -251,8 +253,11 @@ built_lines build_lines(const endpoint &left, int form)
         clamp_arrivals_literal(left);
     } else {
         dest_index ix;
-        bool indexed = form == 2 && dest_index_build(g_trace.main.rec, g_trace.main.count, ix);
-        build_line_list_fast(left, indexed ? &ix : nullptr);
+        bool indexed = form >= 2 && dest_index_build(g_trace.main.rec, g_trace.main.count, ix);
+        if (form == 3)
+            build_line_list_split(left, indexed ? &ix : nullptr, piece);
+        else
+            build_line_list_fast(left, indexed ? &ix : nullptr);
         clamp_arrivals_fast(left, indexed ? &ix : nullptr);
     }
     built_lines b;
@@ -304,7 +309,7 @@ TEST_F(analyse, FastLineListAndClampMatchThePlainFormsOnRandomTraces)
             endpoint left = g.chance(50) ? source_of(pick) : destination_of(pick);
 
             built_lines plain = build_lines(left, 0);
-            for (int form : {1, 2}) {
+            for (int form : {1, 2, 3}) {
                 std::string diff = line_difference(plain, build_lines(left, form));
                 ASSERT_TRUE(diff.empty()) << "trace " << traces << " (" << t.about << "), form "
                                           << form << ": " << diff;
@@ -317,6 +322,18 @@ TEST_F(analyse, FastLineListAndClampMatchThePlainFormsOnRandomTraces)
     }
     EXPECT_GT(traces, 1600);
     EXPECT_GT(clamped, 100);
+
+    /* Long enough for the second thread to take pieces of its own. */
+    randtrace::bulk_trace b = randtrace::make_bulk(120000, 3, false);
+    randtrace::install_main(b.t.rec);
+    mark_pair_scan();
+    pair_backward(pair_forward_fast(g_trace.main.rec, g_trace.main.count));
+    endpoint left = choose_left_host(reference_record());
+    built_lines plain = build_lines(left, 0);
+    for (int32_t piece : {512, 4096, 60000}) {
+        std::string diff = line_difference(plain, build_lines(left, 3, piece));
+        EXPECT_TRUE(diff.empty()) << "piece " << piece << ": " << diff;
+    }
 }
 
 TEST_F(analyse, AnalyseTraceGivesThePlainPassesResults)

@@ -10,7 +10,10 @@
 
 #include "analysis/dest_index.h"
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "analysis_fixture.h"
@@ -48,6 +51,42 @@ void check_index(const std::vector<seg_record> &v, rng &g)
     }
 }
 
+template <typename T>
+bool same(const T &a, const T &b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+}
+
+bool same_endpoint(const endpoint &a, const endpoint &b)
+{
+    return a.a4 == b.a4 && a.port == b.port && std::memcmp(a.a6, b.a6, sizeof a.a6) == 0;
+}
+
+/* Both builds' results, and every part of their indexes when built. */
+void expect_same_index(const std::vector<seg_record> &v, const std::string &about)
+{
+    int32_t n = static_cast<int32_t>(v.size());
+    auto lit = std::make_unique<dest_index>(), fast = std::make_unique<dest_index>();
+    bool built = dest_index_build_literal(v.data(), n, *lit);
+    ASSERT_EQ(dest_index_build(v.data(), n, *fast), built) << about;
+    if (!built)
+        return;
+    ASSERT_TRUE(std::equal(fast->known.begin(), fast->known.end(), lit->known.begin(),
+                           lit->known.end(), same_endpoint)) << about;
+    ASSERT_TRUE(same(fast->src, lit->src) && same(fast->dst, lit->dst) && same(fast->by_dst, lit->by_dst) &&
+                same(fast->dst_begin, lit->dst_begin) && same(fast->max_ack, lit->max_ack)) << about;
+    ASSERT_TRUE(fast->same_addr == lit->same_addr && fast->leaves == lit->leaves &&
+                fast->leaf == lit->leaf && fast->rec == lit->rec) << about;
+}
+
+/* Moves r's seq base to `base`: one more flow entry with the same ends. */
+void give_seq_base(seg_record &r, int64_t base)
+{
+    flow_entry f = flow_of(r);
+    f.seq_base = base;
+    set_flow(r, f);
+}
+
 TEST_F(dest_index_test, NumbersAndSearchAgreeWithTheDirectionTestAndAScan)
 {
     rng g{77};
@@ -81,6 +120,7 @@ TEST_F(dest_index_test, ManyEndpointsAreNumberedBySorting)
     ASSERT_TRUE(dest_index_build(v.data(), 600, ix));
     EXPECT_GT(ix.known.size(), 30u);
     check_index(v, g);
+    expect_same_index(v, "forty hosts");
 
     /* Far past where the short list ran out, one record whose ends share
      * an address: the array is not uniform, and gets no index. */
@@ -100,6 +140,7 @@ TEST_F(dest_index_test, ManyEndpointsAreNumberedBySorting)
     }
     ASSERT_TRUE(dest_uniform_ends(many.data(), 70000));
     EXPECT_FALSE(dest_index_build(many.data(), 70000, ix));
+    EXPECT_FALSE(dest_index_build_literal(many.data(), 70000, ix));
 }
 
 TEST_F(dest_index_test, AckSearchAgreesWithAScanOverLongArraysOfEveryLeafWidthWithOrWithoutACursor)
@@ -131,16 +172,56 @@ TEST_F(dest_index_test, AckSearchAgreesWithAScanOverLongArraysOfEveryLeafWidthWi
             ASSERT_EQ(dest_first_addressed_above(ix, e, from, h), want)
                 << "length " << n << " from " << from << " above " << h;
         }
-        /* Searches whose start only rises, each endpoint with its cursor,
-         * as the forward pairing makes them: the same answers. */
-        std::vector<int32_t> cursor(ix.known.size(), 0);
-        for (int32_t from = 0; from < n; from += 1 + g.below(std::max(1, n / 200))) {
-            int32_t e = ix.src[static_cast<size_t>(g.below(n))];
-            int64_t h = ack_of(v[static_cast<size_t>(g.below(n))]) + g.below(3) - 1;
-            ASSERT_EQ(dest_first_addressed_above_from(ix, e, from, h, &cursor[static_cast<size_t>(e)]),
-                      dest_first_addressed_above(ix, e, from, h))
-                << "length " << n << " from " << from << " above " << h;
+        /* Searches whose start only rises, each endpoint with its place,
+         * as the forward pairing makes them: the same answers, whether
+         * the acks looked above jump about or mostly follow the acks
+         * near the start (each search then starts where the last one of
+         * its list ended, or before it when the ack falls). */
+        for (bool following : {false, true}) {
+            std::vector<dest_place> place(ix.known.size());
+            for (int32_t from = 0; from < n; from += g.below(std::max(2, n / 200))) {
+                int32_t e = ix.src[static_cast<size_t>(g.below(n))];
+                int32_t near = following ? std::min(n - 1, from + g.below(40)) : g.below(n);
+                int64_t h = ack_of(v[static_cast<size_t>(near)]) + g.below(3) - 1;
+                ASSERT_EQ(dest_first_addressed_above_from(ix, e, from, h, &place[static_cast<size_t>(e)]),
+                          dest_first_addressed_above(ix, e, from, h))
+                    << "length " << n << " from " << from << " above " << h;
+            }
         }
+    }
+}
+
+TEST_F(dest_index_test, NumberingPerFlowGivesTheIndexOfNumberingPerRecord)
+{
+    rng g{4242};
+    for (int32_t round = 0; round < 300; round++) {
+        /* Fresh address and flow tables each round, so that they never fill. */
+        trace_addresses_clear();
+        const trace_kind &kind = KINDS[static_cast<size_t>(round) % KINDS.size()];
+        random_trace t = make_random_trace(g, kind);
+        int how = round % 4;
+        if (how == 1) {
+            /* A long trace: many leaves, wide and narrow. */
+            for (int32_t k = 0; k < 1000 + g.below(20000); k++)
+                t.rec.push_back(make(*g.pick(kind.choices), g.below(1 << 20),
+                                     g.pick(EDGE_NUMBERS) + g.below(3000), 0, TH_ACK));
+        } else if (how == 2) {
+            /* Up to some thousands of flows of the same ends: flows that
+             * share a slot of the kept numbers, seen again after another
+             * took it. */
+            for (int32_t k = 0; k < 3000 + g.below(3000); k++)
+                t.rec.push_back(make(*g.pick(kind.choices), 0, g.below(100), 0, TH_ACK));
+            int32_t bases = 1 + g.below(4000);
+            for (seg_record &r : t.rec)
+                give_seq_base(r, g.below(bases));
+        } else if (how == 3) {
+            /* Records made by hand: the all-zero flow 0 (both ends 0.0.0.0
+             * port 0), here and there or everywhere. */
+            int32_t every = 1 + g.below(4);
+            for (seg_record &r : t.rec)
+                r.flow = g.below(every) == 0 ? 0 : r.flow;
+        }
+        expect_same_index(t.rec, t.about + ", variant " + std::to_string(how));
     }
 }
 

@@ -7,7 +7,9 @@
 
 #include "analysis/marking.h"
 
+#include "analysis/dest_index.h"
 #include "analysis_fixture.h"
+#include "support/random_trace.h"
 
 using namespace fixture;
 
@@ -179,4 +181,27 @@ TEST_F(marking, LiteralScanWorksOnAnyRecordArray)
     EXPECT_EQ(marks(), (std::vector<int>{4, 3}));
 }
 
-} // namespace
+TEST_F(marking, IndexedOrderCheckGivesThePlainMarksOnRandomTraces)
+{
+    randtrace::rng g{4417};
+    int32_t marked = 0;
+    for (int32_t round = 0; round < 200; round++) {
+        for (const randtrace::trace_kind &kind : randtrace::KINDS) {
+            randtrace::random_trace t = randtrace::make_random_trace(g, kind);
+            randtrace::install_main(t.rec);
+            mark_order_check();
+            std::vector<seg_record> plain(g_trace.main.rec, g_trace.main.rec + g_trace.main.count);
+            randtrace::install_main(t.rec);
+            dest_index ix;
+            mark_order_check_indexed(dest_index_make(g_trace.main.rec, g_trace.main.count, ix));
+            for (size_t k = 0; k < plain.size(); k++) {
+                ASSERT_EQ(g_trace.main.rec[k].mark, plain[k].mark) << t.about << " " << k;
+                ASSERT_EQ(g_trace.main.rec[k].mark_flags, plain[k].mark_flags) << t.about << " " << k;
+                marked += plain[k].mark == MARK_OUT_OF_ORDER;
+            }
+        }
+    }
+    EXPECT_GT(marked, 100);
+}
+
+}  // namespace

@@ -22,7 +22,9 @@
 #include <cstring>
 #include <string>
 
+#include "analysis/dest_index.h"
 #include "analysis/marking.h"
+#include "analysis/pair_scan_fast.h"
 #include "analysis/rising_sort.h"
 #include "analysis_fixture.h"
 #include "support/random_trace.h"
@@ -52,16 +54,21 @@ std::string describe(const random_trace &t, const std::vector<seg_record> &lit,
     return s;
 }
 
-/* Runs both forms on copies; empty text when they agree, else the trace. */
+/* Runs the literal form and the fast one, with the ack grouping on the
+ * same thread and on a second one, on copies; empty text when they
+ * agree, else the trace. */
 std::string compare_forms(const random_trace &t)
 {
-    std::vector<seg_record> lit = t.rec, fast = t.rec;
+    std::vector<seg_record> lit = t.rec, fast = t.rec, apart = t.rec;
     int32_t n = static_cast<int32_t>(t.rec.size());
     mark_pair_scan_literal(lit.data(), n);
     mark_pair_scan_fast(fast.data(), n);
-    for (size_t k = 0; k < t.rec.size(); k++)
-        if (lit[k].mark != fast[k].mark || lit[k].mark_flags != fast[k].mark_flags)
-            return describe(t, lit, fast);
+    dest_index ix;
+    mark_pair_scan_indexed(apart.data(), n, dest_index_make(apart.data(), n, ix), true);
+    for (const std::vector<seg_record> *f : {&fast, &apart})
+        for (size_t k = 0; k < t.rec.size(); k++)
+            if (lit[k].mark != (*f)[k].mark || lit[k].mark_flags != (*f)[k].mark_flags)
+                return describe(t, lit, *f);
     return std::string();
 }
 

@@ -18,6 +18,7 @@
 #include <limits>
 #include <string>
 
+#include "analysis/dest_index.h"
 #include "analysis/pair_scan_fast.h"
 #include "analysis/pairing.h"
 #include "analysis_fixture.h"
@@ -53,18 +54,28 @@ std::string first_difference(const std::vector<seg_record> &lit,
     return std::string();
 }
 
-/* Both forward forms on copies of v: the difference, empty when none. */
+/* The forward forms on copies of v: the plain one, the fast one that
+ * builds its index when a search needs it, and the fast one given an
+ * index beforehand, as the analysis runs it. The first difference,
+ * empty when none. */
 std::string compare_forward(const std::vector<seg_record> &v, float *longest = nullptr)
 {
-    std::vector<seg_record> lit = v, fast = v;
+    std::vector<seg_record> lit = v, fast = v, given = v;
     int32_t n = static_cast<int32_t>(v.size());
     float a = pair_forward_literal(lit.data(), n);
     float b = pair_forward_fast(fast.data(), n);
+    dest_index ix;
+    float c = pair_forward_indexed(given.data(), n, dest_index_make(given.data(), n, ix));
     if (longest != nullptr)
         *longest = a;
-    if (!same_bits(a, b))
-        return "longest " + std::to_string(a) + " vs " + std::to_string(b);
-    return first_difference(lit, fast);
+    if (!same_bits(a, b) || !same_bits(a, c))
+        return "longest " + std::to_string(a) + " vs " + std::to_string(b) + " and " +
+               std::to_string(c) + " given an index";
+    std::string diff = first_difference(lit, fast);
+    if (!diff.empty())
+        return diff;
+    diff = first_difference(lit, given);
+    return diff.empty() ? diff : "given an index, " + diff;
 }
 
 /* Both backward forms on copies of v with time bound `longest`. */
