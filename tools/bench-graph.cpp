@@ -91,10 +91,12 @@ void print_memory()
     double n = t.count > 0 ? t.count : 1;
     double packet = t.map != nullptr ? sizeof(uint32_t) : t.copy_len + COPY_SLOT_HEAD;
     double events = g_events.seg.size() * sizeof(seg_events) / n;
-    std::printf("bytes per segment: records %zu, packet bytes %.0f (%s), lines %zu, events %.0f; "
+    double bad_opt = t.bad_opt_cap * sizeof(int32_t) / n;
+    std::printf("bytes per segment: records %zu, packet bytes %.0f (%s), lines %zu, events %.0f, "
+                "list of malformed options %.2f; "
                 "scratch blocks at once %.1f; resident after the load %.1f, peak %.1f\n",
                 sizeof(seg_record), packet, t.map != nullptr ? "offset in the mapped file" : "copies",
-                sizeof(line_record), events, static_cast<double>(scratch_peak_bytes()) / n,
+                sizeof(line_record), events, bad_opt, static_cast<double>(scratch_peak_bytes()) / n,
                 status_kib("VmRSS:") * 1024 / n, status_kib("VmHWM:") * 1024 / n);
 }
 

@@ -82,7 +82,9 @@ bool prime_record_text(int index);
 /*
  * record_may_mark_bad_options --
  *	summary_may_mark_bad_options for main record `index`'s bytes; false
- *	for a record without bytes. No side effects.
+ *	for a record without bytes. No side effects. The per-record form of
+ *	the decoder's list of such records (trace_array.bad_opt): it reads the
+ *	record's bytes again.
  */
 bool record_may_mark_bad_options(int index);
 

@@ -76,6 +76,37 @@ bool needs_whole_summary(const seg_record &r, const std::vector<uint8_t> &known)
     return r.flow == 0 || r.flow >= known.size() || known[r.flow] == 0;
 }
 
+/*
+ * Whether the records of t, passed in rising index order, may end their
+ * summary with a malformed option: the decoder's list of them
+ * (trace_array.bad_opt) when it holds every record and was made on the
+ * bytes the summary reads, those of a copy length no longer than the one
+ * it reads; else each record's bytes, read again.
+ */
+class bad_options_cursor {
+public:
+    explicit bad_options_cursor(const trace_array &t)
+        : t_(t), listed_(t.bad_opt_upto == t.count && t.copy_len > 0 &&
+                         g_trace.copy_len >= t.copy_len)
+    {
+    }
+
+    /* For record i, i above the one asked for before. */
+    bool may_mark(int32_t i)
+    {
+        if (!listed_)
+            return record_may_mark_bad_options(i);
+        while (next_ < t_.bad_opt_count && t_.bad_opt[next_] < i)
+            next_++;
+        return next_ < t_.bad_opt_count && t_.bad_opt[next_] == i;
+    }
+
+private:
+    const trace_array &t_;
+    bool listed_;
+    int32_t next_ = 0;
+};
+
 }  // namespace
 
 void prime_record_texts()
@@ -92,12 +123,13 @@ void prime_record_texts()
     /* The decoder counted the records without options: when they are all
      * but the SYNs, no other record's bytes need be read. */
     bool options = t.option_free != t.count;
+    bad_options_cursor bad(t);
     for (int32_t i = 0; i < t.count; i++) {
         const seg_record &r = t.rec[i];
         if (options)
             trace_release_behind(&t, i);
         if (!needs_whole_summary(r, known)) {
-            if (options && record_may_mark_bad_options(i))
+            if (options && bad.may_mark(i))
                 prime_record_text(i);
             continue;
         }

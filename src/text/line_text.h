@@ -57,9 +57,12 @@ void prime_text_state();
  *	of its bytes, the trace's count of records without options). Only
  *	the records that may change something go through the summary: those
  *	with SYN, the first of each flow entry, and those whose options may
- *	be malformed; a record without flow entry (0) always does. The bytes
- *	of the others are not read when the trace has no options but on
- *	SYNs. Reads nothing the analysis passes write, so the loader runs it
+ *	be malformed; a record without flow entry (0) always does. The last
+ *	are found in the decoder's list of them (trace_array.bad_opt) when
+ *	it holds every record and the copy length the summary reads is not
+ *	shorter than the decoder's; else by reading each record's bytes again
+ *	(record_may_mark_bad_options). The bytes of the others are not read.
+ *	Reads nothing the analysis passes write, so the loader runs it
  *	on a second thread while they run. Side effects as prime_text_state.
  */
 void prime_record_texts();

@@ -276,11 +276,5 @@ bool summary_may_mark_bad_options(const segment_bytes &seg)
 {
     if (!tcp_has(seg, TCP_MIN_HEADER))
         return false;
-    const uint8_t *tcp = seg.ip + seg.tcp_off;
-    int32_t hdrlen = (tcp[12] >> 4) * 4;
-    if (hdrlen <= TCP_MIN_HEADER)
-        return false;
-    uint32_t in_copy_opts = (uint32_t)(seg.copy_len - seg.tcp_off - TCP_MIN_HEADER);
-    return tcp_options_end(tcp + TCP_MIN_HEADER, (uint32_t)(hdrlen - TCP_MIN_HEADER),
-                           in_copy_opts) == OPTIONS_MALFORMED;
+    return tcp_options_may_end_malformed(seg.ip + seg.tcp_off, seg.copy_len - seg.tcp_off);
 }

@@ -32,21 +32,21 @@ struct opt_walk {
     uint32_t consumed;   /* data bytes the current option consumed */
 };
 
-/* Kinds whose value is one number of a fixed width. */
+/* The names of the kinds whose value is one number of a fixed width
+ * (tcp_option_value_width). */
 struct value_kind {
     uint8_t kind;
     const char *name;
-    uint8_t width;       /* 1, 2 or 4 bytes */
 };
 
 const value_kind value_kinds[] = {
-    {2, "mss", 2},
-    {3, "wscale", 1},
-    {6, "echo", 4},
-    {7, "echoreply", 4},
-    {11, "cc", 4},
-    {12, "ccnew", 4},
-    {13, "ccecho", 4},
+    {2, "mss"},
+    {3, "wscale"},
+    {6, "echo"},
+    {7, "echoreply"},
+    {11, "cc"},
+    {12, "ccnew"},
+    {13, "ccecho"},
 };
 
 const value_kind *find_value_kind(uint8_t kind)
@@ -82,11 +82,12 @@ uint32_t read_width(const uint8_t *p, uint8_t width)
 step print_value_kind(opt_walk &w, const value_kind &v, text_out *o)
 {
     out_str(o, v.name);
-    step s = need(w, v.width);
+    uint8_t width = tcp_option_value_width(v.kind);
+    step s = need(w, width);
     if (s != STEP_OK)
         return s;
-    out_printf(o, " %u", read_width(w.opt + w.data, v.width));
-    w.consumed = v.width;
+    out_printf(o, " %u", read_width(w.opt + w.data, width));
+    w.consumed = width;
     return STEP_OK;
 }
 
@@ -246,79 +247,5 @@ option_end format_tcp_options(const uint8_t *opt, uint32_t count, uint32_t avail
         sep = ',';
     }
     out_flag_item(o, '>');
-    return OPTIONS_DONE;
-}
-
-namespace {
-
-/* Whether the data of the current option (`n` bytes from `data`) end past
- * the bytes that may be read. */
-bool past_limit(uint32_t data, uint32_t n, uint32_t limit)
-{
-    return n > 0 && data + n > limit;
-}
-
-/* How the option at `data` of `kind` (length byte `len`) ends the walk of
- * tcp_options_end: STEP_OK with *consumed set, or where it stops. */
-step option_step(uint8_t kind, uint32_t len, uint32_t data, uint32_t left, uint32_t limit,
-                 uint32_t *consumed)
-{
-    const value_kind *v = find_value_kind(kind);
-    uint32_t need_left = 0, reach = 0;
-    if (v != nullptr) {
-        need_left = reach = *consumed = v->width;
-    } else if (kind == 4) {
-        *consumed = 0;
-    } else if (kind == 5) {
-        *consumed = len - 2;
-        reach = *consumed % 8 == 0 ? *consumed : 0;
-    } else if (kind == 8) {
-        /* The two values are checked one at a time. */
-        if (left >= 4 && data + 4 > limit)
-            return STEP_CUT;
-        need_left = reach = *consumed = 8;
-    } else if (kind == 19) {
-        need_left = reach = *consumed = 16;
-    } else {
-        reach = *consumed = len - 2;
-    }
-    if (left < need_left)
-        return STEP_MALFORMED;
-    return past_limit(data, reach, limit) ? STEP_CUT : STEP_OK;
-}
-
-}  // namespace
-
-option_end tcp_options_end(const uint8_t *opt, uint32_t count, uint32_t avail)
-{
-    uint32_t limit = avail < count ? avail : count;
-    uint32_t left = count, pos = 0;
-    while (left > 0) {
-        if (pos >= limit)
-            return OPTIONS_CUT;
-        uint8_t kind = opt[pos];
-        uint32_t len = 1, data = pos + 1;
-        if (kind > 1) {
-            if (left < 2)
-                return OPTIONS_MALFORMED;
-            if (pos + 1 >= limit)
-                return OPTIONS_CUT;
-            len = opt[pos + 1];
-            if (len < 2 || len > left)
-                return OPTIONS_MALFORMED;
-            data = pos + 2;
-        }
-        left -= kind > 1 ? 2 : 1;
-        uint32_t consumed = 0;
-        step s = kind <= 1 ? STEP_OK : option_step(kind, len, data, left, limit, &consumed);
-        if (s == STEP_MALFORMED)
-            return OPTIONS_MALFORMED;
-        if (s == STEP_CUT)
-            return OPTIONS_CUT;
-        if (kind == 0)
-            break;
-        pos = data + consumed;
-        left -= consumed;
-    }
     return OPTIONS_DONE;
 }

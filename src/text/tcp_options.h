@@ -4,6 +4,8 @@
  *	The option list of the segment summary: the option bytes of a TCP
  *	header turned into a bracketed, comma-separated list such as
  *	"    < mss 1460 , sackOK , timestamp 1 0 , nop , wscale 7 > ".
+ *	How such a list ends, found without forming it, is tcp_options_end
+ *	(trace/tcp_fields.h), which the decoder runs too.
  */
 
 #ifndef WIREPAINT_TEXT_TCP_OPTIONS_H
@@ -12,13 +14,7 @@
 #include <cstdint>
 
 #include "text/text_out.h"
-
-/* How an option list ended. */
-enum option_end {
-    OPTIONS_DONE = 0,       /* closed with " > " */
-    OPTIONS_MALFORMED = 1,  /* a malformed option: " > " and "[bad opt]" */
-    OPTIONS_CUT = 2         /* the stored copy ended first: " [|tcp]" */
-};
+#include "trace/tcp_fields.h"
 
 /*
  * format_tcp_options --
@@ -42,13 +38,5 @@ enum option_end {
  */
 option_end format_tcp_options(const uint8_t *opt, uint32_t count, uint32_t avail,
                               uint32_t sack_base, text_out *o);
-
-/*
- * tcp_options_end --
- *	How format_tcp_options ends for the same option bytes, `count` and
- *	`avail`, found without forming any text and without the "[bad opt]"
- *	mark: a pure function of its arguments. Reads the same bytes.
- */
-option_end tcp_options_end(const uint8_t *opt, uint32_t count, uint32_t avail);
 
 #endif

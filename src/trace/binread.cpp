@@ -44,6 +44,7 @@
 #include "trace/loadfail.h"
 #include "trace/prefault.h"
 #include "trace/scratch.h"
+#include "trace/tcp_fields.h"
 
 #ifndef BINREAD_SOURCE_NAME
 #define BINREAD_SOURCE_NAME __FILE__
@@ -316,6 +317,46 @@ void copy_packet(const struct pcap_pkthdr *hdr, const uint8_t *ip, uint32_t avai
     std::memcpy(p, ip, n); /* the rest of the copy space is zero already */
 }
 
+/* The list of records with malformed options is given up once it holds
+ * more than this many and more than a sixteenth of the records: it then
+ * costs at most half a byte per record, and reading such a capture's
+ * bytes again is worth little. */
+constexpr int32_t BAD_OPT_KEPT_ANYWAY = 64;
+
+/* Gives up t's list: its readers check each record themselves. */
+void give_up_bad_options(trace_array &t)
+{
+    std::free(t.bad_opt);
+    t.bad_opt = nullptr;
+    t.bad_opt_count = t.bad_opt_cap = 0;
+    t.bad_opt_upto = -1;
+}
+
+/*
+ * Checks the options of the record being added (record count of the
+ * trace under construction, its TCP header at `off` of the `avail`
+ * captured bytes at `ip`, header length `doff`) while its bytes are at
+ * hand: on the copy length's first bytes, which are those its copy or
+ * its place in the file gives (record_cap_bytes), the summary's rule.
+ * Once a record went unchecked, an entry could not be kept or the list
+ * grew long, it is given up.
+ */
+void check_options(const uint8_t *ip, uint32_t off, uint32_t avail, int32_t doff)
+{
+    trace_array &t = g_trace.building;
+    if (t.bad_opt_upto != t.count)
+        return;
+    t.bad_opt_upto++;
+    if (doff <= 20)
+        return;
+    uint32_t n = avail < (uint32_t)g_trace.copy_len ? avail : (uint32_t)g_trace.copy_len;
+    if (off > n || !tcp_options_may_end_malformed(ip + off, (int32_t)(n - off)))
+        return;
+    bool long_list = t.bad_opt_count >= BAD_OPT_KEPT_ANYWAY && t.bad_opt_count >= t.count / 16;
+    if (long_list || !trace_note_bad_options(&t, t.count))
+        give_up_bad_options(t);
+}
+
 }  // namespace
 
 int find_tcp_header(const uint8_t *ip, uint32_t avail, tcp_header_place *out)
@@ -409,6 +450,7 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
     /* The TTL (hop limit) lies within the header find_tcp checked. */
     g_trace.building.ttl_count[fwd ? 0 : 1][v6 ? ip[7] : ip[8]]++;
     copy_packet(hdr, ip, avail, caplen, v6);
+    check_options(ip, where.off, avail, doff);
     if (doff <= 20 || (r.tcp_flags & TH_SYN))
         g_trace.building.option_free++;
     g_trace.building.count++;

@@ -47,7 +47,9 @@ void handle_packet(u_char *user, const struct pcap_pkthdr *hdr, const u_char *da
  * decode_segment --
  *	Decodes one packet whose IP header is at `ip`, with `avail` captured
  *	bytes from there on, `caplen` being the captured length of the whole
- *	frame. Either appends one record to the trace under construction, or
+ *	frame. Either appends one record to the trace under construction
+ *	(and its index to the trace's list of records whose options may end
+ *	malformed in the summary, trace_array.bad_opt, when they may), or
  *	writes one line on standard output ("Not tcp", "not tcp", "Warning:
  *	address unmatch", "Warning: port unmatch", "Warning: truncated packet";
  *	only counted while the reader is quiet, trace/dropnote.h) and changes

@@ -4,6 +4,8 @@
  *	Reading the maximum segment size, window scale, SACK and timestamp options of a segment
  *	from its packet copy: the one option reader of the analysis and the
  *	graphs (the option text of the summary line has its own printer).
+ *	Then the walk that tells how that printer's list ends, which the
+ *	decoder runs on every segment with options.
  */
 
 #include "trace/tcp_fields.h"
@@ -82,4 +84,99 @@ tcp_fields record_tcp_fields(int32_t i)
         where.off >= static_cast<uint32_t>(have))
         return tcp_fields{};
     return parse_tcp_fields(p + where.off, have - static_cast<int32_t>(where.off));
+}
+
+uint8_t tcp_option_value_width(uint8_t kind)
+{
+    switch (kind) {
+    case 2:
+        return 2;
+    case 3:
+        return 1;
+    case 6:
+    case 7:
+    case 11:
+    case 12:
+    case 13:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+namespace {
+
+/* How one option ends the walk of tcp_options_end. */
+enum step { STEP_OK, STEP_MALFORMED, STEP_CUT };
+
+/* Whether the data of the current option (`n` bytes from `data`) end past
+ * the bytes that may be read. */
+bool past_limit(uint32_t data, uint32_t n, uint32_t limit)
+{
+    return n > 0 && data + n > limit;
+}
+
+/* How the option at `data` of `kind` (length byte `len`) ends the walk of
+ * tcp_options_end: STEP_OK with *consumed set, or where it stops. */
+step option_step(uint8_t kind, uint32_t len, uint32_t data, uint32_t left, uint32_t limit,
+                 uint32_t *consumed)
+{
+    uint8_t width = tcp_option_value_width(kind);
+    uint32_t need_left = 0, reach = 0;
+    if (width != 0) {
+        need_left = reach = *consumed = width;
+    } else if (kind == 4) {
+        *consumed = 0;
+    } else if (kind == 5) {
+        *consumed = len - 2;
+        reach = *consumed % 8 == 0 ? *consumed : 0;
+    } else if (kind == 8) {
+        /* The two values are checked one at a time. */
+        if (left >= 4 && data + 4 > limit)
+            return STEP_CUT;
+        need_left = reach = *consumed = 8;
+    } else if (kind == 19) {
+        need_left = reach = *consumed = 16;
+    } else {
+        reach = *consumed = len - 2;
+    }
+    if (left < need_left)
+        return STEP_MALFORMED;
+    return past_limit(data, reach, limit) ? STEP_CUT : STEP_OK;
+}
+
+}  // namespace
+
+option_end tcp_options_end(const uint8_t *opt, uint32_t count, uint32_t avail)
+{
+    uint32_t limit = avail < count ? avail : count;
+    uint32_t left = count, pos = 0;
+    while (left > 0) {
+        if (pos >= limit)
+            return OPTIONS_CUT;
+        uint8_t kind = opt[pos];
+        uint32_t len = 1, data = pos + 1;
+        if (kind > 1) {
+            if (left < 2)
+                return OPTIONS_MALFORMED;
+            if (pos + 1 >= limit)
+                return OPTIONS_CUT;
+            len = opt[pos + 1];
+            if (len < 2 || len > left)
+                return OPTIONS_MALFORMED;
+            data = pos + 2;
+        }
+        left -= kind > 1 ? 2 : 1;
+        uint32_t consumed = 0;
+        step s = kind <= 1 ? STEP_OK : option_step(kind, len, data, left, limit, &consumed);
+        if (s == STEP_MALFORMED)
+            return OPTIONS_MALFORMED;
+        if (s == STEP_CUT)
+            return OPTIONS_CUT;
+        if (kind == 0)
+            break;
+        pos = data + consumed;
+        left -= consumed;
+    }
+    return OPTIONS_DONE;
 }

@@ -223,6 +223,25 @@ void trace_free(trace_array *t)
     t->map = nullptr;
     std::memset(t->ttl_count, 0, sizeof t->ttl_count);
     t->option_free = 0;
+    std::free(t->bad_opt);
+    t->bad_opt = nullptr;
+    t->bad_opt_count = t->bad_opt_cap = t->bad_opt_upto = 0;
+}
+
+bool trace_note_bad_options(trace_array *t, int32_t i)
+{
+    if (t->bad_opt_count == t->bad_opt_cap) {
+        int64_t cap = t->bad_opt_cap < 64 ? 64 : (int64_t)t->bad_opt_cap * 2;
+        if (cap > INT32_MAX)
+            return false;
+        void *p = std::realloc(t->bad_opt, (size_t)cap * sizeof(int32_t));
+        if (p == nullptr)
+            return false;
+        t->bad_opt = static_cast<int32_t *>(p);
+        t->bad_opt_cap = (int32_t)cap;
+    }
+    t->bad_opt[t->bad_opt_count++] = i;
+    return true;
 }
 
 uint8_t *trace_new_copy(trace_array *t, size_t n, int32_t cap)

@@ -139,6 +139,22 @@ struct trace_array {
                           * no options (20 bytes), counted by the decoder:
                           * when it equals count, only SYNs can carry
                           * options, and readers of options skip the rest */
+    int32_t *bad_opt;    /* indexes, rising, of the records whose options
+                          * may end malformed in the summary: true
+                          * tcp_options_may_end_malformed on the bytes
+                          * record_bytes gives, cut to the copy length;
+                          * malloc'ed, appended to by the decoder, so that
+                          * the text priming need not read every record's
+                          * bytes again. Empty on most captures; given up
+                          * (bad_opt_upto -1) before it holds more than 64
+                          * and a sixteenth of the records */
+    int32_t bad_opt_count; /* entries in bad_opt */
+    int32_t bad_opt_cap; /* room of bad_opt, entries */
+    int32_t bad_opt_upto; /* records 0 .. bad_opt_upto - 1 were checked by
+                          * the decoder as it appended them, with copy
+                          * length copy_len: the list is complete for them.
+                          * -1 once an entry could not be kept. Only when
+                          * it equals count may a reader trust the list */
 };
 
 /*
@@ -277,9 +293,18 @@ void trace_state_clear();
 
 /*
  * trace_free --
- *	Frees the copy blocks and the array of one trace and empties it.
+ *	Frees the copy blocks, the array and the list of records with
+ *	malformed options of one trace and empties it.
  */
 void trace_free(trace_array *t);
+
+/*
+ * trace_note_bad_options --
+ *	Appends record `i` to t's list of records whose options may end
+ *	malformed (trace_array.bad_opt); false, changing nothing, when the
+ *	memory cannot be had.
+ */
+bool trace_note_bad_options(trace_array *t, int32_t i);
 
 /*
  * trace_grow_records --

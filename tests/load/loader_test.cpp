@@ -403,19 +403,37 @@ TEST_F(LoaderTest, TextPassBesideTheAnalysisPrimesAsTheLiteralPass)
 {
     sim s;
     s.transfer(40);
+    /* Malformed options on every seventh segment, and one segment only
+     * the capture at A holds, so that with b given first the traces
+     * change places: the decoder's list of the records with malformed
+     * options goes with its trace. */
+    for (size_t k = 3; k < s.ev.size(); k += 7)
+        s.ev[k].seg.tcp_options = {1, 1, 8, 10, 0, 0, 0, 1};
+    s.send(true, 1.0, 1101, 45001, TH_ACK, 0, 65535, true);
     const std::string a = s.write(true), b = s.write(false);
-    const std::vector<std::vector<std::string>> loads = {{a}, {a, b}};
+    const std::vector<std::vector<std::string>> loads = {{a}, {a, b}, {b, a}};
     for (const std::vector<std::string> &files : loads) {
         quiet_load(static_cast<int>(files.size()), files, 1);
         ASSERT_EQ(g_trace.loaded, 1);
+        EXPECT_EQ(g_trace.main.count, 2 * 40 + 5) << "A's capture is the main trace";
+        std::vector<int32_t> listed(g_trace.main.bad_opt,
+                                    g_trace.main.bad_opt + g_trace.main.bad_opt_count);
+        std::vector<int32_t> checked;
+        for (int32_t i = 0; i < g_trace.main.count; i++)
+            if (record_may_mark_bad_options(i))
+                checked.push_back(i);
+        EXPECT_EQ(listed, checked) << files.size() << " file(s)";
+        EXPECT_EQ(checked.size(), 12u);
         std::vector<std::string> threaded, literal;
         /* Last line first: unprimed, a click would count from itself. */
+        testing::internal::CaptureStdout();
         for (int i = g_trace.main.count - 1; i >= 0; i--)
             threaded.push_back(segment_detail_text(i, 0));
         text_state_clear();
         prime_text_state_literal();
         for (int i = g_trace.main.count - 1; i >= 0; i--)
             literal.push_back(segment_detail_text(i, 0));
+        testing::internal::GetCapturedStdout();
         EXPECT_EQ(threaded, literal) << files.size() << " file(s)";
     }
 }

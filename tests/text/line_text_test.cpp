@@ -417,6 +417,21 @@ bool read_as_main(const std::string &path, int copy_len = 0, const std::string &
     return true;
 }
 
+/* The decoder's list of the main records whose options may end malformed
+ * (-1 alone when it was not made for them all), and the records for which
+ * the per-record check, reading their bytes again, says so. */
+std::pair<std::vector<int32_t>, std::vector<int32_t>> listed_and_checked()
+{
+    const trace_array &t = g_trace.main;
+    std::vector<int32_t> listed{-1}, checked;
+    if (t.bad_opt_upto == t.count)
+        listed.assign(t.bad_opt, t.bad_opt + t.bad_opt_count);
+    for (int32_t i = 0; i < t.count; i++)
+        if (record_may_mark_bad_options(i))
+            checked.push_back(i);
+    return {listed, checked};
+}
+
 TEST_F(LineTextTest, PrimingWithoutTextMatchesTheLiteralPrimingOnTheSampleCaptures)
 {
     int taken = 0, files = 0;
@@ -428,13 +443,36 @@ TEST_F(LineTextTest, PrimingWithoutTextMatchesTheLiteralPrimingOnTheSampleCaptur
         ASSERT_TRUE(read_as_main(path)) << name;
         taken += g_trace.main.count;
         files++;
+        auto list = listed_and_checked();
+        EXPECT_EQ(list.first, list.second) << name;
         EXPECT_TRUE(same_priming()) << name;
         /* A short -s, which cuts every copy inside its headers. */
         ASSERT_TRUE(read_as_main(path, 54)) << name;
+        list = listed_and_checked();
+        EXPECT_EQ(list.first, list.second) << name << " -s 54";
         EXPECT_TRUE(same_priming()) << name << " -s 54";
     }
     EXPECT_GE(files, 24);
     EXPECT_GT(taken, 9000);
+}
+
+/* A capture of malformed options only, whose list the decoder gave up:
+ * the priming checks every record itself, as the literal form does. */
+TEST_F(LineTextTest, PrimingWithoutTheDecodersListMatchesTheLiteralPriming)
+{
+    pcapgen::capture cap;
+    for (int i = 0; i < 200; i++) {
+        tcp_seg s;
+        s.seq = 1000 + 10 * (uint32_t)i;
+        s.ack = 1;
+        s.paylen = 10;
+        s.tcp_options = {1, 1, 8, 10, 0, 0, 0, 1};
+        cap.add(pcapgen::build_tcp(s), 0.001 * i);
+    }
+    ASSERT_TRUE(read_as_main(cap.write()));
+    EXPECT_EQ(g_trace.main.bad_opt_upto, -1);
+    EXPECT_TRUE(same_priming());
+    EXPECT_EQ(prime_and_read(primings[2]).stdout_text.find("[bad opt]"), 0u);
 }
 
 /*
@@ -443,11 +481,13 @@ TEST_F(LineTextTest, PrimingWithoutTextMatchesTheLiteralPrimingOnTheSampleCaptur
  * bases again, ack fields of 0, options well and badly formed on some or
  * all segments, odd header lengths, extension headers, short snapshots
  * and -s values; some read before another file of the other IP version,
- * whose version the summary then locates headers by.
+ * whose version the summary then locates headers by. The decoder's list
+ * of the records whose options may end malformed is the set the
+ * per-record check finds.
  */
 TEST_F(LineTextTest, PrimingByRecordMatchesTheLiteralPrimingOnDecodedRandomCaptures)
 {
-    int bad_opts = 0, with_options = 0, other_version = 0;
+    int bad_opts = 0, with_options = 0, other_version = 0, listed = 0, cut_options = 0;
     const std::string v4_other = pcapgen::capture().add(pcapgen::build_tcp(tcp_seg{}), 0).write();
     tcp_seg six;
     six.v6 = true;
@@ -486,13 +526,25 @@ TEST_F(LineTextTest, PrimingByRecordMatchesTheLiteralPrimingOnDecodedRandomCaptu
         }
         if (!read_as_main(cap.write(), copy_len, after))
             continue;
+        /* After a file of the other version the summary locates the
+         * headers by that one's (and the priming reads every record). */
+        auto list = listed_and_checked();
+        if (after.empty()) {
+            ASSERT_EQ(list.first, list.second) << "seed " << seed;
+        }
+        listed += g_trace.main.bad_opt_count > 0;
         ASSERT_TRUE(same_priming()) << "seed " << seed;
         with_options += g_trace.main.option_free != g_trace.main.count;
         primed p = prime_and_read(primings[2]);
         bad_opts += p.stdout_text.find("[bad opt]") != std::string::npos;
+        for (const std::string &text : p.details)
+            cut_options += text.find('<') != std::string::npos &&
+                           summary_line(text).find("[|tcp]") != std::string::npos;
     }
     /* The captures reach the paths that leave effects. */
     EXPECT_GT(bad_opts, 50);
+    EXPECT_GT(listed, 150);
+    EXPECT_GT(cut_options, 500);
     EXPECT_GT(with_options, 150);
     EXPECT_GT(other_version, 30);
 }

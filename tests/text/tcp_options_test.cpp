@@ -205,7 +205,9 @@ TEST(TcpOptions, AppendsAfterTextAlreadyThere)
 
 /* The option walk that forms no text ends as the printer does, on the
  * table rows cut at every length and on random option bytes of every
- * kind, well and badly formed, with every count and copy cut. */
+ * kind, well and badly formed, with every count and copy cut; and so
+ * does the question of a whole header (malformed end?), which tells two
+ * nops and a timestamp without the walk. */
 TEST(TcpOptions, WalkWithoutTextEndsAsThePrinter)
 {
     std::mt19937 rng(23);
@@ -216,7 +218,10 @@ TEST(TcpOptions, WalkWithoutTextEndsAsThePrinter)
         cases.push_back(row.bytes);
     for (int n = 0; n < 100000; n++) {
         opts o;
-        uint32_t len = 1 + below(40);
+        bool timestamps = below(8) == 0;   /* two nops and a timestamp, mostly */
+        if (timestamps)
+            o = {1, 1, 8, 10};
+        uint32_t len = timestamps ? 12 : 1 + below(40);
         while (o.size() < len) {
             o.push_back(kinds[below(sizeof kinds)]);
             if (below(4) != 0)
@@ -225,9 +230,11 @@ TEST(TcpOptions, WalkWithoutTextEndsAsThePrinter)
             for (uint32_t k = 0; k < data && o.size() < len; k++)
                 o.push_back((uint8_t)rng());
         }
+        if (timestamps)
+            o.resize(below(8) == 0 ? 8 + 4 * below(3) : 12);
         cases.push_back(o);
     }
-    int ends[3] = {0, 0, 0};
+    int ends[3] = {0, 0, 0}, plain = 0;
     g_dropnote.quiet = 1;   /* the marks of 100,000 lists are counted */
     for (const opts &o : cases) {
         uint32_t count = (uint32_t)o.size();
@@ -240,12 +247,21 @@ TEST(TcpOptions, WalkWithoutTextEndsAsThePrinter)
             ASSERT_EQ(tcp_options_end(bytes.get(), count, held), printed_end)
                 << buf << " (" << held << " of " << count << " bytes held)";
             ends[printed_end]++;
+            if (count % 4 != 0)
+                continue;
+            std::unique_ptr<uint8_t[]> header(new uint8_t[20 + held]());
+            header[12] = (uint8_t)((20 + count) / 4 << 4);
+            std::copy(o.begin(), o.begin() + held, header.get() + 20);
+            ASSERT_EQ(tcp_options_may_end_malformed(header.get(), (int32_t)(20 + held)),
+                      printed_end == OPTIONS_MALFORMED) << buf;
+            plain += count == 12 && held == 12 && o[0] == 1 && o[1] == 1 && o[2] == 8 && o[3] == 10;
         }
     }
     g_dropnote.quiet = 0;
     EXPECT_GT(ends[OPTIONS_DONE], 10000);
     EXPECT_GT(ends[OPTIONS_MALFORMED], 10000);
     EXPECT_GT(ends[OPTIONS_CUT], 10000);
+    EXPECT_GT(plain, 5000);
 }
 
 }  // namespace
