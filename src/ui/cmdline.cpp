@@ -34,6 +34,10 @@ const char program_version[] = "2.01a (20080212)";
 /* The file names of the command-line load, in command-line order. */
 static std::vector<std::string> g_loaded_names;
 
+/* The same names as the command line holds them (argv, which lives as
+ * long as the process), for the load; set by parse_command_line. */
+static char *const *g_file_args;
+
 cmdline_conn_state g_cmdconn;
 
 /* -g: position and size from an X geometry string; missing parts are 0. */
@@ -125,7 +129,7 @@ void print_version()
     std::fprintf(stderr, "%s version %s\n", program_name, program_version);
 }
 
-void read_command_line(int argc, char **argv)
+bool parse_command_line(int argc, char **argv)
 {
     g_ui.delay_unit = 99999.0f;
     g_trace.copy_len = 0;
@@ -135,7 +139,7 @@ void read_command_line(int argc, char **argv)
     g_dropnote.stdout_taken = 0;
     output_request_reset();
     if (argc <= 1)
-        return;
+        return false;
 
     int first = 1;
     cmdline_action action = parse_options(argc, argv, &first);
@@ -154,14 +158,33 @@ void read_command_line(int argc, char **argv)
         std::exit(0);
     }
     g_loaded_names.assign(argv + first, argv + argc);
+    g_file_args = argv + first;
     if (g_cmdconn.list) {
         std::exit(list_connections_out(n, argv + first) ? 0 : 1);
     }
-    choose_connection(n, argv + first, g_cmdconn.number);
-    load_traces(n, argv + first, 0);
+    return true;
+}
+
+void load_command_line_files()
+{
+    int n = static_cast<int>(g_loaded_names.size());
+    choose_connection(n, g_file_args, g_cmdconn.number);
+    load_traces(n, g_file_args, 0);
+}
+
+void finish_command_line_load()
+{
     check_named_host();
     if (g_trace.verbose == 1)
         std::fputs(capture_host_line().c_str(), stderr);
+}
+
+void read_command_line(int argc, char **argv)
+{
+    if (!parse_command_line(argc, argv))
+        return;
+    load_command_line_files();
+    finish_command_line_load();
 }
 
 const std::vector<std::string> &loaded_file_names()

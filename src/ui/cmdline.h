@@ -116,6 +116,20 @@ void print_version();
 void read_command_line(int argc, char **argv);
 
 /*
+ * parse_command_line, load_command_line_files, finish_command_line_load --
+ *	read_command_line in three steps, so that start-up can run the
+ *	middle one beside the interpreter's start (load/beside.h). The first
+ *	does all but the load (and exits where read_command_line does) and
+ *	tells whether there are files to load; the second chooses the
+ *	connection and loads the files, failing through load_fail only; the
+ *	third checks -H against the loaded connection (exit status 1) and,
+ *	with -V, writes the capture host line.
+ */
+bool parse_command_line(int argc, char **argv);
+void load_command_line_files();
+void finish_command_line_load();
+
+/*
  * loaded_file_names --
  *	The capture files read_command_line loaded, in command-line order;
  *	empty when none. Start-up publishes them to the script.

@@ -97,23 +97,31 @@ void script_lookup_dirs(const char *exe, const char *build_dir, char dirs[2][SCR
     std::snprintf(dirs[1], SCRIPT_DIR_SIZE, "%s", script_dirs[1]);
 }
 
+std::string open_interpreter()
+{
+    g_ui.interp = Tcl_CreateInterp();
+    if (Tcl_Init(g_ui.interp) == TCL_ERROR)
+        return std::string("Tcl_Init failed:  ") + Tcl_GetStringResult(g_ui.interp) + "\n";
+    if (Tk_Init(g_ui.interp) == TCL_ERROR)
+        return std::string("Tk_Init failed:  ") + Tcl_GetStringResult(g_ui.interp) + "\n";
+    g_ui.main_window = Tk_MainWindow(g_ui.interp);
+    if (g_ui.main_window == nullptr)
+        return std::string(Tcl_GetStringResult(g_ui.interp)) + "\n";
+    return std::string();
+}
+
+void interpreter_failed(const std::string &failure)
+{
+    if (failure.empty())
+        return;
+    std::fputs(failure.c_str(), stderr);
+    std::exit(-1);
+}
+
 void start_interpreter(const char *argv0)
 {
     Tcl_FindExecutable(argv0);
-    g_ui.interp = Tcl_CreateInterp();
-    if (Tcl_Init(g_ui.interp) == TCL_ERROR) {
-        std::fprintf(stderr, "Tcl_Init failed:  %s\n", Tcl_GetStringResult(g_ui.interp));
-        std::exit(-1);
-    }
-    if (Tk_Init(g_ui.interp) == TCL_ERROR) {
-        std::fprintf(stderr, "Tk_Init failed:  %s\n", Tcl_GetStringResult(g_ui.interp));
-        std::exit(-1);
-    }
-    g_ui.main_window = Tk_MainWindow(g_ui.interp);
-    if (g_ui.main_window == nullptr) {
-        std::fprintf(stderr, "%s\n", Tcl_GetStringResult(g_ui.interp));
-        std::exit(-1);
-    }
+    interpreter_failed(open_interpreter());
 }
 
 void compute_window_size(int root_width, int root_height)

@@ -50,6 +50,16 @@ void script_lookup_dirs(const char *exe, const char *build_dir, char dirs[2][SCR
 void start_interpreter(const char *argv0);
 
 /*
+ * open_interpreter, interpreter_failed --
+ *	start_interpreter after Tcl_FindExecutable, in two steps, so that the
+ *	first can run while the capture files load on another thread: it
+ *	ends nothing and gives the failure's whole text (empty when none);
+ *	the second writes a text that is not empty and exits with status -1.
+ */
+std::string open_interpreter();
+void interpreter_failed(const std::string &failure);
+
+/*
  * compute_window_size --
  *	Without a -g size (win_width 0), the window is 0.7 of the virtual
  *	root: win_width = (int)(root_width * 0.7), win_height likewise. A -g

@@ -218,4 +218,31 @@ TEST(Program, WithoutADisplayTkInitFails)
     std::filesystem::remove_all(dir);
 }
 
+/* The interpreter starts while the files load: what the load says comes
+ * first, and a failed load ends the program as if nothing ran beside it. */
+TEST(Program, TheLoadsMessagesComeBeforeTheInterpretersFailure)
+{
+    const std::string ex = std::string(WIREPAINT_SOURCE_DIR) + "/examples/";
+    const std::string tk = "Tk_Init failed:  no display name and no $DISPLAY environment variable\n";
+    struct row {
+        std::vector<std::string> args;
+        std::string err;
+        int status;
+    } rows[] = {
+        {{"/nonexistent/capture.pcap"}, "pcap_open: No such file or directory\n", 255},
+        {{"-H", "10.9.9.9", ex + "sender.pcap"},
+         "wirepaint: -H: 10.9.9.9 is not an end of this connection\n", 1},
+        {{"-V", ex + "sender.pcap", ex + "receiver.pcap"},
+         " reading from " + ex + "receiver.pcap... done.\n reading from " + ex +
+             "sender.pcap... done.\nCapture host:    10.77.1.1 (two captures: gaps longer at this "
+             "end in 16 of 16 pairs)\n" + tk,
+         255},
+    };
+    for (const row &r : rows) {
+        uitest::run_result res = uitest::run_headless(r.args);
+        EXPECT_EQ(res.status, r.status) << r.args[0];
+        EXPECT_EQ(res.err, r.err);
+    }
+}
+
 }  // namespace
