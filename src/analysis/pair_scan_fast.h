@@ -51,9 +51,9 @@ struct dest_index;
  *	same records already built (dest_index_build), so that the analysis
  *	builds them once for all its passes. A null `ix` (an array the index
  *	does not serve) runs the literal form. Same result, same side effects.
- *	From 65536 records on, the records are grouped by ack on a second
- *	thread while the seq groups are walked; `apart` set asks for that
- *	at any size (for tests).
+ *	From 65536 records to 2^21, the records are grouped by ack on a
+ *	second thread while the seq groups are walked; `apart` set asks for
+ *	that at any size (for tests).
  */
 void mark_pair_scan_indexed(seg_record *rec, int32_t count, const dest_index *ix,
                             bool apart = false);
