@@ -90,7 +90,8 @@ void print_memory()
     const trace_array &t = g_trace.main;
     double n = t.count > 0 ? t.count : 1;
     double packet = t.map != nullptr ? sizeof(uint32_t) : t.copy_len + COPY_SLOT_HEAD;
-    double events = g_events.seg.size() * sizeof(seg_events) / n;
+    double events = (g_events.seg.size() * sizeof(seg_event_bits) +
+                     g_events.refs.size() * sizeof(seg_event_refs)) / n;
     double bad_opt = t.bad_opt_cap * sizeof(int32_t) / n;
     std::printf("bytes per segment: records %zu, packet bytes %.0f (%s), lines %zu, events %.0f, "
                 "list of malformed options %.2f; "

@@ -372,7 +372,8 @@ bool event_is_warning(int kind)
 
 void events_clear()
 {
-    scratch_vec<seg_events>().swap(g_events.seg);
+    scratch_vec<seg_event_bits>().swap(g_events.seg);
+    scratch_vec<seg_event_refs>().swap(g_events.refs);
     std::memset(g_events.dir, 0, sizeof g_events.dir);
     g_events.first_rtt = 0.0f;
     std::memset(&g_events.summary, 0, sizeof g_events.summary);
@@ -384,11 +385,25 @@ void syn_options(const tcp_fields &f, int *shift, int *mss)
     *mss = f.has_mss ? f.mss : 0;
 }
 
-const seg_events *events_of(int32_t i)
+bool events_at(int32_t i, seg_events *out)
 {
     if (i < 0 || static_cast<size_t>(i) >= g_events.seg.size())
-        return nullptr;
-    return &g_events.seg[static_cast<size_t>(i)];
+        return false;
+    const seg_event_bits &b = g_events.seg[static_cast<size_t>(i)];
+    *out = seg_events{b.kinds, b.cause, b.dir, -1, 0};
+    auto at = std::lower_bound(g_events.refs.begin(), g_events.refs.end(), i,
+                               [](const seg_event_refs &r, int32_t k) { return r.index < k; });
+    if (at != g_events.refs.end() && at->index == i) {
+        out->ref = at->ref;
+        out->dup_num = at->dup_num;
+    }
+    return true;
+}
+
+const seg_events *events_of(int32_t i)
+{
+    thread_local seg_events slot;
+    return events_at(i, &slot) ? &slot : nullptr;
 }
 
 std::string events_kinds_text(uint16_t kinds, char sep)
@@ -557,7 +572,10 @@ void find_events()
         int shift = -1, mss = 0;
         if (s.tcp_flags & TH_SYN)
             syn_options(record_tcp_fields(i), &shift, &mss);
-        g_events.seg.push_back(events_walk_step(w.get(), s, d, shift, mss));
+        seg_events e = events_walk_step(w.get(), s, d, shift, mss);
+        g_events.seg.push_back(seg_event_bits{e.kinds, e.cause, e.dir});
+        if (e.ref != -1 || e.dup_num != 0)
+            g_events.refs.push_back(seg_event_refs{i, e.ref, e.dup_num});
     }
     const events_summary &o = events_walk_finish(w.get());
     std::memcpy(g_events.dir, o.dir, sizeof g_events.dir);

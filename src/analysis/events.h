@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "analysis/waits.h"
 #include "trace/scratch.h"
@@ -79,6 +80,23 @@ struct seg_events {
     int32_t dup_num;     /* duplicate_ack: n of "#n"; otherwise 0 */
 };
 
+/* What the events table keeps for every segment: its seg_events without
+ * the two references, which only duplicate ACKs and stalls have (4 bytes
+ * a segment instead of 12). */
+struct seg_event_bits {
+    uint16_t kinds;      /* as seg_events */
+    uint8_t cause;
+    uint8_t dir;
+};
+
+/* The references of one segment whose seg_events has any (ref other
+ * than -1 or dup_num other than 0). */
+struct seg_event_refs {
+    int32_t index;       /* the main record */
+    int32_t ref;         /* as seg_events */
+    int32_t dup_num;
+};
+
 /* Where the time of one direction went, in seconds of the connection. */
 enum time_share {
     SHARE_SENDING,       /* data in flight, nothing limiting */
@@ -133,7 +151,9 @@ struct events_summary {
  * by find_events, emptied by events_clear (the loader's reset, tests).
  */
 struct events_state {
-    scratch_vec<seg_events> seg;     /* one per main record; empty: none */
+    scratch_vec<seg_event_bits> seg; /* one per main record; empty: none */
+    scratch_vec<seg_event_refs> refs; /* the records with references, by
+                                      * rising index */
     direction_events dir[2];
     float first_rtt;                 /* s, SYN to the ACK of the SYN-ACK;
                                       * 0 when not seen */
@@ -194,7 +214,15 @@ const events_summary &events_walk_finish(events_walk *w);
  * SYN's options `f` offer. */
 void syn_options(const tcp_fields &f, int *shift, int *mss);
 
-/* The events of record i, or null when find_events has not covered it. */
+/*
+ * events_at --
+ *	The events of record i into *out; false, with *out untouched, when
+ *	find_events has not covered it. No side effects.
+ */
+bool events_at(int32_t i, seg_events *out);
+
+/* events_at's result in a slot of the calling thread, valid until its
+ * next call there; null when find_events has not covered record i. */
 const seg_events *events_of(int32_t i);
 
 /*

@@ -15,18 +15,18 @@
 
 std::string event_detail(int line, int kind)
 {
-    const seg_events *e = events_of(line);
-    if (e == nullptr)
+    seg_events e;
+    if (!events_at(line, &e))
         return "-";
     char text[64];
     if (kind == EV_DUPLICATE_ACK) {
-        std::snprintf(text, sizeof text, "#%d,of=%d", e->dup_num, e->ref + 1);
+        std::snprintf(text, sizeof text, "#%d,of=%d", e.dup_num, e.ref + 1);
         return text;
     }
-    if (kind == EV_STALL && e->ref >= 0) {
+    if (kind == EV_STALL && e.ref >= 0) {
         const seg_record *rec = g_trace.main.rec;
-        double gap = static_cast<double>(rec[line].time) - rec[e->ref].time;
-        std::snprintf(text, sizeof text, "%.6fs,%s", gap, stall_cause_names[e->cause]);
+        double gap = static_cast<double>(rec[line].time) - rec[e.ref].time;
+        std::snprintf(text, sizeof text, "%.6fs,%s", gap, stall_cause_names[e.cause]);
         return text;
     }
     return "-";
@@ -37,8 +37,10 @@ int write_event_list(FILE *out)
     std::fputs("index time direction kind detail\n", out);
     int count = g_trace.lines != nullptr ? g_trace.main.count : 0;
     for (int j = 0; j < count; j++) {
-        const seg_events *e = events_of(j);
-        if (e == nullptr || e->kinds == 0)
+        if (static_cast<size_t>(j) >= g_events.seg.size())
+            continue;
+        const seg_event_bits *e = &g_events.seg[static_cast<size_t>(j)];
+        if (e->kinds == 0)
             continue;
         const char *dir = g_trace.lines[j].dir == 1 ? "L>R" : "R>L";
         for (int k = 0; k < EVENT_KINDS; k++) {

@@ -45,7 +45,8 @@ int32_t find_event(int32_t from, int step, uint16_t mask)
 
 std::string event_line_text(int32_t n, uint16_t mask)
 {
-    const seg_events *e = events_of(n - 1);
+    seg_events ev;
+    const seg_events *e = events_at(n - 1, &ev) ? &ev : nullptr;
     if (e == nullptr || (e->kinds & mask) == 0)
         return "";
     std::string text = "Segment " + std::to_string(n) + ": ";

@@ -212,10 +212,13 @@ void stall_lines(std::string *out, int lr)
     std::vector<stall> all;
     const seg_record *rec = g_trace.main.rec;
     for (size_t i = 0; i < g_events.seg.size(); i++) {
-        const seg_events &e = g_events.seg[i];
-        if (e.cause != STALL_NONE && !g_events.dir[e.dir].little_data)
-            all.push_back({static_cast<double>(rec[i].time) - rec[e.ref].time,
-                           static_cast<int32_t>(i)});
+        const seg_event_bits &b = g_events.seg[i];
+        seg_events e;
+        if (b.cause == STALL_NONE || g_events.dir[b.dir].little_data ||
+            !events_at(static_cast<int32_t>(i), &e))
+            continue;
+        all.push_back({static_cast<double>(rec[i].time) - rec[e.ref].time,
+                       static_cast<int32_t>(i)});
     }
     if (all.empty())
         return;
@@ -223,7 +226,7 @@ void stall_lines(std::string *out, int lr)
                      [](const stall &x, const stall &y) { return x.len > y.len; });
     *out += "\nLongest stalls (segment, direction, length, cause):\n";
     for (size_t n = 0; n < all.size() && n < 10; n++) {
-        const seg_events &e = g_events.seg[static_cast<size_t>(all[n].at)];
+        const seg_event_bits &e = g_events.seg[static_cast<size_t>(all[n].at)];
         char text[128];
         std::snprintf(text, sizeof text, "  %8d  %s  %10.6f s  %s\n", all[n].at + 1,
                       e.dir == lr ? "L>R" : "R>L", all[n].len, stall_cause_names[e.cause]);

@@ -111,8 +111,8 @@ std::string table_row(int line, int two_files)
     add(&row, sample_text(r.resp_time));
     if (two_files)
         add(&row, loader_copy_of(line) >= 0 ? "measured" : "estimated");
-    const seg_events *e = events_of(line);
-    add(&row, e != nullptr ? events_kinds_text(e->kinds, ';') : std::string());
+    seg_events e;
+    add(&row, events_at(line, &e) ? events_kinds_text(e.kinds, ';') : std::string());
     return row;
 }
 

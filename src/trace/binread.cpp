@@ -224,10 +224,10 @@ void set_key(const packet_addrs &a, bool v6, const uint8_t *tcp, const pcap_pkth
 constexpr int32_t RECORDS_PER_ASK = RECORDS_AHEAD / sizeof(seg_record);
 
 /* Scratch bytes a record of the main trace takes at least in its
- * analysis: its line (16) and its events (12), which live on when the
+ * analysis: its line (16) and its events (4), which live on when the
  * analysis's own tables are given back. The reader has as much made
  * ready as it goes (scratch_prepare). */
-constexpr size_t ANALYSIS_SCRATCH_PER_RECORD = 28;
+constexpr size_t ANALYSIS_SCRATCH_PER_RECORD = 20;
 
 /* The populate-ahead helper for one read; ended on every way out, and
  * what it filled in past the data given back. */

@@ -51,9 +51,9 @@ const std::string &hover_text(int sel)
         g_hover.t_send = l.t_send;
         g_hover.t_recv = l.t_recv;
         g_hover.text = "Segment " + std::to_string(sel + 1) + ": " + segment_detail_text(sel, 1);
-        const seg_events *e = events_of(sel);
-        if (e != nullptr && e->kinds != 0)
-            g_hover.text += "  [" + events_kinds_text(e->kinds, ' ') + "]";
+        seg_events e;
+        if (events_at(sel, &e) && e.kinds != 0)
+            g_hover.text += "  [" + events_kinds_text(e.kinds, ' ') + "]";
     }
     return g_hover.text;
 }

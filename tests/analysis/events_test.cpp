@@ -19,9 +19,12 @@
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "load/loader.h"
+#include "trace/tcp_fields.h"
+#include "trace/direction.h"
 #include "support/pcapgen.h"
 #include "trace/capfile.h"
 #include "trace/trace.h"
@@ -205,6 +208,37 @@ TEST_F(events_fixture, own_kinds_and_time_shares)
     EXPECT_EQ(server.stalls, 3);
     EXPECT_NEAR(server.share[SHARE_STALLED], server.stall_total, 1e-6);
     EXPECT_NEAR(server.stall_longest, 2.17, 1e-3);
+}
+
+/* The table keeps four bytes a segment and the few references apart:
+ * every segment's events read back as the walk gave them. */
+TEST_F(events_fixture, the_compact_table_gives_back_every_segments_walk)
+{
+    std::string ex = WIREPAINT_SOURCE_DIR "/examples/";
+    int32_t with_refs = 0;
+    for (const char *name : {"bulk-loss-sender.pcap", "timeout.pcap", "slow-reader.pcap",
+                             "keepalive.pcap", "lan-client.pcap"}) {
+        load(ex + name);
+        const trace_array &t = g_trace.main;
+        events_walk *w = events_walk_new();
+        for (int32_t i = 0; i < t.count; i++) {
+            int shift = -1, mss = 0;
+            if (t.rec[i].tcp_flags & TH_SYN)
+                syn_options(record_tcp_fields(i), &shift, &mss);
+            int d = same_direction(t.rec[i], t.rec[0]) ? 0 : 1;
+            seg_events want = events_walk_step(w, t.rec[i], d, shift, mss), got;
+            ASSERT_TRUE(events_at(i, &got)) << name << " " << i;
+            ASSERT_EQ(std::make_tuple(got.kinds, got.cause, got.dir, got.ref, got.dup_num),
+                      std::make_tuple(want.kinds, want.cause, want.dir, want.ref, want.dup_num))
+                << name << " " << i;
+            with_refs += want.ref != -1;
+        }
+        events_walk_free(w);
+        seg_events none;
+        EXPECT_FALSE(events_at(t.count, &none));
+        EXPECT_EQ(events_of(t.count), nullptr);
+    }
+    EXPECT_GT(with_refs, 20);
 }
 
 }  // namespace

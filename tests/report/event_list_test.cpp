@@ -72,7 +72,7 @@ TEST_F(EventList, LinesAgreeWithTheEventsOfEachSegment)
             }
         }
         int bits = 0;
-        for (const seg_events &s : g_events.seg)
+        for (const seg_event_bits &s : g_events.seg)
             bits += __builtin_popcount(s.kinds);
         EXPECT_EQ(lines, bits) << capture;
     }

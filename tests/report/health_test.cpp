@@ -88,7 +88,7 @@ alone load_alone(const std::string &file, int number, const health_row &row)
     const uint16_t resent = (1u << EV_RETRANSMISSION) | (1u << EV_FAST_RETRANSMISSION) |
                             (1u << EV_SPURIOUS_RETRANSMISSION) | (1u << EV_TIMEOUT_RETRANSMISSION);
     for (size_t i = 0; i < g_events.seg.size(); i++) {
-        const seg_events &e = g_events.seg[i];
+        const seg_event_bits &e = g_events.seg[i];
         a.retransmissions[e.dir] += (e.kinds & resent) != 0;
         a.lost[e.dir] += (e.kinds >> EV_LOST_SEGMENT) & 1;
         a.zero_windows[e.dir] += (e.kinds >> EV_ZERO_WINDOW) & 1;
