@@ -65,7 +65,7 @@ void build_line_list_literal(const endpoint &left_host);
  *	build_line_list_literal, bit for bit. The direction of
  *	each record comes from the endpoint numbers of `ix` (dest_index.h),
  *	built over the main trace, or from the direction test when `ix` is
- *	null; the list is taken in huge pages where the system offers them,
+ *	null; the list is taken from scratch storage (trace/scratch.h),
  *	and is freed with scratch_free (trace/scratch.h) like the plain one.
  *	Side effects and failure as build_line_list_literal.
  */

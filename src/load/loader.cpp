@@ -53,7 +53,7 @@ float g_clock_offset;
 
 /* Per line of the last two-file load: the peer index of its copy, or -1;
  * empty after a one-file load. Set by align_clocks; a large table on a
- * large trace, so kept in scratch storage (huge pages). */
+ * large trace, so kept in scratch storage. */
 scratch_vec<int32_t> g_copy_of;
 
 /* Per line of the last two-file load: 1 when its copy holds its bytes

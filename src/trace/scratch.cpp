@@ -87,23 +87,6 @@ scratch_block *idle_fit(size_t bytes)
     return best;
 }
 
-} // namespace
-
-void prefer_huge_pages(void *p, size_t bytes)
-{
-#ifdef MADV_HUGEPAGE
-    uintptr_t from = (reinterpret_cast<uintptr_t>(p) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
-    uintptr_t to = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(HUGE_PAGE - 1);
-    if (to > from)
-        madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
-#else
-    (void)p;
-    (void)bytes;
-#endif
-}
-
-namespace {
-
 void trim_idle()
 {
     for (scratch_block &b : g_scratch.blocks) {
@@ -215,7 +198,6 @@ void *scratch_alloc(size_t bytes)
         scratch_block *slot = slot_of(nullptr);
         void *p = slot != nullptr ? map_aligned(whole) : nullptr;
         if (p != nullptr) {
-            prefer_huge_pages(p, whole);
             bool whole_block = gather_idle(static_cast<char *>(p), whole);
             if (whole_block) {
                 *slot = scratch_block{p, whole, false};
@@ -264,7 +246,6 @@ void scratch_prepare(size_t bytes)
     void *p = map_aligned(more);
     if (p == nullptr)
         return;
-    prefer_huge_pages(p, more);
     *slot_of(nullptr) = scratch_block{p, more, true};
     g_scratch.prepared += more;
     prefault_ask_later(p, more);

@@ -5,10 +5,14 @@
  *	the analysis passes' tables). Their tables hold a few bytes per
  *	record and live for one call or one load, so on a large trace they
  *	are tens of megabytes of fresh memory, and the cost of a pass is then
- *	mostly the kernel giving it pages, one 4 KiB page fault at a time.
- *	Blocks of a megabyte or more are therefore taken 2 MiB-aligned and
- *	marked for transparent huge pages, which turns 512 faults into one
- *	where the system allows it (elsewhere the mark is a no-op).
+ *	mostly the kernel giving it pages. Blocks of a megabyte or more are
+ *	taken 2 MiB-aligned, so that a system that backs all memory with
+ *	transparent huge pages can do so here; they are not marked for them
+ *	(madvise MADV_HUGEPAGE): on a virtual machine that gives freed memory
+ *	back to its host, a fresh huge page waits for the host to back all of
+ *	it again, and a 5M-segment load that asked for them took 2.8 s
+ *	instead of 0.9 s (median of five) whenever the host was slow to. The
+ *	reader's helper supplies the pages of the large arrays ahead instead.
  *
  *	A large block its user frees is kept for the next request it can
  *	serve: the passes of one load run one after another, and the later
@@ -34,7 +38,7 @@
 /*
  * scratch_alloc --
  *	`bytes` of uninitialised storage, for scratch_free. Large blocks are
- *	2 MiB-aligned and marked for huge pages. Throws std::bad_alloc when
+ *	2 MiB-aligned. Throws std::bad_alloc when
  *	the memory cannot be had. No other side effects.
  */
 void *scratch_alloc(size_t bytes);
@@ -83,14 +87,6 @@ size_t scratch_peak_bytes();
  *	Starts the peak of scratch_peak_bytes again from the bytes taken now.
  */
 void scratch_peak_reset();
-
-/*
- * prefer_huge_pages --
- *	Marks the 2 MiB-aligned part of [p, p + bytes) for transparent huge
- *	pages, before it is first touched. For large arrays allocated
- *	elsewhere (the line list). No effect where unsupported.
- */
-void prefer_huge_pages(void *p, size_t bytes);
 
 template <typename T>
 struct scratch_allocator {

@@ -47,11 +47,11 @@ const size_t DENSE_COPY_BYTES = 4096;
 
 /*
  * `len` bytes of fresh zero pages starting on a huge-page boundary, so
- * that the kernel can back them with huge pages (when `huge` is set);
- * nullptr when the memory cannot be had. The mapping is over-sized by one
- * huge page and trimmed.
+ * that a system backing memory with huge pages can do so here (they are
+ * not asked for: see trace/scratch.h); nullptr when the memory cannot be
+ * had. The mapping is over-sized by one huge page and trimmed.
  */
-void *map_aligned(size_t len, bool huge)
+void *map_aligned(size_t len)
 {
     size_t over = len + HUGE_PAGE;
     void *m = mmap(nullptr, over, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -64,8 +64,6 @@ void *map_aligned(size_t len, bool huge)
     uintptr_t end = start + over;
     if (end > aligned + len)
         munmap((void *)(aligned + len), end - (aligned + len));
-    if (huge)
-        advise_huge_pages((void *)aligned, len);
     return (void *)aligned;
 }
 
@@ -93,7 +91,7 @@ copy_block *new_block(trace_array *t, size_t n)
     size_t len = n + sizeof(copy_block) > COPY_BLOCK_BYTES ? n + sizeof(copy_block)
                                                             : (size_t)COPY_BLOCK_BYTES;
     len = round_up(len, HUGE_PAGE);
-    copy_block *b = static_cast<copy_block *>(map_aligned(len, n <= DENSE_COPY_BYTES));
+    copy_block *b = static_cast<copy_block *>(map_aligned(len));
     if (b == nullptr)
         return nullptr;
     b->prev = t->copies;
@@ -139,14 +137,13 @@ bool trace_grow_records(trace_array *t, int32_t want)
     size_t len = record_map_len(want);
     void *p;
     if (t->rec == nullptr) {
-        p = map_aligned(len, true);
+        p = map_aligned(len);
         if (p == nullptr)
             return false;
     } else {
         p = mremap(t->rec_map, t->rec_map_len, len, MREMAP_MAYMOVE);
         if (p == MAP_FAILED)
             return false;
-        advise_huge_pages(p, len);
     }
     t->rec = static_cast<seg_record *>(p);
     t->rec_map = p;
@@ -186,18 +183,6 @@ void trace_trim(trace_array *t)
         give_back(block_space(b) + b->used, block_space(b) + b->size);
 }
 
-void advise_huge_pages(void *p, size_t n)
-{
-#ifdef MADV_HUGEPAGE
-    uintptr_t start = round_up((uintptr_t)p, HUGE_PAGE);
-    uintptr_t end = ((uintptr_t)p + n) / HUGE_PAGE * HUGE_PAGE;
-    if (end > start)
-        madvise((void *)start, end - start, MADV_HUGEPAGE);
-#else
-    (void)p;
-    (void)n;
-#endif
-}
 
 void trace_free(trace_array *t)
 {

@@ -83,9 +83,9 @@ enum {
  * file allocates once per block rather than once per packet; the blocks
  * of a trace are chained, newest first, listed oldest first in the
  * trace's block table, and freed together by trace_free. A block is a
- * mapping of its own, aligned for huge pages, since touching a large
- * array one small page at a time costs more than anything else a load
- * does.
+ * mapping of its own, 2 MiB-aligned, whose pages the reader's helper
+ * supplies ahead (trace/prefault.h): first touching a large array costs
+ * more than anything else a load does.
  *
  * Every copy of a trace has one length, so a block holds a fixed number
  * of slots and record i's copy is found from i alone. A slot is the
@@ -394,14 +394,6 @@ enum { RECORDS_AHEAD = 2 << 20 };
  */
 void trace_trim(trace_array *t);
 
-/*
- * advise_huge_pages --
- *	Asks the kernel to back the whole huge pages within the `n` bytes at
- *	`p` with huge pages, for a large array about to be filled. A hint
- *	only: nothing changes for the program but the cost of first touching
- *	the memory; arrays smaller than a huge page are left alone.
- */
-void advise_huge_pages(void *p, size_t n);
 
 /*
  * trace_address_index --
