@@ -53,6 +53,13 @@ tcp_seg server(uint32_t seq, uint32_t ack, uint8_t flags, int paylen = 0)
     return s;
 }
 
+/* s between the two ends of a loopback connection, both 127.0.0.1. */
+tcp_seg loopback(tcp_seg s)
+{
+    s.src = s.dst = "127.0.0.1";
+    return s;
+}
+
 const seg_record &rec(int i)
 {
     return g_trace.building.rec[i];
@@ -355,17 +362,11 @@ TEST_F(BinreadTest, TruncatedHeadersAreDroppedWithoutReadingPastCapture)
 TEST_F(BinreadTest, SameAddressConnectionIsNumberedByPorts)
 {
     /* A loopback connection: both ends are 127.0.0.1. */
-    tcp_seg syn = client(1000, 0, TH_SYN);
-    syn.src = syn.dst = "127.0.0.1";
-    tcp_seg synack = server(5000, 1001, TH_SYN | TH_ACK);
-    synack.src = synack.dst = "127.0.0.1";
-    tcp_seg ack = client(1001, 5001, TH_ACK);
-    ack.src = ack.dst = "127.0.0.1";
-    tcp_seg data = server(5001, 1001, TH_ACK, 10);
-    data.src = data.dst = "127.0.0.1";
     capture c;
-    c.add(build_tcp(syn), 0.0).add(build_tcp(synack), 0.1);
-    c.add(build_tcp(ack), 0.2).add(build_tcp(data), 0.3);
+    c.add(build_tcp(loopback(client(1000, 0, TH_SYN))), 0.0);
+    c.add(build_tcp(loopback(server(5000, 1001, TH_SYN | TH_ACK))), 0.1);
+    c.add(build_tcp(loopback(client(1001, 5001, TH_ACK))), 0.2);
+    c.add(build_tcp(loopback(server(5001, 1001, TH_ACK, 10))), 0.3);
     read_clean(c.write());
     ASSERT_EQ(g_trace.building.count, 4);
     EXPECT_EQ(g_trace.key.isn_rev, 5000u);
@@ -386,12 +387,9 @@ struct capture_row {
 
 TEST_F(BinreadTest, RecordsGiveBackTheirCarriedNumbersAndPorts)
 {
-    tcp_seg loop_syn = client(7, 0, TH_SYN);
-    loop_syn.src = loop_syn.dst = "127.0.0.1";
-    tcp_seg loop_back = server(9, 8, TH_SYN | TH_ACK);
-    loop_back.src = loop_back.dst = "127.0.0.1";
-    tcp_seg loop_ack = client(8, 10, TH_ACK);
-    loop_ack.src = loop_ack.dst = "127.0.0.1";
+    tcp_seg loop_syn = loopback(client(7, 0, TH_SYN));
+    tcp_seg loop_back = loopback(server(9, 8, TH_SYN | TH_ACK));
+    tcp_seg loop_ack = loopback(client(8, 10, TH_ACK));
     tcp_seg crossed = client(1101, 0xfffffff0u, TH_ACK);   /* ports the other way */
     crossed.sport = 80;
     crossed.dport = 40000;
