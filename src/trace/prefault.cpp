@@ -14,6 +14,7 @@
 #include <thread>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -147,11 +148,27 @@ void prefault_begin()
 
 namespace {
 
+/*
+ * Widens [*p, *p + *len) to start on a page boundary: madvise refuses a
+ * range that does not (EINVAL), and the reader's request for the records
+ * from some index on rarely starts on one. The page before such a range
+ * belongs to the same mapping, and populating it changes no byte.
+ */
+void page_start(void **p, size_t *len)
+{
+    static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    uintptr_t at = reinterpret_cast<uintptr_t>(*p);
+    uintptr_t start = at / page * page;
+    *p = reinterpret_cast<void *>(start);
+    *len += at - start;
+}
+
 void ask(range_queue prefault_state::*queue, void *p, size_t len, range_kind kind = POPULATE_WRITE)
 {
     prefault_state &s = g_prefault;
     if (!s.thread.joinable() || p == nullptr || len == 0)
         return;
+    page_start(&p, &len);
     std::lock_guard<std::mutex> hold(s.lock);
     if ((s.*queue).push(p, len, kind))
         s.wake.notify_one();

@@ -29,8 +29,9 @@ void prefault_begin();
 
 /*
  * prefault_ask --
- *	Queues [p, p + len) for populating, and returns at once. Dropped when
- *	no helper runs or the queue is full.
+ *	Queues [p, p + len) for populating, from the start of the page p lies
+ *	in, and returns at once. Dropped when no helper runs or the queue is
+ *	full.
  */
 void prefault_ask(void *p, size_t len);
 

@@ -45,19 +45,27 @@ struct mapping {
 TEST(Prefault, AskedRangesAreFilledInWithoutWritingAByte)
 {
     const size_t len = size_t{4} << 20, page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    mapping before(len), during(len);
+    mapping before(len), during(len), records(len);
     ASSERT_NE(before.p, nullptr);
     ASSERT_NE(during.p, nullptr);
+    ASSERT_NE(records.p, nullptr);
 
     prefault_ask(before.p, len);            /* no helper yet: dropped */
     prefault_begin();
     if (!prefault_running())
         GTEST_SKIP() << "the kernel cannot populate ahead here";
     prefault_ask(during.p, len);
+    /* The records from index 52,429 on (40 bytes each) start mid-page:
+     * their pages are filled in all the same, from the one they start in. */
+    const size_t from = 52429 * 40;
+    prefault_ask(records.p + from, len - from);
     prefault_end(true);
     EXPECT_FALSE(prefault_running());
     EXPECT_EQ(resident_pages(before.p, len), 0u);
     EXPECT_EQ(resident_pages(during.p, len), len / page);
+    EXPECT_EQ(resident_pages(records.p, from / page * page), 0u);
+    EXPECT_EQ(resident_pages(records.p + from / page * page, len - from / page * page),
+              len / page - from / page);
     for (size_t i = 0; i < len; i++)
         ASSERT_EQ(during.p[i], 0) << i;
 
