@@ -26,8 +26,13 @@ constexpr size_t LARGE_BLOCK = size_t{1} << 20;
 /* Large blocks the state below can follow at once. */
 constexpr int MAX_BLOCKS = 64;
 
-/* scratch_prepare adds idle scratch this much at a time. */
-constexpr size_t PREPARE_STEP = size_t{8} << 20;
+/* scratch_prepare adds idle scratch at least this much at a time. A
+ * small first step matters: the reader prepares for the records it has
+ * read so far, and with steps of 8 MiB a capture of half a million
+ * records got its first (and only) step when four fifths of it were
+ * read, too late for the helper to fill it in before the analysis took
+ * those pages itself. */
+constexpr size_t PREPARE_STEP = size_t{2} << 20;
 
 /* One large block, mapped from the kernel. */
 struct scratch_block {
@@ -231,7 +236,7 @@ void scratch_free(void *p)
 void scratch_prepare(size_t bytes)
 {
     std::lock_guard<std::mutex> hold(g_scratch.lock);
-    /* Steps of a quarter of what is there (8 MiB at least), so that the
+    /* Steps of a quarter of what is there (PREPARE_STEP at least), so that the
      * blocks stay few on the largest traces. */
     size_t step = std::max(PREPARE_STEP, g_scratch.prepared / 4 / HUGE_PAGE * HUGE_PAGE);
     if (bytes < g_scratch.prepared + step)
