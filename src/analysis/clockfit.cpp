@@ -14,6 +14,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -256,15 +259,21 @@ struct direction_walk {
     const clock_fit *fit = nullptr;
     double k = 0.0, least = INFINITY;
 
+    /* A walk hands a direction's sink a null `to` when another thread
+     * takes that direction (fit_clock_in_place). */
     static direction_walk &of(void *to) { return *static_cast<direction_walk *>(to); }
     static void pick(void *to, const fit_point &p)
     {
+        if (to == nullptr)
+            return;
         direction_walk &w = of(to);
         if (w.at++ % w.step == 0)
             w.picks.push_back(p.d);
     }
     static void keep(void *to, const fit_point &p)
     {
+        if (to == nullptr)
+            return;
         direction_walk &w = of(to);
         if (is_stray(p, w.median, w.reach))
             return;
@@ -279,12 +288,16 @@ struct direction_walk {
     }
     static void gather(void *to, const fit_point &p)
     {
+        if (to == nullptr)
+            return;
         direction_walk &w = of(to);
         if (!w.in_order && !is_stray(p, w.median, w.reach))
             w.gathered.push_back(p);
     }
     static void lowest(void *to, const fit_point &p)
     {
+        if (to == nullptr)
+            return;
         direction_walk &w = of(to);
         if (!is_stray(p, w.median, w.reach))
             w.least = std::min(w.least, fitted_delay(*w.fit, w.k, p, w.to_peer));
@@ -309,25 +322,89 @@ struct direction_walk {
 
 }  // namespace
 
+namespace {
+
+/* Samples from which each direction of fit_clock_in_place walks on a
+ * thread of its own: below, a thread costs more than it saves. */
+constexpr size_t FIT_APART = 65536;
+
+/*
+ * Runs step(d) for both directions: on two threads when `apart` and a
+ * thread can be had, else one after the other. A direction's step
+ * touches only its own state, so the result is the same either way.
+ * Rethrows what a step threw.
+ */
+template <typename Step>
+void both_directions(bool apart, Step step)
+{
+    std::exception_ptr failed;
+    std::thread other;
+    if (apart) {
+        try {
+            other = std::thread([&] {
+                try {
+                    step(1);
+                } catch (...) {
+                    failed = std::current_exception();
+                }
+            });
+        } catch (const std::system_error &) {
+            /* run below, after direction 0 */
+        }
+    }
+    try {
+        step(0);
+    } catch (...) {
+        if (other.joinable())
+            other.join();
+        throw;
+    }
+    if (other.joinable())
+        other.join();
+    else
+        step(1);
+    if (failed)
+        std::rethrow_exception(failed);
+}
+
+/* The walk over direction d's samples alone, into w. */
+void walk_one(const fit_walk &samples, fit_sink sink, direction_walk *w, int d)
+{
+    void *const to[2] = {d == 0 ? w : nullptr, d == 1 ? w : nullptr};
+    samples.walk(samples.ctx, sink, to);
+}
+
+}  // namespace
+
 clock_fit fit_clock_in_place(const fit_walk &samples)
+{
+    return fit_clock_in_place(samples, samples.count[0] + samples.count[1] >= FIT_APART);
+}
+
+clock_fit fit_clock_in_place(const fit_walk &samples, bool apart)
 {
     clock_fit f{};
     direction_walk w[2];
-    void *const to[2] = {&w[0], &w[1]};
     w[1].to_peer = false;
     if (samples.count[0] == 0 || samples.count[1] == 0) {
         f.why = "no segment found its copy in one direction";
         return f;
     }
-    for (int s = 0; s < 2; s++) {
-        w[s].n = samples.count[s];
-        w[s].step = stray_step(w[s].n);
-        w[s].picks.reserve(w[s].n / w[s].step + 1);
-    }
-    samples.walk(samples.ctx, direction_walk::pick, to);
-    for (direction_walk &d : w)
-        stray_bounds(d.picks, &d.median, &d.reach);
-    samples.walk(samples.ctx, direction_walk::keep, to);
+    const char *why[2] = {nullptr, nullptr};
+    fit_line line[2];
+    /* Each direction's picks, bounds, sums, hull and line, apart. */
+    both_directions(apart, [&](int d) {
+        direction_walk &me = w[d];
+        me.n = samples.count[d];
+        me.step = stray_step(me.n);
+        me.picks.reserve(me.n / me.step + 1);
+        walk_one(samples, direction_walk::pick, &me, d);
+        stray_bounds(me.picks, &me.median, &me.reach);
+        walk_one(samples, direction_walk::keep, &me, d);
+        if (!me.in_order)
+            walk_one(samples, direction_walk::gather, &me, d);
+        line[d] = me.line(&why[d]);
+    });
     f.samples[0] = static_cast<int64_t>(w[0].kept);
     f.samples[1] = static_cast<int64_t>(w[1].kept);
     direction_means m[2];
@@ -335,25 +412,17 @@ clock_fit fit_clock_in_place(const fit_walk &samples)
         double n = static_cast<double>(w[s].kept);
         m[s] = direction_means{n, w[s].sum_t / n, w[s].sum_d / n};
     }
-    if (!w[0].in_order || !w[1].in_order)
-        samples.walk(samples.ctx, direction_walk::gather, to);
-    const char *why = nullptr;
-    fit_line out = w[0].line(&why);
-    if (!out.ok) {
-        f.why = why;
-        return f;
-    }
-    fit_line back = w[1].line(&why);
-    if (!back.ok) {
-        f.why = why;
-        return f;
-    }
-    join_lines(f, out, back, m[0], m[1]);
+    for (int s = 0; s < 2; s++)
+        if (!line[s].ok) {
+            f.why = why[s];
+            return f;
+        }
+    join_lines(f, line[0], line[1], m[0], m[1]);
     for (direction_walk &d : w) {
         d.fit = &f;
         d.k = peer_rate_correction(f);
     }
-    samples.walk(samples.ctx, direction_walk::lowest, to);
+    both_directions(apart, [&](int d) { walk_one(samples, direction_walk::lowest, &w[d], d); });
     f.min_delay[0] = w[0].least;
     f.min_delay[1] = w[1].least;
     return f;

@@ -102,7 +102,9 @@ clock_fit fit_clock_literal(fit_points *to_peer, fit_points *from_peer);
  * Both directions' samples where they lie (the aligned lines of a load):
  * walk(ctx, sink, to) calls sink(to[0], p) for every sample p of the
  * segments the peer end received and sink(to[1], p) for every one of
- * those it sent, each direction's in the same order at every call.
+ * those it sent, each direction's in the same order at every call. A
+ * null to[d] asks for no sample of direction d. Two walks may run at
+ * once, on two threads, each with one direction asked for.
  */
 using fit_sink = void (*)(void *to, const fit_point &p);
 struct fit_walk {
@@ -118,9 +120,14 @@ struct fit_walk {
  *	holding each direction's samples in walk order. The samples are
  *	walked three times; a direction whose samples come in time order
  *	needs no memory but its lower hull, one that does not is gathered
- *	as fit_clock takes it. Throws std::bad_alloc.
+ *	as fit_clock takes it. From some tens of thousands of samples each
+ *	direction is walked on a thread of its own. Throws std::bad_alloc.
  */
 clock_fit fit_clock_in_place(const fit_walk &samples);
+
+/* The same, each direction on a thread of its own when `apart` (for the
+ * tests that hold both ways to one result). */
+clock_fit fit_clock_in_place(const fit_walk &samples, bool apart);
 
 /*
  * peer_to_main --

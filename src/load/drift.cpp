@@ -40,7 +40,10 @@ void walk_lines(const void *ctx, fit_sink sink, void *const to[2])
         const line_record &l = s.lines[j];
         if (s.copy_of[j] < 0)
             continue;
-        if (l.dir == s.peer_dir)
+        bool to_peer = l.dir == s.peer_dir;
+        if (to[to_peer ? 0 : 1] == nullptr)
+            continue;
+        if (to_peer)
             sink(to[0], fit_point{l.t_send, l.delay});
         else
             sink(to[1], fit_point{l.t_recv, l.delay});

@@ -344,6 +344,11 @@ bool may_be_cut_otherwise(int32_t j)
     return g_bridge.same_numbers && g_trace.main.rec[j].paylen > 0;
 }
 
+/* Lines the search for a copy asks for its index entries ahead: enough
+ * for the fetches from memory to overlap, few enough that they are still
+ * in the cache when their turn comes. */
+constexpr int32_t MATCH_AHEAD = 12;
+
 /*
  * Lines [from, to) of the last two-file load: each line's far-end time
  * from its copy in the peer trace on the corrected clock (the offset, or
@@ -358,6 +363,9 @@ void align_lines(int32_t from, int32_t to, float offset, float delay, bool fitte
     const trace_array &main = g_trace.main;
     peer_clock c = clock_for(offset, fitted);
     for (int32_t j = from; j < to; j++) {
+        int32_t ahead = j + MATCH_AHEAD;
+        if (ahead < to)
+            matcher_prefetch(ahead, c.shift, peer_receives(ahead) ? delay : -delay);
         int32_t m = match_segment(j, MATCH_NEAREST, c.shift, peer_receives(j) ? delay : -delay,
                                   c.rate, c.start);
         g_copy_of[static_cast<size_t>(j)] = m;

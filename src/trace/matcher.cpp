@@ -429,6 +429,27 @@ void matcher_prepare()
         }
 }
 
+void matcher_prefetch(int32_t i, float offset, float expect)
+{
+    const trace_array &main = g_trace.main;
+    if (i < 0 || i >= main.count || g_match.main_rec != main.rec ||
+        g_match.main_count != main.count || g_match.peer_rec != g_trace.peer.rec ||
+        g_match.peer_count != g_trace.peer.count)
+        return;
+    const seg_record &r = main.rec[i];
+    bool ident = r.ip_id != 0;
+    const bucket_index &c = ident ? g_match.by_ident : g_match.by_numbers;
+    if (!c.built)
+        return;
+    uint64_t b = (ident ? ident_bucket(r) : number_tag(r)) & c.mask;
+    const bucket_entry *from = c.entry.data() + c.begin[b];
+    const bucket_entry *to = c.entry.data() + c.begin[b + 1];
+    if (from == to)
+        return;
+    __builtin_prefetch(from);
+    __builtin_prefetch(time_guess(from, to, r.time + expect - offset, trace_span(&g_trace.peer)));
+}
+
 int32_t match_segment(int32_t i, match_mode mode, float offset, float expect, float rate,
                       float start)
 {

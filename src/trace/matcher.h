@@ -53,6 +53,18 @@ int32_t match_segment(int32_t i, match_mode mode, float offset, float expect = 0
                       float rate = 0.0f, float start = 0.0f);
 
 /*
+ * matcher_prefetch --
+ *	Has the processor fetch, ahead of match_segment(i, MATCH_NEAREST,
+ *	offset, expect), the entries of the peer index where that search
+ *	starts: a caller matching records in turn asks it some records ahead,
+ *	so that the search does not wait for memory. Only a hint: no state
+ *	changes, nothing happens when the indexes are not built for the
+ *	current traces, and no answer depends on it. Safe beside
+ *	match_segment calls on other threads once the indexes are built.
+ */
+void matcher_prefetch(int32_t i, float offset, float expect);
+
+/*
  * match_distance --
  *	How far a peer record at time `at` lies from where the copy of main
  *	record r is expected, as MATCH_NEAREST measures it (s):

@@ -101,12 +101,16 @@ TEST(clockfit, fit_in_place_is_the_fit_over_vectors)
         fit_points va = a, vb = b;
         clock_fit want = fit_clock(&va, &vb);
         const fit_points *both[2] = {&a, &b};
-        clock_fit got = fit_clock_in_place(fit_walk{walk_vectors, both, {a.size(), b.size()}});
+        fit_walk walk{walk_vectors, both, {a.size(), b.size()}};
+        clock_fit got = fit_clock_in_place(walk);
+        /* Each direction on a thread of its own, whatever the size. */
+        clock_fit apart = fit_clock_in_place(walk, true);
         auto all = [](const clock_fit &f) {
             return std::make_tuple(f.ok, f.why, f.skew, f.disagreement, f.offset, f.min_delay[0],
                                    f.min_delay[1], f.samples[0], f.samples[1]);
         };
         ASSERT_EQ(all(got), all(want)) << round;
+        ASSERT_EQ(all(apart), all(want)) << round;
     }
     EXPECT_GT(in_order, 300);
     EXPECT_LT(in_order, 1200);
