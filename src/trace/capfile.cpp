@@ -35,6 +35,9 @@ capfile_state g_capfile = {"", nullptr, nullptr, -1};
 
 namespace {
 
+/* Bytes of the stream buffer of a file the mapped walk reads. */
+const size_t MAPPED_READ_BUFFER = 64 << 10;
+
 /* Decompressed bytes enough for the probe to see a capture's header and
  * first packets. */
 const size_t PROBE_BYTES = 1 << 20;
@@ -91,13 +94,28 @@ struct open_report {
     int err;              /* errno of a failed decompression */
 };
 
+/* Whether four bytes open a classic pcap file, of either byte order and
+ * either stamp resolution. */
+bool is_classic_pcap(const uint8_t *b)
+{
+    static const uint32_t magics[2] = {0xa1b2c3d4, 0xa1b23c4d};
+    uint32_t le = (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 | (uint32_t)b[3] << 24;
+    uint32_t be = (uint32_t)b[3] | (uint32_t)b[2] << 8 | (uint32_t)b[1] << 16 | (uint32_t)b[0] << 24;
+    for (uint32_t m : magics)
+        if (le == m || be == m)
+            return true;
+    return false;
+}
+
 /* The compressor that made the open file `f`, from its first bytes, read
  * where they lie without moving the stream; COMP_NONE for a plain file
- * and for one that cannot be read so (a pipe). */
-compression sniff(std::FILE *f)
+ * and for one that cannot be read so (a pipe). *classic: the bytes open
+ * a classic pcap file. */
+compression sniff(std::FILE *f, bool *classic)
 {
-    uint8_t head[COMPRESSION_MAGIC_MAX];
+    uint8_t head[COMPRESSION_MAGIC_MAX < 4 ? 4 : COMPRESSION_MAGIC_MAX];
     ssize_t n = pread(fileno(f), head, sizeof head, 0);
+    *classic = n >= 4 && is_classic_pcap(head);
     return n > 0 ? compression_of(head, (size_t)n) : COMP_NONE;
 }
 
@@ -148,7 +166,8 @@ pcap_t *open_any(const char *file, size_t limit, bool buffered, char *errbuf, op
     std::FILE *f = std::fopen(file, "rb");
     if (f == nullptr)
         return pcap_open_offline(file, errbuf);
-    rep->c = sniff(f);
+    bool classic = false;
+    rep->c = sniff(f, &classic);
     if (rep->c != COMP_NONE)
         return open_compressed(f, limit, errbuf, rep);
     struct stat st;
@@ -158,7 +177,13 @@ pcap_t *open_any(const char *file, size_t limit, bool buffered, char *errbuf, op
     if (buffered && g_capfile.buffer == nullptr)
         g_capfile.buffer = static_cast<char *>(std::malloc(READ_BUFFER));
     if (buffered && g_capfile.buffer != nullptr) {
-        std::setvbuf(f, g_capfile.buffer, _IOFBF, READ_BUFFER);
+        /* A classic pcap file on disk is walked where it lies
+         * (trace/filemap.h) and libpcap reads only its header here: the
+         * whole buffer would be a megabyte read, and its pages taken, for
+         * nothing. Should the walk refuse the file, libpcap reads it
+         * through the part used. */
+        bool walked = classic && g_capfile.capture_size >= 0;
+        std::setvbuf(f, g_capfile.buffer, _IOFBF, walked ? MAPPED_READ_BUFFER : (size_t)READ_BUFFER);
         /* Only the loading thread reads the stream, and once the window
          * runs the process has other threads: stdio need not lock the
          * stream for each of libpcap's two reads per packet. */

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "support/pcapgen.h"
 #include "trace/capfile.h"
 #include "trace/filemap.h"
@@ -175,6 +177,30 @@ std::string save(const bytes &f)
 
 /* A file put under the name between libpcap's open and the map: the
  * records are the opened file's, read by libpcap. */
+/* A classic file is opened reading only the first 64 KiB through stdio
+ * (the walk reads the rest where it lies); libpcap, reading all of it
+ * through that part of the buffer, gets what the walk gets. */
+TEST(CaptureRunMapped, TheOpenOfAWalkedFileReadsLittleOfIt)
+{
+    pcapgen::capture c(pcapgen::LINK_EN10MB, 65535);
+    for (int i = 0; i < 400; i++) {
+        pcapgen::tcp_seg s;
+        s.seq = 1000u + 300u * (uint32_t)i;
+        s.paylen = 300;
+        c.add(pcapgen::build_tcp(s), i * 0.001);
+    }
+    std::string path = c.write();
+    loadfail_trap_begin();
+    pcap_t *pc = capture_open(path.c_str());
+    EXPECT_EQ(lseek(fileno(pcap_file(pc)), 0, SEEK_CUR), 65536);
+    capture_close(pc);
+    loadfail_trap_end();
+    outcome by_libpcap = read_file(path, false), walked = read_file(path, true);
+    EXPECT_TRUE(walked.handed);
+    ASSERT_EQ(by_libpcap.packets.size(), 400u);
+    EXPECT_TRUE(by_libpcap.packets == walked.packets);
+}
+
 TEST(CaptureRunMapped, AFileReplacedAfterTheOpenIsReadByLibpcap)
 {
     std::mt19937 rng(5);
