@@ -82,6 +82,7 @@
 #include <vector>
 
 #include "analysis/dest_index.h"
+#include "analysis/give_way.h"
 #include "analysis/rising_sort.h"
 #include "trace/scratch.h"
 #include "analysis/marking.h"
@@ -585,11 +586,14 @@ void fast_scan(seg_record *rec, int32_t count, const dest_index &ix, bool apart)
 
     ack_grouping acks;
     std::thread grouper;
+    /* The passes beside the analysis give the grouper its core. */
+    give_way_scope right_of_way(apart);
     if (apart) {
         try {
             grouper = std::thread([&acks, rec, count, &ix] { acks.make(rec, count, ix); });
         } catch (const std::system_error &) {
             /* grouped below, after the seq groups */
+            right_of_way.release();
         }
     }
     try {
@@ -605,6 +609,7 @@ void fast_scan(seg_record *rec, int32_t count, const dest_index &ix, bool apart)
         grouper.join();
     else
         acks.make(rec, count, ix);
+    right_of_way.release();
     if (acks.error)
         std::rethrow_exception(acks.error);
     scan_ack_groups(acks, t);

@@ -121,9 +121,10 @@ trace_array read_one(const char *name)
  *    peer and builds it again.
  *  - Beside the analysis passes, the side passes: the text pass, in a
  *    two-file load the rest of the matcher's indexes, then the events
- *    pass (analysis/events.h). The events pass waits until the pair scan
- *    has given its tables back (the scan gate below), so that its table
- *    takes those pages instead of adding to the scan's peak.
+ *    pass (analysis/events.h). On a trace of many millions of records the
+ *    events pass waits until the pair scan has given its tables back
+ *    (the scan gate below), so that its table takes those pages instead
+ *    of adding to the scan's peak.
  *  - In the clock alignment of a two-file load, the second half of the
  *    lines: with the indexes built, matching reads them only, and each
  *    line's result is its own. They read only what
@@ -161,11 +162,12 @@ struct helper_state {
 helper_state g_helper;
 
 /*
- * The scan gate: closed while the analysis's pair scan runs, so that the
- * events pass on the second thread starts on the pages the scan gives
- * back. One instance; closed by analyse_main, opened by open_scan_gate
- * (the analysis once its scan is done, and every join, so that no way
- * out leaves the second thread waiting).
+ * The scan gate: closed while the analysis's pair scan runs on a trace of
+ * EVENTS_AFTER_SCAN records or more, so that the events pass on the
+ * second thread starts on the pages the scan gives back. One instance;
+ * closed by analyse_main, opened by open_scan_gate (the analysis once its
+ * scan is done, and every join, so that no way out leaves the second
+ * thread waiting).
  */
 struct scan_gate {
     std::mutex lock;
@@ -277,12 +279,22 @@ void peer_index()
     }
 }
 
+/* Records from which the events pass waits for the pair scan to end.
+ * Below, it starts at once: it takes the second core while the passes
+ * before the scan leave it idle, gives way to the scan's own helper
+ * (analysis/give_way.h), and is mostly done when the line list wants
+ * the core for its second half. Its table then takes fresh pages, some
+ * 7 bytes a record more at the load's peak; on a trace of tens of
+ * millions of records memory is what the load is short of. */
+constexpr int32_t EVENTS_AFTER_SCAN = 1 << 23;
+
 /* The analysis passes over the main trace, the side passes beside them
  * (the matcher's indexes when `two_files`). */
 void analyse_main(bool two_files)
 {
     g_helper.match = two_files;
-    close_scan_gate();
+    if (g_trace.main.count >= EVENTS_AFTER_SCAN)
+        close_scan_gate();
     helper_thread side(side_passes);
     analyse_trace(open_scan_gate);
     side.finish();
