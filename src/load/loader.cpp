@@ -110,17 +110,10 @@ trace_array read_one(const char *name)
 }
 
 /*
- * The load's second thread. Three kinds of work run on it, one at a time:
+ * The load's second thread. Two kinds of work run on it, one at a time:
  *
- *  - In a two-file load, while the first file argument is read, the
- *    matcher's index by identification of the peer trace (the file read
- *    before). It reads only the peer records and their addresses, which
- *    the reader no longer writes (it appends to the address table,
- *    leaving the entries the peer uses as they are). Should the traces
- *    then change places, the matcher finds the index made for another
- *    peer and builds it again.
  *  - Beside the analysis passes, the side passes: the text pass, in a
- *    two-file load the rest of the matcher's indexes, then the events
+ *    two-file load the matcher's indexes, then the events
  *    pass (analysis/events.h). On a trace of many millions of records the
  *    events pass waits until the pair scan has given its tables back
  *    (the scan gate below), so that its table takes those pages instead
@@ -266,17 +259,6 @@ void side_passes()
         matcher_prepare();
     wait_for_scan_gate();
     events_pass();
-}
-
-/* The index by identification while the other file is read. A failure
- * only leaves it to be built when it is first needed. */
-void peer_index()
-{
-    try {
-        matcher_prepare_peer();
-    } catch (const std::bad_alloc &) {
-        matcher_reset();
-    }
 }
 
 /* Records from which the events pass waits for the pair scan to end.
@@ -588,13 +570,10 @@ void load_files(int nfiles, char *const names[], int reset)
 
     g_trace.peer = read_one(names[1]);
     g_bridge.peer_stamp = g_bridge.last_stamp;
-    trace_array first;
-    {
-        helper_thread index(peer_index);
-        first = read_one(names[0]);
-        index.finish();
-    }
-    g_trace.main = first;
+    /* The matcher's indexes of this peer trace are built beside the
+     * analysis (side_passes), where the second core has time to spare:
+     * built during the next read, they slowed it by a third. */
+    g_trace.main = read_one(names[0]);
     g_bridge.main_stamp = g_bridge.last_stamp;
     if (g_trace.peer.count > g_trace.main.count) {
         trace_array t = g_trace.main;

@@ -93,8 +93,8 @@ void matcher_prepare();
  * matcher_prepare_peer --
  *	Builds now the index by identification, which depends on the peer
  *	trace alone. Reads g_trace.peer, its records and their addresses and
- *	nothing else of the trace state, so the loader runs it while it reads
- *	the other file. Throws std::bad_alloc when memory runs out.
+ *	nothing else of the trace state, so it may run while the other file
+ *	is read. Throws std::bad_alloc when memory runs out.
  */
 void matcher_prepare_peer();
 
