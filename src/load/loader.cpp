@@ -143,10 +143,22 @@ struct align_job {
     bool fitted;                /* on the fitted clock (g_drift.fit) */
 };
 
+/* Records from which the events pass waits for the pair scan to end.
+ * Below, it starts at once: it takes the second core while the passes
+ * before the scan leave it idle, gives way to the scan's own helper
+ * (analysis/give_way.h), and is mostly done when the line list wants
+ * the core for its second half. Its table then takes fresh pages, some
+ * 7 bytes a record more at the load's peak; on a trace of tens of
+ * millions of records memory is what the load is short of. */
+constexpr int32_t EVENTS_AFTER_SCAN = 1 << 23;
+
 struct helper_state {
     std::thread thread;         /* joinable only inside a helper_thread */
     void (*work)();             /* what it runs */
     bool match;                 /* the side passes build the matcher's indexes */
+    int32_t events_after_scan = EVENTS_AFTER_SCAN;
+                                /* records from which the events pass waits
+                                 * for the pair scan; loader_events_after_scan */
     align_job align;            /* the clock alignment's second half */
     deferred_failure failure;   /* a load_fail it kept; read after the join */
     std::exception_ptr error;   /* any other exception it ended with */
@@ -156,7 +168,7 @@ helper_state g_helper;
 
 /*
  * The scan gate: closed while the analysis's pair scan runs on a trace of
- * EVENTS_AFTER_SCAN records or more, so that the events pass on the
+ * g_helper.events_after_scan records or more, so that the events pass on the
  * second thread starts on the pages the scan gives back. One instance;
  * closed by analyse_main, opened by open_scan_gate (the analysis once its
  * scan is done, and every join, so that no way out leaves the second
@@ -261,21 +273,12 @@ void side_passes()
     events_pass();
 }
 
-/* Records from which the events pass waits for the pair scan to end.
- * Below, it starts at once: it takes the second core while the passes
- * before the scan leave it idle, gives way to the scan's own helper
- * (analysis/give_way.h), and is mostly done when the line list wants
- * the core for its second half. Its table then takes fresh pages, some
- * 7 bytes a record more at the load's peak; on a trace of tens of
- * millions of records memory is what the load is short of. */
-constexpr int32_t EVENTS_AFTER_SCAN = 1 << 23;
-
 /* The analysis passes over the main trace, the side passes beside them
  * (the matcher's indexes when `two_files`). */
 void analyse_main(bool two_files)
 {
     g_helper.match = two_files;
-    if (g_trace.main.count >= EVENTS_AFTER_SCAN)
+    if (g_trace.main.count >= g_helper.events_after_scan)
         close_scan_gate();
     helper_thread side(side_passes);
     analyse_trace(open_scan_gate);
@@ -539,6 +542,13 @@ int loader_correct_drift(int on)
         return 0;
     align_all(g_clock_offset, g_bridge.anchor_delay, false);
     return 1;
+}
+
+int32_t loader_events_after_scan(int32_t records)
+{
+    int32_t was = g_helper.events_after_scan;
+    g_helper.events_after_scan = records;
+    return was;
 }
 
 int32_t loader_copy_of(int32_t line)
