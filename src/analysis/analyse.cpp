@@ -393,7 +393,7 @@ void analyse_left_host_again()
     analyse_lines(dest_index_make(g_trace.main.rec, g_trace.main.count, ix));
 }
 
-void analyse_trace(void (*scan_done)())
+void analyse_trace()
 {
     seg_record *rec = g_trace.main.rec;
     int32_t count = g_trace.main.count;
@@ -407,8 +407,6 @@ void analyse_trace(void (*scan_done)())
     const dest_index *index = dest_index_make(rec, count, ix);
     mark_order_check_indexed(index);
     mark_pair_scan_indexed(rec, count, index);
-    if (scan_done != nullptr)
-        scan_done();
     float longest_sample = pair_forward_indexed(rec, count, index);
     /* The line list and the clamp need only the endpoint numbers. */
     dest_index_drop_search(ix);

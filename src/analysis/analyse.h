@@ -118,14 +118,11 @@ void clamp_arrivals(const endpoint &left_host);
  *	list build, arrival clamp, each in its fast form, with one endpoint
  *	and ack index (dest_index.h) built for all of them. An empty main
  *	trace gets no line list (g_trace.lines nullptr) and no estimator
- *	call. `scan_done`, when not null, is called once, as soon as the
- *	pair scan is done and has given its tables back: the loader starts
- *	a pass beside the rest there, on the pages the scan gave back.
- *	Side effects: analysis fields of the main records, g_trace.lines,
- *	g_analysis. Exits with status -1 when the line list cannot be
- *	allocated.
+ *	call. Side effects: analysis fields of the main records,
+ *	g_trace.lines, g_analysis. Exits with status -1 when the line list
+ *	cannot be allocated.
  */
-void analyse_trace(void (*scan_done)() = nullptr);
+void analyse_trace();
 
 /*
  * analyse_left_host_again --

@@ -51,15 +51,6 @@ int loader_correct_drift(int on);
 float loader_clock_offset();
 
 /*
- * loader_events_after_scan --
- *	Sets from how many records of the main trace on the events pass of
- *	the next loads waits for the pair scan to end instead of running
- *	beside it (2^23 at start; a test sets 0 or INT32_MAX to take either
- *	way). The events are the same either way. Returns the old setting.
- */
-int32_t loader_events_after_scan(int32_t records);
-
-/*
  * loader_copy_of --
  *	The index in the peer trace of line `line`'s copy after a two-file
  *	load, whose far-end time is then measured; -1 when it has none (its

@@ -21,7 +21,6 @@
 #include <string>
 #include <vector>
 
-#include "analysis/events.h"
 #include "analysis/left_host.h"
 #include "analysis/line.h"
 #include "support/carried.h"
@@ -556,38 +555,6 @@ TEST_F(LoaderTest, SampleCapturesLoadInBothModes)
     EXPECT_EQ(matched + lost, sender_count);
     EXPECT_GE(matched, receiver_count - 5);
     EXPECT_GT(lost, 0);
-}
-
-/* The events pass gives the same table, references and summary whether it
- * runs beside the whole analysis or waits for the pair scan, one file or
- * two (the bulk transfer with losses has duplicate acks and stalls). */
-TEST_F(LoaderTest, EventsBesideTheScanAreThoseAfterIt)
-{
-    const std::string dir = std::string(WIREPAINT_SOURCE_DIR) + "/examples/bulk-loss-";
-    const std::vector<std::vector<std::string>> loads = {
-        {dir + "sender.pcap"}, {dir + "sender.pcap", dir + "receiver.pcap"}};
-    for (const std::vector<std::string> &files : loads) {
-        std::vector<std::string> got;
-        for (int32_t from : {0, INT32_MAX}) {
-            int32_t was = loader_events_after_scan(from);
-            quiet_load(static_cast<int>(files.size()), files, 1);
-            loader_events_after_scan(was);
-            ASSERT_EQ(g_trace.loaded, 1);
-            std::string all;
-            for (const seg_event_bits &b : g_events.seg)
-                all += std::to_string(b.kinds) + "/" + std::to_string(b.cause) + " ";
-            for (const seg_event_refs &r : g_events.refs)
-                all += std::to_string(r.index) + ">" + std::to_string(r.ref) + "#" +
-                       std::to_string(r.dup_num) + " ";
-            /* Both are cleared whole before a pass fills them. */
-            all += std::string(reinterpret_cast<const char *>(&g_events.summary),
-                               sizeof g_events.summary);
-            all += std::string(reinterpret_cast<const char *>(g_events.dir), sizeof g_events.dir);
-            got.push_back(all);
-        }
-        EXPECT_GT(g_events.refs.size(), 10u);
-        EXPECT_EQ(got[0], got[1]) << files.size() << " file(s)";
-    }
 }
 
 /* Every bundled capture alone and the pairs in both orders: each record, the
