@@ -320,10 +320,6 @@ struct direction_walk {
     }
 };
 
-}  // namespace
-
-namespace {
-
 /* Samples from which each direction of fit_clock_in_place walks on a
  * thread of its own: below, a thread costs more than it saves. */
 constexpr size_t FIT_APART = 65536;

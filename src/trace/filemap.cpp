@@ -114,8 +114,8 @@ size_t offset_of(const file_map *m, int32_t i)
  * first two at the start), within the room there is. */
 void where_ahead(const file_map *m)
 {
-    int32_t from = m->count == 0 ? 0 : m->count + WHERE_STEP;
-    int32_t to = m->count + 2 * WHERE_STEP;
+    int64_t from = m->count == 0 ? 0 : (int64_t)m->count + WHERE_STEP;
+    int64_t to = (int64_t)m->count + 2 * WHERE_STEP;
     if (to > m->room)
         to = m->room;
     if (from < to)
