@@ -22,6 +22,7 @@
 
 #include "graph/series.h"
 #include "load/loader.h"
+#include "support/load_files.h"
 #include "support/pcapgen.h"
 #include "trace/trace.h"
 
@@ -134,16 +135,6 @@ void expect_same_graph(const graph_data &a, const graph_data &b)
     }
 }
 
-/* Loads `files` as one connection. */
-void load(std::vector<std::string> files)
-{
-    std::vector<char *> argv;
-    for (std::string &f : files)
-        argv.push_back(&f[0]);
-    load_traces(static_cast<int>(argv.size()), argv.data(), 1);
-    ASSERT_EQ(g_trace.loaded, 1);
-}
-
 /* Compares the fast and the literal build of every type and direction
  * with each of `ins`; adds each type's points to `points`. */
 void expect_same_graphs(const std::vector<graph_inputs> &ins, const std::string &what,
@@ -179,7 +170,7 @@ TEST_F(SeriesFast, EqualsLiteralOnRandomConnections)
     for (int round = 0; round < 60; round++) {
         option_mode mode = static_cast<option_mode>(round % 3);
         int n = 200 + static_cast<int>(rng() % 1800);
-        ASSERT_NO_FATAL_FAILURE(load({random_capture(rng, n, mode, round % 7 != 3)}));
+        ASSERT_NO_FATAL_FAILURE(load_files({random_capture(rng, n, mode, round % 7 != 3)}));
         /* The decoder's count tells the builds where options can be. */
         bool syn_only = g_trace.main.option_free == g_trace.main.count;
         EXPECT_EQ(syn_only, mode == OPT_SYN_ONLY) << round;
@@ -204,7 +195,7 @@ TEST_F(SeriesFast, EqualsLiteralOnTwoCaptures)
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     for (const std::vector<std::string> &files :
          {std::vector<std::string>{s, r}, std::vector<std::string>{r}}) {
-        ASSERT_NO_FATAL_FAILURE(load(files));
+        ASSERT_NO_FATAL_FAILURE(load_files(files));
         size_t points[GRAPH_TYPES] = {};
         expect_same_graphs({{nullptr, 0}}, std::to_string(files.size()) + " files,", points);
         for (int type = 0; type < GRAPH_TYPES; type++)

@@ -25,6 +25,7 @@
 #include "analysis/line.h"
 #include "graph/series.h"
 #include "load/loader.h"
+#include "support/load_files.h"
 #include "support/pcapgen.h"
 #include "text/endpoint_text.h"
 #include "trace/trace.h"
@@ -113,15 +114,6 @@ int missing_points(const std::vector<std::pair<double, double>> &want, const gra
         missing += !found;
     }
     return missing;
-}
-
-void load_files(std::vector<std::string> names)
-{
-    std::vector<char *> argv;
-    for (std::string &n : names)
-        argv.push_back(&n[0]);
-    load_traces(static_cast<int>(argv.size()), argv.data(), 1);
-    ASSERT_EQ(g_trace.loaded, 1);
 }
 
 std::string sample(const char *name)

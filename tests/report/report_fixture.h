@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "load/loader.h"
+#include "support/load_files.h"
 #include "trace/trace.h"
 
 namespace reporttest {
@@ -21,13 +22,9 @@ namespace reporttest {
 /* Loads the examples/ captures `names` (one or two) with the reset flag. */
 inline void load_samples(std::vector<std::string> names)
 {
-    std::vector<char *> argv;
-    for (std::string &n : names) {
+    for (std::string &n : names)
         n = WIREPAINT_SOURCE_DIR "/examples/" + n;
-        argv.push_back(&n[0]);
-    }
-    load_traces(static_cast<int>(argv.size()), argv.data(), 1);
-    ASSERT_EQ(g_trace.loaded, 1);
+    load_files(names);
 }
 
 class loaded : public ::testing::Test {
