@@ -8,6 +8,7 @@
 
 #include "analysis/events.h"
 #include "report/event_list.h"
+#include "text/detail.h"
 
 std::vector<problem_row> problem_rows()
 {
@@ -62,4 +63,18 @@ std::string event_line_text(int32_t n, uint16_t mask)
         sep = "; ";
     }
     return text;
+}
+
+std::string hover_events_suffix(int32_t line)
+{
+    seg_events e;
+    if (events_at(line, &e) && e.kinds != 0)
+        return "  [" + events_kinds_text(e.kinds, ' ') + "]";
+    return "";
+}
+
+std::string segment_hover_text(int32_t line)
+{
+    return "Segment " + std::to_string(line + 1) + ": " + segment_detail_text(line, 1) +
+           hover_events_suffix(line);
 }

@@ -53,4 +53,21 @@ int32_t find_event(int32_t from, int step, uint16_t mask);
  */
 std::string event_line_text(int32_t n, uint16_t mask);
 
+/*
+ * hover_events_suffix --
+ *	What the hover line adds after segment `line`'s summary (line from
+ *	0): "  [kind kind]" with the names of its events, "" for a segment
+ *	without events. Reads g_events only.
+ */
+std::string hover_events_suffix(int32_t line);
+
+/*
+ * segment_hover_text --
+ *	The line the window shows while the pointer rests near the arrow of
+ *	line `line` (0 <= line < count): "Segment N: ", the summary
+ *	(segment_detail_text(line, 1)) and hover_events_suffix. Overwrites
+ *	the detail text buffer.
+ */
+std::string segment_hover_text(int32_t line);
+
 #endif

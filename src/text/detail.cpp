@@ -152,6 +152,18 @@ const char *segment_detail_text(int line, int summary_only)
     return buf;
 }
 
+bool segment_header_bytes(int line, const uint8_t **p, int32_t *n)
+{
+    segment_bytes seg;
+    int short_copy = 0;
+    *n = 0;
+    if (!line_segment(line, &seg, &short_copy))
+        return false;
+    *p = seg.ip;
+    *n = dump_length(seg);
+    return true;
+}
+
 void prime_segment_text(int line)
 {
     segment_bytes seg;

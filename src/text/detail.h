@@ -62,6 +62,15 @@ void append_header_dump(const uint8_t *p, int32_t n, text_out *o);
 const char *segment_detail_text(int line, int summary_only);
 
 /*
+ * segment_header_bytes --
+ *	The bytes segment_detail_text(line, 0) dumps after its summary line:
+ *	sets *p and *n to them (the IP and TCP headers as far as the copy
+ *	holds them) and returns true; false, with *n = 0, where that text is
+ *	empty. No side effects: the summary is not formatted.
+ */
+bool segment_header_bytes(int line, const uint8_t **p, int32_t *n);
+
+/*
  * prime_segment_text --
  *	What segment_detail_text(line, 1) does to the relative sequence table,
  *	the name caches and standard output, without formatting any text and

@@ -17,6 +17,8 @@
 #include "trace/capfile.h"
 #include "ui/cmdline.h"
 #include "ui/output.h"
+#include "ui/report_page.h"
+#include "webpage/webpage.h"
 
 namespace {
 
@@ -64,6 +66,13 @@ int apply_connection_option(int opt, const char *arg)
 
 int list_connections_out(int nfiles, char *const names[])
 {
+    if (is_webpage_name(g_output.picture)) {
+        std::string error;
+        if (save_health_page(nfiles, names, g_output.picture, &error))
+            return 1;
+        std::fprintf(stderr, "%s: %s\n", program_name, error.c_str());
+        return 0;
+    }
     const std::string &path = g_output.table;
     if (path.empty())
         return print_health_tables(nfiles, names, nullptr);

@@ -15,6 +15,7 @@
 
 #include "analysis/events.h"
 #include "analysis/line.h"
+#include "report/problems.h"
 #include "text/detail.h"
 #include "trace/trace.h"
 #include "ui/commands.h"
@@ -50,10 +51,7 @@ const std::string &hover_text(int sel)
         g_hover.line = sel;
         g_hover.t_send = l.t_send;
         g_hover.t_recv = l.t_recv;
-        g_hover.text = "Segment " + std::to_string(sel + 1) + ": " + segment_detail_text(sel, 1);
-        seg_events e;
-        if (events_at(sel, &e) && e.kinds != 0)
-            g_hover.text += "  [" + events_kinds_text(e.kinds, ' ') + "]";
+        g_hover.text = segment_hover_text(sel);
     }
     return g_hover.text;
 }

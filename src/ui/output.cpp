@@ -19,12 +19,14 @@
 #include "report/stats.h"
 #include "report/table.h"
 #include "trace/trace.h"
+#include "webpage/webpage.h"
 #include "ui/cmdline.h"
 #include "ui/graph_window.h"
 #include "ui/jump.h"
 #include "ui/picture.h"
 #include "ui/problems_cmd.h"
 #include "ui/publish.h"
+#include "ui/report_page.h"
 #include "ui/startup.h"
 #include "ui/ui_state.h"
 #include "ui/view.h"
@@ -85,8 +87,9 @@ int note_output_option(int c, const char *arg)
 {
     switch (c) {
     case 'o':
-        if (picture_format_for(arg) == PICTURE_UNKNOWN)
-            bad_option("-o \"%s\": the file name must end in .svg, .pdf, .png, .ps or .eps", arg);
+        if (picture_format_for(arg) == PICTURE_UNKNOWN && !is_webpage_name(arg))
+            bad_option("-o \"%s\": the file name must end in .svg, .pdf, .png, .ps, .eps or .html",
+                       arg);
         g_output.picture = arg;
         return 1;
     case 't':
@@ -119,7 +122,8 @@ int note_output_option(int c, const char *arg)
 
 void print_output_usage()
 {
-    std::fprintf(stderr, "\t-o <file>: write the diagram to file (.svg .pdf .png .ps .eps), no window\n");
+    std::fprintf(stderr, "\t-o <file>: write the diagram to file (.svg .pdf .png .ps .eps), no window;\n");
+    std::fprintf(stderr, "\t    .html: the interactive report page (with -L: the health table's)\n");
     std::fprintf(stderr, "\t-t <from>:<to>: show the diagram from <from> to <to> seconds\n");
     std::fprintf(stderr, "\t-x <file>: write one CSV row per segment to file (- for stdout), no window\n");
     std::fprintf(stderr, "\t-S: print statistics of the connection, no window\n");
@@ -185,7 +189,8 @@ int run_without_window()
         status = 1;
     if (!g_output.picture.empty()) {
         std::string error;
-        int ok = g_output.graph
+        int ok = is_webpage_name(g_output.picture) ? save_report(g_output.picture, &error)
+                 : g_output.graph
                      ? save_graph_file(static_cast<graph_type>(g_output.graph_type),
                                        g_output.graph_dir, g_ui.win_width, g_ui.win_height,
                                        g_output.have_span, g_output.span_from, g_output.span_to,
@@ -226,6 +231,7 @@ int statistics_clib(ClientData, Tcl_Interp *interp, int, const char *[])
 void register_output_commands()
 {
     Tcl_CreateCommand(g_ui.interp, "saveas_clib", saveas_clib, nullptr, nullptr);
+    Tcl_CreateCommand(g_ui.interp, "savereport_clib", savereport_clib, nullptr, nullptr);
     Tcl_CreateCommand(g_ui.interp, "statistics_clib", statistics_clib, nullptr, nullptr);
     Tcl_CreateCommand(g_ui.interp, "view_clib", view_clib, nullptr, nullptr);
     Tcl_CreateCommand(g_ui.interp, "hover_clib", hover_clib, nullptr, nullptr);
