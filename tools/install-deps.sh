@@ -12,14 +12,15 @@ set -euo pipefail
 # tcpdump to check the connection list against, tshark to check the
 # analysis events against (its debconf question, whether non-root users may
 # capture, is answered "no" by the non-interactive front end), tcptrace to
-# check the time-sequence graph against. The compressors' own libraries
+# check the time-sequence graph against, chromium and python3 to open the
+# report pages in a headless browser. The compressors' own libraries
 # read compressed captures (gzip, zstd, xz, bzip2, lz4), and their tools
 # make the compressed captures of the tests.
 packages=(cmake g++ make pkg-config tcl8.6-dev tk8.6-dev libpcap-dev
           libx11-dev libcairo2-dev zlib1g-dev libzstd-dev liblzma-dev
           libbz2-dev liblz4-dev libgtest-dev xvfb xauth x11-apps imagemagick
           librsvg2-bin poppler-utils groff man-db clang libclang-rt-14-dev
-          tcpdump tshark tcptrace gzip zstd xz-utils bzip2 lz4)
+          tcpdump tshark tcptrace gzip zstd xz-utils bzip2 lz4 chromium python3)
 if [ "${1:-}" = bench ]; then
   # tcptrace and GNU time (peak memory) for tools/bench-load.sh.
   packages+=(tcptrace time)

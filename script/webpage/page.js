@@ -359,7 +359,7 @@ function connectionPage(meta, L, texts, events, graphs) {
   // -- ladder
   const HEADER_H = 24;
   const section = el('section', { id: 'ladder' });
-  const strip = el('div', { class: 'strip', style: '' });
+  const strip = el('div', { class: 'strip' });
   const hostL = el('span', { class: 'host', text: meta.hosts[0] });
   const hostR = el('span', { class: 'host', text: meta.hosts[1] });
   const timeword = el('span', { class: 'timeword', text: 'time \u2193' });
@@ -672,8 +672,9 @@ function connectionPage(meta, L, texts, events, graphs) {
     return nearestHit(Math.trunc(x), ya);
   }
   function pointer(ev) {
+    // Whole canvas pixels, as the window's pointer events give them.
     const r = main.getBoundingClientRect();
-    return [ev.clientX - r.left, ev.clientY - r.top];
+    return [Math.floor(ev.clientX - r.left), Math.floor(ev.clientY - r.top)];
   }
   function showPopup(j) {
     popupLine = j;
@@ -817,6 +818,7 @@ function connectionPage(meta, L, texts, events, graphs) {
       return a.length === b.length && a.every((x, i) => x === b[i]);
     },
     overviewLines: () => overCount,
+    hitAt: (x, y) => hitAt(x, y),
     zoom, scrollBy, goToSegment, home, end, fit,
     warnings: () => warnings.slice(),
     current: () => current

@@ -160,8 +160,7 @@ static int write_table_file(const std::string &path)
     return ok;
 }
 
-/* The views a window of the -g size would start with. */
-static void set_up_views()
+void set_up_views()
 {
     if (g_ui.win_width <= 0)
         g_ui.win_width = DEFAULT_WIDTH;

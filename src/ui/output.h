@@ -67,6 +67,14 @@ int output_without_window();
 int output_takes_stdout();
 
 /*
+ * set_up_views --
+ *	The views a window of the -g size (1000x800 without one) would start
+ *	with: canvas sizes, labels and time stamps on, and after a load the
+ *	set-up view with -t applied.
+ */
+void set_up_views();
+
+/*
  * run_without_window --
  *	After the command-line load: sizes the canvases as the window would
  *	for the -g size (1000x800 without one), sets up the view, applies -t,
@@ -89,7 +97,8 @@ int statistics_clib(ClientData, Tcl_Interp *interp, int argc, const char *argv[]
 
 /*
  * register_output_commands --
- *	Registers the commands beyond the sixteen: saveas_clib, statistics_clib,
+ *	Registers the commands beyond the sixteen: saveas_clib, savereport_clib,
+ *	statistics_clib,
  *	view_clib, hover_clib, problems_clib and graph_clib.
  */
 void register_output_commands();
