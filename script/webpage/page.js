@@ -517,7 +517,8 @@ function connectionPage(meta, L, texts, events, graphs) {
     if (labelsOn) for (const t of pub.labels) text(g, t.text, t.x, t.y, FONT_LABEL, t.color, true);
     if (timesOn) for (const t of pub.times) text(g, t.text, t.x, t.y, FONT_SMALL, t.color, false);
     drawOver();
-    graphs.follow(shownSpan());
+    const top = timeAtRow(mainTopRow());
+    graphs.follow([top, f(top + shownSpan())], goToSegment);
     api.lastRedrawMs = performance.now() - t0;
   }
 
@@ -821,15 +822,437 @@ function connectionPage(meta, L, texts, events, graphs) {
     hitAt: (x, y) => hitAt(x, y),
     zoom, scrollBy, goToSegment, home, end, fit,
     warnings: () => warnings.slice(),
+    graphs: graphs.test,
+    drawGraphs: () => graphs.drawNow(),
     current: () => current
   });
 }
 
 // ---------------------------------------------------------------------------
-// The graphs: filled in by graphsPart below.
+// The graphs, drawn as the program's graph renderer draws them: every
+// series reduced to the plot's pixel columns through a pyramid of block
+// extremes (as graph/columns.cpp does), a few primitives a column.
 
-function noGraphs() {
-  return { section: el('section', { id: 'graphs' }, el('h2', { text: 'Graphs' }), el('p', { text: 'No graphs.' })), follow() {} };
+const PYRAMID_FIRST_LEVEL = 3;
+const GRAPH_MARGIN = { left: 78, right: 18, top: 40, bottom: 78 };
+const STYLE = { BARS: 0, STEPS: 1, LINE: 2, DOTS: 3, HOLLOW: 4, TICKS: 5, MARKS: 6, LABELS: 7 };
+
+function decodeSeries(bytes, at, n) {
+  const tb = new Uint32Array(n);
+  for (let k = 0; k < 4; k++) {
+    for (let i = 0; i < n; i++) tb[i] |= bytes[at + i] << (8 * k);
+    at += n;
+  }
+  let s = 0;
+  for (let i = 0; i < n; i++) { s = (s + tb[i]) >>> 0; tb[i] = s; }
+  const r = new Reader(bytes, at);
+  const rec = new Int32Array(n);
+  let last = 0;
+  for (let i = 0; i < n; i++) { last += r.s(); rec[i] = last; }
+  function values() {
+    const mode = bytes[r.at++];
+    const out = new Float64Array(n);
+    if (mode === 0) {
+      let v = 0;
+      for (let i = 0; i < n; i++) { v += r.s(); out[i] = v; }
+      return out;
+    }
+    const u = new Uint32Array(out.buffer);
+    let plo = 0, phi = 0;
+    const base = r.at;
+    for (let i = 0; i < n; i++) {
+      let lo = 0, hi = 0;
+      for (let k = 0; k < 4; k++) lo |= bytes[base + k * n + i] << (8 * k);
+      for (let k = 0; k < 4; k++) hi |= bytes[base + (4 + k) * n + i] << (8 * k);
+      plo = (plo ^ lo) >>> 0; phi = (phi ^ hi) >>> 0;
+      u[2 * i] = plo; u[2 * i + 1] = phi;
+    }
+    r.at = base + 8 * n;
+    return out;
+  }
+  const hi = values();
+  const lo = bytes[r.at++] ? values() : hi;
+  return { series: { t: new Float32Array(tb.buffer), rec, hi, lo, n }, at: r.at };
+}
+
+function pyramidBuild(p) {
+  const lo = [], hi = [];
+  const n = p.n;
+  if (n < 2) return { lo, hi };
+  for (let k = 1; k < PYRAMID_FIRST_LEVEL; k++) { lo.push(null); hi.push(null); }
+  const block = 1 << PYRAMID_FIRST_LEVEL;
+  const m = Math.ceil(n / block);
+  let l0 = new Float64Array(m), h0 = new Float64Array(m);
+  for (let a = 0, j = 0; a < n; a += block, j++) {
+    let l = p.lo[a], h = p.hi[a];
+    for (let i = a + 1; i < Math.min(n, a + block); i++) {
+      l = Math.min(l, p.lo[i]); h = Math.max(h, p.hi[i]);
+    }
+    l0[j] = l; h0[j] = h;
+  }
+  lo.push(l0); hi.push(h0);
+  while (lo[lo.length - 1].length > 1) {
+    const plo = lo[lo.length - 1], phi = hi[hi.length - 1], c = plo.length;
+    const nlo = new Float64Array(Math.ceil(c / 2)), nhi = new Float64Array(Math.ceil(c / 2));
+    for (let a = 0; a < c; a += 2) {
+      nlo[a / 2] = a + 1 < c ? Math.min(plo[a], plo[a + 1]) : plo[a];
+      nhi[a / 2] = a + 1 < c ? Math.max(phi[a], phi[a + 1]) : phi[a];
+    }
+    lo.push(nlo); hi.push(nhi);
+  }
+  return { lo, hi };
+}
+
+function rangeExtremes(p, pyr, a, b) {
+  let l = p.lo[a], h = p.hi[a];
+  const levels = pyr.lo.length;
+  while (a < b) {
+    let k = 0;
+    while (k < levels && (a % (2 << k)) === 0 && a + (2 << k) <= b) k++;
+    if (k < PYRAMID_FIRST_LEVEL) {
+      l = Math.min(l, p.lo[a]); h = Math.max(h, p.hi[a]);
+      a++;
+      continue;
+    }
+    const j = Math.floor(a / (1 << k));
+    l = Math.min(l, pyr.lo[k - 1][j]); h = Math.max(h, pyr.hi[k - 1][j]);
+    a += 1 << k;
+  }
+  return [l, h];
+}
+
+function viewX(v, t) { return (t - v.t0) * v.width / (v.t1 - v.t0); }
+function columnOf(v, t) {
+  const x = Math.floor(viewX(v, t));
+  if (!(x >= 0)) return 0;
+  if (x >= v.width) return v.width - 1;
+  return x;
+}
+function pointsInView(p, t0, t1) {
+  const a = LineIndex.partition(p.t, x => x < t0);
+  let lo = a, hi = p.n;
+  while (lo < hi) { const mid = (lo + hi) >>> 1; if (!(t1 < p.t[mid])) lo = mid + 1; else hi = mid; }
+  return [a, lo];
+}
+function pointCell(p, v, i) { return { x: viewX(v, p.t[i]), lo: p.lo[i], hi: p.hi[i], first: i, last: i }; }
+
+function reduceColumnsLiteral(p, v) {
+  const out = [];
+  const [a, b] = pointsInView(p, v.t0, v.t1);
+  if (a > 0) out.push(pointCell(p, v, a - 1));
+  const each = b - a <= v.width;
+  let col = -1;
+  for (let i = a; i < b; i++) {
+    if (each) { out.push(pointCell(p, v, i)); continue; }
+    const c = columnOf(v, p.t[i]);
+    if (c !== col) { out.push({ x: c + 0.5, lo: p.lo[i], hi: p.hi[i], first: i, last: i }); col = c; continue; }
+    const cell = out[out.length - 1];
+    cell.lo = Math.min(cell.lo, p.lo[i]); cell.hi = Math.max(cell.hi, p.hi[i]); cell.last = i;
+  }
+  if (b < p.n) out.push(pointCell(p, v, b));
+  return out;
+}
+
+function reduceColumns(p, pyr, v) {
+  const [a, b] = pointsInView(p, v.t0, v.t1);
+  if (b - a <= v.width) return reduceColumnsLiteral(p, v);
+  const out = [];
+  if (a > 0) out.push(pointCell(p, v, a - 1));
+  let s = a;
+  while (s < b) {
+    const c = columnOf(v, p.t[s]);
+    let lo = s, hi = b;
+    while (lo < hi) { const mid = (lo + hi) >>> 1; if (columnOf(v, p.t[mid]) <= c) lo = mid + 1; else hi = mid; }
+    const [l, h] = rangeExtremes(p, pyr, s, lo);
+    out.push({ x: c + 0.5, lo: l, hi: h, first: s, last: lo - 1 });
+    s = lo;
+  }
+  if (b < p.n) out.push(pointCell(p, v, b));
+  return out;
+}
+
+function niceStep(span, count) {
+  const raw = span / count;
+  const mag = Math.pow(10, Math.floor(Math.log10(raw)));
+  const norm = raw / mag;
+  return (norm <= 1 ? 1 : norm <= 2 ? 2 : norm <= 5 ? 5 : 10) * mag;
+}
+function unitFactor(unit, scale) {
+  scale = Math.abs(scale);
+  if (unit === 2) return scale >= 1 ? [1, 's'] : scale >= 1e-3 ? [1e-3, 'ms'] : [1e-6, '\u00b5s'];
+  const names = unit === 0 ? ['B', 'kB', 'MB', 'GB'] : ['bit/s', 'kbit/s', 'Mbit/s', 'Gbit/s'];
+  let f = 1, k = 0;
+  while (k < 3 && scale >= f * 1000) { f *= 1000; k++; }
+  return [f, names[k]];
+}
+function decimalsFor(step) {
+  if (!(step > 0)) return 0;
+  return Math.max(0, Math.min(Math.trunc(-Math.floor(Math.log10(step) + 1e-9)), 6));
+}
+function numberText(v, d) {
+  if (Math.abs(v) < 0.5 * Math.pow(10, -d)) v = 0;
+  return v.toFixed(d);
+}
+
+function graphsPart(meta, bytes, L) {
+  const width = meta.view.W + meta.view.OW, height = 420;
+  const section = el('section', { id: 'graphs' }, el('h2', { text: 'Graphs' }),
+    el('p', { class: 'keys', text: 'The ladder\u2019s span is shaded; click a point to show its segment in the ladder; wheel zooms the time axis, double-click shows all.' }));
+  let at = 0;
+  const graphs = meta.graphs.map(g => {
+    const series = g.series.map(s => {
+      const d = decodeSeries(bytes, at, s.n);
+      at = d.at;
+      const p = d.series;
+      return Object.assign({}, s, { p, pyr: pyramidBuild(p) });
+    });
+    return Object.assign({}, g, { series });
+  });
+  let goTo = () => {};
+  let shade = null;
+  const views = [];
+  function fullView(g) {
+    let t0 = g.tMin, t1 = g.tMax;
+    if (!(t1 > t0)) { t0 -= 0.5; t1 = t0 + 1; }
+    const pad = (g.vMax - g.vMin) * 0.02;
+    let v0 = g.vMin - (g.vMin < 0 ? pad : 0), v1 = g.vMax + pad;
+    if (!(v1 > v0)) { v0 = Math.min(g.vMin, 0); v1 = v0 + 1; }
+    return { t0, t1, v0, v1 };
+  }
+  const plot = { left: GRAPH_MARGIN.left, top: GRAPH_MARGIN.top,
+                 width: Math.max(1, Math.floor(width - GRAPH_MARGIN.left - GRAPH_MARGIN.right)),
+                 height: Math.max(1, Math.floor(height - GRAPH_MARGIN.top - GRAPH_MARGIN.bottom)) };
+  const canvases = graphs.map((g, i) => {
+    const c = el('canvas', { width, height, 'data-graph': g.type });
+    section.append(el('div', { class: 'graph' }, c));
+    views.push(fullView(g));
+    c.addEventListener('click', ev => {
+      const r = c.getBoundingClientRect();
+      const rec = nearestRecord(g, views[i], Math.floor(ev.clientX - r.left), Math.floor(ev.clientY - r.top), 6);
+      if (rec >= 0) goTo(rec + 1);
+    });
+    c.addEventListener('wheel', ev => {
+      ev.preventDefault();
+      const r = c.getBoundingClientRect();
+      const v = views[i];
+      const t = v.t0 + (ev.clientX - r.left - plot.left) * (v.t1 - v.t0) / plot.width;
+      const k = ev.deltaY < 0 ? 0.8 : 1.25;
+      v.t0 = t - (t - v.t0) * k; v.t1 = t + (v.t1 - t) * k;
+      draw(i);
+    }, { passive: false });
+    c.addEventListener('dblclick', () => { views[i] = fullView(g); draw(i); });
+    return c;
+  });
+  const mx = (v, t) => plot.left + (t - v.t0) * plot.width / (v.t1 - v.t0);
+  const my = (v, x) => plot.top + (v.v1 - x) * plot.height / (v.v1 - v.v0);
+  function nearestRecord(g, v, x, y, radius) {
+    const t0 = v.t0 + (x - radius - plot.left) * (v.t1 - v.t0) / plot.width;
+    const t1 = v.t0 + (x + radius - plot.left) * (v.t1 - v.t0) / plot.width;
+    let best = -1, bestD = radius;
+    for (const s of g.series) {
+      const p = s.p;
+      const [a, b] = pointsInView(p, t0, t1);
+      const stride = Math.max(1, Math.floor((b - a) / 4096));
+      for (let i = a; i < b; i += stride) {
+        if (p.rec[i] < 0) continue;
+        const px = mx(v, p.t[i]), ylo = my(v, p.lo[i]), yhi = my(v, p.hi[i]);
+        const dy = y > ylo ? y - ylo : y < yhi ? yhi - y : 0;
+        const d = Math.hypot(px - x, dy);
+        if (d < bestD) { bestD = d; best = p.rec[i]; }
+      }
+    }
+    return best;
+  }
+  function dot(ctx, x, y, filled) {
+    ctx.beginPath();
+    ctx.arc(x, y, filled ? 1.8 : 2.5, 0, 2 * Math.PI);
+    if (filled) ctx.fill(); else ctx.stroke();
+  }
+  function drawSeries(ctx, s, v) {
+    const p = s.p;
+    if (!p.n) return 0;
+    ctx.strokeStyle = ctx.fillStyle = s.colour;
+    ctx.lineWidth = s.style === STYLE.BARS ? 1 : 1.2;
+    ctx.setLineDash(s.dashed ? [5, 3] : []);
+    const cv = { t0: v.t0, t1: v.t1, width: Math.max(1, Math.trunc(plot.width)) };
+    if (s.style === STYLE.LABELS) {
+      const [a, b] = pointsInView(p, v.t0, v.t1);
+      ctx.font = 'bold 10px Helvetica, Arial, sans-serif';
+      ctx.textAlign = 'left'; ctx.textBaseline = 'bottom';
+      for (let i = a; i < b && i < a + 400; i++) ctx.fillText(s.labels[i], mx(v, p.t[i]) + 3, my(v, p.hi[i]) - 3);
+      ctx.setLineDash([]);
+      return b - a;
+    }
+    const cells = reduceColumns(p, s.pyr, cv);
+    const single = cells.length > 0 && cells.length <= Math.floor(cv.width / 4);
+    let started = false, lastY = 0;
+    ctx.beginPath();
+    for (const c of cells) {
+      const x = plot.left + c.x, ylo = my(v, c.lo), yhi = my(v, c.hi);
+      const yfirst = my(v, p.hi[c.first]), ylast = my(v, p.hi[c.last]);
+      switch (s.style) {
+      case STYLE.BARS: {
+        const xb = Math.floor(x) + 0.5, e = ylo - yhi < 1 ? 0.5 : 0;
+        ctx.moveTo(xb, ylo + e); ctx.lineTo(xb, yhi - e);
+        if (single) { ctx.moveTo(xb - 2, yhi); ctx.lineTo(xb + 2, yhi); }
+        break;
+      }
+      case STYLE.STEPS: case STYLE.LINE:
+        if (!started) ctx.moveTo(x, yfirst);
+        else if (s.style === STYLE.STEPS) ctx.lineTo(x, lastY);
+        ctx.lineTo(x, yfirst);
+        if (c.first !== c.last) { ctx.lineTo(x, ylo); ctx.lineTo(x, yhi); ctx.lineTo(x, ylast); }
+        started = true; lastY = ylast;
+        break;
+      case STYLE.DOTS: case STYLE.HOLLOW:
+        dot(ctx, x, ylo, s.style === STYLE.DOTS);
+        if (yhi !== ylo) dot(ctx, x, yhi, s.style === STYLE.DOTS);
+        ctx.beginPath();
+        break;
+      case STYLE.TICKS:
+        ctx.moveTo(x - 3, ylo); ctx.lineTo(x + 3, ylo); ctx.moveTo(x - 3, yhi); ctx.lineTo(x + 3, yhi);
+        break;
+      default: {
+        const ym = (ylo + yhi) / 2;
+        ctx.moveTo(x - 3, ym - 3); ctx.lineTo(x + 3, ym + 3); ctx.moveTo(x - 3, ym + 3); ctx.lineTo(x + 3, ym - 3);
+      }
+      }
+    }
+    if (s.style !== STYLE.DOTS && s.style !== STYLE.HOLLOW) ctx.stroke();
+    if ((s.style === STYLE.LINE || s.style === STYLE.STEPS) && cells.length === 1) dot(ctx, plot.left + cells[0].x, my(v, cells[0].hi), true);
+    ctx.setLineDash([]);
+    return cells.length;
+  }
+  function drawAxes(ctx, g, v) {
+    ctx.font = '11px Helvetica, Arial, sans-serif';
+    ctx.lineWidth = 1;
+    const ts = niceStep(v.t1 - v.t0, Math.max(2, Math.trunc(plot.width / 90)));
+    const td = decimalsFor(ts);
+    ctx.textAlign = 'center'; ctx.textBaseline = 'top';
+    for (let t = Math.ceil(v.t0 / ts) * ts; t <= v.t1 + ts * 1e-9; t += ts) {
+      const x = Math.floor(mx(v, t)) + 0.5;
+      ctx.strokeStyle = '#e2e8f0'; ctx.beginPath(); ctx.moveTo(x, plot.top); ctx.lineTo(x, plot.top + plot.height); ctx.stroke();
+      ctx.strokeStyle = ctx.fillStyle = '#4a5568'; ctx.beginPath(); ctx.moveTo(x, plot.top + plot.height); ctx.lineTo(x, plot.top + plot.height + 4); ctx.stroke();
+      ctx.fillText(numberText(t, td), x, plot.top + plot.height + 7);
+    }
+    ctx.fillText('time (s)', plot.left + plot.width / 2, plot.top + plot.height + 22);
+    const span = v.v1 - v.v0;
+    const [fct, uname] = unitFactor(g.unit, Math.max(Math.abs(v.v0), Math.abs(v.v1)));
+    const vs = niceStep(span, Math.max(2, Math.trunc(plot.height / 50)));
+    const vd = decimalsFor(vs / fct);
+    ctx.textAlign = 'right'; ctx.textBaseline = 'middle';
+    for (let x = Math.ceil(v.v0 / vs) * vs; x <= v.v1 + vs * 1e-9; x += vs) {
+      const y = Math.floor(my(v, x)) + 0.5;
+      ctx.strokeStyle = '#e2e8f0'; ctx.beginPath(); ctx.moveTo(plot.left, y); ctx.lineTo(plot.left + plot.width, y); ctx.stroke();
+      ctx.strokeStyle = ctx.fillStyle = '#4a5568'; ctx.beginPath(); ctx.moveTo(plot.left - 4, y); ctx.lineTo(plot.left, y); ctx.stroke();
+      ctx.fillText(numberText(x / fct, vd), plot.left - 7, y);
+    }
+    ctx.textAlign = 'left'; ctx.textBaseline = 'bottom';
+    ctx.fillText(g.yName + ' (' + uname + ')', plot.left, plot.top - 6);
+    ctx.strokeRect(plot.left + 0.5, plot.top + 0.5, plot.width - 1, plot.height - 1);
+  }
+  function drawLegend(ctx, g) {
+    let x = plot.left, y = plot.top + plot.height + 46;
+    ctx.font = '11px Helvetica, Arial, sans-serif';
+    ctx.textBaseline = 'middle'; ctx.textAlign = 'left';
+    for (const s of g.series) {
+      if (!s.p.n) continue;
+      const w = 22 + ctx.measureText(s.name).width + 14;
+      if (x + w > width - 4 && x > plot.left) { x = plot.left; y += 16; }
+      ctx.strokeStyle = ctx.fillStyle = s.colour; ctx.lineWidth = 1.5;
+      ctx.setLineDash(s.dashed ? [4, 2] : []);
+      ctx.beginPath();
+      if (s.style === STYLE.BARS) { ctx.moveTo(x + 8, y - 6); ctx.lineTo(x + 8, y + 6); ctx.stroke(); }
+      else if (s.style === STYLE.DOTS || s.style === STYLE.HOLLOW) dot(ctx, x + 8, y, s.style === STYLE.DOTS);
+      else if (s.style === STYLE.MARKS) { ctx.moveTo(x + 5, y - 3); ctx.lineTo(x + 11, y + 3); ctx.moveTo(x + 5, y + 3); ctx.lineTo(x + 11, y - 3); ctx.stroke(); }
+      else if (s.style === STYLE.LABELS) { ctx.font = 'bold 9px Helvetica, Arial, sans-serif'; ctx.fillText('SYN', x, y); ctx.font = '11px Helvetica, Arial, sans-serif'; }
+      else { ctx.moveTo(x, y); ctx.lineTo(x + 16, y); ctx.stroke(); }
+      ctx.setLineDash([]);
+      ctx.fillStyle = '#1a202c';
+      ctx.fillText(s.name, x + 22, y);
+      x += w;
+    }
+    for (const note of g.notes) {
+      const w = ctx.measureText(note).width + 14;
+      if (x + w > width - 4 && x > plot.left) { x = plot.left; y += 16; }
+      ctx.fillStyle = '#4a5568';
+      ctx.fillText(note, x, y);
+      x += w;
+    }
+  }
+  const drawnCells = [];
+  function draw(i) {
+    const g = graphs[i], v = views[i], ctx = canvases[i].getContext('2d');
+    ctx.setTransform(1, 0, 0, 1, 0, 0);
+    ctx.fillStyle = '#ffffff'; ctx.fillRect(0, 0, width, height);
+    ctx.font = 'bold 13px Helvetica, Arial, sans-serif';
+    ctx.fillStyle = '#1a202c'; ctx.textAlign = 'center'; ctx.textBaseline = 'middle';
+    ctx.fillText(g.title, width / 2, 12);
+    ctx.save();
+    ctx.beginPath(); ctx.rect(plot.left, plot.top, plot.width, plot.height); ctx.clip();
+    if (shade) {
+      const a = Math.max(plot.left, mx(v, shade[0])), b = Math.min(plot.left + plot.width, mx(v, shade[1]));
+      ctx.fillStyle = '#dbeafe';
+      ctx.fillRect(a, plot.top, Math.max(1, b - a), plot.height);
+    }
+    ctx.restore();
+    drawAxes(ctx, g, v);
+    ctx.save();
+    ctx.beginPath(); ctx.rect(plot.left, plot.top, plot.width, plot.height); ctx.clip();
+    let cells = 0;
+    for (let layer = 0; layer < 3; layer++) {
+      for (const s of g.series) {
+        const own = s.style === STYLE.STEPS || s.style === STYLE.LINE ? 0 : s.style === STYLE.BARS ? 1 : 2;
+        if (own === layer) cells += drawSeries(ctx, s, v);
+      }
+    }
+    ctx.restore();
+    if (g.series.every(s => !s.p.n)) {
+      ctx.font = '13px Helvetica, Arial, sans-serif'; ctx.fillStyle = '#4a5568'; ctx.textAlign = 'center';
+      ctx.fillText('nothing to draw: no such segments in this direction', plot.left + plot.width / 2, plot.top + plot.height / 2);
+    }
+    drawLegend(ctx, g);
+    drawnCells[i] = cells;
+  }
+  let pending = false;
+  return {
+    section,
+    follow(span, go) {
+      shade = span;
+      goTo = go;
+      if (pending) return;
+      pending = true;
+      requestAnimationFrame(() => { pending = false; graphs.forEach((_, i) => draw(i)); });
+    },
+    drawNow() { graphs.forEach((_, i) => draw(i)); },
+    test: {
+      graphs: () => graphs.map((g, i) => ({ type: g.type, points: g.series.reduce((a, s) => a + s.p.n, 0), cells: drawnCells[i] || 0 })),
+      columnsCheck(i, t0, t1, w) {
+        for (const s of graphs[i].series) {
+          if (s.style === STYLE.LABELS) continue;
+          const v = { t0, t1, width: w };
+          const a = JSON.stringify(reduceColumns(s.p, s.pyr, v)), b = JSON.stringify(reduceColumnsLiteral(s.p, v));
+          if (a !== b) return false;
+        }
+        return true;
+      },
+      clickPoint(i) {
+        // A drawn point with a record, in canvas pixels, and its record.
+        const g = graphs[i], v = views[i];
+        for (const s of g.series) {
+          for (let k = Math.floor(s.p.n / 2); k < s.p.n; k++) {
+            if (s.p.rec[k] < 0 || s.style === STYLE.LABELS) continue;
+            const x = Math.round(mx(v, s.p.t[k])), y = Math.round(my(v, s.p.hi[k]));
+            if (x > plot.left + 5 && x < plot.left + plot.width - 5 && y > plot.top + 5 && y < plot.top + plot.height - 5) {
+              return { x, y, rec: nearestRecord(g, v, x, y, 6) };
+            }
+          }
+        }
+        return null;
+      },
+      canvasOrigin(i) { const r = canvases[i].getBoundingClientRect(); return { x: r.left, y: r.top }; }
+    }
+  };
 }
 
 // ---------------------------------------------------------------------------
@@ -959,7 +1382,7 @@ async function start() {
     const L = decodeLines(lineBytes, meta.count);
     const texts = new Texts(meta, textBytes, L);
     const events = new TextDecoder().decode(eventBytes);
-    const graphs = typeof graphsPart === 'function' ? graphsPart(meta, graphBytes, L) : noGraphs();
+    const graphs = graphsPart(meta, graphBytes, L);
     connectionPage(meta, L, texts, events, graphs);
   }
   api.firstDrawMs = performance.now() - t0;

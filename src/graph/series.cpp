@@ -33,6 +33,7 @@
 #include <unordered_set>
 
 #include "analysis/class_name.h"
+#include "analysis/events.h"
 #include "analysis/line.h"
 #include "analysis/marking.h"
 #include "trace/tcp_fields.h"
@@ -1008,4 +1009,26 @@ graph_data build_graph(graph_type type, int dir, const graph_inputs &in)
 graph_data build_graph_literal(graph_type type, int dir, const graph_inputs &in)
 {
     return build_graph_as(type, dir, in, true);
+}
+
+void segment_event_marks(std::vector<uint8_t> *out)
+{
+    const unsigned resent = (1u << EV_RETRANSMISSION) | (1u << EV_FAST_RETRANSMISSION) |
+                            (1u << EV_SPURIOUS_RETRANSMISSION) |
+                            (1u << EV_TIMEOUT_RETRANSMISSION);
+    size_t n = g_events.seg.size();
+    out->assign(n, 0);
+    for (size_t i = 0; i < n; i++) {
+        unsigned k = g_events.seg[i].kinds;
+        uint8_t b = 0;
+        if (k & resent)
+            b |= SEG_EVENT_RETRANSMISSION;
+        if (k & (1u << EV_OUT_OF_ORDER))
+            b |= SEG_EVENT_OUT_OF_ORDER;
+        if (k & (1u << EV_LOST_SEGMENT))
+            b |= SEG_EVENT_LOST;
+        if (k & (1u << EV_ZERO_WINDOW_PROBE))
+            b |= SEG_EVENT_ZERO_WINDOW_PROBE;
+        (*out)[i] = b;
+    }
 }

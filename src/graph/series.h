@@ -95,6 +95,14 @@ struct graph_inputs {
     double tput_window;         /* s, throughput window; <= 0: the default */
 };
 
+/*
+ * segment_event_marks --
+ *	The SEG_EVENT_* bits of every main-trace record from the events pass
+ *	(g_events) into *out, one byte per record: retransmissions of every
+ *	kind, out of order, lost segment, zero-window probe.
+ */
+void segment_event_marks(std::vector<uint8_t> *out);
+
 /* The type's name on the command line and in the window: "tsg" ... */
 const char *graph_type_name(graph_type type);
 

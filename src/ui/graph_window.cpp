@@ -55,23 +55,7 @@ static const uint8_t *event_marks()
         return nullptr;
     if (g_graph.seg_events.size() == n)
         return g_graph.seg_events.data();
-    const unsigned resent = (1u << EV_RETRANSMISSION) | (1u << EV_FAST_RETRANSMISSION) |
-                            (1u << EV_SPURIOUS_RETRANSMISSION) |
-                            (1u << EV_TIMEOUT_RETRANSMISSION);
-    g_graph.seg_events.assign(n, 0);
-    for (size_t i = 0; i < n; i++) {
-        unsigned k = g_events.seg[i].kinds;
-        uint8_t b = 0;
-        if (k & resent)
-            b |= SEG_EVENT_RETRANSMISSION;
-        if (k & (1u << EV_OUT_OF_ORDER))
-            b |= SEG_EVENT_OUT_OF_ORDER;
-        if (k & (1u << EV_LOST_SEGMENT))
-            b |= SEG_EVENT_LOST;
-        if (k & (1u << EV_ZERO_WINDOW_PROBE))
-            b |= SEG_EVENT_ZERO_WINDOW_PROBE;
-        g_graph.seg_events[i] = b;
-    }
+    segment_event_marks(&g_graph.seg_events);
     return g_graph.seg_events.data();
 }
 

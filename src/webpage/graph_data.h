@@ -15,12 +15,11 @@
 #include <vector>
 
 /*
- * graph_meta_json, graph_bytes --
- *	The graphs' record (a JSON list) and their points' bytes, built from
- *	one build_graph of each type in the default direction. Both describe
- *	the same graphs; call the first, then the second.
+ * graph_page_data --
+ *	Builds each graph type in the default direction (with the events
+ *	pass's marks) and gives the graphs' record, a JSON list, in *meta and
+ *	their points' bytes in *bytes.
  */
-std::string graph_meta_json();
-std::vector<uint8_t> graph_bytes();
+void graph_page_data(std::string *meta, std::vector<uint8_t> *bytes);
 
 #endif

@@ -317,6 +317,9 @@ std::string connection_page(const std::vector<std::string> &files, const webpage
         offsets_json += (i ? "," : "") + std::to_string(offsets[i]);
     offsets_json += "]";
     int32_t count = g_trace.lines != nullptr ? g_trace.main.count : 0;
+    std::string graphs_meta;
+    std::vector<uint8_t> graphs_raw;
+    graph_page_data(&graphs_meta, &graphs_raw);
 
     std::string meta = "{\"kind\":\"connection\",\"files\":" + json_list(names) +
                        ",\"hosts\":" + hosts_json() + ",\"count\":" + std::to_string(count) +
@@ -328,11 +331,11 @@ std::string connection_page(const std::vector<std::string> &files, const webpage
                        ",\"templates\":" + json_list(texts.shapes) +
                        ",\"textBlock\":" + std::to_string(TEXT_BLOCK) +
                        ",\"textOffsets\":" + offsets_json +
-                       ",\"graphs\":" + graph_meta_json() + "}";
+                       ",\"graphs\":" + graphs_meta + "}";
     std::string blobs = blob_element("lines", line_bytes()) + blob_element("texts", text_raw);
     std::string events = captured(write_event_list);
     blobs += blob_element("events", std::vector<uint8_t>(events.begin(), events.end()));
-    blobs += blob_element("graphs", graph_bytes());
+    blobs += blob_element("graphs", graphs_raw);
     std::string title = "wirepaint: " + (names.empty() ? std::string("report") : names[0]);
     return page_shell(title, meta, blobs);
 }

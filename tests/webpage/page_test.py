@@ -281,6 +281,38 @@ class PageTest(unittest.TestCase):
             w = rnd.choice([0.001, 0.01, 0.1, 1, 10, 100])
             self.assertTrue(b.eval("wirepaintPage.scanCheck(%r, %r)" % (a, a + w)), (a, w))
 
+    def test_graphs_link_to_the_ladder(self):
+        for files in CHECKED:
+            with self.subTest(files=files):
+                b = self.open(write_page(files))
+                graphs = b.eval("wirepaintPage.graphs.graphs()")
+                self.assertEqual([g["type"] for g in graphs],
+                                 ["tsg", "tput", "rtt", "owd", "inflight"])
+                self.assertGreater(graphs[0]["points"], 0)
+                # A click on a point of each graph shows that point's segment.
+                for i in range(len(graphs)):
+                    b.eval("wirepaintPage.drawGraphs()")
+                    pt = b.eval("wirepaintPage.graphs.clickPoint(%d)" % i)
+                    if pt is None or pt["rec"] < 0:
+                        continue
+                    b.eval("document.querySelector('canvas[data-graph=\"%s\"]').scrollIntoView()"
+                           % graphs[i]["type"])
+                    o = b.eval("wirepaintPage.graphs.canvasOrigin(%d)" % i)
+                    b.click(o["x"] + pt["x"] + 0.5, o["y"] + pt["y"] + 0.5)
+                    self.assertEqual(b.eval("wirepaintPage.current()"), pt["rec"] + 1)
+                    self.assertIn(pt["rec"], [a["line"] for a in b.eval("wirepaintPage.arrows()")])
+                # The columns through the pyramid are those of the literal pass.
+                rnd = random.Random(7)
+                end = max(0.01, b.eval("JSON.parse(document.getElementById('meta').textContent)"
+                                       ".graphs[0].tMax"))
+                for _ in range(60):
+                    t0 = rnd.uniform(-0.1 * end, end)
+                    t1 = t0 + rnd.choice([1e-4, 1e-3, 0.01, 0.1, 1]) * end
+                    w = rnd.choice([1, 3, 50, 904])
+                    i = rnd.randrange(len(graphs))
+                    self.assertTrue(b.eval("wirepaintPage.graphs.columnsCheck(%d, %r, %r, %d)"
+                                           % (i, t0, t1, w)), (i, t0, t1, w))
+
     def test_health_table_page_sorts_and_filters(self):
         out = os.path.join(WORK, "many.html")
         src = os.path.join(EXAMPLES, "midstream-many.pcap")
