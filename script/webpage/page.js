@@ -121,7 +121,11 @@ function headerDump(bytes) {
 function templateText(shape, numbers) {
   if (shape.charCodeAt(0) === 2) return shape.slice(1);
   let out = '', k = 0;
-  for (const c of shape) out += (c === '\x01' && k < numbers.length) ? String(numbers[k++]) : c;
+  for (const c of shape) {
+    if (c === '\x01' && k < numbers.length) out += String(numbers[k++]);
+    else if (c === '\x03' && k < numbers.length) out += numbers[k++].toString(16).padStart(4, '0');
+    else out += c;
+  }
   return out;
 }
 
@@ -159,14 +163,17 @@ function decodeLines(bytes, n) {
   };
 }
 
-class Texts {
-  constructor(meta, bytes, L) {
-    this.shapes = meta.templates;
-    this.slots = this.shapes.map(s => s.charCodeAt(0) === 2 ? 0 : (s.match(/\x01/g) || []).length);
-    this.block = meta.textBlock;
-    this.offsets = meta.textOffsets;
+// One stream of texts, block by block (webpage.cpp's text_stream): each
+// block decodes on its own, its slots starting from 0.
+class TextStream {
+  constructor(shapes, offsets, block, bytes, L, entry) {
+    this.shapes = shapes;
+    this.slots = shapes.map(s => s.charCodeAt(0) === 2 ? 0 : (s.match(/[\x01\x03]/g) || []).length);
+    this.offsets = offsets;
+    this.block = block;
     this.bytes = bytes;
     this.L = L;
+    this.entry = entry;     // (stream, reader, last, state, j) -> one segment's entry
     this.cache = new Map();
   }
   text(r, last) {
@@ -178,29 +185,13 @@ class Texts {
   }
   decodeBlock(b) {
     const r = new Reader(this.bytes, this.offsets[b]);
-    const last = new Map();
-    const prev = [new Uint8Array(0), new Uint8Array(0)];
+    const last = new Map(), state = {};
     const first = b * this.block, stop = Math.min(this.L.n, first + this.block);
     const out = [];
-    for (let j = first; j < stop; j++) {
-      const summary = this.text(r, last);
-      const label = this.text(r, last);
-      const count = r.u();
-      let header = null;
-      if (count > 0) {
-        const len = count - 1;
-        const p = prev[this.L.dir[j] === 1 ? 0 : 1];
-        header = new Uint8Array(len);
-        for (let k = 0; k < len; k++) header[k] = this.bytes[r.at + k] ^ (k < p.length ? p[k] : 0);
-        r.at += len;
-        prev[this.L.dir[j] === 1 ? 0 : 1] = header;
-      }
-      const suffix = this.text(r, last);
-      out.push({ summary, label, header, suffix });
-    }
+    for (let j = first; j < stop; j++) out.push(this.entry(this, r, last, state, j));
     return out;
   }
-  entry(j) {
+  get(j) {
     const b = Math.floor(j / this.block);
     let blk = this.cache.get(b);
     if (!blk) {
@@ -210,16 +201,42 @@ class Texts {
     }
     return blk[j - b * this.block];
   }
-  label(j) { return this.entry(j).label; }
-  detail(j) {
-    const e = this.entry(j);
-    if (!e.header) return '';
-    return e.summary + '\n' + headerDump(e.header);
-  }
-  hover(j) {
-    const e = this.entry(j);
-    return 'Segment ' + (j + 1) + ': ' + e.summary + e.suffix;
-  }
+}
+
+function labelStream(meta, bytes, L) {
+  return new TextStream(meta.labelTemplates, meta.labelOffsets, meta.textBlock, bytes, L,
+    (st, r, last) => st.text(r, last));
+}
+
+// The summary line, header bytes and hover suffix of each segment.
+function detailStream(meta, bytes, L) {
+  const s = new TextStream(meta.templates, meta.textOffsets, meta.textBlock, bytes, L,
+    (st, r, last, state, j) => {
+      if (!state.prev) state.prev = [new Uint8Array(0), new Uint8Array(0)];
+      const summary = st.text(r, last);
+      const count = r.u();
+      let header = null;
+      if (count > 0) {
+        const len = count - 1, side = L.dir[j] === 1 ? 0 : 1;
+        const p = state.prev[side];
+        header = new Uint8Array(len);
+        for (let k = 0; k < len; k++) header[k] = st.bytes[r.at + k] ^ (k < p.length ? p[k] : 0);
+        r.at += len;
+        state.prev[side] = header;
+      }
+      const suffix = st.text(r, last);
+      return { summary, header, suffix };
+    });
+  return {
+    detail(j) {
+      const e = s.get(j);
+      return e.header ? e.summary + '\n' + headerDump(e.header) : '';
+    },
+    hover(j) {
+      const e = s.get(j);
+      return 'Segment ' + (j + 1) + ': ' + e.summary + e.suffix;
+    }
+  };
 }
 
 // ---------------------------------------------------------------------------
@@ -315,7 +332,11 @@ function placeText(y, column) {
 // ---------------------------------------------------------------------------
 // The connection page.
 
-function connectionPage(meta, L, texts, events, graphs) {
+function connectionPage(meta, L, labelTexts, rest) {
+  // Drawn first: the header and the ladder. The popups' texts, the graphs
+  // and the events follow when `rest` (a promise) has them.
+  let texts = null, events = '';
+  let graphs = { follow() {}, drawNow() {}, test: null };
   const V0 = meta.view;
   const W = V0.W, H = V0.H, OW = V0.OW, OH = V0.OH;
   const colours = meta.colors;
@@ -439,7 +460,7 @@ function connectionPage(meta, L, texts, events, graphs) {
         const y = toPixel(v.scale * (since + L.delay[j] * 0.5) + 20 - 4);
         const placed = placeText(y, col);
         if (placed === null) continue;
-        labels.push({ line: j, x: Math.trunc(W / 2), y: placed, text: texts.label(j), color: colourName(L.cls[j]) });
+        labels.push({ line: j, x: Math.trunc(W / 2), y: placed, text: labelTexts.get(j), color: colourName(L.cls[j]) });
       }
       const left = [-100], right = [-100];
       const one = (t, x, column, j) => {
@@ -648,7 +669,7 @@ function connectionPage(meta, L, texts, events, graphs) {
     showFrom(f(mid - f(shownSpan() * 0.5)));
     current = n;
     drawMain();
-    status.textContent = texts.hover(n - 1);
+    status.textContent = texts ? texts.hover(n - 1) : '';
   }
   function recentre(y) {
     const t = f(ov.start + f(f(y - 5) / ov.scale));
@@ -679,7 +700,7 @@ function connectionPage(meta, L, texts, events, graphs) {
   }
   function showPopup(j) {
     popupLine = j;
-    popupText.textContent = buildMessage(texts.detail(j));
+    popupText.textContent = texts ? buildMessage(texts.detail(j)) : 'The texts are still loading.';
     popup.hidden = false;
     current = j + 1;
   }
@@ -713,7 +734,7 @@ function connectionPage(meta, L, texts, events, graphs) {
     const [x, y] = pointer(ev);
     lastPointer = y;
     const j = hitAt(x, y);
-    status.textContent = j >= 0 ? texts.hover(j) : '';
+    status.textContent = j >= 0 && texts ? texts.hover(j) : '';
     api.hoverText = status.textContent;
   });
   main.addEventListener('wheel', ev => {
@@ -727,15 +748,13 @@ function connectionPage(meta, L, texts, events, graphs) {
     recentre(ev.clientY - r.top);
   });
 
-  // -- events, grouped by kind as the Problems window groups them
-  const eventRows = [];
-  for (const text of events.split('\n').slice(1)) {
-    if (!text) continue;
-    const p = text.split(' ');
-    eventRows.push({ index: +p[0], kind: p[3], text });
-  }
-  const warningKinds = new Set(meta.problems.filter(p => p.warning).map(p => p.kind));
-  const warnings = [...new Set(eventRows.filter(e => warningKinds.has(e.kind)).map(e => e.index))].sort((a, b) => a - b);
+  // -- graphs, events and statistics: sections filled when their data are in
+  const graphsHolder = el('section', { id: 'graphs' }, el('h2', { text: 'Graphs' }), el('p', { text: 'Loading\u2026' }));
+  const evSection = el('section', { id: 'events' }, el('h2', { text: 'Events' }));
+  document.body.append(graphsHolder, evSection);
+  document.body.append(el('section', { id: 'statistics' }, el('h2', { text: 'Statistics' }),
+    el('pre', { id: 'stats', text: meta.stats })));
+  let eventRows = [], warnings = [];
   function step(dir) {
     const from = current > 0 ? current : (pub && pub.arrows.length ? pub.arrows[0].line + (dir > 0 ? 0 : 2) : 0);
     let n = 0;
@@ -743,34 +762,52 @@ function connectionPage(meta, L, texts, events, graphs) {
     else { const i = LineIndex.partition(warnings, w => w < from); n = i > 0 ? warnings[i - 1] : 0; }
     if (n > 0) goToSegment(n);
   }
-  const evSection = el('section', { id: 'events' }, el('h2', { text: 'Events' }));
-  if (!meta.problems.length) evSection.append(el('p', { text: 'No analysis events.' }));
-  const evList = el('div', { id: 'eventlist' });
-  for (const p of meta.problems) {
-    const det = el('details', { class: p.warning ? 'kind warning' : 'kind', 'data-kind': p.kind });
-    det.append(el('summary', { text: p.kind + ' (' + p.count + ')' + (p.warning ? ' \u2014 warning' : '') }));
-    const ul = el('ul');
-    let filled = false;
-    det.addEventListener('toggle', () => {
-      if (filled || !det.open) return;
-      filled = true;
-      for (const e of eventRows) {
-        if (e.kind !== p.kind) continue;
-        const li = el('li', { 'data-segment': String(e.index), tabindex: '0', text: e.text });
-        ul.append(li);
-      }
-    });
-    ul.addEventListener('click', ev => {
-      const li = ev.target.closest('li');
-      if (li) { goToSegment(+li.dataset.segment); section.scrollIntoView(); }
-    });
-    det.append(ul);
-    evList.append(det);
+  // The events, grouped by kind as the Problems window groups them.
+  function showEvents() {
+    for (const text of events.split('\n').slice(1)) {
+      if (!text) continue;
+      const p = text.split(' ');
+      eventRows.push({ index: +p[0], kind: p[3], text });
+    }
+    const warningKinds = new Set(meta.problems.filter(p => p.warning).map(p => p.kind));
+    warnings = [...new Set(eventRows.filter(e => warningKinds.has(e.kind)).map(e => e.index))].sort((a, b) => a - b);
+    if (!meta.problems.length) evSection.append(el('p', { text: 'No analysis events.' }));
+    const evList = el('div', { id: 'eventlist' });
+    for (const p of meta.problems) {
+      const det = el('details', { class: p.warning ? 'kind warning' : 'kind', 'data-kind': p.kind });
+      det.append(el('summary', { text: p.kind + ' (' + p.count + ')' + (p.warning ? ' \u2014 warning' : '') }));
+      const ul = el('ul');
+      let filled = false;
+      det.addEventListener('toggle', () => {
+        if (filled || !det.open) return;
+        filled = true;
+        const frag = document.createDocumentFragment();
+        for (const e of eventRows) {
+          if (e.kind !== p.kind) continue;
+          frag.append(el('li', { 'data-segment': String(e.index), tabindex: '0', text: e.text }));
+        }
+        ul.append(frag);
+      });
+      ul.addEventListener('click', ev => {
+        const li = ev.target.closest('li');
+        if (li) { goToSegment(+li.dataset.segment); section.scrollIntoView(); }
+      });
+      det.append(ul);
+      evList.append(det);
+    }
+    evSection.append(evList);
   }
-  evSection.append(evList);
-  document.body.append(graphs.section, evSection);
-  document.body.append(el('section', { id: 'statistics' }, el('h2', { text: 'Statistics' }),
-    el('pre', { id: 'stats', text: meta.stats })));
+  rest.then(r => {
+    texts = r.texts;
+    events = r.events;
+    graphs = r.graphs;
+    graphsHolder.replaceWith(graphs.section);
+    showEvents();
+    drawMain();
+    api.graphs = graphs.test;
+    api.completeAt = performance.now();
+    api.complete = true;
+  }).catch(e => fail(e));
 
   // -- keys
   document.addEventListener('keydown', ev => {
@@ -810,7 +847,7 @@ function connectionPage(meta, L, texts, events, graphs) {
     popupLine: () => popupLine,
     detailText: j => texts.detail(j),
     hoverLine: j => texts.hover(j),
-    labelText: j => texts.label(j),
+    labelText: j => labelTexts.get(j),
     eventsText: () => events,
     statsText: () => document.getElementById('stats').textContent,
     scanCheck: (start, end) => {
@@ -822,7 +859,6 @@ function connectionPage(meta, L, texts, events, graphs) {
     hitAt: (x, y) => hitAt(x, y),
     zoom, scrollBy, goToSegment, home, end, fit,
     warnings: () => warnings.slice(),
-    graphs: graphs.test,
     drawGraphs: () => graphs.drawNow(),
     current: () => current
   });
@@ -1371,25 +1407,32 @@ function healthPage(meta) {
 
 // ---------------------------------------------------------------------------
 
+function fail(e) {
+  api.failed = String(e && e.stack || e);
+  document.body.append(el('pre', { class: 'failure', text: 'This report could not be shown: ' + e }));
+}
+
 async function start() {
   const t0 = performance.now();
   const meta = JSON.parse(document.getElementById('meta').textContent);
   if (meta.kind === 'health') {
     healthPage(meta);
+    api.complete = true;
   } else {
-    const [lineBytes, textBytes, eventBytes, graphBytes] = await Promise.all(
-      ['lines', 'texts', 'events', 'graphs'].map(blobBytes));
+    // What the ladder needs first; the rest inflates after its first drawing.
+    const [lineBytes, labelBytes] = await Promise.all(['lines', 'labels'].map(blobBytes));
     const L = decodeLines(lineBytes, meta.count);
-    const texts = new Texts(meta, textBytes, L);
-    const events = new TextDecoder().decode(eventBytes);
-    const graphs = graphsPart(meta, graphBytes, L);
-    connectionPage(meta, L, texts, events, graphs);
+    const rest = new Promise(resolve => setTimeout(resolve, 0)).then(async () => {
+      const [textBytes, eventBytes, graphBytes] = await Promise.all(
+        ['texts', 'events', 'graphs'].map(blobBytes));
+      return { texts: detailStream(meta, textBytes, L), events: new TextDecoder().decode(eventBytes),
+               graphs: graphsPart(meta, graphBytes, L) };
+    });
+    connectionPage(meta, L, labelStream(meta, labelBytes, L), rest);
   }
   api.firstDrawMs = performance.now() - t0;
+  api.readyAt = performance.now();   // since the navigation started
   api.ready = true;
 }
 
-start().catch(e => {
-  api.failed = String(e && e.stack || e);
-  document.body.append(el('pre', { class: 'failure', text: 'This report could not be shown: ' + e }));
-});
+start().catch(fail);

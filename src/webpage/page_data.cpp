@@ -8,6 +8,9 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstdio>
+
 void put_uvarint(byte_stream *s, uint64_t v)
 {
     while (v >= 0x80) {
@@ -33,6 +36,7 @@ namespace {
 
 const char SLOT = '\x01';
 const char WHOLE = '\x02';
+const char HEX4 = '\x03';
 const size_t MAX_DIGITS = 15;   /* below 2^53: exact as a script's number */
 
 bool is_digit(char c)
@@ -40,18 +44,42 @@ bool is_digit(char c)
     return c >= '0' && c <= '9';
 }
 
+bool is_hex_digit(char c)
+{
+    return is_digit(c) || (c >= 'a' && c <= 'f');
+}
+
+/* "0x" and exactly four lowercase hex digits at `i` of `text`. */
+bool is_hex4_at(const std::string &text, size_t i)
+{
+    if (text.compare(i, 2, "0x") != 0 || i + 6 > text.size())
+        return false;
+    for (size_t k = i + 2; k < i + 6; k++) {
+        if (!is_hex_digit(text[k]))
+            return false;
+    }
+    return i + 6 == text.size() || !is_hex_digit(text[i + 6]);
+}
+
 }  // namespace
 
 page_template page_template_of(const std::string &text)
 {
     page_template t;
-    if (text.find(SLOT) != std::string::npos || text.find(WHOLE) != std::string::npos) {
+    if (text.find_first_of(std::string{SLOT, WHOLE, HEX4}) != std::string::npos) {
         t.shape = std::string(1, WHOLE) + text;
         return t;
     }
     t.shape.reserve(text.size());
     size_t i = 0;
     while (i < text.size()) {
+        if (is_hex4_at(text, i)) {
+            t.shape += "0x";
+            t.shape += HEX4;
+            t.numbers.push_back(std::stoll(text.substr(i + 2, 4), nullptr, 16));
+            i += 6;
+            continue;
+        }
         if (!is_digit(text[i])) {
             t.shape += text[i++];
             continue;
@@ -79,10 +107,15 @@ std::string page_template_text(const std::string &shape, const std::vector<int64
     std::string out;
     size_t k = 0;
     for (char c : shape) {
-        if (c == SLOT && k < numbers.size())
+        if (c == SLOT && k < numbers.size()) {
             out += std::to_string(numbers[k++]);
-        else
+        } else if (c == HEX4 && k < numbers.size()) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "%04llx", static_cast<unsigned long long>(numbers[k++]));
+            out += hex;
+        } else {
             out += c;
+        }
     }
     return out;
 }

@@ -11,8 +11,10 @@
  *	start with a 0 (a lone "0" does) becomes a number, and the text
  *	around the numbers, with U+0001 where each number stood, becomes the
  *	template. So "ack 1449 win 502" is the template "ack \1 win \1" and
- *	the numbers 1449 and 502. A text that holds U+0001 or U+0002 itself
- *	is stored whole: its template is U+0002 and the text, with no numbers.
+ *	the numbers 1449 and 502. "0x" and exactly four lowercase hex
+ *	digits (a checksum) become "0x", U+0003 and the number. A text that
+ *	holds U+0001, U+0002 or U+0003 itself is stored whole: its template
+ *	is U+0002 and the text, with no numbers.
  */
 
 #ifndef WIREPAINT_WEBPAGE_PAGE_DATA_H
@@ -45,8 +47,8 @@ struct page_template {
 
 /*
  * page_template_of --
- *	Splits `text` into template and numbers; a text holding U+0001 or
- *	U+0002 comes back whole, its shape U+0002 and the text.
+ *	Splits `text` into template and numbers; a text holding U+0001,
+ *	U+0002 or U+0003 comes back whole, its shape U+0002 and the text.
  */
 page_template page_template_of(const std::string &text);
 

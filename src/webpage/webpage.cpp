@@ -84,29 +84,44 @@ std::vector<uint8_t> line_bytes()
     return out.bytes;
 }
 
+/* The texts of a page: one stream, its templates and its block starts. */
+struct text_stream {
+    page_texts texts;
+    byte_stream bytes;
+    std::vector<uint32_t> offsets;   /* byte where each block starts */
+};
+
+/* A new block of `s`, at segment j. */
+void start_block(text_stream *s)
+{
+    page_texts_restart(&s->texts);
+    s->offsets.push_back(static_cast<uint32_t>(s->bytes.bytes.size()));
+}
+
 /*
- * Every segment's texts, block by block: the summary line, the label,
- * the header bytes of the detail dump (count + 1, 0 for a segment
- * without detail text; each byte XORed with the same byte of the last
- * header of that direction in the block) and the hover line's events
- * suffix. `offsets` gets the start of each block.
+ * Every segment's texts, block by block, in two streams: the labels,
+ * which the ladder draws; and the rest, which hover lines and popups
+ * show, read only when one is shown: the summary line, the header bytes
+ * of the detail dump (count + 1, 0 for a segment without detail text;
+ * each byte XORed with the same byte of the last header of that
+ * direction in the block) and the hover line's events suffix.
  */
-std::vector<uint8_t> text_bytes(page_texts *texts, std::vector<uint32_t> *offsets)
+void segment_texts(text_stream *labels, text_stream *details)
 {
     int32_t n = g_trace.lines != nullptr ? g_trace.main.count : 0;
-    byte_stream out;
     std::vector<uint8_t> last[2];
     for (int32_t j = 0; j < n; j++) {
         if (j % TEXT_BLOCK == 0) {
-            page_texts_restart(texts);
+            start_block(labels);
+            start_block(details);
             last[0].clear();
             last[1].clear();
-            offsets->push_back(static_cast<uint32_t>(out.bytes.size()));
         }
-        put_text(texts, &out, segment_detail_text(j, 1));
         char label[LINE_LABEL_SIZE];
         format_line_label(j, label, sizeof label);
-        put_text(texts, &out, label);
+        put_text(&labels->texts, &labels->bytes, label);
+        byte_stream &out = details->bytes;
+        put_text(&details->texts, &out, segment_detail_text(j, 1));
         const uint8_t *p = nullptr;
         int32_t len = 0;
         if (!segment_header_bytes(j, &p, &len)) {
@@ -118,9 +133,16 @@ std::vector<uint8_t> text_bytes(page_texts *texts, std::vector<uint32_t> *offset
                 out.bytes.push_back(p[k] ^ (static_cast<size_t>(k) < prev.size() ? prev[k] : 0));
             prev.assign(p, p + len);
         }
-        put_text(texts, &out, hover_events_suffix(j));
+        put_text(&details->texts, &out, hover_events_suffix(j));
     }
-    return out.bytes;
+}
+
+std::string numbers_json(const std::vector<uint32_t> &v)
+{
+    std::string out = "[";
+    for (size_t i = 0; i < v.size(); i++)
+        out += (i ? "," : "") + std::to_string(v[i]);
+    return out + "]";
 }
 
 std::string captured(int (*write)(FILE *))
@@ -302,9 +324,8 @@ std::string page_shell(const std::string &title, const std::string &meta,
 std::string connection_page(const std::vector<std::string> &files, const webpage_view &view,
                             int conn_number)
 {
-    page_texts texts;
-    std::vector<uint32_t> offsets;
-    std::vector<uint8_t> text_raw = text_bytes(&texts, &offsets);
+    text_stream labels, details;
+    segment_texts(&labels, &details);
     std::string stats = statistics_text();
     std::vector<std::string> names;
     for (const std::string &f : files)
@@ -312,10 +333,6 @@ std::string connection_page(const std::vector<std::string> &files, const webpage
     std::vector<std::string> colours;
     for (int c = 0; c < 7; c++)
         colours.push_back(color_table[c]);
-    std::string offsets_json = "[";
-    for (size_t i = 0; i < offsets.size(); i++)
-        offsets_json += (i ? "," : "") + std::to_string(offsets[i]);
-    offsets_json += "]";
     int32_t count = g_trace.lines != nullptr ? g_trace.main.count : 0;
     std::string graphs_meta;
     std::vector<uint8_t> graphs_raw;
@@ -328,11 +345,15 @@ std::string connection_page(const std::vector<std::string> &files, const webpage
                        ",\"facts\":" + json_list(header_facts(stats)) +
                        ",\"health\":" + health_json(files, conn_number) +
                        ",\"problems\":" + problems_json() + ",\"stats\":" + json_string(stats) +
-                       ",\"templates\":" + json_list(texts.shapes) +
                        ",\"textBlock\":" + std::to_string(TEXT_BLOCK) +
-                       ",\"textOffsets\":" + offsets_json +
+                       ",\"labelTemplates\":" + json_list(labels.texts.shapes) +
+                       ",\"labelOffsets\":" + numbers_json(labels.offsets) +
+                       ",\"templates\":" + json_list(details.texts.shapes) +
+                       ",\"textOffsets\":" + numbers_json(details.offsets) +
                        ",\"graphs\":" + graphs_meta + "}";
-    std::string blobs = blob_element("lines", line_bytes()) + blob_element("texts", text_raw);
+    std::string blobs = blob_element("lines", line_bytes()) +
+                        blob_element("labels", labels.bytes.bytes) +
+                        blob_element("texts", details.bytes.bytes);
     std::string events = captured(write_event_list);
     blobs += blob_element("events", std::vector<uint8_t>(events.begin(), events.end()));
     blobs += blob_element("graphs", graphs_raw);

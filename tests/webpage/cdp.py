@@ -151,7 +151,7 @@ class Browser:
 
     def open(self, url, offline=True, timeout=30):
         """Navigates to `url` (with the network off) and waits until the page's
-        script says it is ready or failed."""
+        script says everything is drawn (complete) or it failed."""
         self.send("Network.emulateNetworkConditions",
                   {"offline": offline, "latency": 0, "downloadThroughput": -1,
                    "uploadThroughput": -1})
@@ -159,7 +159,7 @@ class Browser:
         self.send("Page.navigate", {"url": url})
         deadline = time.time() + timeout
         while time.time() < deadline:
-            state = self.eval("window.wirepaintPage && (window.wirepaintPage.ready || "
+            state = self.eval("window.wirepaintPage && (window.wirepaintPage.complete || "
                               "!!window.wirepaintPage.failed)")
             if state:
                 return

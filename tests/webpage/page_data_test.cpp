@@ -127,7 +127,9 @@ std::string read_text(reader *r, const std::vector<std::string> &shapes,
 {
     uint64_t id = r->u();
     const std::string &shape = shapes.at(id);
-    size_t slots = shape[0] == '\x02' ? 0 : std::count(shape.begin(), shape.end(), '\x01');
+    size_t slots = shape[0] == '\x02' ? 0
+                                       : std::count(shape.begin(), shape.end(), '\x01') +
+                                             std::count(shape.begin(), shape.end(), '\x03');
     std::vector<int64_t> &v = (*last)[id];
     v.resize(slots);
     for (size_t k = 0; k < slots; k++)
@@ -167,7 +169,8 @@ TEST(PageData, TemplatesSplitTextsAndGiveThemBack)
         std::vector<int64_t> numbers;
     } rows[] = {
         {"ack 1449 win 502", "ack \x01 win \x01", {1449, 502}},
-        {"0x0000:  4500 0034", "\x01x0000:  \x01 0034", {0, 4500}},  /* "0000" "0034" kept */
+        {"0x0000:  4500 0034", "0x\x03:  \x01 0034", {0, 4500}},  /* "0034" kept */
+        {"00 0000 a0x0000b", "00 0000 a\x01x0000b", {0}},
         {"0:0(0)", "\x01:\x01(\x01)", {0, 0, 0}},
         {"1234567890123456 x", "1234567890123456 x", {}},          /* 16 digits: text */
         {"123456789012345", "\x01", {123456789012345}},
@@ -176,6 +179,11 @@ TEST(PageData, TemplatesSplitTextsAndGiveThemBack)
         {"", "", {}},
         {"odd \x01 char 7", "\x02odd \x01 char 7", {}},
         {"odd \x02 char", "\x02odd \x02 char", {}},
+        {"odd \x03 char", "\x02odd \x03 char", {}},
+        {"cksum 0x0e0c (correct)", "cksum 0x\x03 (correct)", {0x0e0c}},
+        {"0x00ff,0xabcd", "0x\x03,0x\x03", {0xff, 0xabcd}},
+        {"0x0E0C 0x12345 0x123", "\x01x\x01" "E\x01" "C \x01x\x01 \x01x\x01",
+         {0, 0, 0, 0, 12345, 0, 123}},
     };
     for (const auto &row : rows) {
         page_template t = page_template_of(row.text);
@@ -259,21 +267,24 @@ TEST(PageData, PagesCarryTheProgramsTextsOfEverySegment)
         EXPECT_EQ(page.find(" src="), std::string::npos);
 
         std::vector<std::string> shapes = json_strings(page, "templates");
+        std::vector<std::string> label_shapes = json_strings(page, "labelTemplates");
         std::vector<uint8_t> texts = page_blob(page, "texts");
+        std::vector<uint8_t> labels = page_blob(page, "labels");
         std::vector<uint8_t> lines = page_blob(page, "lines");
         int32_t n = g_trace.main.count;
         ASSERT_EQ(lines.size(), static_cast<size_t>(n) * 13);
-        reader r{texts, 0};
-        std::map<uint64_t, std::vector<int64_t>> last;
+        reader r{texts, 0}, rl{labels, 0};
+        std::map<uint64_t, std::vector<int64_t>> last, last_label;
         std::vector<uint8_t> prev[2];
         for (int32_t j = 0; j < n; j++) {
             if (j % 1024 == 0) {
                 last.clear();
+                last_label.clear();
                 prev[0].clear();
                 prev[1].clear();
             }
+            std::string label = read_text(&rl, label_shapes, &last_label);
             std::string summary = read_text(&r, shapes, &last);
-            std::string label = read_text(&r, shapes, &last);
             uint64_t count = r.u();
             std::string detail;
             if (count > 0) {
@@ -301,6 +312,7 @@ TEST(PageData, PagesCarryTheProgramsTextsOfEverySegment)
             ASSERT_EQ(dc >> 4, g_trace.lines[j].dir);
             ASSERT_EQ(dc & 15, g_trace.lines[j].cls);
         }
+        EXPECT_EQ(rl.at, labels.size());
         EXPECT_EQ(r.at, texts.size());
     }
 }
