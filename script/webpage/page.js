@@ -218,10 +218,15 @@ function detailStream(meta, bytes, L) {
       let header = null;
       if (count > 0) {
         const len = count - 1, side = L.dir[j] === 1 ? 0 : 1;
-        const p = state.prev[side];
+        const p = state.prev[side], b = st.bytes;
         header = new Uint8Array(len);
-        for (let k = 0; k < len; k++) header[k] = st.bytes[r.at + k] ^ (k < p.length ? p[k] : 0);
-        r.at += len;
+        for (let g = 0; g < len; g += 8) {
+          const mask = b[r.at++];
+          for (let k = g; k < len && k < g + 8; k++) {
+            const prev = k < p.length ? p[k] : 0;
+            header[k] = (mask >> (k - g)) & 1 ? b[r.at++] ^ prev : prev;
+          }
+        }
         state.prev[side] = header;
       }
       const suffix = st.text(r, last);
@@ -875,13 +880,9 @@ const STYLE = { BARS: 0, STEPS: 1, LINE: 2, DOTS: 3, HOLLOW: 4, TICKS: 5, MARKS:
 
 function decodeSeries(bytes, at, n) {
   const tb = new Uint32Array(n);
-  for (let k = 0; k < 4; k++) {
-    for (let i = 0; i < n; i++) tb[i] |= bytes[at + i] << (8 * k);
-    at += n;
-  }
-  let s = 0;
-  for (let i = 0; i < n; i++) { s = (s + tb[i]) >>> 0; tb[i] = s; }
   const r = new Reader(bytes, at);
+  let s = 0;
+  for (let i = 0; i < n; i++) { s = (s + r.s()) >>> 0; tb[i] = s; }
   const rec = new Int32Array(n);
   let last = 0;
   for (let i = 0; i < n; i++) { last += r.s(); rec[i] = last; }
@@ -1423,10 +1424,16 @@ async function start() {
     const [lineBytes, labelBytes] = await Promise.all(['lines', 'labels'].map(blobBytes));
     const L = decodeLines(lineBytes, meta.count);
     const rest = new Promise(resolve => setTimeout(resolve, 0)).then(async () => {
+      const mark = name => (api.timings = api.timings || []).push([name, performance.now()]);
+      mark('start');
       const [textBytes, eventBytes, graphBytes] = await Promise.all(
         ['texts', 'events', 'graphs'].map(blobBytes));
-      return { texts: detailStream(meta, textBytes, L), events: new TextDecoder().decode(eventBytes),
-               graphs: graphsPart(meta, graphBytes, L) };
+      mark('inflated');
+      const r = { texts: detailStream(meta, textBytes, L), events: new TextDecoder().decode(eventBytes) };
+      mark('events');
+      r.graphs = graphsPart(meta, graphBytes, L);
+      mark('graphs');
+      return r;
     });
     connectionPage(meta, L, labelStream(meta, labelBytes, L), rest);
   }

@@ -3,7 +3,7 @@
  *
  *	The graphs of the report page: each graph's record in JSON, and the
  *	points of its series packed column by column. Times are float bits
- *	as differences from the previous point's, in byte planes; records as
+ *	as differences from the previous point's (32-bit, signed); records as
  *	differences; values as differences of whole numbers where every value
  *	of the column is one, else as the XOR of each double's bits with the
  *	previous one's, in byte planes.
@@ -99,17 +99,13 @@ void put_series(byte_stream *s, const graph_series &g)
     const point_columns &p = g.pts;
     size_t n = p.size();
     uint32_t prev = 0;
-    std::vector<uint32_t> t(n);
     for (size_t i = 0; i < n; i++) {
         uint32_t bits;
         float v = p.t(i);
         std::memcpy(&bits, &v, sizeof bits);
-        t[i] = bits - prev;
+        put_svarint(s, static_cast<int32_t>(bits - prev));
         prev = bits;
     }
-    for (int k = 0; k < 4; k++)
-        for (size_t i = 0; i < n; i++)
-            s->bytes.push_back(static_cast<uint8_t>(t[i] >> (8 * k)));
     int64_t last = 0;
     for (size_t i = 0; i < n; i++) {
         int32_t rec = p[i].rec;

@@ -84,6 +84,31 @@ std::vector<uint8_t> line_bytes()
     return out.bytes;
 }
 
+/*
+ * Header bytes `p` (`len` of them) against `prev`, the last header of the
+ * same direction, which they then become: for each group of eight bytes
+ * a mask byte (bit k: byte k of the group differs), then the differing
+ * bytes XORed with prev's (0 past its end). Most bytes repeat.
+ */
+void put_header(byte_stream *out, const uint8_t *p, int32_t len, std::vector<uint8_t> *prev)
+{
+    for (int32_t g = 0; g < len; g += 8) {
+        uint8_t mask = 0;
+        uint8_t diff[8];
+        int nd = 0;
+        for (int32_t k = g; k < len && k < g + 8; k++) {
+            uint8_t x = p[k] ^ (static_cast<size_t>(k) < prev->size() ? (*prev)[k] : 0);
+            if (x != 0) {
+                mask |= static_cast<uint8_t>(1u << (k - g));
+                diff[nd++] = x;
+            }
+        }
+        out->bytes.push_back(mask);
+        out->bytes.insert(out->bytes.end(), diff, diff + nd);
+    }
+    prev->assign(p, p + len);
+}
+
 /* The texts of a page: one stream, its templates and its block starts. */
 struct text_stream {
     page_texts texts;
@@ -103,8 +128,8 @@ void start_block(text_stream *s)
  * which the ladder draws; and the rest, which hover lines and popups
  * show, read only when one is shown: the summary line, the header bytes
  * of the detail dump (count + 1, 0 for a segment without detail text;
- * each byte XORed with the same byte of the last header of that
- * direction in the block) and the hover line's events suffix.
+ * then put_header against the last header of that direction in the
+ * block) and the hover line's events suffix.
  */
 void segment_texts(text_stream *labels, text_stream *details)
 {
@@ -128,10 +153,7 @@ void segment_texts(text_stream *labels, text_stream *details)
             put_uvarint(&out, 0);
         } else {
             put_uvarint(&out, static_cast<uint64_t>(len) + 1);
-            std::vector<uint8_t> &prev = last[g_trace.lines[j].dir == 1 ? 0 : 1];
-            for (int32_t k = 0; k < len; k++)
-                out.bytes.push_back(p[k] ^ (static_cast<size_t>(k) < prev.size() ? prev[k] : 0));
-            prev.assign(p, p + len);
+            put_header(&out, p, len, &last[g_trace.lines[j].dir == 1 ? 0 : 1]);
         }
         put_text(&details->texts, &out, hover_events_suffix(j));
     }

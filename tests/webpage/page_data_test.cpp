@@ -290,9 +290,13 @@ TEST(PageData, PagesCarryTheProgramsTextsOfEverySegment)
             if (count > 0) {
                 std::vector<uint8_t> &p = prev[g_trace.lines[j].dir == 1 ? 0 : 1];
                 std::vector<uint8_t> h(count - 1);
-                for (size_t k = 0; k < h.size(); k++)
-                    h[k] = texts.at(r.at + k) ^ (k < p.size() ? p[k] : 0);
-                r.at += h.size();
+                for (size_t g = 0; g < h.size(); g += 8) {
+                    uint8_t mask = texts.at(r.at++);
+                    for (size_t k = g; k < h.size() && k < g + 8; k++) {
+                        uint8_t was = k < p.size() ? p[k] : 0;
+                        h[k] = (mask >> (k - g)) & 1 ? texts.at(r.at++) ^ was : was;
+                    }
+                }
                 p = h;
                 g_text.detail[0] = 0;
                 text_out o = text_out_at_end(g_text.detail, DETAIL_TEXT_SIZE);
