@@ -66,6 +66,13 @@ if [ -x "$build/gen_many" ]; then
   "$repo_root/tools/bench-health.sh" "$build"
 fi
 
+# The report pages in headless Chromium: a 1,000,000-segment connection
+# (BENCH_PAGE_SEGMENTS) and the health table of BENCH_CONNS connections.
+if command -v chromium >/dev/null && command -v python3 >/dev/null; then
+  echo
+  "$repo_root/tools/bench-webpage.sh" "$build"
+fi
+
 # The large load (BENCH_BIG packets), when asked for.
 big_load=${BENCH_BIG:-0}
 if [ "$big_load" -gt 0 ]; then

@@ -1351,8 +1351,8 @@ function healthPage(meta) {
       idx.sort((a, b) => (txt[a] < txt[b] ? -1 : txt[a] > txt[b] ? 1 : 0) * dir || a - b);
     }
     order = Array.from(idx);
-    api.lastSortMs = performance.now() - t0;
     render();
+    api.lastSortMs = performance.now() - t0;   // sorted and the rows shown
   }
   let shown = order;
   const PAGE = 500;
