@@ -1336,6 +1336,19 @@ function healthPage(meta) {
     numeric.push(allNum || isVerdict);
     keys.push(vals);
   }
+  // A text column's key: each row's rank among the column's texts.
+  function textRanks(col) {
+    const txt = rows.map(r => cellOf(r, col));
+    const by = Uint32Array.from(rows.keys()).sort((a, b) => txt[a] < txt[b] ? -1 : txt[a] > txt[b] ? 1 : 0);
+    const rank = new Float64Array(rows.length);
+    for (let i = 0, r = 0; i < by.length; i++) {
+      if (i > 0 && txt[by[i]] !== txt[by[i - 1]]) r = i;
+      rank[by[i]] = r;
+    }
+    keys[col] = rank;
+    return rank;
+  }
+  for (let c = 0; c < ncols; c++) if (!numeric[c]) keys[c] = null;
   const verdictKey = (multi ? 1 : 0) + vcol;
   let order = Array.from(rows.keys());
   let sortCol = verdictKey, sortDir = 1;
@@ -1343,19 +1356,14 @@ function healthPage(meta) {
     const t0 = performance.now();
     sortCol = col; sortDir = dir;
     const idx = Uint32Array.from(order.length === rows.length ? order : rows.keys());
-    if (numeric[col]) {
-      const k = keys[col];
-      idx.sort((a, b) => (k[a] - k[b]) * dir || a - b);
-    } else {
-      const txt = rows.map(r => cellOf(r, col));
-      idx.sort((a, b) => (txt[a] < txt[b] ? -1 : txt[a] > txt[b] ? 1 : 0) * dir || a - b);
-    }
+    const k = keys[col] || textRanks(col);
+    idx.sort((a, b) => (k[a] - k[b]) * dir || a - b);
     order = Array.from(idx);
     render();
     api.lastSortMs = performance.now() - t0;   // sorted and the rows shown
   }
   let shown = order;
-  const PAGE = 500;
+  const PAGE = 200;
   let limit = PAGE;
   function render() {
     const q = filter.value.trim().toLowerCase();
@@ -1398,6 +1406,8 @@ function healthPage(meta) {
     }
   });
   sort(verdictKey, 1);
+  // The text columns' ranks once the table shows, so that a sort is quick.
+  setTimeout(() => { for (let c = 0; c < ncols; c++) if (!keys[c]) textRanks(c); }, 0);
   Object.assign(api, {
     sort, headers: () => headers.slice(),
     setFilter: q => { filter.value = q; limit = PAGE; render(); },
