@@ -560,6 +560,7 @@ proc wp::build_file_menu {mb} {
     $mb.menu add command -label "Connections\u2026" -accelerator Ctrl+L \
         -command wp::connections_dialog
     $mb.menu add command -label "Save as\u2026" -accelerator Ctrl+S -command wp::save_as
+    $mb.menu add command -label "Save report\u2026" -command wp::save_report
     $mb.menu add command -label "Statistics\u2026" -accelerator I -command wp::statistics_dialog
     $mb.menu add separator
     $mb.menu add command -label "Quit" -accelerator Q -command {destroy .}
@@ -989,6 +990,19 @@ proc wp::save_as {} {
         return
     }
     .status configure -text "Saved the diagram to $path."
+}
+
+# The report page: the loaded connection as one web page that any
+# browser opens offline, starting at the view the window shows.
+proc wp::save_report {} {
+    set path [tk_getSaveFile -parent . -title "Save report" -defaultextension .html \
+        -filetypes {{{Web page} {.html .htm}} {{All files} *}}]
+    if {$path eq ""} { return }
+    if {[catch {savereport_clib $path} err]} {
+        tk_messageBox -parent . -icon error -title "Save report" -message $err
+        return
+    }
+    .status configure -text "Saved the report page to $path."
 }
 
 proc wp::save_postscript {} {

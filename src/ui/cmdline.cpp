@@ -90,6 +90,7 @@ cmdline_action parse_options(int argc, char **argv, int *first_file)
         case 'S':
         case 'E':
         case 'G':
+        case 'P':
             note_output_option(c, optarg);
             break;
         case 'k':

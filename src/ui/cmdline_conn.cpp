@@ -68,7 +68,7 @@ int list_connections_out(int nfiles, char *const names[])
 {
     if (is_webpage_name(g_output.picture)) {
         std::string error;
-        if (save_health_page(nfiles, names, g_output.picture, &error))
+        if (save_health_page(nfiles, names, g_output.picture, g_output.pages, &error))
             return 1;
         std::fprintf(stderr, "%s: %s\n", program_name, error.c_str());
         return 0;

@@ -33,7 +33,7 @@
 
 output_request g_output;
 
-const char output_optstring[] = "o:t:x:SEG:";
+const char output_optstring[] = "o:t:x:SEG:P";
 
 /* The window size of a run without a window when -g gives none. */
 static const int DEFAULT_WIDTH = 1000, DEFAULT_HEIGHT = 800;
@@ -44,6 +44,7 @@ void output_request_reset()
     g_output.have_span = 0;
     g_output.statistics = 0;
     g_output.events = 0;
+    g_output.pages = 0;
 }
 
 [[noreturn]] static void bad_option(const char *fmt, const char *arg)
@@ -104,6 +105,9 @@ int note_output_option(int c, const char *arg)
     case 'E':
         g_output.events = 1;
         return 1;
+    case 'P':
+        g_output.pages = 1;
+        return 1;
     case 'G': {
         graph_type type;
         int dir;
@@ -129,6 +133,7 @@ void print_output_usage()
     std::fprintf(stderr, "\t-S: print statistics of the connection, no window\n");
     std::fprintf(stderr, "\t-E: print the TCP analysis events, one per line, no window\n");
     std::fprintf(stderr, "\t-G <type>[:<dir>]: -o writes graph tsg, tput, rtt, owd or inflight, dir LR or RL\n");
+    std::fprintf(stderr, "\t-P: with -L -o <file>.html, each connection's page too, in <file>-pages/\n");
     std::fprintf(stderr, "\tSee wirepaint(1) for the keys of the window.\n");
 }
 

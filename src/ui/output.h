@@ -15,6 +15,8 @@
  *	    -G TYPE[:DIR]  -o writes that graph (tsg tput rtt owd inflight;
  *	                   LR or RL) instead of the ladder; without -o the
  *	                   window opens its Graph window on it
+ *	    -P             with -L -o FILE.html: each connection's own report
+ *	                   page too, in the folder FILE-pages beside it
  */
 
 #ifndef WIREPAINT_UI_OUTPUT_H
@@ -36,6 +38,8 @@ struct output_request {
     int graph;             /* 1 once -G named a graph */
     int graph_type;        /* -G TYPE: a graph_type (graph/series.h) */
     int graph_dir;         /* -G DIR: 1 LR, 2 RL, 0 the default */
+    int pages;             /* 1 for -P: with -L -o FILE.html, each
+                            * connection's own page too, in a folder */
 };
 
 extern output_request g_output;
@@ -48,7 +52,7 @@ extern const char output_optstring[];
 
 /*
  * note_output_option --
- *	Takes option letter `c` ('o', 't', 'x', 'S', 'E' or 'G') with its argument.
+ *	Takes option letter `c` ('o', 't', 'x', 'S', 'E', 'G' or 'P') with its argument.
  *	A -G that is not TYPE[:DIR] exits the same way.
  *	A -o name without a known extension, or a -t that is not two numbers
  *	FROM:TO with FROM < TO, writes a message naming the option on

@@ -26,10 +26,13 @@ int save_report(const std::string &path, std::string *error);
  * save_health_page --
  *	Writes the health table of the `nfiles` capture files `names` as a
  *	page to `path`: every connection of every file, sortable and
- *	filterable, worst verdict first. 1 on success; 0 with the reason in
- *	*error.
+ *	filterable, worst verdict first. With `pages`, also loads each
+ *	connection in turn (as -c N would) and writes its own page into the
+ *	folder "PATH-pages" (PATH without its extension), named
+ *	"FILE-N.html", which its row links to; the last one stays loaded.
+ *	1 on success; 0 with the reason in *error.
  */
-int save_health_page(int nfiles, char *const names[], const std::string &path,
+int save_health_page(int nfiles, char *const names[], const std::string &path, int pages,
                      std::string *error);
 
 /*

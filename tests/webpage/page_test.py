@@ -17,12 +17,14 @@ import os
 import random
 import subprocess
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cdp  # noqa: E402
 
-WIREPAINT, PUBLISH_VIEW, EXAMPLES, WORK = sys.argv[1:5] if len(sys.argv) >= 5 else [None] * 4
+WIREPAINT, PUBLISH_VIEW, EXAMPLES, WORK = (
+    [os.path.abspath(a) for a in sys.argv[1:5]] if len(sys.argv) >= 5 else [None] * 4)
 
 # Every bundled capture alone, and the pairs taken at both ends.
 SINGLES = ["sender.pcap", "receiver.pcap", "sender.pcapng", "bulk-loss-sender.pcap",
@@ -313,6 +315,49 @@ class PageTest(unittest.TestCase):
                     self.assertTrue(b.eval("wirepaintPage.graphs.columnsCheck(%d, %r, %r, %d)"
                                            % (i, t0, t1, w)), (i, t0, t1, w))
 
+    def test_the_window_saves_the_report_of_its_view(self):
+        """File > Save report... in the real window (Xvfb): the page starts at the
+        window's view, and draws the arrows the window published for it."""
+        work = tempfile.mkdtemp(dir=WORK)
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                              "script", "wirepaint.tcl")
+        with open(os.path.join(work, "wirepaint.tcl"), "w") as f:
+            f.write("""source {%s}
+update
+zoomin_clib
+zoomin_clib
+scrlbar1_clib 1
+scrlbar_move_clib moveto 0.4
+update
+set out [open arrows.txt w]
+for {set i 0} {$i < $linecnt} {incr i} {
+    puts $out [list $x1($i) $y1($i) $x2($i) $y2($i) $color($i) $arrow($i)]
+}
+close $out
+proc tk_getSaveFile {args} { return [file join [pwd] report.html] }
+set m .toolbar.file.menu
+$m invoke [$m index "Save report\u2026"]
+set f [open status.txt w]; puts -nonewline $f [.status cget -text]; close $f
+destroy .
+""" % os.path.abspath(script))
+        cmd = [WIREPAINT, "-g", "900x700", os.path.join(EXAMPLES, "sender.pcap")]
+        if not os.environ.get("DISPLAY"):
+            cmd = ["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24"] + cmd
+        subprocess.run(cmd, cwd=work, check=True, timeout=120,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        page = os.path.join(work, "report.html")
+        with open(os.path.join(work, "status.txt")) as f:
+            self.assertEqual(f.read(), "Saved the report page to %s." % page)
+        window = []
+        with open(os.path.join(work, "arrows.txt")) as f:
+            for line in f:
+                x1, y1, x2, y2, colour, head = line.split()
+                window.append([int(x1), int(y1), int(x2), int(y2), colour, head])
+        b = self.open(page)
+        self.assert_clean(page)
+        self.assertGreater(len(window), 0)
+        self.assertEqual([a[1:] for a in drawn(b)["arrows"]], window)
+
     def test_health_table_page_sorts_and_filters(self):
         out = os.path.join(WORK, "many.html")
         src = os.path.join(EXAMPLES, "midstream-many.pcap")
@@ -343,6 +388,27 @@ class PageTest(unittest.TestCase):
         self.assertTrue(all(any(port in c for c in r) for r in kept))
         b.eval("wirepaintPage.setFilter('')")
         self.assertEqual(len(b.eval("wirepaintPage.tableRows()")), len(rows))
+
+    def test_health_table_links_each_connections_page(self):
+        out = os.path.join(WORK, "linked.html")
+        src = os.path.join(EXAMPLES, "midstream-many.pcap")
+        subprocess.run([WIREPAINT, "-L", "-P", "-o", out, src], check=True, timeout=120)
+        b = self.open(out)
+        links = b.eval("Array.from(document.querySelectorAll('#health a')).map(a => a.getAttribute('href'))")
+        count = b.eval("JSON.parse(document.getElementById('meta').textContent).rows.length")
+        self.assertEqual(len(links), count)
+        self.assertEqual(sorted(links), sorted("linked-pages/midstream-many.pcap-%d.html" % n
+                                               for n in range(1, count + 1)))
+        # Each page is the one -c N -o writes; a link opens it.
+        for n in (1, count // 2, count):
+            alone = os.path.join(WORK, "alone-%d.html" % n)
+            subprocess.run([WIREPAINT, "-c", str(n), "-o", alone, src], check=True, timeout=120)
+            with open(alone, "rb") as f1, open(os.path.join(WORK, "linked-pages",
+                                                            "midstream-many.pcap-%d.html" % n), "rb") as f2:
+                self.assertEqual(f1.read(), f2.read(), n)
+        b.eval("document.querySelector('#health a').click()")
+        b.open("file://" + os.path.join(WORK, links[0]))
+        self.assertTrue(b.eval("wirepaintPage.complete"))
 
 
 if __name__ == "__main__":
