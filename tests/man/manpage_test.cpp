@@ -58,9 +58,9 @@ TEST(ManualPage, RendersWithoutWarningsAndNamesEveryOptionAndKey)
         flat += ch;
     }
     for (const char *section : {"OPTIONS", "THE WINDOW", "COLOUR CLASSES", "EXIT STATUS", "FILES",
-                                "EXAMPLES", "One-file use", "Two-file use"})
+                                "EXAMPLES", "One-file use", "Two-file use", "REPORT PAGE"})
         EXPECT_NE(flat.find(section), std::string::npos) << section;
-    for (const char *opt : {"-V", "-g", "-d", "-s", "-L", "-c", "-f", "-o", "-t", "-x", "-S", "-E", "-v", "-h"})
+    for (const char *opt : {"-V", "-g", "-d", "-s", "-L", "-c", "-f", "-o", "-t", "-x", "-S", "-E", "-P", "-v", "-h"})
         EXPECT_NE(flat.find(std::string("\n ") + opt), std::string::npos) << opt;
     for (const char *key : {"Home", "End", "f or 0", "Go to a segment", "Wheel", "Middle drag",
                             "Ctrl-C", "PageUp", "Escape", "Ctrl-O", "Ctrl-L", "Ctrl-S", "Hover",

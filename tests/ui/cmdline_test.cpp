@@ -34,12 +34,14 @@ const char usage_text[] =
     "\t-f <filter>: read only the packets a libpcap filter passes\n"
     "\t-H <host>: draw this end (address or address:port) on the left axis\n"
     "\t-k: two files: correct the drift of the two capture hosts' clocks\n"
-    "\t-o <file>: write the diagram to file (.svg .pdf .png .ps .eps), no window\n"
+    "\t-o <file>: write the diagram to file (.svg .pdf .png .ps .eps), no window;\n"
+    "\t    .html: the interactive report page (with -L: the health table's)\n"
     "\t-t <from>:<to>: show the diagram from <from> to <to> seconds\n"
     "\t-x <file>: write one CSV row per segment to file (- for stdout), no window\n"
     "\t-S: print statistics of the connection, no window\n"
     "\t-E: print the TCP analysis events, one per line, no window\n"
     "\t-G <type>[:<dir>]: -o writes graph tsg, tput, rtt, owd or inflight, dir LR or RL\n"
+    "\t-P: with -L -o <file>.html, each connection's page too, in <file>-pages/\n"
     "\tSee wirepaint(1) for the keys of the window.\n";
 
 const char version_text[] = "wirepaint version 2.01a (20080212)\n";

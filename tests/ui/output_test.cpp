@@ -68,7 +68,7 @@ TEST(Output, BadValuesEndWithAMessageAndStatusOne)
         std::string err;
     } rows[] = {
         {{"-o", "x.jpg", sender},
-         "wirepaint: -o \"x.jpg\": the file name must end in .svg, .pdf, .png, .ps or .eps\n"},
+         "wirepaint: -o \"x.jpg\": the file name must end in .svg, .pdf, .png, .ps, .eps or .html\n"},
         {{"-t", "abc", "-o", "x.svg", sender},
          "wirepaint: -t wants FROM:TO, two times in seconds, not \"abc\"\n"},
         {{"-t", "1:", sender}, "wirepaint: -t wants FROM:TO, two times in seconds, not \"1:\"\n"},
