@@ -703,10 +703,14 @@ function connectionPage(meta, L, labelTexts, rest) {
     const r = main.getBoundingClientRect();
     return [Math.floor(ev.clientX - r.left), Math.floor(ev.clientY - r.top)];
   }
-  function showPopup(j) {
+  function showPopup(j, pageX, pageY) {
     popupLine = j;
     popupText.textContent = texts ? buildMessage(texts.detail(j)) : 'The texts are still loading.';
     popup.hidden = false;
+    // Beside the click, inside the page's width.
+    const w = popup.offsetWidth;
+    popup.style.left = Math.max(0, Math.min(pageX + 12, document.documentElement.clientWidth - w - 8)) + 'px';
+    popup.style.top = (pageY + 12) + 'px';
     current = j + 1;
   }
   function closePopup() { popup.hidden = true; popupLine = -1; }
@@ -731,7 +735,7 @@ function connectionPage(meta, L, labelTexts, rest) {
     if (drag && !drag.moved && ev.target === main) {
       const [x, y] = pointer(ev);
       const j = hitAt(x, y);
-      if (j >= 0) showPopup(j);
+      if (j >= 0) showPopup(j, ev.pageX, ev.pageY);
     }
     drag = null;
   });
