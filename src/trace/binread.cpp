@@ -291,6 +291,12 @@ bool place_packet(const struct pcap_pkthdr *hdr, const uint8_t *ip, uint32_t lin
     t.copy_len = g_trace.copy_len;
     if (filemap_place(t.map, hdr, ip - link_len, link_len + n))
         return true;
+    /* A walk reading the records from the map still needs it, and `ip`
+     * lies in it: the map is kept; only memory can be missing here. */
+    if (t.map->handing) {
+        errno = ENOMEM;
+        load_fail_errno(-1, "malloc");
+    }
     if (!trace_map_to_copies(&t))
         load_fail_errno(-1, "malloc");
     return false;
@@ -495,7 +501,8 @@ seg_record *read_capture(const char *file)
         errno = err;
         load_fail_errno(-1, "malloc");
     }
-    g_trace.building.map = filemap_open(file, g_trace.linktype, records_file_can_hold());
+    if (!g_capfile.literal_read)
+        g_trace.building.map = filemap_open(file, g_trace.linktype, records_file_can_hold());
     conn_select_begin(file);
     dropnote_begin_file();
     populate_ahead helper;

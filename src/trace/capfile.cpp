@@ -31,7 +31,7 @@
 #include "trace/linktype.h"
 #include "trace/loadfail.h"
 
-capfile_state g_capfile = {"", nullptr, nullptr, -1};
+capfile_state g_capfile = {"", nullptr, nullptr, -1, false};
 
 namespace {
 

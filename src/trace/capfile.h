@@ -33,6 +33,9 @@ struct capfile_state {
     int64_t capture_size; /* bytes of capture the file opened last holds
                            * (decompressed, for a compressed file); -1
                            * when unknown (a pipe); set by capture_open */
+    bool literal_read;    /* every capture read by libpcap alone, never
+                           * from its map (the literal form of the mapped
+                           * walk); false but in tests, which set it */
 };
 
 /* Bytes of the read buffer: libpcap reads a savefile with two fread
