@@ -4,14 +4,14 @@
  *	The capture reader and the segment decoder.
  *
  *	read_capture opens one savefile through libpcap and runs every packet
- *	(read from the mapped file where it can be, trace/capfile.h) through
+ *	(read from the mapped file where it can be, capture/capfile.h) through
  *	handle_packet, which strips the link header where the packet lies. decode_segment then decides whether what
  *	follows is a TCP segment of the file's one connection: the first
  *	accepted segment fixes the connection key (addresses, ports, initial
  *	sequence numbers, first time stamp), and every later packet must
  *	belong to it in either direction. Accepted segments become seg_records
  *	in g_trace.building with relative numbers, a relative time and their
- *	packet bytes: their place in the mapped file (trace/filemap.h), or,
+ *	packet bytes: their place in the mapped file (capture/filemap.h), or,
  *	where the file cannot be followed that way, their own copy; every
  *	other packet is reported in one line on standard output (or only
  *	counted, trace/dropnote.h) and dropped.
@@ -35,14 +35,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "trace/capfile.h"
+#include "capture/capfile.h"
 #include "trace/connlist.h"
 #include "trace/direction.h"
 #include "trace/dropnote.h"
-#include "trace/filemap.h"
-#include "trace/linktype.h"
-#include "trace/loadfail.h"
-#include "trace/prefault.h"
+#include "capture/filemap.h"
+#include "capture/linktype.h"
+#include "capture/loadfail.h"
+#include "capture/prefault.h"
 #include "trace/scratch.h"
 #include "trace/tcp_fields.h"
 

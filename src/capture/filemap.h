@@ -32,8 +32,8 @@
  *	kernel keeps in its file cache and maps in again when asked.
  */
 
-#ifndef WIREPAINT_TRACE_FILEMAP_H
-#define WIREPAINT_TRACE_FILEMAP_H
+#ifndef WIREPAINT_CAPTURE_FILEMAP_H
+#define WIREPAINT_CAPTURE_FILEMAP_H
 
 #include <cstddef>
 #include <cstdint>
@@ -62,7 +62,7 @@ struct file_map {
     size_t next;           /* walk: offset of the next record header to look at */
     size_t released;       /* walk: bytes before this were given back */
     size_t asked;          /* walk: bytes before this were asked to be
-                            * mapped in ahead (trace/prefault.h) */
+                            * mapped in ahead (capture/prefault.h) */
     uint32_t *where;       /* per record: low 32 bits of its record
                             * header's offset (malloc'ed; room `room`) */
     int32_t room;          /* records `where` has room for */

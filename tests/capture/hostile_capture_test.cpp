@@ -24,8 +24,8 @@
 #include "support/pcapgen.h"
 #include "text/detail.h"
 #include "trace/binread.h"
-#include "trace/capfile.h"
-#include "trace/loadfail.h"
+#include "capture/capfile.h"
+#include "capture/loadfail.h"
 #include "trace/trace.h"
 
 namespace {

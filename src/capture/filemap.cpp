@@ -6,7 +6,7 @@
  *	lookup of a record's bytes, and the giving back of pages read.
  */
 
-#include "trace/filemap.h"
+#include "capture/filemap.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -20,9 +20,9 @@
 #include <cstring>
 #include <new>
 
-#include "trace/bytes.h"
-#include "trace/linktype.h"
-#include "trace/prefault.h"
+#include "capture/bytes.h"
+#include "capture/linktype.h"
+#include "capture/prefault.h"
 
 namespace {
 
