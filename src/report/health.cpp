@@ -18,7 +18,7 @@
 #include <memory>
 
 #include "analysis/events.h"
-#include "trace/bytes.h"
+#include "capture/bytes.h"
 #include "trace/tcp_fields.h"
 #include "trace/flow.h"
 #include "trace/trace.h"
