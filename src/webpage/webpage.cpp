@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -181,8 +182,12 @@ std::string captured(int (*write)(FILE *))
     return text;
 }
 
+/* A number for the JSON record: 9 digits read back as the same float;
+ * null (read as 0) for one that is not finite, which JSON cannot hold. */
 std::string number_text(double v)
 {
+    if (!std::isfinite(v))
+        return "null";
     char text[40];
     std::snprintf(text, sizeof text, "%.9g", v);
     return text;
@@ -244,7 +249,8 @@ bool loaded_health_row(const std::string &file, int conn_number, std::vector<std
 std::string health_json(const std::vector<std::string> &files, int conn_number)
 {
     std::vector<std::string> cells;
-    if (files.empty() || !loaded_health_row(files[0], conn_number, &cells))
+    /* Standard input was read once, by the load: no row for it. */
+    if (files.empty() || files[0] == "-" || !loaded_health_row(files[0], conn_number, &cells))
         return "null";
     std::vector<std::string> names(health_cell_names, health_cell_names + health_cell_count);
     return "{\"names\":" + json_list(names) + ",\"cells\":" + json_list(cells) + "}";

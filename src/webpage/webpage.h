@@ -43,8 +43,9 @@ struct webpage_view {
  *	The page of the loaded connection (g_trace, the line list, the
  *	events) read from `files`, drawn from `view`. `conn_number` is the
  *	-c number the connection was chosen by (0: none given), for the
- *	header's health figures. Formats every segment's texts once: the
- *	side effects of segment_detail_text on each line.
+ *	header's health figures, which come from reading the first file
+ *	again (none for standard input, "-"). Formats every segment's texts
+ *	once: the side effects of segment_detail_text on each line.
  */
 std::string connection_page(const std::vector<std::string> &files, const webpage_view &view,
                             int conn_number);

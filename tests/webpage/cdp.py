@@ -212,8 +212,11 @@ class Browser:
 
     def close(self):
         try:
+            if getattr(self, "ws", None):
+                self.ws.sock.close()
             self.proc.kill()
             self.proc.wait(timeout=10)
+            self.proc.stderr.close()
         except Exception:
             pass
         shutil.rmtree(self.profile, ignore_errors=True)

@@ -130,8 +130,18 @@ class PageTest(unittest.TestCase):
                     p.close()
                 self.assert_clean(path)
 
-    def test_sample_page_is_small(self):
+    def test_sample_page_is_small_and_standard_input_makes_one(self):
         self.assertLess(os.path.getsize(write_page(("sender.pcap",))), 300 * 1024)
+        out = os.path.join(WORK, "stdin.html")
+        with open(os.path.join(EXAMPLES, "sender.pcap"), "rb") as f:
+            subprocess.run([WIREPAINT, "-o", out, "-"], stdin=f, check=True, timeout=60)
+        b = self.open(out)
+        self.assert_clean(out)
+        p = Program(("sender.pcap",))
+        try:
+            self.assertEqual(drawn(b), published(p, p.ask("start")))
+        finally:
+            p.close()
 
     def same_view(self, b, p, what):
         v = b.eval("wirepaintPage.view()")
