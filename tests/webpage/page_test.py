@@ -70,7 +70,9 @@ class Program:
 
     def close(self):
         self.proc.stdin.close()
-        self.proc.wait(timeout=30)
+        self.proc.stdout.close()
+        if self.proc.wait(timeout=30) != 0:
+            raise AssertionError("publish_view ended with status %d" % self.proc.returncode)
 
 
 browser = None
