@@ -11,8 +11,28 @@
 // arithmetic (Math.fround at every step the program takes in float), the
 // same window scan with its cap of 256 arrows, the same placement of
 // labels and time stamps, the same hit test. The texts of a segment are
-// the program's own, carried whole. window.wirepaintPage exposes what the
-// page drew, for tests.
+// the program's own, carried whole.
+//
+// window.wirepaintPage exposes what the page drew, for tests:
+//   ready, complete, failed   the ladder drawn; everything drawn; an error
+//   readyAt, completeAt       ms since the navigation started
+//   lastRedrawMs              the last redraw of the ladder (publication
+//                             and drawing), ms
+//   view()                    {start, end, scale, scroll}: the main window
+//                             in s, px/s, and the window's main_scroll;
+//                             setView(v) shows another
+//   arrows(), labels(), times(), notice()
+//                             the publication of the view: arrows {line,
+//                             x1, y1, x2, y2, color, arrow}, texts {line,
+//                             x, y, text, color} in scroll-region pixels,
+//                             the notice of a capped span or null
+//   canvasOrigin(), overOrigin()  where the canvases lie in the viewport
+//   hitAt(x, y), hoverText, popupText(), popupLine()
+//   detailText(j), hoverLine(j), labelText(j), eventsText(), statsText()
+//   zoom(steps, y), scrollBy(px), goToSegment(n), home(), end(), fit(),
+//   current(), warnings(), scanCheck(start, end), graphs (a few checks)
+//   the health page: headers(), sort(col, dir), setFilter(text),
+//   tableRows(), shownRows(), lastSortMs
 'use strict';
 
 const f = Math.fround;

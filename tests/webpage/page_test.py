@@ -188,6 +188,12 @@ class PageTest(unittest.TestCase):
                     for key in ("End", "Home", "f"):
                         b.key(key, key, key if len(key) == 1 else None)
                         self.same_view(b, p, key)
+                    # A click on the overview centres the view there.
+                    ov = b.eval("wirepaintPage.overOrigin()")
+                    before = b.eval("wirepaintPage.view()")
+                    b.click(ov["x"] + 60.5, ov["y"] + 700.5)
+                    after = self.same_view(b, p, "overview click")
+                    self.assertGreater(after["start"], before["start"])
                     self.assert_clean(path)
                 finally:
                     p.close()
