@@ -200,8 +200,8 @@ std::string json_string(const std::string &text)
         case '\t':
             out += "\\t";
             break;
-        case '/':
-            out += (i > 0 && text[i - 1] == '<') ? "\\/" : "/";
+        case '<':
+            out += "\\u003c";   /* no "</script" nor "<!--" in a script element */
             break;
         default:
             if (c < 0x20) {

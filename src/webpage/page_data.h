@@ -92,7 +92,7 @@ std::vector<uint8_t> deflate_bytes(const std::vector<uint8_t> &in);
 /* base64 (RFC 4648, with padding) of `n` bytes at `p`. */
 std::string base64_of(const uint8_t *p, size_t n);
 
-/* `text` as a JSON string literal, quotes included; "</" written "<\/"
+/* `text` as a JSON string literal, quotes included; "<" written "\u003c"
  * so that the literal may sit inside an HTML script element. */
 std::string json_string(const std::string &text);
 

@@ -237,8 +237,8 @@ TEST(PageData, DeflateBase64AndJsonReadBack)
     }
     EXPECT_EQ(base64_decode(base64_of(packed.data(), packed.size())), packed);
 
-    EXPECT_EQ(json_string("a\"b\\c\nd\te\x01</script>/x"),
-              "\"a\\\"b\\\\c\\nd\\te\\u0001<\\/script>/x\"");
+    EXPECT_EQ(json_string("a\"b\\c\nd\te\x01</script><!--/x"),
+              "\"a\\\"b\\\\c\\nd\\te\\u0001\\u003c/script>\\u003c!--/x\"");
     EXPECT_TRUE(is_webpage_name("r.html"));
     EXPECT_TRUE(is_webpage_name("dir.x/R.HTM"));
     EXPECT_FALSE(is_webpage_name("r.svg"));
