@@ -403,7 +403,6 @@ function connectionPage(meta, L, labelTexts, rest) {
   document.body.append(nav);
 
   // -- ladder
-  const HEADER_H = 24;
   const section = el('section', { id: 'ladder' });
   const strip = el('div', { class: 'strip' });
   const hostL = el('span', { class: 'host', text: meta.hosts[0] });
@@ -437,7 +436,6 @@ function connectionPage(meta, L, labelTexts, rest) {
   hostR.style.left = (W - 80 - 150) + 'px';
   timeword.style.left = (Math.floor(W / 2) - 50) + 'px';
   overTitle.style.left = (W + OW / 2 - 50) + 'px';
-  void HEADER_H;
 
   const g = main.getContext('2d');
   const og = over.getContext('2d');
