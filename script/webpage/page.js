@@ -1057,16 +1057,28 @@ function graphsPart(meta, bytes, L) {
   const width = meta.view.W + meta.view.OW, height = 420;
   const section = el('section', { id: 'graphs' }, el('h2', { text: 'Graphs' }),
     el('p', { class: 'keys', text: 'The ladder\u2019s span is shaded; click a point to show its segment in the ladder; wheel zooms the time axis, double-click shows all.' }));
-  let at = 0;
-  const graphs = meta.graphs.map(g => {
+  // One slot a graph type, holding its directions; a direction's points
+  // are decoded when it is first shown.
+  const slots = [];
+  for (const g of meta.graphs) {
+    let slot = slots.find(x => x.type === g.type);
+    if (!slot) { slot = { type: g.type, choices: [], k: 0 }; slots.push(slot); }
+    slot.choices.push({ meta: g, data: null });
+  }
+  function decodeGraph(g) {
+    let at = g.at;
     const series = g.series.map(s => {
       const d = decodeSeries(bytes, at, s.n);
       at = d.at;
-      const p = d.series;
-      return Object.assign({}, s, { p, pyr: pyramidBuild(p) });
+      return Object.assign({}, s, { p: d.series, pyr: pyramidBuild(d.series) });
     });
     return Object.assign({}, g, { series });
-  });
+  }
+  function graphOf(i) {
+    const c = slots[i].choices[slots[i].k];
+    if (!c.data) c.data = decodeGraph(c.meta);
+    return c.data;
+  }
   let goTo = () => {};
   let shade = null;
   const views = [];
@@ -1081,13 +1093,31 @@ function graphsPart(meta, bytes, L) {
   const plot = { left: GRAPH_MARGIN.left, top: GRAPH_MARGIN.top,
                  width: Math.max(1, Math.floor(width - GRAPH_MARGIN.left - GRAPH_MARGIN.right)),
                  height: Math.max(1, Math.floor(height - GRAPH_MARGIN.top - GRAPH_MARGIN.bottom)) };
-  const canvases = graphs.map((g, i) => {
-    const c = el('canvas', { width, height, 'data-graph': g.type });
-    section.append(el('div', { class: 'graph' }, c));
-    views.push(fullView(g));
+  const canvases = slots.map((slot, i) => {
+    const c = el('canvas', { width, height, 'data-graph': slot.type });
+    const box = el('div', { class: 'graph' });
+    if (slot.choices.length > 1) {
+      // The direction, as the Graph window chooses it: LR the left host's
+      // segments, RL the right host's.
+      const pick = el('p', { class: 'dirs' }, 'Direction: ');
+      slot.choices.forEach((ch, k) => {
+        const b = el('button', { type: 'button', 'data-dir': ch.meta.dir === 2 ? 'RL' : 'LR',
+                                 text: ch.meta.dir === 2 ? 'RL' : 'LR' });
+        b.addEventListener('click', () => {
+          slot.k = k;
+          views[i] = fullView(graphOf(i));
+          draw(i);
+        });
+        pick.append(b, ' ');
+      });
+      box.append(pick);
+    }
+    box.append(c);
+    section.append(box);
+    views.push(fullView(slot.choices[0].meta));
     c.addEventListener('click', ev => {
       const r = c.getBoundingClientRect();
-      const rec = nearestRecord(g, views[i], Math.floor(ev.clientX - r.left), Math.floor(ev.clientY - r.top), 6);
+      const rec = nearestRecord(graphOf(i), views[i], Math.floor(ev.clientX - r.left), Math.floor(ev.clientY - r.top), 6);
       if (rec >= 0) goTo(rec + 1);
     });
     c.addEventListener('wheel', ev => {
@@ -1099,7 +1129,7 @@ function graphsPart(meta, bytes, L) {
       v.t0 = t - (t - v.t0) * k; v.t1 = t + (v.t1 - t) * k;
       draw(i);
     }, { passive: false });
-    c.addEventListener('dblclick', () => { views[i] = fullView(g); draw(i); });
+    c.addEventListener('dblclick', () => { views[i] = fullView(graphOf(i)); draw(i); });
     return c;
   });
   const mx = (v, t) => plot.left + (t - v.t0) * plot.width / (v.t1 - v.t0);
@@ -1241,7 +1271,7 @@ function graphsPart(meta, bytes, L) {
   }
   const drawnCells = [];
   function draw(i) {
-    const g = graphs[i], v = views[i], ctx = canvases[i].getContext('2d');
+    const g = graphOf(i), v = views[i], ctx = canvases[i].getContext('2d');
     ctx.setTransform(1, 0, 0, 1, 0, 0);
     ctx.fillStyle = '#ffffff'; ctx.fillRect(0, 0, width, height);
     ctx.font = 'bold 13px Helvetica, Arial, sans-serif';
@@ -1281,13 +1311,16 @@ function graphsPart(meta, bytes, L) {
       goTo = go;
       if (pending) return;
       pending = true;
-      requestAnimationFrame(() => { pending = false; graphs.forEach((_, i) => draw(i)); });
+      requestAnimationFrame(() => { pending = false; slots.forEach((_, i) => draw(i)); });
     },
-    drawNow() { graphs.forEach((_, i) => draw(i)); },
+    drawNow() { slots.forEach((_, i) => draw(i)); },
     test: {
-      graphs: () => graphs.map((g, i) => ({ type: g.type, points: g.series.reduce((a, s) => a + s.p.n, 0), cells: drawnCells[i] || 0 })),
+      graphs: () => slots.map((slot, i) => {
+        const g = graphOf(i);
+        return { type: g.type, dir: g.dir, points: g.series.reduce((a, s) => a + s.p.n, 0), cells: drawnCells[i] || 0 };
+      }),
       columnsCheck(i, t0, t1, w) {
-        for (const s of graphs[i].series) {
+        for (const s of graphOf(i).series) {
           if (s.style === STYLE.LABELS) continue;
           const v = { t0, t1, width: w };
           const a = JSON.stringify(reduceColumns(s.p, s.pyr, v)), b = JSON.stringify(reduceColumnsLiteral(s.p, v));
@@ -1297,7 +1330,7 @@ function graphsPart(meta, bytes, L) {
       },
       clickPoint(i) {
         // A drawn point with a record, in canvas pixels, and its record.
-        const g = graphs[i], v = views[i];
+        const g = graphOf(i), v = views[i];
         for (const s of g.series) {
           for (let k = Math.floor(s.p.n / 2); k < s.p.n; k++) {
             if (s.p.rec[k] < 0 || s.style === STYLE.LABELS) continue;

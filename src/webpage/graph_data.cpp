@@ -31,8 +31,13 @@ std::vector<graph_data> build_page_graphs()
     bool have_marks = marks.size() == static_cast<size_t>(g_trace.main.count);
     graph_inputs in{have_marks ? marks.data() : nullptr, 0};
     int dir = default_graph_dir();
-    for (int t = 0; t < GRAPH_TYPES; t++)
-        out.push_back(build_graph(static_cast<graph_type>(t), dir, in));
+    for (int t = 0; t < GRAPH_TYPES; t++) {
+        graph_type type = static_cast<graph_type>(t);
+        out.push_back(build_graph(type, dir, in));
+        /* The one-way delay shows both directions in one graph. */
+        if (type != GRAPH_OWD)
+            out.push_back(build_graph(type, 3 - dir, in));
+    }
     return out;
 }
 
@@ -127,7 +132,7 @@ std::string strings_json(const std::vector<std::string> &v)
     return out + "]";
 }
 
-std::string graph_json(const graph_data &g)
+std::string graph_json(const graph_data &g, size_t at)
 {
     std::string series = "[";
     for (size_t i = 0; i < g.series.size(); i++) {
@@ -140,6 +145,7 @@ std::string graph_json(const graph_data &g)
     }
     series += "]";
     return std::string("{\"type\":") + json_string(graph_type_name(g.type)) +
+           ",\"at\":" + std::to_string(at) +
            ",\"dir\":" + std::to_string(g.dir) + ",\"title\":" + json_string(g.title) +
            ",\"unit\":" + std::to_string(g.unit) + ",\"yName\":" + json_string(g.y_name) +
            ",\"notes\":" + strings_json(g.notes) + ",\"tMin\":" + num(g.t_min) +
@@ -155,7 +161,7 @@ void graph_page_data(std::string *meta, std::vector<uint8_t> *bytes)
     *meta = "[";
     byte_stream s;
     for (size_t i = 0; i < graphs.size(); i++) {
-        *meta += (i ? "," : "") + graph_json(graphs[i]);
+        *meta += (i ? "," : "") + graph_json(graphs[i], s.bytes.size());
         for (const graph_series &series : graphs[i].series)
             put_series(&s, series);
     }

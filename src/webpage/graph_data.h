@@ -1,10 +1,11 @@
 /*
  * graph_data.h --
  *
- *	The five graphs of the loaded connection (graph/series.h) as the
- *	report page carries them: for each graph its titles, units and series
- *	(name, colour, style), and the points of every series packed into one
- *	blob.
+ *	The graphs of the loaded connection (graph/series.h) as the report
+ *	page carries them: each type in both directions (the one-way delay
+ *	once: it shows both), the default direction first; for each graph its
+ *	titles, units, series (name, colour, style) and where its points
+ *	start in the one blob that packs the points of every series.
  */
 
 #ifndef WIREPAINT_WEBPAGE_GRAPH_DATA_H
@@ -16,9 +17,9 @@
 
 /*
  * graph_page_data --
- *	Builds each graph type in the default direction (with the events
- *	pass's marks) and gives the graphs' record, a JSON list, in *meta and
- *	their points' bytes in *bytes.
+ *	Builds each graph type in the default direction and the other (with
+ *	the events pass's marks) and gives the graphs' record, a JSON list,
+ *	in *meta and their points' bytes in *bytes.
  */
 void graph_page_data(std::string *meta, std::vector<uint8_t> *bytes);
 

@@ -304,18 +304,28 @@ class PageTest(unittest.TestCase):
                 self.assertEqual([g["type"] for g in graphs],
                                  ["tsg", "tput", "rtt", "owd", "inflight"])
                 self.assertGreater(graphs[0]["points"], 0)
-                # A click on a point of each graph shows that point's segment.
-                for i in range(len(graphs)):
-                    b.eval("wirepaintPage.drawGraphs()")
-                    pt = b.eval("wirepaintPage.graphs.clickPoint(%d)" % i)
-                    if pt is None or pt["rec"] < 0:
-                        continue
-                    b.eval("document.querySelector('canvas[data-graph=\"%s\"]').scrollIntoView()"
-                           % graphs[i]["type"])
-                    o = b.eval("wirepaintPage.graphs.canvasOrigin(%d)" % i)
-                    b.click(o["x"] + pt["x"] + 0.5, o["y"] + pt["y"] + 0.5)
-                    self.assertEqual(b.eval("wirepaintPage.current()"), pt["rec"] + 1)
-                    self.assertIn(pt["rec"], [a["line"] for a in b.eval("wirepaintPage.arrows()")])
+                # A click on a point of each graph shows that point's segment;
+                # then the same in the other direction of each graph but owd.
+                for other in (False, True):
+                    if other:
+                        flipped = b.eval(
+                            "Array.from(document.querySelectorAll('#graphs .dirs')).map(p => "
+                            "(p.querySelectorAll('button')[1].click(), 1)).length")
+                        self.assertEqual(flipped, 4)
+                        now = b.eval("wirepaintPage.graphs.graphs()")
+                        self.assertEqual([g["dir"] for g in now if g["type"] != "owd"],
+                                         [3 - g["dir"] for g in graphs if g["type"] != "owd"])
+                    for i in range(len(graphs)):
+                        b.eval("wirepaintPage.drawGraphs()")
+                        pt = b.eval("wirepaintPage.graphs.clickPoint(%d)" % i)
+                        if pt is None or pt["rec"] < 0:
+                            continue
+                        b.eval("document.querySelector('canvas[data-graph=\"%s\"]').scrollIntoView()"
+                               % graphs[i]["type"])
+                        o = b.eval("wirepaintPage.graphs.canvasOrigin(%d)" % i)
+                        b.click(o["x"] + pt["x"] + 0.5, o["y"] + pt["y"] + 0.5)
+                        self.assertEqual(b.eval("wirepaintPage.current()"), pt["rec"] + 1)
+                        self.assertIn(pt["rec"], [a["line"] for a in b.eval("wirepaintPage.arrows()")])
                 # The columns through the pyramid are those of the literal pass.
                 rnd = random.Random(7)
                 end = max(0.01, b.eval("JSON.parse(document.getElementById('meta').textContent)"
