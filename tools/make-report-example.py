@@ -8,6 +8,7 @@ at 1300 px wide, to examples/report.png.
 """
 
 import base64
+import math
 import os
 import subprocess
 import sys
@@ -33,7 +34,7 @@ try:
     a = next(a for a in arrows if a["line"] == 59)
     height = b.eval("document.getElementById('main').height")
     x, y = (a["x1"] + a["x2"]) // 2, (a["y1"] + a["y2"]) // 2 - height // 2
-    b.click(o["x"] + x + 0.5, o["y"] + y + 0.5)
+    b.click(math.ceil(o["x"] + x), math.ceil(o["y"] + y))
     b.eval("window.scrollTo(0, document.getElementById('ladder').offsetTop - 8)")
     shot = b.send("Page.captureScreenshot", {"format": "png", "captureBeyondViewport": False})
     with open(os.path.join(examples, "report.png"), "wb") as f:

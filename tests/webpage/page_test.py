@@ -13,6 +13,7 @@ filtering.
 """
 
 import json
+import math
 import os
 import random
 import subprocess
@@ -86,6 +87,12 @@ def setUpModule():
 
 def tearDownModule():
     browser.close()
+
+
+def on_pixel(origin, x, y):
+    """The viewport point whose whole canvas pixel is (x, y): Chromium gives
+    events whole viewport pixels, and a canvas may lie at a fraction."""
+    return math.ceil(origin["x"] + x), math.ceil(origin["y"] + y)
 
 
 def drawn(b):
@@ -220,8 +227,7 @@ class PageTest(unittest.TestCase):
                     for x, y in points[::max(1, len(points) // 12)]:
                         line = p.ask("click %d %d" % (x, y))
                         picked += line >= 0
-                        # At the middle of the pixel, wherever the page's layout put the canvas.
-                        px, py = o["x"] + x + 0.5, o["y"] + y + 0.5
+                        px, py = on_pixel(o, x, y)
                         b.mouse("mouseMoved", px, py)
                         hover = b.eval("wirepaintPage.hoverText")
                         self.assertEqual(hover, p.ask("hover %d" % line) if line >= 0 else "")
@@ -323,7 +329,7 @@ class PageTest(unittest.TestCase):
                         b.eval("document.querySelector('canvas[data-graph=\"%s\"]').scrollIntoView()"
                                % graphs[i]["type"])
                         o = b.eval("wirepaintPage.graphs.canvasOrigin(%d)" % i)
-                        b.click(o["x"] + pt["x"] + 0.5, o["y"] + pt["y"] + 0.5)
+                        b.click(*on_pixel(o, pt["x"], pt["y"]))
                         self.assertEqual(b.eval("wirepaintPage.current()"), pt["rec"] + 1)
                         self.assertIn(pt["rec"], [a["line"] for a in b.eval("wirepaintPage.arrows()")])
                 # The columns through the pyramid are those of the literal pass.
