@@ -227,7 +227,9 @@ file_map *filemap_open(const char *file, int linktype, int32_t records)
 {
     if (file == nullptr || std::strcmp(file, "-") == 0)
         return nullptr;
-    int fd = open(file, O_RDONLY | O_CLOEXEC);
+    /* Without blocking: a named pipe whose writer has gone would hold the
+     * open until another came; only a regular file is mapped. */
+    int fd = open(file, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return nullptr;
     struct stat st;
