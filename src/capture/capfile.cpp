@@ -117,6 +117,13 @@ struct lead_bytes {
     bool consumed;   /* read from a pipe: they must be handed on */
 };
 
+/* Whether a file's leading bytes are a pcapng section header's. */
+bool is_pcapng(const lead_bytes &lead)
+{
+    return lead.n >= 4 && lead.b[0] == 0x0a && lead.b[1] == 0x0d && lead.b[2] == 0x0d &&
+           lead.b[3] == 0x0a;
+}
+
 /* The leading bytes of the file open at `fd`: read where they lie without
  * moving it, or, from a pipe, read off it. */
 lead_bytes read_lead(int fd)
@@ -278,12 +285,12 @@ pcap_t *open_any(const char *file, size_t limit, bool buffered, char *errbuf, op
     if (buffered && g_capfile.buffer == nullptr)
         g_capfile.buffer = static_cast<char *>(std::malloc(READ_BUFFER));
     if (buffered && g_capfile.buffer != nullptr) {
-        /* A classic pcap file on disk is walked where it lies
-         * (capture/filemap.h) and libpcap reads only its header here: the
+        /* A classic or pcapng file on disk is walked where it lies
+         * (capture/filemap.h) and libpcap reads only its headers here: the
          * whole buffer would be a megabyte read, and its pages taken, for
          * nothing. Should the walk refuse the file, libpcap reads it
          * through the part used. */
-        bool walked = classic && g_capfile.capture_size >= 0;
+        bool walked = (classic || is_pcapng(lead)) && g_capfile.capture_size >= 0;
         std::setvbuf(f, g_capfile.buffer, _IOFBF, walked ? MAPPED_READ_BUFFER : (size_t)READ_BUFFER);
         /* Only the loading thread reads the stream, and once the window
          * runs the process has other threads: stdio need not lock the
