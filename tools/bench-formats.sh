@@ -52,19 +52,8 @@ for f in "${forms[@]}"; do
   fi
 done
 
-# run NAME CMD... : one timed run; appends the wall time in seconds to
-# $workdir/NAME.time and the peak RSS in KiB to $workdir/NAME.rss.
-run() {
-  local name=$1
-  shift
-  local start end
-  start=$EPOCHREALTIME
-  /usr/bin/time -v -o "$workdir/$name.v" "$@" >/dev/null 2>"$workdir/$name.err" || true
-  end=$EPOCHREALTIME
-  echo "$start $end" | awk '{ printf "%.4f\n", $2 - $1 }' >>"$workdir/$name.time"
-  awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }' \
-    "$workdir/$name.v" >>"$workdir/$name.rss"
-}
+# shellcheck source=tools/bench-common.sh
+. "$repo_root/tools/bench-common.sh"
 
 for _ in $(seq "$runs"); do
   for f in "${forms[@]}"; do
@@ -75,9 +64,7 @@ for _ in $(seq "$runs"); do
   run unzstd sh -c "zstd -q -dc '$workdir/zstd.pcap.zst' >/dev/null"
 done
 
-median() { sort -n "$workdir/$1.time" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 peak_kib() { sort -n "$workdir/$1.rss" | tail -n1; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 packets=$("$pcap_count" "$capture")
 plain_time=$(median plain)
@@ -87,7 +74,6 @@ row() { printf '  %-22s %9s %11s %13s %13s %13s\n' "$@"; }
 row "" "time (s)" "/ plain" "/ longer" "peak (MiB)" "+ B/packet"
 for f in plain pcapng gzip zstd; do
   t=$(median "$f")
-  longer=$plain_time
   case $f in
     gzip) alone=$(median zcat) ;;
     zstd) alone=$(median unzstd) ;;
@@ -96,9 +82,9 @@ for f in plain pcapng gzip zstd; do
   longer=$(awk -v a="$plain_time" -v b="$alone" 'BEGIN { print (a > b ? a : b) }')
   peak=$(peak_kib "$f")
   row "$f" "$t" "$(ratio "$t" "$plain_time")" "$(ratio "$t" "$longer")" \
-    "$(awk -v k="$peak" 'BEGIN { printf "%.1f", k / 1024 }')" \
+    "$(peak_mib "$f")" \
     "$(awk -v k="$peak" -v p="$plain_peak" -v n="$packets" 'BEGIN { printf "%.1f", (k - p) * 1024 / n }')"
 done
-row "gzip -dc alone" "$(median zcat)" "" "" "$(awk -v k="$(peak_kib zcat)" 'BEGIN { printf "%.1f", k / 1024 }')" ""
-row "zstd -dc alone" "$(median unzstd)" "" "" "$(awk -v k="$(peak_kib unzstd)" 'BEGIN { printf "%.1f", k / 1024 }')" ""
+row "gzip -dc alone" "$(median zcat)" "" "" "$(peak_mib zcat)" ""
+row "zstd -dc alone" "$(median unzstd)" "" "" "$(peak_mib unzstd)" ""
 echo "  (/ longer: against the longer of the plain load and the decompression alone)"

@@ -104,17 +104,17 @@ read_outcome read_trapped(const std::string &path)
     return out;
 }
 
-/* A capture of one connection whose payload is random, so that it
- * compresses into many blocks. */
-std::string random_capture()
+/* A capture of one connection of `n` segments of `size` bytes of random
+ * payload, so that it compresses into many blocks. */
+std::string random_capture(int n = 2000, int size = 700)
 {
     std::string path = pcapgen::temp_path("random.pcap");
     pcapgen::savefile_writer w(path, pcapgen::LINK_EN10MB, 65535);
     std::mt19937 rng(7);
-    for (int i = 0; i < 2000; i++) {
+    for (int i = 0; i < n; i++) {
         pcapgen::tcp_seg s;
-        s.seq = 1000 + (uint32_t)i * 700;
-        s.payload.resize(700);
+        s.seq = 1000 + (uint32_t)(i * size);
+        s.payload.resize((size_t)size);
         for (uint8_t &b : s.payload)
             b = (uint8_t)rng();
         w.ip(pcapgen::build_tcp(s), i * 0.001);
@@ -187,18 +187,7 @@ TEST(Decompress, JoinedCutAndCorruptFilesOfEveryFormat)
  * records. */
 TEST(Decompress, CapturesLargerThanTheRingStreamWhole)
 {
-    std::string path = pcapgen::temp_path("large.pcap");
-    pcapgen::savefile_writer w(path, pcapgen::LINK_EN10MB, 65535);
-    std::mt19937 rng(11);
-    for (int i = 0; i < 6000; i++) {
-        pcapgen::tcp_seg s;
-        s.seq = 1000 + (uint32_t)i * 1000;
-        s.payload.resize(1000);
-        for (uint8_t &b : s.payload)
-            b = (uint8_t)rng();
-        w.ip(pcapgen::build_tcp(s), i * 0.001);
-    }
-    w.close();
+    std::string path = random_capture(6000, 1000);
     ASSERT_GT(std::filesystem::file_size(path), 3u * STREAM_RING_BYTES / 2);
     read_outcome plain = read_trapped(path);
     ASSERT_EQ(plain.records.size(), 6000u);

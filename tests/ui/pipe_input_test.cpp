@@ -14,6 +14,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "support/pcapgen.h"
@@ -32,16 +34,8 @@ struct ran {
 
 std::string slurp(const std::string &path)
 {
-    std::string s;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return s;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        s.append(buf, n);
-    std::fclose(f);
-    return s;
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 ran run(const std::string &cmd)
