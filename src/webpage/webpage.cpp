@@ -9,6 +9,8 @@
 
 #include "webpage/webpage.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -249,8 +251,10 @@ bool loaded_health_row(const std::string &file, int conn_number, std::vector<std
 std::string health_json(const std::vector<std::string> &files, int conn_number)
 {
     std::vector<std::string> cells;
-    /* Standard input was read once, by the load: no row for it. */
-    if (files.empty() || files[0] == "-" || !loaded_health_row(files[0], conn_number, &cells))
+    /* Standard input or a pipe was read once, by the load: no row for it. */
+    struct stat st;
+    if (files.empty() || files[0] == "-" || stat(files[0].c_str(), &st) != 0 ||
+        !S_ISREG(st.st_mode) || !loaded_health_row(files[0], conn_number, &cells))
         return "null";
     std::vector<std::string> names(health_cell_names, health_cell_names + health_cell_count);
     return "{\"names\":" + json_list(names) + ",\"cells\":" + json_list(cells) + "}";

@@ -44,7 +44,7 @@ struct webpage_view {
  *	events) read from `files`, drawn from `view`. `conn_number` is the
  *	-c number the connection was chosen by (0: none given), for the
  *	header's health figures, which come from reading the first file
- *	again (none for standard input, "-"). Formats every segment's texts
+ *	again (none for standard input or a pipe, read once). Formats every segment's texts
  *	once: the side effects of segment_detail_text on each line.
  */
 std::string connection_page(const std::vector<std::string> &files, const webpage_view &view,
