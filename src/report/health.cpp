@@ -2,10 +2,13 @@
  * health.cpp --
  *
  *	The health table: one pass over a capture through the connection
- *	list's visitor. Each connection keeps an events walk, its counters and
- *	the data segments still waiting for their ACK (for the ack times);
- *	the ack times of all connections go to one array, ordered by
- *	connection at the end for the medians.
+ *	list's visitor. Each connection keeps an events walk, its counters,
+ *	how it opened (SYNs, the answer), each way's first TTL and the data
+ *	segments still waiting for their ACK (for the ack times); the ack
+ *	times of all connections go to one array, ordered by connection and
+ *	way at the end for the medians, of which the place of the capture
+ *	makes the round trip. The verdicts and their reasons are read from
+ *	the figures alone.
  */
 
 #include "report/health.h"
