@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "trace/connlist.h"
-#include "trace/loadfail.h"
+#include "capture/loadfail.h"
 
 namespace {
 

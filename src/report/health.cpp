@@ -22,8 +22,8 @@
 
 #include "analysis/events.h"
 #include "analysis/left_host.h"
+#include "capture/bytes.h"
 #include "report/table.h"
-#include "trace/bytes.h"
 #include "trace/tcp_fields.h"
 #include "trace/flow.h"
 #include "trace/trace.h"

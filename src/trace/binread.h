@@ -13,8 +13,8 @@
 
 #include <pcap/pcap.h>
 
-#include "trace/bytes.h"
-#include "trace/linktype.h"
+#include "capture/bytes.h"
+#include "capture/linktype.h"
 #include "trace/trace.h"
 
 /*

@@ -22,7 +22,7 @@
 #include "load/drift.h"
 #include "load/loader.h"
 #include "text/host_evidence.h"
-#include "trace/capfile.h"
+#include "capture/capfile.h"
 #include "trace/dropnote.h"
 #include "trace/trace.h"
 #include "ui/output.h"

@@ -32,8 +32,8 @@
  *	kernel keeps in its file cache and maps in again when asked.
  */
 
-#ifndef WIREPAINT_TRACE_FILEMAP_H
-#define WIREPAINT_TRACE_FILEMAP_H
+#ifndef WIREPAINT_CAPTURE_FILEMAP_H
+#define WIREPAINT_CAPTURE_FILEMAP_H
 
 #include <cstddef>
 #include <cstdint>
@@ -56,10 +56,13 @@ struct file_map {
                             * filemap_next */
     size_t handed;         /* while handing: offset of the record header
                             * filemap_next handed over last */
+    uint32_t snapshot;     /* while handing: the snapshot length a record's
+                            * captured length is cut to (libpcap's); set by
+                            * filemap_next, UINT32_MAX before */
     size_t next;           /* walk: offset of the next record header to look at */
     size_t released;       /* walk: bytes before this were given back */
     size_t asked;          /* walk: bytes before this were asked to be
-                            * mapped in ahead (trace/prefault.h) */
+                            * mapped in ahead (capture/prefault.h) */
     uint32_t *where;       /* per record: low 32 bits of its record
                             * header's offset (malloc'ed; room `room`) */
     int32_t room;          /* records `where` has room for */
@@ -85,8 +88,11 @@ void filemap_close(file_map *m);
 /*
  * filemap_place --
  *	Places record m->count: while the map hands the records over, the
- *	record handed last, when its captured length is the file's (not cut
- *	to the snapshot length). Otherwise finds the packet libpcap handed over (its
+ *	record handed last, its captured length cut to the snapshot length
+ *	as libpcap cuts it (filemap_bytes gives that many bytes of it);
+ *	false then only when its offset cannot be kept (no memory), and the
+ *	caller must not give up the map, which the walk still reads and
+ *	whose bytes `frame` points into. Otherwise finds the packet libpcap handed over (its
  *	header `hdr`, its first `n` captured bytes `frame`) in the file,
  *	from where the last placed one ended, and keeps its offset. False,
  *	placing nothing, when the walk reaches the end without it or cannot
@@ -124,8 +130,10 @@ int filemap_next(file_map *m, int snapshot, struct pcap_pkthdr *hdr, const uint8
 /*
  * filemap_bytes --
  *	Record i's packet from its IP header on, and in *cap the count of its
- *	bytes there that are packet data, at most `copy_len`; nullptr and 0
- *	for an index not placed. Reads the record's header in the file.
+ *	bytes there that are packet data (of its captured length as libpcap
+ *	gave it: cut to the snapshot length of a handed walk), at most
+ *	`copy_len`; nullptr and 0 for an index not placed. Reads the record's
+ *	header in the file; never a byte past the record's captured bytes.
  */
 const uint8_t *filemap_bytes(const file_map *m, int32_t i, int32_t copy_len, int32_t *cap);
 

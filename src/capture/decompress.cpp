@@ -15,7 +15,7 @@
  *	corrupt, whatever was decoded before.
  */
 
-#include "trace/decompress.h"
+#include "capture/decompress.h"
 
 #include <unistd.h>
 

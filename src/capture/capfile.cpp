@@ -14,7 +14,7 @@
  *	catches it there, breaks the loop and throws it again outside.
  */
 
-#include "trace/capfile.h"
+#include "capture/capfile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -25,13 +25,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "trace/capbytes.h"
-#include "trace/decompress.h"
-#include "trace/filemap.h"
-#include "trace/linktype.h"
-#include "trace/loadfail.h"
+#include "capture/capbytes.h"
+#include "capture/decompress.h"
+#include "capture/filemap.h"
+#include "capture/linktype.h"
+#include "capture/loadfail.h"
 
-capfile_state g_capfile = {"", nullptr, nullptr, -1};
+capfile_state g_capfile = {"", nullptr, nullptr, -1, false};
 
 namespace {
 
@@ -178,7 +178,7 @@ pcap_t *open_any(const char *file, size_t limit, bool buffered, char *errbuf, op
         g_capfile.buffer = static_cast<char *>(std::malloc(READ_BUFFER));
     if (buffered && g_capfile.buffer != nullptr) {
         /* A classic pcap file on disk is walked where it lies
-         * (trace/filemap.h) and libpcap reads only its header here: the
+         * (capture/filemap.h) and libpcap reads only its header here: the
          * whole buffer would be a megabyte read, and its pages taken, for
          * nothing. Should the walk refuse the file, libpcap reads it
          * through the part used. */

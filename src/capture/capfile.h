@@ -6,14 +6,14 @@
  *	failure message, the -f filter applied to the opened file, the run
  *	over every packet with libpcap's own text for a read error, and the
  *	file cut short, whose packets are kept after a warning. A compressed
- *	file (trace/decompress.h) is decompressed whole into memory first
+ *	file (capture/decompress.h) is decompressed whole into memory first
  *	and read from there, so everything after the open is the same for
  *	both. Also the check the window makes before it lets go of the
  *	current connection.
  */
 
-#ifndef WIREPAINT_TRACE_CAPFILE_H
-#define WIREPAINT_TRACE_CAPFILE_H
+#ifndef WIREPAINT_CAPTURE_CAPFILE_H
+#define WIREPAINT_CAPTURE_CAPFILE_H
 
 #include <cstdint>
 #include <string>
@@ -33,6 +33,9 @@ struct capfile_state {
     int64_t capture_size; /* bytes of capture the file opened last holds
                            * (decompressed, for a compressed file); -1
                            * when unknown (a pipe); set by capture_open */
+    bool literal_read;    /* every capture read by libpcap alone, never
+                           * from its map (the literal form of the mapped
+                           * walk); false but in tests, which set it */
 };
 
 /* Bytes of the read buffer: libpcap reads a savefile with two fread
@@ -86,7 +89,7 @@ struct file_map;
 /*
  * capture_run_mapped --
  *	capture_run reading the records from `m`, the map of the file `pc`
- *	was opened on (trace/filemap.h), when its records can be read there
+ *	was opened on (capture/filemap.h), when its records can be read there
  *	with libpcap's outcome (filemap_can_hand): the same packets, headers,
  *	bytes, filter verdicts (libpcap's compiled program on each record),
  *	messages and statuses, without a copy of the file. Otherwise, and for

@@ -6,7 +6,7 @@
  *	lookup of a record's bytes, and the giving back of pages read.
  */
 
-#include "trace/filemap.h"
+#include "capture/filemap.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -20,9 +20,9 @@
 #include <cstring>
 #include <new>
 
-#include "trace/bytes.h"
-#include "trace/linktype.h"
-#include "trace/prefault.h"
+#include "capture/bytes.h"
+#include "capture/linktype.h"
+#include "capture/prefault.h"
 
 namespace {
 
@@ -99,6 +99,15 @@ void populate_ahead(file_map *m, size_t pos)
     size_t len = m->len - m->asked < POPULATE_STEP ? m->len - m->asked : POPULATE_STEP;
     prefault_ask_read(m->base + m->asked, len);
     m->asked += len;
+}
+
+/* The captured length of the record whose header is at `pos`, as
+ * libpcap hands it over: cut to the snapshot length of a handed walk
+ * (past it, libpcap steps over the bytes). */
+uint32_t captured_length(const file_map *m, size_t pos)
+{
+    uint32_t caplen = header_word(m, pos + 8);
+    return caplen > m->snapshot ? m->snapshot : caplen;
 }
 
 /* The file offset of record i's header. */
@@ -245,6 +254,7 @@ file_map *filemap_open(const char *file, int linktype, int32_t records)
     m->linktype = linktype;
     m->nano = (swapped ? read_be32(b) : magic) == MAGIC_NS;
     m->next = FILE_HEADER;
+    m->snapshot = UINT32_MAX;
     /* Room for what the file can hold: pages not written cost nothing. */
     if (records > 0) {
         m->where = static_cast<uint32_t *>(std::malloc((size_t)records * sizeof(uint32_t)));
@@ -306,6 +316,7 @@ int filemap_next(file_map *m, int snapshot, struct pcap_pkthdr *hdr, const uint8
     hdr->caplen = header_word(m, pos + 8);
     hdr->len = header_word(m, pos + 12);
     uint32_t snap = (uint32_t)snapshot;
+    m->snapshot = snap;
     if (hdr->caplen > MAX_CAPLEN) {
         if (hdr->caplen > snap)
             std::snprintf(errbuf, PCAP_ERRBUF_SIZE,
@@ -344,7 +355,7 @@ bool filemap_place(file_map *m, const struct pcap_pkthdr *hdr, const uint8_t *fr
 {
     if (m->handing) {
         size_t pos = m->handed;
-        return header_word(m, pos + 8) == hdr->caplen && keep(m, pos);
+        return captured_length(m, pos) == hdr->caplen && keep(m, pos);
     }
     size_t pos = m->next;
     while (pos + RECORD_HEADER <= m->len) {
@@ -371,7 +382,7 @@ const uint8_t *filemap_bytes(const file_map *m, int32_t i, int32_t copy_len, int
     if (m == nullptr || i < 0 || i >= m->count)
         return nullptr;
     size_t pos = offset_of(m, i);
-    uint32_t caplen = header_word(m, pos + 8);
+    uint32_t caplen = captured_length(m, pos);
     const uint8_t *frame = m->base + pos + RECORD_HEADER;
     uint32_t link = 0;
     if (link_ip_offset(m->linktype, frame, caplen, &link) != LINK_IP)

@@ -6,8 +6,8 @@
  *	makes sure the bytes read lie inside what was captured.
  */
 
-#ifndef WIREPAINT_TRACE_BYTES_H
-#define WIREPAINT_TRACE_BYTES_H
+#ifndef WIREPAINT_CAPTURE_BYTES_H
+#define WIREPAINT_CAPTURE_BYTES_H
 
 #include <cstdint>
 

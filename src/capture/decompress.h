@@ -3,7 +3,7 @@
  *
  *	Compressed capture files: which compressor made a file, told by its
  *	leading bytes (never by its name), and the decompression of the
- *	whole file into capture bytes in memory (trace/capbytes.h) through
+ *	whole file into capture bytes in memory (capture/capbytes.h) through
  *	the compressor's own library. gzip, zstd, xz, bzip2 and lz4 (frame
  *	format) are read, each also as several streams one after the other,
  *	as the tools write them when files are joined.
@@ -13,14 +13,14 @@
  *	stream the library refuses (corrupt) gives nothing to read.
  */
 
-#ifndef WIREPAINT_TRACE_DECOMPRESS_H
-#define WIREPAINT_TRACE_DECOMPRESS_H
+#ifndef WIREPAINT_CAPTURE_DECOMPRESS_H
+#define WIREPAINT_CAPTURE_DECOMPRESS_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "trace/capbytes.h"
+#include "capture/capbytes.h"
 
 /* The compressors read. */
 enum compression { COMP_NONE, COMP_GZIP, COMP_ZSTD, COMP_XZ, COMP_BZIP2, COMP_LZ4 };

@@ -22,9 +22,9 @@
 #include <unistd.h>
 
 #include "support/pcapgen.h"
-#include "trace/capfile.h"
-#include "trace/filemap.h"
-#include "trace/loadfail.h"
+#include "capture/capfile.h"
+#include "capture/filemap.h"
+#include "capture/loadfail.h"
 
 namespace {
 

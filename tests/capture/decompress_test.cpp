@@ -8,7 +8,7 @@
  *	message naming it; the window's probe sees the same.
  */
 
-#include "trace/decompress.h"
+#include "capture/decompress.h"
 
 #include <gtest/gtest.h>
 
@@ -23,8 +23,8 @@
 
 #include "support/pcapgen.h"
 #include "trace/binread.h"
-#include "trace/capfile.h"
-#include "trace/loadfail.h"
+#include "capture/capfile.h"
+#include "capture/loadfail.h"
 #include "trace/flow.h"
 #include "trace/trace.h"
 
