@@ -70,15 +70,17 @@ struct file_map {
     int32_t high_from[64]; /* high_from[k]: first record whose offset is
                             * at least (k + 1) << 32 */
     int32_t nhigh;         /* entries of high_from in use */
+    struct pcapng_walk *ng;/* a pcapng file's walk (capture/pcapng_walk.h),
+                            * owned; null for a classic file */
 };
 
 /*
  * filemap_open --
  *	Maps `file` for the walk when it is a regular classic-pcap file
- *	(either byte order, micro- or nanosecond stamps) of link type
- *	`linktype`, with room for about `records` records. nullptr, with no
- *	side effects, when it is not or the memory cannot be had: its
- *	records then get copies.
+ *	(either byte order, micro- or nanosecond stamps) or pcapng file of
+ *	link type `linktype`, with room for about `records` records. nullptr,
+ *	with no side effects, when it is not or the memory cannot be had:
+ *	its records then get copies.
  */
 file_map *filemap_open(const char *file, int linktype, int32_t records);
 
@@ -105,7 +107,8 @@ bool filemap_place(file_map *m, const struct pcap_pkthdr *hdr, const uint8_t *fr
  * filemap_can_hand --
  *	Whether the records of `m`'s file, opened by libpcap as `pc`, can be
  *	read from the map (filemap_next) with exactly libpcap's outcome: a
- *	version 2.4 (or later minor) header in the byte order libpcap found,
+ *	pcapng file, or a classic file with a version 2.4 (or later minor)
+ *	header, in the byte order libpcap found,
  *	microsecond stamps asked for, and a link type wirepaint reads whose
  *	bytes libpcap does not rewrite (it swaps fields of cooked headers of
  *	a file in the other byte order); and the file libpcap reads is the
@@ -116,6 +119,7 @@ bool filemap_can_hand(const file_map *m, pcap_t *pc);
 /*
  * filemap_next --
  *	Reads the record at m->next as libpcap's savefile reader would with
+ *	(a pcapng file: its next packet, capture/pcapng_walk.h)
  *	snapshot length `snapshot`: the header in host order, the stamp of a
  *	nanosecond file in microseconds, a captured length above `snapshot`
  *	cut to it (the rest stepped over). Returns 1 with *hdr, *data (in the
@@ -126,6 +130,14 @@ bool filemap_can_hand(const file_map *m, pcap_t *pc);
  */
 int filemap_next(file_map *m, int snapshot, struct pcap_pkthdr *hdr, const uint8_t **data,
                  char *errbuf);
+
+/*
+ * filemap_walked --
+ *	For a walk that has handed over the record whose data begin at
+ *	`pos`: gives back the pages behind it and asks for those ahead, a
+ *	few megabytes at a time. A hint: changes no byte.
+ */
+void filemap_walked(file_map *m, size_t pos);
 
 /*
  * filemap_bytes --

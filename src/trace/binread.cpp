@@ -506,7 +506,16 @@ seg_record *read_capture(const char *file)
     conn_select_begin(file);
     dropnote_begin_file();
     populate_ahead helper;
-    capture_run_mapped(pc, file, g_trace.building.map, handle_packet, nullptr);
+    try {
+        capture_run_mapped(pc, file, g_trace.building.map, handle_packet, nullptr);
+    } catch (const load_error &) {
+        /* A read that fails keeps nothing: a compressed capture is read
+         * as it is decompressed, and its data may turn out corrupt only
+         * after records were taken. */
+        helper.end();
+        trace_free(&g_trace.building);
+        throw;
+    }
     helper.end();
     g_trace.duration = trace_span(&g_trace.building);
     return g_trace.building.rec;

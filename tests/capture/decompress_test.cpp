@@ -25,6 +25,7 @@
 #include "trace/binread.h"
 #include "capture/capfile.h"
 #include "capture/loadfail.h"
+#include "capture/stream.h"
 #include "trace/flow.h"
 #include "trace/trace.h"
 
@@ -177,5 +178,33 @@ TEST(Decompress, JoinedCutAndCorruptFilesOfEveryFormat)
         std::string probed;
         EXPECT_EQ(capture_probe(path.c_str(), &probed), 0) << f.name;
         EXPECT_EQ(probed, reason);
+    }
+}
+
+/* A capture several times the ring between the decompressing thread and
+ * the reader, of random payload, reads through the ring of every format
+ * (which wraps and makes each side wait) to exactly the plain file's
+ * records. */
+TEST(Decompress, CapturesLargerThanTheRingStreamWhole)
+{
+    std::string path = pcapgen::temp_path("large.pcap");
+    pcapgen::savefile_writer w(path, pcapgen::LINK_EN10MB, 65535);
+    std::mt19937 rng(11);
+    for (int i = 0; i < 6000; i++) {
+        pcapgen::tcp_seg s;
+        s.seq = 1000 + (uint32_t)i * 1000;
+        s.payload.resize(1000);
+        for (uint8_t &b : s.payload)
+            b = (uint8_t)rng();
+        w.ip(pcapgen::build_tcp(s), i * 0.001);
+    }
+    w.close();
+    ASSERT_GT(std::filesystem::file_size(path), 3u * STREAM_RING_BYTES / 2);
+    read_outcome plain = read_trapped(path);
+    ASSERT_EQ(plain.records.size(), 6000u);
+    for (const format &f : formats) {
+        read_outcome got = read_trapped(compress(f.tool, path, path + ".z"));
+        EXPECT_EQ(got.err, "") << f.name;
+        EXPECT_TRUE(got.records == plain.records) << f.name;
     }
 }
