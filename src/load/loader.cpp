@@ -39,6 +39,7 @@
 #include "trace/dropnote.h"
 #include "trace/loadfail.h"
 #include "trace/matcher.h"
+#include "trace/peer_map.h"
 #include "trace/resegment.h"
 #include "trace/scratch.h"
 #include "trace/flow.h"
@@ -88,6 +89,7 @@ void reset_traces()
     g_copy_of.clear();
     g_cut_alike.clear();
     matcher_reset();
+    peer_map_reset();
     drift_reset();
     g_bridge = clock_bridge{};
     events_clear();
@@ -498,6 +500,15 @@ int loader_correct_drift(int on)
     return 1;
 }
 
+int loader_left_role()
+{
+    if (g_trace.main.count == 0 || g_trace.lines == nullptr)
+        return 0;
+    const seg_record &r0 = g_trace.main.rec[0];
+    endpoint left = g_trace.lines[0].dir == 1 ? source_of(r0) : destination_of(r0);
+    return sent_by(r0, left) == sent_by(r0, g_peer_map.main_end[0]) ? 0 : 1;
+}
+
 int32_t loader_copy_of(int32_t line)
 {
     if (line < 0 || static_cast<size_t>(line) >= g_copy_of.size())
@@ -506,6 +517,30 @@ int32_t loader_copy_of(int32_t line)
 }
 
 namespace {
+
+/*
+ * Puts the peer trace in the main trace's terms when a middlebox between
+ * the capture points rewrote addresses, ports, numbers or identifications
+ * (trace/peer_map.h). Captures that agree are left as read.
+ */
+void map_peer()
+{
+    try {
+        peer_map_learn();
+        peer_map_apply();
+    } catch (const std::bad_alloc &) {
+        load_fail(-1, "malloc: no memory for comparing the two captures\n");
+    }
+}
+
+/* With -V, what map_peer found, on standard error. */
+void say_peer_map()
+{
+    if (g_trace.verbose != 1)
+        return;
+    for (const std::string &line : peer_map_lines(loader_left_role()))
+        std::fputs(line.c_str(), stderr);
+}
 
 /* The load proper; load_traces gives its idle scratch memory back. */
 void load_files(int nfiles, char *const names[], int reset)
@@ -539,11 +574,13 @@ void load_files(int nfiles, char *const names[], int reset)
         std::swap(g_bridge.main_stamp, g_bridge.peer_stamp);
     }
     g_trace.duration = trace_span(&g_trace.main);
+    map_peer();
     analyse_main(true);
     if (g_trace.main.count == 0)
         fail_unmatched();
     decide_by_gaps();
     align_clocks();
+    say_peer_map();
     g_trace.loaded = 1;
 }
 

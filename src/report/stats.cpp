@@ -20,6 +20,7 @@
 #include "text/host_evidence.h"
 #include "text/names.h"
 #include "trace/direction.h"
+#include "trace/peer_map.h"
 #include "trace/trace.h"
 
 namespace {
@@ -304,6 +305,8 @@ std::string statistics_text()
     out += capture_host_line();
     out += "Duration:        " + format("%.6f s", c.duration) + "\n";
     if (c.two_files) {
+        for (const std::string &line : peer_map_lines(loader_left_role()))
+            out += line;
         out += "Clock offset:    " + format("%.6f s", c.clock_offset) + " (other capture's clock)\n";
         out += "Copies found:    " + std::to_string(c.copies_found) + " of " +
                std::to_string(g_trace.main.count) + " segments\n";

@@ -1,0 +1,391 @@
+/*
+ * peer_map.cpp --
+ *
+ *	Learning what a middlebox did between the two capture points, and
+ *	putting the peer trace in the main trace's terms (see peer_map.h).
+ *	The learning reads the first records of each trace only, so that a
+ *	load of captures that agree pays a few thousand lookups for it.
+ */
+
+#include "trace/peer_map.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <unordered_map>
+#include <utility>
+
+#include "trace/matcher.h"
+#include "trace/tcp_fields.h"
+#include "trace/trace.h"
+
+peer_map_state g_peer_map;
+
+namespace {
+
+/* Records of each trace the learning reads at most. */
+constexpr int32_t SAMPLE = 4096;
+
+int32_t sample_of(const trace_array &t)
+{
+    return std::min(t.count, SAMPLE);
+}
+
+/* The first sampled record of t whose SYN and ACK flags are `want`, or -1. */
+int32_t first_syn(const trace_array &t, uint8_t want)
+{
+    for (int32_t i = 0; i < sample_of(t); i++)
+        if ((t.rec[i].tcp_flags & (TH_SYN | TH_ACK)) == want)
+            return i;
+    return -1;
+}
+
+/* Which way of a trace is role 0: record 0's way (true) or the other.
+ * Record 0 is kept as it was read, since peer_map_apply rewrites it. */
+struct roles {
+    const trace_array *t;
+    bool rec0_client;
+    seg_record first;
+
+    roles(const trace_array *trace, bool client) : t(trace), rec0_client(client), first(trace->rec[0]) {}
+
+    int of(int32_t i) const
+    {
+        return same_direction(t->rec[i], first) == rec0_client ? 0 : 1;
+    }
+};
+
+/* A count of votes for 32-bit values; the winner is the most voted. */
+struct vote_box {
+    std::unordered_map<uint32_t, int> n;
+
+    void add(uint32_t v) { n[v]++; }
+
+    bool winner(uint32_t *v) const
+    {
+        int best = 0;
+        for (const auto &e : n)
+            if (e.second > best || (e.second == best && e.first < *v)) {
+                best = e.second;
+                *v = e.first;
+            }
+        return best > 0;
+    }
+};
+
+uint64_t mix(uint64_t z)
+{
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
+}
+
+/*
+ * The key of what a middlebox leaves alone: TCP timestamps, length and
+ * flags, or (`by_ids`) identification, length and flags; 0 when the
+ * record has none to key on.
+ */
+uint64_t invariant_key(const trace_array &t, int32_t i, bool by_ids)
+{
+    const seg_record &r = t.rec[i];
+    uint64_t tail = (uint64_t)(uint32_t)r.paylen << 8 | r.tcp_flags;
+    if (by_ids)
+        return r.ip_id == 0 ? 0 : mix((uint64_t)r.ip_id << 40 ^ tail) | 1;
+    tcp_fields f = trace_tcp_fields(&t, i);
+    if (!f.has_ts)
+        return 0;
+    return mix(mix((uint64_t)f.ts_val << 32 | f.ts_ecr) ^ tail) | 1;
+}
+
+/*
+ * The sampled keys of t met exactly once: a key met twice (a burst of
+ * equal segments sent within one timestamp tick, a retransmission) tells
+ * nothing about which is which.
+ */
+template <typename Key>
+std::unordered_map<uint64_t, int32_t> unique_keys(const trace_array &t, Key key)
+{
+    std::unordered_map<uint64_t, int32_t> seen;
+    for (int32_t i = 0; i < sample_of(t); i++) {
+        uint64_t k = key(i);
+        if (k == 0)
+            continue;
+        auto ins = seen.emplace(k, i);
+        if (!ins.second)
+            ins.first->second = -1;
+    }
+    return seen;
+}
+
+/* The pairs (main index, peer index) of records with equal unique keys. */
+template <typename Key>
+std::vector<std::pair<int32_t, int32_t>> pairs_by(Key main_key, Key peer_key)
+{
+    std::vector<std::pair<int32_t, int32_t>> out;
+    auto in_main = unique_keys(g_trace.main, main_key);
+    auto in_peer = unique_keys(g_trace.peer, peer_key);
+    for (const auto &e : in_peer) {
+        if (e.second < 0)
+            continue;
+        auto m = in_main.find(e.first);
+        if (m != in_main.end() && m->second >= 0)
+            out.emplace_back(m->second, e.second);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+bool same_end(const endpoint &a, const endpoint &b)
+{
+    return a.a4 == b.a4 && a.port == b.port && std::memcmp(a.a6, b.a6, sizeof a.a6) == 0;
+}
+
+/* The sender of role r in t as t sees it: a record's source of that
+ * role, else the destination of one of the other. */
+endpoint end_of(const roles &w, int r)
+{
+    for (int32_t i = 0; i < w.t->count; i++)
+        if (w.of(i) == r)
+            return source_of(w.t->rec[i]);
+    return destination_of(w.t->rec[0]);
+}
+
+/*
+ * Which way of the peer trace is the client's: by the SYNs, else by the
+ * pairs' votes, else by equal addresses. False when nothing tells.
+ */
+bool orient_peer(const roles &mr, roles *pr, int32_t main_syn, int32_t peer_syn,
+                 const std::vector<std::pair<int32_t, int32_t>> &pairs)
+{
+    const trace_array &peer = g_trace.peer;
+    if (main_syn >= 0 && peer_syn >= 0) {
+        pr->rec0_client = same_direction(peer.rec[0], peer.rec[peer_syn]);
+        g_peer_map.evidence |= PEER_BY_SYN;
+        return true;
+    }
+    int same = 0, flip = 0;
+    for (const auto &p : pairs)
+        (mr.of(p.first) == 0) == same_direction(peer.rec[p.second], peer.rec[0]) ? same++ : flip++;
+    if (same != flip) {
+        pr->rec0_client = same > flip;
+        return true;
+    }
+    endpoint p0 = source_of(peer.rec[0]);
+    const seg_record &m0 = g_trace.main.rec[0];
+    if (same_end(p0, source_of(m0)) || same_end(p0, destination_of(m0))) {
+        pr->rec0_client = same_end(p0, source_of(m0)) == (mr.of(0) == 0);
+        g_peer_map.evidence |= PEER_BY_ADDRESSES;
+        return true;
+    }
+    return false;
+}
+
+/* Each role's shift of the sequence numbers: from the SYNs where both
+ * traces hold them, else the most voted by the pairs. */
+void learn_shifts(const roles &mr, const roles &pr,
+                  const std::vector<std::pair<int32_t, int32_t>> &pairs)
+{
+    const trace_array &main = g_trace.main, &peer = g_trace.peer;
+    vote_box box[2];
+    for (const auto &p : pairs) {
+        const seg_record &a = main.rec[p.first], &b = peer.rec[p.second];
+        int r = mr.of(p.first);
+        box[r].add(b.seq_raw - a.seq_raw);
+        if ((a.tcp_flags & b.tcp_flags & TH_ACK) != 0)
+            box[1 - r].add(b.ack_raw - a.ack_raw);
+    }
+    int32_t ms[2] = {first_syn(main, TH_SYN), first_syn(main, TH_SYN | TH_ACK)};
+    int32_t ps[2] = {first_syn(peer, TH_SYN), first_syn(peer, TH_SYN | TH_ACK)};
+    for (int r = 0; r < 2; r++) {
+        bool syns = ms[r] >= 0 && ps[r] >= 0 && mr.of(ms[r]) == r && pr.of(ps[r]) == r;
+        if (syns) {
+            g_peer_map.shift[r] = peer.rec[ps[r]].seq_raw - main.rec[ms[r]].seq_raw;
+            g_peer_map.evidence |= r == 0 ? PEER_BY_SYN : PEER_BY_SYNACK;
+            continue;
+        }
+        uint32_t v = 0;
+        if (box[r].winner(&v))
+            g_peer_map.shift[r] = v;
+    }
+}
+
+/* A record's numbers in the main trace's terms, with its role: the key
+ * of a copy by numbers. */
+uint64_t number_key(const seg_record &r, int role, uint32_t seq_shift, uint32_t ack_shift)
+{
+    uint32_t ack = (r.tcp_flags & TH_ACK) != 0 ? r.ack_raw - ack_shift : 0;
+    uint64_t a = (uint64_t)(r.seq_raw - seq_shift) << 32 | ack;
+    uint64_t b = (uint64_t)r.win << 32 | (uint64_t)(uint32_t)r.paylen << 8 | r.tcp_flags;
+    return mix(a ^ mix(b ^ (uint64_t)role << 60)) | 1;
+}
+
+/* Whether the copies found by their numbers carry the same
+ * identifications: counts both ways into g_peer_map. */
+void learn_ids(const roles &mr, const roles &pr)
+{
+    const trace_array &main = g_trace.main, &peer = g_trace.peer;
+    const uint32_t *s = g_peer_map.shift;
+    auto pairs = pairs_by(
+        std::function<uint64_t(int32_t)>([&](int32_t i) { return number_key(main.rec[i], mr.of(i), 0, 0); }),
+        std::function<uint64_t(int32_t)>([&](int32_t m) {
+            int r = pr.of(m);
+            return number_key(peer.rec[m], r, s[r], s[1 - r]);
+        }));
+    for (const auto &p : pairs)
+        (main.rec[p.first].ip_id == peer.rec[p.second].ip_id ? g_peer_map.id_equal
+                                                               : g_peer_map.id_differ)++;
+    g_peer_map.ids_disagree = g_peer_map.id_differ > g_peer_map.id_equal;
+    g_peer_map.pairs = static_cast<int>(pairs.size());
+}
+
+ip_address address_of(const endpoint &e)
+{
+    ip_address a;
+    std::memcpy(a.a6, e.a6, sizeof a.a6);
+    a.a4 = e.a4;
+    return a;
+}
+
+}  // namespace
+
+void peer_map_reset()
+{
+    g_peer_map = peer_map_state{};
+    matcher_ignore_ids(false);
+}
+
+void peer_map_learn()
+{
+    peer_map_reset();
+    const trace_array &main = g_trace.main, &peer = g_trace.peer;
+    if (main.count == 0 || peer.count == 0)
+        return;
+    using key_fn = std::function<uint64_t(int32_t)>;
+    auto pairs = pairs_by(key_fn([&](int32_t i) { return invariant_key(main, i, false); }),
+                          key_fn([&](int32_t m) { return invariant_key(peer, m, false); }));
+    if (!pairs.empty()) {
+        g_peer_map.evidence |= PEER_BY_TIMESTAMPS;
+    } else {
+        pairs = pairs_by(key_fn([&](int32_t i) { return invariant_key(main, i, true); }),
+                         key_fn([&](int32_t m) { return invariant_key(peer, m, true); }));
+        if (!pairs.empty())
+            g_peer_map.evidence |= PEER_BY_IDS;
+    }
+    int32_t main_syn = first_syn(main, TH_SYN), peer_syn = first_syn(peer, TH_SYN);
+    roles mr(&main, main_syn < 0 || same_direction(main.rec[0], main.rec[main_syn]));
+    roles pr(&peer, true);
+    if (!orient_peer(mr, &pr, main_syn, peer_syn, pairs)) {
+        g_peer_map.evidence = 0;
+        return;
+    }
+    learn_shifts(mr, pr, pairs);
+    learn_ids(mr, pr);
+    for (int r = 0; r < 2; r++) {
+        g_peer_map.main_end[r] = end_of(mr, r);
+        g_peer_map.peer_end[r] = end_of(pr, r);
+        g_peer_map.translated[r] = !same_end(g_peer_map.main_end[r], g_peer_map.peer_end[r]);
+    }
+    g_peer_map.learned = true;
+}
+
+bool peer_map_needed()
+{
+    const peer_map_state &s = g_peer_map;
+    return s.learned && (s.translated[0] || s.translated[1] || s.shift[0] != 0 ||
+                         s.shift[1] != 0 || s.ids_disagree);
+}
+
+void peer_map_apply()
+{
+    if (!peer_map_needed())
+        return;
+    const peer_map_state &s = g_peer_map;
+    trace_array &peer = g_trace.peer;
+    uint16_t addr[2] = {trace_address_index(address_of(s.main_end[0])),
+                        trace_address_index(address_of(s.main_end[1]))};
+    bool rec0_client = first_syn(peer, TH_SYN) < 0
+                           ? same_end(source_of(peer.rec[0]), s.peer_end[0])
+                           : same_direction(peer.rec[0], peer.rec[first_syn(peer, TH_SYN)]);
+    roles pr(&peer, rec0_client);
+    /* Few flows (the two ways, and those of records with ack field 0):
+     * each new one is made once. */
+    std::unordered_map<uint32_t, uint32_t> made[2];
+    for (int32_t m = 0; m < peer.count; m++) {
+        seg_record &rec = peer.rec[m];
+        int r = pr.of(m);
+        uint32_t seq_shift = s.shift[r], ack_shift = s.shift[1 - r];
+        auto it = made[r].find(rec.flow);
+        if (it == made[r].end()) {
+            flow_entry f = flow_of(rec);
+            f.src_addr = addr[r];
+            f.dst_addr = addr[1 - r];
+            f.sport = s.main_end[r].port;
+            f.dport = s.main_end[1 - r].port;
+            /* Bases in the main trace's terms, mod 2^32: the peer's
+             * relative numbers are read by nobody, its carried ones by
+             * the matcher. */
+            f.seq_base = static_cast<uint32_t>(f.seq_base - seq_shift);
+            if (f.ack_base != 0)
+                f.ack_base = static_cast<uint32_t>(f.ack_base - ack_shift);
+            it = made[r].emplace(rec.flow, trace_flow_index(f)).first;
+        }
+        rec.flow = it->second;
+        rec.seq_raw -= seq_shift;
+        if ((rec.tcp_flags & TH_ACK) != 0 && rec.ack_raw != 0)
+            rec.ack_raw -= ack_shift;
+    }
+    matcher_ignore_ids(s.ids_disagree);
+    g_peer_map.applied = true;
+}
+
+std::string peer_end_text(const endpoint &e, bool v6)
+{
+    char host[INET6_ADDRSTRLEN] = "";
+    if (v6) {
+        inet_ntop(AF_INET6, e.a6, host, sizeof host);
+        return std::string("[") + host + "]:" + std::to_string(e.port);
+    }
+    std::snprintf(host, sizeof host, "%u.%u.%u.%u", (unsigned)(e.a4 >> 24) & 255,
+                  (unsigned)(e.a4 >> 16) & 255, (unsigned)(e.a4 >> 8) & 255,
+                  (unsigned)e.a4 & 255);
+    return std::string(host) + ":" + std::to_string(e.port);
+}
+
+std::vector<std::string> peer_map_lines(int left_role)
+{
+    std::vector<std::string> out;
+    const peer_map_state &s = g_peer_map;
+    if (!s.applied)
+        return out;
+    std::string names;
+    for (int r = 0; r < 2; r++) {
+        if (!s.translated[r])
+            continue;
+        bool first = names.empty();
+        names += first ? "" : "; ";
+        names += peer_end_text(s.main_end[r], g_trace.ipv6) + " is " +
+                 peer_end_text(s.peer_end[r], g_trace.ipv6);
+        if (first)
+            names += " in the other capture";
+    }
+    if (!names.empty())
+        out.push_back("Translated:      " + names + "\n");
+    for (int r = 0; r < 2; r++) {
+        if (s.shift[r] == 0)
+            continue;
+        const char *way = r == left_role ? "L>R" : "R>L";
+        bool lower = s.shift[r] > 0x80000000u;
+        uint32_t by = lower ? 0u - s.shift[r] : s.shift[r];
+        out.push_back(std::string("Sequence numbers: the other capture's ") + way + " are " +
+                      std::to_string(by) + (lower ? " lower" : " higher") + "\n");
+    }
+    if (s.ids_disagree)
+        out.push_back("Identifications: differ between the captures (" +
+                      std::to_string(s.id_differ) + " of " +
+                      std::to_string(s.id_differ + s.id_equal) +
+                      " copies sampled); copies found by their numbers\n");
+    return out;
+}
