@@ -33,9 +33,11 @@
 #include "analysis/estimator.h"
 #include "analysis/left_host.h"
 #include "analysis/line.h"
+#include "load/choose.h"
 #include "load/drift.h"
 #include "text/line_text.h"
 #include "trace/binread.h"
+#include "trace/connlist.h"
 #include "trace/dropnote.h"
 #include "trace/loadfail.h"
 #include "trace/matcher.h"
@@ -243,7 +245,7 @@ void analyse_main(bool two_files)
 
 [[noreturn]] void fail_unmatched()
 {
-    load_fail(-1, fatal_unmatched);
+    load_fail(-1, std::string(fatal_unmatched) + peer_map_no_copy_line());
 }
 
 /* The dir of the lines whose main time is their send time, so that
@@ -543,7 +545,7 @@ void say_peer_map()
 }
 
 /* The load proper; load_traces gives its idle scratch memory back. */
-void load_files(int nfiles, char *const names[], int reset)
+void load_files(int nfiles, char *const names[], int reset, bool retried = false)
 {
     if (reset)
         reset_traces();
@@ -575,6 +577,14 @@ void load_files(int nfiles, char *const names[], int reset)
     }
     g_trace.duration = trace_span(&g_trace.main);
     map_peer();
+    /* Two files read without a choice whose first connections are two
+     * different ones: the first file's first connection is drawn with its
+     * counterpart in the second, when the evidence finds one. */
+    if (g_peer_map.no_copy && g_connsel.choices.empty() && !retried &&
+        choose_counterpart_of_first(names)) {
+        load_files(nfiles, names, 1, true);
+        return;
+    }
     analyse_main(true);
     if (g_trace.main.count == 0)
         fail_unmatched();

@@ -64,7 +64,8 @@ struct vote_box {
 
     void add(uint32_t v) { n[v]++; }
 
-    bool winner(uint32_t *v) const
+    /* The votes of the winner, which goes to *v (0 votes: none). */
+    int winner(uint32_t *v) const
     {
         int best = 0;
         for (const auto &e : n)
@@ -72,7 +73,7 @@ struct vote_box {
                 best = e.second;
                 *v = e.first;
             }
-        return best > 0;
+        return best;
     }
 };
 
@@ -184,9 +185,10 @@ bool orient_peer(const roles &mr, roles *pr, int32_t main_syn, int32_t peer_syn,
 }
 
 /* Each role's shift of the sequence numbers: from the SYNs where both
- * traces hold them, else the most voted by the pairs. */
-void learn_shifts(const roles &mr, const roles &pr,
-                  const std::vector<std::pair<int32_t, int32_t>> &pairs)
+ * traces hold them, else the most voted by the pairs. Returns the votes
+ * of the data direction's winner: how many pairs agree on one shift. */
+int learn_shifts(const roles &mr, const roles &pr,
+                 const std::vector<std::pair<int32_t, int32_t>> &pairs)
 {
     const trace_array &main = g_trace.main, &peer = g_trace.peer;
     vote_box box[2];
@@ -199,18 +201,28 @@ void learn_shifts(const roles &mr, const roles &pr,
     }
     int32_t ms[2] = {first_syn(main, TH_SYN), first_syn(main, TH_SYN | TH_ACK)};
     int32_t ps[2] = {first_syn(peer, TH_SYN), first_syn(peer, TH_SYN | TH_ACK)};
+    int agree = 0;
     for (int r = 0; r < 2; r++) {
+        uint32_t v = 0;
+        int votes = box[r].winner(&v);
+        agree = std::max(agree, votes);
         bool syns = ms[r] >= 0 && ps[r] >= 0 && mr.of(ms[r]) == r && pr.of(ps[r]) == r;
         if (syns) {
             g_peer_map.shift[r] = peer.rec[ps[r]].seq_raw - main.rec[ms[r]].seq_raw;
             g_peer_map.evidence |= r == 0 ? PEER_BY_SYN : PEER_BY_SYNACK;
+            if (r == 0 && g_peer_map.shift[0] == 0)
+                g_peer_map.same_client_isn = true;
             continue;
         }
-        uint32_t v = 0;
-        if (box[r].winner(&v))
+        if (votes > 0)
             g_peer_map.shift[r] = v;
     }
+    return agree;
 }
+
+/* Pairs by identification agree on a shift by chance only rarely: a
+ * copy is confirmed by this many of them, and a majority. */
+constexpr int ID_PAIRS_CONFIRM = 3;
 
 /* A record's numbers in the main trace's terms, with its role: the key
  * of a copy by numbers. */
@@ -279,14 +291,26 @@ void peer_map_learn()
     roles pr(&peer, true);
     if (!orient_peer(mr, &pr, main_syn, peer_syn, pairs)) {
         g_peer_map.evidence = 0;
+        g_peer_map.no_copy = true;
         return;
     }
-    learn_shifts(mr, pr, pairs);
+    int agree = learn_shifts(mr, pr, pairs);
+    bool by_ts = (g_peer_map.evidence & PEER_BY_TIMESTAMPS) != 0;
+    bool by_ids = (g_peer_map.evidence & PEER_BY_IDS) != 0 && agree >= ID_PAIRS_CONFIRM &&
+                  2 * agree > static_cast<int>(pairs.size());
     learn_ids(mr, pr);
     for (int r = 0; r < 2; r++) {
         g_peer_map.main_end[r] = end_of(mr, r);
         g_peer_map.peer_end[r] = end_of(pr, r);
         g_peer_map.translated[r] = !same_end(g_peer_map.main_end[r], g_peer_map.peer_end[r]);
+    }
+    bool same_ends = !g_peer_map.translated[0] && !g_peer_map.translated[1];
+    /* Equal ends are today's evidence, and enough: such captures keep
+     * their records as read. Otherwise a segment seen in both must show
+     * it, or the client's initial sequence number (32 random bits). */
+    if (!same_ends && !by_ts && !by_ids && !g_peer_map.same_client_isn) {
+        g_peer_map.no_copy = true;
+        return;
     }
     g_peer_map.learned = true;
 }
@@ -352,6 +376,15 @@ std::string peer_end_text(const endpoint &e, bool v6)
                   (unsigned)(e.a4 >> 16) & 255, (unsigned)(e.a4 >> 8) & 255,
                   (unsigned)e.a4 & 255);
     return std::string(host) + ":" + std::to_string(e.port);
+}
+
+std::string peer_map_no_copy_line()
+{
+    if (!g_peer_map.no_copy)
+        return "";
+    return "wirepaint: the other capture holds no copy of this connection: no segment with the "
+           "same TCP timestamps or identifications, nor the same initial sequence number, in "
+           "both (a proxy that terminates TCP makes two separate connections)\n";
 }
 
 std::vector<std::string> peer_map_lines(int left_role)

@@ -63,6 +63,11 @@ struct peer_map_state {
     bool ids_disagree;       /* the identifications of copies differ
                               * (scrubbed, zero or randomised in one) */
     int id_equal, id_differ; /* sampled copies with equal / other ids */
+    bool same_client_isn;    /* both SYNs carry the same sequence number */
+    bool no_copy;            /* the ends differ and no segment of the one
+                              * trace is seen in the other: two different
+                              * connections (a proxy that terminates TCP,
+                              * or the wrong connection of a file) */
 };
 
 extern peer_map_state g_peer_map;
@@ -77,6 +82,10 @@ void peer_map_reset();
  *	the TCP timestamps. No other state changes. Throws std::bad_alloc.
  */
 void peer_map_learn();
+
+/* Why the two traces hold no copies of each other's segments, a line
+ * ending in a newline, when g_peer_map.no_copy; "" otherwise. */
+std::string peer_map_no_copy_line();
 
 /* Whether the peer trace differs from the main trace's terms: addresses,
  * ports, numbers or identifications (after peer_map_learn). */
