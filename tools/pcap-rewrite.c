@@ -22,8 +22,9 @@
  *	-z        set every IPv4 identification to 0
  *	-r SEED   replace every IPv4 identification by a pseudo-random one
  *
- *	The client is the sender of the first SYN without ACK, else the
- *	source of the first TCP packet. Link types: Ethernet (with one VLAN
+ *	The server is the destination of the first SYN without ACK, else of
+ *	the first TCP packet, and the clients are all its peers: a capture of
+ *	many connections to one service is rewritten alike for each. Link types: Ethernet (with one VLAN
  *	tag at most), raw IP, Linux cooked (v1, v2) and BSD loopback.
  *	Exit status 0 on success, 1 on a bad argument or a file that cannot
  *	be read or written.
@@ -111,8 +112,8 @@ static long ip_offset(int dlt, const uint8_t *p, uint32_t len)
     }
 }
 
-/* What is known of the client, from the first TCP packet or SYN. */
-struct client_id {
+/* What is known of the server, from the first TCP packet or SYN. */
+struct server_id {
     int known, by_syn;
     uint8_t addr[16];
     uint16_t port;
@@ -151,7 +152,7 @@ static void shift_sack(uint8_t *opt, uint8_t *end, uint32_t delta, uint8_t *sum)
     }
 }
 
-static void rewrite(uint8_t *ip, uint32_t caplen, struct options *o, struct client_id *cl)
+static void rewrite(uint8_t *ip, uint32_t caplen, struct options *o, struct server_id *cl)
 {
     if (caplen < 20)
         return;
@@ -184,20 +185,21 @@ static void rewrite(uint8_t *ip, uint32_t caplen, struct options *o, struct clie
     uint8_t *tcp = ip + hl;
     if (caplen < hl + 20)
         return;
-    uint16_t sport = get16(tcp);
+    uint16_t sport = get16(tcp), dport = get16(tcp + 2);
+    const uint8_t *dst = src + alen;
     uint8_t flags = tcp[13];
     if (!cl->by_syn && (flags & 0x12) == 0x02) {
-        memcpy(cl->addr, src, (size_t)alen);
-        cl->port = sport;
+        memcpy(cl->addr, dst, (size_t)alen);
+        cl->port = dport;
         cl->known = cl->by_syn = 1;
     } else if (!cl->known) {
-        memcpy(cl->addr, src, (size_t)alen);
-        cl->port = sport;
+        memcpy(cl->addr, dst, (size_t)alen);
+        cl->port = dport;
         cl->known = 1;
     }
     if (!o->shift)
         return;
-    int from_client = memcmp(cl->addr, src, (size_t)alen) == 0 && cl->port == sport;
+    int from_client = !(memcmp(cl->addr, src, (size_t)alen) == 0 && cl->port == sport);
     int shifted_sender = from_client == o->client_side;
     /* A checksum the copy does not hold in full cannot be kept right. */
     uint8_t *sum = caplen >= hl + 18 ? tcp + 16 : NULL;
@@ -250,8 +252,8 @@ int main(int argc, char **argv)
         pcap_close(in);
         return 1;
     }
-    /* The client is fixed by the first SYN of the file: a pass before. */
-    struct client_id cl;
+    /* The server is fixed by the first SYN of the file: a pass before. */
+    struct server_id cl;
     memset(&cl, 0, sizeof cl);
     {
         pcap_t *look = pcap_open_offline(argv[optind], errbuf);

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "analysis/events.h"
+#include "load/choose.h"
 #include "trace/bytes.h"
 #include "trace/tcp_fields.h"
 #include "trace/flow.h"
@@ -447,7 +448,10 @@ int print_health_tables(int nfiles, char *const names[], FILE *csv)
         }
         std::printf("# %s: %zu TCP connection%s\n", names[f], rows.size(),
                     rows.size() == 1 ? "" : "s");
-        for (const std::string &line : health_text(rows))
+        std::vector<std::string> lines = health_text(rows);
+        if (nfiles == 2 && f == 0)
+            add_counterpart_column(&lines, names[0], names[1]);
+        for (const std::string &line : lines)
             std::printf("%s\n", line.c_str());
     }
     return std::fflush(stdout) == 0 && ok;
