@@ -399,10 +399,10 @@ void apply_drift_wish()
 {
     if (!g_drift.correct)
         return;
-    if (!g_drift.fit.ok) {
+    if (!g_drift.fit.ok || !g_drift.resolved) {
         std::fprintf(stderr,
                      "wirepaint: -k: no clock fit possible (%s); the clocks stay aligned by one offset\n",
-                     g_drift.fit.why);
+                     g_drift.fit.ok ? g_drift.why_not : g_drift.fit.why);
         return;
     }
     align_all(g_clock_offset, g_bridge.anchor_delay, true);
@@ -449,6 +449,7 @@ void align_clocks()
     align_all(offset, delay, false);
     drift_fit_lines(g_trace.lines, g_copy_of.data(), main.count, PEER_RECEIVES, offset);
     g_drift.start_gap = static_cast<double>(g_bridge.peer_stamp - g_bridge.main_stamp) / 1e6;
+    drift_note_start(offset);
     apply_drift_wish();
 }
 

@@ -75,12 +75,16 @@ const char *const kRows[][2] = {
      "ccfd3327a76d 609248d90a5b 7d2f11cd5fb5 73bf7fc18434 d3b78f1e59ee d43ac7461395 c2f2f94b218d 7bd0272fec6c 3b140ec7ff97 26b2eba84970 60615e9543bd 2d69e44c8621"},
     {"sender.pcap receiver.pcap",
      "c2c7241bcade bcc3e5c8c811 1b876ef252ec 02bdfe7ba44c 7cf7a05cb3c3 6698acc63e09 158f03b48e48"},
+    /* -S and -k -S of this pair and of lan-client/lan-server: their
+     * directions' fits disagree by far more than the samples allow, so
+     * no skew is reported, -k keeps the one offset, and the offset at
+     * the start is the one the first copies measure. */
     {"bulk-loss-sender.pcap bulk-loss-receiver.pcap",
-     "6d8177fa69e1 421352342d0b 82165dc12cae f4a9865988fd 1474e0ad6a65 d4edfbd19183 b55e13ecc095"},
+     "3343b0b1f42b 3343b0b1f42b 82165dc12cae f4a9865988fd 1474e0ad6a65 d4edfbd19183 b55e13ecc095"},
     {"drift-sender.pcap drift-receiver.pcap",
      "0b3e4716a291 c81235ccbb91 69cc057caf12 1c37dec69e8d 92f5eb8c8448 1c46d883fd96 4c354018a445"},
     {"lan-client.pcap lan-server.pcap",
-     "982ae2a21c8e 3204660f2b60 ee6d669e4036 93cd2bc158fa 731fe3581703 d0c483614c60 07dff86921b3"},
+     "ad7bb181df04 ad7bb181df04 ee6d669e4036 93cd2bc158fa 731fe3581703 d0c483614c60 07dff86921b3"},
     {"bench-sender.pcap bench-receiver.pcap",
      "d7755ae638f4 5ff3a9be2560 609248d90a5b fe3f48754ce5 4d9a1aea5312 fe11791ba63e 2d69e44c8621"},
 };
