@@ -25,7 +25,7 @@
 # Output: OUTDIR/PREFIXserver.pcap (captured in the server's namespace) and
 # OUTDIR/PREFIXclient.pcap (in the client's). Namespaces are named after
 # NS_PREFIX (default "wpnat") and deleted at the end. Needs root, ip,
-# iptables, tcpdump, ethtool and python3.
+# iptables, tcpdump and python3 (installed with apt-get when missing).
 set -euo pipefail
 
 mode=nat
@@ -46,6 +46,10 @@ done
 shift $((OPTIND - 1))
 out=${1:?usage: $0 [-m nat|relay] [-n N] [-s SIZE] [-d DROP] [-p PREFIX] OUTDIR}
 mkdir -p "$out"
+
+for cmd in ip iptables tcpdump python3; do
+    command -v "$cmd" >/dev/null || apt-get install -y iproute2 iptables tcpdump python3 >/dev/null
+done
 
 ns=${NS_PREFIX:-wpnat}
 NS_S=$ns-s NS_C=$ns-c NS_R=$ns-r
