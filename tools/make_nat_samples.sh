@@ -51,6 +51,7 @@ for cmd in ip iptables tcpdump python3; do
     command -v "$cmd" >/dev/null || apt-get install -y iproute2 iptables tcpdump python3 >/dev/null
 done
 
+source "$(dirname "${BASH_SOURCE[0]}")/netns-common.sh"
 ns=${NS_PREFIX:-wpnat}
 NS_S=$ns-s NS_C=$ns-c NS_R=$ns-r
 work=$(mktemp -d)
@@ -66,20 +67,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-ip netns add "$NS_S"
-ip netns add "$NS_C"
-ip netns add "$NS_R"
-ip link add nat-s netns "$NS_S" type veth peer name nat-rs netns "$NS_R"
-ip link add nat-c netns "$NS_C" type veth peer name nat-rc netns "$NS_R"
-ip -n "$NS_S" addr add 10.220.0.1/24 dev nat-s
-ip -n "$NS_R" addr add 10.220.0.254/24 dev nat-rs
-ip -n "$NS_R" addr add 10.221.0.254/24 dev nat-rc
-ip -n "$NS_C" addr add 10.221.0.2/24 dev nat-c
-for ns_if in "$NS_S nat-s" "$NS_C nat-c" "$NS_R nat-rs" "$NS_R nat-rc"; do
-    set -- $ns_if
-    ip -n "$1" link set lo up
-    ip -n "$1" link set "$2" up
-done
+router_hosts "$NS_S" "$NS_C" "$NS_R" nat 10.220.0.1 10.220.0.254 10.221.0.254 10.221.0.2
 # The client reaches only the router's address; the server has no route
 # to the client's network, so without the SNAT its answers would go nowhere.
 ip -n "$NS_C" route add default via 10.221.0.254
