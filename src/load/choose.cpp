@@ -19,6 +19,7 @@
 #include "trace/connlist.h"
 #include "trace/loadfail.h"
 #include "trace/tcp_fields.h"
+#include "trace/trace.h"
 
 namespace {
 
@@ -95,33 +96,69 @@ std::vector<conn_evidence> evidence_of(const char *file, std::vector<conn_row> *
  * per-connection offset), and for one that others may share too. */
 constexpr int STRONG = 4, WEAK = 1;
 
-/* How well b fits as the same connection as a: (strong, all) points. */
-std::pair<int, int> fit(const conn_evidence &a, const conn_row &ra, const conn_evidence &b,
-                        const conn_row &rb)
+/* The kinds of evidence, as -V names them. */
+enum {
+    FIT_ISN = 1,
+    FIT_TS = 2,
+    FIT_LENGTHS = 4,
+    FIT_OPTIONS = 8,
+    FIT_ENDS = 16,
+    FIT_PORTS = 32
+};
+
+const char *const fit_names[] = {"initial sequence numbers", "SYN timestamps",
+                                 "first segments' lengths", "SYN options", "addresses and ports",
+                                 "ports"};
+
+/* How well b fits as the same connection as a. */
+struct fit_score {
+    int strong;  /* points of evidence only the same connection shows */
+    int all;     /* with the rest */
+    int kinds;   /* FIT_* bits of what agreed */
+};
+
+fit_score fit(const conn_evidence &a, const conn_row &ra, const conn_evidence &b,
+              const conn_row &rb)
 {
-    int strong = 0, weak = 0;
+    fit_score f{0, 0, 0};
+    int weak = 0;
     for (int r = 0; r < 2; r++) {
         if (a.has_isn[r] && b.has_isn[r] && a.isn[r] == b.isn[r])
-            strong += STRONG;
+            f.strong += STRONG, f.kinds |= FIT_ISN;
         if (a.has_ts[r] && b.has_ts[r] && a.ts[r] == b.ts[r])
-            strong += STRONG;
+            f.strong += STRONG, f.kinds |= FIT_TS;
         if (a.nlen[r] >= 2 && a.nlen[r] == b.nlen[r] &&
             std::equal(a.len[r], a.len[r] + a.nlen[r], b.len[r]))
-            weak += WEAK;
+            weak += WEAK, f.kinds |= FIT_LENGTHS;
     }
     if (a.syn_options != 0 && a.syn_options == b.syn_options)
-        weak += WEAK;
+        weak += WEAK, f.kinds |= FIT_OPTIONS;
     if (same_pair(ra.ends, rb.ends))
-        weak += 2 * WEAK;
+        weak += 2 * WEAK, f.kinds |= FIT_ENDS;
     else if (same_ports(ra.ends, rb.ends))
-        weak += WEAK;
-    return {strong, strong + weak};
+        weak += WEAK, f.kinds |= FIT_PORTS;
+    f.all = f.strong + weak;
+    return f;
+}
+
+/* "a, b and c" of the kinds in `kinds`. */
+std::string kinds_text(int kinds)
+{
+    std::vector<std::string> parts;
+    for (size_t k = 0; k < sizeof fit_names / sizeof fit_names[0]; k++)
+        if (kinds & (1 << k))
+            parts.push_back(fit_names[k]);
+    std::string text;
+    for (size_t k = 0; k < parts.size(); k++)
+        text += (k == 0 ? "" : k + 1 == parts.size() ? " and " : ", ") + parts[k];
+    return text;
 }
 
 /* The counterpart's row of a choice, or why there is none. */
 struct counterpart {
     int row;          /* index in the second file's rows; -1 none */
     int candidates;   /* rows that fit equally well, when ambiguous */
+    int kinds;        /* FIT_* bits of the evidence that chose the row */
 };
 
 /*
@@ -134,28 +171,29 @@ counterpart find_counterpart(const conn_evidence &a, const conn_row &ra,
                              const std::vector<conn_evidence> &ev,
                              const std::vector<conn_row> &rows)
 {
-    int best = -1, best_score = -1, ties = 0;
+    int best = -1, best_score = -1, ties = 0, kinds = 0;
     for (size_t i = 0; i < rows.size(); i++) {
-        std::pair<int, int> f = fit(a, ra, ev[i], rows[i]);
-        if (f.first == 0)
+        fit_score f = fit(a, ra, ev[i], rows[i]);
+        if (f.strong == 0)
             continue;
-        if (f.second > best_score) {
+        if (f.all > best_score) {
             best = static_cast<int>(i);
-            best_score = f.second;
+            best_score = f.all;
+            kinds = f.kinds;
             ties = 1;
-        } else if (f.second == best_score) {
+        } else if (f.all == best_score) {
             ties++;
         }
     }
     if (best >= 0)
-        return ties == 1 ? counterpart{best, 0} : counterpart{-1, ties};
+        return ties == 1 ? counterpart{best, 0, kinds} : counterpart{-1, ties, 0};
     for (size_t i = 0; i < rows.size(); i++)
         if (same_pair(rows[i].ends, ra.ends))
-            return {static_cast<int>(i), 0};
+            return {static_cast<int>(i), 0, FIT_ENDS};
     for (size_t i = 0; i < rows.size(); i++)
         if (same_ports(rows[i].ends, ra.ends))
-            return {static_cast<int>(i), 0};
-    return {-1, 0};
+            return {static_cast<int>(i), 0, FIT_PORTS};
+    return {-1, 0, 0};
 }
 
 /* Fails the choice of connection `number` of `first` in `second`. */
@@ -202,6 +240,9 @@ void choose_connection(int nfiles, char *const names[], int number)
                                      second_ev, second);
     if (c.row < 0)
         fail_no_counterpart(names[0], names[1], number, want, c);
+    if (g_trace.verbose == 1)
+        std::fprintf(stderr, "wirepaint: connection %d of %s is connection %d of %s (same %s)\n",
+                     number, names[0], c.row + 1, names[1], kinds_text(c.kinds).c_str());
     conn_select_set(names[0], want);
     conn_select_set(names[1], second[(size_t)c.row].ends);
 }

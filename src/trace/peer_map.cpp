@@ -261,6 +261,27 @@ ip_address address_of(const endpoint &e)
     return a;
 }
 
+/* What showed the two traces to hold one connection, as -S names it. */
+std::string evidence_text(const peer_map_state &s)
+{
+    std::vector<std::string> parts;
+    if (s.same_client_isn)
+        parts.push_back("the client's initial sequence number");
+    else if ((s.evidence & PEER_BY_SYN) != 0)
+        parts.push_back("the SYNs");
+    std::string n = std::to_string(s.invariant_pairs);
+    if ((s.evidence & PEER_BY_TIMESTAMPS) != 0)
+        parts.push_back(n + " segments with equal TCP timestamps and lengths");
+    if ((s.evidence & PEER_BY_IDS) != 0)
+        parts.push_back(n + " segments with equal identifications and lengths");
+    if ((s.evidence & PEER_BY_ADDRESSES) != 0)
+        parts.push_back("the addresses and ports");
+    std::string text;
+    for (size_t k = 0; k < parts.size(); k++)
+        text += (k == 0 ? "" : k + 1 == parts.size() ? " and " : ", ") + parts[k];
+    return text;
+}
+
 }  // namespace
 
 void peer_map_reset()
@@ -278,11 +299,13 @@ void peer_map_learn()
     using key_fn = std::function<uint64_t(int32_t)>;
     auto pairs = pairs_by(key_fn([&](int32_t i) { return invariant_key(main, i, false); }),
                           key_fn([&](int32_t m) { return invariant_key(peer, m, false); }));
+    g_peer_map.invariant_pairs = static_cast<int>(pairs.size());
     if (!pairs.empty()) {
         g_peer_map.evidence |= PEER_BY_TIMESTAMPS;
     } else {
         pairs = pairs_by(key_fn([&](int32_t i) { return invariant_key(main, i, true); }),
                          key_fn([&](int32_t m) { return invariant_key(peer, m, true); }));
+        g_peer_map.invariant_pairs = static_cast<int>(pairs.size());
         if (!pairs.empty())
             g_peer_map.evidence |= PEER_BY_IDS;
     }
@@ -406,6 +429,7 @@ std::vector<std::string> peer_map_lines(int left_role)
     }
     if (!names.empty())
         out.push_back("Translated:      " + names + "\n");
+    out.push_back("Same connection: " + evidence_text(s) + "\n");
     for (int r = 0; r < 2; r++) {
         if (s.shift[r] == 0)
             continue;

@@ -55,6 +55,7 @@ struct peer_map_state {
     bool applied;            /* peer_map_apply rewrote the peer records */
     int evidence;            /* PEER_BY_* bits */
     int pairs;               /* segments seen in both traces (sampled) */
+    int invariant_pairs;     /* of them, paired by timestamps or ids */
     endpoint main_end[2];    /* role r's sender as the main trace sees it */
     endpoint peer_end[2];    /* ... and as the peer trace sees it */
     bool translated[2];      /* main_end[r] and peer_end[r] differ */
@@ -106,7 +107,8 @@ void peer_map_apply();
  * peer_map_lines --
  *	The report's lines of what the middlebox did, each ending in a
  *	newline: "Translated:      A is B in the other capture; C is D" when
- *	an end differs, and "Sequence numbers: the other capture's L>R are N
+ *	an end differs, "Same connection: " and the evidence that the two
+ *	captures hold one connection, "Sequence numbers: the other capture's L>R are N
  *	higher" per shifted direction (`left_role` is the role whose sender
  *	is the left host), and a line when identifications were not usable.
  *	Empty when the captures agree.

@@ -159,6 +159,8 @@ TEST_F(MiddleboxTest, CopiesAcrossEachMiddleboxAsWithoutIt)
             EXPECT_EQ(got.left, kClient);  /* the drawn capture's host */
             EXPECT_TRUE(holds(got.lines, "Translated:      10.221.0.2:"));
             EXPECT_TRUE(holds(got.lines, "10.221.0.254:80 is 10.220.0.1:8080"));
+            EXPECT_TRUE(holds(got.lines, "Same connection: the client's initial sequence number "
+                                         "and "));
             if (r.says != nullptr) {
                 EXPECT_TRUE(holds(got.lines, r.says)) << got.lines.size();
             }
