@@ -24,6 +24,7 @@
 #include "load/choose.h"
 #include "load/loader.h"
 #include "support/load_files.h"
+#include "support/pcapgen.h"
 #include "trace/bytes.h"
 #include "trace/connlist.h"
 #include "trace/direction.h"
@@ -248,4 +249,65 @@ TEST_F(MiddleboxTest, FirstConnectionsThatDifferArePairedByEvidence)
     EXPECT_GE(found, g_trace.main.count - 1);
     EXPECT_TRUE(holds(peer_map_lines(loader_left_role()), "Translated:"));
     std::remove(less.c_str());
+}
+
+TEST_F(MiddleboxTest, RewriterShiftsTheServersNumbersAndKeepsChecksumsRight)
+{
+    /* Two clients of one server; the second client's ACK carries a SACK
+     * block. Every checksum is right before the rewrite. */
+    pcapgen::capture c;
+    auto seg = [](const char *src, uint16_t sport, const char *dst, uint16_t dport, uint8_t flags,
+                  uint32_t seq, uint32_t ack) {
+        pcapgen::tcp_seg s;
+        s.src = src, s.dst = dst, s.sport = sport, s.dport = dport, s.flags = flags;
+        s.seq = seq, s.ack = ack, s.ip_id = 0x1234, s.ip_cksum = pcapgen::CKSUM_CORRECT;
+        return s;
+    };
+    c.add(pcapgen::build_tcp(seg("10.0.0.1", 40000, "10.0.0.2", 80, TH_SYN, 100, 0)), 0.0);
+    c.add(pcapgen::build_tcp(seg("10.0.0.2", 80, "10.0.0.1", 40000, TH_SYN | TH_ACK, 0xfffffff0u, 101)), 0.1);
+    pcapgen::tcp_seg data = seg("10.0.0.2", 80, "10.0.0.3", 40001, TH_ACK, 5000, 7);
+    data.paylen = 100;
+    c.add(pcapgen::build_tcp(data), 0.2);
+    pcapgen::tcp_seg sack = seg("10.0.0.3", 40001, "10.0.0.2", 80, TH_ACK, 7, 5000);
+    sack.tcp_options = {1, 1, 5, 10, 0, 0, 0x13, 0x88, 0, 0, 0x13, 0xec};  /* 5000-5100 */
+    c.add(pcapgen::build_tcp(sack), 0.3);
+    std::string in = c.write(), out = in + ".rewritten";
+    std::string command = std::string(WIREPAINT_BINARY_DIR) + "/pcap_rewrite -s 0x80000001 -z " +
+                          in + " " + out;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+
+    const uint32_t d = 0x80000001u;
+    struct want {
+        uint32_t seq, ack, sack_left;
+    } wants[] = {{100, 0, 0}, {0xfffffff0u + d, 101, 0}, {5000 + d, 7, 0}, {7, 5000 + d, 5000 + d}};
+    char err[PCAP_ERRBUF_SIZE];
+    pcap_t *p = pcap_open_offline(out.c_str(), err);
+    ASSERT_NE(p, nullptr) << err;
+    pcap_pkthdr *h;
+    const u_char *f;
+    size_t k = 0;
+    for (; pcap_next_ex(p, &h, &f) == 1 && k < 4; k++) {
+        const uint8_t *ip = f + 14;
+        size_t len = read_be16(ip + 2), hl = (ip[0] & 15u) * 4u;
+        const uint8_t *tcp = ip + hl;
+        EXPECT_EQ(read_be16(ip + 4), 0) << k;
+        EXPECT_EQ(read_be32(tcp + 4), wants[k].seq) << k;
+        EXPECT_EQ(read_be32(tcp + 8), wants[k].ack) << k;
+        if (wants[k].sack_left != 0) {
+            EXPECT_EQ(read_be32(tcp + 24), wants[k].sack_left);
+            EXPECT_EQ(read_be32(tcp + 28), wants[k].sack_left + 100);
+        }
+        /* Both checksums still add up. */
+        uint32_t sum = 0;
+        for (size_t i = 0; i < hl; i += 2)
+            sum += read_be16(ip + i);
+        while (sum >> 16)
+            sum = (sum & 0xffff) + (sum >> 16);
+        EXPECT_EQ(sum, 0xffffu) << k;
+        pcapgen::bytes packet(ip, ip + len);
+        EXPECT_EQ(pcapgen::tcp_checksum(packet, false, hl), 0) << k;  /* over the sum too */
+    }
+    EXPECT_EQ(k, 4u);
+    pcap_close(p);
+    std::remove(out.c_str());
 }
