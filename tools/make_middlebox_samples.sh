@@ -8,7 +8,10 @@
 # pcap-rewrite: the server's sequence numbers shifted across 2^32 as a
 # randomising firewall would (nat-server-shifted.pcap,
 # many-server-shifted.pcap), the client's identifications zeroed
-# (nat-client-noid.pcap), and both (nat-server-shifted-noid.pcap).
+# (nat-client-noid.pcap), both (nat-server-shifted-noid.pcap), and the
+# server's numbers shifted by 4096 and, from its 20th data segment on, by
+# 4126, as a NAT helper that rewrote a payload 30 bytes longer would
+# (nat-server-helper.pcap; tshark finds that segment).
 #
 # Usage: make_middlebox_samples.sh PCAP_REWRITE [OUTDIR]
 #   PCAP_REWRITE: the built tools/pcap-rewrite.c (build/pcap_rewrite)
@@ -27,3 +30,6 @@ out=${2:-$here/../examples}
 "$rewrite" -z "$out/nat-client.pcap" "$out/nat-client-noid.pcap"
 "$rewrite" -s 0xc0000000 -z "$out/nat-server.pcap" "$out/nat-server-shifted-noid.pcap"
 "$rewrite" -s 0xc0000000 "$out/many-server.pcap" "$out/many-server-shifted.pcap"
+seq20=$(tshark -r "$out/nat-server.pcap" -o tcp.relative_sequence_numbers:FALSE \
+    -Y "tcp.srcport == 8080 && tcp.len > 0" -T fields -e tcp.seq 2>/dev/null | sed -n 20p)
+"$rewrite" -s 4096 -a "$seq20:4126" "$out/nat-server.pcap" "$out/nat-server-helper.pcap"

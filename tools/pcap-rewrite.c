@@ -12,11 +12,14 @@
  *	stays as wrong as it was. Everything else is copied unchanged through
  *	libpcap's reader and writer.
  *
- *	    pcap-rewrite [-s DELTA] [-c] [-K] [-z | -r SEED] IN OUT
+ *	    pcap-rewrite [-s DELTA [-a SEQ:DELTA2]] [-c] [-K] [-z | -r SEED] IN OUT
  *
  *	-s DELTA  add DELTA (mod 2^32, may be negative) to the sequence
  *	          numbers of the server's packets and to the acknowledgement
  *	          numbers (and SACK blocks) of the client's
+ *	-a SEQ:DELTA2  from the shifted side's sequence number SEQ (as in
+ *	          IN) on, add DELTA2 instead, as a helper that rewrote a
+ *	          payload to another length shifts the numbers after it
  *	-c        shift the client's numbers instead of the server's
  *	-K        leave the SACK blocks as they are (a randomiser that forgets them)
  *	-z        set every IPv4 identification to 0
@@ -40,7 +43,8 @@
 
 static void usage(void)
 {
-    fprintf(stderr, "Usage: pcap-rewrite [-s delta] [-c] [-K] [-z | -r seed] in.pcap out.pcap\n");
+    fprintf(stderr, "Usage: pcap-rewrite [-s delta [-a seq:delta2]] [-c] [-K] [-z | -r seed] "
+                    "in.pcap out.pcap\n");
     exit(1);
 }
 
@@ -121,6 +125,8 @@ struct server_id {
 
 struct options {
     uint32_t delta;
+    int change;           /* -a given: from seq `from` on, delta2 */
+    uint32_t from, delta2;
     int shift, client_side, keep_sack, zero_id, random_id;
     uint32_t seed;
 };
@@ -133,8 +139,14 @@ static uint32_t next_random(uint32_t *s)
     return *s;
 }
 
-/* Shifts the SACK blocks among the options [opt, end) by delta. */
-static void shift_sack(uint8_t *opt, uint8_t *end, uint32_t delta, uint8_t *sum)
+/* The shift of the shifted side's sequence number n (as in IN). */
+static uint32_t delta_at(const struct options *o, uint32_t n)
+{
+    return o->change && (int32_t)(n - o->from) >= 0 ? o->delta2 : o->delta;
+}
+
+/* Shifts the SACK blocks among the options [opt, end). */
+static void shift_sack(uint8_t *opt, uint8_t *end, const struct options *o, uint8_t *sum)
 {
     while (opt < end) {
         if (opt[0] == 0)
@@ -147,7 +159,7 @@ static void shift_sack(uint8_t *opt, uint8_t *end, uint32_t delta, uint8_t *sum)
             return;
         if (opt[0] == 5)
             for (uint8_t *b = opt + 2; b + 4 <= opt + opt[1]; b += 4)
-                set32(b, get32(b) + delta, sum);
+                set32(b, get32(b) + delta_at(o, get32(b)), sum);
         opt += opt[1];
     }
 }
@@ -204,16 +216,16 @@ static void rewrite(uint8_t *ip, uint32_t caplen, struct options *o, struct serv
     /* A checksum the copy does not hold in full cannot be kept right. */
     uint8_t *sum = caplen >= hl + 18 ? tcp + 16 : NULL;
     if (shifted_sender) {
-        set32(tcp + 4, get32(tcp + 4) + o->delta, sum);
+        set32(tcp + 4, get32(tcp + 4) + delta_at(o, get32(tcp + 4)), sum);
         return;
     }
     if (flags & 0x10)
-        set32(tcp + 8, get32(tcp + 8) + o->delta, sum);
+        set32(tcp + 8, get32(tcp + 8) + delta_at(o, get32(tcp + 8)), sum);
     uint32_t thl = (uint32_t)(tcp[12] >> 4) * 4;
     if (o->keep_sack || thl <= 20)
         return;
     uint32_t have = caplen - hl < thl ? caplen - hl : thl;
-    shift_sack(tcp + 20, tcp + have, o->delta, sum);
+    shift_sack(tcp + 20, tcp + have, o, sum);
 }
 
 int main(int argc, char **argv)
@@ -221,10 +233,17 @@ int main(int argc, char **argv)
     struct options o;
     memset(&o, 0, sizeof o);
     int c;
-    while ((c = getopt(argc, argv, "s:cKzr:")) != -1) {
+    while ((c = getopt(argc, argv, "s:a:cKzr:")) != -1) {
         if (c == 's') {
             o.delta = (uint32_t)strtoll(optarg, NULL, 0);
             o.shift = 1;
+        } else if (c == 'a') {
+            char *colon = strchr(optarg, ':');
+            if (colon == NULL)
+                usage();
+            o.from = (uint32_t)strtoll(optarg, NULL, 0);
+            o.delta2 = (uint32_t)strtoll(colon + 1, NULL, 0);
+            o.change = 1;
         } else if (c == 'c') {
             o.client_side = 1;
         } else if (c == 'K') {
@@ -238,7 +257,7 @@ int main(int argc, char **argv)
             usage();
         }
     }
-    if (argc - optind != 2 || (o.zero_id && o.random_id))
+    if (argc - optind != 2 || (o.zero_id && o.random_id) || (o.change && !o.shift))
         usage();
     char errbuf[PCAP_ERRBUF_SIZE];
     pcap_t *in = pcap_open_offline(argv[optind], errbuf);

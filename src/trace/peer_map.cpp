@@ -12,10 +12,12 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "trace/matcher.h"
@@ -102,15 +104,32 @@ uint64_t invariant_key(const trace_array &t, int32_t i, bool by_ids)
 }
 
 /*
- * The sampled keys of t met exactly once: a key met twice (a burst of
+ * The keys of a trace's records in `range` met exactly once: a key met twice (a burst of
  * equal segments sent within one timestamp tick, a retransmission) tells
  * nothing about which is which.
  */
+/* Records [from, to) of a trace. */
+struct span_of {
+    int32_t from, to;
+};
+
+/* The first records a sample reads, the last, or all. */
+enum sample_part { SAMPLE_FIRST, SAMPLE_LAST, SAMPLE_ALL };
+
+span_of part_of(const trace_array &t, sample_part part)
+{
+    if (part == SAMPLE_ALL)
+        return {0, t.count};
+    if (part == SAMPLE_LAST)
+        return {t.count - sample_of(t), t.count};
+    return {0, sample_of(t)};
+}
+
 template <typename Key>
-std::unordered_map<uint64_t, int32_t> unique_keys(const trace_array &t, Key key)
+std::unordered_map<uint64_t, int32_t> unique_keys(Key key, span_of range)
 {
     std::unordered_map<uint64_t, int32_t> seen;
-    for (int32_t i = 0; i < sample_of(t); i++) {
+    for (int32_t i = range.from; i < range.to; i++) {
         uint64_t k = key(i);
         if (k == 0)
             continue;
@@ -123,11 +142,12 @@ std::unordered_map<uint64_t, int32_t> unique_keys(const trace_array &t, Key key)
 
 /* The pairs (main index, peer index) of records with equal unique keys. */
 template <typename Key>
-std::vector<std::pair<int32_t, int32_t>> pairs_by(Key main_key, Key peer_key)
+std::vector<std::pair<int32_t, int32_t>> pairs_by(Key main_key, Key peer_key,
+                                                  sample_part part = SAMPLE_FIRST)
 {
     std::vector<std::pair<int32_t, int32_t>> out;
-    auto in_main = unique_keys(g_trace.main, main_key);
-    auto in_peer = unique_keys(g_trace.peer, peer_key);
+    auto in_main = unique_keys(main_key, part_of(g_trace.main, part));
+    auto in_peer = unique_keys(peer_key, part_of(g_trace.peer, part));
     for (const auto &e : in_peer) {
         if (e.second < 0)
             continue;
@@ -253,6 +273,91 @@ void learn_ids(const roles &mr, const roles &pr)
     g_peer_map.pairs = static_cast<int>(pairs.size());
 }
 
+/*
+ * Where between the last pair of the first shift (top_early) and the
+ * first of the late one (low_late, at sequence number `lowest`), both
+ * relative to `ref`, the late shift begins: at the lowest peer record
+ * of role r there whose number, shifted late and not early, starts a
+ * main record (pairs are sparse; segments are not).
+ */
+uint32_t first_late(const roles &mr, const roles &pr, int r, uint32_t ref, int32_t top_early,
+                    int32_t low_late, uint32_t lowest)
+{
+    const trace_array &main = g_trace.main, &peer = g_trace.peer;
+    std::unordered_set<uint32_t> starts;
+    for (int32_t i = 0; i < main.count; i++)
+        if (mr.of(i) == r)
+            starts.insert(main.rec[i].seq_raw);
+    uint32_t early = g_peer_map.shift[r], late = g_peer_map.late_shift[r];
+    for (int32_t m = 0; m < peer.count; m++) {
+        uint32_t seq = peer.rec[m].seq_raw;
+        int32_t at = static_cast<int32_t>(seq - ref);
+        if (at <= top_early || at >= low_late || pr.of(m) != r)
+            continue;
+        if (starts.count(seq - late) != 0 && starts.count(seq - early) == 0)
+            low_late = at, lowest = seq;
+    }
+    return lowest;
+}
+
+/*
+ * A shift that changes once mid-connection: a helper that rewrites a
+ * payload to another length (an FTP or SIP helper of a NAT) shifts the
+ * numbers of all that follows. The pairs of the last records (of all,
+ * on traces no longer than a sample) then vote for another shift of a
+ * role too; where its pairs all lie above those of the first shift in
+ * sequence space, the change lies at the lowest of them.
+ */
+void learn_change(const roles &mr, const roles &pr, bool by_ids)
+{
+    const trace_array &main = g_trace.main, &peer = g_trace.peer;
+    using key_fn = std::function<uint64_t(int32_t)>;
+    key_fn mk = [&](int32_t i) { return invariant_key(main, i, by_ids); };
+    key_fn pk = [&](int32_t m) { return invariant_key(peer, m, by_ids); };
+    bool whole = main.count <= SAMPLE && peer.count <= SAMPLE;
+    auto pairs = pairs_by(mk, pk, whole ? SAMPLE_ALL : SAMPLE_LAST);
+    for (int r = 0; r < 2; r++) {
+        vote_box box;
+        for (const auto &p : pairs)
+            if (mr.of(p.first) == r && (main.rec[p.first].tcp_flags & TH_SYN) == 0)
+                box.add(peer.rec[p.second].seq_raw - main.rec[p.first].seq_raw);
+        box.n.erase(g_peer_map.shift[r]);
+        uint32_t late = 0;
+        if (box.winner(&late) < ID_PAIRS_CONFIRM)
+            continue;
+        auto all = whole ? pairs : pairs_by(mk, pk, SAMPLE_ALL);
+        /* Sequence space from the first pair of the role on. */
+        bool have = false, ordered = true;
+        uint32_t ref = 0, lowest_late = 0;
+        int32_t top_early = INT32_MIN, low_late = INT32_MAX;
+        for (const auto &p : all) {
+            if (mr.of(p.first) != r || (main.rec[p.first].tcp_flags & TH_SYN) != 0)
+                continue;
+            uint32_t seq = peer.rec[p.second].seq_raw, shift = seq - main.rec[p.first].seq_raw;
+            if (!have)
+                ref = seq, have = true;
+            int32_t at = static_cast<int32_t>(seq - ref);
+            if (shift == g_peer_map.shift[r])
+                top_early = std::max(top_early, at);
+            else if (shift == late && at < low_late)
+                low_late = at, lowest_late = seq;
+        }
+        ordered = low_late != INT32_MAX && top_early < low_late;
+        if (!ordered)
+            continue;
+        g_peer_map.changes[r] = true;
+        g_peer_map.late_shift[r] = late;
+        g_peer_map.change_at[r] = first_late(mr, pr, r, ref, top_early, low_late, lowest_late);
+    }
+}
+
+/* The shift of role r's sequence number n, in the peer's numbers. */
+uint32_t shift_at(const peer_map_state &s, int r, uint32_t n)
+{
+    return s.changes[r] && static_cast<int32_t>(n - s.change_at[r]) >= 0 ? s.late_shift[r]
+                                                                          : s.shift[r];
+}
+
 ip_address address_of(const endpoint &e)
 {
     ip_address a;
@@ -322,6 +427,7 @@ void peer_map_learn()
     bool by_ids = (g_peer_map.evidence & PEER_BY_IDS) != 0 && agree >= ID_PAIRS_CONFIRM &&
                   2 * agree > static_cast<int>(pairs.size());
     learn_ids(mr, pr);
+    learn_change(mr, pr, !by_ts);
     for (int r = 0; r < 2; r++) {
         g_peer_map.main_end[r] = end_of(mr, r);
         g_peer_map.peer_end[r] = end_of(pr, r);
@@ -342,7 +448,7 @@ bool peer_map_needed()
 {
     const peer_map_state &s = g_peer_map;
     return s.learned && (s.translated[0] || s.translated[1] || s.shift[0] != 0 ||
-                         s.shift[1] != 0 || s.ids_disagree);
+                         s.shift[1] != 0 || s.ids_disagree || s.changes[0] || s.changes[1]);
 }
 
 void peer_map_apply()
@@ -363,7 +469,10 @@ void peer_map_apply()
     for (int32_t m = 0; m < peer.count; m++) {
         seg_record &rec = peer.rec[m];
         int r = pr.of(m);
-        uint32_t seq_shift = s.shift[r], ack_shift = s.shift[1 - r];
+        uint32_t seq_shift = shift_at(s, r, rec.seq_raw);
+        uint32_t ack_shift = shift_at(s, 1 - r, rec.ack_raw);
+        /* A flow's bases follow the first shift; past a change the
+         * numbers do, and the relative ones are read by nobody. */
         auto it = made[r].find(rec.flow);
         if (it == made[r].end()) {
             flow_entry f = flow_of(rec);
@@ -374,9 +483,9 @@ void peer_map_apply()
             /* Bases in the main trace's terms, mod 2^32: the peer's
              * relative numbers are read by nobody, its carried ones by
              * the matcher. */
-            f.seq_base = static_cast<uint32_t>(f.seq_base - seq_shift);
+            f.seq_base = static_cast<uint32_t>(f.seq_base - s.shift[r]);
             if (f.ack_base != 0)
-                f.ack_base = static_cast<uint32_t>(f.ack_base - ack_shift);
+                f.ack_base = static_cast<uint32_t>(f.ack_base - s.shift[1 - r]);
             it = made[r].emplace(rec.flow, trace_flow_index(f)).first;
         }
         rec.flow = it->second;
@@ -400,6 +509,19 @@ std::string peer_end_text(const endpoint &e, bool v6)
                   (unsigned)e.a4 & 255);
     return std::string(host) + ":" + std::to_string(e.port);
 }
+
+namespace {
+
+/* "N higher" or "N lower" of a shift mod 2^32 ("the same": 0). */
+std::string shift_text(uint32_t shift)
+{
+    if (shift == 0)
+        return "the same";
+    bool lower = shift > 0x80000000u;
+    return std::to_string(lower ? 0u - shift : shift) + (lower ? " lower" : " higher");
+}
+
+}  // namespace
 
 std::string peer_map_no_copy_line()
 {
@@ -431,13 +553,15 @@ std::vector<std::string> peer_map_lines(int left_role)
         out.push_back("Translated:      " + names + "\n");
     out.push_back("Same connection: " + evidence_text(s) + "\n");
     for (int r = 0; r < 2; r++) {
-        if (s.shift[r] == 0)
+        if (s.shift[r] == 0 && !s.changes[r])
             continue;
         const char *way = r == left_role ? "L>R" : "R>L";
-        bool lower = s.shift[r] > 0x80000000u;
-        uint32_t by = lower ? 0u - s.shift[r] : s.shift[r];
-        out.push_back(std::string("Sequence numbers: the other capture's ") + way + " are " +
-                      std::to_string(by) + (lower ? " lower" : " higher") + "\n");
+        std::string line = std::string("Sequence numbers: the other capture's ") + way + " are " +
+                           shift_text(s.shift[r]);
+        if (s.changes[r])
+            line += ", and " + shift_text(s.late_shift[r]) + " from its " +
+                    std::to_string(s.change_at[r]) + " on (the offset changed once)";
+        out.push_back(line + "\n");
     }
     if (s.ids_disagree)
         out.push_back("Identifications: differ between the captures (" +

@@ -18,7 +18,8 @@
  *	peer_map_learn pairs the two directions of the traces and learns
  *	each direction's sequence offset (modulo 2^32) from the SYNs when
  *	both traces hold them, else from the segments whose TCP timestamps
- *	and lengths (or identifications and lengths) agree, and tells whether
+ *	and lengths (or identifications and lengths) agree, allowing one
+ *	change of it mid-connection, and tells whether
  *	the identifications agree. Only where the captures differ does
  *	peer_map_apply change anything: it gives every peer record the main
  *	trace's addresses and ports of its role and the main trace's
@@ -61,6 +62,10 @@ struct peer_map_state {
     bool translated[2];      /* main_end[r] and peer_end[r] differ */
     uint32_t shift[2];       /* role r's sequence numbers: peer's minus
                               * main's, mod 2^32 (0: the same) */
+    bool changes[2];         /* role r's shift changed once mid-connection */
+    uint32_t late_shift[2];  /* ... to this, */
+    uint32_t change_at[2];   /* ... from this sequence number of the peer
+                              * trace on (its acknowledgements too) */
     bool ids_disagree;       /* the identifications of copies differ
                               * (scrubbed, zero or randomised in one) */
     int id_equal, id_differ; /* sampled copies with equal / other ids */
