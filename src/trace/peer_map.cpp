@@ -273,6 +273,10 @@ void learn_ids(const roles &mr, const roles &pr)
     g_peer_map.pairs = static_cast<int>(pairs.size());
 }
 
+/* Records of a trace above which no change of the shift is looked for:
+ * the search keys every record, some 40 bytes each at this size. */
+constexpr int32_t CHANGE_SEARCH_MAX = 1 << 20;
+
 /*
  * Where between the last pair of the first shift (top_early) and the
  * first of the late one (low_late, at sequence number `lowest`), both
@@ -284,11 +288,16 @@ uint32_t first_late(const roles &mr, const roles &pr, int r, uint32_t ref, int32
                     int32_t low_late, uint32_t lowest)
 {
     const trace_array &main = g_trace.main, &peer = g_trace.peer;
+    uint32_t early = g_peer_map.shift[r], late = g_peer_map.late_shift[r];
+    /* The main records whose numbers the gap can map onto, only. */
+    auto in_gap = [&](uint32_t main_seq, uint32_t shift) {
+        int32_t at = static_cast<int32_t>(main_seq + shift - ref);
+        return at > top_early && at < low_late;
+    };
     std::unordered_set<uint32_t> starts;
     for (int32_t i = 0; i < main.count; i++)
-        if (mr.of(i) == r)
+        if (mr.of(i) == r && (in_gap(main.rec[i].seq_raw, early) || in_gap(main.rec[i].seq_raw, late)))
             starts.insert(main.rec[i].seq_raw);
-    uint32_t early = g_peer_map.shift[r], late = g_peer_map.late_shift[r];
     for (int32_t m = 0; m < peer.count; m++) {
         uint32_t seq = peer.rec[m].seq_raw;
         int32_t at = static_cast<int32_t>(seq - ref);
@@ -315,6 +324,8 @@ void learn_change(const roles &mr, const roles &pr, bool by_ids)
     key_fn mk = [&](int32_t i) { return invariant_key(main, i, by_ids); };
     key_fn pk = [&](int32_t m) { return invariant_key(peer, m, by_ids); };
     bool whole = main.count <= SAMPLE && peer.count <= SAMPLE;
+    if (main.count > CHANGE_SEARCH_MAX || peer.count > CHANGE_SEARCH_MAX)
+        return;
     auto pairs = pairs_by(mk, pk, whole ? SAMPLE_ALL : SAMPLE_LAST);
     for (int r = 0; r < 2; r++) {
         vote_box box;

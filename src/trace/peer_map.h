@@ -19,7 +19,8 @@
  *	each direction's sequence offset (modulo 2^32) from the SYNs when
  *	both traces hold them, else from the segments whose TCP timestamps
  *	and lengths (or identifications and lengths) agree, allowing one
- *	change of it mid-connection, and tells whether
+ *	change of it mid-connection (on traces of up to a million records),
+ *	and tells whether
  *	the identifications agree. Only where the captures differ does
  *	peer_map_apply change anything: it gives every peer record the main
  *	trace's addresses and ports of its role and the main trace's
