@@ -1,6 +1,7 @@
 # The two set-up commands of wirepaint. Both install what is missing
 # (Debian packages, through tools/install-deps.sh), configure and build.
-#   make run   - builds wirepaint and runs it on the bundled sample capture
+#   make run   - builds wirepaint (only the program) and runs it on the
+#                bundled sample capture
 #   make test  - builds the suite twice (plain, and with AddressSanitizer and
 #                UndefinedBehaviorSanitizer) and runs both under Xvfb, then
 #                fuzzes the loader for a minute
@@ -38,7 +39,10 @@ build-fuzz: deps
 fuzz: build-fuzz
 	bash tools/fuzz.sh build-fuzz $(FUZZ_TIME)
 
-run: build
+# Only the program: the test programs are built by make test.
+run: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS) --target wirepaint
 	@bash tools/run-sample.sh build/wirepaint $(SAMPLE)
 
 test: build build-asan

@@ -20,6 +20,12 @@
  *	                time step in 100 us, signed, big-endian, 2 bytes
  *	                length, big-endian, then the frame's bytes: as many
  *	                as the length, the snapshot length and the input allow
+ *
+ *	An input that begins with the magic of a capture file (classic pcap
+ *	in either byte order and stamp resolution, pcapng) or of a
+ *	compressor's stream is no framed input but a file, written as it is
+ *	(is_raw_file): hostile record headers, cut blocks and damaged
+ *	streams reach the reader that way.
  */
 
 #ifndef WIREPAINT_FUZZ_FRAME_H
@@ -55,6 +61,27 @@ struct input {
     uint8_t param = 0;
     std::vector<packet> packets;
 };
+
+/* Whether the input `p` (n bytes) is a file to be written as it is:
+ * it begins with a capture file's or a compressor's magic. */
+inline bool is_raw_file(const uint8_t *p, size_t n)
+{
+    static const uint8_t magics[][4] = {
+        {0xd4, 0xc3, 0xb2, 0xa1}, {0xa1, 0xb2, 0xc3, 0xd4},   /* pcap, microseconds */
+        {0x4d, 0x3c, 0xb2, 0xa1}, {0xa1, 0xb2, 0x3c, 0x4d},   /* pcap, nanoseconds */
+        {0x0a, 0x0d, 0x0d, 0x0a},                             /* pcapng */
+        {0x28, 0xb5, 0x2f, 0xfd}, {0xfd, 0x37, 0x7a, 0x58},   /* zstd, xz */
+        {0x04, 0x22, 0x4d, 0x18},                             /* lz4 */
+    };
+    if (n < 4)
+        return false;
+    for (const uint8_t *m : magics)
+        if (p[0] == m[0] && p[1] == m[1] && p[2] == m[2] && p[3] == m[3])
+            return true;
+    bool gzip = p[0] == 0x1f && p[1] == 0x8b;
+    bool bzip2 = p[0] == 'B' && p[1] == 'Z' && p[2] == 'h';
+    return gzip || bzip2;
+}
 
 /* Parses any byte string as an input. */
 inline input parse(const uint8_t *p, size_t n)

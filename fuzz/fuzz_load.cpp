@@ -4,9 +4,15 @@
  *	libFuzzer target: every input (see frame.h) becomes one or two real
  *	capture files, which go through the connection list, the choice of
  *	connection, the trace-set loader (reader, decoder, analysis, line
- *	list and, with two files, the clock alignment, then the events pass)
- *	and the detail text and the events of every line; the first file may
- *	go compressed, whole, cut or damaged, through the decompression. The
+ *	list and, with two files, the clock alignment, then the events pass),
+ *	the detail text and the events of every line, and the headless
+ *	outputs (-S, -E, -x, the health table, the five graphs); the first
+ *	file may go compressed, whole, cut or damaged, through the
+ *	decompression. An input that starts as a capture file or a
+ *	compressor's stream does is written as it is (frame::is_raw_file):
+ *	its record headers, block lengths and stream bytes are the fuzzer's
+ *	own, read as the program reads a file (the mapped walk, libpcap,
+ *	the decompression). The
  *	loads run trapped, as loads from the window do, so a
  *	fatal condition is an orderly load_error and never ends the process:
  *	the fuzzer reports any exit, crash, sanitizer error or leak.
@@ -28,11 +34,16 @@
 
 #include "analysis/events.h"
 #include "fuzz/frame.h"
+#include "graph/series.h"
 #include "load/choose.h"
 #include "load/loader.h"
+#include "report/event_list.h"
+#include "report/health.h"
+#include "report/stats.h"
+#include "report/table.h"
 #include "text/detail.h"
 #include "trace/connlist.h"
-#include "trace/loadfail.h"
+#include "capture/loadfail.h"
 #include "trace/trace.h"
 
 namespace {
@@ -145,13 +156,29 @@ void compress_first_file(const frame::input &in)
     std::fclose(f);
 }
 
-void run_load(const frame::input &in)
+/* The headless outputs of what is loaded: -S, -E, -x and every graph
+ * of both directions, written where nobody reads them. */
+void write_outputs()
 {
-    int nfiles = (in.mode & 1) ? 2 : 1;
+    static FILE *sink = std::fopen("/dev/null", "w");
+    if (sink == nullptr)
+        std::abort();
+    statistics_text();
+    write_event_list(sink);
+    write_table(sink);
+    graph_inputs in{nullptr, 0};
+    for (int type = 0; type < GRAPH_TYPES; type++)
+        for (int dir = 1; dir <= 2; dir++)
+            build_graph(static_cast<graph_type>(type), dir, in);
+}
+
+void run_load(const frame::input &in, int nfiles)
+{
     char *names[2] = {&g_paths[0][0], &g_paths[1][0]};
     g_trace.saved_copy_len = (in.mode & 2) ? 4 * in.param + 1 : 0;
     int number = (in.mode & 4) ? 1 + in.param % 4 : 0;
     try {
+        health_table(names[0]);
         list_connections(names[0]);
         choose_connection(nfiles, names, number);
         load_traces(nfiles, names, 1);
@@ -159,10 +186,28 @@ void run_load(const frame::input &in)
             segment_detail_text(i, 0);
             check_events(i);
         }
+        if (g_trace.loaded)
+            write_outputs();
     } catch (const load_error &) {
         unload_traces();
     }
     conn_select_clear();
+}
+
+/* An input written as it is, as the first file and, when its last byte
+ * is odd, as the second too. False when the file could not be written. */
+bool write_raw(const uint8_t *data, size_t size, int *nfiles)
+{
+    *nfiles = (data[size - 1] & 1) ? 2 : 1;
+    for (int k = 0; k < *nfiles; k++) {
+        FILE *f = std::fopen(g_paths[k].c_str(), "wb");
+        if (f == nullptr)
+            return false;
+        bool ok = std::fwrite(data, 1, size, f) == size;
+        if (std::fclose(f) != 0 || !ok)
+            return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -180,11 +225,17 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    g_loadfail.warnings.clear();
+    if (frame::is_raw_file(data, size)) {
+        int nfiles = 1;
+        if (write_raw(data, size, &nfiles))
+            run_load(frame::input(), nfiles);
+        return 0;
+    }
     frame::input in = frame::parse(data, size);
     if (!frame::write_capture(in, 0, g_paths[0]) || !frame::write_capture(in, 1, g_paths[1]))
         return 0;
     compress_first_file(in);
-    g_loadfail.warnings.clear();
-    run_load(in);
+    run_load(in, (in.mode & 1) ? 2 : 1);
     return 0;
 }

@@ -6,7 +6,10 @@
  *	it is, and its IP packets wrapped again in the header of every link
  *	type the reader knows (Ethernet with one and two VLAN tags, Linux
  *	cooked with a tag among them). Two files named together with "+"
- *	(a+b) also give a two-file input.
+ *	(a+b) also give a two-file input. Each file's first 16 KiB also go
+ *	in as they are (frame::is_raw_file), and a classic pcap file's again
+ *	with a snapshot length below its records' captured lengths: the
+ *	fuzzer mutates record headers and blocks from there.
  *
  *	    fuzz_seeds OUTDIR FILE... [FILE+FILE...]
  */
@@ -20,7 +23,7 @@
 #include <pcap/pcap.h>
 
 #include "fuzz/frame.h"
-#include "trace/linktype.h"
+#include "capture/linktype.h"
 
 namespace {
 
@@ -126,6 +129,38 @@ frame::input rewrapped(const source &s, int lt, int tags)
     return in;
 }
 
+/* Most bytes of a file a raw seed takes: the fuzzer's input limit. */
+const size_t max_raw = 16384;
+
+void write_bytes(const std::string &path, const std::vector<uint8_t> &b)
+{
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr)
+        return;
+    std::fwrite(b.data(), 1, b.size(), f);
+    std::fclose(f);
+}
+
+/* The file at `path` as raw seeds: its first max_raw bytes, and for a
+ * little-endian classic file the same with a snapshot length of 60. */
+void write_raw_seeds(const std::string &dir, const std::string &stem, const std::string &path)
+{
+    std::vector<uint8_t> b(max_raw);
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        return;
+    b.resize(std::fread(b.data(), 1, b.size(), f));
+    std::fclose(f);
+    if (!frame::is_raw_file(b.data(), b.size()))
+        return;
+    write_bytes(dir + "/raw-" + stem, b);
+    if (b.size() < 24 || b[0] != 0xd4 || b[1] != 0xc3)
+        return;
+    b[16] = 60;
+    b[17] = b[18] = b[19] = 0;
+    write_bytes(dir + "/raw-" + stem + "-snap60", b);
+}
+
 std::string base_name(const std::string &path)
 {
     size_t slash = path.rfind('/');
@@ -163,6 +198,7 @@ int main(int argc, char **argv)
         if (!read_file(arg, 0, &s))
             return 1;
         std::string stem = base_name(arg);
+        write_raw_seeds(dir, stem, arg);
         for (int lt : frame::linktypes)
             write_seed(dir, stem + "-lt" + std::to_string(lt), rewrapped(s, lt, 0));
         write_seed(dir, stem + "-vlan1", rewrapped(s, 1, 1));

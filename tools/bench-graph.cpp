@@ -32,7 +32,7 @@
 #include "graph/series.h"
 #include "load/loader.h"
 #include "render/graph_render.h"
-#include "trace/filemap.h"
+#include "capture/filemap.h"
 #include "trace/scratch.h"
 #include "trace/trace.h"
 

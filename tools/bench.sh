@@ -7,8 +7,9 @@
 # default; environment BENCH_SEGMENTS) captured at both ends with
 # BUILD/gen_capture into BUILD/bench/, unless the files are there from an
 # earlier run with the same count, then runs tools/bench-load.sh on the
-# sender's file and on both files, and tools/bench-nav.sh on the sender's
-# file, then tools/bench-graph.cpp (BUILD/bench_graph) on the sender's
+# sender's file and on both files, tools/bench-formats.sh (the same
+# file as pcapng, gzip'd and zstd'd) and tools/bench-nav.sh on the
+# sender's file, then tools/bench-graph.cpp (BUILD/bench_graph) on the sender's
 # file and on a 1,000,000-segment one (bench_graph first prints the bytes
 # per segment of each structure the load keeps, of the scratch blocks
 # its passes held at once at most (the analysis tables while they run,
@@ -43,6 +44,11 @@ if [ -x "$repo_root/tools/bench-load.sh" ]; then
     "$repo_root/tools/bench-load.sh" "$sender" "$receiver"
   echo
 fi
+# The same sender's capture as pcapng and compressed, against the plain
+# file, and the decompression alone.
+WIREPAINT="$build/wirepaint" PCAP_COUNT="$build/pcap_count" \
+  "$repo_root/tools/bench-formats.sh" "$sender"
+echo
 "$repo_root/tools/bench-nav.sh" "$build/wirepaint" "$sender"
 
 # The graph redraws, on this capture and on one of 1,000,000 segments

@@ -33,7 +33,7 @@
 #include "analysis/pairing.h"
 #include "analysis/pairing_fast.h"
 #include "trace/scratch.h"
-#include "trace/loadfail.h"
+#include "capture/loadfail.h"
 #include "trace/trace.h"
 
 const char color_table[7][50] = {

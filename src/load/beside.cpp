@@ -10,7 +10,7 @@
 #include <system_error>
 #include <thread>
 
-#include "trace/loadfail.h"
+#include "capture/loadfail.h"
 
 namespace {
 

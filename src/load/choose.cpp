@@ -9,15 +9,16 @@
 #include "load/choose.h"
 
 #include <pcap/pcap.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "trace/bytes.h"
+#include "capture/bytes.h"
+#include "capture/loadfail.h"
 #include "trace/connlist.h"
-#include "trace/loadfail.h"
 #include "trace/tcp_fields.h"
 #include "trace/trace.h"
 
@@ -249,6 +250,11 @@ void choose_connection(int nfiles, char *const names[], int number)
 
 bool choose_counterpart_of_first(char *const names[])
 {
+    /* Both are read again: not a pipe or standard input, read once. */
+    struct stat st;
+    for (int f = 0; f < 2; f++)
+        if (stat(names[f], &st) != 0 || !S_ISREG(st.st_mode))
+            return false;
     std::vector<conn_row> a, b;
     std::vector<conn_evidence> ea = evidence_of(names[0], &a);
     if (a.empty())

@@ -39,7 +39,8 @@ void choose_connection(int nfiles, char *const names[], int number);
  *	out to be different connections: chooses the first file's first
  *	connection and its counterpart in the second file, and returns true,
  *	when that counterpart is another than the second file's first
- *	connection; otherwise chooses nothing and returns false.
+ *	connection; otherwise, and when either file is no regular file (it
+ *	cannot be read again), chooses nothing and returns false.
  */
 bool choose_counterpart_of_first(char *const names[]);
 

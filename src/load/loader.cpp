@@ -12,7 +12,7 @@
  *
  *	A reset before a reopen frees both traces, their copies and the line
  *	list; nothing else frees them. Every failure ends the process, or,
- *	in a load from the window, throws (trace/loadfail.h).
+ *	in a load from the window, throws (capture/loadfail.h).
  */
 
 #include "load/loader.h"
@@ -39,7 +39,7 @@
 #include "trace/binread.h"
 #include "trace/connlist.h"
 #include "trace/dropnote.h"
-#include "trace/loadfail.h"
+#include "capture/loadfail.h"
 #include "trace/matcher.h"
 #include "trace/peer_map.h"
 #include "trace/resegment.h"

@@ -24,7 +24,7 @@
  *	counts of the packets passed over quietly (trace/dropnote.h) follow
  *	on standard error. Every failure ends
  *	the process with a message and status -1 (-2 for a read error), or
- *	inside a trapped load throws load_error (trace/loadfail.h), leaving
+ *	inside a trapped load throws load_error (capture/loadfail.h), leaving
  *	a half-done state that unload_traces clears.
  */
 void load_traces(int nfiles, char *const names[], int reset);

@@ -18,8 +18,8 @@
 #include <memory>
 
 #include "analysis/events.h"
+#include "capture/bytes.h"
 #include "load/choose.h"
-#include "trace/bytes.h"
 #include "trace/tcp_fields.h"
 #include "trace/flow.h"
 #include "trace/trace.h"

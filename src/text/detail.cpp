@@ -14,7 +14,7 @@
 
 #include "analysis/line.h"
 #include "text/text_state.h"
-#include "trace/bytes.h"
+#include "capture/bytes.h"
 #include "trace/trace.h"
 
 namespace {

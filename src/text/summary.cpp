@@ -13,7 +13,7 @@
 #include "text/relseq.h"
 #include "text/tcp_options.h"
 #include "text/text_out.h"
-#include "trace/bytes.h"
+#include "capture/bytes.h"
 #include "trace/trace.h"
 
 namespace {

@@ -16,7 +16,7 @@
 
 #include <cstdio>
 
-#include "trace/bytes.h"
+#include "capture/bytes.h"
 #include "trace/dropnote.h"
 
 namespace {

@@ -6,7 +6,7 @@
  */
 
 #include "text/text_state.h"
-#include "trace/loadfail.h"
+#include "capture/loadfail.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -4,14 +4,14 @@
  *	The capture reader and the segment decoder.
  *
  *	read_capture opens one savefile through libpcap and runs every packet
- *	(read from the mapped file where it can be, trace/capfile.h) through
+ *	(read from the mapped file where it can be, capture/capfile.h) through
  *	handle_packet, which strips the link header where the packet lies. decode_segment then decides whether what
  *	follows is a TCP segment of the file's one connection: the first
  *	accepted segment fixes the connection key (addresses, ports, initial
  *	sequence numbers, first time stamp), and every later packet must
  *	belong to it in either direction. Accepted segments become seg_records
  *	in g_trace.building with relative numbers, a relative time and their
- *	packet bytes: their place in the mapped file (trace/filemap.h), or,
+ *	packet bytes: their place in the mapped file (capture/filemap.h), or,
  *	where the file cannot be followed that way, their own copy; every
  *	other packet is reported in one line on standard output (or only
  *	counted, trace/dropnote.h) and dropped.
@@ -35,14 +35,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "trace/capfile.h"
+#include "capture/capfile.h"
 #include "trace/connlist.h"
 #include "trace/direction.h"
 #include "trace/dropnote.h"
-#include "trace/filemap.h"
-#include "trace/linktype.h"
-#include "trace/loadfail.h"
-#include "trace/prefault.h"
+#include "capture/filemap.h"
+#include "capture/linktype.h"
+#include "capture/loadfail.h"
+#include "capture/prefault.h"
 #include "trace/scratch.h"
 #include "trace/tcp_fields.h"
 
@@ -291,6 +291,12 @@ bool place_packet(const struct pcap_pkthdr *hdr, const uint8_t *ip, uint32_t lin
     t.copy_len = g_trace.copy_len;
     if (filemap_place(t.map, hdr, ip - link_len, link_len + n))
         return true;
+    /* A walk reading the records from the map still needs it, and `ip`
+     * lies in it: the map is kept; only memory can be missing here. */
+    if (t.map->handing) {
+        errno = ENOMEM;
+        load_fail_errno(-1, "malloc");
+    }
     if (!trace_map_to_copies(&t))
         load_fail_errno(-1, "malloc");
     return false;
@@ -495,11 +501,21 @@ seg_record *read_capture(const char *file)
         errno = err;
         load_fail_errno(-1, "malloc");
     }
-    g_trace.building.map = filemap_open(file, g_trace.linktype, records_file_can_hold());
+    if (!g_capfile.literal_read)
+        g_trace.building.map = filemap_open(file, g_trace.linktype, records_file_can_hold());
     conn_select_begin(file);
     dropnote_begin_file();
     populate_ahead helper;
-    capture_run_mapped(pc, file, g_trace.building.map, handle_packet, nullptr);
+    try {
+        capture_run_mapped(pc, file, g_trace.building.map, handle_packet, nullptr);
+    } catch (const load_error &) {
+        /* A read that fails keeps nothing: a compressed capture is read
+         * as it is decompressed, and its data may turn out corrupt only
+         * after records were taken. */
+        helper.end();
+        trace_free(&g_trace.building);
+        throw;
+    }
     helper.end();
     g_trace.duration = trace_span(&g_trace.building);
     return g_trace.building.rec;

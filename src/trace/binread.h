@@ -13,8 +13,8 @@
 
 #include <pcap/pcap.h>
 
-#include "trace/bytes.h"
-#include "trace/linktype.h"
+#include "capture/bytes.h"
+#include "capture/linktype.h"
 #include "trace/trace.h"
 
 /*
@@ -28,8 +28,10 @@
  *	only on success: a file that cannot be opened, a read error, a packet
  *	larger than the snapshot length or an unknown link type end the
  *	process through load_fail (status -1, or -2 for a read error; 1 for a
- *	bad filter), with a message on standard error. A file cut short in a
- *	record after its first packet keeps its packets, with a warning.
+ *	bad filter), with a message on standard error; a trapped load's
+ *	failure (capture/loadfail.h) leaves the trace under construction
+ *	empty. A file cut short in a record after its first packet keeps its
+ *	packets, with a warning.
  */
 seg_record *read_capture(const char *file);
 

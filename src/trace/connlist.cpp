@@ -19,11 +19,11 @@
 #include <unordered_map>
 
 #include "trace/binread.h"
-#include "trace/bytes.h"
-#include "trace/capfile.h"
-#include "trace/filemap.h"
-#include "trace/linktype.h"
-#include "trace/loadfail.h"
+#include "capture/bytes.h"
+#include "capture/capfile.h"
+#include "capture/filemap.h"
+#include "capture/linktype.h"
+#include "capture/loadfail.h"
 
 connsel_state g_connsel = {{}, -1};
 

@@ -7,7 +7,7 @@
 
 #include "trace/dropnote.h"
 
-#include "trace/capfile.h"
+#include "capture/capfile.h"
 #include "trace/connlist.h"
 #include "trace/trace.h"
 

@@ -50,7 +50,7 @@ extern dropnote_state g_dropnote;
  *	The reader starts on a file (after conn_select_begin): notes are
  *	counted rather than written when standard output is taken, when a
  *	connection is chosen for the file (trace/connlist.h) or when a -f
- *	filter is set (trace/capfile.h).
+ *	filter is set (capture/capfile.h).
  */
 void dropnote_begin_file();
 

@@ -13,7 +13,7 @@
 
 #include <sys/mman.h>
 
-#include "trace/prefault.h"
+#include "capture/prefault.h"
 
 namespace {
 

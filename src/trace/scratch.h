@@ -63,7 +63,7 @@ void scratch_trim();
 /*
  * scratch_prepare --
  *	Makes sure that idle scratch of `bytes` or more is there, its pages
- *	asked for through the populate-ahead helper (trace/prefault.h) when
+ *	asked for through the populate-ahead helper (capture/prefault.h) when
  *	one runs: the reader calls it as a trace grows, for the scratch the
  *	analysis of that trace will take at least, so that its tables find
  *	pages cleared on another core while the reader worked. Adds to the

@@ -11,7 +11,7 @@
 #include "trace/tcp_fields.h"
 
 #include "trace/binread.h"
-#include "trace/bytes.h"
+#include "capture/bytes.h"
 #include "trace/trace.h"
 
 namespace {

@@ -18,7 +18,7 @@
 
 #include <cstdint>
 
-#include "trace/bytes.h"
+#include "capture/bytes.h"
 
 /* Most SACK blocks one segment can carry (40 option bytes). */
 enum { MAX_SACK_BLOCKS = 4 };

@@ -8,9 +8,9 @@
  */
 
 #include "trace/trace.h"
-#include "trace/filemap.h"
-#include "trace/loadfail.h"
-#include "trace/prefault.h"
+#include "capture/filemap.h"
+#include "capture/loadfail.h"
+#include "capture/prefault.h"
 #include "trace/scratch.h"
 
 #include <sys/mman.h>

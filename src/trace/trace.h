@@ -84,7 +84,7 @@ enum {
  * of a trace are chained, newest first, listed oldest first in the
  * trace's block table, and freed together by trace_free. A block is a
  * mapping of its own, 2 MiB-aligned, whose pages the reader's helper
- * supplies ahead (trace/prefault.h): first touching a large array costs
+ * supplies ahead (capture/prefault.h): first touching a large array costs
  * more than anything else a load does.
  *
  * Every copy of a trace has one length, so a block holds a fixed number
@@ -128,7 +128,7 @@ struct trace_array {
                           * it (rec == rec_map); otherwise rec is malloc'ed */
     size_t rec_map_len;  /* bytes of that mapping */
     file_map *map;       /* the capture file the records' bytes are read
-                          * from (trace/filemap.h), set by the reader; null:
+                          * from (capture/filemap.h), set by the reader; null:
                           * they lie in the copy blocks */
     uint32_t ttl_count[2][256]; /* records per IPv4 TTL or IPv6 hop limit:
                           * [0] those travelling as record 0, [1] the
@@ -358,7 +358,7 @@ bool trace_map_to_copies(trace_array *t);
  * trace_release_bytes --
  *	For a pass that reads the bytes of every record once: gives back the
  *	pages of the mapped file holding records [from, to) of t, which stay
- *	readable (trace/filemap.h). No effect on copies.
+ *	readable (capture/filemap.h). No effect on copies.
  */
 void trace_release_bytes(const trace_array *t, int32_t from, int32_t to);
 
@@ -376,7 +376,7 @@ enum { RELEASE_RECORDS = 1 << 14 };
 
 /*
  * trace_ask_records_ahead --
- *	Asks the populate-ahead helper (trace/prefault.h) for the pages of
+ *	Asks the populate-ahead helper (capture/prefault.h) for the pages of
  *	t's record array from record `from` on, RECORDS_AHEAD bytes' worth,
  *	within its room. A hint: no effect without a helper.
  */

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -22,7 +23,7 @@
 #include "load/drift.h"
 #include "load/loader.h"
 #include "text/host_evidence.h"
-#include "trace/capfile.h"
+#include "capture/capfile.h"
 #include "trace/dropnote.h"
 #include "trace/trace.h"
 #include "ui/output.h"
@@ -156,6 +157,11 @@ bool parse_command_line(int argc, char **argv)
     if (!is_file_count_ok(n)) {
         print_usage();
         std::exit(0);
+    }
+    if (n == 2 && std::strcmp(argv[first], "-") == 0 && std::strcmp(argv[first + 1], "-") == 0) {
+        std::fprintf(stderr, "%s: standard input (-) can be only one of the two files\n",
+                     program_name);
+        std::exit(1);
     }
     g_loaded_names.assign(argv + first, argv + argc);
     g_file_args = argv + first;

@@ -14,7 +14,7 @@
 
 #include "analysis/left_host.h"
 #include "report/health.h"
-#include "trace/capfile.h"
+#include "capture/capfile.h"
 #include "ui/cmdline.h"
 #include "ui/output.h"
 

@@ -3,7 +3,7 @@
  *
  *	Loads from the window: a check of every file before the current
  *	connection is let go, then the load inside a trapped failure
- *	(trace/loadfail.h), so that what would end the program on the
+ *	(capture/loadfail.h), so that what would end the program on the
  *	command line becomes a message for the script.
  */
 
@@ -17,9 +17,9 @@
 #include "load/choose.h"
 #include "load/loader.h"
 #include "report/health.h"
-#include "trace/capfile.h"
+#include "capture/capfile.h"
 #include "trace/connlist.h"
-#include "trace/loadfail.h"
+#include "capture/loadfail.h"
 #include "trace/trace.h"
 #include "ui/connview_cmd.h"
 #include "ui/publish.h"

@@ -26,7 +26,7 @@
 #include "trace/tcp_fields.h"
 #include "trace/direction.h"
 #include "support/pcapgen.h"
-#include "trace/capfile.h"
+#include "capture/capfile.h"
 #include "trace/trace.h"
 
 namespace {

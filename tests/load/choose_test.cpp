@@ -14,7 +14,7 @@
 #include "load/loader.h"
 #include "support/pcapgen.h"
 #include "trace/connlist.h"
-#include "trace/loadfail.h"
+#include "capture/loadfail.h"
 #include "trace/flow.h"
 #include "trace/trace.h"
 

@@ -25,10 +25,10 @@
 #include "load/loader.h"
 #include "support/load_files.h"
 #include "support/pcapgen.h"
-#include "trace/bytes.h"
+#include "capture/bytes.h"
 #include "trace/connlist.h"
 #include "trace/direction.h"
-#include "trace/loadfail.h"
+#include "capture/loadfail.h"
 #include "trace/peer_map.h"
 #include "trace/trace.h"
 

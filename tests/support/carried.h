@@ -13,7 +13,7 @@
 #include <string>
 
 #include "trace/binread.h"
-#include "trace/bytes.h"
+#include "capture/bytes.h"
 #include "trace/flow.h"
 #include "trace/trace.h"
 

@@ -20,9 +20,9 @@
 #include "support/pcapgen.h"
 #include "support/readback.h"
 #include "support/resident.h"
-#include "trace/capfile.h"
+#include "capture/capfile.h"
 #include "trace/direction.h"
-#include "trace/loadfail.h"
+#include "capture/loadfail.h"
 #include "trace/trace.h"
 
 using pcapgen::build_tcp;

@@ -12,8 +12,8 @@
  *	plain file.
  */
 
-#ifndef WIREPAINT_TRACE_CAPBYTES_H
-#define WIREPAINT_TRACE_CAPBYTES_H
+#ifndef WIREPAINT_CAPTURE_CAPBYTES_H
+#define WIREPAINT_CAPTURE_CAPBYTES_H
 
 #include <cstddef>
 #include <cstdint>

@@ -7,7 +7,7 @@
  *	mapped; and the file's pages given back, and the file cut short.
  */
 
-#include "trace/filemap.h"
+#include "capture/filemap.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,7 @@
 
 #include "support/pcapgen.h"
 #include "trace/binread.h"
-#include "trace/capfile.h"
+#include "capture/capfile.h"
 #include "trace/trace.h"
 
 namespace {

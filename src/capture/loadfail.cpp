@@ -7,7 +7,7 @@
  *	window to report.
  */
 
-#include "trace/loadfail.h"
+#include "capture/loadfail.h"
 
 #include <cerrno>
 #include <cstdarg>

@@ -8,7 +8,7 @@
  *	before_exit hook.
  */
 
-#include "trace/loadfail.h"
+#include "capture/loadfail.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
  *	was given, and the cookie's close is where the mapping goes.
  */
 
-#include "trace/capbytes.h"
+#include "capture/capbytes.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

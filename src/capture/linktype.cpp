@@ -7,11 +7,11 @@
  *	protocol field, so VLAN tags behind it can be stepped over too.
  */
 
-#include "trace/linktype.h"
+#include "capture/linktype.h"
 
 #include <pcap/dlt.h>
 
-#include "trace/bytes.h"
+#include "capture/bytes.h"
 
 namespace {
 

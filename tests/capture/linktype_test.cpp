@@ -7,7 +7,7 @@
  *	captures of examples/.
  */
 
-#include "trace/linktype.h"
+#include "capture/linktype.h"
 
 #include <gtest/gtest.h>
 

@@ -1,19 +1,28 @@
 /*
  * capfile.h --
  *
- *	Opening and running through a capture file with libpcap, shared by
- *	the capture reader and the connection list: the open with its
- *	failure message, the -f filter applied to the opened file, the run
- *	over every packet with libpcap's own text for a read error, and the
- *	file cut short, whose packets are kept after a warning. A compressed
- *	file (trace/decompress.h) is decompressed whole into memory first
- *	and read from there, so everything after the open is the same for
- *	both. Also the check the window makes before it lets go of the
- *	current connection.
+ *	Getting records out of a capture's bytes: the driver that tells the
+ *	form of a file or pipe by its leading bytes (never by its name) and
+ *	picks the reader, shared by the capture reader and the connection
+ *	list. The forms:
+ *
+ *	    classic pcap file on disk   walked where it lies (filemap.h)
+ *	    other file libpcap reads    libpcap through a stdio buffer
+ *	    compressed file or pipe     decompressed on a second thread into
+ *	                                a ring libpcap reads (stream.h,
+ *	                                decompress.h)
+ *	    plain pipe, standard input  libpcap on a stream that hands back
+ *	                                the leading bytes first (stream.h)
+ *
+ *	Here too: the open with its failure message, the -f filter applied
+ *	to the opened file, the run over every packet with libpcap's own text
+ *	for a read error, and the file cut short, whose packets are kept
+ *	after a warning; and the check the window makes before it lets go of
+ *	the current connection.
  */
 
-#ifndef WIREPAINT_TRACE_CAPFILE_H
-#define WIREPAINT_TRACE_CAPFILE_H
+#ifndef WIREPAINT_CAPTURE_CAPFILE_H
+#define WIREPAINT_CAPTURE_CAPFILE_H
 
 #include <cstdint>
 #include <string>
@@ -33,6 +42,9 @@ struct capfile_state {
     int64_t capture_size; /* bytes of capture the file opened last holds
                            * (decompressed, for a compressed file); -1
                            * when unknown (a pipe); set by capture_open */
+    bool literal_read;    /* every capture read by libpcap alone, never
+                           * from its map (the literal form of the mapped
+                           * walk); false but in tests, which set it */
 };
 
 /* Bytes of the read buffer: libpcap reads a savefile with two fread
@@ -54,11 +66,12 @@ extern capfile_state g_capfile;
  *	-1; a filter libpcap cannot compile gives "wirepaint: bad filter
  *	expression: " with libpcap's reason, and status 1; compressed data
  *	the library refuses gives "wirepaint: FILE: corrupt NAME data: " with
- *	its reason, and status 1, before any packet is read; a read error or
- *	no memory while decompressing gives "FILE: " and the system's text,
- *	status -1. Compressed data cut short only warns ("wirepaint: warning:
- *	FILE: NAME data cut short; read up to the cut", load_warnf), and
- *	what was decoded up to the cut is read.
+ *	its reason, and status 1, here or when the run meets it (before any
+ *	other failure of the run); a read error or no memory while
+ *	decompressing gives "FILE: " and the system's text, status -1.
+ *	Compressed data cut short only warns ("wirepaint: warning: FILE: NAME
+ *	data cut short; read up to the cut", load_warnf) when the read meets
+ *	the cut, and what was decoded up to the cut is read.
  */
 pcap_t *capture_open(const char *file);
 
@@ -86,7 +99,7 @@ struct file_map;
 /*
  * capture_run_mapped --
  *	capture_run reading the records from `m`, the map of the file `pc`
- *	was opened on (trace/filemap.h), when its records can be read there
+ *	was opened on (capture/filemap.h), when its records can be read there
  *	with libpcap's outcome (filemap_can_hand): the same packets, headers,
  *	bytes, filter verdicts (libpcap's compiled program on each record),
  *	messages and statuses, without a copy of the file. Otherwise, and for

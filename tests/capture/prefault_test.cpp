@@ -10,7 +10,7 @@
  *	by an end that drops what else waits.
  */
 
-#include "trace/prefault.h"
+#include "capture/prefault.h"
 
 #include <gtest/gtest.h>
 

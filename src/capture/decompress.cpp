@@ -15,7 +15,7 @@
  *	corrupt, whatever was decoded before.
  */
 
-#include "trace/decompress.h"
+#include "capture/decompress.h"
 
 #include <unistd.h>
 
@@ -318,8 +318,8 @@ const char *compression_name(compression c)
     return "";
 }
 
-decompress_end decompress_fd(int fd, compression c, capture_bytes *out, size_t limit,
-                             std::string *reason)
+decompress_end decompress_into(int fd, const uint8_t *lead, size_t lead_len, compression c,
+                               const decompress_sink &sink, size_t limit, std::string *reason)
 {
     std::unique_ptr<stream_decoder> d = make_decoder(c);
     if (d == nullptr || !d->ready()) {
@@ -327,8 +327,9 @@ decompress_end decompress_fd(int fd, compression c, capture_bytes *out, size_t l
         return DECOMPRESS_FAILED;
     }
     std::vector<uint8_t> block(INPUT_BLOCK);
-    step_io io = {nullptr, 0, nullptr, 0, false};
+    step_io io = {lead, lead_len, nullptr, 0, false};
     bool whole = false;   /* the last stream ended whole, nothing since */
+    size_t made = 0;      /* bytes written to the sink */
     for (;;) {
         if (io.avail == 0 && !io.finish) {
             ssize_t got = read_block(fd, block.data(), block.size());
@@ -347,13 +348,15 @@ decompress_end decompress_fd(int fd, compression c, capture_bytes *out, size_t l
             }
             whole = false;
         }
-        io.out = capbytes_room(out, OUTPUT_ROOM, &io.room);
+        io.out = sink.room(sink.ctx, &io.room);
         if (io.out == nullptr)
             return DECOMPRESS_FAILED;
         const uint8_t *in_before = io.in;
         uint8_t *out_before = io.out;
         step_state s = d->step(&io, reason);
-        out->size += (size_t)(io.out - out_before);
+        size_t wrote = (size_t)(io.out - out_before);
+        made += wrote;
+        sink.wrote(sink.ctx, wrote);
         if (s == STEP_BAD)
             return DECOMPRESS_CORRUPT;
         bool progress = io.in != in_before || io.out != out_before;
@@ -361,7 +364,7 @@ decompress_end decompress_fd(int fd, compression c, capture_bytes *out, size_t l
             whole = true;
         else if (progress)
             whole = false;
-        if (limit > 0 && out->size >= limit)
+        if (limit > 0 && made >= limit)
             return DECOMPRESS_DONE;
         if (progress || s == STEP_END)
             continue;
@@ -374,4 +377,31 @@ decompress_end decompress_fd(int fd, compression c, capture_bytes *out, size_t l
             return DECOMPRESS_CORRUPT;
         }
     }
+}
+
+namespace {
+
+/* The sink of decompress_fd: the capture bytes, with room for a step's
+ * output kept free. */
+uint8_t *bytes_room(void *ctx, size_t *room)
+{
+    return capbytes_room(static_cast<capture_bytes *>(ctx), OUTPUT_ROOM, room);
+}
+
+void bytes_wrote(void *ctx, size_t n)
+{
+    static_cast<capture_bytes *>(ctx)->size += n;
+}
+
+}  // namespace
+
+decompress_sink capbytes_sink(capture_bytes *out)
+{
+    return decompress_sink{bytes_room, bytes_wrote, out};
+}
+
+decompress_end decompress_fd(int fd, compression c, capture_bytes *out, size_t limit,
+                             std::string *reason)
+{
+    return decompress_into(fd, nullptr, 0, c, capbytes_sink(out), limit, reason);
 }

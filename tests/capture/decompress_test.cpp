@@ -8,7 +8,7 @@
  *	message naming it; the window's probe sees the same.
  */
 
-#include "trace/decompress.h"
+#include "capture/decompress.h"
 
 #include <gtest/gtest.h>
 
@@ -23,8 +23,9 @@
 
 #include "support/pcapgen.h"
 #include "trace/binread.h"
-#include "trace/capfile.h"
-#include "trace/loadfail.h"
+#include "capture/capfile.h"
+#include "capture/loadfail.h"
+#include "capture/stream.h"
 #include "trace/flow.h"
 #include "trace/trace.h"
 
@@ -103,17 +104,17 @@ read_outcome read_trapped(const std::string &path)
     return out;
 }
 
-/* A capture of one connection whose payload is random, so that it
- * compresses into many blocks. */
-std::string random_capture()
+/* A capture of one connection of `n` segments of `size` bytes of random
+ * payload, so that it compresses into many blocks. */
+std::string random_capture(int n = 2000, int size = 700)
 {
     std::string path = pcapgen::temp_path("random.pcap");
     pcapgen::savefile_writer w(path, pcapgen::LINK_EN10MB, 65535);
     std::mt19937 rng(7);
-    for (int i = 0; i < 2000; i++) {
+    for (int i = 0; i < n; i++) {
         pcapgen::tcp_seg s;
-        s.seq = 1000 + (uint32_t)i * 700;
-        s.payload.resize(700);
+        s.seq = 1000 + (uint32_t)(i * size);
+        s.payload.resize((size_t)size);
         for (uint8_t &b : s.payload)
             b = (uint8_t)rng();
         w.ip(pcapgen::build_tcp(s), i * 0.001);
@@ -177,5 +178,22 @@ TEST(Decompress, JoinedCutAndCorruptFilesOfEveryFormat)
         std::string probed;
         EXPECT_EQ(capture_probe(path.c_str(), &probed), 0) << f.name;
         EXPECT_EQ(probed, reason);
+    }
+}
+
+/* A capture several times the ring between the decompressing thread and
+ * the reader, of random payload, reads through the ring of every format
+ * (which wraps and makes each side wait) to exactly the plain file's
+ * records. */
+TEST(Decompress, CapturesLargerThanTheRingStreamWhole)
+{
+    std::string path = random_capture(6000, 1000);
+    ASSERT_GT(std::filesystem::file_size(path), 3u * STREAM_RING_BYTES / 2);
+    read_outcome plain = read_trapped(path);
+    ASSERT_EQ(plain.records.size(), 6000u);
+    for (const format &f : formats) {
+        read_outcome got = read_trapped(compress(f.tool, path, path + ".z"));
+        EXPECT_EQ(got.err, "") << f.name;
+        EXPECT_TRUE(got.records == plain.records) << f.name;
     }
 }

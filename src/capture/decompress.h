@@ -2,9 +2,10 @@
  * decompress.h --
  *
  *	Compressed capture files: which compressor made a file, told by its
- *	leading bytes (never by its name), and the decompression of the
- *	whole file into capture bytes in memory (trace/capbytes.h) through
- *	the compressor's own library. gzip, zstd, xz, bzip2 and lz4 (frame
+ *	leading bytes (never by its name), and the decompression through the
+ *	compressor's own library, into a sink: the ring a load reads as it
+ *	goes (capture/stream.h), or capture bytes in memory
+ *	(capture/capbytes.h) for the probe's first MiB. gzip, zstd, xz, bzip2 and lz4 (frame
  *	format) are read, each also as several streams one after the other,
  *	as the tools write them when files are joined.
  *
@@ -13,14 +14,14 @@
  *	stream the library refuses (corrupt) gives nothing to read.
  */
 
-#ifndef WIREPAINT_TRACE_DECOMPRESS_H
-#define WIREPAINT_TRACE_DECOMPRESS_H
+#ifndef WIREPAINT_CAPTURE_DECOMPRESS_H
+#define WIREPAINT_CAPTURE_DECOMPRESS_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "trace/capbytes.h"
+#include "capture/capbytes.h"
 
 /* The compressors read. */
 enum compression { COMP_NONE, COMP_GZIP, COMP_ZSTD, COMP_XZ, COMP_BZIP2, COMP_LZ4 };
@@ -59,5 +60,31 @@ enum decompress_end {
  */
 decompress_end decompress_fd(int fd, compression c, capture_bytes *out, size_t limit,
                              std::string *reason);
+
+/* Where a decompression puts its bytes. */
+struct decompress_sink {
+    /* Room for the next bytes: their address, and at least one byte free
+     * from there in *room; null (errno set) stops the decompression as
+     * DECOMPRESS_FAILED. */
+    uint8_t *(*room)(void *ctx, size_t *room);
+    /* `n` bytes (maybe 0) were written at the address room gave last. */
+    void (*wrote)(void *ctx, size_t n);
+    void *ctx;
+};
+
+/* The sink that appends to *out, keeping room for a step's output free
+ * (the sink of decompress_fd). */
+decompress_sink capbytes_sink(capture_bytes *out);
+
+/*
+ * decompress_into --
+ *	decompress_fd into `sink`: the `lead_len` bytes at `lead` (read from
+ *	the file already, to tell its compressor) come first, then the file
+ *	open at `fd` to its end. With `limit` > 0 it stops once the sink was
+ *	given `limit` bytes. Ends as decompress_fd says. Runs on whichever
+ *	thread calls it; touches only `fd`, the sink and *reason.
+ */
+decompress_end decompress_into(int fd, const uint8_t *lead, size_t lead_len, compression c,
+                               const decompress_sink &sink, size_t limit, std::string *reason);
 
 #endif

@@ -5,7 +5,7 @@
  *	small ring of ranges.
  */
 
-#include "trace/prefault.h"
+#include "capture/prefault.h"
 
 #include <condition_variable>
 #include <cstdint>

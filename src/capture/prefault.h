@@ -15,8 +15,8 @@
  *	missing, nothing happens.
  */
 
-#ifndef WIREPAINT_TRACE_PREFAULT_H
-#define WIREPAINT_TRACE_PREFAULT_H
+#ifndef WIREPAINT_CAPTURE_PREFAULT_H
+#define WIREPAINT_CAPTURE_PREFAULT_H
 
 #include <cstddef>
 

@@ -32,8 +32,8 @@
  *	kernel keeps in its file cache and maps in again when asked.
  */
 
-#ifndef WIREPAINT_TRACE_FILEMAP_H
-#define WIREPAINT_TRACE_FILEMAP_H
+#ifndef WIREPAINT_CAPTURE_FILEMAP_H
+#define WIREPAINT_CAPTURE_FILEMAP_H
 
 #include <cstddef>
 #include <cstdint>
@@ -56,10 +56,13 @@ struct file_map {
                             * filemap_next */
     size_t handed;         /* while handing: offset of the record header
                             * filemap_next handed over last */
+    uint32_t snapshot;     /* while handing: the snapshot length a record's
+                            * captured length is cut to (libpcap's); set by
+                            * filemap_next, UINT32_MAX before */
     size_t next;           /* walk: offset of the next record header to look at */
     size_t released;       /* walk: bytes before this were given back */
     size_t asked;          /* walk: bytes before this were asked to be
-                            * mapped in ahead (trace/prefault.h) */
+                            * mapped in ahead (capture/prefault.h) */
     uint32_t *where;       /* per record: low 32 bits of its record
                             * header's offset (malloc'ed; room `room`) */
     int32_t room;          /* records `where` has room for */
@@ -67,15 +70,17 @@ struct file_map {
     int32_t high_from[64]; /* high_from[k]: first record whose offset is
                             * at least (k + 1) << 32 */
     int32_t nhigh;         /* entries of high_from in use */
+    struct pcapng_walk *ng;/* a pcapng file's walk (capture/pcapng_walk.h),
+                            * owned; null for a classic file */
 };
 
 /*
  * filemap_open --
  *	Maps `file` for the walk when it is a regular classic-pcap file
- *	(either byte order, micro- or nanosecond stamps) of link type
- *	`linktype`, with room for about `records` records. nullptr, with no
- *	side effects, when it is not or the memory cannot be had: its
- *	records then get copies.
+ *	(either byte order, micro- or nanosecond stamps) or pcapng file of
+ *	link type `linktype`, with room for about `records` records. nullptr,
+ *	with no side effects, when it is not or the memory cannot be had:
+ *	its records then get copies.
  */
 file_map *filemap_open(const char *file, int linktype, int32_t records);
 
@@ -85,8 +90,11 @@ void filemap_close(file_map *m);
 /*
  * filemap_place --
  *	Places record m->count: while the map hands the records over, the
- *	record handed last, when its captured length is the file's (not cut
- *	to the snapshot length). Otherwise finds the packet libpcap handed over (its
+ *	record handed last, its captured length cut to the snapshot length
+ *	as libpcap cuts it (filemap_bytes gives that many bytes of it);
+ *	false then only when its offset cannot be kept (no memory), and the
+ *	caller must not give up the map, which the walk still reads and
+ *	whose bytes `frame` points into. Otherwise finds the packet libpcap handed over (its
  *	header `hdr`, its first `n` captured bytes `frame`) in the file,
  *	from where the last placed one ended, and keeps its offset. False,
  *	placing nothing, when the walk reaches the end without it or cannot
@@ -99,7 +107,8 @@ bool filemap_place(file_map *m, const struct pcap_pkthdr *hdr, const uint8_t *fr
  * filemap_can_hand --
  *	Whether the records of `m`'s file, opened by libpcap as `pc`, can be
  *	read from the map (filemap_next) with exactly libpcap's outcome: a
- *	version 2.4 (or later minor) header in the byte order libpcap found,
+ *	pcapng file, or a classic file with a version 2.4 (or later minor)
+ *	header, in the byte order libpcap found,
  *	microsecond stamps asked for, and a link type wirepaint reads whose
  *	bytes libpcap does not rewrite (it swaps fields of cooked headers of
  *	a file in the other byte order); and the file libpcap reads is the
@@ -110,6 +119,7 @@ bool filemap_can_hand(const file_map *m, pcap_t *pc);
 /*
  * filemap_next --
  *	Reads the record at m->next as libpcap's savefile reader would with
+ *	(a pcapng file: its next packet, capture/pcapng_walk.h)
  *	snapshot length `snapshot`: the header in host order, the stamp of a
  *	nanosecond file in microseconds, a captured length above `snapshot`
  *	cut to it (the rest stepped over). Returns 1 with *hdr, *data (in the
@@ -122,10 +132,20 @@ int filemap_next(file_map *m, int snapshot, struct pcap_pkthdr *hdr, const uint8
                  char *errbuf);
 
 /*
+ * filemap_walked --
+ *	For a walk that has handed over the record whose data begin at
+ *	`pos`: gives back the pages behind it and asks for those ahead, a
+ *	few megabytes at a time. A hint: changes no byte.
+ */
+void filemap_walked(file_map *m, size_t pos);
+
+/*
  * filemap_bytes --
  *	Record i's packet from its IP header on, and in *cap the count of its
- *	bytes there that are packet data, at most `copy_len`; nullptr and 0
- *	for an index not placed. Reads the record's header in the file.
+ *	bytes there that are packet data (of its captured length as libpcap
+ *	gave it: cut to the snapshot length of a handed walk), at most
+ *	`copy_len`; nullptr and 0 for an index not placed. Reads the record's
+ *	header in the file; never a byte past the record's captured bytes.
  */
 const uint8_t *filemap_bytes(const file_map *m, int32_t i, int32_t copy_len, int32_t *cap);
 

@@ -6,8 +6,8 @@
  *	makes sure the bytes read lie inside what was captured.
  */
 
-#ifndef WIREPAINT_TRACE_BYTES_H
-#define WIREPAINT_TRACE_BYTES_H
+#ifndef WIREPAINT_CAPTURE_BYTES_H
+#define WIREPAINT_CAPTURE_BYTES_H
 
 #include <cstdint>
 
@@ -21,6 +21,19 @@ inline uint16_t read_be16(const uint8_t *p)
 inline uint32_t read_be32(const uint8_t *p)
 {
     return ((uint32_t)p[0] << 24) | ((uint32_t)p[1] << 16) | ((uint32_t)p[2] << 8) | p[3];
+}
+
+/* The 16-bit little-endian number at p[0..1] (capture file headers
+ * written on such a machine). */
+inline uint16_t read_le16(const uint8_t *p)
+{
+    return (uint16_t)((p[1] << 8) | p[0]);
+}
+
+/* The 32-bit little-endian number at p[0..3]. */
+inline uint32_t read_le32(const uint8_t *p)
+{
+    return ((uint32_t)p[3] << 24) | ((uint32_t)p[2] << 16) | ((uint32_t)p[1] << 8) | p[0];
 }
 
 #endif

@@ -6,7 +6,7 @@
  *	lookup of a record's bytes, and the giving back of pages read.
  */
 
-#include "trace/filemap.h"
+#include "capture/filemap.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -20,9 +20,10 @@
 #include <cstring>
 #include <new>
 
-#include "trace/bytes.h"
-#include "trace/linktype.h"
-#include "trace/prefault.h"
+#include "capture/bytes.h"
+#include "capture/linktype.h"
+#include "capture/pcapng_walk.h"
+#include "capture/prefault.h"
 
 namespace {
 
@@ -48,11 +49,7 @@ const size_t PREFETCH_AHEAD = 1024;
 
 const uint32_t MAGIC_US = 0xa1b2c3d4;
 const uint32_t MAGIC_NS = 0xa1b23c4d;
-
-uint32_t read_le32(const uint8_t *p)
-{
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
+const uint32_t NG_ORDER = 0x1a2b3c4d;   /* a pcapng section's byte-order magic */
 
 /* A 32-bit field of a record header, in the file's byte order. */
 uint32_t header_word(const file_map *m, size_t at)
@@ -99,6 +96,15 @@ void populate_ahead(file_map *m, size_t pos)
     size_t len = m->len - m->asked < POPULATE_STEP ? m->len - m->asked : POPULATE_STEP;
     prefault_ask_read(m->base + m->asked, len);
     m->asked += len;
+}
+
+/* The captured length of the record whose header is at `pos`, as
+ * libpcap hands it over: cut to the snapshot length of a handed walk
+ * (past it, libpcap steps over the bytes). */
+uint32_t captured_length(const file_map *m, size_t pos)
+{
+    uint32_t caplen = header_word(m, pos + 8);
+    return caplen > m->snapshot ? m->snapshot : caplen;
 }
 
 /* The file offset of record i's header. */
@@ -218,7 +224,9 @@ file_map *filemap_open(const char *file, int linktype, int32_t records)
 {
     if (file == nullptr || std::strcmp(file, "-") == 0)
         return nullptr;
-    int fd = open(file, O_RDONLY | O_CLOEXEC);
+    /* Without blocking: a named pipe whose writer has gone would hold the
+     * open until another came; only a regular file is mapped. */
+    int fd = open(file, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return nullptr;
     struct stat st;
@@ -230,9 +238,15 @@ file_map *filemap_open(const char *file, int linktype, int32_t records)
         return nullptr;
     const uint8_t *b = static_cast<const uint8_t *>(base);
     uint32_t magic = read_le32(b);
-    bool plain = magic == MAGIC_US || magic == MAGIC_NS;
-    bool swapped = read_be32(b) == MAGIC_US || read_be32(b) == MAGIC_NS;
+    bool ng = magic == PCAPNG_SECTION_BLOCK;
+    bool plain = magic == MAGIC_US || magic == MAGIC_NS || (ng && read_le32(b + 8) == NG_ORDER);
+    bool swapped = read_be32(b) == MAGIC_US || read_be32(b) == MAGIC_NS ||
+                   (ng && read_be32(b + 8) == NG_ORDER);
     file_map *m = (plain || swapped) ? new (std::nothrow) file_map() : nullptr;
+    if (m != nullptr && ng && (m->ng = pcapng_walk_open()) == nullptr) {
+        delete m;
+        m = nullptr;
+    }
     if (m == nullptr) {
         munmap(base, (size_t)st.st_size);
         return nullptr;
@@ -244,7 +258,8 @@ file_map *filemap_open(const char *file, int linktype, int32_t records)
     m->swapped = swapped;
     m->linktype = linktype;
     m->nano = (swapped ? read_be32(b) : magic) == MAGIC_NS;
-    m->next = FILE_HEADER;
+    m->next = FILE_HEADER;   /* a pcapng walk finds its own start */
+    m->snapshot = UINT32_MAX;
     /* Room for what the file can hold: pages not written cost nothing. */
     if (records > 0) {
         m->where = static_cast<uint32_t *>(std::malloc((size_t)records * sizeof(uint32_t)));
@@ -262,6 +277,7 @@ void filemap_close(file_map *m)
     unguard(m);
     munmap(const_cast<uint8_t *>(m->base), m->len);
     std::free(m->where);
+    pcapng_walk_free(m->ng);
     delete m;
 }
 
@@ -276,7 +292,9 @@ bool filemap_can_hand(const file_map *m, pcap_t *pc)
         return false;
     int lt = pcap_datalink(pc);
     bool cooked = lt == DLT_LINUX_SLL || lt == DLT_LINUX_SLL2;
-    return pcap_major_version(pc) == 2 && pcap_minor_version(pc) >= 4 &&
+    bool version = m->ng != nullptr ? pcap_major_version(pc) == 1
+                                    : pcap_major_version(pc) == 2 && pcap_minor_version(pc) >= 4;
+    return version &&
            (pcap_is_swapped(pc) == 1) == m->swapped && lt == m->linktype &&
            pcap_get_tstamp_precision(pc) == PCAP_TSTAMP_PRECISION_MICRO &&
            link_header_length(lt) >= 0 && !(cooked && m->swapped);
@@ -285,6 +303,8 @@ bool filemap_can_hand(const file_map *m, pcap_t *pc)
 int filemap_next(file_map *m, int snapshot, struct pcap_pkthdr *hdr, const uint8_t **data,
                  char *errbuf)
 {
+    if (m->ng != nullptr)
+        return pcapng_next(m, m->linktype, snapshot, hdr, data, errbuf);
     m->handing = true;
     size_t pos = m->next;
     if (pos >= m->len)
@@ -306,6 +326,7 @@ int filemap_next(file_map *m, int snapshot, struct pcap_pkthdr *hdr, const uint8
     hdr->caplen = header_word(m, pos + 8);
     hdr->len = header_word(m, pos + 12);
     uint32_t snap = (uint32_t)snapshot;
+    m->snapshot = snap;
     if (hdr->caplen > MAX_CAPLEN) {
         if (hdr->caplen > snap)
             std::snprintf(errbuf, PCAP_ERRBUF_SIZE,
@@ -335,17 +356,27 @@ int filemap_next(file_map *m, int snapshot, struct pcap_pkthdr *hdr, const uint8
     if (m->next + PREFETCH_AHEAD < m->len)
         __builtin_prefetch(m->base + m->next + PREFETCH_AHEAD);
     hdr->caplen = want;
+    filemap_walked(m, pos);
+    return 1;
+}
+
+void filemap_walked(file_map *m, size_t pos)
+{
     release_behind(m, pos);
     populate_ahead(m, pos);
-    return 1;
 }
 
 bool filemap_place(file_map *m, const struct pcap_pkthdr *hdr, const uint8_t *frame, uint32_t n)
 {
     if (m->handing) {
         size_t pos = m->handed;
-        return header_word(m, pos + 8) == hdr->caplen && keep(m, pos);
+        if (pcapng_handed_simple(m->ng))
+            return pcapng_note_simple(m->ng, m->count) && keep(m, pos);
+        return captured_length(m, pos) == hdr->caplen && keep(m, pos);
     }
+    /* libpcap reads, the map follows: only through classic records. */
+    if (m->ng != nullptr)
+        return false;
     size_t pos = m->next;
     while (pos + RECORD_HEADER <= m->len) {
         size_t data = pos + RECORD_HEADER;
@@ -371,7 +402,8 @@ const uint8_t *filemap_bytes(const file_map *m, int32_t i, int32_t copy_len, int
     if (m == nullptr || i < 0 || i >= m->count)
         return nullptr;
     size_t pos = offset_of(m, i);
-    uint32_t caplen = header_word(m, pos + 8);
+    int64_t simple = pcapng_simple_caplen(m->ng, i);
+    uint32_t caplen = simple >= 0 ? (uint32_t)simple : captured_length(m, pos);
     const uint8_t *frame = m->base + pos + RECORD_HEADER;
     uint32_t link = 0;
     if (link_ip_offset(m->linktype, frame, caplen, &link) != LINK_IP)

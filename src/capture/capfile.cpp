@@ -14,7 +14,7 @@
  *	catches it there, breaks the loop and throws it again outside.
  */
 
-#include "trace/capfile.h"
+#include "capture/capfile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -25,13 +25,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "trace/capbytes.h"
-#include "trace/decompress.h"
-#include "trace/filemap.h"
-#include "trace/linktype.h"
-#include "trace/loadfail.h"
+#include "capture/capbytes.h"
+#include "capture/decompress.h"
+#include "capture/filemap.h"
+#include "capture/linktype.h"
+#include "capture/loadfail.h"
+#include "capture/stream.h"
 
-capfile_state g_capfile = {"", nullptr, nullptr, -1};
+capfile_state g_capfile = {"", nullptr, nullptr, -1, false};
 
 namespace {
 
@@ -92,6 +93,8 @@ struct open_report {
     decompress_end end;   /* how its decompression ended */
     std::string reason;   /* the library's text for a corrupt stream */
     int err;              /* errno of a failed decompression */
+    bool streamed;        /* decompressed through a ring (capture/stream.h),
+                           * which warns of a cut itself */
 };
 
 /* Whether four bytes open a classic pcap file, of either byte order and
@@ -107,29 +110,125 @@ bool is_classic_pcap(const uint8_t *b)
     return false;
 }
 
-/* The compressor that made the open file `f`, from its first bytes, read
- * where they lie without moving the stream; COMP_NONE for a plain file
- * and for one that cannot be read so (a pipe). *classic: the bytes open
- * a classic pcap file. */
-compression sniff(std::FILE *f, bool *classic)
+/* The leading bytes of a file, enough to tell its form. */
+struct lead_bytes {
+    uint8_t b[COMPRESSION_MAGIC_MAX < 4 ? 4 : COMPRESSION_MAGIC_MAX];
+    size_t n;
+    bool consumed;   /* read from a pipe: they must be handed on */
+};
+
+/* Whether a file's leading bytes are a pcapng section header's. */
+bool is_pcapng(const lead_bytes &lead)
 {
-    uint8_t head[COMPRESSION_MAGIC_MAX < 4 ? 4 : COMPRESSION_MAGIC_MAX];
-    ssize_t n = pread(fileno(f), head, sizeof head, 0);
-    *classic = n >= 4 && is_classic_pcap(head);
-    return n > 0 ? compression_of(head, (size_t)n) : COMP_NONE;
+    return lead.n >= 4 && lead.b[0] == 0x0a && lead.b[1] == 0x0d && lead.b[2] == 0x0d &&
+           lead.b[3] == 0x0a;
+}
+
+/* The leading bytes of the file open at `fd`: read where they lie without
+ * moving it, or, from a pipe, read off it. */
+lead_bytes read_lead(int fd)
+{
+    lead_bytes lead = {{0}, 0, false};
+    ssize_t n = pread(fd, lead.b, sizeof lead.b, 0);
+    if (n >= 0) {
+        lead.n = (size_t)n;
+        return lead;
+    }
+    lead.consumed = true;
+    while (lead.n < sizeof lead.b) {
+        ssize_t got = read(fd, lead.b + lead.n, sizeof lead.b - lead.n);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        lead.n += (size_t)got;
+    }
+    return lead;
+}
+
+/* The ring of each open capture decompressed through one, so that its
+ * run can tell a bad end of the data from libpcap's read error. */
+enum { STREAM_SLOTS = 4 };
+
+struct stream_slot {
+    pcap_t *pc;
+    ring_stream *ring;
+};
+
+stream_slot g_streams[STREAM_SLOTS];
+
+ring_stream *ring_of(pcap_t *pc)
+{
+    for (stream_slot &s : g_streams)
+        if (s.pc == pc && pc != nullptr)
+            return s.ring;
+    return nullptr;
+}
+
+void remember_ring(pcap_t *pc, ring_stream *ring)
+{
+    for (stream_slot &s : g_streams) {
+        if (s.pc == nullptr) {
+            s = stream_slot{pc, ring};
+            return;
+        }
+    }
+}
+
+/* libpcap on `f`; null (errbuf) when it refuses, `f` then closed. */
+pcap_t *open_stream(std::FILE *f, char *errbuf)
+{
+    errno = 0;
+    pcap_t *pc = pcap_fopen_offline(f, errbuf);
+    if (pc == nullptr) {
+        int err = errno;
+        std::fclose(f);
+        errno = err;
+    }
+    return pc;
 }
 
 /*
- * libpcap on the decompressed bytes of `f` (closed here), of at most
- * about `limit` bytes when `limit` > 0. Null when the decompression
- * failed (rep->end says how) or libpcap refused the bytes (errbuf).
+ * libpcap on the decompressed bytes of the file open at `fd` (owned:
+ * closed here or with the stream), whose leading bytes `lead` were read
+ * off it when lead.consumed. With `limit` > 0 (the probe) at most about
+ * `limit` bytes decoded into memory; else a ring stream decompressing
+ * as libpcap reads. Null when the decompression failed (rep->end says
+ * how) or libpcap refused the bytes (errbuf).
  */
-pcap_t *open_compressed(std::FILE *f, size_t limit, char *errbuf, open_report *rep)
+pcap_t *open_compressed(int fd, const lead_bytes &lead, const char *file, size_t limit,
+                        char *errbuf, open_report *rep)
 {
+    const uint8_t *ahead = lead.consumed ? lead.b : nullptr;
+    size_t ahead_n = lead.consumed ? lead.n : 0;
+    if (limit == 0) {
+        ring_stream *ring = nullptr;
+        std::FILE *f = stream_decompressing(fd, rep->c, ahead, ahead_n, file, &ring);
+        if (f == nullptr) {
+            rep->end = DECOMPRESS_FAILED;
+            rep->err = errno;
+            return nullptr;
+        }
+        rep->streamed = true;
+        errno = 0;
+        pcap_t *pc = pcap_fopen_offline(f, errbuf);
+        if (pc != nullptr) {
+            remember_ring(pc, ring);
+            return pc;
+        }
+        /* The data's own end explains a refusal best: learn it before the
+         * close frees the ring. */
+        stream_drain(ring);
+        rep->end = stream_outcome(ring, &rep->reason, &rep->err);
+        std::fclose(f);
+        errno = 0;
+        return nullptr;
+    }
     capture_bytes bytes = {};
-    rep->end = decompress_fd(fileno(f), rep->c, &bytes, limit, &rep->reason);
+    rep->end = decompress_into(fd, ahead, ahead_n, rep->c, capbytes_sink(&bytes), limit, &rep->reason);
     rep->err = errno;
-    std::fclose(f);
+    if (fd != STDIN_FILENO)
+        close(fd);
     std::FILE *mem = nullptr;
     if (rep->end == DECOMPRESS_DONE || rep->end == DECOMPRESS_CUT) {
         mem = capbytes_stream(&bytes);
@@ -143,33 +242,42 @@ pcap_t *open_compressed(std::FILE *f, size_t limit, char *errbuf, open_report *r
         return nullptr;
     }
     g_capfile.capture_size = (int64_t)bytes.size;
-    errno = 0;
-    pcap_t *pc = pcap_fopen_offline(mem, errbuf);
-    if (pc == nullptr)
-        std::fclose(mem);
-    return pc;
+    return open_stream(mem, errbuf);
 }
 
 /*
- * Opens `file` for libpcap: a compressed file through its decompressed
- * bytes, a plain one as pcap_open_offline would (fopen "rb", then
- * libpcap on the stream, so every failure gives the same text and
- * errno), through the read buffer when it is free. Standard input ("-")
- * is left to pcap_open_offline and read plain.
+ * Opens `file` for libpcap, telling its form by its leading bytes: a
+ * compressed file (or pipe) through its decompressed bytes; a plain
+ * pipe, standard input ("-") among them, through a stream that hands
+ * libpcap the bytes read to tell its form first; a plain file as
+ * pcap_open_offline would (fopen "rb", then libpcap on the stream, so
+ * every failure gives the same text and errno), through the read buffer
+ * when it is free.
  */
 pcap_t *open_any(const char *file, size_t limit, bool buffered, char *errbuf, open_report *rep)
 {
-    *rep = open_report{COMP_NONE, DECOMPRESS_DONE, "", 0};
+    *rep = open_report{COMP_NONE, DECOMPRESS_DONE, "", 0, false};
     g_capfile.capture_size = -1;
-    if (std::strcmp(file, "-") == 0)
+    bool from_stdin = std::strcmp(file, "-") == 0;
+    std::FILE *f = from_stdin ? nullptr : std::fopen(file, "rb");
+    if (f == nullptr && !from_stdin)
         return pcap_open_offline(file, errbuf);
-    std::FILE *f = std::fopen(file, "rb");
-    if (f == nullptr)
+    lead_bytes lead = read_lead(from_stdin ? STDIN_FILENO : fileno(f));
+    rep->c = compression_of(lead.b, lead.n);
+    if (rep->c != COMP_NONE || lead.consumed) {
+        int fd = from_stdin ? STDIN_FILENO : dup(fileno(f));
+        if (f != nullptr)
+            std::fclose(f);
+        if (fd < 0)
+            return nullptr;
+        if (rep->c != COMP_NONE)
+            return open_compressed(fd, lead, file, limit, errbuf, rep);
+        std::FILE *s = stream_prefixed(fd, lead.b, lead.n);
+        return s == nullptr ? nullptr : open_stream(s, errbuf);
+    }
+    if (from_stdin)
         return pcap_open_offline(file, errbuf);
-    bool classic = false;
-    rep->c = sniff(f, &classic);
-    if (rep->c != COMP_NONE)
-        return open_compressed(f, limit, errbuf, rep);
+    bool classic = lead.n >= 4 && is_classic_pcap(lead.b);
     struct stat st;
     if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode))
         g_capfile.capture_size = (int64_t)st.st_size;
@@ -177,27 +285,20 @@ pcap_t *open_any(const char *file, size_t limit, bool buffered, char *errbuf, op
     if (buffered && g_capfile.buffer == nullptr)
         g_capfile.buffer = static_cast<char *>(std::malloc(READ_BUFFER));
     if (buffered && g_capfile.buffer != nullptr) {
-        /* A classic pcap file on disk is walked where it lies
-         * (trace/filemap.h) and libpcap reads only its header here: the
+        /* A classic or pcapng file on disk is walked where it lies
+         * (capture/filemap.h) and libpcap reads only its headers here: the
          * whole buffer would be a megabyte read, and its pages taken, for
          * nothing. Should the walk refuse the file, libpcap reads it
          * through the part used. */
-        bool walked = classic && g_capfile.capture_size >= 0;
+        bool walked = (classic || is_pcapng(lead)) && g_capfile.capture_size >= 0;
         std::setvbuf(f, g_capfile.buffer, _IOFBF, walked ? MAPPED_READ_BUFFER : (size_t)READ_BUFFER);
         /* Only the loading thread reads the stream, and once the window
          * runs the process has other threads: stdio need not lock the
          * stream for each of libpcap's two reads per packet. */
         __fsetlocking(f, FSETLOCKING_BYCALLER);
     }
-    errno = 0;
-    pcap_t *pc = pcap_fopen_offline(f, errbuf);
-    if (pc == nullptr) {
-        int err = errno;
-        std::fclose(f);
-        errno = err;
-        return nullptr;
-    }
-    if (buffered && g_capfile.buffer != nullptr)
+    pcap_t *pc = open_stream(f, errbuf);
+    if (pc != nullptr && buffered && g_capfile.buffer != nullptr)
         g_capfile.buffer_user = pc;
     return pc;
 }
@@ -213,7 +314,7 @@ void report_decompression(const char *file, const open_report &rep)
         errno = rep.err;
         load_fail_errno(-1, file);
     }
-    if (rep.end == DECOMPRESS_CUT)
+    if (rep.end == DECOMPRESS_CUT && !rep.streamed)
         load_warnf("wirepaint: warning: %s: %s data cut short; read up to the cut\n", file, name);
 }
 
@@ -223,6 +324,9 @@ void capture_close(pcap_t *pc)
 {
     if (pc != nullptr && pc == g_capfile.buffer_user)
         g_capfile.buffer_user = nullptr;
+    for (stream_slot &s : g_streams)
+        if (s.pc == pc)
+            s = stream_slot{nullptr, nullptr};
     pcap_close(pc);
 }
 
@@ -255,7 +359,20 @@ namespace {
  * (PCAP_ERROR with `text`), then as capture_run says. */
 void finish_run(pcap_t *pc, const char *file, const run_context &ctx, int rc, const std::string &text)
 {
+    open_report rep = {COMP_NONE, DECOMPRESS_DONE, "", 0, true};
+    ring_stream *ring = ring_of(pc);
+    if (ring != nullptr) {
+        /* A run that stopped early may have stopped on what damaged data
+         * made: the decompression's end comes first, as when the whole
+         * file was decompressed before the read. */
+        if (ctx.failed || rc == PCAP_ERROR)
+            stream_drain(ring);
+        rep.end = stream_outcome(ring, &rep.reason, &rep.err);
+        rep.c = stream_compression(ring);
+    }
     capture_close(pc);
+    if (rep.end == DECOMPRESS_CORRUPT || rep.end == DECOMPRESS_FAILED)
+        report_decompression(file, rep);
     if (ctx.failed)
         throw ctx.error;
     if (rc != PCAP_ERROR)

@@ -8,8 +8,8 @@
  *	the packet's protocol, and only IPv4 and IPv6 are taken.
  */
 
-#ifndef WIREPAINT_TRACE_LINKTYPE_H
-#define WIREPAINT_TRACE_LINKTYPE_H
+#ifndef WIREPAINT_CAPTURE_LINKTYPE_H
+#define WIREPAINT_CAPTURE_LINKTYPE_H
 
 #include <cstdint>
 

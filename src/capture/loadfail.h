@@ -12,8 +12,8 @@
  *	The state lives in one record, g_loadfail.
  */
 
-#ifndef WIREPAINT_TRACE_LOADFAIL_H
-#define WIREPAINT_TRACE_LOADFAIL_H
+#ifndef WIREPAINT_CAPTURE_LOADFAIL_H
+#define WIREPAINT_CAPTURE_LOADFAIL_H
 
 #include <string>
 

@@ -1,0 +1,77 @@
+/*
+ * stream.h --
+ *
+ *	Captures that are read as a stream, not walked where they lie: a
+ *	compressed capture, decompressed on a second thread into a bounded
+ *	ring that libpcap reads as it goes, so that the decompression and the
+ *	analysis overlap and the memory does not grow with the capture; and
+ *	a pipe (standard input, a named pipe), whose leading bytes had to be
+ *	read to tell its form and are handed to libpcap before the rest.
+ *
+ *	Both are stdio streams (fopencookie) that libpcap reads like a file;
+ *	neither can seek. Closing the stream (pcap_close) stops and joins
+ *	the decompressing thread and closes the file.
+ */
+
+#ifndef WIREPAINT_CAPTURE_STREAM_H
+#define WIREPAINT_CAPTURE_STREAM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "capture/decompress.h"
+
+/* Bytes of the ring between the decompressing thread and the reader. */
+enum { STREAM_RING_BYTES = 4 << 20 };
+
+struct ring_stream;
+
+/*
+ * stream_decompressing --
+ *	A stream of the decompressed bytes of the file open at `fd` (owned
+ *	from now on, closed with the stream), compressed by `c`; the `n`
+ *	bytes at `lead` were read from it already. A thread of its own
+ *	decompresses into the ring while the stream is read. When the reader
+ *	meets the end of a stream cut short, it writes the load's warning
+ *	"wirepaint: warning: FILE: NAME data cut short; read up to the cut"
+ *	(load_warnf) once, before the end is seen; corrupt data or a failed
+ *	read end the stream with a read error (EIO, or the read's errno),
+ *	and stream_outcome tells which. Null with errno set when the stream
+ *	or the thread cannot be made (`fd` is then closed). *ring names the
+ *	stream for stream_outcome while it is open.
+ */
+std::FILE *stream_decompressing(int fd, compression c, const uint8_t *lead, size_t n,
+                                const char *file, ring_stream **ring);
+
+/*
+ * stream_outcome --
+ *	How the decompression of `ring` has ended so far: DECOMPRESS_DONE
+ *	while it still runs or ended well, else its end, with the library's
+ *	text in *reason (corrupt) or the errno in *err (failed). Waits for
+ *	nothing.
+ */
+decompress_end stream_outcome(ring_stream *ring, std::string *reason, int *err);
+
+/*
+ * stream_drain --
+ *	Reads and drops what is left of `ring`'s decompressed bytes until
+ *	the decompression has ended, so that stream_outcome can tell how:
+ *	a reader that stopped on a record the damaged data made must still
+ *	learn that the data was corrupt. Blocks while the thread works.
+ */
+void stream_drain(ring_stream *ring);
+
+/* The compressor of `ring`'s file. */
+compression stream_compression(const ring_stream *ring);
+
+/*
+ * stream_prefixed --
+ *	A stream of the `n` bytes at `lead` (copied), then of the file open
+ *	at `fd` (owned, closed with the stream) from its current place on.
+ *	Null with errno set when it cannot be made (`fd` is then closed).
+ */
+std::FILE *stream_prefixed(int fd, const uint8_t *lead, size_t n);
+
+#endif
