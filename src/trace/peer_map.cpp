@@ -438,13 +438,16 @@ void peer_map_learn()
     bool by_ids = (g_peer_map.evidence & PEER_BY_IDS) != 0 && agree >= ID_PAIRS_CONFIRM &&
                   2 * agree > static_cast<int>(pairs.size());
     learn_ids(mr, pr);
-    learn_change(mr, pr, !by_ts);
     for (int r = 0; r < 2; r++) {
         g_peer_map.main_end[r] = end_of(mr, r);
         g_peer_map.peer_end[r] = end_of(pr, r);
         g_peer_map.translated[r] = !same_end(g_peer_map.main_end[r], g_peer_map.peer_end[r]);
     }
     bool same_ends = !g_peer_map.translated[0] && !g_peer_map.translated[1];
+    /* Helpers that rewrite payloads sit in NATs and randomisers: captures
+     * that agree on their ends and numbers are left as read. */
+    if (!same_ends || g_peer_map.shift[0] != 0 || g_peer_map.shift[1] != 0)
+        learn_change(mr, pr, !by_ts);
     /* Equal ends are today's evidence, and enough: such captures keep
      * their records as read. Otherwise a segment seen in both must show
      * it, or the client's initial sequence number (32 random bits). */
