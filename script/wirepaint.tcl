@@ -792,7 +792,8 @@ proc wp::connections_dialog {{only_many 0}} {
         pkts> 123456 bytes> 12345678 pkts< 123456 bytes< 12345678
         first 1750000000.000 duration 123.456 rtt 0.1234 retr> 999
         retr< 999 zwin> 999 zwin< 999 stall 12.345 cause application
-        gput> 12345678 gput< 12345678 verdict incomplete}
+        gput> 12345678 gput< 12345678 verdict incomplete
+        reason {server paused 1.48 s mid-transfer, nothing outstanding}}
     set i 0
     set total 0
     foreach c $columns id [$t cget -columns] {
@@ -802,7 +803,7 @@ proc wp::connections_dialog {{only_many 0}} {
         incr total $px
         $t heading $id -text $c -command [list wp::conn_sort $w $i]
         $t column $id -width $px -stretch 0 \
-            -anchor [expr {$c in {from to verdict cause} ? "w" : "e"}]
+            -anchor [expr {$c in {from to verdict cause reason} ? "w" : "e"}]
         incr i
     }
     ttk::scrollbar $w.ys -orient vertical -command [list wp::conn_yview $w]
@@ -885,7 +886,8 @@ proc wp::conn_selected {w} {
 }
 
 # A click on heading `column`: sorts by it, the other way on a second click
-# (numbers open largest first, names and the verdict from the start).
+# (numbers open largest first, names, the verdict and the reason from the
+# start).
 proc wp::conn_sort {w column} {
     variable conn_top
     lassign [connview_clib order] now down
@@ -893,7 +895,7 @@ proc wp::conn_sort {w column} {
         set down [expr {!$down}]
     } else {
         set name [lindex [connview_clib columns] $column]
-        set down [expr {$name ni {# from to first cause verdict}}]
+        set down [expr {$name ni {# from to first cause verdict reason}}]
     }
     connview_clib sort $column $down
     set conn_top 0

@@ -4,6 +4,9 @@
 # the apt-get line to run and fails.
 #   tools/install-deps.sh         build, run and test
 #   tools/install-deps.sh bench   the same, and what the benchmarks compare with
+#   tools/install-deps.sh samples the same, and what the scripts that record
+#                                 the sample captures in network namespaces
+#                                 use (tools/make_*_samples.sh)
 set -euo pipefail
 
 # Build and run: compiler, Tcl/Tk, libpcap, Xlib, cairo. Test: GoogleTest,
@@ -23,6 +26,11 @@ packages=(cmake g++ make pkg-config tcl8.6-dev tk8.6-dev libpcap-dev
 if [ "${1:-}" = bench ]; then
   # tcptrace and GNU time (peak memory) for tools/bench-load.sh.
   packages+=(tcptrace time)
+fi
+if [ "${1:-}" = samples ]; then
+  # Namespaces, veths and routes (iproute2), offloads (ethtool), the
+  # router's drops (iptables), the servers, clients and delay line (python3).
+  packages+=(iproute2 ethtool iptables python3)
 fi
 
 missing=()

@@ -87,50 +87,9 @@ s.close()
 print(got)
 PY
 
-setup_net() {
-    local delay=$1 ns pair
-    for ns in "$NS_S" "$NS_R" "$NS_C"; do
-        ip netns add "$ns"
-        in_ns "$ns" ip link set lo up
-        in_ns "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1
-        in_ns "$ns" sysctl -qw net.ipv6.conf.default.disable_ipv6=1
-    done
-    ip -n "$NS_S" link add veth-s type veth peer name veth-rs netns "$NS_R"
-    ip -n "$NS_C" link add veth-c type veth peer name veth-rc netns "$NS_R"
-    in_ns "$NS_S" ip addr add "$S_ADDR/24" dev veth-s
-    in_ns "$NS_R" ip addr add "$RS_ADDR/24" dev veth-rs
-    in_ns "$NS_R" ip addr add "$RC_ADDR/24" dev veth-rc
-    in_ns "$NS_C" ip addr add "$C_ADDR/24" dev veth-c
-    for pair in "$NS_S:veth-s" "$NS_R:veth-rs" "$NS_R:veth-rc" "$NS_C:veth-c"; do
-        in_ns "${pair%%:*}" ethtool -K "${pair#*:}" tso off gso off gro off >/dev/null
-        in_ns "${pair%%:*}" ip link set "${pair#*:}" up
-    done
-    in_ns "$NS_S" ip route add 10.79.2.0/24 via "$RS_ADDR"
-    in_ns "$NS_C" ip route add 10.79.1.0/24 via "$RC_ADDR"
-    in_ns "$NS_R" sysctl -qw net.ipv4.ip_forward=1
-    # The delay line: what arrives on either veth is routed into the TUN
-    # device, held, written back and forwarded by the main table.
-    in_ns "$NS_R" ip tuntap add dev "$D_IF" mode tun
-    for i in all default veth-rs veth-rc "$D_IF"; do
-        in_ns "$NS_R" sysctl -qw "net.ipv4.conf.$i.rp_filter=0"
-        in_ns "$NS_R" sysctl -qw "net.ipv4.conf.$i.send_redirects=0"
-    done
-    # Background processes run under ip netns exec itself, not the in_ns
-    # function, so that the ids kept are theirs and cleanup ends them.
-    ip netns exec "$NS_R" python3 "$script_dir/delay_line.py" "$D_IF" "$delay" \
-        </dev/null >"$work/delay.log" 2>&1 &
-    bg_pids+=($!)
-    wait_for 10 grep -q ready "$work/delay.log" || { echo "no delay line" >&2; exit 1; }
-    in_ns "$NS_R" ip link set "$D_IF" up
-    in_ns "$NS_R" ip route add 10.79.1.0/24 dev "$D_IF" table "$D_TABLE"
-    in_ns "$NS_R" ip route add 10.79.2.0/24 dev "$D_IF" table "$D_TABLE"
-    in_ns "$NS_R" ip rule add iif veth-rs lookup "$D_TABLE"
-    in_ns "$NS_R" ip rule add iif veth-rc lookup "$D_TABLE"
-}
-
 one_scenario() {
     local mode=$1 delay=$2 sleep=$3
-    setup_net "$delay"
+    routed_hosts "$delay" off
     ip netns exec "$NS_S" python3 "$work/server.py" "$mode" "$S_ADDR" "$PORT" "$sleep" "$ANSWER" \
         </dev/null >"$work/server.log" 2>&1 &
     bg_pids+=($!)

@@ -293,9 +293,11 @@ constexpr uint16_t PROBES = bit(EV_KEEP_ALIVE) | bit(EV_ZERO_WINDOW_PROBE);
 
 /*
  * The own kinds of segment e of f at time t. `was_outstanding`: f had
- * data not yet acknowledged before this segment.
+ * data not yet acknowledged before this segment; `resumes`: it carries
+ * data and the last data of the connection before it was f's too.
  */
-void own_kinds(seg_events &e, const flow &f, const flow &r, float t, bool was_outstanding)
+void own_kinds(seg_events &e, const flow &f, const flow &r, float t, bool was_outstanding,
+               bool resumes)
 {
     float rto = std::max(MIN_TIMEOUT, 2.0f * f.srtt);
     float stall = std::max(MIN_TIMEOUT, 4.0f * f.srtt);
@@ -308,16 +310,21 @@ void own_kinds(seg_events &e, const flow &f, const flow &r, float t, bool was_ou
      * something sent again. */
     if (f.sent_fin && !(e.kinds & RESENT))
         return;
+    uint8_t cause = STALL_UNKNOWN;
+    if (e.kinds & bit(EV_TIMEOUT_RETRANSMISSION))
+        cause = STALL_TIMEOUT;
+    else if (r.window == 0 || r.last_zero_time >= f.active_time)
+        cause = STALL_ZERO_WINDOW;
+    else if (!was_outstanding)
+        cause = STALL_APPLICATION;
+    /* Nothing owed either way: f's silence is an application stall only
+     * when f goes on with the data it sent last; when the other side
+     * spoke last, or f ends the silence with a bare ACK, it was a turn. */
+    if (cause == STALL_APPLICATION && !resumes)
+        return;
     e.kinds |= bit(EV_STALL);
     e.ref = f.active_index;
-    if (e.kinds & bit(EV_TIMEOUT_RETRANSMISSION))
-        e.cause = STALL_TIMEOUT;
-    else if (r.window == 0 || r.last_zero_time >= f.active_time)
-        e.cause = STALL_ZERO_WINDOW;
-    else if (!was_outstanding)
-        e.cause = STALL_APPLICATION;
-    else
-        e.cause = STALL_UNKNOWN;
+    e.cause = cause;
 }
 
 /* Settles the time since f's last segment that was not a probe into its
@@ -332,6 +339,8 @@ void settle(flow &f, direction_events &d, const seg_events *e)
         d.stall_total += total;
         d.stall_longest = std::max(d.stall_longest, total);
         d.stall_time[e->cause] += total;
+        d.stall_cause_longest[e->cause] =
+            std::max(d.stall_cause_longest[e->cause], static_cast<float>(total));
         d.share[SHARE_STALLED] += total;
     } else {
         for (int s = 0; s < TIME_SHARES; s++)
@@ -429,6 +438,8 @@ struct events_walk {
     flow fl[2];
     float syn_time;          /* s, last SYN without ACK; -1 none */
     float prev_time;         /* s, time of the last segment; -1 before it */
+    int last_data_dir;       /* direction of the last segment with data
+                              * (not a probe); -1 before it */
     int32_t count;           /* segments walked */
     events_summary out;
 };
@@ -454,6 +465,7 @@ events_walk *events_walk_new()
     flow_start(w->fl[1]);
     w->syn_time = -1.0f;
     w->prev_time = -1.0f;
+    w->last_data_dir = -1;
     w->count = 0;
     std::memset(&w->out, 0, sizeof w->out);
     waits_start(&w->out.waits);
@@ -499,7 +511,10 @@ seg_events events_walk_step(events_walk *w, const seg_record &s, int d, int syn_
     uint32_t next_before = f.nextseq;
     seg_result res = analyser_rules(f, r, s, i, o.first_rtt);
     seg_events e{res.kinds, STALL_NONE, static_cast<uint8_t>(d), res.ref, res.dup_num};
-    own_kinds(e, f, r, s.time, was_outstanding);
+    bool data = s.paylen > 0 && !(e.kinds & PROBES);
+    own_kinds(e, f, r, s.time, was_outstanding, data && w->last_data_dir == d);
+    if (data)
+        w->last_data_dir = d;
     if (!(e.kinds & PROBES))
         settle(f, de, &e);
     if (e.kinds & bit(EV_STALL))

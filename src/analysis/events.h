@@ -61,7 +61,11 @@ enum stall_cause {
     STALL_NONE,
     STALL_TIMEOUT,       /* data outstanding, ended by a timeout retransmission */
     STALL_ZERO_WINDOW,   /* the other side advertised a zero window */
-    STALL_APPLICATION,   /* nothing outstanding, window open */
+    STALL_APPLICATION,   /* nothing outstanding, window open, and the
+                          * direction that sent the last data before the
+                          * silence sends the next data after it (when
+                          * the other side sends next, the silence was
+                          * that side's turn, a wait: no stall) */
     STALL_UNKNOWN,
     STALL_CAUSES
 };
@@ -115,6 +119,8 @@ struct direction_events {
     double stall_total;              /* s */
     double stall_longest;            /* s */
     double stall_time[STALL_CAUSES]; /* s, stalled time by cause */
+    float stall_cause_longest[STALL_CAUSES]; /* s, longest stall of each
+                                      * cause */
     double share[TIME_SHARES];       /* s, sums to the connection's span */
     int sent_data;                   /* 1 when the direction sent payload */
     int64_t payload;                 /* bytes of payload it sent, resent

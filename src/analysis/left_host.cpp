@@ -104,14 +104,6 @@ bool names_end(const left_host_choice &c, const endpoint &e)
 /* The values a sending host starts the TTL (hop limit) at. */
 const int initial_ttls[] = {32, 64, 128, 255};
 
-bool initial_ttl(int v)
-{
-    for (int t : initial_ttls)
-        if (v == t)
-            return true;
-    return false;
-}
-
 /* Routers passed since the nearest initial value at or above v. */
 int hops_from_initial(int v)
 {
@@ -133,6 +125,14 @@ int most_common_ttl(const uint32_t count[256])
 }
 
 }  // namespace
+
+bool initial_ttl(int v)
+{
+    for (int t : initial_ttls)
+        if (v == t)
+            return true;
+    return false;
+}
 
 void capture_host_reset()
 {

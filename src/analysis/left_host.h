@@ -135,6 +135,11 @@ extern capture_host_evidence g_capture_host;
  *	Puts g_capture_host back to its start (rule none, no gap verdict). */
 void capture_host_reset();
 
+/* initial_ttl --
+ *	1 when `v` is a TTL (hop limit) a sending host starts at: 32, 64,
+ *	128 or 255; so a packet carrying it was captured on its sender. */
+bool initial_ttl(int v);
+
 /*
  * ttl_left_host --
  *	The capture host by the TTL (hop limit) counts of g_trace.main

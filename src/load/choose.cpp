@@ -278,18 +278,6 @@ std::vector<int> counterpart_numbers(const char *first, const char *second)
     return out;
 }
 
-void add_counterpart_column(std::vector<std::string> *lines, const char *first,
-                            const char *second)
-{
-    if (lines->empty())
-        return;
-    std::vector<int> other = counterpart_numbers(first, second);
-    (*lines)[0] += " other";
-    for (size_t i = 0; i < other.size() && i + 1 < lines->size(); i++)
-        if (other[i] > 0)
-            (*lines)[i + 1] += " " + std::to_string(other[i]);
-}
-
 void print_connection_tables(int nfiles, char *const names[])
 {
     for (int f = 0; f < nfiles; f++) {

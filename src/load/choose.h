@@ -53,15 +53,6 @@ bool choose_counterpart_of_first(char *const names[]);
 std::vector<int> counterpart_numbers(const char *first, const char *second);
 
 /*
- * add_counterpart_column --
- *	Appends the column "other" to the -L lines of `first` (a header line,
- *	then one line a connection): each connection's counterpart_numbers
- *	entry, nothing when it has none.
- */
-void add_counterpart_column(std::vector<std::string> *lines, const char *first,
-                            const char *second);
-
-/*
  * print_connection_tables --
  *	The -L output: for each file a line "# FILE: N TCP connection(s)",
  *	then its table (connection_table), on standard output. Failures to

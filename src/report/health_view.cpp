@@ -18,7 +18,7 @@ namespace {
 enum {
     COL_NUMBER, COL_VERDICT, COL_FROM, COL_TO, COL_PKTS_FROM, COL_BYTES_FROM, COL_PKTS_TO,
     COL_BYTES_TO, COL_FIRST, COL_DURATION, COL_RTT, COL_RETR_FROM, COL_RETR_TO, COL_ZWIN_FROM,
-    COL_ZWIN_TO, COL_STALL, COL_CAUSE, COL_GPUT_FROM, COL_GPUT_TO
+    COL_ZWIN_TO, COL_STALL, COL_CAUSE, COL_GPUT_FROM, COL_GPUT_TO, COL_REASON
 };
 
 std::string lower(std::string s)
@@ -110,7 +110,18 @@ void health_view_sort(health_view *v, int column, bool descending)
     auto tie = [&](int32_t a, int32_t b) {
         return column == COL_NUMBER && descending ? a > b : a < b;
     };
-    if (column == COL_FROM || column == COL_TO || column == COL_CAUSE) {
+    if (column == COL_REASON) {
+        /* Texts: each row's reason made once, not in every comparison. */
+        std::vector<std::string> key(n);
+        for (size_t i = 0; i < n; i++)
+            key[i] = health_reason(rows[i]);
+        std::sort(v->sorted.begin(), v->sorted.end(), [&](int32_t a, int32_t b) {
+            int c = key[static_cast<size_t>(a)].compare(key[static_cast<size_t>(b)]);
+            if (c != 0)
+                return descending ? c > 0 : c < 0;
+            return tie(a, b);
+        });
+    } else if (column == COL_FROM || column == COL_TO || column == COL_CAUSE) {
         std::sort(v->sorted.begin(), v->sorted.end(), [&](int32_t a, int32_t b) {
             int c = compare(rows[static_cast<size_t>(a)], rows[static_cast<size_t>(b)], column);
             if (c != 0)

@@ -39,6 +39,7 @@ void health_view_set(health_view *v, std::vector<health_row> rows);
  * health_view_sort --
  *	Orders every row by column `column` (an index of health_cell_names;
  *	numbers by value, addresses by address then port, the verdict worst
+ *	first, the cause and the reason as texts, an ok's empty reason
  *	first), largest first when `descending`, rows that tie by number;
  *	keeps the filter. An unknown column sorts by number.
  */

@@ -14,6 +14,7 @@
 
 #include "analysis/class_name.h"
 #include "analysis/events.h"
+#include "analysis/left_host.h"
 #include "analysis/line.h"
 #include "load/drift.h"
 #include "load/loader.h"
@@ -68,9 +69,10 @@ std::string seconds_text(const sample_summary &s, double v)
 }
 
 void sample_rows(std::string *out, const char *what, const sample_summary &a,
-                 const sample_summary &b, int with_mean)
+                 const sample_summary &b, int with_mean, const char *lr_what = "",
+                 const char *rl_what = "")
 {
-    row(out, what, "", "");
+    row(out, what, lr_what, rl_what);
     row(out, "  samples", count_text(a.count), count_text(b.count));
     row(out, "  min", seconds_text(a, a.min), seconds_text(b, b.min));
     row(out, "  median", seconds_text(a, a.median), seconds_text(b, b.median));
@@ -332,7 +334,13 @@ std::string statistics_text()
         count_text(b.retransmitted_bytes));
     row(&out, "goodput (unique payload)", goodput_text(a, c.duration),
         goodput_text(b, c.duration));
-    sample_rows(&out, "ack time (RTT sample), s", a.ack_time, b.ack_time, 1);
+    /* What an ack time is depends on where the capture was taken: at the
+     * left host, its own segments' are the round trip and the others'
+     * its own ACK delay; in the path, each is the way to one end and back. */
+    bool in_path = g_capture_host.rule == HOST_BY_PATH_TTL;
+    sample_rows(&out, "ack time, s", a.ack_time, b.ack_time, 1,
+                in_path ? "to R and back" : "round trip",
+                in_path ? "to L and back" : "ACK delay at L");
     std::string how = c.two_files ? "one-way delay (measured), s" : "one-way delay (estimated), s";
     sample_rows(&out, how.c_str(), a.delay, b.delay, 0);
     if (!g_events.seg.empty()) {

@@ -4,7 +4,9 @@
  *	Statistics of the loaded connection, as a plain aligned text for a
  *	person: per direction the segments, payload bytes, segments of each
  *	colour class, the share of retransmissions, the acknowledgement time
- *	(the RTT sample of a segment, from it to its acknowledgement) and the
+ *	(from a segment to its acknowledgement: for the capture host's own
+ *	segments the round trip, for the peer's the capture host's ACK
+ *	delay; in the path each way's half of the round trip) and the
  *	one-way delay (measured from the copies after a two-file load,
  *	estimated otherwise, and the text says which); after a two-file load
  *	the clock offset and how many segments found their copy; the

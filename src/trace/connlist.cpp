@@ -154,7 +154,7 @@ void list_packet(u_char *user, const struct pcap_pkthdr *hdr, const u_char *data
                                where.paylen, hdr, &way);
     if (p.visit != nullptr)
         p.visit(p.user, conn_segment{row, way, tcp, hdr->caplen - off - where.off, where.paylen,
-                                     hdr});
+                                     hdr, ip[where.v6 ? 7 : 8]});
 }
 
 std::string time_text(int64_t sec, int64_t usec)

@@ -48,6 +48,7 @@ struct conn_segment {
     uint32_t tcp_avail;           /* captured bytes from the header on */
     int32_t paylen;               /* payload from the IP length; may be < 0 */
     const struct pcap_pkthdr *hdr;/* the frame's time stamp and lengths */
+    int ttl;                      /* its IPv4 TTL or IPv6 hop limit */
 };
 
 /* A pass over every segment of a listing, in file order. */

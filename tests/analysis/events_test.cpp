@@ -185,7 +185,14 @@ TEST_F(events_fixture, own_kinds_and_time_shares)
         {ex + "slow-reader.pcap", 77, "stall", STALL_ZERO_WINDOW},
         {ex + "timeout.pcap", 118, "retransmission;timeout_retransmission;stall", STALL_TIMEOUT},
         {ex + "timeout.pcap", 119, "retransmission;timeout_retransmission;stall", STALL_TIMEOUT},
-        {ex + "keepalive.pcap", 14, "stall", STALL_APPLICATION}};
+        /* Idle between exchanges and before the close, nothing owed: a
+         * turn, not a stall. The client's FIN after 3.5 s; the client's
+         * second request 1.5 s after the first answer, and the server's
+         * answer to it; a server pausing mid-answer does stall. */
+        {ex + "keepalive.pcap", 14, "", STALL_NONE},
+        {ex + "verdict-think.pcap", 34, "", STALL_NONE},
+        {ex + "verdict-think.pcap", 35, "", STALL_NONE},
+        {ex + "verdict-pause.pcap", 135, "stall", STALL_APPLICATION}};
     for (const row &r : rows) {
         load(r.capture);
         const seg_events *e = events_of(r.segment - 1);

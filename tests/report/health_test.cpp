@@ -221,6 +221,146 @@ TEST_F(Health, TheThreeCausesOfASlowRequest)
     }
 }
 
+/* The seven kinds of trouble made for real (tools/make_verdict_samples.sh),
+ * each captured at the client: its verdict and reason; no handshake round
+ * trip without a SYN-ACK; the round trip at least half the handshake's;
+ * a pause between exchanges is the client's wait, not a stall. */
+TEST_F(Health, TheSevenKindsMadeForReal)
+{
+    struct {
+        const char *file, *verdict, *reason, *cause;
+        double client_wait;
+    } rows[] = {
+        {"verdict-ok.pcap", "ok", "", "", 0.0},
+        {"verdict-unanswered.pcap", "unanswered", "4 SYNs over 3.1 s, no answer", "", 0.0},
+        {"verdict-refused.pcap", "refused", "the SYN answered by a reset", "", 0.0},
+        {"verdict-think.pcap", "client", "client waited 1.51 s before its next request", "", 1.508},
+        {"verdict-pause.pcap", "stalled", "server paused 1.48 s mid-transfer, nothing outstanding",
+         "application", 0.0},
+        {"verdict-slow-reader.pcap", "window", "server held by the client's window 39% of the time",
+         "", 0.0},
+        {"verdict-drop.pcap", "loss", "11 retransmissions, 28 lost (2.7%)", "", 0.0},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.file);
+        std::string path = examples + r.file;
+        std::vector<health_row> t = health_table(path.c_str());
+        ASSERT_EQ(t.size(), 1u);
+        const conn_health &h = t[0].health;
+        EXPECT_STREQ(verdict_names[h.verdict], r.verdict);
+        EXPECT_EQ(health_reason(t[0]), r.reason);
+        EXPECT_STREQ(stall_cause_names[h.stall_cause], r.cause);
+        EXPECT_NEAR(h.client_wait, r.client_wait, 0.001);
+        /* The client (end 0) is the capture host: its packets leave with
+         * TTL 64, the server's arrive with 62 (when there are any). */
+        EXPECT_EQ(h.capture, h.answered ? CAPTURE_AT_END0 : CAPTURE_IN_PATH);
+        if (h.handshake) {
+            EXPECT_GE(h.rtt_median, 0.5 * h.initial_rtt);
+            EXPECT_LE(h.rtt_median, 2.0 * h.initial_rtt);
+        } else {
+            EXPECT_EQ(h.initial_rtt, -1.0);
+            EXPECT_EQ(h.rtt_median, -1.0);
+        }
+        /* -c 1 -E and -S say the same of it. */
+        expect_agrees(t[0], load_alone(path, 1, t[0]), r.file);
+    }
+}
+
+/*
+ * One request and a four-segment answer as a capture point sees it: `rc`
+ * and `rs` the round trips from it to the client and to the server (the
+ * ends answer at once but for the client's ACKs of the answer, delayed by
+ * `ack_delay`), the TTLs as the packets arrive there.
+ */
+std::string exchange_capture(int ttl_client, int ttl_server, double rc, double rs,
+                             double ack_delay)
+{
+    pcapgen::capture cap;
+    double t = 0.0;
+    auto add = [&](bool client, uint32_t seq, uint32_t ack, uint8_t flags, int len) {
+        pcapgen::tcp_seg g;
+        if (!client) {
+            std::swap(g.src, g.dst);
+            std::swap(g.sport, g.dport);
+        }
+        g.seq = seq;
+        g.ack = ack;
+        g.flags = flags;
+        g.paylen = len;
+        g.ttl = static_cast<uint8_t>(client ? ttl_client : ttl_server);
+        cap.add(pcapgen::build_tcp(g), t);
+    };
+    const uint8_t S = TH_SYN, A = TH_ACK, F = TH_FIN | TH_ACK;
+    add(true, 100, 0, S, 0);
+    t += rs;
+    add(false, 500, 101, S | A, 0);
+    t += rc;
+    add(true, 101, 501, A, 0);
+    add(true, 101, 501, A, 100);
+    t += rs;
+    for (uint32_t k = 0; k < 4; k++, t += 0.0001)
+        add(false, 501 + k * 1000, 201, A, 1000);
+    t += rc + ack_delay - 0.0004;
+    for (uint32_t k = 1; k <= 4; k++, t += 0.0001)
+        add(true, 201, 501 + k * 1000, A, 0);
+    add(false, 4501, 201, F, 0);
+    t += rc;
+    add(true, 201, 4502, F, 0);
+    t += rs;
+    add(false, 4502, 202, A, 0);
+    return cap.write();
+}
+
+/* The round trip wherever the capture was taken: at the client its own
+ * delayed ACKs do not count; at the server its segments' ACKs are the
+ * round trip; in the path the two halves add up; with TTLs that tell
+ * nothing the handshake says where. */
+TEST_F(Health, TheRoundTripWhereverTheCaptureWasTaken)
+{
+    struct {
+        const char *where;
+        int ttl_client, ttl_server;
+        double rc, rs, ack_delay;
+        int place;
+        double rtt;
+    } rows[] = {
+        {"at the client", 64, 62, 0.00005, 0.024, 0.040, CAPTURE_AT_END0, 0.024},
+        {"at the client, TTLs alike", 64, 64, 0.00005, 0.024, 0.040, CAPTURE_AT_END0, 0.024},
+        {"at the server", 61, 64, 0.024, 0.00005, 0.0, CAPTURE_AT_END1, 0.024},
+        {"at the server, TTLs alike", 128, 128, 0.024, 0.00005, 0.0, CAPTURE_AT_END1, 0.024},
+        {"in the path", 63, 61, 0.004, 0.020, 0.0, CAPTURE_IN_PATH, 0.024},
+    };
+    for (const auto &r : rows) {
+        std::string path = exchange_capture(r.ttl_client, r.ttl_server, r.rc, r.rs, r.ack_delay);
+        std::vector<health_row> t = health_table(path.c_str());
+        ASSERT_EQ(t.size(), 1u) << r.where;
+        EXPECT_EQ(t[0].health.capture, r.place) << r.where;
+        EXPECT_NEAR(t[0].health.rtt_median, r.rtt, 0.0002) << r.where;
+        EXPECT_STREQ(verdict_names[t[0].health.verdict], "ok") << r.where;
+    }
+}
+
+/* -S says what each ack-time column is: at the capture host, its own
+ * segments' round trip and its ACK delay; in the path, each way's half. */
+TEST_F(Health, StatisticsNameTheAckTimes)
+{
+    struct {
+        std::string path;
+        const char *row;
+    } rows[] = {
+        {examples + "verdict-ok.pcap", "  ack time, s                            round trip ACK delay at L\n"},
+        {exchange_capture(63, 61, 0.004, 0.020, 0.0),
+         "  ack time, s                         to R and back  to L and back\n"},
+    };
+    for (const auto &r : rows) {
+        trace_state_clear();
+        std::string copy = r.path;
+        char *names[] = {&copy[0]};
+        load_traces(1, names, 1);
+        EXPECT_NE(statistics_text().find(r.row), std::string::npos) << statistics_text();
+    }
+}
+
 /* initial_rtt is tshark's tcp.analysis.initial_rtt of the connection. */
 TEST_F(Health, InitialRoundTripIsTsharks)
 {
@@ -248,7 +388,8 @@ TEST_F(Health, InitialRoundTripIsTsharks)
     }
 }
 
-/* The verdicts' thresholds, each just held and just missed. */
+/* The verdicts' thresholds, each just held and just missed, and their
+ * order: the first that holds. */
 TEST(HealthVerdict, FirstThatHoldsInOrder)
 {
     auto base = [] {
@@ -257,6 +398,8 @@ TEST(HealthVerdict, FirstThatHoldsInOrder)
         h.rtt_median = h.initial_rtt = 0.05;
         h.data_segments[0] = h.data_segments[1] = 1000;
         h.handshake = h.ended = 1;
+        h.syns = 1;
+        h.answered = 1;
         return h;
     };
     struct {
@@ -265,14 +408,24 @@ TEST(HealthVerdict, FirstThatHoldsInOrder)
         const char *verdict;
     } rows[] = {
         {"nothing", [](conn_health &) {}, "ok"},
-        {"reset over all", [](conn_health &h) { h.reset = 1; h.zero_windows[0] = 3; }, "reset"},
-        {"stall of 1 s", [](conn_health &h) { h.longest_stall = 1.0; h.stall_cause = STALL_UNKNOWN; }, "stalled"},
-        {"stall of 0.99 s", [](conn_health &h) { h.longest_stall = 0.99; h.stall_cause = STALL_UNKNOWN; }, "ok"},
-        {"stall of 10%", [](conn_health &h) { h.duration = 2.0; h.longest_stall = 0.2; h.stall_cause = STALL_TIMEOUT; }, "stalled"},
+        {"SYNs, nothing back", [](conn_health &h) { h.answered = 0; h.reset = 1; h.retransmissions[0] = 5; }, "unanswered"},
+        {"no SYN, nothing back", [](conn_health &h) { h.syns = 0; h.answered = 0; }, "ok"},
+        {"SYN answered by a reset", [](conn_health &h) { h.refused = h.reset = 1; h.handshake = 0; }, "refused"},
+        {"reset over all", [](conn_health &h) { h.reset = 1; h.zero_windows[0] = 3; h.stall_longest_by[STALL_APPLICATION] = 5; }, "reset"},
+        {"application stall of 1 s", [](conn_health &h) { h.stall_longest_by[STALL_APPLICATION] = 1.0f; h.retransmissions[0] = 50; }, "stalled"},
+        {"application stall of 0.99 s", [](conn_health &h) { h.stall_longest_by[STALL_APPLICATION] = 0.99f; }, "ok"},
+        {"application stall of 10%", [](conn_health &h) { h.duration = 2.0; h.stall_longest_by[STALL_APPLICATION] = 0.2f; }, "stalled"},
+        {"unknown stall of 2 s", [](conn_health &h) { h.stall_longest_by[STALL_UNKNOWN] = 2.0f; }, "ok"},
+        {"timeout stall of 1 s", [](conn_health &h) { h.stall_longest_by[STALL_TIMEOUT] = 1.0f; h.retransmissions[1] = 1; }, "loss"},
+        {"timeout stall of 0.9 s", [](conn_health &h) { h.stall_longest_by[STALL_TIMEOUT] = 0.9f; }, "ok"},
         {"11 of 1000 resent", [](conn_health &h) { h.retransmissions[1] = 11; }, "loss"},
         {"10 of 1000 resent", [](conn_health &h) { h.retransmissions[0] = 10; }, "ok"},
+        {"11 of 1000 lost before the capture", [](conn_health &h) { h.lost[1] = 11; h.retransmissions[1] = 3; }, "loss"},
         {"1 of 4 resent", [](conn_health &h) { h.data_segments[1] = 4; h.retransmissions[1] = 1; }, "loss"},
+        {"resent, the window held longer", [](conn_health &h) { h.retransmissions[1] = 20; h.zero_windows[0] = 2; h.recovery[1] = 0.2f; h.window_held[1] = 1.5f; }, "window"},
+        {"resent longer than the window held", [](conn_health &h) { h.retransmissions[1] = 20; h.zero_windows[0] = 2; h.recovery[1] = 1.5f; h.window_held[1] = 0.2f; }, "loss"},
         {"a zero window", [](conn_health &h) { h.zero_windows[1] = 1; }, "window"},
+        {"zero-window stall of 1 s", [](conn_health &h) { h.stall_longest_by[STALL_ZERO_WINDOW] = 1.0f; }, "window"},
         {"21% window limited", [](conn_health &h) { h.window_limited[0] = 2.1; }, "window"},
         {"20% window limited", [](conn_health &h) { h.window_limited[0] = 2.0; }, "ok"},
         {"server 2.5 s of 10", [](conn_health &h) { h.server_wait = 2.5; h.client_wait = 5; }, "server"},
@@ -310,14 +463,16 @@ TEST_F(Health, CommandLineTableAndCsv)
     for (const std::string &old : before) {
         ASSERT_TRUE(std::getline(lines, line));
         EXPECT_EQ(line.substr(0, old.size()), old);
-        EXPECT_EQ(line.substr(line.size() - 3), line[0] == '#' ? "ict" : " ok");
+        /* The verdict, then the reason: none for ok. */
+        std::string end = line[0] == '#' ? " verdict    reason" : " ok         -";
+        EXPECT_EQ(line.substr(line.size() - end.size()), end);
     }
     std::string csv = run(std::string(WIREPAINT_BINARY) + " -L -x - " + file);
     EXPECT_EQ(csv.substr(0, csv.find('\n')),
               "number,from,to,packets_from,bytes_from,packets_to,bytes_to,first,last,duration,"
               "rtt_median,initial_rtt,client_wait,server_wait,retransmissions_from,"
               "retransmissions_to,lost_from,lost_to,zero_windows_from,zero_windows_to,"
-              "longest_stall,stall_cause,goodput_from,goodput_to,verdict");
+              "longest_stall,stall_cause,goodput_from,goodput_to,verdict,reason");
     std::string expected = std::string(health_csv_header) + "\n";
     for (size_t i = 0; i < rows.size(); i++)
         expected += health_csv_row(rows[i], i + 1) + "\n";

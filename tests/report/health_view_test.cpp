@@ -38,7 +38,8 @@ std::vector<health_row> rows_to_sort()
 }
 
 /* The key of a shown cell: numbers by value ("-" least), ends by address
- * bytes then port, the verdict by its rank, the cause as text. */
+ * bytes then port, the verdict by its rank, the cause and the reason as
+ * texts ("-" least). */
 struct key {
     double number = 0;
     std::string text;
@@ -57,7 +58,7 @@ key key_of(const std::string &column, const std::string &cell)
         EXPECT_EQ(inet_pton(AF_INET, cell.substr(0, colon).c_str(), a), 1) << cell;
         k.text = std::string(reinterpret_cast<char *>(a), 4);
         k.number = std::atoi(cell.c_str() + colon + 1);
-    } else if (column == "cause") {
+    } else if (column == "cause" || column == "reason") {
         k.text = cell == "-" ? "" : cell;
     } else {
         k.number = cell == "-" ? -1.0 : std::atof(cell.c_str());
@@ -96,7 +97,8 @@ TEST(HealthView, EveryColumnSortsEitherWayByTheValueShown)
                 /* Columns shown exactly: equal cells are a tie. */
                 bool exact = (column.find_first_of("<>") != std::string::npos &&
                               column.compare(0, 4, "gput") != 0) ||
-                             column == "verdict" || column == "to" || column == "cause";
+                             column == "verdict" || column == "to" || column == "cause" ||
+                             column == "reason";
                 if (exact && ka == kb) {
                     ASSERT_LT(a, b) << column << " ties by number at " << i;
                 }

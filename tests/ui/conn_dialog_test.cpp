@@ -54,6 +54,7 @@ TEST(ConnectionsDialog, SortsFiltersAndLoads)
               "wp::connections_dialog\n"
               "update\n"
               "sight opened\n"
+              "rec reason [string map {{ } _} [lindex [.conns.list item [lindex [.conns.list children {}] 0] -values] end]]\n"
               "heading retr<\n"
               "sight by_retr\n"
               "heading retr<\n"
@@ -82,6 +83,8 @@ TEST(ConnectionsDialog, SortsFiltersAndLoads)
     for (size_t i = 6; i < 9; i++)
         EXPECT_NE(opened[i].find(":loss:"), std::string::npos) << opened[i];
     EXPECT_NE(opened[22].find(":ok:"), std::string::npos);
+    /* The last column says why: the server's pause of 1.5 s. */
+    EXPECT_EQ(events(s.rec, "reason").at(0).at(1), "server_paused_1.50_s_mid-transfer,_nothing_outstanding");
     /* Selected: the first row in sight. */
     EXPECT_EQ(opened[2], "c" + opened[3].substr(0, opened[3].find(':')));
     /* retr< (the server's retransmissions): largest first, then round. */
