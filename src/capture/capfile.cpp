@@ -32,7 +32,7 @@
 #include "capture/loadfail.h"
 #include "capture/stream.h"
 
-capfile_state g_capfile = {"", nullptr, nullptr, -1, false};
+capfile_state g_capfile = {"", nullptr, nullptr, -1, {}, false};
 
 namespace {
 
@@ -146,20 +146,9 @@ lead_bytes read_lead(int fd)
     return lead;
 }
 
-/* The ring of each open capture decompressed through one, so that its
- * run can tell a bad end of the data from libpcap's read error. */
-enum { STREAM_SLOTS = 4 };
-
-struct stream_slot {
-    pcap_t *pc;
-    ring_stream *ring;
-};
-
-stream_slot g_streams[STREAM_SLOTS];
-
 ring_stream *ring_of(pcap_t *pc)
 {
-    for (stream_slot &s : g_streams)
+    for (const capfile_stream &s : g_capfile.streams)
         if (s.pc == pc && pc != nullptr)
             return s.ring;
     return nullptr;
@@ -167,9 +156,9 @@ ring_stream *ring_of(pcap_t *pc)
 
 void remember_ring(pcap_t *pc, ring_stream *ring)
 {
-    for (stream_slot &s : g_streams) {
+    for (capfile_stream &s : g_capfile.streams) {
         if (s.pc == nullptr) {
-            s = stream_slot{pc, ring};
+            s = capfile_stream{pc, ring};
             return;
         }
     }
@@ -324,9 +313,9 @@ void capture_close(pcap_t *pc)
 {
     if (pc != nullptr && pc == g_capfile.buffer_user)
         g_capfile.buffer_user = nullptr;
-    for (stream_slot &s : g_streams)
+    for (capfile_stream &s : g_capfile.streams)
         if (s.pc == pc)
-            s = stream_slot{nullptr, nullptr};
+            s = capfile_stream{nullptr, nullptr};
     pcap_close(pc);
 }
 

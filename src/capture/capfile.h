@@ -29,6 +29,19 @@
 
 #include <pcap/pcap.h>
 
+struct ring_stream;
+
+/* An open capture read through a decompressing ring (capture/stream.h):
+ * its run tells a bad end of the data from libpcap's read error by it. */
+struct capfile_stream {
+    pcap_t *pc;           /* the open capture; null for a free slot */
+    ring_stream *ring;    /* its ring, freed by the capture's close */
+};
+
+/* Captures open at once through a ring, at most (more read on, their
+ * data's end then told as libpcap's read error). */
+enum { CAPFILE_STREAMS = 4 };
+
 /* The capture-file settings and the read buffer of the process. One
  * instance, g_capfile. */
 struct capfile_state {
@@ -42,6 +55,8 @@ struct capfile_state {
     int64_t capture_size; /* bytes of capture the file opened last holds
                            * (decompressed, for a compressed file); -1
                            * when unknown (a pipe); set by capture_open */
+    capfile_stream streams[CAPFILE_STREAMS]; /* set by capture_open,
+                           * cleared by capture_close */
     bool literal_read;    /* every capture read by libpcap alone, never
                            * from its map (the literal form of the mapped
                            * walk); false but in tests, which set it */
