@@ -1022,7 +1022,7 @@ proc wp::save_postscript {} {
 # Drawing: every procedure reads the values the program has just published
 
 proc drawframe {} {
-    global fx1 fx2 fy1 fy2 lefthost righthost
+    global fx1 fx2 fy1 fy2 lefthost righthost leftother rightother
     set c .subframe1.canvas
     $c delete frame
     for {set i 0} {$i < 2} {incr i} {
@@ -1031,6 +1031,17 @@ proc drawframe {} {
     }
     set h .subframe1.header
     $h delete all
+    # An end a middlebox translated: its name in the other capture below.
+    set others [expr {[info exists leftother] && "$leftother$rightother" ne ""}]
+    $h configure -height [expr {$others ? 34 : 22}]
+    if {$others} {
+        foreach {x name} [list $fx1(0) $leftother $fx1(1) $rightother] {
+            if {$name ne ""} {
+                $h create text $x 26 -text "($name in the other capture)" \
+                    -font wpSmall -fill "#718096"
+            }
+        }
+    }
     if {[info exists lefthost]} {
         $h create text $fx1(0) 11 -text $lefthost -font wpHost -fill "#1a202c"
         $h create text $fx1(1) 11 -text $righthost -font wpHost -fill "#1a202c"

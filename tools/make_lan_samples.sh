@@ -39,6 +39,7 @@ for cmd in ip tcpdump ethtool python3; do
     command -v "$cmd" >/dev/null || apt-get install -y iproute2 tcpdump ethtool python3 >/dev/null
 done
 
+source "$(dirname "${BASH_SOURCE[0]}")/netns-common.sh"
 NS_S=wplan-s.$$ NS_C=wplan-c.$$ NS_R=wplan-r.$$ PORT=8081
 work=$(mktemp -d)
 cleanup() {
@@ -49,19 +50,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-ip netns add "$NS_S"
-ip netns add "$NS_C"
-ip netns add "$NS_R"
-ip link add lan-s netns "$NS_S" type veth peer name lan-rs netns "$NS_R"
-ip link add lan-c netns "$NS_C" type veth peer name lan-rc netns "$NS_R"
-ip -n "$NS_S" addr add 10.78.1.1/24 dev lan-s
-ip -n "$NS_R" addr add 10.78.1.2/24 dev lan-rs
-ip -n "$NS_R" addr add 10.78.2.2/24 dev lan-rc
-ip -n "$NS_C" addr add 10.78.2.1/24 dev lan-c
+router_hosts "$NS_S" "$NS_C" "$NS_R" lan 10.78.1.1 10.78.1.2 10.78.2.2 10.78.2.1
 for ns_if in "$NS_S lan-s" "$NS_C lan-c" "$NS_R lan-rs" "$NS_R lan-rc"; do
     set -- $ns_if
-    ip -n "$1" link set lo up
-    ip -n "$1" link set "$2" up
     ip netns exec "$1" ethtool -K "$2" tso off gso off gro off >/dev/null 2>&1 || true
 done
 if [ "$offloads" = on ]; then

@@ -24,6 +24,29 @@ two_hosts() {
     in_ns "$s" tc qdisc add dev veth-s root tbf rate "$5" burst 10kb latency 100ms
 }
 
+# router_hosts NS_S NS_C NS_R IF S_ADDR RS_ADDR RC_ADDR C_ADDR: makes the
+# namespaces NS_S (server), NS_C (client) and NS_R (router), joined by two
+# veth pairs, IF-s (server) to IF-rs (router) and IF-c (client) to IF-rc
+# (router), with the addresses S_ADDR, RS_ADDR, RC_ADDR and C_ADDR (/24),
+# every link and loopback up, offloads as Linux leaves them.
+router_hosts() {
+    local s=$1 c=$2 r=$3 i=$4 ns_if
+    ip netns add "$s"
+    ip netns add "$c"
+    ip netns add "$r"
+    ip link add "$i-s" netns "$s" type veth peer name "$i-rs" netns "$r"
+    ip link add "$i-c" netns "$c" type veth peer name "$i-rc" netns "$r"
+    ip -n "$s" addr add "$5/24" dev "$i-s"
+    ip -n "$r" addr add "$6/24" dev "$i-rs"
+    ip -n "$r" addr add "$7/24" dev "$i-rc"
+    ip -n "$c" addr add "$8/24" dev "$i-c"
+    for ns_if in "$s $i-s" "$c $i-c" "$r $i-rs" "$r $i-rc"; do
+        set -- $ns_if
+        ip -n "$1" link set lo up
+        ip -n "$1" link set "$2" up
+    done
+}
+
 # in_ns NS COMMAND...: runs COMMAND in network namespace NS.
 in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
 

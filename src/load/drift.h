@@ -13,6 +13,7 @@
 #ifndef WIREPAINT_LOAD_DRIFT_H
 #define WIREPAINT_LOAD_DRIFT_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "analysis/clockfit.h"
@@ -30,6 +31,20 @@ struct drift_state {
     int corrected;       /* 1 when the lines are on the fitted clock */
     int to_peer_dir;     /* line dir of the segments the peer end received */
     double start_gap;    /* s, peer capture's first stamp - main's first */
+    int resolved;        /* 1 when the samples resolve the skew: their span
+                          * and the time resolution bound its error, and
+                          * the two directions agree within it; set by
+                          * drift_fit_lines */
+    double span;         /* s, the shorter direction's span of samples */
+    double skew_error;   /* the skew's error bound (1e-6 is 1 ppm) */
+    char why_not[128];   /* when fit.ok but not resolved: why no skew */
+    double first_error;  /* s, how late the first copies put the peer times
+                          * on the offset clock: half the difference of the
+                          * two directions' smallest delays among them */
+    double start_offset; /* s, peer clock - main clock at the main
+                          * capture's first segment: the fit's where it
+                          * resolves, else measured at the anchor copy;
+                          * set by drift_fit_lines and drift_note_start */
 };
 
 extern drift_state g_drift;
@@ -47,6 +62,37 @@ void drift_reset();
  */
 void drift_fit_lines(const line_record *lines, const int32_t *copy_of, int32_t count,
                      int32_t peer_dir, double offset);
+
+/* Largest skew error (1e-6 is 1 ppm) at which a skew is reported. */
+constexpr double SKEW_ERROR_MAX = 20e-6;
+
+/* The share of a skew by which its directions may differ beyond the
+ * resolution's bound (queues lift the two floors unevenly). */
+constexpr double SKEW_AGREEMENT = 0.25;
+
+/*
+ * drift_skew_verdict --
+ *	Whether the samples of a fit resolve its skew, and why not: a skew
+ *	error bound of twice the time resolution `resolution` (s) over the
+ *	shorter direction's span `span` (s) must stay below SKEW_ERROR_MAX,
+ *	and the directions' `disagreement` within twice that bound (at least
+ *	SKEW_ERROR_MAX: queueing, not the clock, sets how far the floors
+ *	agree) plus SKEW_AGREEMENT of the `skew`. Fills
+ *	`why` (when not resolved) with e.g. "too short to measure drift: 73
+ *	ms of samples". Pure.
+ */
+bool drift_skew_verdict(double span, double resolution, double skew, double disagreement,
+                        double *error, char *why, size_t why_size);
+
+/*
+ * drift_note_start --
+ *	Sets g_drift.start_offset after drift_fit_lines and the start gap:
+ *	the fit's offset at the main capture's first segment when the skew
+ *	is resolved, else the one the first copies measure: the start gap
+ *	less the loader's clock offset `offset` (s; relative times: main =
+ *	peer + offset), plus first_error.
+ */
+void drift_note_start(double offset);
 
 /*
  * drift_peer_time --

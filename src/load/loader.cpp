@@ -33,12 +33,15 @@
 #include "analysis/estimator.h"
 #include "analysis/left_host.h"
 #include "analysis/line.h"
+#include "load/choose.h"
 #include "load/drift.h"
 #include "text/line_text.h"
 #include "trace/binread.h"
+#include "trace/connlist.h"
 #include "trace/dropnote.h"
 #include "capture/loadfail.h"
 #include "trace/matcher.h"
+#include "trace/peer_map.h"
 #include "trace/resegment.h"
 #include "trace/scratch.h"
 #include "trace/flow.h"
@@ -88,6 +91,7 @@ void reset_traces()
     g_copy_of.clear();
     g_cut_alike.clear();
     matcher_reset();
+    peer_map_reset();
     drift_reset();
     g_bridge = clock_bridge{};
     events_clear();
@@ -241,7 +245,7 @@ void analyse_main(bool two_files)
 
 [[noreturn]] void fail_unmatched()
 {
-    load_fail(-1, fatal_unmatched);
+    load_fail(-1, std::string(fatal_unmatched) + peer_map_no_copy_line());
 }
 
 /* The dir of the lines whose main time is their send time, so that
@@ -395,10 +399,10 @@ void apply_drift_wish()
 {
     if (!g_drift.correct)
         return;
-    if (!g_drift.fit.ok) {
+    if (!g_drift.fit.ok || !g_drift.resolved) {
         std::fprintf(stderr,
                      "wirepaint: -k: no clock fit possible (%s); the clocks stay aligned by one offset\n",
-                     g_drift.fit.why);
+                     g_drift.fit.ok ? g_drift.why_not : g_drift.fit.why);
         return;
     }
     align_all(g_clock_offset, g_bridge.anchor_delay, true);
@@ -445,6 +449,7 @@ void align_clocks()
     align_all(offset, delay, false);
     drift_fit_lines(g_trace.lines, g_copy_of.data(), main.count, PEER_RECEIVES, offset);
     g_drift.start_gap = static_cast<double>(g_bridge.peer_stamp - g_bridge.main_stamp) / 1e6;
+    drift_note_start(offset);
     apply_drift_wish();
 }
 
@@ -498,6 +503,15 @@ int loader_correct_drift(int on)
     return 1;
 }
 
+int loader_left_role()
+{
+    if (g_trace.main.count == 0 || g_trace.lines == nullptr)
+        return 0;
+    const seg_record &r0 = g_trace.main.rec[0];
+    endpoint left = g_trace.lines[0].dir == 1 ? source_of(r0) : destination_of(r0);
+    return sent_by(r0, left) == sent_by(r0, g_peer_map.main_end[0]) ? 0 : 1;
+}
+
 int32_t loader_copy_of(int32_t line)
 {
     if (line < 0 || static_cast<size_t>(line) >= g_copy_of.size())
@@ -507,8 +521,32 @@ int32_t loader_copy_of(int32_t line)
 
 namespace {
 
+/*
+ * Puts the peer trace in the main trace's terms when a middlebox between
+ * the capture points rewrote addresses, ports, numbers or identifications
+ * (trace/peer_map.h). Captures that agree are left as read.
+ */
+void map_peer()
+{
+    try {
+        peer_map_learn();
+        peer_map_apply();
+    } catch (const std::bad_alloc &) {
+        load_fail(-1, "malloc: no memory for comparing the two captures\n");
+    }
+}
+
+/* With -V, what map_peer found, on standard error. */
+void say_peer_map()
+{
+    if (g_trace.verbose != 1)
+        return;
+    for (const std::string &line : peer_map_lines(loader_left_role()))
+        std::fputs(line.c_str(), stderr);
+}
+
 /* The load proper; load_traces gives its idle scratch memory back. */
-void load_files(int nfiles, char *const names[], int reset)
+void load_files(int nfiles, char *const names[], int reset, bool retried = false)
 {
     if (reset)
         reset_traces();
@@ -539,11 +577,21 @@ void load_files(int nfiles, char *const names[], int reset)
         std::swap(g_bridge.main_stamp, g_bridge.peer_stamp);
     }
     g_trace.duration = trace_span(&g_trace.main);
+    map_peer();
+    /* Two files read without a choice whose first connections are two
+     * different ones: the first file's first connection is drawn with its
+     * counterpart in the second, when the evidence finds one. */
+    if (g_peer_map.no_copy && g_connsel.choices.empty() && !retried &&
+        choose_counterpart_of_first(names)) {
+        load_files(nfiles, names, 1, true);
+        return;
+    }
     analyse_main(true);
     if (g_trace.main.count == 0)
         fail_unmatched();
     decide_by_gaps();
     align_clocks();
+    say_peer_map();
     g_trace.loaded = 1;
 }
 

@@ -58,4 +58,12 @@ float loader_clock_offset();
  */
 int32_t loader_copy_of(int32_t line);
 
+/*
+ * loader_left_role --
+ *	0 when the left host is the client (the sender of the SYN, else of
+ *	the main trace's first segment) as trace/peer_map.h names roles, 1
+ *	when it is the server; 0 before a load.
+ */
+int loader_left_role();
+
 #endif

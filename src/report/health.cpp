@@ -23,6 +23,7 @@
 #include "analysis/events.h"
 #include "analysis/left_host.h"
 #include "capture/bytes.h"
+#include "load/choose.h"
 #include "report/table.h"
 #include "trace/tcp_fields.h"
 #include "trace/flow.h"
@@ -594,21 +595,29 @@ double health_goodput(const health_row &r, int way)
     return static_cast<double>(r.health.unique_bytes[way]) / r.health.duration;
 }
 
-std::vector<std::string> health_text(const std::vector<health_row> &rows)
+std::vector<std::string> health_text(const std::vector<health_row> &rows,
+                                     const std::vector<int> *other)
 {
     std::vector<conn_row> plain(rows.size());
     for (size_t i = 0; i < rows.size(); i++)
         plain[i] = rows[i].conn;
     std::vector<std::string> lines = connection_table(plain);
     char buf[256];
-    std::snprintf(buf, sizeof buf, " %-9s %6s %6s %6s %6s %8s %-12s %10s %10s %-10s %s", "rtt",
+    /* The counterpart of each row in a second file, before the reason. */
+    auto other_text = [other](size_t i) {
+        if (other == nullptr)
+            return std::string();
+        std::string n = i < other->size() && (*other)[i] > 0 ? std::to_string((*other)[i]) : "-";
+        return " " + std::string(n.size() < 5 ? 5 - n.size() : 0, ' ') + n;
+    };
+    std::snprintf(buf, sizeof buf, " %-9s %6s %6s %6s %6s %8s %-12s %10s %10s %-10s%s %s", "rtt",
                   "retr>", "retr<", "zwin>", "zwin<", "stall", "cause", "gput>", "gput<", "verdict",
-                  "reason");
+                  other != nullptr ? " other" : "", "reason");
     lines[0] += buf;
     for (size_t i = 0; i < rows.size(); i++) {
         const conn_health &h = rows[i].health;
         std::string why = health_reason(rows[i]);
-        std::snprintf(buf, sizeof buf, " %-9s %6lld %6lld %6lld %6lld %8.3f %-12s %10s %10s %-10s %s",
+        std::snprintf(buf, sizeof buf, " %-9s %6lld %6lld %6lld %6lld %8.3f %-12s %10s %10s %-10s%s %s",
                       optional_seconds(h.rtt_median, "-").c_str(),
                       (long long)h.retransmissions[0], (long long)h.retransmissions[1],
                       (long long)h.zero_windows[0], (long long)h.zero_windows[1],
@@ -616,7 +625,7 @@ std::vector<std::string> health_text(const std::vector<health_row> &rows)
                       h.stall_cause != STALL_NONE ? stall_cause_names[h.stall_cause] : "-",
                       goodput_text(rows[i], 0, "-").c_str(),
                       goodput_text(rows[i], 1, "-").c_str(), verdict_names[h.verdict],
-                      why.empty() ? "-" : why.c_str());
+                      other_text(i).c_str(), why.empty() ? "-" : why.c_str());
         lines[i + 1] += buf;
     }
     return lines;
@@ -708,7 +717,11 @@ int print_health_tables(int nfiles, char *const names[], FILE *csv)
         }
         std::printf("# %s: %zu TCP connection%s\n", names[f], rows.size(),
                     rows.size() == 1 ? "" : "s");
-        for (const std::string &line : health_text(rows))
+        std::vector<int> other;
+        if (nfiles == 2 && f == 0)
+            other = counterpart_numbers(names[0], names[1]);
+        std::vector<std::string> lines = health_text(rows, nfiles == 2 && f == 0 ? &other : nullptr);
+        for (const std::string &line : lines)
             std::printf("%s\n", line.c_str());
     }
     return std::fflush(stdout) == 0 && ok;

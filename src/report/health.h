@@ -141,9 +141,12 @@ double health_goodput(const health_row &r, int way);
  *	the round trip, retransmissions and zero windows each way, the
  *	longest stall and its cause, the goodput each way, the verdict and
  *	its reason ("-" for a figure missing or an ok's reason; the reason,
- *	last, holds blanks). No newline at the ends.
+ *	last, holds blanks). With `other`, a column "other" before the
+ *	reason: each connection's other[i] (its counterpart in a second file,
+ *	load/choose.h), "-" for 0. No newline at the ends.
  */
-std::vector<std::string> health_text(const std::vector<health_row> &rows);
+std::vector<std::string> health_text(const std::vector<health_row> &rows,
+                                     const std::vector<int> *other = nullptr);
 
 /* The CSV columns, in order, joined by commas. */
 extern const char health_csv_header[];

@@ -21,6 +21,7 @@
 #include "text/host_evidence.h"
 #include "text/names.h"
 #include "trace/direction.h"
+#include "trace/peer_map.h"
 #include "trace/trace.h"
 
 namespace {
@@ -107,12 +108,15 @@ void drift_text(std::string *out, double duration)
         return;
     }
     char text[256];
-    std::snprintf(text, sizeof text,
-                  "Clock skew:      %+.3f ppm (other capture's clock %s; the directions differ by "
-                  "%.3f ppm)\n",
-                  f.skew * 1e6, f.skew >= 0.0 ? "fast" : "slow", f.disagreement * 1e6);
+    if (g_drift.resolved)
+        std::snprintf(text, sizeof text,
+                      "Clock skew:      %+.3f ppm (other capture's clock %s; the directions differ "
+                      "by %.3f ppm)\n",
+                      f.skew * 1e6, f.skew >= 0.0 ? "fast" : "slow", f.disagreement * 1e6);
+    else
+        std::snprintf(text, sizeof text, "Clock skew:      not measured (%s)\n", g_drift.why_not);
     *out += text;
-    double offset = f.offset + g_drift.start_gap;
+    double offset = g_drift.start_offset;
     std::snprintf(text, sizeof text, "Offset at start: %+.6f s (other capture's clock %s)\n", offset,
                   offset >= 0.0 ? "ahead" : "behind");
     *out += text;
@@ -123,7 +127,7 @@ void drift_text(std::string *out, double duration)
     *out += text;
     if (g_drift.corrected) {
         *out += "Clock drift:     corrected (-k): the other capture's times are on the fitted clock\n";
-    } else if (drift_over(duration) > DRIFT_WARN) {
+    } else if (g_drift.resolved && drift_over(duration) > DRIFT_WARN) {
         std::snprintf(text, sizeof text,
                       "Clock drift:     moves the delays by %.3f ms over the capture; -k corrects it\n",
                       drift_over(duration) * 1e3);
@@ -306,6 +310,8 @@ std::string statistics_text()
     out += capture_host_line();
     out += "Duration:        " + format("%.6f s", c.duration) + "\n";
     if (c.two_files) {
+        for (const std::string &line : peer_map_lines(loader_left_role()))
+            out += line;
         out += "Clock offset:    " + format("%.6f s", c.clock_offset) + " (other capture's clock)\n";
         out += "Copies found:    " + std::to_string(c.copies_found) + " of " +
                std::to_string(g_trace.main.count) + " segments\n";

@@ -79,6 +79,11 @@ struct match_state {
                                  * numbers: a copy found by identification
                                  * must carry the record's too; set by
                                  * matcher_same_numbers, cleared by reset */
+    bool ignore_ids;            /* every record is matched by its numbers:
+                                 * the captures' identifications disagree;
+                                 * set by matcher_ignore_ids, kept by
+                                 * matcher_reset (which a new peer trace
+                                 * runs after the peer map set it) */
 };
 
 /* The index by numbers holds only the peer records that main records
@@ -88,6 +93,12 @@ struct match_state {
 constexpr int32_t SPARSE_NUMBERS = 16;
 
 match_state g_match;
+
+/* Whether r is matched by its identification. */
+bool by_ident(const seg_record &r)
+{
+    return r.ip_id != 0 && !g_match.ignore_ids;
+}
 
 /* Buckets of the index by identification at most: a source's
  * identifications take 65,536 consecutive buckets, so that the two ends
@@ -217,7 +228,7 @@ void build_number_index(bucket_index &c, const trace_array &p)
     scratch_vec<uint64_t> wanted;
     scratch_vec<uint32_t> wanted_seq;  /* their carried seqs: a first sieve */
     for (int32_t i = 0; i < main.count; i++) {
-        if (main.rec[i].ip_id != 0)
+        if (by_ident(main.rec[i]))
             continue;
         if (wanted.size() >= static_cast<size_t>(main.count / SPARSE_NUMBERS)) {
             build_buckets(c, p, static_cast<size_t>(p.count),
@@ -275,7 +286,7 @@ const bucket_index &index_for(bool ident)
 /* Whether peer record m qualifies as the copy of main record r. */
 bool qualifies(const seg_record &r, const seg_record &m)
 {
-    if (r.ip_id != 0)
+    if (by_ident(r))
         return m.ip_id == r.ip_id && same_direction(r, m) &&
                (!g_match.same_numbers || seq_raw_of(m) == seq_raw_of(r));
     return seq_raw_of(m) == seq_raw_of(r) && ack_raw_of(m) == ack_raw_of(r) && m.win == r.win &&
@@ -399,6 +410,13 @@ void matcher_same_numbers(bool same)
     g_match.same_numbers = same;
 }
 
+void matcher_ignore_ids(bool ignore)
+{
+    if (ignore != g_match.ignore_ids)
+        g_match.by_numbers = bucket_index();
+    g_match.ignore_ids = ignore;
+}
+
 int32_t match_segment_literal(int32_t i, match_mode mode, float offset, float expect, float rate,
                               float start)
 {
@@ -423,7 +441,7 @@ void matcher_prepare()
     index_for(true);
     const trace_array &main = g_trace.main;
     for (int32_t i = 0; i < main.count; i++)
-        if (main.rec[i].ip_id == 0) {
+        if (!by_ident(main.rec[i])) {
             index_for(false);
             return;
         }
@@ -437,7 +455,7 @@ void matcher_prefetch(int32_t i, float offset, float expect)
         g_match.peer_count != g_trace.peer.count)
         return;
     const seg_record &r = main.rec[i];
-    bool ident = r.ip_id != 0;
+    bool ident = by_ident(r);
     const bucket_index &c = ident ? g_match.by_ident : g_match.by_numbers;
     if (!c.built)
         return;
@@ -454,7 +472,7 @@ int32_t match_segment(int32_t i, match_mode mode, float offset, float expect, fl
                       float start)
 {
     const seg_record &r = g_trace.main.rec[i];
-    bool ident = r.ip_id != 0;
+    bool ident = by_ident(r);
     follow_traces();
     uint64_t tag = ident ? ident_tag(r) : number_tag(r);
     /* A sparse index made for another main trace (at the same address)

@@ -114,4 +114,15 @@ void matcher_reset();
  */
 void matcher_same_numbers(bool same);
 
+/*
+ * matcher_ignore_ids --
+ *	With `ignore` set, every record is matched by its numbers, window and
+ *	length as a record without an identification is: for captures whose
+ *	identifications do not agree (scrubbed, zeroed or randomised by a
+ *	middlebox between them; trace/peer_map.h). Both match_segment and
+ *	match_segment_literal obey it; set it before the indexes are built.
+ *	Cleared by peer_map_reset, not by matcher_reset.
+ */
+void matcher_ignore_ids(bool ignore);
+
 #endif

@@ -69,21 +69,26 @@ tcp_fields parse_tcp_fields(const uint8_t *tcp, int32_t avail)
     return f;
 }
 
-tcp_fields record_tcp_fields(int32_t i)
+tcp_fields trace_tcp_fields(const trace_array *t, int32_t i)
 {
-    if (i < 0 || i >= g_trace.main.count)
+    if (i < 0 || i >= t->count)
         return tcp_fields{};
-    const uint8_t *p = record_bytes(&g_trace.main, i);
+    const uint8_t *p = record_bytes(t, i);
     if (p == nullptr)
         return tcp_fields{};
-    int32_t have = record_cap_bytes(&g_trace.main, i);
-    if (g_trace.main.copy_len > 0 && have > g_trace.main.copy_len)
-        have = g_trace.main.copy_len;
+    int32_t have = record_cap_bytes(t, i);
+    if (t->copy_len > 0 && have > t->copy_len)
+        have = t->copy_len;
     tcp_header_place where;
     if (have <= 0 || !find_tcp_header(p, static_cast<uint32_t>(have), &where) ||
         where.off >= static_cast<uint32_t>(have))
         return tcp_fields{};
     return parse_tcp_fields(p + where.off, have - static_cast<int32_t>(where.off));
+}
+
+tcp_fields record_tcp_fields(int32_t i)
+{
+    return trace_tcp_fields(&g_trace.main, i);
 }
 
 uint8_t tcp_option_value_width(uint8_t kind)

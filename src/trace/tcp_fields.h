@@ -54,6 +54,10 @@ tcp_fields parse_tcp_fields(const uint8_t *tcp, int32_t avail);
  */
 tcp_fields record_tcp_fields(int32_t i);
 
+/* The same for record `i` of trace `t` (the main or the peer trace). */
+struct trace_array;
+tcp_fields trace_tcp_fields(const trace_array *t, int32_t i);
+
 /* How an option list ended. */
 enum option_end {
     OPTIONS_DONE = 0,       /* closed with " > " */

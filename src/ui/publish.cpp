@@ -19,9 +19,11 @@
 #include <vector>
 
 #include "analysis/line.h"
+#include "load/loader.h"
 #include "text/endpoint_text.h"
 #include "text/line_text.h"
 #include "trace/direction.h"
+#include "trace/peer_map.h"
 #include "trace/trace.h"
 #include "ui/graph_window.h"
 #include "ui/line_index.h"
@@ -294,6 +296,8 @@ void publish_trace_info()
     if (!have) {
         ui_set_var("lefthost", "");
         ui_set_var("righthost", "");
+        ui_set_var("leftother", "");
+        ui_set_var("rightother", "");
         return;
     }
     /* Line 0 goes left to right exactly when record 0 comes from the left. */
@@ -304,6 +308,16 @@ void publish_trace_info()
     ui_set_var("lefthost", text);
     endpoint_text(r, !left_is_source, text, sizeof text);
     ui_set_var("righthost", text);
+    /* The names the other capture gives the two ends, where a middlebox
+     * between the capture points translated them. */
+    int left_role = loader_left_role();
+    const peer_map_state &pm = g_peer_map;
+    for (int side = 0; side < 2; side++) {
+        int role = side == 0 ? left_role : 1 - left_role;
+        bool other = pm.applied && pm.translated[role];
+        ui_set_var(side == 0 ? "leftother" : "rightother",
+                   other ? peer_end_text(pm.peer_end[role], g_trace.ipv6 != 0).c_str() : "");
+    }
 }
 
 void redraw_main()

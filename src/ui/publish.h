@@ -139,7 +139,9 @@ void publish_view_box();
  * publish_trace_info --
  *	segcount (the lines of the current load, 0 when nothing is loaded),
  *	lefthost and righthost ("address:port" of the hosts drawn on the left
- *	and right axes, "" when nothing is loaded).
+ *	and right axes, "" when nothing is loaded), and leftother and
+ *	rightother: the same end's "address:port" in the other capture of a
+ *	two-file load when a middlebox translated it, else "".
  */
 void publish_trace_info();
 

@@ -125,11 +125,13 @@ TEST_F(ChooseTest, SecondFileTakesTheSamePairElseTheSamePorts)
     EXPECT_EQ(g_loadfail.message,
               "wirepaint: " + a + " holds 2 TCP connections: no connection 3");
 
-    /* b's first connection has no counterpart in a. */
+    /* b's first connection has no counterpart in a: its handshake fits
+     * both of a's as well (these captures share their numbers). */
     EXPECT_EQ(choose_trapped(2, b, a, 1), 1);
-    EXPECT_EQ(g_loadfail.message, "wirepaint: " + a +
-                                      " holds no connection between the ports of connection 1 "
-                                      "of " + b + " (10.0.0.9:50000 - 10.0.0.2:80)");
+    EXPECT_EQ(g_loadfail.message, "Fatal: cannot find matched data in two files\nwirepaint: " +
+                                      a + " holds no copy of connection 1 of " + b +
+                                      " (10.0.0.9:50000 - 10.0.0.2:80): 2 of its connections "
+                                      "fit about as well");
     /* Number 0 forgets every choice. */
     EXPECT_EQ(choose_trapped(1, a, "", 0), 0);
     EXPECT_TRUE(g_connsel.choices.empty());

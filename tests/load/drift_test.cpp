@@ -94,6 +94,55 @@ TEST(Drift, FitsKnownClocksAndCorrectsTheDelays)
     std::filesystem::remove_all(dir);
 }
 
+TEST(Drift, SkewOnlyWhereTheSamplesResolveIt)
+{
+    struct verdict_row {
+        double span, skew, disagreement;  /* s, and 1e-6 for 1 ppm */
+        const char *why;                  /* null: resolved */
+    } verdicts[] = {
+        {0.073, 75e-6, 405e-6, "too short to measure drift: 73 ms of samples"},
+        {155.0, -0.037e-6, 0.828e-6, nullptr},
+        {0.8, 10e-6, 2211e-6, "the directions differ by 2211.000 ppm, more than the 22.500 ppm they may"},
+        {1.0, 57e-6, 0.6e-6, nullptr},
+        {0.2, 187e-6, 26e-6, nullptr},
+    };
+    for (const verdict_row &v : verdicts) {
+        double error = 0.0;
+        char why[128] = "";
+        EXPECT_EQ(drift_skew_verdict(v.span, 1e-6, v.skew, v.disagreement, &error, why, sizeof why),
+                  v.why == nullptr)
+            << v.span;
+        EXPECT_STREQ(why, v.why ? v.why : "") << v.span;
+        EXPECT_NEAR(error, 2e-6 / v.span, 1e-12);
+    }
+
+    /* Real pairs of one machine's clock, too short or too queued to fit,
+     * and one re-stamped 2.5 s ahead: the offset at the start is the one
+     * the first copies measure, to some microseconds. */
+    std::string dir = std::filesystem::temp_directory_path() / "wirepaint-start-XXXXXX";
+    ASSERT_NE(mkdtemp(&dir[0]), nullptr);
+    run(bin + "restamp -o 2.5 " + examples + "nat-server.pcap " + dir + "/ahead.pcap");
+    struct pair_row {
+        std::string main, peer;
+        double offset;  /* s, the truth */
+    } pairs[] = {
+        {examples + "nat-client.pcap", examples + "nat-server.pcap", 0.0},
+        {examples + "nat-client.pcap", dir + "/ahead.pcap", 2.5},
+        {examples + "lan-client.pcap", examples + "lan-server.pcap", 0.0},
+        {examples + "bulk-loss-sender.pcap", examples + "bulk-loss-receiver.pcap", 0.0},
+    };
+    for (const pair_row &p : pairs) {
+        testing::internal::CaptureStdout();
+        load(p.main, p.peer, 0);
+        testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(g_drift.fit.ok) << p.peer;
+        EXPECT_FALSE(g_drift.resolved) << p.peer;
+        EXPECT_NEAR(g_drift.start_offset, p.offset, 20e-6) << p.peer;
+    }
+    std::filesystem::remove_all(dir);
+    trace_state_clear();
+}
+
 TEST(Drift, TooFewCopiesLeaveTheOffsetAndSaySo)
 {
     /* Handshake, one request and its acknowledgement, seen at both ends. */

@@ -80,12 +80,16 @@ const char *const kRows[][2] = {
      "e002386a1f5e e72626c78bd2 b961ec1cc9b6 041f9cd127d1 d3b78f1e59ee d43ac7461395 c2f2f94b218d 7bd0272fec6c 3b140ec7ff97 26b2eba84970 60615e9543bd 2d69e44c8621"},
     {"sender.pcap receiver.pcap",
      "d58d1a4c4f02 adcf4e8d1fae 1b876ef252ec 02bdfe7ba44c 7cf7a05cb3c3 6698acc63e09 158f03b48e48"},
+    /* -S and -k -S of this pair and of lan-client/lan-server: their
+     * directions' fits disagree by far more than the samples allow, so
+     * no skew is reported, -k keeps the one offset, and the offset at
+     * the start is the one the first copies measure. */
     {"bulk-loss-sender.pcap bulk-loss-receiver.pcap",
-     "846cf19d5bb8 579a067febbc 82165dc12cae f4a9865988fd 1474e0ad6a65 d4edfbd19183 b55e13ecc095"},
+     "90886f00f223 90886f00f223 82165dc12cae f4a9865988fd 1474e0ad6a65 d4edfbd19183 b55e13ecc095"},
     {"drift-sender.pcap drift-receiver.pcap",
      "81d29a3b11a8 f7e633a69cf0 e7992c2d3639 27bf5269795d 92f5eb8c8448 1c46d883fd96 4c354018a445"},
     {"lan-client.pcap lan-server.pcap",
-     "94f6e800c783 fdc3345360b9 6088715cfbd7 c1e5dd3e8f6e 731fe3581703 d0c483614c60 07dff86921b3"},
+     "b55927d291d2 b55927d291d2 6088715cfbd7 c1e5dd3e8f6e 731fe3581703 d0c483614c60 07dff86921b3"},
     {"bench-sender.pcap bench-receiver.pcap",
      "69f65cdf24cd 18332b9dfd81 e72626c78bd2 c4117af7aa46 4d9a1aea5312 fe11791ba63e 2d69e44c8621"},
 };

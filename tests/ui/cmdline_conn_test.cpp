@@ -75,9 +75,12 @@ TEST(ConnectionOptions, ListPrintsEachFilesTableAndExitsZero)
         std::vector<std::string> got = rows_of(res.out);
         ASSERT_EQ(got.size(), r.rows) << res.out;
         /* The list's ten columns, the health's ten, then the reason, which
-         * holds blanks ("-" for ok). */
+         * holds blanks ("-" for ok); with two files the first file's
+         * counterpart in the second (here its first) before the reason. */
         std::vector<std::string> f = fields_of(got[0]);
-        ASSERT_GE(f.size(), 21u);
+        bool two = r.args.size() == 3 && r.args[0] == "-L";
+        ASSERT_GE(f.size(), two ? 22u : 21u);
+        EXPECT_EQ(two ? f[20] : std::string("1"), "1");
         std::string first;
         for (size_t i = 0; i < 7; i++)
             first += (i ? " " : "") + f[i];
@@ -438,4 +441,38 @@ TEST(CompressedCaptures, EveryFormatGivesThePlainFilesResults)
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "wirepaint: " + bad + ": corrupt gzip data: incorrect data check\n");
     std::filesystem::remove_all(dir);
+}
+
+/* The axis labels of a pair through a NAT name each end as the drawn
+ * capture sees it and, below, as the other capture does; a pair that
+ * agrees keeps its one line. */
+TEST(AxisLabels, NameTheOtherCapturesEndBelowWhereItDiffers)
+{
+    struct row {
+        std::vector<std::string> args;
+        const char *others;  /* leftother, rightother */
+        const char *header;  /* height, then texts of the header */
+    } rows[] = {
+        {{examples + "nat-client.pcap", examples + "nat-server.pcap"},
+         "10.220.0.254:60653\t10.220.0.1:8080",
+         "34 {(10.220.0.254:60653 in the other capture)} {(10.220.0.1:8080 in the other capture)} "
+         "10.221.0.2:59606 10.221.0.254:80 {time \xe2\x86\x93}"},
+        {{examples + "lan-client.pcap", examples + "lan-server.pcap"}, "\t",
+         "22 10.78.2.1:49950 10.78.1.1:8081 {time \xe2\x86\x93}"},
+    };
+    for (const row &r : rows) {
+        uitest::real_session s;
+        ASSERT_TRUE(s.x.ok());
+        s.run("update\nset h .subframe1.header\nset t [list [$h cget -height]]\n"
+              "foreach i [$h find all] {lappend t [$h itemcget $i -text]}\n"
+              "rec others $::leftother $::rightother\nrec header $t\ndestroy .\n",
+              r.args);
+        EXPECT_EQ(s.result.status, 0) << s.result.err;
+        uitest::record o = uitest::events(s.rec, "others");
+        uitest::record h = uitest::events(s.rec, "header");
+        ASSERT_EQ(o.size(), 1u);
+        ASSERT_EQ(h.size(), 1u);
+        EXPECT_EQ(o[0][1] + "\t" + o[0][2], r.others);
+        EXPECT_EQ(h[0][1], r.header);
+    }
 }
