@@ -26,6 +26,7 @@
 #include <unistd.h>
 
 #include "capture/capbytes.h"
+#include "capture/classic_record.h"
 #include "capture/decompress.h"
 #include "capture/filemap.h"
 #include "capture/linktype.h"
@@ -382,8 +383,46 @@ bool compile_filter(pcap_t *pc, struct bpf_program *prog)
 
 }  // namespace
 
+namespace {
+
+/* A run that reads the records itself, with `next` (filemap_next's
+ * contract), libpcap's filter applied to each: the same packets,
+ * messages and statuses as pcap_loop. */
+template <typename Next>
+void walk_run(pcap_t *pc, const char *file, pcap_handler handler, u_char *user, Next next)
+{
+    run_context ctx = {pc, handler, user, 0, false, {0}};
+    struct bpf_program prog;
+    bool filtered = compile_filter(pc, &prog);
+    int snapshot = pcap_snapshot(pc);
+    char errbuf[PCAP_ERRBUF_SIZE];
+    struct pcap_pkthdr hdr;
+    const uint8_t *data = nullptr;
+    int rc = 0;
+    while (!ctx.failed && (rc = next(snapshot, &hdr, &data, errbuf)) == 1) {
+        if (!filtered || pcap_offline_filter(&prog, &hdr, data) != 0)
+            wrapped_handler(reinterpret_cast<u_char *>(&ctx), &hdr, data);
+    }
+    if (filtered)
+        pcap_freecode(&prog);
+    rc = ctx.failed ? 0 : rc == -1 ? PCAP_ERROR : 0;
+    finish_run(pc, file, ctx, rc, rc == PCAP_ERROR ? errbuf : "");
+}
+
+}  // namespace
+
 void capture_run(pcap_t *pc, const char *file, pcap_handler handler, u_char *user)
 {
+    ring_stream *ring = ring_of(pc);
+    classic_format format;
+    if (ring != nullptr && !g_capfile.literal_read && stream_walkable(ring, &format) &&
+        classic_walkable(pc, format, pcap_datalink(pc))) {
+        walk_run(pc, file, handler, user,
+                 [ring](int snapshot, struct pcap_pkthdr *hdr, const uint8_t **data, char *errbuf) {
+                     return stream_next(ring, snapshot, hdr, data, errbuf);
+                 });
+        return;
+    }
     run_context ctx = {pc, handler, user, 0, false, {0}};
     int rc = pcap_loop(pc, -1, wrapped_handler, reinterpret_cast<u_char *>(&ctx));
     std::string text = rc == PCAP_ERROR ? pcap_geterr(pc) : "";
@@ -397,22 +436,10 @@ void capture_run_mapped(pcap_t *pc, const char *file, file_map *m, pcap_handler 
         capture_run(pc, file, handler, user);
         return;
     }
-    run_context ctx = {pc, handler, user, 0, false, {0}};
-    struct bpf_program prog;
-    bool filtered = compile_filter(pc, &prog);
-    int snapshot = pcap_snapshot(pc);
-    char errbuf[PCAP_ERRBUF_SIZE];
-    struct pcap_pkthdr hdr;
-    const uint8_t *data = nullptr;
-    int rc = 0;
-    while (!ctx.failed && (rc = filemap_next(m, snapshot, &hdr, &data, errbuf)) == 1) {
-        if (!filtered || pcap_offline_filter(&prog, &hdr, data) != 0)
-            wrapped_handler(reinterpret_cast<u_char *>(&ctx), &hdr, data);
-    }
-    if (filtered)
-        pcap_freecode(&prog);
-    rc = ctx.failed ? 0 : rc == -1 ? PCAP_ERROR : 0;
-    finish_run(pc, file, ctx, rc, rc == PCAP_ERROR ? errbuf : "");
+    walk_run(pc, file, handler, user,
+             [m](int snapshot, struct pcap_pkthdr *hdr, const uint8_t **data, char *errbuf) {
+                 return filemap_next(m, snapshot, hdr, data, errbuf);
+             });
 }
 
 int capture_probe(const char *file, std::string *reason)

@@ -21,6 +21,7 @@
 #include <new>
 
 #include "capture/bytes.h"
+#include "capture/classic_record.h"
 #include "capture/linktype.h"
 #include "capture/pcapng_walk.h"
 #include "capture/prefault.h"
@@ -62,10 +63,6 @@ size_t page_size()
     static const size_t page = (size_t)sysconf(_SC_PAGESIZE);
     return page;
 }
-
-/* The most bytes libpcap takes as a record's captured length for the
- * link types wirepaint reads; more is a damaged file. */
-const uint32_t MAX_CAPLEN = 262144;
 
 /* Gives back the whole pages of the mapping within [from, to). */
 void release_range(const file_map *m, size_t from, size_t to)
@@ -290,13 +287,12 @@ bool filemap_can_hand(const file_map *m, pcap_t *pc)
     if (f == nullptr || fstat(fileno(f), &st) != 0 || (uint64_t)st.st_dev != m->dev ||
         (uint64_t)st.st_ino != m->ino)
         return false;
+    if (m->ng == nullptr)
+        return classic_walkable(pc, classic_format{m->swapped, m->nano}, m->linktype);
     int lt = pcap_datalink(pc);
     bool cooked = lt == DLT_LINUX_SLL || lt == DLT_LINUX_SLL2;
-    bool version = m->ng != nullptr ? pcap_major_version(pc) == 1
-                                    : pcap_major_version(pc) == 2 && pcap_minor_version(pc) >= 4;
-    return version &&
-           (pcap_is_swapped(pc) == 1) == m->swapped && lt == m->linktype &&
-           pcap_get_tstamp_precision(pc) == PCAP_TSTAMP_PRECISION_MICRO &&
+    return pcap_major_version(pc) == 1 && (pcap_is_swapped(pc) == 1) == m->swapped &&
+           lt == m->linktype && pcap_get_tstamp_precision(pc) == PCAP_TSTAMP_PRECISION_MICRO &&
            link_header_length(lt) >= 0 && !(cooked && m->swapped);
 }
 
@@ -310,52 +306,22 @@ int filemap_next(file_map *m, int snapshot, struct pcap_pkthdr *hdr, const uint8
     if (pos >= m->len)
         return 0;
     if (m->len - pos < RECORD_HEADER) {
-        std::snprintf(errbuf, PCAP_ERRBUF_SIZE,
-                      "truncated dump file; tried to read %d header bytes, only got %zu",
-                      (int)RECORD_HEADER, m->len - pos);
+        classic_cut_header(m->len - pos, errbuf);
         return -1;
     }
-    /* libpcap takes the stamp's two fields as signed 32-bit numbers in
-     * a file of this machine's order, as unsigned ones once it swapped
-     * them. */
-    uint32_t sec = header_word(m, pos);
-    uint32_t frac = header_word(m, pos + 4);
-    hdr->ts.tv_sec = m->swapped ? (time_t)sec : (time_t)(int32_t)sec;
-    int64_t f = m->swapped ? (int64_t)frac : (int64_t)(int32_t)frac;
-    hdr->ts.tv_usec = (suseconds_t)(m->nano ? f / 1000 : f);
-    hdr->caplen = header_word(m, pos + 8);
-    hdr->len = header_word(m, pos + 12);
-    uint32_t snap = (uint32_t)snapshot;
-    m->snapshot = snap;
-    if (hdr->caplen > MAX_CAPLEN) {
-        if (hdr->caplen > snap)
-            std::snprintf(errbuf, PCAP_ERRBUF_SIZE,
-                          "invalid packet capture length %u, bigger than snaplen of %d",
-                          hdr->caplen, snapshot);
-        else
-            std::snprintf(errbuf, PCAP_ERRBUF_SIZE,
-                          "invalid packet capture length %u, bigger than maximum of %u",
-                          hdr->caplen, MAX_CAPLEN);
+    classic_header(m->base + pos, classic_format{m->swapped, m->nano}, hdr);
+    m->snapshot = (uint32_t)snapshot;
+    if (classic_bad_caplen(hdr, snapshot, errbuf))
         return -1;
-    }
     size_t at = pos + RECORD_HEADER;
-    size_t left = m->len - at;
-    uint32_t want = hdr->caplen > snap ? snap : hdr->caplen;
-    if (left < want || left < hdr->caplen) {
-        /* libpcap names the whole captured length once it got the
-         * snapshot's part and was stepping over the rest. */
-        uint32_t tried = left < want ? want : hdr->caplen;
-        std::snprintf(errbuf, PCAP_ERRBUF_SIZE,
-                      "truncated dump file; tried to read %u captured bytes, only got %zu",
-                      tried, left);
+    size_t file_caplen = hdr->caplen;
+    if (classic_cut(hdr, snapshot, m->len - at, errbuf))
         return -1;
-    }
     *data = m->base + at;
     m->handed = pos;
-    m->next = at + hdr->caplen;
+    m->next = at + file_caplen;
     if (m->next + PREFETCH_AHEAD < m->len)
         __builtin_prefetch(m->base + m->next + PREFETCH_AHEAD);
-    hdr->caplen = want;
     filemap_walked(m, pos);
     return 1;
 }

@@ -29,6 +29,8 @@
 #include <thread>
 #include <vector>
 
+#include "capture/bytes.h"
+#include "capture/classic_record.h"
 #include "capture/loadfail.h"
 
 /* The shared state of one decompressing stream; owned by its stdio
@@ -52,6 +54,17 @@ struct ring_stream {
     int err = 0;                    /* errno when failed */
     bool warned = false;            /* the cut warning was written */
     std::thread worker;
+    /* The walk of a classic capture's records in the ring (stream_next):
+     * set before libpcap reads its header, then the reader's alone. */
+    bool walkable = false;          /* the data begin as a classic file */
+    classic_format format = {false, false};
+    size_t held = 0;                /* bytes of the record handed last */
+    std::vector<uint8_t> spill;     /* a record across the ring's end */
+    bool walking = false;           /* the walk has begun: what follows is
+                                     * the walk's view, tail is given back
+                                     * in steps (ring_take) */
+    uint64_t walk_tail = 0;         /* bytes the walk has taken */
+    uint64_t seen_head = 0;         /* head when the walk last looked */
 };
 
 namespace {
@@ -153,9 +166,98 @@ ssize_t ring_read(void *cookie, char *to, size_t want)
     std::memcpy(to, r->buf + at, n);
     hold.lock();
     r->tail += n;
-    if (r->writer_waits)
+    /* The thread waits for a step's room: waking it for less is wasted. */
+    if (r->writer_waits && STREAM_RING_BYTES - (r->head - r->tail) >= LEAST_ROOM)
         r->moved.notify_all();
     return (ssize_t)n;
+}
+
+/* The walk gives what it has taken back to the thread in steps of this
+ * much, and wakes the thread only then: a lock and a wake-up per record
+ * would cost more than the record. */
+const size_t GIVE_BACK_STEP = 256 << 10;
+
+/* Gives the walk's taken bytes back; the lock held. */
+void give_back(ring_stream *r)
+{
+    r->tail = r->walk_tail;
+    if (r->writer_waits)
+        r->moved.notify_all();
+}
+
+/* Waits until `n` bytes past what the walk has taken are in the ring, or
+ * the decompression has ended; the bytes there then. Locks only when
+ * the head it saw last is not far enough. */
+size_t ring_ready(ring_stream *r, size_t n)
+{
+    if (r->seen_head - r->walk_tail >= n)
+        return (size_t)(r->seen_head - r->walk_tail);
+    std::unique_lock<std::mutex> hold(r->lock);
+    give_back(r);
+    while (r->head - r->walk_tail < n && !r->ended) {
+        r->reader_waits = true;
+        r->moved.wait(hold);
+        r->reader_waits = false;
+    }
+    r->seen_head = r->head;
+    return (size_t)(r->seen_head - r->walk_tail);
+}
+
+/* The `n` bytes `off` past what the walk has taken (in the ring
+ * already), contiguous: where they lie, or copied to the spill when they
+ * wrap. */
+const uint8_t *ring_bytes(ring_stream *r, size_t off, size_t n)
+{
+    size_t at = (size_t)((r->walk_tail + off) % STREAM_RING_BYTES);
+    if (at + n <= STREAM_RING_BYTES)
+        return r->buf + at;
+    r->spill.resize(n);
+    size_t first = STREAM_RING_BYTES - at;
+    std::memcpy(r->spill.data(), r->buf + at, first);
+    std::memcpy(r->spill.data() + first, r->buf, n - first);
+    return r->spill.data();
+}
+
+/* The walk takes `n` bytes; they go back to the thread a step at a time. */
+void ring_take(ring_stream *r, size_t n)
+{
+    r->walk_tail += n;
+    if (r->walk_tail - r->tail < GIVE_BACK_STEP)
+        return;
+    std::lock_guard<std::mutex> hold(r->lock);
+    give_back(r);
+}
+
+/* Begins the walk where the stream's reads (libpcap's of the header)
+ * left the ring. */
+void begin_walk(ring_stream *r)
+{
+    std::lock_guard<std::mutex> hold(r->lock);
+    r->walking = true;
+    r->walk_tail = r->tail;
+    r->seen_head = r->head;
+}
+
+/* Waits for the first bytes of the data and, when they open a classic
+ * file, marks the stream for the walk. */
+void learn_format(ring_stream *r)
+{
+    uint8_t head[4];
+    {
+        std::unique_lock<std::mutex> hold(r->lock);
+        while (r->head < 4 && !r->ended) {
+            r->reader_waits = true;
+            r->moved.wait(hold);
+            r->reader_waits = false;
+        }
+        if (r->head < 4)
+            return;
+        std::memcpy(head, r->buf, 4);
+    }
+    uint32_t le = read_le32(head), be = read_be32(head);
+    r->walkable = le == 0xa1b2c3d4 || le == 0xa1b23c4d || be == 0xa1b2c3d4 || be == 0xa1b23c4d;
+    r->format.swapped = be == 0xa1b2c3d4 || be == 0xa1b23c4d;
+    r->format.nano = le == 0xa1b23c4d || be == 0xa1b23c4d;
 }
 
 int ring_close(void *cookie)
@@ -239,6 +341,11 @@ std::FILE *stream_decompressing(int fd, compression c, const uint8_t *lead, size
         errno = e.code().value();
         return nullptr;
     }
+    /* A classic file's records are walked in the ring (stream_next):
+     * libpcap, reading its header, must take no byte more. */
+    learn_format(r);
+    if (r->walkable)
+        std::setvbuf(f, nullptr, _IONBF, 0);
     *ring = r;
     return f;
 }
@@ -290,4 +397,46 @@ std::FILE *stream_prefixed(int fd, const uint8_t *lead, size_t n)
         return nullptr;
     }
     return f;
+}
+
+bool stream_walkable(const ring_stream *ring, classic_format *f)
+{
+    *f = ring->format;
+    return ring->walkable;
+}
+
+int stream_next(ring_stream *r, int snapshot, struct pcap_pkthdr *hdr, const uint8_t **data,
+                char *errbuf)
+{
+    if (!r->walking)
+        begin_walk(r);
+    if (r->held > 0) {
+        ring_take(r, r->held);
+        r->held = 0;
+    }
+    size_t have = ring_ready(r, CLASSIC_RECORD_HEADER);
+    if (have < CLASSIC_RECORD_HEADER) {
+        if (ring_end(r) < 0) {
+            std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "error reading dump file: %s", std::strerror(errno));
+            return -1;
+        }
+        if (have == 0)
+            return 0;
+        classic_cut_header(have, errbuf);
+        return -1;
+    }
+    classic_header(ring_bytes(r, 0, CLASSIC_RECORD_HEADER), r->format, hdr);
+    if (classic_bad_caplen(hdr, snapshot, errbuf))
+        return -1;
+    size_t span = CLASSIC_RECORD_HEADER + (size_t)hdr->caplen;
+    have = ring_ready(r, span);
+    if (have < span && ring_end(r) < 0) {
+        std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "error reading dump file: %s", std::strerror(errno));
+        return -1;
+    }
+    if (classic_cut(hdr, snapshot, have - CLASSIC_RECORD_HEADER, errbuf))
+        return -1;
+    *data = ring_bytes(r, CLASSIC_RECORD_HEADER, hdr->caplen);
+    r->held = span;
+    return 1;
 }

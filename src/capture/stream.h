@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <string>
 
+#include "capture/classic_record.h"
 #include "capture/decompress.h"
 
 /* Bytes of the ring between the decompressing thread and the reader. */
@@ -62,6 +63,27 @@ decompress_end stream_outcome(ring_stream *ring, std::string *reason, int *err);
  *	learn that the data was corrupt. Blocks while the thread works.
  */
 void stream_drain(ring_stream *ring);
+
+/*
+ * stream_walkable --
+ *	Whether `ring`'s data begin as a classic pcap file, whose records
+ *	stream_next can read in the ring (libpcap then read only the file
+ *	header off the stream); *f says how its headers are written.
+ */
+bool stream_walkable(const ring_stream *ring, classic_format *f);
+
+/*
+ * stream_next --
+ *	Reads the next record of a walkable ring as libpcap's savefile
+ *	reader would with snapshot length `snapshot` (classic_record.h):
+ *	returns 1 with *hdr and *data, which stay valid until the next call
+ *	(the record is given back to the ring then); 0 at the end; -1 with
+ *	libpcap's text in errbuf. At the end of data cut short it writes the
+ *	cut warning first, as the stream's reads do; corrupt data end the
+ *	walk with a read error, stream_outcome telling why.
+ */
+int stream_next(ring_stream *ring, int snapshot, struct pcap_pkthdr *hdr, const uint8_t **data,
+                char *errbuf);
 
 /* The compressor of `ring`'s file. */
 compression stream_compression(const ring_stream *ring);
