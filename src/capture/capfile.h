@@ -9,8 +9,10 @@
  *	    classic pcap file on disk   walked where it lies (filemap.h)
  *	    other file libpcap reads    libpcap through a stdio buffer
  *	    compressed file or pipe     decompressed on a second thread into
- *	                                a ring libpcap reads (stream.h,
- *	                                decompress.h)
+ *	                                a ring (stream.h, decompress.h): a
+ *	                                classic capture's records walked in
+ *	                                it (classic_record.h), any other read
+ *	                                by libpcap through it
  *	    plain pipe, standard input  libpcap on a stream that hands back
  *	                                the leading bytes first (stream.h)
  *
