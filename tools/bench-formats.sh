@@ -69,9 +69,9 @@ peak_kib() { sort -n "$workdir/$1.rss" | tail -n1; }
 packets=$("$pcap_count" "$capture")
 plain_time=$(median plain)
 plain_peak=$(peak_kib plain)
-echo "wirepaint load by form: $(basename "$capture") ($packets packets), medians of $runs alternating runs"
-row() { printf '  %-22s %9s %11s %13s %13s %13s\n' "$@"; }
-row "" "time (s)" "/ plain" "/ longer" "peak (MiB)" "+ B/packet"
+echo "wirepaint load by form: $(basename "$capture") ($packets packets), medians of $runs alternating runs, $(nproc) cores"
+row() { printf '  %-22s %9s %9s %11s %13s %13s %13s\n' "$@"; }
+row "" "time (s)" "CPU (s)" "/ plain" "/ longer" "peak (MiB)" "+ B/packet"
 for f in plain pcapng gzip zstd; do
   t=$(median "$f")
   case $f in
@@ -81,10 +81,12 @@ for f in plain pcapng gzip zstd; do
   esac
   longer=$(awk -v a="$plain_time" -v b="$alone" 'BEGIN { print (a > b ? a : b) }')
   peak=$(peak_kib "$f")
-  row "$f" "$t" "$(ratio "$t" "$plain_time")" "$(ratio "$t" "$longer")" \
+  row "$f" "$t" "$(median "$f" cpu)" "$(ratio "$t" "$plain_time")" "$(ratio "$t" "$longer")" \
     "$(peak_mib "$f")" \
     "$(awk -v k="$peak" -v p="$plain_peak" -v n="$packets" 'BEGIN { printf "%.1f", (k - p) * 1024 / n }')"
 done
-row "gzip -dc alone" "$(median zcat)" "" "" "$(peak_mib zcat)" ""
-row "zstd -dc alone" "$(median unzstd)" "" "" "$(peak_mib unzstd)" ""
-echo "  (/ longer: against the longer of the plain load and the decompression alone)"
+row "gzip -dc alone" "$(median zcat)" "$(median zcat cpu)" "" "" "$(peak_mib zcat)" ""
+row "zstd -dc alone" "$(median unzstd)" "$(median unzstd cpu)" "" "" "$(peak_mib unzstd)" ""
+echo "  (/ longer: against the longer of the plain load and the decompression alone;"
+echo "   a compressed load's CPU is the plain load's, the decompression's and the"
+echo "   supply of its copies' pages: with two cores it cannot overlap them all)"

@@ -29,6 +29,7 @@
 
 #include "trace/binread.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -249,6 +250,20 @@ int32_t records_file_can_hold()
     return n > INT32_MAX / 2 ? INT32_MAX / 2 : (int32_t)n;
 }
 
+/* Grows t's array geometrically until it holds more than `least`
+ * records; false when it cannot. */
+bool grow_records_past(trace_array *t, int32_t least)
+{
+    int32_t cap = t->cap;
+    while (cap <= least) {
+        int32_t more = cap < 1024 ? cap * 2 : cap + cap / 2;
+        if (more <= cap)
+            return false;
+        cap = more;
+    }
+    return trace_grow_records(t, cap);
+}
+
 /*
  * Makes room for one more record in the trace under construction, growing
  * the array geometrically. The first room is what the file can hold at
@@ -267,9 +282,29 @@ void grow_building()
         trace_ask_records_ahead(&t, RECORDS_PER_ASK);
         return;
     }
-    int32_t cap = t.cap < 1024 ? t.cap * 2 : t.cap + t.cap / 2;
-    if (cap <= t.cap || !trace_grow_records(&t, cap))
+    if (!grow_records_past(&t, t.cap))
         load_fail_errno(-1, "realloc");
+}
+
+/*
+ * Every RECORDS_PER_ASK records: has the helper supply the pages of the
+ * next so many records, and makes the analysis's scratch ready. A
+ * stream's size is not known ahead, so its array ends within a step of
+ * the reader: it is grown two steps early, or the records past its end
+ * would never be asked for and the reader would take every one of their
+ * pages itself. A growth that fails here is left to grow_building.
+ */
+void read_ahead()
+{
+    trace_array &t = g_trace.building;
+    int32_t next = t.count + RECORDS_PER_ASK;
+    int32_t old_cap = t.cap;
+    /* What lay past the old end was never asked for. */
+    if (t.cap - next < RECORDS_PER_ASK && next <= INT32_MAX - RECORDS_PER_ASK &&
+        grow_records_past(&t, next + RECORDS_PER_ASK - 1) && old_cap < next)
+        trace_ask_records_ahead(&t, std::max(old_cap, t.count));
+    trace_ask_records_ahead(&t, next);
+    scratch_prepare(static_cast<size_t>(t.count) * ANALYSIS_SCRATCH_PER_RECORD);
 }
 
 /*
@@ -460,10 +495,8 @@ void decode_segment(const uint8_t *ip, uint32_t avail, const struct pcap_pkthdr 
     if (doff <= 20 || (r.tcp_flags & TH_SYN))
         g_trace.building.option_free++;
     g_trace.building.count++;
-    if (g_trace.building.count % RECORDS_PER_ASK == 0) {
-        trace_ask_records_ahead(&g_trace.building, g_trace.building.count + RECORDS_PER_ASK);
-        scratch_prepare(static_cast<size_t>(g_trace.building.count) * ANALYSIS_SCRATCH_PER_RECORD);
-    }
+    if (g_trace.building.count % RECORDS_PER_ASK == 0)
+        read_ahead();
 }
 
 void handle_packet(u_char *user, const struct pcap_pkthdr *hdr, const u_char *data)
