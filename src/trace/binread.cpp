@@ -251,17 +251,19 @@ int32_t records_file_can_hold()
 }
 
 /* Grows t's array geometrically until it holds more than `least`
- * records; false when it cannot. */
+ * records, within the int32 count; false when it cannot. */
 bool grow_records_past(trace_array *t, int32_t least)
 {
-    int32_t cap = t->cap;
+    int64_t cap = t->cap;
     while (cap <= least) {
-        int32_t more = cap < 1024 ? cap * 2 : cap + cap / 2;
+        int64_t more = cap < 1024 ? cap * 2 : cap + cap / 2;
+        if (more > INT32_MAX)
+            more = INT32_MAX;
         if (more <= cap)
             return false;
         cap = more;
     }
-    return trace_grow_records(t, cap);
+    return trace_grow_records(t, (int32_t)cap);
 }
 
 /*
