@@ -31,6 +31,7 @@
 #include "capture/filemap.h"
 #include "capture/linktype.h"
 #include "capture/loadfail.h"
+#include "capture/pcapng_walk.h"
 #include "capture/stream.h"
 
 capfile_state g_capfile = {"", nullptr, nullptr, -1, {}, false};
@@ -202,6 +203,7 @@ pcap_t *open_compressed(int fd, const lead_bytes &lead, const char *file, size_t
         rep->streamed = true;
         errno = 0;
         pcap_t *pc = pcap_fopen_offline(f, errbuf);
+        stream_opened(ring);
         if (pc != nullptr) {
             remember_ring(pc, ring);
             return pc;
@@ -420,6 +422,16 @@ void capture_run(pcap_t *pc, const char *file, pcap_handler handler, u_char *use
         walk_run(pc, file, handler, user,
                  [ring](int snapshot, struct pcap_pkthdr *hdr, const uint8_t **data, char *errbuf) {
                      return stream_next(ring, snapshot, hdr, data, errbuf);
+                 });
+        return;
+    }
+    int linktype = pcap_datalink(pc);
+    if (ring != nullptr && !g_capfile.literal_read && stream_ng_walkable(ring) &&
+        pcapng_walkable(pc, pcap_is_swapped(pc) == 1, linktype)) {
+        walk_run(pc, file, handler, user,
+                 [ring, linktype](int snapshot, struct pcap_pkthdr *hdr, const uint8_t **data,
+                                  char *errbuf) {
+                     return stream_ng_next(ring, linktype, snapshot, hdr, data, errbuf);
                  });
         return;
     }

@@ -289,11 +289,7 @@ bool filemap_can_hand(const file_map *m, pcap_t *pc)
         return false;
     if (m->ng == nullptr)
         return classic_walkable(pc, classic_format{m->swapped, m->nano}, m->linktype);
-    int lt = pcap_datalink(pc);
-    bool cooked = lt == DLT_LINUX_SLL || lt == DLT_LINUX_SLL2;
-    return pcap_major_version(pc) == 1 && (pcap_is_swapped(pc) == 1) == m->swapped &&
-           lt == m->linktype && pcap_get_tstamp_precision(pc) == PCAP_TSTAMP_PRECISION_MICRO &&
-           link_header_length(lt) >= 0 && !(cooked && m->swapped);
+    return pcapng_walkable(pc, m->swapped, m->linktype);
 }
 
 int filemap_next(file_map *m, int snapshot, struct pcap_pkthdr *hdr, const uint8_t **data,

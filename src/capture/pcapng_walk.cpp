@@ -18,6 +18,7 @@
 
 #include "capture/bytes.h"
 #include "capture/filemap.h"
+#include "capture/linktype.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ struct interface {
 
 /* The unread rest of one block: libpcap's cursor. */
 struct cursor {
-    size_t at;          /* file offset of the next byte */
+    const uint8_t *at;  /* the next byte */
     size_t remaining;   /* bytes left before the trailer */
     uint32_t type;
 };
@@ -60,6 +61,9 @@ struct cursor {
 
 struct pcapng_walk {
     bool started = false;               /* past the first section header */
+    bool swapped = false;               /* blocks in the other byte order */
+    size_t held = 0;                    /* bytes of the block read last,
+                                         * passed when the next is read */
     std::vector<interface> interfaces;  /* of the current section */
     std::vector<int32_t> simple_index;  /* records from simple packet blocks */
     std::vector<uint32_t> simple_caplen;/* ... and their captured lengths */
@@ -69,28 +73,27 @@ struct pcapng_walk {
 
 namespace {
 
-uint32_t word(const file_map *m, size_t at)
+uint32_t word(bool swapped, const uint8_t *p)
 {
-    return m->swapped ? read_be32(m->base + at) : read_le32(m->base + at);
+    return swapped ? read_be32(p) : read_le32(p);
 }
 
-uint16_t half(const file_map *m, size_t at)
+uint16_t half(bool swapped, const uint8_t *p)
 {
-    return m->swapped ? read_be16(m->base + at) : read_le16(m->base + at);
+    return swapped ? read_be16(p) : read_le16(p);
 }
 
-uint64_t quad(const file_map *m, size_t at)
+uint64_t quad(bool swapped, const uint8_t *p)
 {
-    const uint8_t *p = m->base + at;
     uint64_t v = 0;
     for (int k = 0; k < 8; k++)
-        v = m->swapped ? v << 8 | p[k] : v | (uint64_t)p[k] << (8 * k);
+        v = swapped ? v << 8 | p[k] : v | (uint64_t)p[k] << (8 * k);
     return v;
 }
 
-/* libpcap's get_from_block_data: the offset of the next `n` bytes of the
- * block, or false with its text. */
-bool take(cursor *c, size_t n, size_t *at, char *errbuf)
+/* libpcap's get_from_block_data: the next `n` bytes of the block, or
+ * false with its text. */
+bool take(cursor *c, size_t n, const uint8_t **at, char *errbuf)
 {
     if (c->remaining < n) {
         std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "block of type %u in pcapng dump file is too short",
@@ -103,21 +106,32 @@ bool take(cursor *c, size_t n, size_t *at, char *errbuf)
     return true;
 }
 
-/* libpcap's read_block at m->next: 1 with the cursor, 0 at the end of
- * the file, -1 with the text. */
-int read_block(file_map *m, cursor *c, char *errbuf)
+void truncated(size_t wanted, size_t got, char *errbuf)
 {
-    size_t pos = m->next;
-    size_t left = m->len - pos;
+    std::snprintf(errbuf, PCAP_ERRBUF_SIZE,
+                  "truncated pcapng dump file; tried to read %zu bytes, only got %zu", wanted, got);
+}
+
+/* libpcap's read_block on the bytes of `src`: 1 with the cursor (its
+ * bytes valid until the next call), 0 at the end of the data, -1 with
+ * the text. */
+int read_block(pcapng_walk *w, const pcapng_source &src, cursor *c, char *errbuf)
+{
+    if (w->held > 0) {
+        src.pass(src.ctx, w->held);
+        w->held = 0;
+    }
+    const uint8_t *p = nullptr;
+    size_t left = 0;
+    if (src.look(src.ctx, BLOCK_HEADER, &p, &left, errbuf) < 0)
+        return -1;
     if (left == 0)
         return 0;
     if (left < BLOCK_HEADER) {
-        std::snprintf(errbuf, PCAP_ERRBUF_SIZE,
-                      "truncated pcapng dump file; tried to read %zu bytes, only got %zu",
-                      BLOCK_HEADER, left);
+        truncated(BLOCK_HEADER, left, errbuf);
         return -1;
     }
-    uint32_t type = word(m, pos), total = word(m, pos + 4);
+    uint32_t type = word(w->swapped, p), total = word(w->swapped, p + 4);
     if (total < BLOCK_HEADER + BLOCK_TRAILER) {
         std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "block in pcapng dump file has a length of %u < %zu",
                       total, BLOCK_HEADER + BLOCK_TRAILER);
@@ -134,32 +148,32 @@ int read_block(file_map *m, cursor *c, char *errbuf)
         return -1;
     }
     size_t rest = total - BLOCK_HEADER;
+    if (src.look(src.ctx, total, &p, &left, errbuf) < 0)
+        return -1;
     if (left - BLOCK_HEADER < rest) {
-        std::snprintf(errbuf, PCAP_ERRBUF_SIZE,
-                      "truncated pcapng dump file; tried to read %zu bytes, only got %zu", rest,
-                      left - BLOCK_HEADER);
+        truncated(rest, left - BLOCK_HEADER, errbuf);
         return -1;
     }
-    if (word(m, pos + total - BLOCK_TRAILER) != total) {
+    if (word(w->swapped, p + total - BLOCK_TRAILER) != total) {
         std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "block total length in header and trailer don't match");
         return -1;
     }
-    m->next = pos + total;
-    *c = cursor{pos + BLOCK_HEADER, rest - BLOCK_TRAILER, type};
+    w->held = total;
+    *c = cursor{p + BLOCK_HEADER, rest - BLOCK_TRAILER, type};
     return 1;
 }
 
 /* libpcap's process_idb_options: the interface's resolution and offset;
  * false with the text. */
-bool read_interface_options(const file_map *m, cursor *c, interface *f, bool *binary, char *errbuf)
+bool read_interface_options(bool swapped, cursor *c, interface *f, bool *binary, char *errbuf)
 {
     bool saw_tsresol = false, saw_tsoffset = false;
     while (c->remaining != 0) {
-        size_t at = 0;
+        const uint8_t *at = nullptr;
         if (!take(c, 4, &at, errbuf))
             return false;
-        uint16_t code = half(m, at), len = half(m, at + 2);
-        size_t value = 0;
+        uint16_t code = half(swapped, at), len = half(swapped, at + 2);
+        const uint8_t *value = nullptr;
         if (!take(c, ((size_t)len + 3) / 4 * 4, &value, errbuf))
             return false;
         if (code == OPT_END) {
@@ -181,7 +195,7 @@ bool read_interface_options(const file_map *m, cursor *c, interface *f, bool *bi
                 return false;
             }
             saw_tsresol = true;
-            uint8_t r = m->base[value];
+            uint8_t r = value[0];
             if (r & 0x80) {
                 unsigned shift = r & 0x7f;
                 if (shift > 63) {
@@ -216,18 +230,18 @@ bool read_interface_options(const file_map *m, cursor *c, interface *f, bool *bi
                 return false;
             }
             saw_tsoffset = true;
-            f->tsoffset = quad(m, value);
+            f->tsoffset = quad(swapped, value);
         }
     }
     return true;
 }
 
 /* libpcap's add_interface, the fixed part of the block taken already. */
-bool add_interface(pcapng_walk *w, const file_map *m, cursor *c, char *errbuf)
+bool add_interface(pcapng_walk *w, cursor *c, char *errbuf)
 {
     interface f = {USER_RESOLUTION, 0, 0, PASS_THROUGH};
     bool binary = false;
-    if (!read_interface_options(m, c, &f, &binary, errbuf))
+    if (!read_interface_options(w->swapped, c, &f, &binary, errbuf))
         return false;
     if (f.tsresol == USER_RESOLUTION) {
         f.scale = PASS_THROUGH;
@@ -249,33 +263,63 @@ bool add_interface(pcapng_walk *w, const file_map *m, cursor *c, char *errbuf)
     return true;
 }
 
-/* The first section header and the blocks up to the first interface, as
- * libpcap's open read them (it accepted them: they read again the
- * same). */
-bool start(pcapng_walk *w, file_map *m, char *errbuf)
+/* The bytes of a file in memory as a source of blocks. */
+struct memory {
+    const uint8_t *base;
+    size_t len;
+    size_t next;    /* offset of the reader's place */
+};
+
+int memory_look(void *ctx, size_t, const uint8_t **p, size_t *have, char *)
+{
+    memory *m = static_cast<memory *>(ctx);
+    *p = m->base + m->next;
+    *have = m->len - m->next;
+    return 0;
+}
+
+void memory_pass(void *ctx, size_t n)
+{
+    static_cast<memory *>(ctx)->next += n;
+}
+
+/* The first section header and the blocks up to the first interface, in
+ * the `len` bytes at `head` (the file's first bytes), as libpcap's open
+ * read them (it accepted them: they read again the same); the offset of
+ * the first block after them in *end. */
+bool start(pcapng_walk *w, const uint8_t *head, size_t len, size_t *end, char *errbuf)
 {
     w->started = true;
-    m->next = word(m, 4);
+    if (len < 12) {
+        truncated(12, len, errbuf);
+        return false;
+    }
+    w->swapped = read_le32(head + 8) != BYTE_ORDER_MAGIC;
+    memory m = {head, len, word(w->swapped, head + 4)};
+    pcapng_source src = {memory_look, memory_pass, &m};
     cursor c;
     for (;;) {
-        if (read_block(m, &c, errbuf) != 1)
+        if (read_block(w, src, &c, errbuf) != 1)
             return false;
         if (c.type != BLOCK_INTERFACE)
             continue;
-        size_t at = 0;
-        return take(&c, 8, &at, errbuf) && add_interface(w, m, &c, errbuf);
+        const uint8_t *at = nullptr;
+        bool ok = take(&c, 8, &at, errbuf) && add_interface(w, &c, errbuf);
+        memory_pass(&m, w->held);
+        w->held = 0;
+        *end = m.next;
+        return ok;
     }
 }
 
 /* An interface description block after the first section's first. */
-bool later_interface(pcapng_walk *w, const file_map *m, cursor *c, int linktype, int snapshot,
-                     char *errbuf)
+bool later_interface(pcapng_walk *w, cursor *c, int linktype, int snapshot, char *errbuf)
 {
-    size_t at = 0;
+    const uint8_t *at = nullptr;
     if (!take(c, 8, &at, errbuf))
         return false;
-    uint16_t type = half(m, at);
-    uint32_t snaplen = word(m, at + 4);
+    uint16_t type = half(w->swapped, at);
+    uint32_t snaplen = word(w->swapped, at + 4);
     if ((uint32_t)linktype != type) {
         std::snprintf(errbuf, PCAP_ERRBUF_SIZE,
                       "an interface has a type %u different from the type of the first interface", type);
@@ -290,16 +334,16 @@ bool later_interface(pcapng_walk *w, const file_map *m, cursor *c, int linktype,
                       snaplen);
         return false;
     }
-    return add_interface(w, m, c, errbuf);
+    return add_interface(w, c, errbuf);
 }
 
 /* A section header block after the first. */
-bool later_section(pcapng_walk *w, const file_map *m, cursor *c, char *errbuf)
+bool later_section(pcapng_walk *w, cursor *c, char *errbuf)
 {
-    size_t at = 0;
+    const uint8_t *at = nullptr;
     if (!take(c, 16, &at, errbuf))
         return false;
-    uint32_t magic = word(m, at);
+    uint32_t magic = word(w->swapped, at);
     if (magic == BYTE_ORDER_SWAPPED) {
         std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "the file has sections with different byte orders");
         return false;
@@ -308,7 +352,7 @@ bool later_section(pcapng_walk *w, const file_map *m, cursor *c, char *errbuf)
         std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "the file has a section with a bad byte order magic field");
         return false;
     }
-    uint16_t major = half(m, at + 4);
+    uint16_t major = half(w->swapped, at + 4);
     if (major != 1) {
         std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "unknown pcapng savefile major version number %u", major);
         return false;
@@ -353,29 +397,25 @@ void pcapng_walk_free(pcapng_walk *w)
     delete w;
 }
 
-int pcapng_next(file_map *m, int linktype, int snapshot, struct pcap_pkthdr *hdr,
-                const uint8_t **data, char *errbuf)
+int pcapng_next_in(pcapng_walk *w, const pcapng_source &src, int linktype, int snapshot,
+                   struct pcap_pkthdr *hdr, const uint8_t **data, char *errbuf)
 {
-    pcapng_walk *w = m->ng;
-    m->handing = true;
-    if (!w->started && !start(w, m, errbuf))
-        return -1;
     uint32_t iface = 0;
     uint64_t t = 0;
     cursor c;
-    size_t at = 0;
+    const uint8_t *at = nullptr;
     for (;;) {
-        int got = read_block(m, &c, errbuf);
+        int got = read_block(w, src, &c, errbuf);
         if (got != 1)
             return got;
         if (c.type == BLOCK_ENHANCED || c.type == BLOCK_PACKET) {
             if (!take(&c, 20, &at, errbuf))
                 return -1;
             bool enhanced = c.type == BLOCK_ENHANCED;
-            iface = enhanced ? word(m, at) : half(m, at);
-            t = (uint64_t)word(m, at + 4) << 32 | word(m, at + 8);
-            hdr->caplen = word(m, at + 12);
-            hdr->len = word(m, at + 16);
+            iface = enhanced ? word(w->swapped, at) : half(w->swapped, at);
+            t = (uint64_t)word(w->swapped, at + 4) << 32 | word(w->swapped, at + 8);
+            hdr->caplen = word(w->swapped, at + 12);
+            hdr->len = word(w->swapped, at + 16);
             w->handed_simple = false;
             break;
         }
@@ -384,14 +424,14 @@ int pcapng_next(file_map *m, int linktype, int snapshot, struct pcap_pkthdr *hdr
                 return -1;
             iface = 0;
             t = 0;
-            hdr->len = word(m, at);
+            hdr->len = word(w->swapped, at);
             hdr->caplen = hdr->len > (uint32_t)snapshot ? (uint32_t)snapshot : hdr->len;
             w->handed_simple = true;
             w->handed_caplen = hdr->caplen;
             break;
         }
-        bool ok = c.type == BLOCK_INTERFACE ? later_interface(w, m, &c, linktype, snapshot, errbuf)
-                  : c.type == PCAPNG_SECTION_BLOCK ? later_section(w, m, &c, errbuf)
+        bool ok = c.type == BLOCK_INTERFACE ? later_interface(w, &c, linktype, snapshot, errbuf)
+                  : c.type == PCAPNG_SECTION_BLOCK ? later_section(w, &c, errbuf)
                                                    : true;
         if (!ok)
             return -1;
@@ -410,12 +450,47 @@ int pcapng_next(file_map *m, int linktype, int snapshot, struct pcap_pkthdr *hdr
     stamp(w->interfaces[iface], t, hdr);
     if (!take(&c, hdr->caplen, &at, errbuf))
         return -1;
-    *data = m->base + at;
+    *data = at;
+    return 1;
+}
+
+int pcapng_next(file_map *m, int linktype, int snapshot, struct pcap_pkthdr *hdr,
+                const uint8_t **data, char *errbuf)
+{
+    pcapng_walk *w = m->ng;
+    m->handing = true;
+    if (!w->started && !start(w, m->base, m->len, &m->next, errbuf))
+        return -1;
+    memory mem = {m->base, m->len, m->next};
+    pcapng_source src = {memory_look, memory_pass, &mem};
+    int got = pcapng_next_in(w, src, linktype, snapshot, hdr, data, errbuf);
+    /* The map's place is past the block read last: it is not passed
+     * again at the next call. */
+    m->next = mem.next + w->held;
+    w->held = 0;
+    if (got != 1)
+        return got;
+    size_t at = (size_t)(*data - m->base);
     /* The classic walk's place of a record: its captured length 8 bytes
      * in, its data 16 (as in enhanced and packet blocks). */
     m->handed = at - 16;
     filemap_walked(m, at);
     return 1;
+}
+
+bool pcapng_walkable(pcap_t *pc, bool swapped, int linktype)
+{
+    int lt = pcap_datalink(pc);
+    bool cooked = lt == DLT_LINUX_SLL || lt == DLT_LINUX_SLL2;
+    return pcap_major_version(pc) == 1 && (pcap_is_swapped(pc) == 1) == swapped && lt == linktype &&
+           pcap_get_tstamp_precision(pc) == PCAP_TSTAMP_PRECISION_MICRO &&
+           link_header_length(lt) >= 0 && !(cooked && swapped);
+}
+
+int pcapng_start_in(pcapng_walk *w, const uint8_t *head, size_t len, char *errbuf)
+{
+    size_t end = 0;
+    return start(w, head, len, &end, errbuf) ? 1 : -1;
 }
 
 int64_t pcapng_simple_caplen(const pcapng_walk *w, int32_t i)

@@ -50,6 +50,47 @@ int pcapng_next(file_map *m, int linktype, int snapshot, struct pcap_pkthdr *hdr
                 const uint8_t **data, char *errbuf);
 
 /*
+ * pcapng_source --
+ *	Bytes a walk reads its blocks from when they do not lie in a map
+ *	(a stream). `look` gives the bytes from the reader's place on,
+ *	contiguous: at least `n` of them when the data hold them, else all
+ *	there are (*have); -1 with libpcap's text in errbuf when the data
+ *	could not be read. `pass` moves the reader's place `n` bytes on; the
+ *	bytes of a block stay valid until the block after it is looked at.
+ */
+struct pcapng_source {
+    int (*look)(void *ctx, size_t n, const uint8_t **p, size_t *have, char *errbuf);
+    void (*pass)(void *ctx, size_t n);
+    void *ctx;
+};
+
+/*
+ * pcapng_start_in --
+ *	Begins walk `w` on a stream: reads the interface of the `len` bytes
+ *	at `head`, those libpcap's open read (the section header up to the
+ *	first interface description, which it accepted). 1, or -1 with the
+ *	text.
+ */
+int pcapng_start_in(pcapng_walk *w, const uint8_t *head, size_t len, char *errbuf);
+
+/*
+ * pcapng_next_in --
+ *	pcapng_next for a walk begun by pcapng_start_in, reading the blocks
+ *	after those from `src`. *data lies in the block, valid until the
+ *	next call.
+ */
+int pcapng_next_in(pcapng_walk *w, const pcapng_source &src, int linktype, int snapshot,
+                   struct pcap_pkthdr *hdr, const uint8_t **data, char *errbuf);
+
+/*
+ * pcapng_walkable --
+ *	Whether libpcap's reading of the pcapng file open in `pc`, with
+ *	blocks in the other byte order when `swapped`, is one the walk
+ *	reproduces: version 1, microseconds, a link type wirepaint reads.
+ */
+bool pcapng_walkable(pcap_t *pc, bool swapped, int linktype);
+
+/*
  * pcapng_simple_caplen --
  *	The captured length of record i of `m` when it came from a simple
  *	packet block (which has no field for it), else -1.

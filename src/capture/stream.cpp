@@ -32,6 +32,7 @@
 #include "capture/bytes.h"
 #include "capture/classic_record.h"
 #include "capture/loadfail.h"
+#include "capture/pcapng_walk.h"
 
 /* The shared state of one decompressing stream; owned by its stdio
  * stream (freed by its close). */
@@ -65,6 +66,14 @@ struct ring_stream {
                                      * in steps (ring_take) */
     uint64_t walk_tail = 0;         /* bytes the walk has taken */
     uint64_t seen_head = 0;         /* head when the walk last looked */
+    /* The walk of a pcapng capture's blocks in the ring (stream_ng_next). */
+    pcapng_walk *ng = nullptr;      /* its state when the data begin as
+                                     * pcapng, owned; null: not walked */
+    bool recording = false;         /* libpcap's open reads: kept in `given` */
+    std::vector<uint8_t> given;     /* the bytes libpcap's open read, which
+                                     * the walk reads its interface from */
+    size_t pre_taken = 0;           /* bytes of the block looked at last that
+                                     * a large look took from the ring */
 };
 
 namespace {
@@ -164,6 +173,8 @@ ssize_t ring_read(void *cookie, char *to, size_t want)
     size_t n = std::min({want, (size_t)(r->head - r->tail), (size_t)STREAM_RING_BYTES - at});
     hold.unlock();
     std::memcpy(to, r->buf + at, n);
+    if (r->recording)
+        r->given.insert(r->given.end(), to, to + n);
     hold.lock();
     r->tail += n;
     /* The thread waits for a step's room: waking it for less is wasted. */
@@ -255,9 +266,75 @@ void learn_format(ring_stream *r)
         std::memcpy(head, r->buf, 4);
     }
     uint32_t le = read_le32(head), be = read_be32(head);
+    if (le == PCAPNG_SECTION_BLOCK) {
+        r->ng = pcapng_walk_open();
+        r->recording = r->ng != nullptr;
+        return;
+    }
     r->walkable = le == 0xa1b2c3d4 || le == 0xa1b23c4d || be == 0xa1b2c3d4 || be == 0xa1b23c4d;
     r->format.swapped = be == 0xa1b2c3d4 || be == 0xa1b23c4d;
     r->format.nano = le == 0xa1b23c4d || be == 0xa1b23c4d;
+}
+
+/* A look at more than this much is not waited for in the ring, which
+ * may be too small for it: the block is gathered in the spill. */
+const size_t LARGE_LOOK = STREAM_RING_BYTES / 2;
+
+/* The error of a read that failed: libpcap's text. */
+int read_failed(char *errbuf)
+{
+    std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "error reading dump file: %s", std::strerror(errno));
+    return -1;
+}
+
+/* A large look: the `n` bytes past the walk's place gathered in the
+ * spill, taken from the ring as they come (recorded in pre_taken, so
+ * that ng_pass does not take them again). */
+int large_look(ring_stream *r, size_t n, const uint8_t **p, size_t *have, char *errbuf)
+{
+    r->spill.resize(n);
+    size_t got = 0;
+    while (got < n) {
+        size_t there = ring_ready(r, 1);
+        if (there == 0) {
+            if (ring_end(r) < 0)
+                return read_failed(errbuf);
+            break;
+        }
+        size_t k = std::min(there, n - got);
+        size_t at = (size_t)(r->walk_tail % STREAM_RING_BYTES);
+        size_t first = std::min(k, (size_t)STREAM_RING_BYTES - at);
+        std::memcpy(r->spill.data() + got, r->buf + at, first);
+        std::memcpy(r->spill.data() + got + first, r->buf, k - first);
+        ring_take(r, k);
+        got += k;
+    }
+    r->pre_taken = got;
+    *p = r->spill.data();
+    *have = got;
+    return 0;
+}
+
+/* pcapng_source's look on the ring. */
+int ng_look(void *ctx, size_t n, const uint8_t **p, size_t *have, char *errbuf)
+{
+    ring_stream *r = static_cast<ring_stream *>(ctx);
+    if (n > LARGE_LOOK)
+        return large_look(r, n, p, have, errbuf);
+    size_t there = ring_ready(r, n);
+    if (there < n && ring_end(r) < 0)
+        return read_failed(errbuf);
+    *have = std::min(there, n);
+    *p = *have > 0 ? ring_bytes(r, 0, *have) : r->buf;
+    return 0;
+}
+
+/* pcapng_source's pass on the ring. */
+void ng_pass(void *ctx, size_t n)
+{
+    ring_stream *r = static_cast<ring_stream *>(ctx);
+    ring_take(r, n - std::min(n, r->pre_taken));
+    r->pre_taken = 0;
 }
 
 int ring_close(void *cookie)
@@ -272,6 +349,7 @@ int ring_close(void *cookie)
         r->worker.join();
     close_fd(r->fd);
     std::free(r->buf);
+    pcapng_walk_free(r->ng);
     delete r;
     return 0;
 }
@@ -344,7 +422,7 @@ std::FILE *stream_decompressing(int fd, compression c, const uint8_t *lead, size
     /* A classic file's records are walked in the ring (stream_next):
      * libpcap, reading its header, must take no byte more. */
     learn_format(r);
-    if (r->walkable)
+    if (r->walkable || r->ng != nullptr)
         std::setvbuf(f, nullptr, _IONBF, 0);
     *ring = r;
     return f;
@@ -373,6 +451,29 @@ void stream_drain(ring_stream *ring)
         ring->moved.wait(hold);
         ring->reader_waits = false;
     }
+}
+
+void stream_opened(ring_stream *ring)
+{
+    ring->recording = false;
+}
+
+bool stream_ng_walkable(const ring_stream *ring)
+{
+    return ring->ng != nullptr;
+}
+
+int stream_ng_next(ring_stream *r, int linktype, int snapshot, struct pcap_pkthdr *hdr,
+                   const uint8_t **data, char *errbuf)
+{
+    if (!r->walking) {
+        begin_walk(r);
+        if (pcapng_start_in(r->ng, r->given.data(), r->given.size(), errbuf) < 0)
+            return -1;
+        std::vector<uint8_t>().swap(r->given);
+    }
+    pcapng_source src = {ng_look, ng_pass, r};
+    return pcapng_next_in(r->ng, src, linktype, snapshot, hdr, data, errbuf);
 }
 
 compression stream_compression(const ring_stream *ring)

@@ -85,6 +85,27 @@ bool stream_walkable(const ring_stream *ring, classic_format *f);
 int stream_next(ring_stream *ring, int snapshot, struct pcap_pkthdr *hdr, const uint8_t **data,
                 char *errbuf);
 
+/*
+ * stream_opened --
+ *	Tells `ring` that libpcap's open has read what it reads: the bytes
+ *	of a pcapng stream are no longer kept for its walk.
+ */
+void stream_opened(ring_stream *ring);
+
+/* Whether `ring`'s data begin as a pcapng file, whose blocks
+ * stream_ng_next can read in the ring. */
+bool stream_ng_walkable(const ring_stream *ring);
+
+/*
+ * stream_ng_next --
+ *	stream_next for a pcapng stream (capture/pcapng_walk.h), after
+ *	libpcap's open read its header with link type `linktype`: the same
+ *	records and texts as libpcap's reading, the cut warning and read
+ *	errors as stream_next's. *data stays valid until the next call.
+ */
+int stream_ng_next(ring_stream *ring, int linktype, int snapshot, struct pcap_pkthdr *hdr,
+                   const uint8_t **data, char *errbuf);
+
 /* The compressor of `ring`'s file. */
 compression stream_compression(const ring_stream *ring);
 
