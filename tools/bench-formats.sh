@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # bench-formats.sh - time wirepaint's load of one capture in each form it
-# reads: classic pcap, pcapng (editcap -F pcapng), gzip -1 and zstd, and
-# the decompression alone (gzip -dc, zstd -dc), with the peak memory of
-# each load.
+# reads: classic pcap, pcapng (editcap -F pcapng), gzip -1, zstd and the
+# pcapng zstd'd, and the decompression alone (gzip -dc, zstd -dc), with
+# the peak memory of each load.
 #
 #   tools/bench-formats.sh CAPTURE
 #
@@ -41,7 +41,8 @@ cp "$capture" "$workdir/plain.pcap"
 editcap -F pcapng "$capture" "$workdir/pcapng.pcapng"
 gzip -1 -c "$capture" >"$workdir/gzip.pcap.gz"
 zstd -q -c "$capture" >"$workdir/zstd.pcap.zst"
-forms=(plain.pcap pcapng.pcapng gzip.pcap.gz zstd.pcap.zst)
+zstd -q -c "$workdir/pcapng.pcapng" >"$workdir/ngzstd.pcapng.zst"
+forms=(plain.pcap pcapng.pcapng gzip.pcap.gz zstd.pcap.zst ngzstd.pcapng.zst)
 
 "$wirepaint" -S "$workdir/plain.pcap" >"$workdir/want.txt"
 for f in "${forms[@]}"; do
@@ -62,6 +63,7 @@ for _ in $(seq "$runs"); do
   done
   run zcat sh -c "gzip -dc '$workdir/gzip.pcap.gz' >/dev/null"
   run unzstd sh -c "zstd -q -dc '$workdir/zstd.pcap.zst' >/dev/null"
+  run ngunzstd sh -c "zstd -q -dc '$workdir/ngzstd.pcapng.zst' >/dev/null"
 done
 
 peak_kib() { sort -n "$workdir/$1.rss" | tail -n1; }
@@ -72,21 +74,25 @@ plain_peak=$(peak_kib plain)
 echo "wirepaint load by form: $(basename "$capture") ($packets packets), medians of $runs alternating runs, $(nproc) cores"
 row() { printf '  %-22s %9s %9s %11s %13s %13s %13s\n' "$@"; }
 row "" "time (s)" "CPU (s)" "/ plain" "/ longer" "peak (MiB)" "+ B/packet"
-for f in plain pcapng gzip zstd; do
+for f in plain pcapng gzip zstd ngzstd; do
   t=$(median "$f")
   case $f in
     gzip) alone=$(median zcat) ;;
     zstd) alone=$(median unzstd) ;;
+    ngzstd) alone=$(median ngunzstd) ;;
     *) alone=0 ;;
   esac
   longer=$(awk -v a="$plain_time" -v b="$alone" 'BEGIN { print (a > b ? a : b) }')
   peak=$(peak_kib "$f")
-  row "$f" "$t" "$(median "$f" cpu)" "$(ratio "$t" "$plain_time")" "$(ratio "$t" "$longer")" \
+  label=$f
+  [ "$f" = ngzstd ] && label="pcapng zstd"
+  row "$label" "$t" "$(median "$f" cpu)" "$(ratio "$t" "$plain_time")" "$(ratio "$t" "$longer")" \
     "$(peak_mib "$f")" \
     "$(awk -v k="$peak" -v p="$plain_peak" -v n="$packets" 'BEGIN { printf "%.1f", (k - p) * 1024 / n }')"
 done
 row "gzip -dc alone" "$(median zcat)" "$(median zcat cpu)" "" "" "$(peak_mib zcat)" ""
 row "zstd -dc alone" "$(median unzstd)" "$(median unzstd cpu)" "" "" "$(peak_mib unzstd)" ""
+row "zstd -dc pcapng alone" "$(median ngunzstd)" "$(median ngunzstd cpu)" "" "" "$(peak_mib ngunzstd)" ""
 echo "  (/ longer: against the longer of the plain load and the decompression alone;"
 echo "   a compressed load's CPU is the plain load's, the decompression's and the"
 echo "   supply of its copies' pages: with two cores it cannot overlap them all)"
