@@ -6,13 +6,15 @@
  *	picks the reader, shared by the capture reader and the connection
  *	list. The forms:
  *
- *	    classic pcap file on disk   walked where it lies (filemap.h)
+ *	    classic or pcapng file      walked where it lies (filemap.h,
+ *	    on disk                     pcapng_walk.h)
  *	    other file libpcap reads    libpcap through a stdio buffer
  *	    compressed file or pipe     decompressed on a second thread into
  *	                                a ring (stream.h, decompress.h): a
- *	                                classic capture's records walked in
- *	                                it (classic_record.h), any other read
- *	                                by libpcap through it
+ *	                                classic capture's records or a pcapng
+ *	                                capture's blocks walked in it
+ *	                                (classic_record.h, pcapng_walk.h),
+ *	                                any other read by libpcap through it
  *	    plain pipe, standard input  libpcap on a stream that hands back
  *	                                the leading bytes first (stream.h)
  *

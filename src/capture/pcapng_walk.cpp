@@ -3,10 +3,10 @@
  *
  *	The pcapng walk of pcapng_walk.h: libpcap's reading of a pcapng
  *	savefile (its block reader, its interface table, its time stamp
- *	scaling and its checks, with their texts), done on the mapped bytes
- *	instead of a copy of each block. Every number is read with an
- *	explicit byte-order reader, never past the block the walk checked
- *	lies whole in the file.
+ *	scaling and its checks, with their texts), done on the bytes where
+ *	they lie (a map, a ring: a pcapng_source) instead of a copy of each
+ *	block. Every number is read with an explicit byte-order reader,
+ *	never past the block the walk checked lies whole in the data.
  */
 
 #include "capture/pcapng_walk.h"

@@ -1,8 +1,9 @@
 /*
  * pcapng_walk.h --
  *
- *	The records of a pcapng file read where they lie in its map
- *	(capture/filemap.h), as the classic walk reads a classic file:
+ *	The records of a pcapng file read where they lie, in its map
+ *	(capture/filemap.h) or in the ring a compressed one is decompressed
+ *	into (capture/stream.h), as the classic walk reads a classic file:
  *	section header, interface description, enhanced, simple and
  *	(obsolete) packet blocks, other blocks stepped over, each interface
  *	with its own time resolution (if_tsresol) and offset (if_tsoffset),
